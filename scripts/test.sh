@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine (packages, builds) and runs every test:
+#   1. unit and widgets tests of the default build,
+#   2. x11 tests, each under an Xvfb of its own,
+#   3. crash tests,
+#   4. unit tests of the AddressSanitizer + UndefinedBehaviorSanitizer build.
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$ROOT/scripts/setup.sh"
+quorvelle_install_packages
+
+JOBS="$(nproc)"
+quorvelle_build default
+cd "$ROOT/build/default"
+echo "== unit and widgets tests =="
+ctest -L '^(unit|widgets)$' -j "$JOBS" --output-on-failure --no-tests=ignore
+echo "== x11 tests (own Xvfb each) =="
+ctest -L '^x11$' -j "$JOBS" --output-on-failure --no-tests=ignore
+echo "== crash tests =="
+ctest -L '^crash$' -j "$JOBS" --output-on-failure --no-tests=ignore
+
+quorvelle_build asan
+cd "$ROOT/build/asan"
+echo "== unit tests under AddressSanitizer + UndefinedBehaviorSanitizer =="
+ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}" \
+UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
+  ctest -L '^unit$' -j "$JOBS" --output-on-failure --no-tests=ignore
