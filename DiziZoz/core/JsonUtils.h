@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "DiziZoz/core/Value.h"
+
+namespace dizizoz {
+
+// True when `value` can be written as JSON text as it is: null, Booleans, integers, finite doubles,
+// valid UTF-8 text, and arrays and objects made only of such values. URL, date and opaque values are not
+// (the sanitiser converts the first two at the top level).
+bool isValidObject(const Value& value);
+
+// The property map made ready to store or send: valid values stay, a URL becomes its absolute text, a
+// date its ISO 8601 text ("2024-01-02T03:04:05Z"), and anything else is dropped with the diagnostic line
+// "property: <key> isn't serializable, dropping the item". Arrays and objects are kept or dropped whole.
+// Nothing for a value that is not an object, or an empty one.
+std::optional<Properties> sanitizeDictionary(const Properties& dictionary);
+
+// Sanitises, then writes JSON text (compact, or indented by `indent` spaces when it is >= 0). Nothing
+// when sanitising leaves nothing or writing fails (logged as "Failed to serialize dictionary to JSON: ").
+std::optional<std::string> toJSONData(const Properties& dictionary, int indent = -1);
+
+// Parses JSON text whose top level is an object; anything else gives nothing, without a diagnostic.
+std::optional<Properties> fromJSONData(std::string_view data);
+
+}  // namespace dizizoz
