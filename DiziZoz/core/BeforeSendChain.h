@@ -19,21 +19,23 @@ class BeforeSendChain {
  public:
   using Block = std::function<std::optional<Item>(Item)>;
 
-  BeforeSendChain() : block_(std::make_shared<const Block>([](Item item) { return std::optional(std::move(item)); })) {}
+  BeforeSendChain()
+      : block_(std::make_shared<const Block>([](Item item) { return std::optional(std::move(item)); })) {}
 
   // Replaces the whole chain: the blocks run in list order, each on the result of the one before, and
   // the first that returns nothing drops the item (the later ones are not called). An empty list passes
   // items through unchanged. Empty functions in the list are skipped.
   void set(std::vector<Block> blocks) {
-    auto composed = std::make_shared<const Block>([blocks = std::move(blocks)](Item item) -> std::optional<Item> {
-      std::optional<Item> current(std::move(item));
-      for (const auto& block : blocks) {
-        if (!block) continue;
-        current = block(std::move(*current));
-        if (!current) return std::nullopt;
-      }
-      return current;
-    });
+    auto composed =
+        std::make_shared<const Block>([blocks = std::move(blocks)](Item item) -> std::optional<Item> {
+          std::optional<Item> current(std::move(item));
+          for (const auto& block : blocks) {
+            if (!block) continue;
+            current = block(std::move(*current));
+            if (!current) return std::nullopt;
+          }
+          return current;
+        });
     std::lock_guard lock(lock_);
     block_ = std::move(composed);
   }

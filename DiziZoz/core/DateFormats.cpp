@@ -53,8 +53,9 @@ std::optional<Date> parseIso(std::string_view text, bool withMillis) {
   std::size_t pos = 0;
   bool ok = readDigits(text, pos, 4, f.year) && expect(text, pos, "-") && readDigits(text, pos, 2, f.month) &&
             expect(text, pos, "-") && readDigits(text, pos, 2, f.day) && expect(text, pos, "T") &&
-            readDigits(text, pos, 2, f.hour) && expect(text, pos, ":") && readDigits(text, pos, 2, f.minute) &&
-            expect(text, pos, ":") && readDigits(text, pos, 2, f.second);
+            readDigits(text, pos, 2, f.hour) && expect(text, pos, ":") &&
+            readDigits(text, pos, 2, f.minute) && expect(text, pos, ":") &&
+            readDigits(text, pos, 2, f.second);
   if (ok && withMillis) ok = expect(text, pos, ".") && readDigits(text, pos, 3, f.millis);
   if (!ok || !expect(text, pos, "Z") || pos != text.size()) return std::nullopt;
   return toDate(f);
@@ -102,9 +103,13 @@ bool isDecimalNumber(std::string_view text) {
 
 }  // namespace
 
-std::string toISO8601String(Date date) { return format(date, true); }
+std::string toISO8601String(Date date) {
+  return format(date, true);
+}
 
-std::string toInternetDateTimeString(Date date) { return format(date, false); }
+std::string toInternetDateTimeString(Date date) {
+  return format(date, false);
+}
 
 std::optional<Date> toISO8601Date(std::string_view text) {
   if (auto date = parseIso(text, true)) return date;
@@ -123,16 +128,19 @@ std::optional<Date> parseHttpDate(std::string_view text) {
   for (std::size_t i = 0; i < monthNames.size() && f.month == 0; ++i) {
     if (expect(text, pos, monthNames[i])) f.month = static_cast<int>(i) + 1;
   }
-  bool ok = f.month != 0 && expect(text, pos, " ") && readDigits(text, pos, 4, f.year) && expect(text, pos, " ") &&
-            readDigits(text, pos, 2, f.hour) && expect(text, pos, ":") && readDigits(text, pos, 2, f.minute) &&
-            expect(text, pos, ":") && readDigits(text, pos, 2, f.second) && expect(text, pos, " ");
+  bool ok = f.month != 0 && expect(text, pos, " ") && readDigits(text, pos, 4, f.year) &&
+            expect(text, pos, " ") && readDigits(text, pos, 2, f.hour) && expect(text, pos, ":") &&
+            readDigits(text, pos, 2, f.minute) && expect(text, pos, ":") &&
+            readDigits(text, pos, 2, f.second) && expect(text, pos, " ");
   if (!ok) return std::nullopt;
   auto zone = text.substr(pos);
   if (zone != "GMT" && zone != "UTC") return std::nullopt;
   return toDate(f);
 }
 
-std::string nanosNow() { return nanosNow(platform::SystemClock::shared()); }
+std::string nanosNow() {
+  return nanosNow(platform::SystemClock::shared());
+}
 
 std::string nanosNow(const platform::Clock& clock) {
   auto nanos = duration_cast<nanoseconds>(clock.now().time_since_epoch()).count();
@@ -142,8 +150,10 @@ std::string nanosNow(const platform::Clock& clock) {
 std::optional<double> parseRetryAfter(std::string_view text, Date now) {
   if (isDecimalNumber(text)) {
     double seconds = 0;
-    auto [end, error] = std::from_chars(text.data() + (text.front() == '+' ? 1 : 0), text.data() + text.size(), seconds);
-    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds)) return std::nullopt;
+    auto [end, error] =
+        std::from_chars(text.data() + (text.front() == '+' ? 1 : 0), text.data() + text.size(), seconds);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds))
+      return std::nullopt;
     if (seconds < 0) return std::nullopt;
     return seconds + 0.0;  // "-0" reads as 0, not negative zero
   }

@@ -18,7 +18,8 @@ struct DiziZozBootstrapConfig {
 
   DiziZozBootstrapConfig() = default;
   DiziZozBootstrapConfig(std::optional<std::string> distinctId, bool isIdentifiedId,
-                         std::optional<Properties> featureFlags, std::optional<Properties> featureFlagPayloads)
+                         std::optional<Properties> featureFlags,
+                         std::optional<Properties> featureFlagPayloads)
       : distinctId(std::move(distinctId)),
         isIdentifiedId(isIdentifiedId),
         featureFlags(std::move(featureFlags)),
@@ -33,7 +34,8 @@ struct DiziZozBootstrapConfig {
   // Flags only: no distinct id.
   static DiziZozBootstrapConfig flags(Properties featureFlags,
                                       std::optional<Properties> featureFlagPayloads = std::nullopt) {
-    return DiziZozBootstrapConfig(std::nullopt, false, std::move(featureFlags), std::move(featureFlagPayloads));
+    return DiziZozBootstrapConfig(std::nullopt, false, std::move(featureFlags),
+                                  std::move(featureFlagPayloads));
   }
 };
 

@@ -71,13 +71,12 @@ class DiziZozMulticastCallback {
   }
 
   template <typename U = T>
-    requires(!std::is_void_v<U>)
-  void invoke(const U& value) const {
+  requires(!std::is_void_v<U>) void invoke(const U& value) const {
     for (const auto& callback : snapshot()) (*callback)(value);
   }
 
   template <typename U = T>
-    requires std::is_void_v<U>
+  requires std::is_void_v<U>
   void invoke() const {
     for (const auto& callback : snapshot()) (*callback)();
   }

@@ -22,12 +22,24 @@ GzipError GzipError::fromZlib(int code, const char* zlibMessage) {
   GzipError error;
   error.code = code;
   switch (code) {
-    case Z_STREAM_ERROR: error.kind = Kind::stream; break;
-    case Z_DATA_ERROR: error.kind = Kind::data; break;
-    case Z_MEM_ERROR: error.kind = Kind::memory; break;
-    case Z_BUF_ERROR: error.kind = Kind::buffer; break;
-    case Z_VERSION_ERROR: error.kind = Kind::version; break;
-    default: error.kind = Kind::unknown; break;
+    case Z_STREAM_ERROR:
+      error.kind = Kind::stream;
+      break;
+    case Z_DATA_ERROR:
+      error.kind = Kind::data;
+      break;
+    case Z_MEM_ERROR:
+      error.kind = Kind::memory;
+      break;
+    case Z_BUF_ERROR:
+      error.kind = Kind::buffer;
+      break;
+    case Z_VERSION_ERROR:
+      error.kind = Kind::version;
+      break;
+    default:
+      error.kind = Kind::unknown;
+      break;
   }
   if (zlibMessage != nullptr && isValidUtf8(zlibMessage)) {
     error.message = zlibMessage;
@@ -76,7 +88,8 @@ GzipResult gzipped(std::span<const std::uint8_t> input, CompressionLevel level, 
 }
 
 GzipResult gzipped(std::string_view input, CompressionLevel level, int windowBits) {
-  return gzipped(std::span(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()), level, windowBits);
+  return gzipped(std::span(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()), level,
+                 windowBits);
 }
 
 }  // namespace dizizoz

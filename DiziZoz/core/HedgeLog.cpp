@@ -21,9 +21,13 @@ HedgeLogSink& currentSink() {
 
 }  // namespace
 
-bool hedgeLogEnabled() { return debugEnabled.load(std::memory_order_relaxed); }
+bool hedgeLogEnabled() {
+  return debugEnabled.load(std::memory_order_relaxed);
+}
 
-void setHedgeLogEnabled(bool enabled) { debugEnabled.store(enabled, std::memory_order_relaxed); }
+void setHedgeLogEnabled(bool enabled) {
+  debugEnabled.store(enabled, std::memory_order_relaxed);
+}
 
 void hedgeLog(std::string_view message) {
   if (!hedgeLogEnabled()) return;

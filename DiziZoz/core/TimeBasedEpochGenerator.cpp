@@ -29,7 +29,7 @@ Uuid TimeBasedEpochGenerator::generateUUID() {
   // The entropy is kept as the 74 bits that the id shows (the version nibble and variant bits take the
   // rest), so that counting up within one millisecond always yields a larger id: a counter over all 80
   // bits would carry through hidden bits, making a later id smaller or equal to an earlier one.
-  if (ms == lastTimestamp_) {
+  if (started_ && ms == lastTimestamp_) {
     // Count up as one big-endian number; an overflow of all 74 bits wraps to zero under the same timestamp.
     for (std::size_t i = lastEntropy_.size(); i-- > 0;) {
       const unsigned limit = i == 0 ? 0x10 : i == 2 ? 0x40 : 0x100;
@@ -41,6 +41,7 @@ Uuid TimeBasedEpochGenerator::generateUUID() {
       lastEntropy_[i] = 0;
     }
   } else {
+    started_ = true;
     lastTimestamp_ = ms;
     random_.fill(lastEntropy_);
     lastEntropy_[0] &= 0x0F;

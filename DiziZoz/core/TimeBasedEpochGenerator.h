@@ -38,6 +38,7 @@ class TimeBasedEpochGenerator {
   std::mutex lock_;
   std::array<std::uint8_t, 10> lastEntropy_{};
   std::uint64_t lastTimestamp_ = 0;
+  bool started_ = false;  // the first id always draws fresh entropy, whatever the clock says
 };
 
 }  // namespace dizizoz

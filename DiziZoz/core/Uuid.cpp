@@ -7,7 +7,9 @@ namespace {
 
 constexpr char hexDigits[] = "0123456789abcdef";
 
-bool isHyphenPosition(std::size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
+bool isHyphenPosition(std::size_t i) {
+  return i == 8 || i == 13 || i == 18 || i == 23;
+}
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';

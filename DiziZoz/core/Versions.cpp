@@ -48,7 +48,8 @@ std::string osVersionString() {
   while (std::getline(osRelease, line)) {
     if (!line.starts_with("VERSION_ID=")) continue;
     std::string_view value = std::string_view(line).substr(11);
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
     }
     if (!value.empty()) return normalizedVersion(value);

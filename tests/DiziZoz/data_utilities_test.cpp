@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "DiziZoz/core/DateFormats.h"
+#include "DiziZoz/core/Gzip.h"
+#include "DiziZoz/core/HedgeLog.h"
+#include "DiziZoz/core/JsonUtils.h"
+#include "DiziZoz/core/Versions.h"
+#include "platform/Clock.h"
+
+namespace {
+
+using namespace std::chrono;
+using dizizoz::Date;
+using dizizoz::Properties;
+using dizizoz::Value;
+namespace value = dizizoz::value;
+
+// Turns debug logging on and records the client's diagnostic lines for one test.
+class CapturedLog {
+ public:
+  CapturedLog() {
+    wasEnabled_ = dizizoz::hedgeLogEnabled();
+    dizizoz::setHedgeLogEnabled(true);
+    previous_ = dizizoz::setHedgeLogSink([this](std::string_view line) { lines.emplace_back(line); });
+  }
+  ~CapturedLog() {
+    dizizoz::setHedgeLogSink(previous_);
+    dizizoz::setHedgeLogEnabled(wasEnabled_);
+  }
+  std::vector<std::string> lines;
+
+ private:
+  bool wasEnabled_;
+  dizizoz::HedgeLogSink previous_;
+};
+
+Date utc(int y, unsigned mo, unsigned d, int h, int mi, int s, int ms = 0) {
+  return time_point_cast<Date::duration>(sys_days{year{y} / month{mo} / day{d}} + hours{h} + minutes{mi} +
+                                         seconds{s} + milliseconds{ms});
+}
+
+std::vector<std::uint8_t> gunzip(const std::vector<std::uint8_t>& compressed) {
+  z_stream stream{};
+  EXPECT_EQ(inflateInit2(&stream, 15 + 16), Z_OK);  // gzip wrapper only
+  std::vector<std::uint8_t> out(1 << 20);
+  stream.next_in = const_cast<Bytef*>(compressed.data());
+  stream.avail_in = static_cast<uInt>(compressed.size());
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
+  EXPECT_EQ(stream.avail_in, 0u);
+  out.resize(stream.total_out);
+  inflateEnd(&stream);
+  return out;
+}
+
+std::uint32_t littleEndian32(const std::uint8_t* p) {
+  return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+}
+
+TEST(Gzip, RoundTripsThroughInflateWithGzipHeaderAndTrailer) {
+  // Incompressible input makes the output outgrow several 16384-byte steps.
+  std::vector<std::uint8_t> noise(100 * 1024);
+  std::mt19937 engine(7);
+  for (auto& byte : noise) byte = static_cast<std::uint8_t>(engine());
+  std::string text;
+  while (text.size() < 100 * 1024) text += R"({"event":"onboarding_started","properties":{"step":1}},)";
+  const std::vector<std::uint8_t> textBytes(text.begin(), text.end());
+
+  for (const auto& input : {noise, textBytes}) {
+    for (auto level :
+         {dizizoz::CompressionLevel::defaultCompression(), dizizoz::CompressionLevel::noCompression(),
+          dizizoz::CompressionLevel::bestSpeed(), dizizoz::CompressionLevel::bestCompression()}) {
+      SCOPED_TRACE(level.rawValue);
+      auto result = dizizoz::gzipped(input, level);
+      ASSERT_TRUE(result.ok()) << result.error->message;
+      const auto& out = result.data;
+      ASSERT_GT(out.size(), 18u);
+      EXPECT_EQ(out[0], 0x1f);
+      EXPECT_EQ(out[1], 0x8b);
+      EXPECT_EQ(out[2], 8);  // deflate
+      const std::uint8_t* trailer = out.data() + out.size() - 8;
+      EXPECT_EQ(littleEndian32(trailer), crc32(0, input.data(), static_cast<uInt>(input.size())));
+      EXPECT_EQ(littleEndian32(trailer + 4), input.size());
+      EXPECT_EQ(gunzip(out), input);
+    }
+  }
+}
+
+TEST(Gzip, EmptyInputAndZlibFailures) {
+  auto empty = dizizoz::gzipped(std::string_view());
+  EXPECT_TRUE(empty.ok());
+  EXPECT_TRUE(empty.data.empty());
+
+  auto badWindow =
+      dizizoz::gzipped(std::string_view("abc"), dizizoz::CompressionLevel::defaultCompression(), 99);
+  ASSERT_FALSE(badWindow.ok());
+  EXPECT_EQ(badWindow.error->kind, dizizoz::GzipError::Kind::stream);
+  EXPECT_EQ(badWindow.error->code, Z_STREAM_ERROR);
+  EXPECT_TRUE(badWindow.data.empty());
+
+  using Kind = dizizoz::GzipError::Kind;
+  const std::pair<int, Kind> kinds[] = {{-2, Kind::stream}, {-3, Kind::data},    {-4, Kind::memory},
+                                        {-5, Kind::buffer}, {-6, Kind::version}, {-1, Kind::unknown}};
+  for (auto [code, kind] : kinds) EXPECT_EQ(dizizoz::GzipError::fromZlib(code, nullptr).kind, kind) << code;
+  EXPECT_EQ(dizizoz::GzipError::fromZlib(-3, nullptr).message, "Unknown gzip error");
+  EXPECT_EQ(dizizoz::GzipError::fromZlib(-3, "invalid stored block lengths").message,
+            "invalid stored block lengths");
+  EXPECT_EQ(dizizoz::GzipError::fromZlib(-3, "\xff\xfe").message, "Unknown gzip error");
+}
+
+TEST(DateFormats, Iso8601TextsReadAndWrite) {
+  const Date precise = utc(2024, 1, 2, 3, 4, 5, 678) + microseconds(900);
+  EXPECT_EQ(dizizoz::toISO8601String(precise), "2024-01-02T03:04:05.678Z");  // truncated, not rounded
+  EXPECT_EQ(dizizoz::toInternetDateTimeString(precise), "2024-01-02T03:04:05Z");
+  EXPECT_EQ(dizizoz::toISO8601String(Date(milliseconds(-1))), "1969-12-31T23:59:59.999Z");
+
+  EXPECT_EQ(dizizoz::toISO8601Date("2024-01-02T03:04:05.678Z"), utc(2024, 1, 2, 3, 4, 5, 678));
+  EXPECT_EQ(dizizoz::toISO8601Date("2024-01-02T03:04:05Z"), utc(2024, 1, 2, 3, 4, 5));
+  EXPECT_EQ(dizizoz::toISO8601Date("2024-02-29T23:59:59Z"), utc(2024, 2, 29, 23, 59, 59));
+  for (const char* bad :
+       {"", "2024-01-02T03:04:05.67Z", "2024-01-02T03:04:05.6789Z", "2024-01-02 03:04:05Z",
+        "2024-01-02T03:04:05", "2024-01-02T03:04:05+00:00", "2024-01-02T03:04:05Z ", "2023-02-29T00:00:00Z",
+        "2024-13-01T00:00:00Z", "2024-01-01T24:00:00Z", "2024-01-01T00:60:00Z", "24-01-02T03:04:05Z"}) {
+    EXPECT_FALSE(dizizoz::toISO8601Date(bad).has_value()) << bad;
+  }
+}
+
+TEST(DateFormats, NanosNowIsExactNanosecondsSinceTheEpoch) {
+  struct FixedClock final : platform::Clock {
+    system_clock::time_point now() const override {
+      return system_clock::time_point(
+          duration_cast<system_clock::duration>(nanoseconds(1700000000123456789)));
+    }
+    steady_clock::time_point monotonicNow() const override { return {}; }
+  } clock;
+  EXPECT_EQ(dizizoz::nanosNow(clock), "1700000000123456789");
+}
+
+TEST(DateFormats, RetryAfterAcceptsOnlyFiniteDecimalsAndHttpDates) {
+  const Date now = utc(2015, 10, 21, 7, 28, 0);
+  struct Case {
+    const char* text;
+    std::optional<double> seconds;
+  };
+  const Case cases[] = {
+      {"120", 120.0},
+      {"1.5", 1.5},
+      {"0", 0.0},
+      {"+5", 5.0},
+      {"1e2", 100.0},
+      {".5", 0.5},
+      {"-3", std::nullopt},
+      {" 5", std::nullopt},  // a leading blank: the date form is tried and fails
+      {"5 ", std::nullopt},
+      {"\t5", std::nullopt},
+      {"", std::nullopt},
+      {"abc", std::nullopt},
+      // Forms a C parser would read: "inf" would pause a queue for the life of the process.
+      {"inf", std::nullopt},
+      {"Infinity", std::nullopt},
+      {"nan", std::nullopt},
+      {"0x10", std::nullopt},
+      {"1e999", std::nullopt},
+      {"1.", 1.0},
+      {"1e", std::nullopt},
+      {"Wed, 21 Oct 2015 07:28:10 GMT", 10.0},
+      {"Wed, 21 Oct 2015 09:28:00 UTC", 7200.0},
+      {"Wed, 21 Oct 2015 07:27:00 GMT", 0.0},  // past
+      {"Thu, 01 Jan 1970 00:00:00 GMT", 0.0},
+      {"Wed, 32 Oct 2015 07:28:10 GMT", std::nullopt},
+      {"Wed, 21 Foo 2015 07:28:10 GMT", std::nullopt},
+      {"Wed, 21 Oct 2015 07:28:10 PST", std::nullopt},
+      {"21 Oct 2015 07:28:10 GMT", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(dizizoz::parseRetryAfter(c.text, now), c.seconds) << '"' << c.text << '"';
+  }
+  EXPECT_FALSE(std::signbit(*dizizoz::parseRetryAfter("-0", now)));
+}
+
+TEST(JsonUtils, SanitiserKeepsJsonConvertsUrlsAndDatesAndDropsTheRest) {
+  CapturedLog log;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  Properties input = {
+      {"text", "hello"},
+      {"flag", true},
+      {"count", -3},
+      {"big", std::numeric_limits<std::uint64_t>::max()},
+      {"ratio", 0.25},
+      {"none", nullptr},
+      {"list", {1, "two", {{"three", 3}}}},
+      {"object", {{"k", "v"}}},
+      {"url", value::url("https://example.com/a?b=1#c")},
+      {"date", value::date(utc(2024, 1, 2, 3, 4, 5, 678))},
+      {"nan", nan},
+      {"inf", inf},
+      {"negInf", -inf},
+      {"opaque", value::opaque("a file handle")},
+      {"rawBinary", Value::binary({1, 2, 3})},
+      {"nanInList", {1.0, nan}},
+      {"urlInObject", {{"u", value::url("https://example.com")}}},
+      {"badText", "caf\xc3"},
+  };
+  auto result = dizizoz::sanitizeDictionary(input);
+  ASSERT_TRUE(result.has_value());
+
+  Properties expected = {
+      {"text", "hello"},
+      {"flag", true},
+      {"count", -3},
+      {"big", std::numeric_limits<std::uint64_t>::max()},
+      {"ratio", 0.25},
+      {"none", nullptr},
+      {"list", {1, "two", {{"three", 3}}}},
+      {"object", {{"k", "v"}}},
+      {"url", "https://example.com/a?b=1#c"},
+      {"date", "2024-01-02T03:04:05Z"},
+  };
+  EXPECT_EQ(*result, expected);
+  // Keys are visited in the map's (sorted) order.
+  EXPECT_EQ(log.lines, (std::vector<std::string>{
+                           "[DiziZoz] property: badText isn't serializable, dropping the item",
+                           "[DiziZoz] property: inf isn't serializable, dropping the item",
+                           "[DiziZoz] property: nan isn't serializable, dropping the item",
+                           "[DiziZoz] property: nanInList isn't serializable, dropping the item",
+                           "[DiziZoz] property: negInf isn't serializable, dropping the item",
+                           "[DiziZoz] property: opaque isn't serializable, dropping the item",
+                           "[DiziZoz] property: rawBinary isn't serializable, dropping the item",
+                           "[DiziZoz] property: urlInObject isn't serializable, dropping the item",
+                       }));
+
+  EXPECT_FALSE(dizizoz::sanitizeDictionary(Properties::object()).has_value());
+  EXPECT_FALSE(dizizoz::sanitizeDictionary(Properties()).has_value());
+  EXPECT_FALSE(dizizoz::sanitizeDictionary(Properties::array({1})).has_value());
+  // Everything dropped still leaves an (empty) map, as the dictionary was not empty.
+  EXPECT_EQ(dizizoz::sanitizeDictionary({{"nan", nan}}), Properties::object());
+}
+
+TEST(JsonUtils, JsonDataWritesSanitisedTextAndReadsOnlyObjects) {
+  CapturedLog log;
+  auto data = dizizoz::toJSONData({{"b", 1}, {"a", value::url("https://x.test/")}, {"c", std::nan("")}});
+  EXPECT_EQ(data, R"({"a":"https://x.test/","b":1})");
+  EXPECT_FALSE(dizizoz::toJSONData(Properties::object()).has_value());
+  EXPECT_EQ(dizizoz::toJSONData({{"a", 1}}, 1), "{\n \"a\": 1\n}");
+
+  EXPECT_EQ(dizizoz::fromJSONData(R"({"a":[1,2],"b":{"c":null}})"),
+            (Properties{{"a", {1, 2}}, {"b", {{"c", nullptr}}}}));
+  log.lines.clear();
+  for (const char* bad : {"", "[1,2]", "\"text\"", "42", "{", "{\"a\":1} trailing", "{\"a\":\"\xff\"}"}) {
+    EXPECT_FALSE(dizizoz::fromJSONData(bad).has_value()) << bad;
+  }
+  EXPECT_TRUE(log.lines.empty());
+}
+
+TEST(HedgeLog, PrintsPrefixedLinesOnlyWhileDebugIsOn) {
+  CapturedLog log;
+  dizizoz::hedgeLog("one");
+  dizizoz::hedgeLog("[DiziZoz] DiziZoz is in OptOut state.");
+  dizizoz::setHedgeLogEnabled(false);
+  dizizoz::hedgeLog("hidden");
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"[DiziZoz] one", "[DiziZoz] DiziZoz is in OptOut state."}));
+}
+
+TEST(Versions, BundleAndSystemVersionTexts) {
+  const std::pair<const char*, Value> bundle[] = {
+      {"42", 42},
+      {"+7", 7},
+      {"-12", -12},
+      {"1.2", "1.2"},
+      {"", ""},
+      {"+", "+"},
+      {"+-1", "+-1"},
+      {" 1", " 1"},
+      {"1a", "1a"},
+      {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
+      {"9223372036854775808", "9223372036854775808"},
+  };
+  for (const auto& [text, expected] : bundle) EXPECT_EQ(dizizoz::parseBundleVersion(text), expected) << text;
+
+  const std::pair<const char*, const char*> versions[] = {
+      {"12", "12.0.0"},     {"24.04", "24.4.0"},  {"6.1.0-18-amd64", "6.1.0"},
+      {"1.2.3.4", "1.2.3"}, {"rolling", "0.0.0"},
+  };
+  for (const auto& [text, expected] : versions) EXPECT_EQ(dizizoz::normalizedVersion(text), expected) << text;
+  const std::string os = dizizoz::osVersionString();
+  EXPECT_EQ(dizizoz::normalizedVersion(os), os);
+
+  EXPECT_EQ(dizizoz::appVersionString({{"CFBundleShortVersionString", "1.4.2"}}), "1.4.2");
+  EXPECT_FALSE(dizizoz::appVersionString({{"CFBundleShortVersionString", 3}}).has_value());
+  EXPECT_FALSE(dizizoz::appVersionString(Value::object()).has_value());
+}
+
+}  // namespace
