@@ -66,7 +66,7 @@ GzipResult gzipped(std::span<const std::uint8_t> input, CompressionLevel level, 
   output.resize(outputStep);
   do {
     if (stream.total_out >= output.size()) output.resize(output.size() + outputStep);
-    // zlib counts in 32 bits: larger inputs are handed over in pieces, finishing with the last one.
+    // zlib counts in 32 bits: larger inputs are handed over in chunks, finishing with the last one.
     const std::size_t available = std::min(input.size() - consumed, maxChunk);
     stream.next_in = const_cast<Bytef*>(input.data() + consumed);
     stream.avail_in = static_cast<uInt>(available);

@@ -45,7 +45,7 @@ struct GzipResult {
 
 // Deflates `input` (memory level 9, default strategy). The delivery client uses the default level and
 // Gzip::gzipWindowBits for a gzip body. Empty input gives empty output, without a header.
-// Any size is accepted: input above zlib's 32-bit counts is fed in pieces. May run on any thread.
+// Any size is accepted: input above zlib's 32-bit counts is fed in chunks. May run on any thread.
 GzipResult gzipped(std::span<const std::uint8_t> input,
                    CompressionLevel level = CompressionLevel::defaultCompression(),
                    int windowBits = Gzip::gzipWindowBits);
