@@ -4,6 +4,33 @@
 
 namespace dzcrash {
 
+namespace {
+
+constexpr int kMaxMapAttempts = 8;
+
+// An anonymous mapping of `length` bytes that does not overlap [start, start + length): a mapping that
+// landed in an unmapped part of the range being copied would make the own process's copy read itself.
+// Refused placements are held until the end so the kernel cannot offer them again. async-signal-safe.
+void* mapOutside(uint64_t start, uint64_t length) {
+  void* refused[kMaxMapAttempts];
+  int refusedCount = 0;
+  void* result = MAP_FAILED;
+  while (refusedCount < kMaxMapAttempts) {
+    void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) break;
+    const uint64_t at = reinterpret_cast<uint64_t>(p);
+    if (at >= start + length || at + length <= start) {
+      result = p;
+      break;
+    }
+    refused[refusedCount++] = p;
+  }
+  for (int i = 0; i < refusedCount; ++i) munmap(refused[i], length);
+  return result;
+}
+
+}  // namespace
+
 // async-signal-safe.
 dzcrash_error_t DZcrash_async_mobject_init(dzcrash_async_mobject* mobj, dzcrash_task_t task,
                                            uint64_t task_address, uint64_t length, bool require_full) {
@@ -17,22 +44,26 @@ dzcrash_error_t DZcrash_async_mobject_init(dzcrash_async_mobject* mobj, dzcrash_
     return DZCRASH_NO_MEMORY;
   }
   uint64_t total = (end & ~pageMask) - start;
-  if (total == 0) return DZCRASH_NO_MEMORY;
+  if (length == 0 || total == 0) return DZCRASH_NO_MEMORY;
 
-  void* mapping = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* mapping = mapOutside(start, total);
   if (mapping == MAP_FAILED) return DZCRASH_INTERNAL;
 
+  // Only the requested bytes are read: the page rounding shapes the local mapping, and a task whose
+  // readable bytes end inside a page (a buffer task) still yields everything it holds.
   size_t copied = 0;
-  const dzcrash_error_t err = DZcrash_async_task_read_partial(task, start, mapping, total, &copied);
+  const dzcrash_error_t err = DZcrash_async_task_read_partial(
+      task, task_address, static_cast<uint8_t*>(mapping) + headOffset, length, &copied);
+  uint64_t usable = length;
   if (err != DZCRASH_OK) {
-    // Only whole pages count: a page that was read only in part is as good as unreadable.
-    const uint64_t readablePages = copied & ~pageMask;
-    if (require_full || readablePages == 0) {
+    if (require_full || copied == 0) {
       munmap(mapping, total);
       return DZCRASH_NO_MEMORY;
     }
-    munmap(static_cast<uint8_t*>(mapping) + readablePages, total - readablePages);
-    total = readablePages;
+    usable = copied;
+    const uint64_t keep = (headOffset + usable + pageMask) & ~pageMask;
+    if (keep < total) munmap(static_cast<uint8_t*>(mapping) + keep, total - keep);
+    total = keep;
   }
   mprotect(mapping, total, PROT_READ);
 
@@ -40,7 +71,7 @@ dzcrash_error_t DZcrash_async_mobject_init(dzcrash_async_mobject* mobj, dzcrash_
   mobj->task = task;
   mobj->address = local;
   mobj->task_address = task_address;
-  mobj->length = total - headOffset < length ? total - headOffset : length;
+  mobj->length = usable;
   mobj->vm_slide = static_cast<int64_t>(task_address - static_cast<uint64_t>(local));
   mobj->vm_address = reinterpret_cast<uintptr_t>(mapping);
   mobj->vm_length = total;

@@ -28,8 +28,8 @@ struct dzcrash_async_mobject {
 };
 
 // Copies [task_address, task_address + length) into a fresh mapping. Without require_full the copy
-// stops at the first page that cannot be read (DZCRASH_NO_MEMORY when that is the first page, or the
-// range is empty); with require_full any unreadable page fails the call with DZCRASH_NO_MEMORY.
+// stops at the first byte that cannot be read (DZCRASH_NO_MEMORY when that is the first byte, or the
+// range is empty); with require_full any unreadable byte fails the call with DZCRASH_NO_MEMORY.
 // DZCRASH_INTERNAL when no mapping can be made. Every DZCRASH_OK must be matched by one free.
 // async-signal-safe (mmap, munmap and mprotect are plain system calls).
 dzcrash_error_t DZcrash_async_mobject_init(dzcrash_async_mobject* mobj, dzcrash_task_t task,
