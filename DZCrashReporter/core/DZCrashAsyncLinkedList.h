@@ -127,7 +127,8 @@ class async_list {
     n->value_ = value;
     n->prev_ = nullptr;
     n->next_.store(nullptr);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    // The sequentially consistent store or compare-and-swap that links the node publishes the writes
+    // above to readers (a release paired with their loads), so no separate fence is needed.
 
     node* head = head_.load();
     if (head == nullptr) {
