@@ -27,7 +27,8 @@ ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}" \
 UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
   ctest -L '^unit$' -j "$JOBS" --output-on-failure --no-tests=ignore
 
-cmake --preset tsan -S "$ROOT" >/dev/null
+cd "$ROOT"
+cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$JOBS"
 cd "$ROOT/build/tsan"
 echo "== concurrency stress tests under ThreadSanitizer =="
