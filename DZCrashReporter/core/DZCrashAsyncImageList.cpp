@@ -192,7 +192,7 @@ dzcrash_error_t DZcrash_async_rdebug_walk(dzcrash_task_t task, uint64_t rdebug_a
             DZCRASH_OK) {
       return err;
     }
-    // The path is read in pieces up to its NUL; an unreadable path leaves the entry nameless.
+    // The path is read in chunks up to its NUL; an unreadable path leaves the entry nameless.
     size_t length = 0;
     if (nameAddress != 0) {
       while (length < sizeof(out.name) - 1) {

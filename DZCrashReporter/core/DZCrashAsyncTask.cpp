@@ -108,10 +108,10 @@ dzcrash_error_t readBuffer(const dzcrash_task* task, uint64_t address, uint8_t* 
     if (found == nullptr) return DZCRASH_NOT_FOUND;
     if (!found->readable) return DZCRASH_ACCESS_DENIED;
     const uint64_t available = found->length - (at - found->address);
-    const size_t piece = available < length - *copied ? static_cast<size_t>(available) : length - *copied;
+    const size_t chunk = available < length - *copied ? static_cast<size_t>(available) : length - *copied;
     DZcrash_async_memcpy(dest + *copied, static_cast<const uint8_t*>(found->bytes) + (at - found->address),
-                         piece);
-    *copied += piece;
+                         chunk);
+    *copied += chunk;
   }
   return DZCRASH_OK;
 }
