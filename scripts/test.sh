@@ -3,7 +3,8 @@
 #   1. unit and widgets tests of the default build,
 #   2. x11 tests, each under an Xvfb of its own,
 #   3. crash tests,
-#   4. unit tests of the AddressSanitizer + UndefinedBehaviorSanitizer build.
+#   4. unit tests of the AddressSanitizer + UndefinedBehaviorSanitizer build,
+#   5. concurrency stress tests of the ThreadSanitizer build (only their targets are built).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
@@ -25,3 +26,11 @@ echo "== unit tests under AddressSanitizer + UndefinedBehaviorSanitizer =="
 ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}" \
 UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
   ctest -L '^unit$' -j "$JOBS" --output-on-failure --no-tests=ignore
+
+cd "$ROOT"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$JOBS"
+cd "$ROOT/build/tsan"
+echo "== concurrency stress tests under ThreadSanitizer =="
+TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1}" \
+  ctest -L '^tsan$' -j "$JOBS" --output-on-failure --no-tests=error

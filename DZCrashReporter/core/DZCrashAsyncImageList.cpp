@@ -1,0 +1,215 @@
+#include "DZCrashReporter/core/DZCrashAsyncImageList.h"
+
+#include <link.h>
+#include <unistd.h>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace dzcrash {
+
+dzcrash_async_image_list shared_image_list = {nullptr, {nullptr, nullptr, nullptr}, nullptr, {nullptr}};
+
+namespace {
+constexpr int kMaxLinkMapEntries = 4096;
+
+void freeImage(dzcrash_async_image_list* list, dzcrash_async_image* image) {
+  if (list->parser.nasync_free != nullptr) list->parser.nasync_free(image, list->parser.context);
+  std::free(image->name);
+  std::free(image);
+}
+}  // namespace
+
+bool DZcrash_nasync_image_list_init(dzcrash_async_image_list* list, dzcrash_task_t task,
+                                    const dzcrash_image_parser* parser) {
+  list->task = task;
+  list->parser = parser != nullptr ? *parser : dzcrash_image_parser{nullptr, nullptr, nullptr};
+  list->retired.store(nullptr);
+  list->list = new (std::nothrow) async::async_list<dzcrash_async_image*>();
+  return list->list != nullptr;
+}
+
+void DZcrash_nasync_image_list_free(dzcrash_async_image_list* list) {
+  if (list->list == nullptr) return;
+  for (auto* node = list->list->next(nullptr); node != nullptr; node = list->list->next(node)) {
+    freeImage(list, node->value());
+  }
+  for (dzcrash_async_image* image = list->retired.exchange(nullptr); image != nullptr;) {
+    dzcrash_async_image* following = image->retired_next;
+    freeImage(list, image);
+    image = following;
+  }
+  delete list->list;
+  list->list = nullptr;
+}
+
+void DZcrash_nasync_image_list_append(dzcrash_async_image_list* list, uint64_t header_address,
+                                      const char* name) {
+  auto* image = static_cast<dzcrash_async_image*>(std::calloc(1, sizeof(dzcrash_async_image)));
+  if (image == nullptr) return;
+  image->header_address = header_address;
+  image->name = strdup(name != nullptr ? name : "");
+  if (image->name == nullptr) {
+    std::free(image);
+    return;
+  }
+  if (list->parser.nasync_init != nullptr &&
+      list->parser.nasync_init(image, list->task, list->parser.context) != DZCRASH_OK) {
+    std::free(image->name);
+    std::free(image);
+    return;
+  }
+  if (!list->list->nasync_append(image)) freeImage(list, image);
+}
+
+void DZcrash_nasync_image_list_remove(dzcrash_async_image_list* list, uint64_t header_address) {
+  // Counted in as a reader, so the node is parked rather than freed under a concurrent crash handler.
+  list->list->set_reading(true);
+  for (auto* node = list->list->next(nullptr); node != nullptr; node = list->list->next(node)) {
+    dzcrash_async_image* image = node->value();
+    if (image->header_address == header_address) {
+      // A concurrent remove of the same image may have unlinked it first.
+      if (!list->list->nasync_remove_node(node)) break;
+      image->retired_next = list->retired.load();
+      while (!list->retired.compare_exchange_weak(image->retired_next, image)) {
+      }
+      break;
+    }
+  }
+  list->list->set_reading(false);
+}
+
+namespace {
+
+struct AddLoadedContext {
+  dzcrash_async_image_list* list;
+  size_t added;
+};
+
+bool listHolds(dzcrash_async_image_list* list, uint64_t header_address) {
+  bool found = false;
+  DZcrash_async_image_list_set_reading(list, true);
+  for (auto* image = DZcrash_async_image_list_next(list, nullptr); image != nullptr;
+       image = DZcrash_async_image_list_next(list, image)) {
+    if (image->header_address == header_address) {
+      found = true;
+      break;
+    }
+  }
+  DZcrash_async_image_list_set_reading(list, false);
+  return found;
+}
+
+int addLoadedObject(dl_phdr_info* info, size_t, void* data) {
+  auto* context = static_cast<AddLoadedContext*>(data);
+  // The header sits at the start of the load segment that maps file offset 0.
+  const ElfW(Phdr)* headerSegment = nullptr;
+  for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+    if (info->dlpi_phdr[i].p_type == PT_LOAD && info->dlpi_phdr[i].p_offset == 0) {
+      headerSegment = &info->dlpi_phdr[i];
+      break;
+    }
+  }
+  if (headerSegment == nullptr) return 0;
+  const uint64_t header = static_cast<uint64_t>(info->dlpi_addr) + headerSegment->p_vaddr;
+  if (listHolds(context->list, header)) return 0;
+
+  const char* name = info->dlpi_name;
+  char exe[PATH_MAX];
+  if (name == nullptr || name[0] == '\0') {
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+    exe[n > 0 ? n : 0] = '\0';
+    name = exe;
+  }
+  DZcrash_nasync_image_list_append(context->list, header, name);
+  if (listHolds(context->list, header)) ++context->added;
+  return 0;
+}
+
+}  // namespace
+
+size_t DZcrash_nasync_image_list_add_loaded(dzcrash_async_image_list* list) {
+  AddLoadedContext context = {list, 0};
+  dl_iterate_phdr(addLoadedObject, &context);
+  return context.added;
+}
+
+// async-signal-safe.
+void DZcrash_async_image_list_set_reading(dzcrash_async_image_list* list, bool enable) {
+  list->list->set_reading(enable);
+}
+
+// async-signal-safe.
+dzcrash_async_image* DZcrash_async_image_list_next(dzcrash_async_image_list* list,
+                                                   dzcrash_async_image* current) {
+  dzcrash_async_image_node* node = list->list->next(current == nullptr ? nullptr : current->node);
+  if (node == nullptr) return nullptr;
+  dzcrash_async_image* image = node->value();
+  image->node = node;
+  return image;
+}
+
+// async-signal-safe.
+bool DZcrash_async_image_contains_address(const dzcrash_async_image* image, uint64_t address) {
+  return address >= image->header_address && address - image->header_address < image->size;
+}
+
+// async-signal-safe.
+dzcrash_async_image* DZcrash_async_image_containing_address(dzcrash_async_image_list* list,
+                                                            uint64_t address) {
+  for (auto* image = DZcrash_async_image_list_next(list, nullptr); image != nullptr;
+       image = DZcrash_async_image_list_next(list, image)) {
+    if (DZcrash_async_image_contains_address(image, address)) return image;
+  }
+  return nullptr;
+}
+
+// async-signal-safe.
+uint64_t DZcrash_async_rdebug_address() {
+  return reinterpret_cast<uint64_t>(&_r_debug);
+}
+
+// async-signal-safe.
+dzcrash_error_t DZcrash_async_rdebug_walk(dzcrash_task_t task, uint64_t rdebug_address,
+                                          dzcrash_async_rdebug_callback callback, void* context) {
+  const dzcrash_async_byteorder_t* host = DZcrash_async_byteorder_little_endian();
+  uint64_t entry = 0;
+  dzcrash_error_t err =
+      DZcrash_async_task_read_uint64(task, host, rdebug_address, offsetof(struct r_debug, r_map), &entry);
+  if (err != DZCRASH_OK) return err;
+
+  dzcrash_async_rdebug_entry out;
+  for (int count = 0; entry != 0 && count < kMaxLinkMapEntries; ++count) {
+    uint64_t nameAddress = 0;
+    uint64_t next = 0;
+    if ((err = DZcrash_async_task_read_uint64(task, host, entry, offsetof(struct link_map, l_addr),
+                                              &out.load_bias)) != DZCRASH_OK ||
+        (err = DZcrash_async_task_read_uint64(task, host, entry, offsetof(struct link_map, l_name),
+                                              &nameAddress)) != DZCRASH_OK ||
+        (err = DZcrash_async_task_read_uint64(task, host, entry, offsetof(struct link_map, l_ld),
+                                              &out.dynamic_address)) != DZCRASH_OK ||
+        (err = DZcrash_async_task_read_uint64(task, host, entry, offsetof(struct link_map, l_next), &next)) !=
+            DZCRASH_OK) {
+      return err;
+    }
+    // The path is read in chunks up to its NUL; an unreadable path leaves the entry nameless.
+    size_t length = 0;
+    if (nameAddress != 0) {
+      while (length < sizeof(out.name) - 1) {
+        size_t copied = 0;
+        const size_t want = sizeof(out.name) - 1 - length < 64 ? sizeof(out.name) - 1 - length : 64;
+        DZcrash_async_task_read_partial(task, nameAddress + length, out.name + length, want, &copied);
+        size_t i = 0;
+        while (i < copied && out.name[length + i] != '\0') ++i;
+        length += i;
+        if (i < copied || copied < want) break;
+      }
+    }
+    out.name[length] = '\0';
+    if (!callback(&out, context)) return DZCRASH_OK;
+    entry = next;
+  }
+  return DZCRASH_OK;
+}
+
+}  // namespace dzcrash

@@ -1,0 +1,115 @@
+#pragma once
+
+// The list of loaded images that a crash handler walks without locks. Normal operation adds and
+// removes images (parsing them on the way in); the crash path only reads.
+//
+// On Linux the list is fed from dl_iterate_phdr when the reporter is enabled; at crash time the
+// dynamic linker's own map (r_debug) can be walked without its lock to see what was loaded since.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "DZCrashReporter/core/DZCrashAsync.h"
+#include "DZCrashReporter/core/DZCrashAsyncLinkedList.h"
+#include "DZCrashReporter/core/DZCrashAsyncTask.h"
+
+namespace dzcrash {
+
+struct dzcrash_async_image;
+
+// How an image is parsed when it joins the list. The image format's reader supplies it.
+struct dzcrash_image_parser {
+  // Not async-signal-safe (may allocate). Fills image->parsed and image->size for the image whose
+  // header lies at image->header_address; any error drops the image from the list.
+  dzcrash_error_t (*nasync_init)(dzcrash_async_image* image, dzcrash_task_t task, void* context);
+  // Not async-signal-safe. Releases what nasync_init made.
+  void (*nasync_free)(dzcrash_async_image* image, void* context);
+  void* context;
+};
+
+using dzcrash_async_image_node = async::async_list<dzcrash_async_image*>::node;
+
+struct dzcrash_async_image {
+  // Where the image's header is loaded.
+  uint64_t header_address;
+  // Bytes from the header address that belong to the image's code (0 until parsed).
+  uint64_t size;
+  // Heap copy of the image's path.
+  char* name;
+  // The parser's own record of the image.
+  void* parsed;
+  // The list node that holds this image; set while a reader walks the list.
+  dzcrash_async_image_node* node;
+  // Link among removed images, which are freed only with the list.
+  dzcrash_async_image* retired_next;
+};
+
+struct dzcrash_async_image_list {
+  dzcrash_task_t task;
+  dzcrash_image_parser parser;
+  async::async_list<dzcrash_async_image*>* list;
+  // Images removed from the list, kept until the list is freed.
+  std::atomic<dzcrash_async_image*> retired;
+};
+
+// The process's one image list, filled when the reporter is enabled.
+extern dzcrash_async_image_list shared_image_list;
+
+// Not async-signal-safe. A null parser records images with size 0. False when out of memory.
+bool DZcrash_nasync_image_list_init(dzcrash_async_image_list* list, dzcrash_task_t task,
+                                    const dzcrash_image_parser* parser);
+
+// Not async-signal-safe. Frees every image and the list; no reader may be walking it.
+void DZcrash_nasync_image_list_free(dzcrash_async_image_list* list);
+
+// Not async-signal-safe. Copies the name, parses the image and appends it; an image that fails to
+// parse is dropped silently.
+void DZcrash_nasync_image_list_append(dzcrash_async_image_list* list, uint64_t header_address,
+                                      const char* name);
+
+// Not async-signal-safe. Unlinks the first image with this header address. Its record is kept, not
+// freed, because a crash handler may be reading it; the list frees it at the end.
+void DZcrash_nasync_image_list_remove(dzcrash_async_image_list* list, uint64_t header_address);
+
+// Not async-signal-safe. Appends every object the dynamic linker has loaded and the list does not
+// hold yet (the program itself under its executable path). Returns how many were appended.
+size_t DZcrash_nasync_image_list_add_loaded(dzcrash_async_image_list* list);
+
+// Counts a reader in or out. async-signal-safe.
+void DZcrash_async_image_list_set_reading(dzcrash_async_image_list* list, bool enable);
+
+// The first image (current == null) or the one after `current`; null at the end. Only between
+// set_reading(true) and set_reading(false). async-signal-safe.
+dzcrash_async_image* DZcrash_async_image_list_next(dzcrash_async_image_list* list,
+                                                   dzcrash_async_image* current);
+
+// header_address <= address < header_address + size. async-signal-safe.
+bool DZcrash_async_image_contains_address(const dzcrash_async_image* image, uint64_t address);
+
+// The first image that contains the address, or null. Only between set_reading(true) and
+// set_reading(false). async-signal-safe.
+dzcrash_async_image* DZcrash_async_image_containing_address(dzcrash_async_image_list* list, uint64_t address);
+
+// One entry of the dynamic linker's map: load bias, path (cut to fit, NUL-terminated; "" for the
+// program itself) and the address of its dynamic section.
+struct dzcrash_async_rdebug_entry {
+  uint64_t load_bias;
+  uint64_t dynamic_address;
+  char name[1024];
+};
+
+// Return false to stop the walk.
+using dzcrash_async_rdebug_callback = bool (*)(const dzcrash_async_rdebug_entry* entry, void* context);
+
+// Address of this process's r_debug record. async-signal-safe.
+uint64_t DZcrash_async_rdebug_address();
+
+// Walks the link map that starts at the r_debug record at `rdebug_address` in the task, with checked
+// reads only, so a map the linker is changing at this moment cannot make it fault. Stops after 4,096
+// entries (a cycle). DZCRASH_OK when the walk reached the end or the callback stopped it, otherwise
+// the error of the read that failed. async-signal-safe.
+dzcrash_error_t DZcrash_async_rdebug_walk(dzcrash_task_t task, uint64_t rdebug_address,
+                                          dzcrash_async_rdebug_callback callback, void* context);
+
+}  // namespace dzcrash
