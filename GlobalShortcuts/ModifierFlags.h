@@ -79,8 +79,6 @@ class ModifierFlags {
   static const ModifierFlags numericPad;
   static const ModifierFlags help;
   static const ModifierFlags function;
-  // Every device-independent flag (the upper half of the low 32 bits).
-  static const ModifierFlags deviceIndependentFlagsMask;
 
  private:
   RawValue rawValue_ = 0;
@@ -94,6 +92,5 @@ inline constexpr ModifierFlags ModifierFlags::command{0x100000};
 inline constexpr ModifierFlags ModifierFlags::numericPad{0x200000};
 inline constexpr ModifierFlags ModifierFlags::help{0x400000};
 inline constexpr ModifierFlags ModifierFlags::function{0x800000};
-inline constexpr ModifierFlags ModifierFlags::deviceIndependentFlagsMask{0xFFFF0000};
 
 }  // namespace GlobalShortcuts
