@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace GlobalShortcuts {
+
+// The character made of the one Unicode scalar `value`; nothing when the value is negative, a surrogate
+// (U+D800 to U+DFFF) or above U+10FFFF. Private-use scalars are characters too (U+F704 is the character
+// that key events carry for F1). Any thread.
+std::optional<char32_t> characterFromUnicodeScalarValue(std::int64_t value) noexcept;
+
+// UTF-8 of a valid scalar (as returned above).
+std::string utf8(char32_t scalar);
+
+}  // namespace GlobalShortcuts

@@ -1,0 +1,96 @@
+#include "GlobalShortcuts/ModifierFlags.h"
+
+#include <array>
+
+namespace GlobalShortcuts {
+namespace {
+
+constexpr ModifierFlags::CarbonMask kCarbonCommand = 0x100;
+constexpr ModifierFlags::CarbonMask kCarbonShift = 0x200;
+constexpr ModifierFlags::CarbonMask kCarbonOption = 0x800;
+constexpr ModifierFlags::CarbonMask kCarbonControl = 0x1000;
+constexpr ModifierFlags::CarbonMask kCarbonFunction = 0x20000;
+
+struct CarbonBit {
+  ModifierFlags flag;
+  ModifierFlags::CarbonMask carbon;
+};
+constexpr std::array<CarbonBit, 5> kCarbonBits{{
+    {ModifierFlags::control, kCarbonControl},
+    {ModifierFlags::option, kCarbonOption},
+    {ModifierFlags::shift, kCarbonShift},
+    {ModifierFlags::command, kCarbonCommand},
+    {ModifierFlags::function, kCarbonFunction},
+}};
+
+struct QtBit {
+  ModifierFlags flag;
+  Qt::KeyboardModifier qt;
+};
+constexpr std::array<QtBit, 5> kQtBits{{
+    {ModifierFlags::command, Qt::ControlModifier},
+    {ModifierFlags::control, Qt::MetaModifier},
+    {ModifierFlags::option, Qt::AltModifier},
+    {ModifierFlags::shift, Qt::ShiftModifier},
+    {ModifierFlags::numericPad, Qt::KeypadModifier},
+}};
+
+}  // namespace
+
+ModifierFlags ModifierFlags::fromCarbon(CarbonMask carbon) noexcept {
+  ModifierFlags flags;
+  for (const auto& bit : kCarbonBits) {
+    if ((carbon & bit.carbon) != 0) flags |= bit.flag;
+  }
+  return flags;
+}
+
+ModifierFlags::CarbonMask ModifierFlags::carbon() const noexcept {
+  CarbonMask mask = 0;
+  for (const auto& bit : kCarbonBits) {
+    if (contains(bit.flag)) mask |= bit.carbon;
+  }
+  return mask;
+}
+
+std::string ModifierFlags::ks_symbolicRepresentation() const {
+  std::string text;
+  if (contains(control)) text += "\u2303";
+  if (contains(option)) text += "\u2325";
+  if (contains(shift)) text += "\u21E7";
+  if (contains(command)) text += "\u2318";
+  // The globe is followed by the text-presentation selector so that it renders like the other symbols
+  // rather than as a coloured emoji.
+  if (contains(function)) text += "\U0001F310\uFE0E";
+  return text;
+}
+
+EventModifiers ModifierFlags::toEventModifiers() const noexcept {
+  EventModifiers result;
+  if (contains(capsLock)) result |= EventModifiers::capsLock;
+  if (contains(command)) result |= EventModifiers::command;
+  if (contains(control)) result |= EventModifiers::control;
+  if (contains(numericPad)) result |= EventModifiers::numericPad;
+  if (contains(option)) result |= EventModifiers::option;
+  if (contains(shift)) result |= EventModifiers::shift;
+  if (contains(function)) result |= EventModifiers::function;
+  return result;
+}
+
+Qt::KeyboardModifiers ModifierFlags::toQt() const noexcept {
+  Qt::KeyboardModifiers result;
+  for (const auto& bit : kQtBits) {
+    if (contains(bit.flag)) result |= bit.qt;
+  }
+  return result;
+}
+
+ModifierFlags ModifierFlags::fromQt(Qt::KeyboardModifiers modifiers) noexcept {
+  ModifierFlags flags;
+  for (const auto& bit : kQtBits) {
+    if (modifiers.testFlag(bit.qt)) flags |= bit.flag;
+  }
+  return flags;
+}
+
+}  // namespace GlobalShortcuts

@@ -1,0 +1,13 @@
+#include "platform/fake/ScriptedAlertPresenter.h"
+
+namespace platform::fake {
+
+AlertPresenter::ModalResponse ScriptedAlertPresenter::runModal(const Alert& alert, QWidget* parentWindow) {
+  shown_.push_back({alert, parentWindow});
+  if (responses_.empty()) return kFirstButtonReturn;
+  const ModalResponse response = responses_.front();
+  responses_.pop_front();
+  return response;
+}
+
+}  // namespace platform::fake
