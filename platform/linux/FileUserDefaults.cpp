@@ -103,7 +103,9 @@ Json encode(const DefaultsValue& value) {
 // Throws std::runtime_error naming what is wrong.
 DefaultsValue decode(const Json& json) {
   if (!json.is_object() || json.size() != 1) throw std::runtime_error("a value is not a one-member object");
-  const auto& [tag, v] = *json.items().begin();
+  const auto member = json.begin();
+  const std::string& tag = member.key();
+  const Json& v = member.value();
   if (tag == "bool" && v.is_boolean()) return v.get<bool>();
   if (tag == "int" && v.is_number_integer()) {
     if (v.is_number_unsigned() &&
