@@ -1,0 +1,293 @@
+#include "platform/linux/FileUserDefaults.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/Log.h"
+
+namespace platform {
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr const char* kFolderName = "quorvelle";
+constexpr const char* kFileName = "settings.json";
+constexpr const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string encodeBase64(const DefaultsValue::Data& data) {
+  std::string out;
+  out.reserve((data.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < data.size(); i += 3) {
+    std::uint32_t n = std::uint32_t{data[i]} << 16;
+    if (i + 1 < data.size()) n |= std::uint32_t{data[i + 1]} << 8;
+    if (i + 2 < data.size()) n |= data[i + 2];
+    out += kBase64[(n >> 18) & 63];
+    out += kBase64[(n >> 12) & 63];
+    out += i + 1 < data.size() ? kBase64[(n >> 6) & 63] : '=';
+    out += i + 2 < data.size() ? kBase64[n & 63] : '=';
+  }
+  return out;
+}
+
+std::optional<DefaultsValue::Data> decodeBase64(const std::string& text) {
+  if (text.size() % 4 != 0) return std::nullopt;
+  DefaultsValue::Data out;
+  out.reserve(text.size() / 4 * 3);
+  for (std::size_t i = 0; i < text.size(); i += 4) {
+    std::uint32_t n = 0;
+    int padding = 0;
+    for (std::size_t j = 0; j < 4; ++j) {
+      char c = text[i + j];
+      int v;
+      if (c == '=' && j >= 2 && i + 4 == text.size()) {
+        ++padding;
+        v = 0;
+      } else if (padding > 0) {
+        return std::nullopt;  // data after padding
+      } else if (const char* p = std::strchr(kBase64, c); p != nullptr && c != '\0') {
+        v = static_cast<int>(p - kBase64);
+      } else {
+        return std::nullopt;
+      }
+      n = (n << 6) | static_cast<std::uint32_t>(v);
+    }
+    out.push_back(static_cast<std::uint8_t>(n >> 16));
+    if (padding < 2) out.push_back(static_cast<std::uint8_t>(n >> 8));
+    if (padding < 1) out.push_back(static_cast<std::uint8_t>(n));
+  }
+  return out;
+}
+
+Json encode(const DefaultsValue& value) {
+  return std::visit(
+      [](const auto& v) -> Json {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, bool>) {
+          return {{"bool", v}};
+        } else if constexpr (std::is_same_v<T, std::int64_t>) {
+          return {{"int", v}};
+        } else if constexpr (std::is_same_v<T, double>) {
+          // JSON has no NaN or infinity; spell them so they survive instead of turning into null.
+          if (std::isnan(v)) return {{"double", "nan"}};
+          if (std::isinf(v)) return {{"double", v > 0 ? "inf" : "-inf"}};
+          return {{"double", v}};
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          return {{"string", v}};
+        } else if constexpr (std::is_same_v<T, DefaultsValue::Data>) {
+          return {{"data", encodeBase64(v)}};
+        } else if constexpr (std::is_same_v<T, DefaultsValue::Array>) {
+          Json array = Json::array();
+          for (const auto& item : v) array.push_back(encode(item));
+          return {{"array", std::move(array)}};
+        } else {
+          Json object = Json::object();
+          for (const auto& [key, item] : v) object[key] = encode(item);
+          return {{"dict", std::move(object)}};
+        }
+      },
+      value.storage());
+}
+
+// Throws std::runtime_error naming what is wrong.
+DefaultsValue decode(const Json& json) {
+  if (!json.is_object() || json.size() != 1) throw std::runtime_error("a value is not a one-member object");
+  const auto member = json.begin();
+  const std::string& tag = member.key();
+  const Json& v = member.value();
+  if (tag == "bool" && v.is_boolean()) return v.get<bool>();
+  if (tag == "int" && v.is_number_integer()) {
+    if (v.is_number_unsigned() &&
+        v.get<std::uint64_t>() > std::uint64_t(std::numeric_limits<std::int64_t>::max())) {
+      throw std::runtime_error("an integer is out of range");
+    }
+    return v.get<std::int64_t>();
+  }
+  if (tag == "double") {
+    if (v.is_number()) return v.get<double>();
+    if (v == "nan") return std::numeric_limits<double>::quiet_NaN();
+    if (v == "inf") return std::numeric_limits<double>::infinity();
+    if (v == "-inf") return -std::numeric_limits<double>::infinity();
+  }
+  if (tag == "string" && v.is_string()) return v.get<std::string>();
+  if (tag == "data" && v.is_string()) {
+    if (auto data = decodeBase64(v.get<std::string>())) return std::move(*data);
+    throw std::runtime_error("data is not valid base64");
+  }
+  if (tag == "array" && v.is_array()) {
+    DefaultsValue::Array array;
+    for (const auto& item : v) array.push_back(decode(item));
+    return array;
+  }
+  if (tag == "dict" && v.is_object()) {
+    DefaultsValue::Dictionary dict;
+    for (const auto& [key, item] : v.items()) dict.emplace(key, decode(item));
+    return dict;
+  }
+  throw std::runtime_error("a value of kind \"" + tag + "\" is malformed");
+}
+
+std::string utcStamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, "%Y%m%dT%H%M%SZ", &tm);
+  return buffer;
+}
+
+}  // namespace
+
+std::filesystem::path FileUserDefaults::defaultFile() {
+  std::filesystem::path base;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+    base = std::filesystem::path(home) / ".config";
+  } else {
+    base = std::filesystem::current_path();
+  }
+  return base / kFolderName / kFileName;
+}
+
+FileUserDefaults::FileUserDefaults(std::filesystem::path file) : file_(std::move(file)) {
+  load();
+}
+
+void FileUserDefaults::load() {
+  std::error_code ec;
+  auto status = std::filesystem::status(file_, ec);
+  if (status.type() == std::filesystem::file_type::not_found) return;  // first run
+  if (std::filesystem::is_directory(status)) {
+    moveAside("it is a directory");
+    return;
+  }
+  std::ifstream in(file_, std::ios::binary);
+  if (!in) {
+    moveAside(std::string("it cannot be opened: ") + std::strerror(errno));
+    return;
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  if (in.bad()) {
+    moveAside("it cannot be read");
+    return;
+  }
+  Json json = Json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
+  if (json.is_discarded() || !json.is_object()) {
+    moveAside("it is not a JSON object");
+    return;
+  }
+  DefaultsValue::Dictionary values;
+  try {
+    for (const auto& [key, item] : json.items()) values.emplace(key, decode(item));
+  } catch (const std::exception& e) {
+    moveAside(e.what());
+    return;
+  }
+  values_ = std::move(values);
+}
+
+void FileUserDefaults::moveAside(const std::string& reason) {
+  std::filesystem::path aside;
+  std::error_code ec;
+  for (int n = 0; n < 100; ++n) {
+    aside = file_;
+    aside += ".corrupt-" + utcStamp() + (n == 0 ? "" : "-" + std::to_string(n));
+    if (!std::filesystem::exists(std::filesystem::symlink_status(aside, ec))) break;
+  }
+  std::filesystem::rename(file_, aside, ec);
+  if (ec) {
+    // Writing now would destroy the only copy of whatever the file holds.
+    writable_ = false;
+    log(LogLevel::error, "Settings file " + file_.string() + " is unusable (" + reason +
+                             ") and could not be moved aside (" + ec.message() +
+                             "); starting with empty settings that will not be saved");
+    return;
+  }
+  log(LogLevel::warning, "Settings file " + file_.string() + " is unusable (" + reason + "); moved it to " +
+                             aside.string() + " and started with empty settings");
+}
+
+void FileUserDefaults::saveLocked() {
+  if (!writable_) {
+    log(LogLevel::warning, "Settings not saved: " + file_.string() + " could not be moved aside");
+    return;
+  }
+  Json json = Json::object();
+  for (const auto& [key, value] : values_) json[key] = encode(value);
+  const std::string text = json.dump(2) + "\n";
+
+  // A settings file that is a link (kept with the user's dotfiles) stays one: replace its target.
+  std::error_code ec;
+  std::filesystem::path target = file_;
+  if (std::filesystem::is_symlink(file_, ec)) target = std::filesystem::weakly_canonical(file_, ec);
+  if (ec) target = file_;
+  std::filesystem::create_directories(target.parent_path(), ec);
+  std::string temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+  int fd = mkostemp(temp.data(), O_CLOEXEC);
+  auto fail = [&](const char* step) {
+    log(LogLevel::warning,
+        "Settings not saved to " + file_.string() + ": " + step + ": " + std::strerror(errno));
+  };
+  if (fd < 0) return fail("cannot create a temporary file");
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      fail("write");
+      ::close(fd);
+      ::unlink(temp.c_str());
+      return;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  bool flushed = ::fsync(fd) == 0;
+  if (::close(fd) != 0) flushed = false;
+  if (!flushed) {
+    fail("flush");
+    ::unlink(temp.c_str());
+    return;
+  }
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    fail("rename");
+    ::unlink(temp.c_str());
+  }
+}
+
+std::optional<DefaultsValue> FileUserDefaults::objectForKey(std::string_view key) const {
+  std::lock_guard lock(mutex_);
+  auto it = values_.find(std::string(key));
+  if (it == values_.end()) return std::nullopt;
+  return it->second;
+}
+
+void FileUserDefaults::set(std::string_view key, DefaultsValue value) {
+  std::lock_guard lock(mutex_);
+  values_[std::string(key)] = std::move(value);
+  saveLocked();
+}
+
+void FileUserDefaults::remove(std::string_view key) {
+  std::lock_guard lock(mutex_);
+  if (values_.erase(std::string(key)) != 0) saveLocked();
+}
+
+DefaultsValue::Dictionary FileUserDefaults::dictionaryRepresentation() const {
+  std::lock_guard lock(mutex_);
+  return values_;
+}
+
+}  // namespace platform

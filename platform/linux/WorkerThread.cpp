@@ -1,0 +1,85 @@
+#include "platform/linux/WorkerThread.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+
+namespace platform {
+
+WorkerThread::WorkerThread(std::string name, bool blockAsyncSignals) {
+  // Start the thread last: everything it touches is initialised by then.
+  thread_ = std::thread([this, name = std::move(name), blockAsyncSignals]() mutable {
+    run(std::move(name), blockAsyncSignals);
+  });
+}
+
+WorkerThread::~WorkerThread() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool WorkerThread::later(const Entry& a, const Entry& b) {
+  return a.deadline != b.deadline ? a.deadline > b.deadline : a.seq > b.seq;
+}
+
+void WorkerThread::schedule(Duration delay, Duration interval, CancelToken token, Job job) {
+  auto deadline = std::chrono::steady_clock::now() + std::max(delay, Duration{0});
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    heap_.push_back(Entry{deadline, nextSeq_++, interval, std::move(token), std::move(job)});
+    std::push_heap(heap_.begin(), heap_.end(), later);
+  }
+  wake_.notify_one();
+}
+
+void WorkerThread::run(std::string name, bool blockAsyncSignals) {
+  if (name.size() > 15) name.resize(15);
+  pthread_setname_np(pthread_self(), name.c_str());
+  if (blockAsyncSignals) {
+    sigset_t set;
+    sigfillset(&set);
+    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGABRT, SIGSYS}) sigdelset(&set, sig);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  }
+
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    if (stopping_) return;
+    if (heap_.empty()) {
+      wake_.wait(lock);
+      continue;
+    }
+    if (heap_.front().token.isCancelled()) {
+      std::pop_heap(heap_.begin(), heap_.end(), later);
+      heap_.pop_back();
+      continue;
+    }
+    auto deadline = heap_.front().deadline;
+    if (std::chrono::steady_clock::now() < deadline) {
+      wake_.wait_until(lock, deadline);
+      continue;
+    }
+    std::pop_heap(heap_.begin(), heap_.end(), later);
+    Entry entry = std::move(heap_.back());
+    heap_.pop_back();
+    lock.unlock();
+    entry.job();
+    lock.lock();
+    if (entry.interval > Duration{0} && !entry.token.isCancelled() && !stopping_) {
+      // Keep the cadence of the first deadline, but never fire a backlog of missed ticks.
+      auto next = entry.deadline + entry.interval;
+      auto now = std::chrono::steady_clock::now();
+      if (next < now) next = now;
+      heap_.push_back(Entry{next, nextSeq_++, entry.interval, std::move(entry.token), std::move(entry.job)});
+      std::push_heap(heap_.begin(), heap_.end(), later);
+    }
+  }
+}
+
+}  // namespace platform

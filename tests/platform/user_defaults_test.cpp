@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/Log.h"
+#include "platform/fake/MemoryUserDefaults.h"
+#include "platform/linux/FileUserDefaults.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace fs = std::filesystem;
+using platform::DefaultsValue;
+using platform::FileUserDefaults;
+using platform::UserDefaults;
+using platform::fake::MemoryUserDefaults;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<std::string> namesIn(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct CapturedLog {
+  std::vector<std::string> warnings;
+  platform::LogSink previous;
+  CapturedLog() {
+    previous = platform::setLogSink([this](platform::LogLevel level, std::string_view text) {
+      if (level >= platform::LogLevel::warning) warnings.emplace_back(text);
+    });
+  }
+  ~CapturedLog() { platform::setLogSink(previous); }
+};
+
+}  // namespace
+
+TEST(UserDefaults, TypedReadsConvertLikeTheSystemStore) {
+  struct Case {
+    const char* label;
+    DefaultsValue stored;
+    std::optional<std::string> string;
+    bool boolean;
+    std::int64_t integer;
+    double dbl;
+  };
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<Case> cases = {
+      {"bool false", false, "0", false, 0, 0.0},
+      {"bool true", true, "1", true, 1, 1.0},
+      {"integer", std::int64_t{-7}, "-7", true, -7, -7.0},
+      {"integer zero", 0, "0", false, 0, 0.0},
+      {"double truncates toward zero", 2.9, "2.9", true, 2, 2.9},
+      {"negative double", -2.9, "-2.9", true, -2, -2.9},
+      {"double fraction is true", 0.5, "0.5", true, 0, 0.5},
+      {"huge double saturates", 1e300, "1e+300", true, std::numeric_limits<std::int64_t>::max(), 1e300},
+      {"NaN reads as integer 0", nan, "nan", true, 0, nan},
+      {"string YES", "YES", "YES", true, 0, 0.0},
+      {"string true any case", "True", "True", true, 0, 0.0},
+      {"string NO", "NO", "NO", false, 0, 0.0},
+      {"string false is not Bool false", "false", "false", false, 0, 0.0},
+      {"numeric string", " 42 ", " 42 ", true, 42, 42.0},
+      {"decimal string", "0.35", "0.35", true, 0, 0.35},
+      {"string with trailing text", "42a", "42a", false, 0, 0.0},
+      {"empty string", "", "", false, 0, 0.0},
+      {"data", DefaultsValue::Data{'4', '2'}, std::nullopt, false, 0, 0.0},
+      {"array", DefaultsValue::Array{1, 2}, std::nullopt, false, 0, 0.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    MemoryUserDefaults defaults;
+    defaults.set("k", c.stored);
+    EXPECT_EQ(defaults.stringForKey("k"), c.string);
+    EXPECT_EQ(defaults.boolForKey("k"), c.boolean);
+    EXPECT_EQ(defaults.integerForKey("k"), c.integer);
+    if (std::isnan(c.dbl)) {
+      EXPECT_TRUE(std::isnan(defaults.doubleForKey("k")));
+    } else {
+      EXPECT_DOUBLE_EQ(defaults.doubleForKey("k"), c.dbl);
+    }
+  }
+}
+
+TEST(UserDefaults, AbsentKeysAreToldApartFromStoredDefaults) {
+  MemoryUserDefaults defaults;
+  EXPECT_FALSE(defaults.objectForKey("hasCompletedOnboarding").has_value());
+  EXPECT_FALSE(defaults.boolForKey("hasCompletedOnboarding"));
+  EXPECT_EQ(defaults.integerForKey("hotkeyModifiers"), 0);
+  EXPECT_EQ(defaults.stringForKey("targetLanguage"), std::nullopt);
+  EXPECT_EQ(defaults.dataForKey("d"), std::nullopt);
+
+  defaults.set("hasCompletedOnboarding", false);
+  ASSERT_TRUE(defaults.objectForKey("hasCompletedOnboarding").has_value());
+  EXPECT_TRUE(defaults.objectForKey("hasCompletedOnboarding")->is<bool>());
+  defaults.set("s", DefaultsValue::Dictionary{{"a", 1}});
+  EXPECT_EQ(defaults.arrayForKey("s"), std::nullopt);
+  EXPECT_EQ(defaults.dictionaryForKey("s")->at("a"), DefaultsValue(1));
+  defaults.remove("hasCompletedOnboarding");
+  EXPECT_FALSE(defaults.objectForKey("hasCompletedOnboarding").has_value());
+}
+
+TEST(FileUserDefaults, EveryTypeSurvivesAProcessRestartExactly) {
+  quorvelle::test::TempDir dir;
+  const auto file = dir / "quorvelle" / "settings.json";
+  const DefaultsValue::Data bytes{0x00, 0xff, '"', '\n', 0x7f};
+  const DefaultsValue::Dictionary written = {
+      {"GlobalShortcuts_translate", false},
+      {"GlobalShortcuts_refine", R"({"carbonKeyCode":15,"carbonModifiers":2048})"},
+      {"looksFalse", "false"},
+      {"autoPlayPronunciation", true},
+      {"hotkeyKeyCode", 17},
+      {"bigInteger", std::numeric_limits<std::int64_t>::min()},
+      {"wholeDouble", 1.0},
+      {"pronunciationVolume", 0.1},
+      {"infinite", std::numeric_limits<double>::infinity()},
+      {"bytes", bytes},
+      {"emptyBytes", DefaultsValue::Data{}},
+      {"text", "ünïcode \"quoted\" \\ 🇺🇦"},
+      {"list", DefaultsValue::Array{1, "1", 1.0, true, DefaultsValue::Array{}}},
+      {"nested", DefaultsValue::Dictionary{{"inner", DefaultsValue::Dictionary{{"x", bytes}}}}},
+  };
+  {
+    FileUserDefaults defaults(file);  // the folder does not exist yet
+    for (const auto& [key, value] : written) defaults.set(key, value);
+    defaults.set("nan", std::numeric_limits<double>::quiet_NaN());
+    defaults.set("removed", 1);
+    defaults.remove("removed");
+  }
+  EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"settings.json"})
+      << "no temporary file left";
+
+  FileUserDefaults restarted(file);
+  auto read = restarted.dictionaryRepresentation();
+  ASSERT_TRUE(read.count("nan"));
+  EXPECT_TRUE(std::isnan(*read.at("nan").get<double>()));
+  read.erase("nan");
+  EXPECT_EQ(read, written);
+  EXPECT_TRUE(restarted.objectForKey("GlobalShortcuts_translate")->is<bool>());
+  EXPECT_TRUE(restarted.objectForKey("looksFalse")->is<std::string>());
+  EXPECT_TRUE(restarted.objectForKey("wholeDouble")->is<double>());
+  EXPECT_TRUE(restarted.objectForKey("hotkeyKeyCode")->is<std::int64_t>());
+  EXPECT_FALSE(restarted.objectForKey("removed").has_value());
+}
+
+TEST(FileUserDefaults, UnusableFileIsMovedAsideWithAWarningAndReadingStartsEmpty) {
+  struct Case {
+    const char* label;
+    std::string content;
+  };
+  const std::vector<Case> cases = {
+      {"truncated JSON", R"({"a":{"bool":tr)"},
+      {"empty file", ""},
+      {"not an object", "[1,2]"},
+      {"untyped value", R"({"a":{"bool":true},"b":5})"},
+      {"unknown type", R"({"a":{"date":"2024"}})"},
+      {"bad base64", R"({"a":{"data":"!!!!"}})"},
+      {"integer out of range", R"({"a":{"int":18446744073709551615}})"},
+      {"binary garbage", std::string("\xff\xfe\x00{", 4)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    quorvelle::test::TempDir dir;
+    const auto file = dir / "settings.json";
+    writeFile(file, c.content);
+    CapturedLog log;
+
+    FileUserDefaults defaults(file);
+    EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+    ASSERT_EQ(log.warnings.size(), 1u);
+    EXPECT_NE(log.warnings[0].find("settings.json.corrupt-"), std::string::npos) << log.warnings[0];
+
+    auto names = namesIn(dir.path());
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].rfind("settings.json.corrupt-", 0), 0u) << names[0];
+    EXPECT_EQ(readFile(dir / names[0]), c.content) << "the bad file is kept byte for byte";
+
+    defaults.set("hasCompletedOnboarding", true);  // a fresh file beside the kept one
+    EXPECT_TRUE(FileUserDefaults(file).boolForKey("hasCompletedOnboarding"));
+    EXPECT_EQ(readFile(dir / names[0]), c.content);
+  }
+}
+
+TEST(FileUserDefaults, ADirectoryInThePlaceOfTheFileIsMovedAsideToo) {
+  quorvelle::test::TempDir dir;
+  const auto file = dir / "settings.json";
+  fs::create_directories(file / "inside");
+  CapturedLog log;
+  FileUserDefaults defaults(file);
+  EXPECT_EQ(log.warnings.size(), 1u);
+  defaults.set("a", 1);
+  EXPECT_EQ(FileUserDefaults(file).integerForKey("a"), 1);
+  EXPECT_EQ(namesIn(dir.path()).size(), 2u);
+}
+
+TEST(FileUserDefaults, ASettingsFileThatIsALinkStaysALink) {
+  quorvelle::test::TempDir dir;
+  fs::create_directories(dir / "dotfiles");
+  fs::create_directories(dir / "config");
+  writeFile(dir / "dotfiles" / "settings.json", R"({"accent":{"string":"us"}})");
+  fs::create_symlink(dir / "dotfiles" / "settings.json", dir / "config" / "settings.json");
+
+  FileUserDefaults defaults(dir / "config" / "settings.json");
+  EXPECT_EQ(defaults.stringForKey("accent"), "us");
+  defaults.set("accent", "uk");
+  EXPECT_TRUE(fs::is_symlink(dir / "config" / "settings.json"));
+  EXPECT_EQ(FileUserDefaults(dir / "dotfiles" / "settings.json").stringForKey("accent"), "uk");
+}
+
+TEST(FileUserDefaults, DefaultFileIsUnderTheUsersConfigFolder) {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  ASSERT_NE(config, nullptr);  // set by the test main
+  EXPECT_EQ(FileUserDefaults::defaultFile(), fs::path(config) / "quorvelle" / "settings.json");
+}
