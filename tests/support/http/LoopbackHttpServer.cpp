@@ -260,6 +260,11 @@ void LoopbackHttpServer::serve(int fd) {
     size_t headerEnd;
     while ((headerEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
       if (!readMore()) return;
+      // A TLS handshake (record type 22) on this plain port gets a plain answer, as real servers give.
+      if (buffer.front() == '\x16') {
+        sendAll(fd, "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        return;
+      }
     }
     RecordedRequest request;
     std::string_view head(buffer.data(), headerEnd);
