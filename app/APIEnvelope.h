@@ -9,7 +9,8 @@ namespace quorvelle {
 
 // Reads an optional string member: absent or null gives no value; true in `ok` unless the member is present
 // with another type.
-inline std::optional<std::string> optionalStringMember(const nlohmann::json& object, const char* key, bool& ok) {
+inline std::optional<std::string> optionalStringMember(const nlohmann::json& object, const char* key,
+                                                       bool& ok) {
   const auto it = object.find(key);
   if (it == object.end() || it->is_null()) return std::nullopt;
   if (!it->is_string()) {

@@ -2,6 +2,8 @@
 
 namespace quorvelle {
 
-std::string_view compiledBackendURL() { return QUORVELLE_BACKEND_URL; }
+std::string_view compiledBackendURL() {
+  return QUORVELLE_BACKEND_URL;
+}
 
 }  // namespace quorvelle

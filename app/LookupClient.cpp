@@ -40,12 +40,15 @@ std::string percentEncode(std::string_view text, Keep keep) {
 // Path text: "/" stays a separator and the straight apostrophe stays as typed. Characters that some
 // servers read specially ("+", "&", "=", ";") are encoded even though a path may hold them.
 std::string encodePath(std::string_view text) {
-  return percentEncode(text, [](unsigned char c) { return isUnreserved(c) || c == '/' || c == '\'' || c == '@'; });
+  return percentEncode(text,
+                       [](unsigned char c) { return isUnreserved(c) || c == '/' || c == '\'' || c == '@'; });
 }
 
 // Query values: only unreserved characters stay, so "+", "&", "=", "#" and "%" arrive as sent and a "+"
 // is never read as a space.
-std::string encodeQueryValue(std::string_view text) { return percentEncode(text, isUnreserved); }
+std::string encodeQueryValue(std::string_view text) {
+  return percentEncode(text, isUnreserved);
+}
 
 // An absolute http(s) address with a host and no query, fragment, blanks or control characters.
 bool isUsableBase(std::string_view base) {
@@ -81,10 +84,11 @@ size_t whitespaceAt(std::string_view s, size_t i) {
   if (c == 0xC2 && i + 1 < s.size() && (b(i + 1) == 0x85 || b(i + 1) == 0xA0)) return 2;
   if (i + 2 >= s.size()) return 0;
   const unsigned c1 = b(i + 1), c2 = b(i + 2);
-  if (c == 0xE1 && c1 == 0x9A && c2 == 0x80) return 3;                                    // U+1680
-  if (c == 0xE2 && c1 == 0x80 && (c2 <= 0x8A || c2 == 0xA8 || c2 == 0xA9 || c2 == 0xAF)) return 3;  // U+2000..
-  if (c == 0xE2 && c1 == 0x81 && c2 == 0x9F) return 3;                                    // U+205F
-  if (c == 0xE3 && c1 == 0x80 && c2 == 0x80) return 3;                                    // U+3000
+  if (c == 0xE1 && c1 == 0x9A && c2 == 0x80) return 3;  // U+1680
+  if (c == 0xE2 && c1 == 0x80 && (c2 <= 0x8A || c2 == 0xA8 || c2 == 0xA9 || c2 == 0xAF))
+    return 3;                                           // U+2000..
+  if (c == 0xE2 && c1 == 0x81 && c2 == 0x9F) return 3;  // U+205F
+  if (c == 0xE3 && c1 == 0x80 && c2 == 0x80) return 3;  // U+3000
   return 0;
 }
 
@@ -114,9 +118,9 @@ std::string encodeBody(const nlohmann::json& body) {
 
 }  // namespace
 
-LookupClient::LookupClient(platform::HttpClient& http, platform::Executor& mainExecutor, platform::SecretStore& secrets,
-                           std::string baseURL, std::string defaultRefinePrompt,
-                           std::chrono::milliseconds requestTimeout)
+LookupClient::LookupClient(platform::HttpClient& http, platform::Executor& mainExecutor,
+                           platform::SecretStore& secrets, std::string baseURL,
+                           std::string defaultRefinePrompt, std::chrono::milliseconds requestTimeout)
     : http_(http),
       mainExecutor_(mainExecutor),
       secrets_(secrets),
@@ -140,7 +144,8 @@ platform::HttpRequest LookupClient::jsonPost(std::string_view path, const std::s
 void LookupClient::translate(const std::string& text, const std::string& target, platform::CancelToken cancel,
                              Completion<TranslationResult> completion) const {
   const nlohmann::json body = {{"text", text}, {"target", target}};
-  request<TranslationResult>(jsonPost("translate", encodeBody(body), std::move(cancel)), std::move(completion));
+  request<TranslationResult>(jsonPost("translate", encodeBody(body), std::move(cancel)),
+                             std::move(completion));
 }
 
 void LookupClient::refine(const std::string& text, const std::string& prompt, const std::string& language,
@@ -158,7 +163,8 @@ void LookupClient::refine(const std::string& text, const std::string& prompt, co
 void LookupClient::lookup(const std::string& word, const std::string& accent, platform::CancelToken cancel,
                           Completion<DictionaryEntry> completion) const {
   if (!isUsableBase(baseURL_)) {
-    mainExecutor_.post([completion = std::move(completion)] { completion(LookupError::server(kBadLookupURL)); });
+    mainExecutor_.post(
+        [completion = std::move(completion)] { completion(LookupError::server(kBadLookupURL)); });
     return;
   }
   platform::HttpRequest request;
@@ -176,25 +182,29 @@ std::optional<std::string> LookupClient::audioProxyURL(const std::string& audioU
 
 template <class T>
 void LookupClient::request(platform::HttpRequest request, Completion<T> completion) const {
-  http_.send(std::move(request), mainExecutor_, [completion = std::move(completion)](platform::HttpResult reply) {
-    using platform::HttpErrorKind;
-    if (!reply.ok() && reply.error->kind != HttpErrorKind::responseTooLarge) {
-      return completion(LookupError::backendUnreachable());
-    }
-    // An oversized reply did arrive; it just cannot be an envelope, so it decodes as nothing below.
-    std::optional<APIEnvelope<T>> envelope;
-    if (reply.ok()) envelope = APIEnvelope<T>::decode(std::string_view(reply.body));
-    if (!envelope) {
-      return completion(LookupError::server("Server returned an unexpected response (HTTP " +
-                                            std::to_string(reply.status) + ")."));
-    }
-    if (envelope->success && envelope->data) return completion(std::move(*envelope->data));
-    completion(LookupError::server(envelope->error.value_or(kUnknownBackendError)));
-  });
+  http_.send(std::move(request), mainExecutor_,
+             [completion = std::move(completion)](platform::HttpResult reply) {
+               using platform::HttpErrorKind;
+               if (!reply.ok() && reply.error->kind != HttpErrorKind::responseTooLarge) {
+                 return completion(LookupError::backendUnreachable());
+               }
+               // An oversized reply did arrive; it just cannot be an envelope, so it decodes as nothing
+               // below.
+               std::optional<APIEnvelope<T>> envelope;
+               if (reply.ok()) envelope = APIEnvelope<T>::decode(std::string_view(reply.body));
+               if (!envelope) {
+                 return completion(LookupError::server("Server returned an unexpected response (HTTP " +
+                                                       std::to_string(reply.status) + ")."));
+               }
+               if (envelope->success && envelope->data) return completion(std::move(*envelope->data));
+               completion(LookupError::server(envelope->error.value_or(kUnknownBackendError)));
+             });
 }
 
-template void LookupClient::request<TranslationResult>(platform::HttpRequest, Completion<TranslationResult>) const;
+template void LookupClient::request<TranslationResult>(platform::HttpRequest,
+                                                       Completion<TranslationResult>) const;
 template void LookupClient::request<RefineResult>(platform::HttpRequest, Completion<RefineResult>) const;
-template void LookupClient::request<DictionaryEntry>(platform::HttpRequest, Completion<DictionaryEntry>) const;
+template void LookupClient::request<DictionaryEntry>(platform::HttpRequest,
+                                                     Completion<DictionaryEntry>) const;
 
 }  // namespace quorvelle

@@ -52,7 +52,8 @@ class LookupClient {
   std::optional<std::string> audioProxyURL(const std::string& audioUrl) const;
 
  private:
-  platform::HttpRequest jsonPost(std::string_view path, const std::string& body, platform::CancelToken cancel) const;
+  platform::HttpRequest jsonPost(std::string_view path, const std::string& body,
+                                 platform::CancelToken cancel) const;
   template <class T>
   void request(platform::HttpRequest request, Completion<T> completion) const;
 

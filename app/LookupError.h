@@ -31,8 +31,8 @@ class LookupError {
 template <class T>
 class LookupResult {
  public:
-  LookupResult(T value) : state_(std::move(value)) {}                 // NOLINT: implicit on purpose
-  LookupResult(LookupError error) : state_(std::move(error)) {}      // NOLINT: implicit on purpose
+  LookupResult(T value) : state_(std::move(value)) {}            // NOLINT: implicit on purpose
+  LookupResult(LookupError error) : state_(std::move(error)) {}  // NOLINT: implicit on purpose
 
   bool ok() const { return std::holds_alternative<T>(state_); }
   const T& value() const { return std::get<T>(state_); }

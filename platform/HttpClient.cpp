@@ -20,7 +20,9 @@ void HttpHeaders::set(std::string name, std::string value) {
   fields_.emplace_back(std::move(name), std::move(value));
 }
 
-void HttpHeaders::add(std::string name, std::string value) { fields_.emplace_back(std::move(name), std::move(value)); }
+void HttpHeaders::add(std::string name, std::string value) {
+  fields_.emplace_back(std::move(name), std::move(value));
+}
 
 void HttpHeaders::remove(std::string_view name) {
   std::erase_if(fields_, [&](const auto& field) { return sameName(field.first, name); });
@@ -35,15 +37,24 @@ std::optional<std::string> HttpHeaders::get(std::string_view name) const {
 
 const char* toString(HttpErrorKind kind) {
   switch (kind) {
-    case HttpErrorKind::timedOut: return "timed out";
-    case HttpErrorKind::cannotConnect: return "cannot connect";
-    case HttpErrorKind::hostNotFound: return "host not found";
-    case HttpErrorKind::connectionLost: return "connection lost";
-    case HttpErrorKind::tls: return "TLS failure";
-    case HttpErrorKind::cancelled: return "cancelled";
-    case HttpErrorKind::responseTooLarge: return "response too large";
-    case HttpErrorKind::badURL: return "bad URL";
-    case HttpErrorKind::other: return "other";
+    case HttpErrorKind::timedOut:
+      return "timed out";
+    case HttpErrorKind::cannotConnect:
+      return "cannot connect";
+    case HttpErrorKind::hostNotFound:
+      return "host not found";
+    case HttpErrorKind::connectionLost:
+      return "connection lost";
+    case HttpErrorKind::tls:
+      return "TLS failure";
+    case HttpErrorKind::cancelled:
+      return "cancelled";
+    case HttpErrorKind::responseTooLarge:
+      return "response too large";
+    case HttpErrorKind::badURL:
+      return "bad URL";
+    case HttpErrorKind::other:
+      return "other";
   }
   return "other";
 }

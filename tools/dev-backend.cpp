@@ -26,14 +26,17 @@ const char* kHelp =
     "usage: dev-backend [--port N]\n"
     "\n"
     "A development and demo stand-in for Quorvelle's backend. The real backend is a separate service that\n"
-    "lies outside this program; this one answers from a tiny built-in word table so that the application and\n"
+    "lies outside this program; this one answers from a tiny built-in word table so that the application "
+    "and\n"
     "its tests can run without it. It listens on 127.0.0.1 only (port 8787 by default, 0 picks a free one)\n"
     "and prints its address on the first line of standard output.\n"
     "\n"
     "  POST /translate     {\"text\", \"target\"}                      -> {\"translated\"}\n"
-    "  POST /refine        {\"text\", \"language\", \"prompt\"?, \"apiKey\"?} -> {\"refined\"}: three variants\n"
+    "  POST /refine        {\"text\", \"language\", \"prompt\"?, \"apiKey\"?} -> {\"refined\"}: three "
+    "variants\n"
     "                      separated by lines holding \"---\"\n"
-    "  GET  /lookup/WORD?accent=uk|us                              -> {\"ipa\", \"definition\", \"audioUrl\", \"pageUrl\"}\n"
+    "  GET  /lookup/WORD?accent=uk|us                              -> {\"ipa\", \"definition\", "
+    "\"audioUrl\", \"pageUrl\"}\n"
     "  GET  /audio?src=URL  plays a recording of this server's own (audioUrl of a lookup)\n"
     "\n"
     "Every JSON reply is the envelope {\"success\", \"data\"?, \"error\"?}. Stop it with Ctrl+C.\n";
@@ -47,15 +50,28 @@ struct Word {
 
 const std::map<std::string, Word>& words() {
   static const std::map<std::string, Word> table = {
-      {"hello", {"/həˈləʊ/", "/həˈloʊ/", "Used as a greeting.", {{"ru", "привет"}, {"de", "hallo"}, {"es", "hola"}}}},
-      {"world", {"/wɜːld/", "/wɝːld/", "The earth, together with all of its countries and peoples.",
-                 {{"ru", "мир"}, {"de", "Welt"}, {"es", "mundo"}}}},
-      {"tomato", {"/təˈmɑːtəʊ/", "/təˈmeɪtoʊ/", "A red fruit eaten as a vegetable.",
-                  {{"ru", "помидор"}, {"de", "Tomate"}, {"es", "tomate"}}}},
-      {"schedule", {"/ˈʃedjuːl/", "/ˈskedʒuːl/", "A plan of times at which things are to happen.",
-                    {{"ru", "расписание"}, {"de", "Zeitplan"}, {"es", "horario"}}}},
-      {"water", {"/ˈwɔːtə/", "/ˈwɑːtɚ/", "A clear liquid that falls as rain.",
-                 {{"ru", "вода"}, {"de", "Wasser"}, {"es", "agua"}}}},
+      {"hello",
+       {"/həˈləʊ/", "/həˈloʊ/", "Used as a greeting.", {{"ru", "привет"}, {"de", "hallo"}, {"es", "hola"}}}},
+      {"world",
+       {"/wɜːld/",
+        "/wɝːld/",
+        "The earth, together with all of its countries and peoples.",
+        {{"ru", "мир"}, {"de", "Welt"}, {"es", "mundo"}}}},
+      {"tomato",
+       {"/təˈmɑːtəʊ/",
+        "/təˈmeɪtoʊ/",
+        "A red fruit eaten as a vegetable.",
+        {{"ru", "помидор"}, {"de", "Tomate"}, {"es", "tomate"}}}},
+      {"schedule",
+       {"/ˈʃedjuːl/",
+        "/ˈskedʒuːl/",
+        "A plan of times at which things are to happen.",
+        {{"ru", "расписание"}, {"de", "Zeitplan"}, {"es", "horario"}}}},
+      {"water",
+       {"/ˈwɔːtə/",
+        "/ˈwɑːtɚ/",
+        "A clear liquid that falls as rain.",
+        {{"ru", "вода"}, {"de", "Wasser"}, {"es", "agua"}}}},
       {"привет", {nullptr, nullptr, nullptr, {{"en", "hello"}}}},
       {"мир", {nullptr, nullptr, nullptr, {{"en", "world"}}}},
   };
@@ -103,7 +119,8 @@ std::string recording(double frequency) {
   put(kSamples * 2, 4);
   for (int i = 0; i < kSamples; ++i) {
     const double envelope = std::sin(M_PI * i / kSamples);
-    const auto sample = static_cast<std::int16_t>(9000 * envelope * std::sin(2 * M_PI * frequency * i / kRate));
+    const auto sample =
+        static_cast<std::int16_t>(9000 * envelope * std::sin(2 * M_PI * frequency * i / kRate));
     put(static_cast<std::uint16_t>(sample), 2);
   }
   return wav;
@@ -117,7 +134,8 @@ class DevBackend {
     if (request.method == "POST" && request.path == "/translate") return translate(request);
     if (request.method == "POST" && request.path == "/refine") return refine(request);
     if (request.method == "GET" && request.path.starts_with("/lookup/")) return lookup(request);
-    if (request.method == "GET" && request.path == "/audio") return audio(request.queryValue("src").value_or(""));
+    if (request.method == "GET" && request.path == "/audio")
+      return audio(request.queryValue("src").value_or(""));
     return failure("No such endpoint: " + request.method + " " + request.path, 404);
   }
 
@@ -142,7 +160,8 @@ class DevBackend {
     const auto word = words().find(lower(trimmed(text)));
     if (word != words().end()) {
       const auto translation = word->second.translations.find(target);
-      if (translation != word->second.translations.end()) return success({{"translated", translation->second}});
+      if (translation != word->second.translations.end())
+        return success({{"translated", translation->second}});
     }
     return success({{"translated", "[" + target + "] " + text}});
   }
@@ -160,7 +179,8 @@ class DevBackend {
   }
 
   ScriptedReply lookup(const RecordedRequest& request) const {
-    const std::string word = lower(quorvelle::test::percentDecode(request.path.substr(std::strlen("/lookup/"))));
+    const std::string word =
+        lower(quorvelle::test::percentDecode(request.path.substr(std::strlen("/lookup/"))));
     const std::string accent = request.queryValue("accent").value_or("uk") == "us" ? "us" : "uk";
     const auto entry = words().find(word);
     if (entry == words().end() || entry->second.definition == nullptr) {

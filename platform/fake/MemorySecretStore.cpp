@@ -11,7 +11,8 @@ SecretReadResult MemorySecretStore::read(std::string_view service, std::string_v
   return {SecretStatus::ok, it->second};
 }
 
-SecretStatus MemorySecretStore::write(std::string_view service, std::string_view account, std::string_view value) {
+SecretStatus MemorySecretStore::write(std::string_view service, std::string_view account,
+                                      std::string_view value) {
   std::lock_guard lock(mutex_);
   if (failing_) return SecretStatus::failed;
   items_[{std::string(service), std::string(account)}] = std::string(value);
@@ -21,7 +22,8 @@ SecretStatus MemorySecretStore::write(std::string_view service, std::string_view
 SecretStatus MemorySecretStore::remove(std::string_view service, std::string_view account) {
   std::lock_guard lock(mutex_);
   if (failing_) return SecretStatus::failed;
-  return items_.erase({std::string(service), std::string(account)}) > 0 ? SecretStatus::ok : SecretStatus::notFound;
+  return items_.erase({std::string(service), std::string(account)}) > 0 ? SecretStatus::ok
+                                                                        : SecretStatus::notFound;
 }
 
 void MemorySecretStore::setFailing(bool failing) {

@@ -26,16 +26,20 @@ void initCurlOnce() {
 
 HttpErrorKind kindOf(CURLcode code) {
   switch (code) {
-    case CURLE_OPERATION_TIMEDOUT: return HttpErrorKind::timedOut;
-    case CURLE_COULDNT_CONNECT: return HttpErrorKind::cannotConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+      return HttpErrorKind::timedOut;
+    case CURLE_COULDNT_CONNECT:
+      return HttpErrorKind::cannotConnect;
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY: return HttpErrorKind::hostNotFound;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return HttpErrorKind::hostNotFound;
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
     case CURLE_PARTIAL_FILE:
     case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM: return HttpErrorKind::connectionLost;
+    case CURLE_HTTP2_STREAM:
+      return HttpErrorKind::connectionLost;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
@@ -49,10 +53,13 @@ HttpErrorKind kindOf(CURLcode code) {
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
     case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_USE_SSL_FAILED: return HttpErrorKind::tls;
+    case CURLE_USE_SSL_FAILED:
+      return HttpErrorKind::tls;
     case CURLE_URL_MALFORMAT:
-    case CURLE_UNSUPPORTED_PROTOCOL: return HttpErrorKind::badURL;
-    default: return HttpErrorKind::other;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return HttpErrorKind::badURL;
+    default:
+      return HttpErrorKind::other;
   }
 }
 
@@ -115,7 +122,8 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     // A new reply begins (after an interim 1xx reply, for example): only the last one's headers count.
     transfer->result.headers = HttpHeaders();
     const auto space = line.find(' ');
-    if (space != std::string_view::npos) transfer->result.status = std::atoi(std::string(line.substr(space + 1, 3)).c_str());
+    if (space != std::string_view::npos)
+      transfer->result.status = std::atoi(std::string(line.substr(space + 1, 3)).c_str());
     return bytes;
   }
   const auto colon = line.find(':');
@@ -157,9 +165,8 @@ struct CurlHttpClient::Impl {
 
   static void deliver(std::unique_ptr<Transfer> transfer) {
     Executor* executor = transfer->executor;
-    executor->post([completion = std::move(transfer->completion), result = std::move(transfer->result)]() mutable {
-      completion(std::move(result));
-    });
+    executor->post([completion = std::move(transfer->completion),
+                    result = std::move(transfer->result)]() mutable { completion(std::move(result)); });
   }
 
   static void fail(std::unique_ptr<Transfer> transfer, HttpErrorKind kind, std::string message) {

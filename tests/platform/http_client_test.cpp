@@ -77,7 +77,8 @@ TEST_F(HttpClientTest, MethodsOtherThanGetAndPostCarryTheirBody) {
 
 TEST_F(HttpClientTest, DecodesGzipRepliesAndSendsCompressedBodiesUntouched) {
   static const char kGzipHello[] =
-      "\x1f\x8b\x08\x00\x69\xd3\x19\x6b\x02\xff\xcb\x48\xcd\xc9\xc9\xd7\x51\x48\xaf\xca\x2c\x00\x00\x4a\x9b\xb1\x5c"
+      "\x1f\x8b\x08\x00\x69\xd3\x19\x6b\x02\xff\xcb\x48\xcd\xc9\xc9\xd7\x51\x48\xaf\xca\x2c\x00\x00\x4a\x9b"
+      "\xb1\x5c"
       "\x0b\x00\x00\x00";
   const std::string gzipped(kGzipHello, sizeof kGzipHello - 1);
   ScriptedReply reply;
@@ -139,7 +140,8 @@ TEST_F(HttpClientTest, TransferFailuresHaveDistinctKinds) {
     if (c.reply) server.enqueue(*c.reply);
     const HttpResult result = run(c.request);
     ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.error->kind, c.kind) << platform::toString(result.error->kind) << ": " << result.error->message;
+    EXPECT_EQ(result.error->kind, c.kind)
+        << platform::toString(result.error->kind) << ": " << result.error->message;
     EXPECT_FALSE(result.error->message.empty());
   }
 }
@@ -174,7 +176,8 @@ TEST_F(HttpClientTest, DestroyingTheClientDeliversCancelledForTransfersInFlight)
   std::optional<HttpResult> result;
   {
     platform::CurlHttpClient shortLived;
-    shortLived.send(get(server.baseURL() + "/hang", 60s), executor, [&](HttpResult r) { result = std::move(r); });
+    shortLived.send(get(server.baseURL() + "/hang", 60s), executor,
+                    [&](HttpResult r) { result = std::move(r); });
     ASSERT_TRUE(server.waitForRequests(1));
   }
   ASSERT_TRUE(executor.runUntil([&] { return result.has_value(); }));

@@ -23,7 +23,8 @@ class WaitingExecutor final : public platform::Executor {
   }
 
   // Runs posted jobs until `done()` is true (true) or `timeout` passes without it (false).
-  bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  bool runUntil(const std::function<bool()>& done,
+                std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
       platform::Job job;

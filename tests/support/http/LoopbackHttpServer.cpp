@@ -32,19 +32,32 @@ std::string trim(std::string_view text) {
 
 const char* reasonPhrase(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 204:
+      return "No Content";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 303:
+      return "See Other";
+    case 307:
+      return "Temporary Redirect";
+    case 308:
+      return "Permanent Redirect";
+    case 400:
+      return "Bad Request";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Status";
   }
 }
 
@@ -119,7 +132,8 @@ LoopbackHttpServer::LoopbackHttpServer(Handler handler, std::uint16_t port) : ha
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listenFd_, 64) != 0) {
+  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listenFd_, 64) != 0) {
     const std::string reason = std::strerror(errno);
     ::close(listenFd_);
     throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + reason);
@@ -134,9 +148,13 @@ LoopbackHttpServer::LoopbackHttpServer(Handler handler, std::uint16_t port) : ha
   acceptor_ = std::thread([this] { acceptLoop(); });
 }
 
-LoopbackHttpServer::~LoopbackHttpServer() { stop(); }
+LoopbackHttpServer::~LoopbackHttpServer() {
+  stop();
+}
 
-std::string LoopbackHttpServer::baseURL() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string LoopbackHttpServer::baseURL() const {
+  return "http://127.0.0.1:" + std::to_string(port_);
+}
 
 void LoopbackHttpServer::enqueue(ScriptedReply reply) {
   std::lock_guard lock(mutex_);
@@ -309,10 +327,14 @@ void LoopbackHttpServer::serve(int fd) {
     const ScriptedReply reply = replyFor(request);
     if (reply.delay.count() > 0 && !waitUnlessStopping(reply.delay)) return;
     switch (reply.action) {
-      case ScriptedReply::Action::drop: return;
-      case ScriptedReply::Action::hang: waitUnlessStopping(std::nullopt); return;
+      case ScriptedReply::Action::drop:
+        return;
+      case ScriptedReply::Action::hang:
+        waitUnlessStopping(std::nullopt);
+        return;
       case ScriptedReply::Action::respond:
-      case ScriptedReply::Action::truncate: break;
+      case ScriptedReply::Action::truncate:
+        break;
     }
     std::string out = "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonPhrase(reply.status) + "\r\n";
     bool hasLength = false;

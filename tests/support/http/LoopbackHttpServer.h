@@ -23,9 +23,9 @@ struct RecordedRequest {
   std::string method;
   std::string target;  // path and query as sent
   std::string path;
-  std::string query;   // without the "?"; empty when there is none
+  std::string query;  // without the "?"; empty when there is none
   HeaderFields headers;
-  std::string body;    // raw bytes, exactly as received
+  std::string body;  // raw bytes, exactly as received
 
   // The first header of that name (any case).
   std::optional<std::string> header(std::string_view name) const;
