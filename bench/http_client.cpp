@@ -34,8 +34,8 @@ void roundTrips(benchmark::State& state) {
   quorvelle::test::LoopbackHttpServer server([](const quorvelle::test::RecordedRequest&) {
     return quorvelle::test::ScriptedReply::json(R"({"success":true,"data":{"translated":"Hallo"}})");
   });
+  CountingExecutor executor;  // outlives the client, which may still post to it while shutting down
   platform::CurlHttpClient client;
-  CountingExecutor executor;
   const long inFlight = state.range(0);
   long sent = 0;
   long failed = 0;

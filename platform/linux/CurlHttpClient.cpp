@@ -253,14 +253,16 @@ struct CurlHttpClient::Impl {
     return owned;
   }
 
-  // Starts the next hop when the reply is a redirect to follow. Returns false when the reply is final.
-  bool followRedirect(Transfer& t) {
-    if (!isRedirect(t.result.status) || t.redirects >= t.request.maxRedirects) return false;
+  enum class Hop { final, following, timedOut, failed };
+
+  // Starts the next hop when the reply is a redirect to follow.
+  Hop followRedirect(Transfer& t) {
+    if (!isRedirect(t.result.status) || t.redirects >= t.request.maxRedirects) return Hop::final;
     char* location = nullptr;
     curl_easy_getinfo(t.easy, CURLINFO_REDIRECT_URL, &location);
-    if (location == nullptr) return false;
+    if (location == nullptr) return Hop::final;
     const std::string next = location;
-    if (Clock::now() >= t.deadline) return false;
+    if (Clock::now() >= t.deadline) return Hop::timedOut;
 
     ++t.redirects;
     HttpRequest& r = t.request;
@@ -277,7 +279,8 @@ struct CurlHttpClient::Impl {
     }
     r.url = next;
     t.result = HttpResult();
-    return configure(t) && curl_multi_add_handle(multi, t.easy) == CURLM_OK;
+    const bool started = configure(t) && curl_multi_add_handle(multi, t.easy) == CURLM_OK;
+    return started ? Hop::following : Hop::failed;
   }
 
   void finish(Transfer* raw, CURLcode code) {
@@ -286,12 +289,17 @@ struct CurlHttpClient::Impl {
     curl_easy_getinfo(t->easy, CURLINFO_EFFECTIVE_URL, &effective);
     t->result.finalURL = effective != nullptr ? effective : t->request.url;
     if (code == CURLE_OK) {
-      Transfer* kept = t.get();
-      if (followRedirect(*kept)) {
-        active.push_back(std::move(t));
-        return;
+      switch (followRedirect(*t)) {
+        case Hop::final:
+          return deliver(std::move(t));
+        case Hop::following:
+          active.push_back(std::move(t));
+          return;
+        case Hop::timedOut:
+          return fail(std::move(t), HttpErrorKind::timedOut, "timed out before a redirect");
+        case Hop::failed:
+          return fail(std::move(t), HttpErrorKind::other, "cannot follow a redirect");
       }
-      return deliver(std::move(t));
     }
     if (code == CURLE_WRITE_ERROR && t->tooLarge) {
       return fail(std::move(t), HttpErrorKind::responseTooLarge, "the reply body exceeds the allowed size");
