@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/DictionaryEntry.h"
+#include "app/LookupError.h"
+#include "app/RefineResult.h"
+#include "app/TranslationResult.h"
+#include "platform/CancelToken.h"
+#include "platform/Executor.h"
+#include "platform/HttpClient.h"
+#include "platform/SecretStore.h"
+
+namespace quorvelle {
+
+// The application's client of its own backend: translate, refine, dictionary lookup and the address of
+// the pronunciation audio proxy. Every reply is one JSON envelope; transport failures, malformed replies
+// and refusals come back as LookupError values.
+//
+// Call from the main thread. Each operation returns at once; its completion runs exactly once as a job on
+// the main executor, where the reply is also decoded. Cancelling the token while the transfer runs ends
+// the call with backendUnreachable; once the reply has arrived it is delivered regardless. Calls are
+// independent and may overlap. The client keeps no per-call state; the references must outlive it.
+class LookupClient {
+ public:
+  static constexpr std::string_view kGeminiKeyService = "com.quorvelle.gemini";
+  static constexpr std::string_view kGeminiKeyAccount = "apiKey";
+  static constexpr std::chrono::milliseconds kRequestTimeout{60'000};
+
+  template <class T>
+  using Completion = std::function<void(LookupResult<T>)>;
+
+  // `baseURL`: the backend's address (compiledBackendURL() in the program, a loopback server in tests).
+  // `defaultRefinePrompt`: the settings' default prompt, which refine never sends.
+  LookupClient(platform::HttpClient& http, platform::Executor& mainExecutor, platform::SecretStore& secrets,
+               std::string baseURL, std::string defaultRefinePrompt,
+               std::chrono::milliseconds requestTimeout = kRequestTimeout);
+
+  void translate(const std::string& text, const std::string& target, platform::CancelToken cancel,
+                 Completion<TranslationResult> completion) const;
+  // Reads the Gemini key from the secret store at every call.
+  void refine(const std::string& text, const std::string& prompt, const std::string& language,
+              platform::CancelToken cancel, Completion<RefineResult> completion) const;
+  void lookup(const std::string& word, const std::string& accent, platform::CancelToken cancel,
+              Completion<DictionaryEntry> completion) const;
+  // The proxy address through which the recording at `audioUrl` is played; nothing when none can be formed.
+  // Sends nothing.
+  std::optional<std::string> audioProxyURL(const std::string& audioUrl) const;
+
+ private:
+  platform::HttpRequest jsonPost(std::string_view path, const std::string& body,
+                                 platform::CancelToken cancel) const;
+  template <class T>
+  void request(platform::HttpRequest request, Completion<T> completion) const;
+
+  platform::HttpClient& http_;
+  platform::Executor& mainExecutor_;
+  platform::SecretStore& secrets_;
+  std::string baseURL_;
+  std::string defaultRefinePrompt_;
+  std::chrono::milliseconds requestTimeout_;
+};
+
+}  // namespace quorvelle

@@ -1,0 +1,373 @@
+#include "platform/linux/CurlHttpClient.h"
+
+#include <curl/curl.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// While transfers run, the worker wakes at least this often to notice cancelled tokens.
+constexpr int kCancelPollMs = 20;
+constexpr int kIdlePollMs = 10'000;
+
+void initCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+HttpErrorKind kindOf(CURLcode code) {
+  switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+      return HttpErrorKind::timedOut;
+    case CURLE_COULDNT_CONNECT:
+      return HttpErrorKind::cannotConnect;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return HttpErrorKind::hostNotFound;
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+      return HttpErrorKind::connectionLost;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_USE_SSL_FAILED:
+      return HttpErrorKind::tls;
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return HttpErrorKind::badURL;
+    default:
+      return HttpErrorKind::other;
+  }
+}
+
+std::optional<std::string> hostOf(const std::string& url) {
+  CURLU* handle = curl_url();
+  if (handle == nullptr) return std::nullopt;
+  std::optional<std::string> host;
+  char* part = nullptr;
+  if (curl_url_set(handle, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+      curl_url_get(handle, CURLUPART_HOST, &part, 0) == CURLUE_OK) {
+    host = part;
+    curl_free(part);
+  }
+  curl_url_cleanup(handle);
+  return host;
+}
+
+std::string trim(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return std::string(text.substr(first, last - first + 1));
+}
+
+struct Transfer {
+  HttpRequest request;
+  Executor* executor = nullptr;
+  HttpCompletion completion;
+  CURL* easy = nullptr;
+  curl_slist* headerList = nullptr;
+  HttpResult result;
+  std::optional<std::string> originalHost;
+  Clock::time_point deadline;
+  int redirects = 0;
+  bool tooLarge = false;
+  std::array<char, CURL_ERROR_SIZE> errorBuffer{};
+
+  ~Transfer() {
+    if (headerList != nullptr) curl_slist_free_all(headerList);
+    if (easy != nullptr) curl_easy_cleanup(easy);
+  }
+};
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const size_t bytes = size * count;
+  if (transfer->result.body.size() + bytes > transfer->request.maxResponseBytes) {
+    transfer->tooLarge = true;
+    return 0;  // makes libcurl abort with CURLE_WRITE_ERROR
+  }
+  transfer->result.body.append(data, bytes);
+  return bytes;
+}
+
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const size_t bytes = size * count;
+  const std::string_view line(data, bytes);
+  if (line.starts_with("HTTP/")) {
+    // A new reply begins (after an interim 1xx reply, for example): only the last one's headers count.
+    transfer->result.headers = HttpHeaders();
+    const auto space = line.find(' ');
+    if (space != std::string_view::npos)
+      transfer->result.status = std::atoi(std::string(line.substr(space + 1, 3)).c_str());
+    return bytes;
+  }
+  const auto colon = line.find(':');
+  if (colon != std::string_view::npos && colon > 0) {
+    transfer->result.headers.add(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
+  }
+  return bytes;
+}
+
+bool isRedirect(int status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+}  // namespace
+
+struct CurlHttpClient::Impl {
+  CURLM* multi = nullptr;
+  std::mutex mutex;
+  std::vector<std::unique_ptr<Transfer>> incoming;  // guarded by mutex
+  bool stopping = false;                            // guarded by mutex
+  std::vector<std::unique_ptr<Transfer>> active;    // worker thread only
+  std::thread worker;
+
+  Impl() {
+    initCurlOnce();
+    multi = curl_multi_init();
+    worker = std::thread([this] { run(); });
+  }
+
+  ~Impl() {
+    {
+      std::lock_guard lock(mutex);
+      stopping = true;
+    }
+    curl_multi_wakeup(multi);
+    worker.join();
+    curl_multi_cleanup(multi);
+  }
+
+  static void deliver(std::unique_ptr<Transfer> transfer) {
+    Executor* executor = transfer->executor;
+    executor->post([completion = std::move(transfer->completion),
+                    result = std::move(transfer->result)]() mutable { completion(std::move(result)); });
+  }
+
+  static void fail(std::unique_ptr<Transfer> transfer, HttpErrorKind kind, std::string message) {
+    transfer->result.error = HttpError{kind, std::move(message)};
+    deliver(std::move(transfer));
+  }
+
+  // Sets every option of the transfer's current hop. Returns false when the easy handle cannot be made.
+  bool configure(Transfer& t) {
+    if (t.easy == nullptr) {
+      t.easy = curl_easy_init();
+      if (t.easy == nullptr) return false;
+    } else {
+      curl_easy_reset(t.easy);
+    }
+    if (t.headerList != nullptr) {
+      curl_slist_free_all(t.headerList);
+      t.headerList = nullptr;
+    }
+    CURL* e = t.easy;
+    const HttpRequest& r = t.request;
+    const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(t.deadline - Clock::now());
+
+    curl_easy_setopt(e, CURLOPT_PRIVATE, &t);
+    curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);  // the path goes out exactly as the caller formed it
+    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<long long>(1, remaining.count())));
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.errorBuffer.data());
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &onBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &onHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
+
+    // Bodies arrive decoded. A caller's own Accept-Encoding names what is offered; libcurl then decodes it.
+    const auto acceptEncoding = r.headers.get("Accept-Encoding");
+    curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, acceptEncoding ? acceptEncoding->c_str() : "");
+
+    if (r.method == "GET" && r.body.empty()) {
+      curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+    } else if (r.method == "HEAD") {
+      curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+    } else {
+      curl_easy_setopt(e, CURLOPT_POST, 1L);
+      curl_easy_setopt(e, CURLOPT_POSTFIELDS, r.body.data());
+      curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(r.body.size()));
+      if (r.method != "POST") curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, r.method.c_str());
+    }
+
+    bool hasExpect = false;
+    for (const auto& [name, value] : r.headers.fields()) {
+      if (HttpHeaders::sameName(name, "Accept-Encoding")) continue;
+      if (HttpHeaders::sameName(name, "Expect")) hasExpect = true;
+      // "Name;" is libcurl's way to send a header with an empty value.
+      const std::string line = value.empty() ? name + ";" : name + ": " + value;
+      t.headerList = curl_slist_append(t.headerList, line.c_str());
+    }
+    // Without this libcurl waits up to a second for "100 Continue" before sending larger bodies.
+    if (!hasExpect) t.headerList = curl_slist_append(t.headerList, "Expect:");
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headerList);
+    return true;
+  }
+
+  void start(std::unique_ptr<Transfer> t) {
+    if (t->request.cancel.isCancelled()) return fail(std::move(t), HttpErrorKind::cancelled, "cancelled");
+    t->deadline = Clock::now() + t->request.timeout;
+    t->originalHost = hostOf(t->request.url);
+    if (!configure(*t)) return fail(std::move(t), HttpErrorKind::other, "cannot create a transfer");
+    if (curl_multi_add_handle(multi, t->easy) != CURLM_OK) {
+      return fail(std::move(t), HttpErrorKind::other, "cannot start a transfer");
+    }
+    active.push_back(std::move(t));
+  }
+
+  std::unique_ptr<Transfer> take(Transfer* raw) {
+    auto it = std::find_if(active.begin(), active.end(), [&](const auto& p) { return p.get() == raw; });
+    std::unique_ptr<Transfer> owned = std::move(*it);
+    active.erase(it);
+    curl_multi_remove_handle(multi, owned->easy);
+    return owned;
+  }
+
+  enum class Hop { final, following, timedOut, failed };
+
+  // Starts the next hop when the reply is a redirect to follow.
+  Hop followRedirect(Transfer& t) {
+    if (!isRedirect(t.result.status) || t.redirects >= t.request.maxRedirects) return Hop::final;
+    char* location = nullptr;
+    curl_easy_getinfo(t.easy, CURLINFO_REDIRECT_URL, &location);
+    if (location == nullptr) return Hop::final;
+    const std::string next = location;
+    if (Clock::now() >= t.deadline) return Hop::timedOut;
+
+    ++t.redirects;
+    HttpRequest& r = t.request;
+    const int status = t.result.status;
+    if ((status == 303 && r.method != "HEAD") || ((status == 301 || status == 302) && r.method == "POST")) {
+      r.method = "GET";
+      r.body.clear();
+      r.headers.remove("Content-Type");
+      r.headers.remove("Content-Length");
+      r.headers.remove("Content-Encoding");
+    }
+    if (hostOf(next) != t.originalHost) {
+      for (const auto& name : r.stripOnCrossHostRedirect) r.headers.remove(name);
+    }
+    r.url = next;
+    t.result = HttpResult();
+    const bool started = configure(t) && curl_multi_add_handle(multi, t.easy) == CURLM_OK;
+    return started ? Hop::following : Hop::failed;
+  }
+
+  void finish(Transfer* raw, CURLcode code) {
+    std::unique_ptr<Transfer> t = take(raw);
+    char* effective = nullptr;
+    curl_easy_getinfo(t->easy, CURLINFO_EFFECTIVE_URL, &effective);
+    t->result.finalURL = effective != nullptr ? effective : t->request.url;
+    if (code == CURLE_OK) {
+      switch (followRedirect(*t)) {
+        case Hop::final:
+          return deliver(std::move(t));
+        case Hop::following:
+          active.push_back(std::move(t));
+          return;
+        case Hop::timedOut:
+          return fail(std::move(t), HttpErrorKind::timedOut, "timed out before a redirect");
+        case Hop::failed:
+          return fail(std::move(t), HttpErrorKind::other, "cannot follow a redirect");
+      }
+    }
+    if (code == CURLE_WRITE_ERROR && t->tooLarge) {
+      return fail(std::move(t), HttpErrorKind::responseTooLarge, "the reply body exceeds the allowed size");
+    }
+    std::string message = t->errorBuffer[0] != '\0' ? t->errorBuffer.data() : curl_easy_strerror(code);
+    fail(std::move(t), kindOf(code), std::move(message));
+  }
+
+  void run() {
+    // Asynchronous signals belong to other threads; this one only moves bytes.
+    sigset_t mask;
+    sigfillset(&mask);
+    for (int sync : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS}) sigdelset(&mask, sync);
+    pthread_sigmask(SIG_BLOCK, &mask, nullptr);
+
+    for (;;) {
+      std::vector<std::unique_ptr<Transfer>> fresh;
+      bool stop = false;
+      {
+        std::lock_guard lock(mutex);
+        fresh.swap(incoming);
+        stop = stopping;
+      }
+      if (stop) {
+        for (auto& t : fresh) fail(std::move(t), HttpErrorKind::cancelled, "the HTTP client was shut down");
+        while (!active.empty()) {
+          fail(take(active.back().get()), HttpErrorKind::cancelled, "the HTTP client was shut down");
+        }
+        return;
+      }
+      for (auto& t : fresh) start(std::move(t));
+
+      int running = 0;
+      curl_multi_perform(multi, &running);
+      int queued = 0;
+      while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+        if (msg->msg != CURLMSG_DONE) continue;
+        Transfer* t = nullptr;
+        curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &t);
+        finish(t, msg->data.result);
+      }
+      // A transfer whose reply is complete has been delivered above; the rest end as cancelled.
+      for (size_t i = 0; i < active.size();) {
+        if (active[i]->request.cancel.isCancelled()) {
+          fail(take(active[i].get()), HttpErrorKind::cancelled, "cancelled");
+        } else {
+          ++i;
+        }
+      }
+      curl_multi_poll(multi, nullptr, 0, active.empty() ? kIdlePollMs : kCancelPollMs, nullptr);
+    }
+  }
+};
+
+CurlHttpClient::CurlHttpClient() : impl_(std::make_unique<Impl>()) {}
+
+CurlHttpClient::~CurlHttpClient() = default;
+
+void CurlHttpClient::send(HttpRequest request, Executor& executor, HttpCompletion completion) {
+  auto transfer = std::make_unique<Transfer>();
+  transfer->request = std::move(request);
+  transfer->executor = &executor;
+  transfer->completion = std::move(completion);
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->incoming.push_back(std::move(transfer));
+  }
+  curl_multi_wakeup(impl_->multi);
+}
+
+}  // namespace platform

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/HttpClient.h"
+
+namespace platform {
+
+// HttpClient over libcurl's multi interface, driven by one worker thread that this object owns. All
+// transfers share the worker's connection cache, so repeated requests to one host reuse connections.
+// Redirects are followed here rather than by libcurl so that headers can be stripped when the host changes.
+// send() may be called from any thread; destruction joins the worker (call it from a thread that is not
+// one of the completion executors' workers, or make sure those executors do not block on it).
+class CurlHttpClient final : public HttpClient {
+ public:
+  CurlHttpClient();
+  ~CurlHttpClient() override;
+  CurlHttpClient(const CurlHttpClient&) = delete;
+  CurlHttpClient& operator=(const CurlHttpClient&) = delete;
+
+  void send(HttpRequest request, Executor& executor, HttpCompletion completion) override;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "platform/linux/CurlHttpClient.h"
+#include "tests/support/WaitingExecutor.h"
+#include "tests/support/http/LoopbackHttpServer.h"
+
+namespace {
+
+using platform::HttpErrorKind;
+using platform::HttpRequest;
+using platform::HttpResult;
+using quorvelle::test::LoopbackHttpServer;
+using quorvelle::test::ScriptedReply;
+using quorvelle::test::WaitingExecutor;
+using namespace std::chrono_literals;
+
+class HttpClientTest : public testing::Test {
+ protected:
+  HttpResult run(HttpRequest request) {
+    std::optional<HttpResult> result;
+    client.send(std::move(request), executor, [&](HttpResult r) { result = std::move(r); });
+    EXPECT_TRUE(executor.runUntil([&] { return result.has_value(); }));
+    return result.value_or(HttpResult());
+  }
+
+  static HttpRequest get(const std::string& url, std::chrono::milliseconds timeout = 5s) {
+    HttpRequest request;
+    request.url = url;
+    request.timeout = timeout;
+    return request;
+  }
+
+  LoopbackHttpServer server;
+  WaitingExecutor executor;
+  platform::CurlHttpClient client;
+};
+
+TEST_F(HttpClientTest, SendsTheRequestAndKeepsStatusHeadersAndBodyOfAnyStatus) {
+  ScriptedReply reply = ScriptedReply::json(R"({"oops":1})", 500);
+  reply.headers.emplace_back("Retry-After", "120");
+  server.enqueue(reply);
+
+  HttpRequest request = get(server.baseURL() + "/i/v1/logs?token=a%2Bb");
+  request.method = "POST";
+  request.headers.set("Content-Type", "application/json; charset=utf-8");
+  request.headers.set("X-Custom", "1");
+  request.body = std::string("{\"a\":\"\0b\"}", 10);  // bodies are bytes, NUL included
+  const HttpResult result = run(request);
+
+  ASSERT_TRUE(result.ok()) << result.error->message;
+  EXPECT_EQ(result.status, 500);
+  EXPECT_EQ(result.headers.get("retry-after"), "120");
+  EXPECT_EQ(result.body, R"({"oops":1})");
+  ASSERT_TRUE(server.waitForRequests(1));
+  const auto seen = server.requests().at(0);
+  EXPECT_EQ(seen.method, "POST");
+  EXPECT_EQ(seen.path, "/i/v1/logs");
+  EXPECT_EQ(seen.query, "token=a%2Bb");
+  EXPECT_EQ(seen.header("content-type"), "application/json; charset=utf-8");
+  EXPECT_EQ(seen.header("X-Custom"), "1");
+  EXPECT_EQ(seen.header("Expect"), std::nullopt);
+  EXPECT_EQ(seen.body, request.body);
+}
+
+TEST_F(HttpClientTest, MethodsOtherThanGetAndPostCarryTheirBody) {
+  HttpRequest request = get(server.baseURL() + "/api/push_subscriptions/");
+  request.method = "DELETE";
+  request.body = "{}";
+  server.enqueue(ScriptedReply::json("{}"));
+  ASSERT_TRUE(run(request).ok());
+  const auto seen = server.requests().at(0);
+  EXPECT_EQ(seen.method, "DELETE");
+  EXPECT_EQ(seen.body, "{}");
+}
+
+TEST_F(HttpClientTest, DecodesGzipRepliesAndSendsCompressedBodiesUntouched) {
+  static const char kGzipHello[] =
+      "\x1f\x8b\x08\x00\x69\xd3\x19\x6b\x02\xff\xcb\x48\xcd\xc9\xc9\xd7\x51\x48\xaf\xca\x2c\x00\x00\x4a\x9b"
+      "\xb1\x5c"
+      "\x0b\x00\x00\x00";
+  const std::string gzipped(kGzipHello, sizeof kGzipHello - 1);
+  ScriptedReply reply;
+  reply.headers = {{"Content-Encoding", "gzip"}};
+  reply.body = gzipped;
+  server.enqueue(reply);
+
+  HttpRequest request = get(server.baseURL() + "/batch");
+  request.method = "POST";
+  request.headers.set("Content-Encoding", "gzip");
+  request.headers.set("Accept-Encoding", "gzip");
+  request.body = gzipped;
+  const HttpResult result = run(request);
+
+  ASSERT_TRUE(result.ok());
+  EXPECT_EQ(result.body, "hello, gzip");
+  const auto seen = server.requests().at(0);
+  EXPECT_EQ(seen.body, gzipped);
+  EXPECT_EQ(seen.header("Accept-Encoding"), "gzip");
+  EXPECT_EQ(seen.header("Content-Encoding"), "gzip");
+}
+
+TEST_F(HttpClientTest, TransferFailuresHaveDistinctKinds) {
+  ScriptedReply drop;
+  drop.action = ScriptedReply::Action::drop;
+  ScriptedReply truncate = ScriptedReply::json(R"({"success":true,"data":{"translated":"x"}})");
+  truncate.action = ScriptedReply::Action::truncate;
+  ScriptedReply hang;
+  hang.action = ScriptedReply::Action::hang;
+  ScriptedReply huge;
+  huge.body.assign(4096, 'x');
+
+  const std::string closedPort = [] {
+    LoopbackHttpServer gone;
+    return gone.baseURL();
+  }();
+
+  struct Case {
+    const char* name;
+    std::optional<ScriptedReply> reply;
+    HttpRequest request;
+    HttpErrorKind kind;
+  };
+  HttpRequest small = get(server.baseURL() + "/huge");
+  small.maxResponseBytes = 1000;
+  const Case cases[] = {
+      {"dropped connection", drop, get(server.baseURL() + "/drop"), HttpErrorKind::connectionLost},
+      {"truncated body", truncate, get(server.baseURL() + "/cut"), HttpErrorKind::connectionLost},
+      {"no answer in time", hang, get(server.baseURL() + "/hang", 200ms), HttpErrorKind::timedOut},
+      {"body over the limit", huge, small, HttpErrorKind::responseTooLarge},
+      {"nobody listening", std::nullopt, get(closedPort + "/"), HttpErrorKind::cannotConnect},
+      {"unknown host", std::nullopt, get("http://no-such-host.invalid/"), HttpErrorKind::hostNotFound},
+      {"TLS to a plain server", std::nullopt, get("https://127.0.0.1:" + std::to_string(server.port()) + "/"),
+       HttpErrorKind::tls},
+      {"not http", std::nullopt, get("ftp://127.0.0.1/file"), HttpErrorKind::badURL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.reply) server.enqueue(*c.reply);
+    const HttpResult result = run(c.request);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error->kind, c.kind)
+        << platform::toString(result.error->kind) << ": " << result.error->message;
+    EXPECT_FALSE(result.error->message.empty());
+  }
+}
+
+TEST_F(HttpClientTest, CancellingEndsARunningOrUnstartedTransfer) {
+  ScriptedReply hang;
+  hang.action = ScriptedReply::Action::hang;
+  server.enqueue(hang);
+
+  HttpRequest running = get(server.baseURL() + "/hang", 60s);
+  const platform::CancelToken token = running.cancel;
+  std::optional<HttpResult> result;
+  client.send(running, executor, [&](HttpResult r) { result = std::move(r); });
+  ASSERT_TRUE(server.waitForRequests(1));
+  token.cancel();
+  ASSERT_TRUE(executor.runUntil([&] { return result.has_value(); }, 5s));
+  ASSERT_FALSE(result->ok());
+  EXPECT_EQ(result->error->kind, HttpErrorKind::cancelled);
+
+  HttpRequest early = get(server.baseURL() + "/never");
+  early.cancel.cancel();
+  const HttpResult second = run(early);
+  ASSERT_FALSE(second.ok());
+  EXPECT_EQ(second.error->kind, HttpErrorKind::cancelled);
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST_F(HttpClientTest, DestroyingTheClientDeliversCancelledForTransfersInFlight) {
+  ScriptedReply hang;
+  hang.action = ScriptedReply::Action::hang;
+  server.enqueue(hang);
+  std::optional<HttpResult> result;
+  {
+    platform::CurlHttpClient shortLived;
+    shortLived.send(get(server.baseURL() + "/hang", 60s), executor,
+                    [&](HttpResult r) { result = std::move(r); });
+    ASSERT_TRUE(server.waitForRequests(1));
+  }
+  ASSERT_TRUE(executor.runUntil([&] { return result.has_value(); }));
+  ASSERT_FALSE(result->ok());
+  EXPECT_EQ(result->error->kind, HttpErrorKind::cancelled);
+}
+
+TEST_F(HttpClientTest, FollowsRedirectsAndStripsChosenHeadersWhenTheHostChanges) {
+  const std::string sameHost = server.baseURL();
+  const std::string otherHost = "http://localhost:" + std::to_string(server.port());
+  server.setHandler([&](const quorvelle::test::RecordedRequest& r) {
+    ScriptedReply reply;
+    if (r.path == "/see-other") {
+      reply.status = 303;
+      reply.headers = {{"Location", "/landing"}};
+    } else if (r.path == "/temporary") {
+      reply.status = 307;
+      reply.headers = {{"Location", otherHost + "/landing"}};
+    } else if (r.path == "/same-host") {
+      reply.status = 308;
+      reply.headers = {{"Location", sameHost + "/landing"}};
+    } else {
+      reply.body = "landed";
+    }
+    return reply;
+  });
+
+  struct Case {
+    const char* path;
+    const char* method;  // of the redirected request
+    bool bodyKept;
+    bool customKept;
+  };
+  const Case cases[] = {
+      {"/see-other", "GET", false, true},
+      {"/temporary", "POST", true, false},
+      {"/same-host", "POST", true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const size_t before = server.requests().size();
+    HttpRequest request = get(sameHost + c.path);
+    request.method = "POST";
+    request.body = "payload";
+    request.headers.set("X-Secret", "s");
+    request.stripOnCrossHostRedirect = {"x-secret"};
+    const HttpResult result = run(request);
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.status, 200);
+    EXPECT_EQ(result.body, "landed");
+    EXPECT_EQ(result.finalURL.ends_with("/landing"), true);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), before + 2);
+    const auto& landing = requests.back();
+    EXPECT_EQ(landing.method, c.method);
+    EXPECT_EQ(landing.body, c.bodyKept ? "payload" : "");
+    EXPECT_EQ(landing.header("X-Secret").has_value(), c.customKept);
+  }
+
+  HttpRequest noFollow = get(sameHost + "/see-other");
+  noFollow.maxRedirects = 0;
+  const HttpResult result = run(noFollow);
+  EXPECT_EQ(result.status, 303);
+  EXPECT_EQ(result.headers.get("Location"), "/landing");
+}
+
+TEST_F(HttpClientTest, OverlappingRequestsAllCompleteOnTheChosenExecutor) {
+  server.setHandler([](const quorvelle::test::RecordedRequest& r) {
+    ScriptedReply reply;
+    reply.body = r.query;
+    reply.delay = 5ms;
+    return reply;
+  });
+  constexpr int kCount = 24;
+  std::vector<std::optional<HttpResult>> results(kCount);
+  int done = 0;
+  const auto testThread = std::this_thread::get_id();
+  for (int i = 0; i < kCount; ++i) {
+    client.send(get(server.baseURL() + "/n?" + std::to_string(i)), executor, [&, i](HttpResult r) {
+      EXPECT_EQ(std::this_thread::get_id(), testThread);
+      results[i] = std::move(r);
+      ++done;
+    });
+  }
+  ASSERT_TRUE(executor.runUntil([&] { return done == kCount; }));
+  for (int i = 0; i < kCount; ++i) EXPECT_EQ(results[i]->body, std::to_string(i));
+}
+
+}  // namespace
