@@ -3,6 +3,7 @@
 #   1. unit and widgets tests of the default build,
 #   2. x11 tests, each under an Xvfb of its own,
 #   3. crash tests,
+#   3b. secret-store tests against a real gnome-keyring on a private D-Bus session,
 #   4. unit tests of the AddressSanitizer + UndefinedBehaviorSanitizer build,
 #   5. concurrency stress tests of the ThreadSanitizer build (only their targets are built).
 set -euo pipefail
@@ -19,6 +20,8 @@ echo "== x11 tests (own Xvfb each) =="
 ctest -L '^x11$' -j "$JOBS" --output-on-failure --no-tests=ignore
 echo "== crash tests =="
 ctest -L '^crash$' -j "$JOBS" --output-on-failure --no-tests=ignore
+echo "== keyring tests (own D-Bus session and gnome-keyring each) =="
+ctest -L '^keyring$' -j "$JOBS" --output-on-failure --no-tests=error
 
 quorvelle_build asan
 cd "$ROOT/build/asan"
