@@ -38,7 +38,9 @@ struct Call {
   bool done = false;
   bool abandoned = false;
   GError* error = nullptr;
-  SecretValue* value = nullptr;  // lookups
+  bool found = false;            // reads
+  bool locked = false;           // reads
+  SecretValue* value = nullptr;  // reads
   gboolean removed = FALSE;      // clears
   std::function<void(GAsyncResult*, Call&)> finish;
 
@@ -126,6 +128,37 @@ Call* runCall(std::chrono::milliseconds timeout, std::function<void(GAsyncResult
   return call;
 }
 
+// Looks the item up with a search rather than the simple lookup or clear: those skip an item they could
+// not unlock, which would tell the caller that no key is stored (or that there was nothing to delete).
+Call* runSearch(std::chrono::milliseconds timeout, const std::string& service, const std::string& account,
+                bool loadSecret, bool& timedOut) {
+  GHashTable* attributes =
+      secret_attributes_build(schema(), "service", service.c_str(), "account", account.c_str(), nullptr);
+  const auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK |
+                                                    (loadSecret ? SECRET_SEARCH_LOAD_SECRETS : 0));
+  Call* call = runCall(
+      timeout,
+      [loadSecret](GAsyncResult* result, Call& c) {
+        GList* items = secret_service_search_finish(nullptr, result, &c.error);
+        for (GList* at = items; at != nullptr; at = at->next) {
+          auto* item = static_cast<SecretItem*>(at->data);
+          c.found = true;
+          if (secret_item_get_locked(item)) {
+            c.locked = true;
+          } else if (loadSecret && c.value == nullptr) {
+            c.value = secret_item_get_secret(item);
+          }
+        }
+        g_list_free_full(items, g_object_unref);
+      },
+      [&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer data) {
+        secret_service_search(nullptr, schema(), attributes, flags, cancellable, callback, data);
+      },
+      timedOut);
+  g_hash_table_unref(attributes);
+  return call;
+}
+
 std::string describe(const Call* call, bool timedOut) {
   if (timedOut) return "no answer from the secret service in time";
   if (call == nullptr) return "the secret service did not answer";
@@ -149,22 +182,18 @@ void LibsecretSecretStore::noteFailure(std::string_view operation, const std::st
 
 SecretReadResult LibsecretSecretStore::read(std::string_view service, std::string_view account) {
   std::lock_guard lock(callMutex_);
-  const std::string s(service), a(account);
   bool timedOut = false;
-  Call* call = runCall(
-      timeout_,
-      [](GAsyncResult* result, Call& c) { c.value = secret_password_lookup_binary_finish(result, &c.error); },
-      [&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer data) {
-        secret_password_lookup(schema(), cancellable, callback, data, "service", s.c_str(), "account",
-                               a.c_str(), nullptr);
-      },
-      timedOut);
+  Call* call = runSearch(timeout_, std::string(service), std::string(account), true, timedOut);
   SecretReadResult result{SecretStatus::failed, {}};
   if (call == nullptr || call->error != nullptr) {
     noteFailure("read", describe(call, timedOut));
-  } else if (call->value == nullptr) {
+  } else if (!call->found) {
     noteSuccess();
     result.status = SecretStatus::notFound;
+  } else if (call->locked) {
+    noteFailure("read", "the keyring is locked");
+  } else if (call->value == nullptr) {
+    noteFailure("read", "the secret service gave no value");
   } else {
     gsize length = 0;
     const gchar* bytes = secret_value_get(call->value, &length);
@@ -209,6 +238,19 @@ SecretStatus LibsecretSecretStore::remove(std::string_view service, std::string_
   std::lock_guard lock(callMutex_);
   const std::string s(service), a(account);
   bool timedOut = false;
+  Call* found = runSearch(timeout_, s, a, false, timedOut);
+  if (found == nullptr || found->error != nullptr || found->locked) {
+    noteFailure("remove", found != nullptr && found->error == nullptr ? "the keyring is locked"
+                                                                      : describe(found, timedOut));
+    delete found;
+    return SecretStatus::failed;
+  }
+  const bool exists = found->found;
+  delete found;
+  if (!exists) {
+    noteSuccess();
+    return SecretStatus::notFound;
+  }
   Call* call = runCall(
       timeout_,
       [](GAsyncResult* result, Call& c) { c.removed = secret_password_clear_finish(result, &c.error); },

@@ -18,7 +18,11 @@ namespace platform {
 // no daemon), a locked collection, a refused prompt, a time-out and a stored value that is not UTF-8 text
 // all answer `failed`; the first failure after a success is logged, repeats are not.
 //
-// Calls block the calling thread (at most about `timeout`) and are serialised; any thread may call.
+// An item that stays locked counts as a failure, never as a missing item: reads and removals search for
+// it first rather than letting libsecret skip it silently.
+//
+// Calls block the calling thread (a removal, two steps, at most about twice `timeout`) and are
+// serialised; any thread may call.
 class LibsecretSecretStore final : public SecretStore {
  public:
   static constexpr std::chrono::milliseconds kDefaultTimeout{5000};

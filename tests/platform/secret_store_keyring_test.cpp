@@ -1,6 +1,8 @@
 // Runs on a private session bus with an unlocked gnome-keyring (scripts/with-keyring.sh).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "platform/linux/LibsecretSecretStore.h"
 
 namespace {
@@ -48,6 +50,21 @@ TEST(LibsecretKeyring, AValueThatIsNotTextReadsAsFailed) {
   ASSERT_EQ(store.write(kService, kAccount, "\xff\xfe not utf-8"), SecretStatus::ok);
   EXPECT_EQ(store.read(kService, kAccount).status, SecretStatus::failed);
   EXPECT_EQ(store.remove(kService, kAccount), SecretStatus::ok);
+}
+
+TEST(LibsecretKeyring, ALockedKeyringAnswersFailedInsteadOfWaiting) {
+  LibsecretSecretStore store(std::chrono::milliseconds(2000));
+  ASSERT_EQ(store.write(kService, kAccount, "key"), SecretStatus::ok);
+  // Lock the default collection the way the desktop does on screen lock; with no display to show an
+  // unlock prompt on, nobody can answer one.
+  ASSERT_EQ(
+      std::system("dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets "
+                  "org.freedesktop.Secret.Service.Lock "
+                  "array:objpath:/org/freedesktop/secrets/aliases/default >/dev/null"),
+      0);
+  EXPECT_EQ(store.write(kService, kAccount, "other"), SecretStatus::failed);
+  EXPECT_EQ(store.read(kService, kAccount).status, SecretStatus::failed);
+  EXPECT_EQ(store.remove(kService, kAccount), SecretStatus::failed);
 }
 
 }  // namespace
