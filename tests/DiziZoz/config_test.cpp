@@ -41,15 +41,17 @@ TEST(DiziZozConfigTest, DefaultsOfEveryOptionAndSubRecord) {
   EXPECT_EQ(config.maxRetries, 3);
   EXPECT_EQ(config.featureFlagRequestMaxRetries, 1);
   EXPECT_EQ(config.dataMode, dizizoz::DiziZozDataMode::any);
-  EXPECT_TRUE(config.sendFeatureFlagEvent && config.preloadFeatureFlags && config.captureApplicationLifecycleEvents &&
-              config.captureScreenViews && config.enableSwizzling && config.capturePushNotificationSubscriptions &&
+  EXPECT_TRUE(config.sendFeatureFlagEvent && config.preloadFeatureFlags &&
+              config.captureApplicationLifecycleEvents && config.captureScreenViews &&
+              config.enableSwizzling && config.capturePushNotificationSubscriptions &&
               config.capturePushNotificationOpened && config.setDefaultPersonProperties && config.surveys &&
               config.remoteConfig());
-  EXPECT_FALSE(config.debug || config.optOut || config.reuseAnonymousId || config.disableReachabilityForTesting ||
-               config.disableQueueTimerForTesting || config.disableFlushOnBackgroundForTesting ||
-               config.disableRemoteConfigForTesting);
+  EXPECT_FALSE(config.debug || config.optOut || config.reuseAnonymousId ||
+               config.disableReachabilityForTesting || config.disableQueueTimerForTesting ||
+               config.disableFlushOnBackgroundForTesting || config.disableRemoteConfigForTesting);
   EXPECT_FALSE(config.pushIdentityProvider || config.bootstrap || config.propertiesSanitizer ||
-               config.evaluationContexts || config.appGroupIdentifier || config.requestHeaders || config.storageManager);
+               config.evaluationContexts || config.appGroupIdentifier || config.requestHeaders ||
+               config.storageManager);
   EXPECT_EQ(config.personProfiles, dizizoz::DiziZozPersonProfiles::identifiedOnly);
   EXPECT_EQ(config.snapshotEndpoint, "/s/");
   dizizoz::Uuid id = *dizizoz::Uuid::fromString("01890a5d-ac96-774b-bcce-b302099a8057");
@@ -88,7 +90,8 @@ TEST(DiziZozConfigTest, BundleGivesTheApplicationDependentDefaults) {
   DiziZozConfig config("token", dizizoz::DiziZozBundleInfo{"com.quorvelle.app", "1.4.2", "quorvelle"});
   EXPECT_EQ(config.logs->serviceName, "com.quorvelle.app");
   EXPECT_EQ(config.logs->serviceVersion, "1.4.2");
-  EXPECT_EQ(config.errorTrackingConfig->inAppIncludes, (std::vector<std::string>{"com.quorvelle.app", "quorvelle"}));
+  EXPECT_EQ(config.errorTrackingConfig->inAppIncludes,
+            (std::vector<std::string>{"com.quorvelle.app", "quorvelle"}));
 }
 
 TEST(DiziZozConfigTest, TokenIsTrimmedAndHostFallsBackToTheDefault) {
@@ -99,10 +102,10 @@ TEST(DiziZozConfigTest, TokenIsTrimmedAndHostFallsBackToTheDefault) {
   const std::vector<Case> cases{
       {"  phc_abc\n", "https://eu.example.com", "phc_abc", "https://eu.example.com"},
       {"\t tok \u00a0", "  http://127.0.0.1:8080/base \n", "tok", "http://127.0.0.1:8080/base"},
-      {"", "   ", "", fallback},                      // empty token accepted here; set-up refuses it
+      {"", "   ", "", fallback},  // empty token accepted here; set-up refuses it
       {"t", "", "t", fallback},
       {"t", "not a url", "t", fallback},
-      {"t", "example.com", "t", fallback},           // no scheme: every request would fail
+      {"t", "example.com", "t", fallback},  // no scheme: every request would fail
       {"t", "ftp://example.com", "t", fallback},
       {"t", "https://", "t", fallback},
       {"t", "https://exa mple.com", "t", fallback},
@@ -131,14 +134,16 @@ TEST(DiziZozConfigTest, DeprecatedFormsLogAndForward) {
   EXPECT_FALSE(config->evaluationEnvironments());
 
   const std::string apiKeyLine =
-      "[DiziZoz] apiKey is deprecated and will be removed in the next major version. Use projectToken instead.";
-  EXPECT_EQ(log.lines, (std::vector<std::string>{
-                           apiKeyLine,
-                           apiKeyLine,
-                           "[DiziZoz] remoteConfig is deprecated and is now always enabled. Setting it to false has "
-                           "no effect.",
-                           "[DiziZoz] evaluationEnvironments is deprecated. Use evaluationContexts instead.",
-                       }));
+      "[DiziZoz] apiKey is deprecated and will be removed in the next major version. Use projectToken "
+      "instead.";
+  EXPECT_EQ(log.lines,
+            (std::vector<std::string>{
+                apiKeyLine,
+                apiKeyLine,
+                "[DiziZoz] remoteConfig is deprecated and is now always enabled. Setting it to false has "
+                "no effect.",
+                "[DiziZoz] evaluationEnvironments is deprecated. Use evaluationContexts instead.",
+            }));
 }
 
 TEST(DiziZozConfigTest, EnumerationsFromRawValues) {
@@ -159,10 +164,18 @@ TEST(DiziZozConfigTest, BeforeSendFormsReplaceTheWholeChain) {
   EXPECT_EQ(config.runBeforeSend(event), event);
 
   using Event = dizizoz::DiziZozEvent;
-  config.setBeforeSend([](Event e) -> std::optional<Event> { e.event += "1"; return e; },
-                       [](Event e) -> std::optional<Event> { e.event += "2"; return e; });
+  config.setBeforeSend(
+      [](Event e) -> std::optional<Event> {
+        e.event += "1";
+        return e;
+      },
+      [](Event e) -> std::optional<Event> {
+        e.event += "2";
+        return e;
+      });
   EXPECT_EQ(config.runBeforeSend(event)->event, "e12");
-  config.setBeforeSend(std::vector<DiziZozConfig::BeforeSendBlock>{[](Event) -> std::optional<Event> { return {}; }});
+  config.setBeforeSend(
+      std::vector<DiziZozConfig::BeforeSendBlock>{[](Event) -> std::optional<Event> { return {}; }});
   EXPECT_FALSE(config.runBeforeSend(event));
   config.setBeforeSend(std::vector<DiziZozConfig::BeforeSendBlock>{});
   EXPECT_EQ(config.runBeforeSend(event), event);
@@ -176,11 +189,15 @@ class IntegrationTableTest : public ::testing::Test {
   }
   void registerAll() {
     for (std::size_t i = 0; i < kinds.size(); ++i) {
-      DiziZozConfig::setIntegrationFactory(kinds[i], [this, i] { ++made[i]; return marker(i); });
+      DiziZozConfig::setIntegrationFactory(kinds[i], [this, i] {
+        ++made[i];
+        return marker(i);
+      });
     }
   }
   std::shared_ptr<DiziZozIntegration> marker(std::size_t i) {
-    return std::shared_ptr<DiziZozIntegration>(std::shared_ptr<void>(), reinterpret_cast<DiziZozIntegration*>(&tags[i]));
+    return std::shared_ptr<DiziZozIntegration>(std::shared_ptr<void>(),
+                                               reinterpret_cast<DiziZozIntegration*>(&tags[i]));
   }
   const std::array<DiziZozIntegrationKind, 4> kinds{
       DiziZozIntegrationKind::errorTrackingAutoCapture, DiziZozIntegrationKind::screenViews,

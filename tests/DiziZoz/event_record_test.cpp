@@ -64,7 +64,9 @@ class ScopedTimeZone {
 
 class EventRecordTest : public ::testing::Test {
  protected:
-  std::optional<DiziZozEvent> read(const Properties& json) { return DiziZozEvent::fromJSON(json, clock, ids); }
+  std::optional<DiziZozEvent> read(const Properties& json) {
+    return DiziZozEvent::fromJSON(json, clock, ids);
+  }
 
   TestClock clock;
   CountingRandom random;
@@ -109,14 +111,17 @@ TEST_F(EventRecordTest, ReadsOlderStoredForms) {
   const Uuid other = *Uuid::fromString("0190a5d1-0000-7000-8000-000000000001");
 
   // Seconds-only timestamp, id under the legacy key.
-  auto legacy = read({{"event", "e"}, {"distinct_id", "d"}, {"timestamp", "2024-01-02T03:04:05Z"},
+  auto legacy = read({{"event", "e"},
+                      {"distinct_id", "d"},
+                      {"timestamp", "2024-01-02T03:04:05Z"},
                       {"message_id", id.toString()}});
   ASSERT_TRUE(legacy);
   EXPECT_EQ(legacy->timestamp, utc(2024, 1, 2, 3, 4, 5));
   EXPECT_EQ(legacy->uuid, id);
 
   // "uuid" wins over "message_id".
-  auto both = read({{"event", "e"}, {"distinct_id", "d"}, {"uuid", id.toString()}, {"message_id", other.toString()}});
+  auto both =
+      read({{"event", "e"}, {"distinct_id", "d"}, {"uuid", id.toString()}, {"message_id", other.toString()}});
   EXPECT_EQ(both->uuid, id);
 
   // A top-level "$set" replaces the one inside the properties; the distinct id may come from there too.
@@ -170,9 +175,9 @@ TEST_F(EventRecordTest, RefusesObjectsThatCannotBeEvents) {
 }
 
 TEST(KnownUnsafeEditableEventTest, WholeCaseSensitiveNames) {
-  const std::vector<std::string> names{"$snapshot",    "$screen",   "$set",           "survey dismissed",
-                                       "survey sent",  "survey shown", "$identify",   "$groupidentify",
-                                       "$create_alias", "$feature_flag_called"};
+  const std::vector<std::string> names{
+      "$snapshot",    "$screen",   "$set",           "survey dismissed", "survey sent",
+      "survey shown", "$identify", "$groupidentify", "$create_alias",    "$feature_flag_called"};
   for (std::size_t i = 0; i < names.size(); ++i) {
     auto found = dizizoz::knownUnsafeEditableEvent(names[i]);
     ASSERT_TRUE(found) << names[i];

@@ -46,7 +46,9 @@ class IdentityCacheTest : public ::testing::Test {
     location.applicationSupport = dir / "com.quorvelle.app";
     location.bundleIdentifier = "com.quorvelle.app";
   }
-  std::unique_ptr<DiziZozStorageManager> manager() { return std::make_unique<DiziZozStorageManager>(config, location); }
+  std::unique_ptr<DiziZozStorageManager> manager() {
+    return std::make_unique<DiziZozStorageManager>(config, location);
+  }
   // A second store over the same folder, as the client facade has.
   std::shared_ptr<DiziZozStorage> files() { return DiziZozStorage::open(config, location); }
 
@@ -70,7 +72,8 @@ TEST_F(IdentityCacheTest, FreshInstallDerivesEveryIdFromOneAnonymousId) {
   auto store = files();
   EXPECT_EQ(store->getTypedValue<std::string>(Key::anonymousId), anon);
   EXPECT_EQ(store->getTypedValue<std::string>(Key::deviceId), anon);
-  EXPECT_FALSE(fs::exists(store->url(Key::distinctId))) << "the distinct id follows the anonymous id unstored";
+  EXPECT_FALSE(fs::exists(store->url(Key::distinctId)))
+      << "the distinct id follows the anonymous id unstored";
   EXPECT_FALSE(fs::exists(store->url(Key::isIdentified))) << "a computed identified state is not written";
 
   // The next launch reads the same identity back.
@@ -102,9 +105,17 @@ TEST_F(IdentityCacheTest, BootstrapAppliesOnlyToAFreshInstall) {
       {"kept untrimmed", DiziZozBootstrapConfig(" boot ", true), {}, {}, " boot ", true},
       {"blank", DiziZozBootstrapConfig(" \n", true), {}, {}, {}, false},
       {"no distinct id", DiziZozBootstrapConfig::flags({{"f", true}}), {}, {}, {}, false},
-      {"existing anonymous id", DiziZozBootstrapConfig("boot-user", true), {{Key::anonymousId, "disk-anon"}},
-       "disk-anon", {}, false},
-      {"already identified", DiziZozBootstrapConfig::anonymous("boot-anon"), {{Key::isIdentified, true}}, {}, {},
+      {"existing anonymous id",
+       DiziZozBootstrapConfig("boot-user", true),
+       {{Key::anonymousId, "disk-anon"}},
+       "disk-anon",
+       {},
+       false},
+      {"already identified",
+       DiziZozBootstrapConfig::anonymous("boot-anon"),
+       {{Key::isIdentified, true}},
+       {},
+       {},
        true},
   };
   for (const auto& c : cases) {
@@ -135,8 +146,9 @@ TEST_F(IdentityCacheTest, BlankIdentifiedBootstrapIsReportedWhenDebugging) {
   manager();
   config.bootstrap = DiziZozBootstrapConfig("  ", false);
   manager();
-  EXPECT_EQ(log.lines, std::vector<std::string>{"[DiziZoz] DiziZozConfig.bootstrap.isIdentifiedId is true but "
-                                                "distinctId is nil or blank; the identified bootstrap is ignored."});
+  EXPECT_EQ(log.lines,
+            std::vector<std::string>{"[DiziZoz] DiziZozConfig.bootstrap.isIdentifiedId is true but "
+                                     "distinctId is nil or blank; the identified bootstrap is ignored."});
 }
 
 TEST_F(IdentityCacheTest, ResetForgetsIdentityButNeverTheDeviceId) {

@@ -102,7 +102,8 @@ TEST_F(StorageTest, FolderIsPerProjectUnderTheApplicationFolder) {
 
   auto standard = DiziZozStorageLocation::standard(std::nullopt);
   EXPECT_EQ(standard.applicationSupport, fs::path(getenv("XDG_DATA_HOME")) / "com.dizizoz.unknown");
-  EXPECT_EQ(DiziZozStorageLocation::standard("com.quorvelle.app").applicationSupport.filename(), "com.quorvelle.app");
+  EXPECT_EQ(DiziZozStorageLocation::standard("com.quorvelle.app").applicationSupport.filename(),
+            "com.quorvelle.app");
 }
 
 TEST_F(StorageTest, ScalarsAreWrappedInAnObjectNamedAfterTheKey) {
@@ -138,9 +139,9 @@ TEST_F(StorageTest, TypedReadsOfStoredForms) {
   const std::vector<Case> cases{
       {R"("bare")", "bare", {}, {}},
       {R"({"dizizoz.requestId":"wrapped"})", "wrapped", {}, {}},
-      {R"({"dizizoz.requestId":true})", {}, true, {}},             // wrong type for text
-      {R"({"dizizoz.requestId":"x","other":1})", {}, {}, {}},       // not all members text
-      {R"({"other":"x"})", {}, {}, {}},                             // member missing
+      {R"({"dizizoz.requestId":true})", {}, true, {}},         // wrong type for text
+      {R"({"dizizoz.requestId":"x","other":1})", {}, {}, {}},  // not all members text
+      {R"({"other":"x"})", {}, {}, {}},                        // member missing
       {R"(false)", {}, false, {}},
       {R"(42)", {}, {}, 42},
       {R"(42.9)", {}, {}, 42},
@@ -175,15 +176,15 @@ TEST_F(StorageTest, ValueWithoutJsonFormKeepsTheLastGoodFile) {
 }
 
 TEST_F(StorageTest, ResetDeletesIdentityAndFlagsButKeepsQueuesDeviceAndConfiguration) {
-  const std::set<Key> survivors{Key::queue,        Key::replayQeueue, Key::replayBufferQueue, Key::logsQueue,
-                                Key::remoteConfig, Key::evaluatedAt,  Key::deviceId,          Key::pushSubscription,
-                                Key::pushPendingUnregister};
+  const std::set<Key> survivors{Key::queue,     Key::replayQeueue,     Key::replayBufferQueue,
+                                Key::logsQueue, Key::remoteConfig,     Key::evaluatedAt,
+                                Key::deviceId,  Key::pushSubscription, Key::pushPendingUnregister};
   for (bool keepAnonymousId : {false, true}) {
     auto storage = open();
     for (Key key : DiziZozStorage::allKeys()) {
       // Folder keys get a record inside, so that a whole folder has to survive or go.
-      if (key == Key::queue || key == Key::oldQueueFolder || key == Key::replayQeueue || key == Key::oldReplayQueue ||
-          key == Key::replayBufferQueue || key == Key::logsQueue) {
+      if (key == Key::queue || key == Key::oldQueueFolder || key == Key::replayQeueue ||
+          key == Key::oldReplayQueue || key == Key::replayBufferQueue || key == Key::logsQueue) {
         writeFile(storage->url(key) / "record", "{}");
       } else {
         storage->setJson(key, "v");
@@ -192,7 +193,8 @@ TEST_F(StorageTest, ResetDeletesIdentityAndFlagsButKeepsQueuesDeviceAndConfigura
     storage->reset(keepAnonymousId);
     for (Key key : DiziZozStorage::allKeys()) {
       const bool kept = survivors.count(key) || (keepAnonymousId && key == Key::anonymousId);
-      EXPECT_EQ(fs::exists(storage->url(key)), kept) << DiziZozStorage::caseName(key) << " keep=" << keepAnonymousId;
+      EXPECT_EQ(fs::exists(storage->url(key)), kept)
+          << DiziZozStorage::caseName(key) << " keep=" << keepAnonymousId;
     }
     EXPECT_TRUE(fs::exists(storage->url(Key::queue) / "record"));
     // A second reset finds nothing to delete and says nothing.
@@ -217,7 +219,8 @@ TEST_F(StorageTest, KeyFilesOfTheOlderLocationMoveInWithoutOverwriting) {
   EXPECT_EQ(storage->getTypedValue<std::string>(Key::distinctId), "new-distinct");  // the existing file wins
   EXPECT_EQ(readFile(project / "dizizoz.queueFolder" / "a.json"), "{\"event\":\"a\"}");
   EXPECT_EQ(entries(legacy), (std::set<std::string>{"phc_token", "unrelated.txt"}));  // old copies removed
-  EXPECT_EQ(entries(project), (std::set<std::string>{"dizizoz.anonymousId", "dizizoz.distinctId", "dizizoz.queueFolder"}));
+  EXPECT_EQ(entries(project),
+            (std::set<std::string>{"dizizoz.anonymousId", "dizizoz.distinctId", "dizizoz.queueFolder"}));
 }
 
 TEST_F(StorageTest, ProjectTokenSpelledLikeAKeyDoesNotSwallowItsOwnFolder) {
