@@ -22,7 +22,8 @@ namespace quorvelle::test {
 class FakeKeyEventMonitors {
  public:
   GlobalShortcuts::KeyEventMonitorFactory factory() {
-    return [this](GlobalShortcuts::KeyEventMonitor::Kind kind, GlobalShortcuts::KeyEventMonitor::Callback callback) {
+    return [this](GlobalShortcuts::KeyEventMonitor::Kind kind,
+                  GlobalShortcuts::KeyEventMonitor::Callback callback) {
       auto monitor = std::make_unique<Monitor>(kind, std::move(callback));
       monitors_.push_back(monitor.get());
       return monitor;
@@ -70,8 +71,8 @@ struct ShortcutsTestEnvironment {
   FakeKeyEventMonitors monitors;
 
   ShortcutsTestEnvironment() {
-    GlobalShortcuts::installEnvironment({&executor, &defaults, &hotKeys, &notifications, &symbolicHotKeys, &menus,
-                                         &layout, monitors.factory()});
+    GlobalShortcuts::installEnvironment({&executor, &defaults, &hotKeys, &notifications, &symbolicHotKeys,
+                                         &menus, &layout, monitors.factory()});
   }
   ~ShortcutsTestEnvironment() { GlobalShortcuts::HotKeyCenter::dropShared(); }
 };

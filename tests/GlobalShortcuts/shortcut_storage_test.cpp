@@ -27,15 +27,14 @@ constexpr const char* kOptionTJson = R"({"carbonKeyCode":17,"carbonModifiers":20
 class ShortcutStorageTest : public ::testing::Test {
  protected:
   ShortcutStorageTest() {
-    token_ = env.notifications.addObserver(GlobalShortcuts::kShortcutByNameDidChange,
-                                           [this](const platform::Notification& notification) {
-                                             const auto name = GlobalShortcuts::globalShortcutsName(notification);
-                                             ASSERT_TRUE(name);
-                                             posted.push_back(*name);
-                                             // Observers see the value already written.
-                                             seenValues.push_back(env.defaults.objectForKey(
-                                                 GlobalShortcuts::userDefaultsKey(name->rawValue())));
-                                           });
+    token_ = env.notifications.addObserver(
+        GlobalShortcuts::kShortcutByNameDidChange, [this](const platform::Notification& notification) {
+          const auto name = GlobalShortcuts::globalShortcutsName(notification);
+          ASSERT_TRUE(name);
+          posted.push_back(*name);
+          // Observers see the value already written.
+          seenValues.push_back(env.defaults.objectForKey(GlobalShortcuts::userDefaultsKey(name->rawValue())));
+        });
   }
   ~ShortcutStorageTest() override { GlobalShortcuts::setRegistryHooks({}); }
 
@@ -108,7 +107,8 @@ TEST_F(ShortcutStorageTest, ReadingStoredValues) {
   const StoredShortcut disabled{StoredShortcut::Kind::disabled, std::nullopt};
   const Case cases[] = {
       {DefaultsValue(kOptionTJson), {StoredShortcut::Kind::shortcut, optionT}},
-      {DefaultsValue(R"({ "carbonModifiers": 2048, "carbonKeyCode": 17 })"), {StoredShortcut::Kind::shortcut, optionT}},
+      {DefaultsValue(R"({ "carbonModifiers": 2048, "carbonKeyCode": 17 })"),
+       {StoredShortcut::Kind::shortcut, optionT}},
       {DefaultsValue(false), disabled},
       {DefaultsValue(0), disabled},
       {DefaultsValue(true), absent},
@@ -121,7 +121,8 @@ TEST_F(ShortcutStorageTest, ReadingStoredValues) {
   EXPECT_EQ(GlobalShortcuts::storedShortcut(name), absent);
   for (const auto& c : cases) {
     env.defaults.set("GlobalShortcuts_slot", c.value);
-    EXPECT_EQ(GlobalShortcuts::storedShortcut(name), c.expected) << testing::PrintToString(c.value.storage().index());
+    EXPECT_EQ(GlobalShortcuts::storedShortcut(name), c.expected)
+        << testing::PrintToString(c.value.storage().index());
     EXPECT_EQ(name.shortcut(), c.expected.shortcut);
     EXPECT_EQ(Shortcut::fromName(name), c.expected.shortcut);
   }
@@ -166,12 +167,14 @@ TEST_F(ShortcutStorageTest, WritesReleaseTheOldShortcutFirstRegisterAfterAndThen
         calls.push_back("release " + old.toJSON());
       },
       [&](const Name& name) {
-        calls.push_back("register " + name.rawValue() + " " +
-                        (GlobalShortcuts::getShortcut(name) ? GlobalShortcuts::getShortcut(name)->toJSON() : "none"));
+        calls.push_back(
+            "register " + name.rawValue() + " " +
+            (GlobalShortcuts::getShortcut(name) ? GlobalShortcuts::getShortcut(name)->toJSON() : "none"));
       },
   });
-  const auto token = env.notifications.addObserver(GlobalShortcuts::kShortcutByNameDidChange,
-                                                   [&](const platform::Notification&) { calls.push_back("post"); });
+  const auto token =
+      env.notifications.addObserver(GlobalShortcuts::kShortcutByNameDidChange,
+                                    [&](const platform::Notification&) { calls.push_back("post"); });
   const Name name("translate", optionT);
   EXPECT_TRUE(calls.empty());  // the initial write touches no hot key
 
@@ -180,9 +183,14 @@ TEST_F(ShortcutStorageTest, WritesReleaseTheOldShortcutFirstRegisterAfterAndThen
   GlobalShortcuts::userDefaultsRemove(name);  // false is stored: removed, but it has no hot key
   GlobalShortcuts::userDefaultsRemove(name);  // nothing stored: no step at all
   const std::vector<std::string> expected{
-      "release " + optionT.toJSON(), "register translate " + commandK.toJSON(), "post",
-      "release " + commandK.toJSON(), "register translate none",                  "post",
-      "register translate none",      "post",
+      "release " + optionT.toJSON(),
+      "register translate " + commandK.toJSON(),
+      "post",
+      "release " + commandK.toJSON(),
+      "register translate none",
+      "post",
+      "register translate none",
+      "post",
   };
   EXPECT_EQ(calls, expected);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QKeyEvent>
+
 #include <string>
 #include <vector>
 
@@ -32,21 +34,23 @@ class ShortcutTest : public ::testing::Test {
 TEST(Shortcut, ConstructorsKeepOnlyTheFiveModifiers) {
   EXPECT_EQ(Shortcut(17, kCapsLock | kOption).carbonModifiers(), kOption);
   // Right-side modifier bits (0x2000 and up to 0x8000) and unknown high bits are dropped too.
-  const Shortcut all(17, kCommand | kShift | kCapsLock | kOption | kControl | 0x2000 | 0x4000 | 0x8000 | kFunction |
-                             (Shortcut::Integer{1} << 40));
+  const Shortcut all(17, kCommand | kShift | kCapsLock | kOption | kControl | 0x2000 | 0x4000 | 0x8000 |
+                             kFunction | (Shortcut::Integer{1} << 40));
   EXPECT_EQ(all.carbonModifiers(), kCommand | kShift | kOption | kControl | kFunction);
   EXPECT_EQ(all.carbonKeyCode(), 17);
 
-  const Shortcut fromFlags(Key::t, ModifierFlags::option | ModifierFlags::capsLock | ModifierFlags::numericPad |
-                                       ModifierFlags::help);
+  const Shortcut fromFlags(Key::t, ModifierFlags::option | ModifierFlags::capsLock |
+                                       ModifierFlags::numericPad | ModifierFlags::help);
   EXPECT_EQ(fromFlags, Shortcut(17, kOption));
   EXPECT_EQ(fromFlags.modifiers(), ModifierFlags::option);
   EXPECT_EQ(fromFlags.key(), Key::t);
 }
 
 TEST(Shortcut, JsonIsCompactWithTheKeyCodeFirst) {
-  EXPECT_EQ(Shortcut(Key::t, ModifierFlags::option).toJSON(), R"({"carbonKeyCode":17,"carbonModifiers":2048})");
-  EXPECT_EQ(Shortcut(Key::r, ModifierFlags::option).toJSON(), R"({"carbonKeyCode":15,"carbonModifiers":2048})");
+  EXPECT_EQ(Shortcut(Key::t, ModifierFlags::option).toJSON(),
+            R"({"carbonKeyCode":17,"carbonModifiers":2048})");
+  EXPECT_EQ(Shortcut(Key::r, ModifierFlags::option).toJSON(),
+            R"({"carbonKeyCode":15,"carbonModifiers":2048})");
   EXPECT_EQ(Shortcut(Key::f12, ModifierFlags()).toJSON(), R"({"carbonKeyCode":111,"carbonModifiers":0})");
   const auto negative = Shortcut::fromJSON(R"({"carbonKeyCode":-3,"carbonModifiers":256})");
   ASSERT_TRUE(negative);
@@ -94,18 +98,19 @@ TEST(Shortcut, FromKeyEvents) {
   // Fn is dropped whatever the key, so F5 pressed with Fn is recorded as plain F5.
   EXPECT_EQ(Shortcut::fromEvent(KeyEvent{KeyEvent::Type::keyDown, 96, ModifierFlags::function, false}),
             Shortcut(96, 0));
-  EXPECT_EQ(Shortcut::fromEvent(KeyEvent{KeyEvent::Type::keyUp, 17, fnCommand | ModifierFlags::capsLock, true}),
-            Shortcut(17, kCommand));
+  EXPECT_EQ(
+      Shortcut::fromEvent(KeyEvent{KeyEvent::Type::keyUp, 17, fnCommand | ModifierFlags::capsLock, true}),
+      Shortcut(17, kCommand));
 }
 
 TEST_F(ShortcutTest, SystemShortcutsAndWhatTheyTake) {
   using Entry = platform::SymbolicHotKeys::Entry;
   env.symbolicHotKeys.setEntries(std::vector<Entry>{
-      {true, 111, 0},                                         // plain F12
-      {true, 111, kCommand},                                  // Command+F12
+      {true, 111, 0},                                           // plain F12
+      {true, 111, kCommand},                                    // Command+F12
       {true, Key::leftArrow.rawValue(), kControl | kFunction},  // the desktop adds Fn to arrows
-      {true, 17, kOption | kFunction},                        // Fn kept on a letter
-      {false, 1, kCommand},                                   // disabled
+      {true, 17, kOption | kFunction},                          // Fn kept on a letter
+      {false, 1, kCommand},                                     // disabled
       {std::nullopt, 2, kCommand},
       {true, std::nullopt, kCommand},
       {true, 3, std::nullopt},
@@ -185,7 +190,8 @@ TEST_F(ShortcutTest, MenuAndQtEquivalents) {
       {Shortcut(Key::one, ModifierFlags::command | ModifierFlags::control), "1",
        QKeySequence(Qt::ControlModifier | Qt::MetaModifier | Qt::Key_1)},
       {Shortcut(Key::comma, ModifierFlags::shift), ",", QKeySequence(Qt::ShiftModifier | Qt::Key_Comma)},
-      {Shortcut(Key::return_, ModifierFlags::command), "\u21A9", QKeySequence(Qt::ControlModifier | Qt::Key_Return)},
+      {Shortcut(Key::return_, ModifierFlags::command), "\u21A9",
+       QKeySequence(Qt::ControlModifier | Qt::Key_Return)},
       {Shortcut(Key::help, ModifierFlags()), "?\u20DD", QKeySequence(Qt::Key_Help)},
       {Shortcut(Key::space, ModifierFlags::option), " ", QKeySequence(Qt::AltModifier | Qt::Key_Space)},
       {Shortcut(Key::f5, ModifierFlags()), "\uF708", QKeySequence(Qt::Key_F5)},
@@ -221,6 +227,27 @@ TEST_F(ShortcutTest, LayoutTextMustBeExactlyOneCharacter) {
   }
   env.layout.setText("AD05", "\u00E9");
   EXPECT_EQ(t.toQKeySequence(), QKeySequence(QKeyCombination(Qt::AltModifier, static_cast<Qt::Key>(0xC9))));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KeyEvent, FromQtKeyEventsByPhysicalKey) {
+  const auto layout = platform::fake::FakeKeyboardLayout::usLayout();
+  // Keycode 28 is the key right of R (AD05), whatever character it types: a T on a US layout.
+  const QKeyEvent press(QEvent::KeyPress, Qt::Key_Z, Qt::AltModifier | Qt::ControlModifier, 28, 0, 0, "z",
+                        true);
+  EXPECT_EQ(KeyEvent::fromQKeyEvent(press, layout),
+            (KeyEvent{KeyEvent::Type::keyDown, 17, ModifierFlags::option | ModifierFlags::command, true}));
+  const QKeyEvent release(QEvent::KeyRelease, Qt::Key_F5, Qt::MetaModifier, 71, 0, 0);
+  EXPECT_EQ(KeyEvent::fromQKeyEvent(release, layout),
+            (KeyEvent{KeyEvent::Type::keyUp, 96, ModifierFlags::control, false}));
+  // A keycode the keymap does not name, and one whose key has no key code here.
+  EXPECT_FALSE(
+      KeyEvent::fromQKeyEvent(QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, 250, 0, 0), layout));
+  EXPECT_FALSE(KeyEvent::fromQKeyEvent(
+      QKeyEvent(QEvent::ShortcutOverride, Qt::Key_T, Qt::NoModifier, 28, 0, 0), layout));
 }
 
 }  // namespace
