@@ -394,13 +394,15 @@ bool isDefinedInSection(const dzcrash_async_macho_symtab_entry& entry) {
   return (entry.n_type & 0xEE) == DZCRASH_N_SECT;
 }
 
-// Keeps the greatest value at or below target; among equal values the first seen stays.
+// Keeps the greatest value at or below target; among equal values the first seen stays. Values are
+// compared without the Thumb bit, so that a pc at the first instruction of a Thumb function (an even
+// address) resolves to that function rather than the one before it.
 void scanNearest(const dzcrash_async_macho_symtab_reader* reader, const void* table, uint32_t count,
                  uint64_t target, bool* found, dzcrash_async_macho_symtab_entry* best) {
   for (uint32_t i = 0; i < count; ++i) {
     const dzcrash_async_macho_symtab_entry entry = DZcrash_async_macho_symtab_reader_read(reader, table, i);
-    if (!isDefinedInSection(entry) || entry.normalized_value > target) continue;
-    if (!*found || entry.normalized_value > best->normalized_value) {
+    if (!isDefinedInSection(entry) || entry.n_value > target) continue;
+    if (!*found || entry.n_value > best->n_value) {
       *best = entry;
       *found = true;
     }
