@@ -1,0 +1,150 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "DiziZoz/core/Value.h"
+
+namespace dizizoz {
+
+class DiziZozConfig;
+
+// Where the client keeps its files. The application's folder is "$XDG_DATA_HOME/<bundle id>/"; the
+// group-container lookup stands for shared containers between an application and its extensions, which
+// this platform does not have (the standard location never finds one).
+struct DiziZozStorageLocation {
+  std::filesystem::path applicationSupport;  // the application's own data folder
+  std::string bundleIdentifier;              // or the unknown-bundle name
+  // The shared container of an application group, when the platform has one.
+  std::function<std::optional<std::filesystem::path>(const std::string& groupIdentifier)> groupContainer;
+  bool isAppExtension = false;
+
+  // "$XDG_DATA_HOME/<bundle id>" (XDG_DATA_HOME defaulting to "$HOME/.local/share"); without a bundle
+  // identifier the unknown-bundle name is used.
+  static DiziZozStorageLocation standard(const std::optional<std::string>& bundleIdentifier);
+};
+
+// The client's persistent key-value store: one file per key in a folder of its own per project token.
+// Scalars are stored wrapped in a one-member object named after the key; objects and arrays as they are.
+// Every key file is written to a temporary name and renamed into place, so a reader (or the next launch
+// after a crash) sees either the old or the new content.
+//
+// No lock and no cache: each caller serialises access to the keys it owns; several instances over the same
+// folder may exist and the last write of a key wins. No operation fails its caller: failures are logged
+// (debug logging) and read as absent values.
+class DiziZozStorage {
+ public:
+  enum class StorageKey {
+    distinctId,
+    anonymousId,
+    queue,
+    oldQueueFolder,
+    oldQueuePlist,
+    replayQeueue,
+    oldReplayQueue,
+    replayBufferQueue,
+    logsQueue,
+    enabledFeatureFlags,
+    enabledFeatureFlagPayloads,
+    flags,
+    groups,
+    registerProperties,
+    optOut,
+    sessionReplay,
+    isIdentified,
+    personProcessingEnabled,
+    remoteConfig,
+    surveySeen,
+    lastSeenSurveyDate,
+    requestId,
+    evaluatedAt,
+    minimalFlagCalledEvents,
+    personPropertiesForFlags,
+    groupPropertiesForFlags,
+    errorTracking,
+    capturePerformance,
+    deviceId,
+    pushSubscription,
+    pushPendingUnregister,
+  };
+  static constexpr std::size_t storageKeyCount = 31;
+  static const std::array<StorageKey, storageKeyCount>& allKeys();
+  // The file or folder name under the project folder, for example "dizizoz.distinctId".
+  static std::string_view rawValue(StorageKey key);
+  // The key's name in diagnostics, for example "distinctId".
+  static std::string_view caseName(StorageKey key);
+  static std::optional<StorageKey> keyFromRawValue(std::string_view rawValue);
+
+  // True when the token can name the project folder: not empty after trimming, no "/", not "." or "..",
+  // no control characters.
+  static bool isUsableProjectToken(std::string_view projectToken);
+
+  // Opens the store of `config`'s project: picks the folder (a group container when the options name
+  // one and the platform has it), merges older layouts into it and moves key files of the older location.
+  // Nothing (with a log line) when the project token cannot name a folder: the client must stay off
+  // rather than write outside its folder.
+  static std::shared_ptr<DiziZozStorage> open(const DiziZozConfig& config,
+                                              const DiziZozStorageLocation& location);
+  // The standard location for the bundle identifier in `config.bundle()`.
+  static std::shared_ptr<DiziZozStorage> open(const DiziZozConfig& config);
+
+  const std::filesystem::path& appFolderUrl() const { return appFolderUrl_; }
+  std::filesystem::path url(StorageKey key) const { return appFolderUrl_ / rawValue(key); }
+
+  std::optional<std::string> getData(StorageKey key) const;
+  // Nothing deletes the key's file.
+  void setData(StorageKey key, const std::optional<std::string>& contents);
+
+  std::optional<Value> getJson(StorageKey key) const;
+  // A value that cannot be written as JSON is logged and leaves the key's file as it was.
+  void setJson(StorageKey key, const Value& json);
+
+  // For std::string and bool: the stored value, bare or wrapped; nothing when missing or of another type.
+  template <typename T>
+  std::optional<T> getTypedValue(StorageKey key) const;
+  // An integer (a number is truncated), bare or wrapped.
+  std::optional<std::int64_t> getInt(StorageKey key) const;
+
+  void remove(StorageKey key);
+
+  // Deletes the persisted identity, groups, super properties, cached flags and opt-out state; the queue
+  // folders, the remote configuration, the flags' evaluation time, the device id and the push records stay.
+  void reset(bool keepAnonymousId);
+
+ private:
+  explicit DiziZozStorage(std::filesystem::path appFolderUrl) : appFolderUrl_(std::move(appFolderUrl)) {}
+
+  std::filesystem::path appFolderUrl_;
+};
+
+// File functions of the client's folders. None throws; failures are logged.
+
+// The group's folder inside the container ("<container>/Library/Application Support/<group id>"), after
+// merging a legacy folder of the bundle into it; nothing without a group or a container.
+std::optional<std::filesystem::path> appGroupContainerUrl(const DiziZozConfig& config,
+                                                          const DiziZozStorageLocation& location);
+void mergeLegacyContainerIfNeeded(const std::optional<std::filesystem::path>& within,
+                                  const std::filesystem::path& to, const DiziZozStorageLocation& location);
+// Moves every entry of `from` into `to`, keeping whatever already exists in `to`; files named after a key
+// in `skipKeys` are removed without being copied.
+void migrateDirectoryContents(const std::filesystem::path& from, const std::filesystem::path& to,
+                              const std::vector<DiziZozStorage::StorageKey>& skipKeys);
+// Removes the folder when it is empty; true when it did.
+bool removeIfEmpty(const std::filesystem::path& folder);
+// Copies `from` to `to` unless `to` exists or `skipCopy` is set (an existing destination wins), then
+// removes `from`.
+std::error_code migrateFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                            bool skipCopy);
+// Removes a file or a whole folder; a missing item is not an error.
+void deleteSafely(const std::filesystem::path& path);
+void createDirectoryAtURLIfNeeded(const std::filesystem::path& path);
+
+}  // namespace dizizoz

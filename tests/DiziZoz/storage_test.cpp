@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "DiziZoz/core/DiziZozConfig.h"
+#include "DiziZoz/core/DiziZozStorage.h"
+#include "DiziZoz/core/HedgeLog.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using dizizoz::DiziZozConfig;
+using dizizoz::DiziZozStorage;
+using dizizoz::DiziZozStorageLocation;
+using dizizoz::Value;
+using Key = DiziZozStorage::StorageKey;
+
+class CapturedLog {
+ public:
+  CapturedLog() {
+    wasEnabled_ = dizizoz::hedgeLogEnabled();
+    dizizoz::setHedgeLogEnabled(true);
+    previous_ = dizizoz::setHedgeLogSink([this](std::string_view line) { lines.emplace_back(line); });
+  }
+  ~CapturedLog() {
+    dizizoz::setHedgeLogSink(previous_);
+    dizizoz::setHedgeLogEnabled(wasEnabled_);
+  }
+  std::vector<std::string> lines;
+
+ private:
+  bool wasEnabled_;
+  dizizoz::HedgeLogSink previous_;
+};
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void writeFile(const fs::path& path, const std::string& contents) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << contents;
+}
+
+std::set<std::string> entries(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+class StorageTest : public ::testing::Test {
+ protected:
+  DiziZozStorageLocation location() const {
+    DiziZozStorageLocation location;
+    location.applicationSupport = dir / "support" / "com.quorvelle.app";
+    location.bundleIdentifier = "com.quorvelle.app";
+    return location;
+  }
+  std::shared_ptr<DiziZozStorage> open(const DiziZozStorageLocation& where) {
+    auto storage = DiziZozStorage::open(config, where);
+    EXPECT_TRUE(storage);
+    return storage;
+  }
+  std::shared_ptr<DiziZozStorage> open() { return open(location()); }
+
+  quorvelle::test::TempDir dir;
+  DiziZozConfig config{"phc_token"};
+};
+
+TEST_F(StorageTest, KeysNameTheirFilesOneToOne) {
+  const auto& keys = DiziZozStorage::allKeys();
+  ASSERT_EQ(keys.size(), 31u);
+  std::set<std::string_view> raws;
+  for (Key key : keys) {
+    raws.insert(DiziZozStorage::rawValue(key));
+    EXPECT_EQ(DiziZozStorage::keyFromRawValue(DiziZozStorage::rawValue(key)), key);
+  }
+  EXPECT_EQ(raws.size(), 31u);
+  EXPECT_EQ(DiziZozStorage::rawValue(Key::queue), "dizizoz.queueFolder.uuid");
+  EXPECT_EQ(DiziZozStorage::rawValue(Key::replayQeueue), "dizizoz.replayFolder.uuid");
+  EXPECT_EQ(DiziZozStorage::rawValue(Key::personProcessingEnabled), "dizizoz.enabledPersonProcessing");
+  EXPECT_EQ(DiziZozStorage::caseName(Key::personProcessingEnabled), "personProcessingEnabled");
+  EXPECT_EQ(DiziZozStorage::rawValue(Key::pushPendingUnregister), "dizizoz.pushPendingUnregister");
+  EXPECT_FALSE(DiziZozStorage::keyFromRawValue("dizizoz.DistinctId"));
+  EXPECT_FALSE(DiziZozStorage::keyFromRawValue("distinctId"));
+}
+
+TEST_F(StorageTest, FolderIsPerProjectUnderTheApplicationFolder) {
+  auto storage = open();
+  EXPECT_EQ(storage->appFolderUrl(), dir / "support" / "com.quorvelle.app" / "phc_token");
+  EXPECT_TRUE(fs::is_directory(storage->appFolderUrl()));
+  EXPECT_EQ(storage->url(Key::queue), storage->appFolderUrl() / "dizizoz.queueFolder.uuid");
+
+  auto standard = DiziZozStorageLocation::standard(std::nullopt);
+  EXPECT_EQ(standard.applicationSupport, fs::path(getenv("XDG_DATA_HOME")) / "com.dizizoz.unknown");
+  EXPECT_EQ(DiziZozStorageLocation::standard("com.quorvelle.app").applicationSupport.filename(),
+            "com.quorvelle.app");
+}
+
+TEST_F(StorageTest, ScalarsAreWrappedInAnObjectNamedAfterTheKey) {
+  auto storage = open();
+  storage->setJson(Key::distinctId, "user-1");
+  storage->setJson(Key::optOut, true);
+  storage->setJson(Key::evaluatedAt, 1700000000);
+  storage->setJson(Key::groups, {{"company", "acme"}});
+  storage->setJson(Key::pushSubscription, Value::array({1, "two"}));
+
+  EXPECT_EQ(readFile(storage->url(Key::distinctId)), R"({"dizizoz.distinctId":"user-1"})");
+  EXPECT_EQ(readFile(storage->url(Key::optOut)), R"({"dizizoz.optOut":true})");
+  EXPECT_EQ(readFile(storage->url(Key::evaluatedAt)), R"({"dizizoz.evaluatedAt":1700000000})");
+  EXPECT_EQ(readFile(storage->url(Key::groups)), R"({"company":"acme"})");
+  EXPECT_EQ(readFile(storage->url(Key::pushSubscription)), R"([1,"two"])");
+
+  EXPECT_EQ(storage->getTypedValue<std::string>(Key::distinctId), "user-1");
+  EXPECT_EQ(storage->getTypedValue<bool>(Key::optOut), true);
+  EXPECT_EQ(storage->getInt(Key::evaluatedAt), 1700000000);
+  EXPECT_EQ(storage->getJson(Key::groups), (Value{{"company", "acme"}}));
+  // No temporary file is left next to the keys.
+  EXPECT_EQ(entries(storage->appFolderUrl()).size(), 5u);
+}
+
+TEST_F(StorageTest, TypedReadsOfStoredForms) {
+  auto storage = open();
+  struct Case {
+    std::string file;
+    std::optional<std::string> text;
+    std::optional<bool> flag;
+    std::optional<std::int64_t> integer;
+  };
+  const std::vector<Case> cases{
+      {R"("bare")", "bare", {}, {}},
+      {R"({"dizizoz.requestId":"wrapped"})", "wrapped", {}, {}},
+      {R"({"dizizoz.requestId":true})", {}, true, {}},         // wrong type for text
+      {R"({"dizizoz.requestId":"x","other":1})", {}, {}, {}},  // not all members text
+      {R"({"other":"x"})", {}, {}, {}},                        // member missing
+      {R"(false)", {}, false, {}},
+      {R"(42)", {}, {}, 42},
+      {R"(42.9)", {}, {}, 42},
+      {R"({"dizizoz.requestId":-7})", {}, {}, -7},
+      {R"({"dizizoz.requestId":1e300})", {}, {}, {}},
+      {R"(not json)", {}, {}, {}},
+      {R"([1,2])", {}, {}, {}},
+  };
+  for (const auto& c : cases) {
+    writeFile(storage->url(Key::requestId), c.file);
+    EXPECT_EQ(storage->getTypedValue<std::string>(Key::requestId), c.text) << c.file;
+    EXPECT_EQ(storage->getTypedValue<bool>(Key::requestId), c.flag) << c.file;
+    EXPECT_EQ(storage->getInt(Key::requestId), c.integer) << c.file;
+  }
+  // An unreadable file stays until the next write.
+  EXPECT_TRUE(fs::exists(storage->url(Key::requestId)));
+  EXPECT_FALSE(storage->getJson(Key::flags));
+}
+
+TEST_F(StorageTest, ValueWithoutJsonFormKeepsTheLastGoodFile) {
+  auto storage = open();
+  storage->setJson(Key::registerProperties, {{"plan", "pro"}});
+  CapturedLog log;
+  storage->setJson(Key::registerProperties, {{"when", dizizoz::value::date({})}});
+  storage->setJson(Key::registerProperties, {{"ratio", std::nan("")}});
+  EXPECT_EQ(storage->getJson(Key::registerProperties), (Value{{"plan", "pro"}}));
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_TRUE(log.lines[0].starts_with("[DiziZoz] Failed to serialize key 'registerProperties' error: "));
+
+  storage->setData(Key::registerProperties, std::nullopt);
+  EXPECT_FALSE(fs::exists(storage->url(Key::registerProperties)));
+}
+
+TEST_F(StorageTest, ResetDeletesIdentityAndFlagsButKeepsQueuesDeviceAndConfiguration) {
+  const std::set<Key> survivors{Key::queue,     Key::replayQeueue,     Key::replayBufferQueue,
+                                Key::logsQueue, Key::remoteConfig,     Key::evaluatedAt,
+                                Key::deviceId,  Key::pushSubscription, Key::pushPendingUnregister};
+  for (bool keepAnonymousId : {false, true}) {
+    auto storage = open();
+    for (Key key : DiziZozStorage::allKeys()) {
+      // Folder keys get a record inside, so that a whole folder has to survive or go.
+      if (key == Key::queue || key == Key::oldQueueFolder || key == Key::replayQeueue ||
+          key == Key::oldReplayQueue || key == Key::replayBufferQueue || key == Key::logsQueue) {
+        writeFile(storage->url(key) / "record", "{}");
+      } else {
+        storage->setJson(key, "v");
+      }
+    }
+    storage->reset(keepAnonymousId);
+    for (Key key : DiziZozStorage::allKeys()) {
+      const bool kept = survivors.count(key) || (keepAnonymousId && key == Key::anonymousId);
+      EXPECT_EQ(fs::exists(storage->url(key)), kept)
+          << DiziZozStorage::caseName(key) << " keep=" << keepAnonymousId;
+    }
+    EXPECT_TRUE(fs::exists(storage->url(Key::queue) / "record"));
+    // A second reset finds nothing to delete and says nothing.
+    CapturedLog log;
+    storage->reset(keepAnonymousId);
+    dizizoz::deleteSafely(dir / "missing");
+    EXPECT_TRUE(log.lines.empty());
+  }
+}
+
+TEST_F(StorageTest, KeyFilesOfTheOlderLocationMoveInWithoutOverwriting) {
+  const fs::path legacy = location().applicationSupport;
+  const fs::path project = legacy / "phc_token";
+  writeFile(legacy / "dizizoz.anonymousId", R"({"dizizoz.anonymousId":"old-anon"})");
+  writeFile(legacy / "dizizoz.distinctId", R"({"dizizoz.distinctId":"old-distinct"})");
+  writeFile(project / "dizizoz.distinctId", R"({"dizizoz.distinctId":"new-distinct"})");
+  writeFile(legacy / "dizizoz.queueFolder" / "a.json", "{\"event\":\"a\"}");
+  writeFile(legacy / "unrelated.txt", "kept");
+
+  auto storage = open();
+  EXPECT_EQ(storage->getTypedValue<std::string>(Key::anonymousId), "old-anon");
+  EXPECT_EQ(storage->getTypedValue<std::string>(Key::distinctId), "new-distinct");  // the existing file wins
+  EXPECT_EQ(readFile(project / "dizizoz.queueFolder" / "a.json"), "{\"event\":\"a\"}");
+  EXPECT_EQ(entries(legacy), (std::set<std::string>{"phc_token", "unrelated.txt"}));  // old copies removed
+  EXPECT_EQ(entries(project),
+            (std::set<std::string>{"dizizoz.anonymousId", "dizizoz.distinctId", "dizizoz.queueFolder"}));
+}
+
+TEST_F(StorageTest, ProjectTokenSpelledLikeAKeyDoesNotSwallowItsOwnFolder) {
+  DiziZozConfig named("dizizoz.queueFolder");
+  const fs::path folder = location().applicationSupport / "dizizoz.queueFolder";
+  writeFile(folder / "dizizoz.distinctId", R"("kept")");
+  auto storage = DiziZozStorage::open(named, location());
+  ASSERT_TRUE(storage);
+  EXPECT_EQ(storage->getTypedValue<std::string>(Key::distinctId), "kept");
+}
+
+TEST_F(StorageTest, UnusableProjectTokensAreRefused) {
+  for (const char* token : {"", "   ", "..", ".", "a/b", "/abs", "tab\there", "nul\x01"}) {
+    CapturedLog log;
+    DiziZozConfig bad(token);
+    EXPECT_FALSE(DiziZozStorage::open(bad, location())) << token;
+    EXPECT_EQ(log.lines.size(), 1u) << token;
+  }
+  EXPECT_TRUE(DiziZozStorage::isUsableProjectToken("phc_a.b-c"));
+  EXPECT_TRUE(DiziZozStorage::isUsableProjectToken("..."));
+  EXPECT_FALSE(fs::exists(dir / "support" / "com.quorvelle.app" / "b"));
+  EXPECT_FALSE(fs::exists(dir / "support" / "abs"));
+}
+
+TEST_F(StorageTest, GroupContainerMergesTheLegacyBundleFolder) {
+  const fs::path container = dir / "group";
+  const fs::path groupSupport = container / "Library" / "Application Support";
+  const fs::path legacy = groupSupport / "com.quorvelle.app";
+  config.appGroupIdentifier = "group.quorvelle";
+  auto where = location();
+  where.groupContainer = [&](const std::string& id) -> std::optional<fs::path> {
+    if (id != "group.quorvelle") return std::nullopt;
+    return container;
+  };
+
+  for (bool extension : {false, true}) {
+    fs::remove_all(container);
+    writeFile(legacy / "phc_token" / "dizizoz.anonymousId", R"("legacy-anon")");
+    writeFile(legacy / "phc_token" / "dizizoz.remoteConfig", R"({"a":1})");
+    writeFile(groupSupport / "group.quorvelle" / "phc_token" / "dizizoz.remoteConfig", R"({"a":2})");
+    where.isAppExtension = extension;
+    CapturedLog log;
+    auto storage = open(where);
+    EXPECT_EQ(storage->appFolderUrl(), groupSupport / "group.quorvelle" / "phc_token");
+    // An extension never takes over the application's identity; the remote configuration already there wins.
+    EXPECT_EQ(storage->getTypedValue<std::string>(Key::anonymousId),
+              extension ? std::nullopt : std::optional<std::string>("legacy-anon"));
+    EXPECT_EQ(storage->getJson(Key::remoteConfig), (Value{{"a", 2}}));
+    EXPECT_FALSE(fs::exists(legacy)) << "the emptied legacy folder is removed";
+    ASSERT_FALSE(log.lines.empty());
+    EXPECT_EQ(log.lines.front(), "[DiziZoz] Legacy folder found at " + legacy.string() +
+                                     (extension ? ", merging from extension... (skipping 7 identity keys)"
+                                                : ", merging from main app... (migrating all keys)"));
+  }
+}
+
+TEST_F(StorageTest, MigrateFileKeepsAnExistingDestination) {
+  writeFile(dir / "from", "source");
+  writeFile(dir / "to", "destination");
+  EXPECT_FALSE(dizizoz::migrateFile(dir / "from", dir / "to", false));
+  EXPECT_EQ(readFile(dir / "to"), "destination");
+  EXPECT_FALSE(fs::exists(dir / "from"));
+
+  writeFile(dir / "from", "source");
+  EXPECT_FALSE(dizizoz::migrateFile(dir / "from", dir / "fresh", false));
+  EXPECT_EQ(readFile(dir / "fresh"), "source");
+  EXPECT_TRUE(dizizoz::migrateFile(dir / "gone", dir / "other", false)) << "a missing source is reported";
+
+  fs::create_directories(dir / "empty");
+  EXPECT_TRUE(dizizoz::removeIfEmpty(dir / "empty"));
+  EXPECT_FALSE(dizizoz::removeIfEmpty(dir.path()));
+  EXPECT_FALSE(dizizoz::removeIfEmpty(dir / "never-existed"));
+}
+
+}  // namespace
