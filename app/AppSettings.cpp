@@ -2,8 +2,13 @@
 
 #include <cmath>
 
+#include "GlobalShortcuts/Key.h"
+#include "GlobalShortcuts/ModifierFlags.h"
+#include "GlobalShortcuts/ShortcutStorage.h"
 #include "app/BackendAddress.h"
 #include "app/Language.h"
+#include "app/ShortcutNames.h"
+#include "platform/Log.h"
 
 namespace quorvelle {
 namespace {
@@ -122,6 +127,53 @@ void AppSettings::migrateRefinePrompt() {
     // A prompt the user never edited follows the new default; an edited one is carried over as it is.
     defaults_.set(kRefinePrompt, *stored == *oldDefault ? defaultRefinePrompt() : *stored);
     return;
+  }
+}
+
+std::optional<GlobalShortcuts::Shortcut> AppSettings::legacyShortcut(std::string_view codeKey,
+                                                                     std::string_view modifiersKey) const {
+  if (!defaults_.objectForKey(codeKey)) return std::nullopt;
+  return GlobalShortcuts::Shortcut(defaults_.integerForKey(codeKey), defaults_.integerForKey(modifiersKey));
+}
+
+void AppSettings::migrateLegacyHotkeys() {
+  using GlobalShortcuts::Key;
+  using GlobalShortcuts::ModifierFlags;
+  using GlobalShortcuts::Shortcut;
+
+  if (defaults_.boolForKey(kHotkeysMigrated)) return;
+  // Marked first, so that a migration that goes wrong part-way is not repeated at every launch.
+  defaults_.set(kHotkeysMigrated, true);
+
+  const auto migrate = [](const std::optional<Shortcut>& shortcut, const GlobalShortcuts::Name& name) {
+    if (!shortcut) return;
+    if (shortcut->carbonModifiers() == 0) {
+      platform::log(platform::LogLevel::warning,
+                    "settings: the earlier hot key of \"" + name.rawValue() +
+                        "\" has no modifiers and is not carried over; the shortcut stays as it is");
+      return;
+    }
+    GlobalShortcuts::setShortcut(shortcut, name);
+  };
+
+  auto translate = legacyShortcut(kLegacyHotkeyKeyCode, kLegacyHotkeyModifiers);
+  if (!translate) {
+    const auto id = defaults_.stringForKey(kLegacyHotkeyID);
+    if (id == "opt-d") {
+      translate = Shortcut(Key::d, ModifierFlags::option);
+    } else if (id == "ctrl-opt-t") {
+      translate = Shortcut(Key::t, ModifierFlags::control | ModifierFlags::option);
+    } else if (id == "cmd-shift-t") {
+      translate = Shortcut(Key::t, ModifierFlags::command | ModifierFlags::shift);
+    }
+  }
+  migrate(translate, shortcuts::translate());
+  migrate(legacyShortcut(kLegacyRefineHotkeyKeyCode, kLegacyRefineHotkeyModifiers), shortcuts::refine());
+
+  for (const auto key :
+       {kLegacyHotkeyID, kLegacyHotkeyKeyCode, kLegacyHotkeyModifiers, kLegacyHotkeyKeyLabel,
+        kLegacyRefineHotkeyKeyCode, kLegacyRefineHotkeyModifiers, kLegacyRefineHotkeyKeyLabel}) {
+    defaults_.remove(key);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "GlobalShortcuts/Shortcut.h"
 #include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
 
@@ -27,6 +28,14 @@ class AppSettings {
   static constexpr std::string_view kHasCompletedOnboarding = "hasCompletedOnboarding";
   static constexpr std::string_view kHotkeysMigrated = "hotkeysMigratedToGlobalShortcuts";
   static constexpr std::string_view kFallbackDeviceID = "fallbackDeviceID";
+  // Hot keys of earlier versions, migrated into the named shortcuts and then removed.
+  static constexpr std::string_view kLegacyHotkeyID = "hotkeyID";
+  static constexpr std::string_view kLegacyHotkeyKeyCode = "hotkeyKeyCode";
+  static constexpr std::string_view kLegacyHotkeyModifiers = "hotkeyModifiers";
+  static constexpr std::string_view kLegacyHotkeyKeyLabel = "hotkeyKeyLabel";
+  static constexpr std::string_view kLegacyRefineHotkeyKeyCode = "refineHotkeyKeyCode";
+  static constexpr std::string_view kLegacyRefineHotkeyModifiers = "refineHotkeyModifiers";
+  static constexpr std::string_view kLegacyRefineHotkeyKeyLabel = "refineHotkeyKeyLabel";
 
   static constexpr std::string_view kDefaultAccent = "uk";
   static constexpr double kDefaultPronunciationVolume = 0.5;
@@ -47,6 +56,13 @@ class AppSettings {
   std::string refinePrompt() const;
   bool hasCompletedOnboarding() const;
 
+  // Moves the hot keys of earlier versions into the named shortcuts "translate" and "refine", once: the
+  // first call marks the migration done before anything else, later calls do nothing. The legacy keys are
+  // removed whether or not they gave a shortcut. A legacy hot key without modifiers is not migrated
+  // (it would take the key away from every application); the name keeps its shortcut. Needs the
+  // shortcuts package's environment; call before the hot-key handlers are registered.
+  void migrateLegacyHotkeys();
+
   // The first of the system's preferred languages found in the language table, taken on first use and
   // kept for the life of the object (later changes of the system's languages are not followed).
   const std::string& systemDefaultLanguage() const;
@@ -62,6 +78,8 @@ class AppSettings {
   // The default prompt of the versions that stored "refinePromptV4".
   static const std::string& defaultRefinePromptV4();
   void migrateRefinePrompt();
+  std::optional<GlobalShortcuts::Shortcut> legacyShortcut(std::string_view codeKey,
+                                                          std::string_view modifiersKey) const;
 
   platform::UserDefaults& defaults_;
   const platform::SystemInfo& system_;
