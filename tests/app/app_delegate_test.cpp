@@ -1,0 +1,531 @@
+#include "app/AppDelegate.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/AppNotifications.h"
+#include "app/DeviceIdentity.h"
+#include "app/GeminiKeyManager.h"
+#include "app/quorvelleApp.h"
+#include "platform/fake/CountingSystemBeep.h"
+#include "platform/fake/FixedMachineIdentity.h"
+#include "platform/fake/FixedSystemInfo.h"
+#include "platform/fake/ManualWorkspace.h"
+#include "platform/fake/MapBundleInfo.h"
+#include "platform/fake/MemoryPasteboard.h"
+#include "platform/fake/MemorySecretStore.h"
+#include "platform/fake/RecordingAppShell.h"
+#include "platform/fake/RecordingKeystrokeSender.h"
+#include "platform/fake/RecordingUpdater.h"
+#include "platform/fake/ScriptedAccessibility.h"
+#include "platform/fake/SeededRandom.h"
+#include "platform/fake/StoredAppWindow.h"
+#include "platform/fake/StoredScreens.h"
+#include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
+#include "tests/support/RecordingAnalyticsClient.h"
+
+namespace quorvelle {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::ActivationPolicy;
+using platform::Keystroke;
+using platform::PasteboardItem;
+using platform::Rect;
+using platform::Size;
+
+// What the popup was asked to do: "show <mode> <text>" or "quick".
+struct RecordingPopup final : SelectionPopup {
+  explicit RecordingPopup(std::vector<std::string>& log) : calls(log) {}
+  void show(const std::string& text, PopupMode mode) override {
+    calls.push_back(std::string("show ") + (mode == PopupMode::refine ? "refine " : "translate ") + text);
+  }
+  void showQuickTranslate() override { calls.push_back("quick"); }
+  std::vector<std::string>& calls;
+};
+
+struct AppDelegateTest : testing::Test {
+  AppDelegateTest() {
+    screens.list = {{Rect{{0, 0}, {1440, 900}}, Rect{{0, 40}, {1440, 836}}}};
+    windows.nextFrame = Rect{{10, 10}, {300, 200}};
+    keys.onSend = [this](const Keystroke& k) {
+      if (k.keyName == "AB03" && pasteboardSelection) pasteboard.simulateCopy(*pasteboardSelection);
+    };
+  }
+
+  std::shared_ptr<AppDelegate> make() {
+    HotkeyRegistry hotkeys{
+        [this](const GlobalShortcuts::Name& name, std::function<void()> handler) {
+          // Migration has to be done before a name exists: creating one stores its initial shortcut.
+          journal.push_back("onKeyDown " + name.rawValue() +
+                            (env.defaults.boolForKey(AppSettings::kHotkeysMigrated) ? " (migrated)" : ""));
+          handlers.emplace_back(name.rawValue(), std::move(handler));
+        },
+        [this](const std::vector<GlobalShortcuts::Name>& names) {
+          for (const auto& n : names) journal.push_back("disable " + n.rawValue());
+        },
+        [this](const std::vector<GlobalShortcuts::Name>& names) {
+          for (const auto& n : names) journal.push_back("enable " + n.rawValue());
+        }};
+    return AppDelegate::create({
+        shell,
+        updater,
+        workspace,
+        windows,
+        screens,
+        beep,
+        appNotifications,
+        settings,
+        analytics,
+        capture,
+        keychain,
+        hotkeys,
+        [this](std::function<void()> onFinish) -> QWidget* {
+          journal.push_back("onboarding view");
+          finishOnboarding = std::move(onFinish);
+          return nullptr;
+        },
+        [this]() -> QWidget* {
+          ++settingsViews;
+          return nullptr;
+        },
+        [this] { return std::make_unique<RecordingPopup>(popupCalls); },
+    });
+  }
+
+  void press(const std::string& name) {
+    for (auto& [n, handler] : handlers)
+      if (n == name) handler();
+  }
+  platform::fake::StoredAppWindow* window(platform::AppWindow* w) {
+    return static_cast<platform::fake::StoredAppWindow*>(w);
+  }
+
+  test::ShortcutsTestEnvironment env;
+  platform::fake::FixedSystemInfo system{{"de-DE"}};
+  AppSettings settings{env.defaults, system};
+  test::RecordingAnalyticsClient analyticsClient;
+  platform::fake::MapBundleInfo bundle{{{"DiziZozAPIKey", "phc_key"}, {"DiziZozHost", "https://eu.example"}}};
+  platform::fake::FixedMachineIdentity machine{"6F1C2D3E-0000-4000-8000-123456789ABC"};
+  platform::fake::SeededRandom random{7};
+  DeviceIdentity device{machine, env.defaults, random};
+  Analytics analytics{analyticsClient, bundle, device};
+  platform::fake::ScriptedAccessibility accessibility;
+  platform::fake::MemoryPasteboard pasteboard;
+  platform::fake::RecordingKeystrokeSender keys;
+  std::optional<std::string> pasteboardSelection;
+  SelectionCapture capture{accessibility, pasteboard, keys, env.executor};
+  platform::fake::MemorySecretStore secrets;
+  Keychain keychain{secrets};
+  platform::fake::RecordingAppShell shell;
+  platform::fake::RecordingUpdater updater;
+  platform::fake::ManualWorkspace workspace;
+  platform::fake::StoredAppWindowHost windows;
+  platform::fake::StoredScreens screens;
+  platform::fake::CountingSystemBeep beep;
+  platform::NotificationCenter appNotifications;
+
+  std::vector<std::string> journal;
+  std::vector<std::pair<std::string, std::function<void()>>> handlers;
+  std::function<void()> finishOnboarding;
+  int settingsViews = 0;
+  std::vector<std::string> popupCalls;
+};
+
+TEST_F(AppDelegateTest, CreationStartsTheUpdaterAndMenuCheckGoesStraightToTheCheck) {
+  auto delegate = make();
+  EXPECT_EQ(updater.calls, (std::vector<std::string>{"start"}));
+  delegate->checkForUpdates();
+  delegate->checkForUpdates();
+  EXPECT_EQ(updater.calls, (std::vector<std::string>{"start", "check", "check"}));
+}
+
+TEST_F(AppDelegateTest, StartUpRunsInOrderAndOpensOnboardingLast) {
+  updater.automaticChecks = true;
+  auto delegate = make();
+  // Each step records what the earlier ones left behind.
+  analyticsClient.calls.clear();
+  delegate->applicationDidFinishLaunching();
+
+  EXPECT_EQ(analyticsClient.calls, (std::vector<std::string>{"setup", "identify"}));
+  EXPECT_EQ(updater.calls, (std::vector<std::string>{"start", "backgroundCheck"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"onKeyDown translate (migrated)",
+                                               "onKeyDown refine (migrated)", "onboarding view"}));
+  ASSERT_NE(delegate->onboardingWindow(), nullptr);
+  EXPECT_TRUE(delegate->onboardingWindow()->isVisible());
+  EXPECT_EQ(shell.policies, std::vector<ActivationPolicy>{ActivationPolicy::regular});
+
+  // The observers exist before onboarding shows: a wake now re-registers.
+  journal.clear();
+  workspace.wake();
+  EXPECT_EQ(journal, (std::vector<std::string>{"disable translate", "disable refine", "enable translate",
+                                               "enable refine"}));
+}
+
+TEST_F(AppDelegateTest, CompletedOnboardingShowsNothingAtLaunchAndAutomaticChecksOffSkipTheBackgroundCheck) {
+  env.defaults.set(AppSettings::kHasCompletedOnboarding, true);
+  auto delegate = make();
+  delegate->applicationDidFinishLaunching();
+  EXPECT_EQ(delegate->onboardingWindow(), nullptr);
+  EXPECT_TRUE(windows.windows.empty());
+  EXPECT_EQ(updater.calls, (std::vector<std::string>{"start"}));
+  EXPECT_TRUE(shell.policies.empty());
+  delegate->checkForUpdates();
+  EXPECT_EQ(updater.calls.back(), "check");
+}
+
+TEST_F(AppDelegateTest, WakeAndSessionReturnDisableThenEnableBothHotkeys) {
+  env.defaults.set(AppSettings::kHasCompletedOnboarding, true);
+  auto delegate = make();
+  delegate->applicationDidFinishLaunching();
+  const std::vector<std::string> once{"disable translate", "disable refine", "enable translate",
+                                      "enable refine"};
+  for (auto trigger :
+       {&platform::fake::ManualWorkspace::wake, &platform::fake::ManualWorkspace::sessionBecameActive}) {
+    journal.clear();
+    (workspace.*trigger)();
+    EXPECT_EQ(journal, once);
+  }
+  // Observers hold the delegate weakly.
+  delegate.reset();
+  journal.clear();
+  workspace.wake();
+  EXPECT_TRUE(journal.empty());
+}
+
+TEST_F(AppDelegateTest, SettingsWindowIsMadeOnceSizedCentredAndThenOnlyRefronted) {
+  auto delegate = make();
+  delegate->showSettings();
+  auto* w = window(delegate->settingsWindow());
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->title, "Quorvelle Settings");
+  EXPECT_TRUE(w->style.titlebarAppearsTransparent && w->style.titleHidden &&
+              w->style.titlebarSeparatorHidden);
+  // Centred on the visible frame (40 points of panel at the bottom).
+  EXPECT_EQ(w->frame(), (Rect{{400, 40 + 418 - 230}, {640, 460}}));
+  EXPECT_TRUE(w->visible);
+  EXPECT_EQ(shell.activations, 1);
+
+  w->frame();
+  w->setFrameOrigin({5, 5});  // the user moved it
+  w->close();
+  delegate->showSettings();
+  EXPECT_EQ(delegate->settingsWindow(), w);
+  EXPECT_EQ(settingsViews, 1);
+  EXPECT_EQ(w->frame(), (Rect{{5, 5}, {640, 460}}));
+  EXPECT_EQ(w->contentSizeChanges, 1);
+  EXPECT_TRUE(w->visible);
+  EXPECT_EQ(shell.activations, 2);
+  EXPECT_TRUE(shell.policies.empty());
+}
+
+TEST_F(AppDelegateTest, SettingsWindowWithoutAMainScreenKeepsItsOwnGeometry) {
+  screens.list.clear();
+  auto delegate = make();
+  delegate->showSettings();
+  EXPECT_EQ(delegate->settingsWindow()->frame(), windows.nextFrame);
+  EXPECT_TRUE(delegate->settingsWindow()->isVisible());
+}
+
+TEST_F(AppDelegateTest, OnboardingFitsToItsContentAndRecentresOnEveryCall) {
+  windows.nextFittingSize = {520, 600};
+  auto delegate = make();
+  delegate->showOnboarding();
+  auto* w = window(delegate->onboardingWindow());
+  EXPECT_EQ(w->title, "Welcome to Quorvelle");
+  EXPECT_FALSE(w->style.titlebarSeparatorHidden);
+  EXPECT_EQ(w->frame(), (Rect{{460, 40 + 418 - 300}, {520, 600}}));
+
+  // Again while open: the content grew, the user moved the window.
+  w->fittingSize = {700, 500};
+  w->setFrameOrigin({0, 0});
+  delegate->showOnboarding();
+  EXPECT_EQ(delegate->onboardingWindow(), w);
+  EXPECT_EQ(w->frame(), (Rect{{370, 40 + 418 - 250}, {700, 500}}));
+
+  // No fitting width: the size stays, the window is still centred.
+  w->fittingSize = {0, 999};
+  w->setFrameOrigin({0, 0});
+  delegate->showOnboarding();
+  EXPECT_EQ(w->frame(), (Rect{{370, 40 + 418 - 250}, {700, 500}}));
+  EXPECT_EQ(w->fronted, 3);
+  EXPECT_EQ(shell.activations, 3);
+  EXPECT_EQ(shell.policies, std::vector<ActivationPolicy>(3, ActivationPolicy::regular));
+}
+
+TEST_F(AppDelegateTest, FinishingOnboardingClosesAndForgetsTheWindowAndBecomesAnAccessory) {
+  auto delegate = make();
+  delegate->applicationDidFinishLaunching();
+  auto* w = window(delegate->onboardingWindow());
+  ASSERT_TRUE(finishOnboarding);
+  EXPECT_EQ(w->closes, 0);
+  finishOnboarding();
+  EXPECT_EQ(delegate->onboardingWindow(), nullptr);
+  EXPECT_EQ(shell.policy(), ActivationPolicy::accessory);
+
+  // A later showOnboarding() builds a new window.
+  delegate->showOnboarding();
+  EXPECT_EQ(windows.windows.size(), 2u);
+
+  // The callback holds the delegate weakly.
+  auto finish = finishOnboarding;
+  const auto policies = shell.policies.size();
+  delegate.reset();
+  finish();
+  EXPECT_EQ(shell.policies.size(), policies);
+}
+
+TEST_F(AppDelegateTest, OnboardingClosedWithItsButtonStaysAndKeepsTheRegularPolicy) {
+  auto delegate = make();
+  delegate->showOnboarding();
+  auto* w = window(delegate->onboardingWindow());
+  w->close();
+  EXPECT_EQ(delegate->onboardingWindow(), w);
+  EXPECT_EQ(shell.policy(), ActivationPolicy::regular);
+  delegate->showOnboarding();
+  EXPECT_EQ(delegate->onboardingWindow(), w);
+  EXPECT_TRUE(w->visible);
+}
+
+// The request road from a hot-key press to its outcome.
+struct RouteCase {
+  const char* name;
+  bool onboarded;
+  bool onboardingOpen;
+  bool trusted;
+  std::optional<std::string> axText;
+  std::optional<std::string> copied;  // what the application puts on the pasteboard for Ctrl+C
+  std::optional<std::string> storedKey;
+  const char* hotkey;
+  std::vector<std::string> popup;
+  int beeps;
+  bool settingsShown;
+  bool onboardingShown;  // the press opened or re-fronted the onboarding window
+};
+
+TEST_F(AppDelegateTest, RoutesEachPressToItsOutcome) {
+  const RouteCase cases[] = {
+      {"gate: not onboarded, window closed",
+       false,
+       false,
+       true,
+       "word",
+       {},
+       "k",
+       "translate",
+       {},
+       0,
+       false,
+       true},
+      {"gate: onboarding window visible",
+       false,
+       true,
+       true,
+       "word",
+       {},
+       {},
+       "translate",
+       {"show translate word"},
+       0,
+       false,
+       false},
+      {"untrusted", true, false, false, "word", {}, "k", "refine", {}, 0, false, false},
+      {"translate with text",
+       true,
+       false,
+       true,
+       "hola",
+       {},
+       {},
+       "translate",
+       {"show translate hola"},
+       0,
+       false,
+       false},
+      {"refine with a stored key",
+       true,
+       false,
+       true,
+       "draft",
+       {},
+       "k",
+       "refine",
+       {"show refine draft"},
+       0,
+       false,
+       false},
+      {"refine: an empty stored key counts",
+       true,
+       false,
+       true,
+       "draft",
+       {},
+       "",
+       "refine",
+       {"show refine draft"},
+       0,
+       false,
+       false},
+      {"refine without a key", true, false, true, "draft", {}, {}, "refine", {}, 0, true, false},
+      {"translate, nothing selected", true, false, true, {}, {}, {}, "translate", {"quick"}, 0, false, false},
+      {"refine, nothing selected", true, false, true, {}, {}, "k", "refine", {}, 1, false, false},
+      {"refine, nothing selected, no key: beeps",
+       true,
+       false,
+       true,
+       {},
+       {},
+       {},
+       "refine",
+       {},
+       1,
+       false,
+       false},
+      {"accessibility spaces go as they are",
+       true,
+       false,
+       true,
+       "   ",
+       {},
+       {},
+       "translate",
+       {"show translate    "},
+       0,
+       false,
+       false},
+      {"pasteboard spaces are no selection",
+       true,
+       false,
+       true,
+       {},
+       " \n\t ",
+       {},
+       "translate",
+       {"quick"},
+       0,
+       false,
+       false},
+      {"pasteboard spaces on refine beep", true, false, true, {}, " \n ", "k", "refine", {}, 1, false, false},
+      {"pasteboard text is trimmed",
+       true,
+       false,
+       true,
+       "",
+       "  copied \n",
+       "k",
+       "refine",
+       {"show refine copied"},
+       0,
+       false,
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    env.defaults.set(AppSettings::kHasCompletedOnboarding, c.onboarded);
+    accessibility.trusted = c.trusted;
+    accessibility.openedURLs.clear();
+    accessibility.selectedText = c.axText;
+    pasteboardSelection = c.copied;
+    if (c.storedKey)
+      keychain.save(*c.storedKey, GeminiKeyManager::kService, GeminiKeyManager::kAccount);
+    else
+      keychain.remove(GeminiKeyManager::kService, GeminiKeyManager::kAccount);
+    popupCalls.clear();
+    beep.beeps = 0;
+    std::vector<std::string> focusRequests;
+    auto token = appNotifications.addObserver(
+        std::string(notifications::kFocusGeminiApiKey),
+        [&](const platform::Notification& n) { focusRequests.push_back(n.name); });
+
+    auto delegate = make();
+    if (c.onboardingOpen) delegate->showOnboarding();
+    const auto frontedBefore =
+        delegate->onboardingWindow() ? window(delegate->onboardingWindow())->fronted : 0;
+    delegate->showPopupForSelection(std::string(c.hotkey) == "refine" ? PopupMode::refine
+                                                                      : PopupMode::translate);
+    env.executor.advance(SelectionCapture::copySettleDelay);
+
+    EXPECT_EQ(popupCalls, c.popup);
+    EXPECT_EQ(beep.beeps, c.beeps);
+    EXPECT_EQ(delegate->settingsWindow() != nullptr, c.settingsShown);
+    EXPECT_EQ(focusRequests.size(), c.settingsShown ? 1u : 0u);
+    if (c.settingsShown) {
+      EXPECT_TRUE(delegate->settingsWindow()->isVisible());
+    }
+    const bool onboardingFronted =
+        delegate->onboardingWindow() && window(delegate->onboardingWindow())->fronted > frontedBefore;
+    EXPECT_EQ(onboardingFronted, c.onboardingShown);
+    EXPECT_EQ(accessibility.openedURLs.size(), !c.trusted && c.onboarded ? 1u : 0u);
+  }
+}
+
+TEST_F(AppDelegateTest, TranslateNeverConsultsTheKeychain) {
+  env.defaults.set(AppSettings::kHasCompletedOnboarding, true);
+  accessibility.selectedText = "word";
+  auto delegate = make();
+  delegate->showPopupForSelection(PopupMode::translate);
+  EXPECT_EQ(secrets.readCount(), 0);
+  EXPECT_EQ(popupCalls, std::vector<std::string>{"show translate word"});
+}
+
+TEST_F(AppDelegateTest, HotkeyHandlersReachTheRoadAndAPressAfterTheDelegateIsGoneDoesNothing) {
+  env.defaults.set(AppSettings::kHasCompletedOnboarding, true);
+  accessibility.selectedText = {};
+  pasteboardSelection = "late";
+  auto delegate = make();
+  delegate->applicationDidFinishLaunching();
+  press("translate");
+  // The copy is still settling when the delegate goes.
+  ASSERT_EQ(keys.sent.size(), 1u);
+  delegate.reset();
+  env.executor.advance(SelectionCapture::copySettleDelay);
+  EXPECT_TRUE(popupCalls.empty());
+  EXPECT_EQ(beep.beeps, 0);
+  press("refine");
+  EXPECT_EQ(keys.sent.size(), 1u);
+}
+
+TEST(QuorvelleAppMenu, MenuItemsKeysAndNoTrayFallback) {
+  // Built on the delegate fixture's services.
+  struct Fixture : AppDelegateTest {
+    void TestBody() override {}
+  } f;
+  f.env.defaults.set(AppSettings::kHasCompletedOnboarding, true);
+  auto delegate = f.make();
+  quorvelleApp app(f.shell, delegate);
+  app.launch();
+  ASSERT_EQ(f.shell.items.size(), 5u);
+  EXPECT_EQ(f.shell.title, "Quorvelle");
+  const std::vector<std::pair<std::string, std::string>> expected{
+      {"Check for Updates…", ""}, {"", ""}, {"Settings…", ","}, {"", ""}, {"Quit Quorvelle", "q"}};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(f.shell.items[i].title, expected[i].first);
+    EXPECT_EQ(f.shell.items[i].keyEquivalent, expected[i].second);
+    EXPECT_EQ(f.shell.items[i].isDivider(), expected[i].first.empty());
+  }
+  EXPECT_EQ(delegate->settingsWindow(), nullptr);  // the tray is there: nothing opens by itself
+  EXPECT_TRUE(f.shell.choose("Settings…"));
+  EXPECT_NE(delegate->settingsWindow(), nullptr);
+  EXPECT_TRUE(f.shell.choose("Check for Updates…"));
+  EXPECT_EQ(f.updater.calls, (std::vector<std::string>{"start", "check"}));
+  EXPECT_TRUE(f.shell.choose("Quit Quorvelle"));
+  EXPECT_EQ(f.shell.terminations, 1);
+}
+
+TEST_F(AppDelegateTest, WithoutATrayTheSettingsWindowOpensSoTheProgramIsNeverInvisible) {
+  env.defaults.set(AppSettings::kHasCompletedOnboarding, true);
+  shell.trayAvailable = false;
+  auto delegate = make();
+  quorvelleApp app(shell, delegate);
+  app.launch();
+  ASSERT_NE(delegate->settingsWindow(), nullptr);
+  EXPECT_TRUE(delegate->settingsWindow()->isVisible());
+}
+
+}  // namespace
+}  // namespace quorvelle
