@@ -1,0 +1,86 @@
+#include "platform/linux/desktop/QtAppShell.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QKeySequence>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace platform {
+namespace {
+
+// A closed book, drawn so that the icon exists whatever icon theme the desktop has.
+QIcon bookIcon() {
+  QPixmap pixmap(64, 64);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(60, 60, 70));
+  p.drawRoundedRect(QRectF(12, 6, 40, 52), 5, 5);
+  p.setBrush(QColor(235, 235, 240));
+  p.drawRect(QRectF(16, 48, 34, 6));
+  p.setBrush(QColor(60, 60, 70));
+  p.drawRect(QRectF(12, 6, 6, 52));
+  return QIcon(pixmap);
+}
+
+QIcon iconNamed(const std::string& name) {
+  // Symbol names of the other desktop's icon set map to the freedesktop name where one exists.
+  const QString themed =
+      name == "book.fill" ? QStringLiteral("accessories-dictionary") : QString::fromStdString(name);
+  return QIcon::fromTheme(themed, bookIcon());
+}
+
+}  // namespace
+
+QtAppShell::QtAppShell() = default;
+QtAppShell::~QtAppShell() = default;
+
+bool QtAppShell::installStatusMenu(const std::string& title, const std::string& iconName,
+                                   std::vector<StatusMenuItem> items) {
+  menu_ = std::make_unique<QMenu>();
+  for (auto& item : items) {
+    if (item.isDivider()) {
+      menu_->addSeparator();
+      continue;
+    }
+    QAction* action = menu_->addAction(QString::fromStdString(item.title));
+    if (!item.keyEquivalent.empty())
+      action->setShortcut(
+          QKeySequence(Qt::CTRL | QKeySequence(QString::fromStdString(item.keyEquivalent))[0].key()));
+    QObject::connect(action, &QAction::triggered, [run = std::move(item.action)] { run(); });
+  }
+  tray_ = std::make_unique<QSystemTrayIcon>(iconNamed(iconName));
+  tray_->setToolTip(QString::fromStdString(title));
+  tray_->setContextMenu(menu_.get());
+  // A left click opens the same menu, as on a menu bar.
+  QObject::connect(tray_.get(), &QSystemTrayIcon::activated, menu_.get(),
+                   [this](QSystemTrayIcon::ActivationReason why) {
+                     if (why == QSystemTrayIcon::Trigger) menu_->popup(QCursor::pos());
+                   });
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
+  tray_->show();
+  return true;
+}
+
+void QtAppShell::setActivationPolicy(ActivationPolicy policy) {
+  policy_ = policy;
+}
+
+void QtAppShell::activateIgnoringOtherApps() {
+  // Windows raise and activate themselves when fronted; here only the one that is active is raised again.
+  if (QWidget* window = QApplication::activeWindow()) {
+    window->raise();
+    window->activateWindow();
+  }
+}
+
+void QtAppShell::terminate() {
+  QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
+}
+
+}  // namespace platform

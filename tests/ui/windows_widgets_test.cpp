@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/AppNotifications.h"
+#include "app/DeviceIdentity.h"
+#include "platform/fake/FixedMachineIdentity.h"
+#include "platform/fake/FixedSystemInfo.h"
+#include "platform/fake/ManualExecutor.h"
+#include "platform/fake/MapBundleInfo.h"
+#include "platform/fake/MemorySecretStore.h"
+#include "platform/fake/MemoryUserDefaults.h"
+#include "platform/fake/SeededRandom.h"
+#include "platform/linux/desktop/QtAppWindowHost.h"
+#include "tests/support/RecordingAnalyticsClient.h"
+#include "ui/OnboardingView.h"
+#include "ui/SettingsView.h"
+
+namespace quorvelle {
+namespace {
+
+struct WindowsTest : testing::Test {
+  platform::fake::MemoryUserDefaults defaults;
+  platform::fake::FixedSystemInfo system{{"fr-FR"}};
+  AppSettings settings{defaults, system};
+  test::RecordingAnalyticsClient client;
+  platform::fake::MapBundleInfo bundle{{{"DiziZozAPIKey", "phc_key"}, {"DiziZozHost", "https://eu.example"}}};
+  platform::fake::FixedMachineIdentity machine{"6F1C2D3E-0000-4000-8000-123456789ABC"};
+  platform::fake::SeededRandom random{1};
+  DeviceIdentity device{machine, defaults, random};
+  Analytics analytics{client, bundle, device};
+  platform::fake::MemorySecretStore secrets;
+  GeminiKeyManager geminiKey{secrets};
+  platform::NotificationCenter notifications;
+  platform::fake::ManualExecutor executor;
+};
+
+TEST_F(WindowsTest, OnboardingStoresTheLanguageCompletesReportsAndFinishesOnce) {
+  analytics.setUp();
+  int finished = 0;
+  OnboardingView view(settings, analytics, [&] {
+    // Everything is stored before the window is told.
+    EXPECT_TRUE(defaults.boolForKey(AppSettings::kHasCompletedOnboarding));
+    ++finished;
+  });
+  EXPECT_EQ(view.languagePicker()->currentData().toString(), "fr");  // the system's language first
+  view.languagePicker()->setCurrentIndex(view.languagePicker()->findData("ja"));
+  QTest::mouseClick(view.finishButton(), Qt::LeftButton);
+  view.finish();
+
+  EXPECT_EQ(finished, 1);
+  EXPECT_EQ(defaults.stringForKey(AppSettings::kTargetLanguage), "ja");
+  ASSERT_EQ(client.captures.size(), 1u);
+  EXPECT_EQ(client.captures[0].event, "onboarding_completed");
+}
+
+TEST_F(WindowsTest, OnboardingWithAnalyticsOffStillCompletes) {
+  int finished = 0;
+  OnboardingView view(settings, analytics, [&] { ++finished; });
+  view.finish();
+  EXPECT_EQ(finished, 1);
+  EXPECT_TRUE(client.captures.empty());
+}
+
+TEST_F(WindowsTest, SettingsSwitchesToTheKeyFieldOnlyWhileShown) {
+  SettingsView view(settings, geminiKey, notifications, executor);
+  EXPECT_EQ(view.size(), QSize(640, 460));
+  notifications.post(std::string(notifications::kFocusGeminiApiKey));
+  executor.runUntilIdle();
+  EXPECT_EQ(view.currentPane(), SettingsView::translating);
+
+  view.show();
+  view.activateWindow();
+  notifications.post(std::string(notifications::kFocusGeminiApiKey));
+  EXPECT_EQ(view.currentPane(), SettingsView::refining);
+  EXPECT_FALSE(view.geminiKeyField()->hasFocus());  // queued behind the switch
+  executor.runUntilIdle();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return view.geminiKeyField()->hasFocus(); }, 1000));
+}
+
+TEST_F(WindowsTest, WindowHostFlipsGeometryFitsItsContentAndSurvivesBeingDroppedFromItsContent) {
+  platform::QtAppWindowHost host;
+  auto* content = new SettingsView(settings, geminiKey, notifications, executor);
+  auto window = host.makeWindow(content);
+  EXPECT_EQ(window->contentFittingSize(), (platform::Size{640, 460}));
+  window->setContentSize({640, 460});
+  window->setFrameOrigin({30, 40});
+  EXPECT_EQ(window->frame(), (platform::Rect{{30, 40}, {640, 460}}));
+  window->makeKeyAndOrderFront();
+  EXPECT_TRUE(window->isVisible());
+  window->close();
+  EXPECT_FALSE(window->isVisible());
+
+  // Dropping the window from inside its content's own signal must not delete the content under it.
+  platform::fake::MemoryUserDefaults otherDefaults;
+  AppSettings other{otherDefaults, system};
+  std::unique_ptr<platform::AppWindow> onboarding;
+  auto* view = new OnboardingView(other, analytics, [&] { onboarding.reset(); });
+  onboarding = host.makeWindow(view);
+  onboarding->makeKeyAndOrderFront();
+  QTest::mouseClick(view->finishButton(), Qt::LeftButton);
+  EXPECT_EQ(onboarding, nullptr);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+}  // namespace
+}  // namespace quorvelle
