@@ -13,11 +13,6 @@ namespace platform {
 
 namespace {
 
-constexpr std::uint32_t kCarbonCommand = 0x100;
-constexpr std::uint32_t kCarbonShift = 0x200;
-constexpr std::uint32_t kCarbonOption = 0x800;
-constexpr std::uint32_t kCarbonControl = 0x1000;
-constexpr std::uint32_t kCarbonFunction = 0x20000;
 constexpr std::uint8_t kBadAccess = 10;
 // Repeats of a held key come at least this often; a press of a key we believe down that comes later is a
 // new press whose release we never saw (the keystroke sender may end our grab while the key is held).
@@ -149,7 +144,7 @@ struct X11HotKeySystem::Impl {
   // The keycode and exact modifier state of a Carbon combination on the current keymap.
   std::optional<std::pair<xcb_keycode_t, std::uint16_t>> resolve(std::uint32_t keyCode,
                                                                  std::uint32_t modifiers) const {
-    if (modifiers & kCarbonFunction) {
+    if (modifiers & carbon::function) {
       if (!keys.hasSynthesizedFunction || !keys.hasSynthesizedFunction(keyCode)) return std::nullopt;
     }
     const auto name = keys.keyName ? keys.keyName(keyCode) : std::nullopt;
@@ -157,13 +152,13 @@ struct X11HotKeySystem::Impl {
     const auto keycode = x11.keycodeForName(*name);
     if (!keycode) return std::nullopt;
     std::uint16_t mask = 0;
-    if (modifiers & kCarbonCommand) mask |= XCB_MOD_MASK_CONTROL;
-    if (modifiers & kCarbonShift) mask |= XCB_MOD_MASK_SHIFT;
-    if (modifiers & kCarbonOption) {
+    if (modifiers & carbon::command) mask |= XCB_MOD_MASK_CONTROL;
+    if (modifiers & carbon::shift) mask |= XCB_MOD_MASK_SHIFT;
+    if (modifiers & carbon::option) {
       if (!masks.alt) return std::nullopt;
       mask |= masks.alt;
     }
-    if (modifiers & kCarbonControl) {
+    if (modifiers & carbon::control) {
       if (!masks.super) return std::nullopt;
       mask |= masks.super;
     }

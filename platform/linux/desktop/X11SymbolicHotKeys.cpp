@@ -7,10 +7,6 @@ namespace platform {
 namespace {
 
 constexpr std::uint32_t kLastCarbonKeyCode = 0x7F;
-constexpr std::uint32_t kCommand = 0x100;
-constexpr std::uint32_t kShift = 0x200;
-constexpr std::uint32_t kOption = 0x800;
-constexpr std::uint32_t kControl = 0x1000;
 
 }  // namespace
 
@@ -21,11 +17,11 @@ std::optional<std::vector<SymbolicHotKeys::Entry>> X11SymbolicHotKeys::copySymbo
     const bool typesText = !hotKeys_.hasSynthesizedFunction(code);
     for (std::uint32_t bits = 0; bits < 16; ++bits) {
       std::uint32_t modifiers = 0;
-      if (bits & 1) modifiers |= kCommand;
-      if (bits & 2) modifiers |= kOption;
-      if (bits & 4) modifiers |= kControl;
-      if (bits & 8) modifiers |= kShift;
-      if (typesText && (modifiers & ~kShift) == 0) continue;
+      if (bits & 1) modifiers |= carbon::command;
+      if (bits & 2) modifiers |= carbon::option;
+      if (bits & 4) modifiers |= carbon::control;
+      if (bits & 8) modifiers |= carbon::shift;
+      if (typesText && (modifiers & ~carbon::shift) == 0) continue;
       combos.emplace_back(code, modifiers);
     }
   }
