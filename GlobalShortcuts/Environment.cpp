@@ -3,6 +3,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "GlobalShortcuts/GlobalShortcuts.h"
 #include "GlobalShortcuts/HotKeyCenter.h"
 #include "GlobalShortcuts/Name.h"
 #include "platform/NotificationCenter.h"
@@ -29,6 +30,8 @@ void installEnvironment(Environment environment) {
   if (!environment.makeKeyEventMonitor) environment.makeKeyEventMonitor = &KeyEventMonitor::makeQtMonitor;
   // The old center still talks to the old services: drop it before they can go away.
   HotKeyCenter::dropShared();
+  // The registry's hot keys belonged to the old center; its handlers to the previous set-up.
+  registry::reset();
   resetInitialization();
   installed() = std::move(environment);
 }

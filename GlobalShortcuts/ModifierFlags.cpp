@@ -2,25 +2,21 @@
 
 #include <array>
 
+#include "platform/HotKeySystem.h"
+
 namespace GlobalShortcuts {
 namespace {
-
-constexpr ModifierFlags::CarbonMask kCarbonCommand = 0x100;
-constexpr ModifierFlags::CarbonMask kCarbonShift = 0x200;
-constexpr ModifierFlags::CarbonMask kCarbonOption = 0x800;
-constexpr ModifierFlags::CarbonMask kCarbonControl = 0x1000;
-constexpr ModifierFlags::CarbonMask kCarbonFunction = 0x20000;
 
 struct CarbonBit {
   ModifierFlags flag;
   ModifierFlags::CarbonMask carbon;
 };
 constexpr std::array<CarbonBit, 5> kCarbonBits{{
-    {ModifierFlags::control, kCarbonControl},
-    {ModifierFlags::option, kCarbonOption},
-    {ModifierFlags::shift, kCarbonShift},
-    {ModifierFlags::command, kCarbonCommand},
-    {ModifierFlags::function, kCarbonFunction},
+    {ModifierFlags::control, platform::carbon::control},
+    {ModifierFlags::option, platform::carbon::option},
+    {ModifierFlags::shift, platform::carbon::shift},
+    {ModifierFlags::command, platform::carbon::command},
+    {ModifierFlags::function, platform::carbon::function},
 }};
 
 struct QtBit {

@@ -7,6 +7,15 @@
 
 namespace platform {
 
+// Carbon modifier mask bits: the unit in which shortcuts are stored and registered.
+namespace carbon {
+inline constexpr std::uint32_t command = 0x100;
+inline constexpr std::uint32_t shift = 0x200;
+inline constexpr std::uint32_t option = 0x800;
+inline constexpr std::uint32_t control = 0x1000;
+inline constexpr std::uint32_t function = 0x20000;
+}  // namespace carbon
+
 // The system's hot-key service: system-wide key combinations registered by this process, whose presses
 // and releases are delivered to one event handler. Keys and modifiers travel in Carbon units (virtual key
 // code, Carbon modifier mask: Command 0x100, Shift 0x200, Option 0x800, Control 0x1000, Function 0x20000);

@@ -37,6 +37,10 @@ quorvelle_build() {
   root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
   cmake --preset "$preset" -S "$root" >/dev/null
   cmake --build "$root/build/$preset" -j "$(nproc)"
+  if [ "$preset" = default ]; then
+    # Short path for the developer tools of the default build: build/tools/<name>.
+    ln -sfn default/tools "$root/build/tools"
+  fi
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then

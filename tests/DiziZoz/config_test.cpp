@@ -5,6 +5,7 @@
 
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/HedgeLog.h"
+#include "tests/DiziZoz/CapturedLog.h"
 
 namespace {
 
@@ -12,23 +13,7 @@ using dizizoz::DiziZozConfig;
 using dizizoz::DiziZozIntegration;
 using dizizoz::DiziZozIntegrationKind;
 
-class CapturedLog {
- public:
-  CapturedLog() {
-    wasEnabled_ = dizizoz::hedgeLogEnabled();
-    dizizoz::setHedgeLogEnabled(true);
-    previous_ = dizizoz::setHedgeLogSink([this](std::string_view line) { lines.emplace_back(line); });
-  }
-  ~CapturedLog() {
-    dizizoz::setHedgeLogSink(previous_);
-    dizizoz::setHedgeLogEnabled(wasEnabled_);
-  }
-  std::vector<std::string> lines;
-
- private:
-  bool wasEnabled_;
-  dizizoz::HedgeLogSink previous_;
-};
+using dizizoz::test::CapturedLog;
 
 TEST(DiziZozConfigTest, DefaultsOfEveryOptionAndSubRecord) {
   DiziZozConfig config("token");

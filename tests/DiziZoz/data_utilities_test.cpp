@@ -15,6 +15,7 @@
 #include "DiziZoz/core/JsonUtils.h"
 #include "DiziZoz/core/Versions.h"
 #include "platform/Clock.h"
+#include "tests/DiziZoz/CapturedLog.h"
 
 namespace {
 
@@ -24,24 +25,7 @@ using dizizoz::Properties;
 using dizizoz::Value;
 namespace value = dizizoz::value;
 
-// Turns debug logging on and records the client's diagnostic lines for one test.
-class CapturedLog {
- public:
-  CapturedLog() {
-    wasEnabled_ = dizizoz::hedgeLogEnabled();
-    dizizoz::setHedgeLogEnabled(true);
-    previous_ = dizizoz::setHedgeLogSink([this](std::string_view line) { lines.emplace_back(line); });
-  }
-  ~CapturedLog() {
-    dizizoz::setHedgeLogSink(previous_);
-    dizizoz::setHedgeLogEnabled(wasEnabled_);
-  }
-  std::vector<std::string> lines;
-
- private:
-  bool wasEnabled_;
-  dizizoz::HedgeLogSink previous_;
-};
+using dizizoz::test::CapturedLog;
 
 Date utc(int y, unsigned mo, unsigned d, int h, int mi, int s, int ms = 0) {
   return time_point_cast<Date::duration>(sys_days{year{y} / month{mo} / day{d}} + hours{h} + minutes{mi} +

@@ -9,6 +9,7 @@
 #include "DiziZoz/core/DiziZozStorage.h"
 #include "DiziZoz/core/DiziZozStorageManager.h"
 #include "DiziZoz/core/HedgeLog.h"
+#include "tests/DiziZoz/CapturedLog.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {
@@ -22,23 +23,7 @@ using dizizoz::DiziZozStorageManager;
 using dizizoz::Uuid;
 using Key = DiziZozStorage::StorageKey;
 
-class CapturedLog {
- public:
-  CapturedLog() {
-    wasEnabled_ = dizizoz::hedgeLogEnabled();
-    dizizoz::setHedgeLogEnabled(true);
-    previous_ = dizizoz::setHedgeLogSink([this](std::string_view line) { lines.emplace_back(line); });
-  }
-  ~CapturedLog() {
-    dizizoz::setHedgeLogSink(previous_);
-    dizizoz::setHedgeLogEnabled(wasEnabled_);
-  }
-  std::vector<std::string> lines;
-
- private:
-  bool wasEnabled_;
-  dizizoz::HedgeLogSink previous_;
-};
+using dizizoz::test::CapturedLog;
 
 class IdentityCacheTest : public ::testing::Test {
  protected:

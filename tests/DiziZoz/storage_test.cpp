@@ -10,6 +10,7 @@
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozStorage.h"
 #include "DiziZoz/core/HedgeLog.h"
+#include "tests/DiziZoz/CapturedLog.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {
@@ -21,23 +22,7 @@ using dizizoz::DiziZozStorageLocation;
 using dizizoz::Value;
 using Key = DiziZozStorage::StorageKey;
 
-class CapturedLog {
- public:
-  CapturedLog() {
-    wasEnabled_ = dizizoz::hedgeLogEnabled();
-    dizizoz::setHedgeLogEnabled(true);
-    previous_ = dizizoz::setHedgeLogSink([this](std::string_view line) { lines.emplace_back(line); });
-  }
-  ~CapturedLog() {
-    dizizoz::setHedgeLogSink(previous_);
-    dizizoz::setHedgeLogEnabled(wasEnabled_);
-  }
-  std::vector<std::string> lines;
-
- private:
-  bool wasEnabled_;
-  dizizoz::HedgeLogSink previous_;
-};
+using dizizoz::test::CapturedLog;
 
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

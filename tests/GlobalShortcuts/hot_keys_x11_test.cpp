@@ -1,0 +1,195 @@
+// System-wide hot keys on a real X server: the registry over the X11 backend, with keys pressed by other
+// X clients (xdotool, or XTest from a second connection of the test).
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <QCoreApplication>
+#include <QTest>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "GlobalShortcuts/Environment.h"
+#include "GlobalShortcuts/GlobalShortcuts.h"
+#include "GlobalShortcuts/HotKeyCenter.h"
+#include "GlobalShortcuts/Key.h"
+#include "GlobalShortcuts/X11KeyTable.h"
+#include "platform/NotificationCenter.h"
+#include "platform/fake/MemoryUserDefaults.h"
+#include "platform/linux/desktop/QtMainExecutor.h"
+#include "platform/linux/desktop/X11Connection.h"
+#include "platform/linux/desktop/X11HotKeySystem.h"
+#include "platform/linux/desktop/X11SymbolicHotKeys.h"
+
+namespace gs = GlobalShortcuts;
+using gs::Key;
+using gs::ModifierFlags;
+using gs::Name;
+using gs::Shortcut;
+
+namespace {
+
+constexpr std::uint16_t kMod1 = XCB_MOD_MASK_1;  // Alt under the server's default keymap
+constexpr std::uint16_t kMod2 = XCB_MOD_MASK_2;  // Num Lock
+
+void run(const std::string& command) {
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// Another X client, for grabbing keys before us and for typing physical keys with XTest.
+struct OtherClient {
+  xcb_connection_t* conn = xcb_connect(nullptr, nullptr);
+  xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(conn)).data->root;
+  ~OtherClient() { xcb_disconnect(conn); }
+
+  // The X error code of the grab, 0 when granted.
+  int grab(xcb_keycode_t key, std::uint16_t mask) {
+    auto* error = xcb_request_check(
+        conn, xcb_grab_key_checked(conn, 0, root, mask, key, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+    const int code = error ? error->error_code : 0;
+    std::free(error);
+    return code;
+  }
+  void type(const std::vector<xcb_keycode_t>& keys) {
+    for (auto key : keys) xcb_test_fake_input(conn, XCB_KEY_PRESS, key, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
+      xcb_test_fake_input(conn, XCB_KEY_RELEASE, *it, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    }
+    xcb_flush(conn);
+  }
+  // Whether a key press reaches this client within `ms`.
+  bool receivesKeyPress(int ms) {
+    bool pressed = false;
+    (void)QTest::qWaitFor(
+        [&] {
+          while (auto* event = xcb_poll_for_event(conn)) {
+            pressed = pressed || (event->response_type & 0x7f) == XCB_KEY_PRESS;
+            std::free(event);
+          }
+          return pressed;
+        },
+        ms);
+    return pressed;
+  }
+};
+
+class HotKeysX11Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    x11 = platform::X11Connection::open();
+    ASSERT_TRUE(x11);
+    hotKeys = std::make_unique<platform::X11HotKeySystem>(*x11, gs::x11KeyTable());
+    gs::Environment environment;
+    environment.mainExecutor = &executor;
+    environment.userDefaults = &defaults;
+    environment.hotKeySystem = hotKeys.get();
+    environment.notificationCenter = &notifications;
+    gs::installEnvironment(std::move(environment));
+  }
+  void TearDown() override {
+    gs::removeAllHandlers();
+    gs::HotKeyCenter::dropShared();
+  }
+
+  void listen(const Name& name) {
+    gs::onKeyDown(name, [this, text = name.rawValue()] { log.push_back(text + " down"); });
+    gs::onKeyUp(name, [this, text = name.rawValue()] { log.push_back(text + " up"); });
+  }
+  // Waits for the key-up, then a little longer for anything that should not come.
+  std::vector<std::string> events() {
+    (void)QTest::qWaitFor([&] { return !log.empty() && log.back().ends_with(" up"); }, 5000);
+    QTest::qWait(300);
+    return std::exchange(log, {});
+  }
+  xcb_keycode_t keycode(const char* name) { return *x11->keycodeForName(name); }
+
+  platform::QtMainExecutor executor;
+  platform::fake::MemoryUserDefaults defaults;
+  platform::NotificationCenter notifications;
+  std::unique_ptr<platform::X11Connection> x11;
+  std::unique_ptr<platform::X11HotKeySystem> hotKeys;
+  std::vector<std::string> log;
+  using Strings = std::vector<std::string>;
+};
+
+const Shortcut optionT(Key::t, ModifierFlags::option);
+const Shortcut optionR(Key::r, ModifierFlags::option);
+
+TEST_F(HotKeysX11Test, APressIsOneKeyDownAndOneKeyUpWhateverTheLocksAndHowLongItIsHeld) {
+  const Name translate("translate", optionT);
+  const Name refine("refine", optionR);
+  listen(translate);
+  listen(refine);
+  ASSERT_TRUE(gs::isEnabled(translate));
+
+  struct Case {
+    const char* what;
+    const char* before;  // xdotool arguments run first (toggling a lock), or empty
+    const char* press;   // the shell command that presses the hot key
+    Strings expected;
+  };
+  const Case cases[] = {
+      {"plain", "", "xdotool key alt+t", {"translate down", "translate up"}},
+      {"refine", "", "xdotool key alt+r", {"refine down", "refine up"}},
+      {"num lock on", "key Num_Lock", "xdotool key alt+t", {"translate down", "translate up"}},
+      {"caps lock on too", "key Caps_Lock", "xdotool key alt+t", {"translate down", "translate up"}},
+      {"held past the repeat delay",
+       "",
+       "xdotool keydown alt+t && sleep 1.5 && xdotool keyup t && xdotool keyup alt",
+       {"translate down", "translate up"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (*c.before) run(std::string("xdotool ") + c.before);
+    run(c.press);
+    EXPECT_EQ(events(), c.expected);
+  }
+}
+
+TEST_F(HotKeysX11Test, ACombinationAnotherClientHoldsIsRefusedAndStaysTheirs) {
+  OtherClient other;
+  ASSERT_EQ(other.grab(keycode("AD05"), kMod1), 0);
+  const Name translate("translate", optionT);
+  listen(translate);
+  EXPECT_FALSE(gs::isEnabled(translate));
+  EXPECT_FALSE(gs::registry::hasHotKey(optionT));
+
+  // None of our lock variants stayed behind: the other client may take them.
+  EXPECT_EQ(other.grab(keycode("AD05"), kMod1 | kMod2), 0);
+  // The desktop's list reports the combination as taken.
+  platform::X11SymbolicHotKeys symbolic(*hotKeys);
+  const auto taken = symbolic.copySymbolicHotKeys();
+  ASSERT_TRUE(taken);
+  bool found = false;
+  for (const auto& entry : *taken) found = found || (entry.keyCode == 17 && entry.modifiers == 0x800);
+  EXPECT_TRUE(found);
+
+  run("xdotool key alt+t");
+  EXPECT_TRUE(other.receivesKeyPress(3000));
+  QTest::qWait(200);
+  EXPECT_TRUE(log.empty());
+
+  // Once the other client lets go, enabling the name again takes the hot key.
+  xcb_ungrab_key(other.conn, XCB_GRAB_ANY, other.root, XCB_MOD_MASK_ANY);
+  std::free(xcb_get_input_focus_reply(other.conn, xcb_get_input_focus(other.conn), nullptr));
+  gs::enable(translate);
+  EXPECT_TRUE(gs::isEnabled(translate));
+}
+
+TEST_F(HotKeysX11Test, TheHotKeyStaysOnItsPhysicalKeyAcrossKeymapChanges) {
+  const Name translate("translate", optionT);
+  listen(translate);
+  OtherClient typist;
+  for (const char* layout : {"de", "ru", "fr"}) {
+    SCOPED_TRACE(layout);
+    run(std::string("setxkbmap ") + layout);
+    // Let the keymap change reach us before typing.
+    QTest::qWait(300);
+    typist.type({keycode("LALT"), keycode("AD05")});
+    EXPECT_EQ(events(), (Strings{"translate down", "translate up"}));
+  }
+}
+
+}  // namespace
