@@ -13,6 +13,9 @@ struct HotkeyRegistry {
   std::function<void(const GlobalShortcuts::Name&, std::function<void()>)> onKeyDown;
   std::function<void(const std::vector<GlobalShortcuts::Name>&)> disable;
   std::function<void(const std::vector<GlobalShortcuts::Name>&)> enable;
+
+  // The shortcuts package's own registry.
+  static HotkeyRegistry globalShortcuts();
 };
 
 }  // namespace quorvelle

@@ -8,9 +8,12 @@
 #include <utility>
 #include <vector>
 
+#include "GlobalShortcuts/GlobalShortcuts.h"
+#include "GlobalShortcuts/ShortcutStorage.h"
 #include "app/AppNotifications.h"
 #include "app/DeviceIdentity.h"
 #include "app/GeminiKeyManager.h"
+#include "app/ShortcutNames.h"
 #include "app/quorvelleApp.h"
 #include "platform/fake/CountingSystemBeep.h"
 #include "platform/fake/FixedMachineIdentity.h"
@@ -525,6 +528,43 @@ TEST_F(AppDelegateTest, WithoutATrayTheSettingsWindowOpensSoTheProgramIsNeverInv
   app.launch();
   ASSERT_NE(delegate->settingsWindow(), nullptr);
   EXPECT_TRUE(delegate->settingsWindow()->isVisible());
+}
+
+}  // namespace
+}  // namespace quorvelle
+
+namespace quorvelle {
+namespace {
+
+// The same start-up against the shortcuts package's own registry over the fake hot-key system.
+TEST_F(AppDelegateTest, OnTheRealRegistryAWakeRegistersBothHotKeysAnewAndPressesReachTheRoad) {
+  env.defaults.set(AppSettings::kHasCompletedOnboarding, true);
+  accessibility.selectedText = "word";
+  HotkeyRegistry real = HotkeyRegistry::globalShortcuts();
+  auto delegate = AppDelegate::create({shell, updater, workspace, windows, screens, beep, appNotifications,
+                                       settings, analytics, capture, keychain, real,
+                                       [](std::function<void()>) -> QWidget* { return nullptr; },
+                                       []() -> QWidget* { return nullptr; },
+                                       [this] { return std::make_unique<RecordingPopup>(popupCalls); }});
+  delegate->applicationDidFinishLaunching();
+  const auto translate = GlobalShortcuts::getShortcut(shortcuts::translate());
+  const auto refine = GlobalShortcuts::getShortcut(shortcuts::refine());
+  ASSERT_TRUE(translate && refine);
+  const auto before = std::make_pair(GlobalShortcuts::registry::hotKeyId(*translate),
+                                     GlobalShortcuts::registry::hotKeyId(*refine));
+  ASSERT_TRUE(before.first && before.second);
+
+  workspace.wake();
+  const auto after = std::make_pair(GlobalShortcuts::registry::hotKeyId(*translate),
+                                    GlobalShortcuts::registry::hotKeyId(*refine));
+  ASSERT_TRUE(after.first && after.second);
+  EXPECT_NE(after.first, before.first);
+  EXPECT_NE(after.second, before.second);
+  EXPECT_TRUE(GlobalShortcuts::isEnabled(shortcuts::translate()));
+
+  env.hotKeys.press(std::uint32_t(translate->carbonKeyCode()), std::uint32_t(translate->carbonModifiers()));
+  env.executor.runUntilIdle();
+  EXPECT_EQ(popupCalls, std::vector<std::string>{"show translate word"});
 }
 
 }  // namespace
