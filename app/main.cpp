@@ -1,11 +1,159 @@
+// The program: a tray utility on an X11 desktop. Every backend is the real one; see README.md for what it
+// needs.
+#include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 
-// The application entry. Until the application core lands, the program only reports what it cannot do yet.
-int main() {
-  std::puts(
-      "Quorvelle: this build contains the foundation only (build, platform layer, key codes and modifier "
-      "flags).\n"
-      "Not yet available: the tray menu, global hot keys, selection capture, the translate/refine popup, "
-      "onboarding, settings and analytics.");
-  return 0;
+#include "GlobalShortcuts/Environment.h"
+#include "GlobalShortcuts/X11KeyTable.h"
+#include "app/Analytics.h"
+#include "app/AppDelegate.h"
+#include "app/AppSettings.h"
+#include "app/DeviceIdentity.h"
+#include "app/GeminiKeyManager.h"
+#include "app/Keychain.h"
+#include "app/SelectionCapture.h"
+#include "app/quorvelleApp.h"
+#include "platform/Log.h"
+#include "platform/Random.h"
+#include "platform/linux/CompiledBundleInfo.h"
+#include "platform/linux/FileUserDefaults.h"
+#include "platform/linux/LibsecretSecretStore.h"
+#include "platform/linux/MachineIdFileIdentity.h"
+#include "platform/linux/desktop/LogindWorkspace.h"
+#include "platform/linux/desktop/MessageBoxAlertPresenter.h"
+#include "platform/linux/desktop/PackageManagerUpdater.h"
+#include "platform/linux/desktop/QtAppShell.h"
+#include "platform/linux/desktop/QtAppWindowHost.h"
+#include "platform/linux/desktop/QtClipboardPasteboard.h"
+#include "platform/linux/desktop/QtMainExecutor.h"
+#include "platform/linux/desktop/QtMenuTracking.h"
+#include "platform/linux/desktop/QtScreens.h"
+#include "platform/linux/desktop/QtSystemBeep.h"
+#include "platform/linux/desktop/QtSystemInfo.h"
+#include "platform/linux/desktop/X11Accessibility.h"
+#include "platform/linux/desktop/X11Connection.h"
+#include "platform/linux/desktop/X11HotKeySystem.h"
+#include "platform/linux/desktop/X11SymbolicHotKeys.h"
+#include "platform/linux/desktop/XTestKeystrokeSender.h"
+#include "ui/OnboardingView.h"
+#include "ui/SettingsView.h"
+
+namespace {
+
+using namespace quorvelle;
+
+// The analytics client is not part of this build yet: with analytics keys compiled in, set-up says so
+// once and every call is dropped, as the client does when it is off.
+class AbsentAnalyticsClient final : public AnalyticsClient {
+ public:
+  void setup(const AnalyticsClientConfig&) override {
+    platform::log(platform::LogLevel::warning,
+                  "Quorvelle: this build has no analytics client; analytics stay off");
+  }
+  void identify(const std::string&) override {}
+  void capture(const std::string&, const std::optional<dizizoz::Properties>&,
+               const std::optional<dizizoz::Properties>&) override {}
+};
+
+// Stands where the popup goes until the popup is part of the build: the request arrives, is logged, and
+// goes no further.
+class AbsentPopup final : public SelectionPopup {
+ public:
+  void show(const std::string& text, PopupMode mode) override {
+    platform::log(platform::LogLevel::warning, std::string("Quorvelle: ") +
+                                                   (mode == PopupMode::refine ? "refine" : "translate") +
+                                                   " request for " + std::to_string(text.size()) +
+                                                   " bytes of selected text; this build has no popup yet");
+  }
+  void showQuickTranslate() override {
+    platform::log(platform::LogLevel::warning,
+                  "Quorvelle: quick translate requested; this build has no popup yet");
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Before Qt, which would abort without a word of what the program needs.
+  auto x11 = platform::X11Connection::open();
+  if (!x11) {
+    const char* display = std::getenv("DISPLAY");
+    std::fprintf(
+        stderr,
+        "quorvelle: no X11 display (DISPLAY=%s). Quorvelle needs an X11 session (Xorg, or Xwayland "
+        "with QT_QPA_PLATFORM=xcb) with the XKB and XTEST extensions for its hot keys and for "
+        "reading and replacing selections. Without a desktop, run it under Xvfb: scripts/run.sh --xvfb\n",
+        display ? display : "");
+    return 1;
+  }
+
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Quorvelle"));
+  QApplication::setDesktopFileName(QStringLiteral("quorvelle"));
+  // A tray program: closing its last window does not end it; "Quit Quorvelle" does.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  platform::QtMainExecutor executor;
+  platform::FileUserDefaults defaults;
+  platform::QtSystemInfo system;
+  platform::MachineIdFileIdentity machine;
+  platform::CompiledBundleInfo bundle;
+  platform::LibsecretSecretStore secrets;
+
+  platform::X11HotKeySystem hotKeys(*x11, GlobalShortcuts::x11KeyTable());
+  platform::X11SymbolicHotKeys symbolicHotKeys(hotKeys);
+  platform::QtMenuTracking menus;
+  GlobalShortcuts::Environment environment;
+  environment.mainExecutor = &executor;
+  environment.userDefaults = &defaults;
+  environment.hotKeySystem = &hotKeys;
+  environment.symbolicHotKeys = &symbolicHotKeys;
+  environment.menuTracking = &menus;
+  GlobalShortcuts::installEnvironment(std::move(environment));
+
+  AppSettings settings(defaults, system);
+  DeviceIdentity device(machine, defaults, platform::SystemRandom::shared());
+  AbsentAnalyticsClient analyticsClient;
+  Analytics analytics(analyticsClient, bundle, device);
+  Keychain keychain(secrets);
+  GeminiKeyManager geminiKey(secrets);
+
+  platform::X11Accessibility accessibility(x11.get());
+  platform::QtClipboardPasteboard pasteboard;
+  platform::XTestKeystrokeSender keystrokes(*x11, executor);
+  SelectionCapture selection(accessibility, pasteboard, keystrokes, executor);
+
+  platform::QtAppShell shell;
+  platform::MessageBoxAlertPresenter alerts;
+  platform::PackageManagerUpdater updater(alerts);
+  platform::LogindWorkspace workspace;
+  platform::QtAppWindowHost windows;
+  platform::QtScreens screens;
+  platform::QtSystemBeep beep;
+  platform::NotificationCenter& notifications = platform::NotificationCenter::defaultCenter();
+
+  auto delegate = AppDelegate::create({
+      shell,
+      updater,
+      workspace,
+      windows,
+      screens,
+      beep,
+      notifications,
+      settings,
+      analytics,
+      selection,
+      keychain,
+      HotkeyRegistry::globalShortcuts(),
+      [&](std::function<void()> onFinish) -> QWidget* {
+        return new OnboardingView(settings, analytics, std::move(onFinish));
+      },
+      [&]() -> QWidget* { return new SettingsView(settings, geminiKey, notifications, executor); },
+      [] { return std::make_unique<AbsentPopup>(); },
+  });
+  quorvelleApp app(shell, delegate);
+  app.launch();
+  // The application and its delegate are destroyed first (declared last), before the services they use.
+  return QApplication::exec();
 }
