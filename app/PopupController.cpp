@@ -36,7 +36,9 @@ bool isLetterOrMark(char32_t c) {
   }
 }
 
-bool isWordPunctuation(char32_t c) { return c == U'-' || c == U'\'' || c == U'\u2019'; }
+bool isWordPunctuation(char32_t c) {
+  return c == U'-' || c == U'\'' || c == U'\u2019';
+}
 
 qsizetype graphemeCount(const QString& text) {
   QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
@@ -83,8 +85,10 @@ PopupController::ViewCallbacks PopupController::viewCallbacks() {
   return ViewCallbacks{
       .onPlayAudio = weakly(self, [](PopupController& c) { c.playAudio(); }),
       .onCopy = weakly(self, [](PopupController& c, const std::string& text) { c.copy(text); }),
-      .onReplace = weakly(self, [](PopupController& c, const std::string& text) { c.replaceSelection(text); }),
-      .onInput = weakly(self, [](PopupController& c, const std::string& text) { c.quickTranslateInput(text); }),
+      .onReplace =
+          weakly(self, [](PopupController& c, const std::string& text) { c.replaceSelection(text); }),
+      .onInput =
+          weakly(self, [](PopupController& c, const std::string& text) { c.quickTranslateInput(text); }),
       .onToggleTarget = weakly(self, [](PopupController& c) { c.toggleQuickTarget(); }),
   };
 }
@@ -133,7 +137,8 @@ void PopupController::showPanel(bool takeFocus) {
   installDismissMonitors();
 }
 
-void PopupController::load(const Task& task, const std::string& text, const std::optional<std::string>& word) {
+void PopupController::load(const Task& task, const std::string& text,
+                           const std::optional<std::string>& word) {
   const std::string target = services_.settings.targetLanguage();
   const std::string accent = services_.settings.accent();
 
@@ -159,27 +164,28 @@ void PopupController::load(const Task& task, const std::string& text, const std:
   // drops their results, which task.resume() does.
   services_.lookup.translate(
       text, target, platform::CancelToken(),
-      task.resume(weakly(self, [pending, hasWord, showEntry](PopupController& c,
-                                                             LookupResult<TranslationResult> result) {
-        if (result.ok()) {
-          c.model_.setTranslation(result.value());
-        } else {
-          c.model_.setErrorMessage(result.error().errorDescription());
-        }
-        pending->translationShown = true;
-        if (!hasWord) {
-          c.finishLoad();
-        } else if (pending->entry) {
-          showEntry(c, *pending->entry);
-        }
-      })));
+      task.resume(weakly(
+          self, [pending, hasWord, showEntry](PopupController& c, LookupResult<TranslationResult> result) {
+            if (result.ok()) {
+              c.model_.setTranslation(result.value());
+            } else {
+              c.model_.setErrorMessage(result.error().errorDescription());
+            }
+            pending->translationShown = true;
+            if (!hasWord) {
+              c.finishLoad();
+            } else if (pending->entry) {
+              showEntry(c, *pending->entry);
+            }
+          })));
   if (hasWord) {
     services_.lookup.lookup(
         *word, accent, platform::CancelToken(),
-        task.resume(weakly(self, [pending, showEntry](PopupController& c, LookupResult<DictionaryEntry> result) {
-          pending->entry.emplace(std::move(result));
-          if (pending->translationShown) showEntry(c, *pending->entry);
-        })));
+        task.resume(
+            weakly(self, [pending, showEntry](PopupController& c, LookupResult<DictionaryEntry> result) {
+              pending->entry.emplace(std::move(result));
+              if (pending->translationShown) showEntry(c, *pending->entry);
+            })));
   }
 }
 
@@ -213,10 +219,11 @@ void PopupController::quickTranslateInput(const std::string& text) {
   model_.setLoading(true);
   resizeToFitContent();
   loadTask_ = Task(services_.executor);
-  loadTask_.sleep(kQuickTranslatePause,
-                  weakly(weak_from_this(), [task = loadTask_, trimmed = std::move(trimmed)](PopupController& c) {
-                    c.loadQuickTranslation(task, trimmed);
-                  }));
+  loadTask_.sleep(
+      kQuickTranslatePause,
+      weakly(weak_from_this(), [task = loadTask_, trimmed = std::move(trimmed)](PopupController& c) {
+        c.loadQuickTranslation(task, trimmed);
+      }));
 }
 
 void PopupController::loadQuickTranslation(const Task& task, const std::string& text) {
@@ -224,29 +231,30 @@ void PopupController::loadQuickTranslation(const Task& task, const std::string& 
   const auto self = weak_from_this();
   services_.lookup.translate(
       text, target, task.token(),
-      task.resume(weakly(self, [task, target, self](PopupController& c, LookupResult<TranslationResult> result) {
-        if (!result.ok()) {
-          c.model_.setTranslation(std::nullopt);
-          c.model_.setEntry(std::nullopt);
-          c.model_.setErrorMessage(result.error().errorDescription());
-          c.finishLoad();
-          return;
-        }
-        c.model_.setTranslation(result.value());
-        c.model_.setErrorMessage(std::nullopt);
-        const auto word = target == kEnglish ? dictionaryWord(result.value().translated) : std::nullopt;
-        if (!word) {
-          c.model_.setEntry(std::nullopt);
-          c.finishLoad();
-          return;
-        }
-        c.services_.lookup.lookup(
-            *word, c.services_.settings.accent(), task.token(),
-            task.resume(weakly(self, [](PopupController& c2, LookupResult<DictionaryEntry> entry) {
-              c2.model_.setEntry(entry.ok() ? std::optional(entry.value()) : std::nullopt);
-              c2.finishLoad();
-            })));
-      })));
+      task.resume(
+          weakly(self, [task, target, self](PopupController& c, LookupResult<TranslationResult> result) {
+            if (!result.ok()) {
+              c.model_.setTranslation(std::nullopt);
+              c.model_.setEntry(std::nullopt);
+              c.model_.setErrorMessage(result.error().errorDescription());
+              c.finishLoad();
+              return;
+            }
+            c.model_.setTranslation(result.value());
+            c.model_.setErrorMessage(std::nullopt);
+            const auto word = target == kEnglish ? dictionaryWord(result.value().translated) : std::nullopt;
+            if (!word) {
+              c.model_.setEntry(std::nullopt);
+              c.finishLoad();
+              return;
+            }
+            c.services_.lookup.lookup(
+                *word, c.services_.settings.accent(), task.token(),
+                task.resume(weakly(self, [](PopupController& c2, LookupResult<DictionaryEntry> entry) {
+                  c2.model_.setEntry(entry.ok() ? std::optional(entry.value()) : std::nullopt);
+                  c2.finishLoad();
+                })));
+          })));
 }
 
 void PopupController::toggleQuickTarget() {
@@ -301,36 +309,39 @@ void PopupController::installDismissMonitors() {
   auto& monitors = services_.monitors;
 
   // Clicks and scrolls that go to other applications.
-  const auto global = monitors.addGlobalMonitor(
-      MonitoredEventType::leftMouseDown | MonitoredEventType::rightMouseDown | MonitoredEventType::scrollWheel,
-      weakly(self, [](PopupController& c, const MonitoredEvent&) { c.dismiss(); }));
+  const auto global =
+      monitors.addGlobalMonitor(MonitoredEventType::leftMouseDown | MonitoredEventType::rightMouseDown |
+                                    MonitoredEventType::scrollWheel,
+                                weakly(self, [](PopupController& c, const MonitoredEvent&) { c.dismiss(); }));
 
   // Clicks in this application: inside the popup they are the popup's; in any other window they close it.
-  const auto mouse = monitors.addLocalMonitor(
-      MonitoredEventType::leftMouseDown | MonitoredEventType::rightMouseDown,
-      [self](const MonitoredEvent& event) {
-        if (auto c = self.lock()) {
-          if (event.window == 0 || event.window != c->services_.panel.windowId()) c->dismiss();
+  const auto mouse =
+      monitors.addLocalMonitor(MonitoredEventType::leftMouseDown | MonitoredEventType::rightMouseDown,
+                               [self](const MonitoredEvent& event) {
+                                 if (auto c = self.lock()) {
+                                   if (event.window == 0 || event.window != c->services_.panel.windowId())
+                                     c->dismiss();
+                                 }
+                                 return true;
+                               });
+
+  // Keys reach this application only while the popup has keyboard focus (quick translate).
+  const auto keys =
+      monitors.addLocalMonitor(MonitoredEventType::keyDown, [self](const MonitoredEvent& event) {
+        const GlobalShortcuts::Key key(event.keyCode);
+        if (key == GlobalShortcuts::Key::escape) {
+          if (auto c = self.lock()) c->dismiss();
+          return false;
+        }
+        if (key == GlobalShortcuts::Key::tab) {
+          auto c = self.lock();
+          if (c && c->model_.mode() == PopupMode::quickTranslate) {
+            c->toggleQuickTarget();
+            return false;
+          }
         }
         return true;
       });
-
-  // Keys reach this application only while the popup has keyboard focus (quick translate).
-  const auto keys = monitors.addLocalMonitor(MonitoredEventType::keyDown, [self](const MonitoredEvent& event) {
-    const GlobalShortcuts::Key key(event.keyCode);
-    if (key == GlobalShortcuts::Key::escape) {
-      if (auto c = self.lock()) c->dismiss();
-      return false;
-    }
-    if (key == GlobalShortcuts::Key::tab) {
-      auto c = self.lock();
-      if (c && c->model_.mode() == PopupMode::quickTranslate) {
-        c->toggleQuickTarget();
-        return false;
-      }
-    }
-    return true;
-  });
 
   for (const auto& token : {global, mouse, keys}) {
     if (token) dismissMonitors_.push_back(*token);

@@ -60,7 +60,9 @@ PopupModel::ObserverId PopupModel::addObserver(Observer observer) {
   return id;
 }
 
-void PopupModel::removeObserver(ObserverId id) { observers_.erase(id); }
+void PopupModel::removeObserver(ObserverId id) {
+  observers_.erase(id);
+}
 
 void PopupModel::announce(Field which) {
   // Over a snapshot: an observer may add or remove observers.

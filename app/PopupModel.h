@@ -59,10 +59,14 @@ class PopupModel {
   void setMode(PopupMode v) { assign(mode_, v, Field::mode); }
   void setWordMode(bool v) { assign(isWordMode_, v, Field::isWordMode); }
   void setLoading(bool v) { assign(isLoading_, v, Field::isLoading); }
-  void setTranslation(std::optional<TranslationResult> v) { assign(translation_, std::move(v), Field::translation); }
+  void setTranslation(std::optional<TranslationResult> v) {
+    assign(translation_, std::move(v), Field::translation);
+  }
   void setRefined(std::optional<std::string> v) { assign(refined_, std::move(v), Field::refined); }
   void setEntry(std::optional<DictionaryEntry> v) { assign(entry_, std::move(v), Field::entry); }
-  void setErrorMessage(std::optional<std::string> v) { assign(errorMessage_, std::move(v), Field::errorMessage); }
+  void setErrorMessage(std::optional<std::string> v) {
+    assign(errorMessage_, std::move(v), Field::errorMessage);
+  }
   void raiseFocusToken() { assign(focusToken_, focusToken_ + 1, Field::focusToken); }
   void setQuickTarget(std::string v) { assign(quickTarget_, std::move(v), Field::quickTarget); }
 

@@ -16,10 +16,13 @@ bool isWhitespaceOrNewline(char32_t c) {
   }
 }
 
-bool isNewline(char32_t c) { return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029; }
+bool isNewline(char32_t c) {
+  return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
 
 std::string trimmedWhitespaceAndNewlines(std::string_view text) {
-  const std::u32string scalars = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toStdU32String();
+  const std::u32string scalars =
+      QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toStdU32String();
   std::size_t begin = 0;
   std::size_t end = scalars.size();
   while (begin < end && isWhitespaceOrNewline(scalars[begin])) ++begin;

@@ -30,7 +30,9 @@ struct Rect {
   // Whether the pointer at `p` lies in this rectangle. The left and bottom edges belong to the
   // neighbour: a pointer can sit on the top row of a screen (y == maxY) but never on y == minY, so
   // two stacked screens never both claim it.
-  bool containsPointer(Point p) const { return p.x >= minX() && p.x < maxX() && p.y > minY() && p.y <= maxY(); }
+  bool containsPointer(Point p) const {
+    return p.x >= minX() && p.x < maxX() && p.y > minY() && p.y <= maxY();
+  }
   // The area shared with `other`; 0 when they do not overlap.
   double intersectionArea(const Rect& other) const;
 
@@ -38,8 +40,10 @@ struct Rect {
 };
 
 inline double Rect::intersectionArea(const Rect& other) const {
-  const double w = (maxX() < other.maxX() ? maxX() : other.maxX()) - (minX() > other.minX() ? minX() : other.minX());
-  const double h = (maxY() < other.maxY() ? maxY() : other.maxY()) - (minY() > other.minY() ? minY() : other.minY());
+  const double w =
+      (maxX() < other.maxX() ? maxX() : other.maxX()) - (minX() > other.minX() ? minX() : other.minX());
+  const double h =
+      (maxY() < other.maxY() ? maxY() : other.maxY()) - (minY() > other.minY() ? minY() : other.minY());
   return w > 0 && h > 0 ? w * h : 0;
 }
 
