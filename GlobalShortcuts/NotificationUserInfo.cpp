@@ -2,12 +2,14 @@
 
 namespace GlobalShortcuts {
 
-bool recorderIsActive(const NotificationUserInfo* userInfo) noexcept {
-  if (userInfo == nullptr) return false;
-  const auto it = userInfo->find(kUserInfoIsActiveKey);
-  if (it == userInfo->end()) return false;
-  const auto* value = std::any_cast<bool>(&it->second);
+bool recorderIsActive(const platform::Notification& notification) noexcept {
+  const auto* value = notification.value<bool>(kUserInfoIsActiveKey);
   return value != nullptr && *value;
+}
+
+std::optional<Name> globalShortcutsName(const platform::Notification& notification) {
+  if (const auto* name = notification.value<Name>(kUserInfoNameKey)) return *name;
+  return std::nullopt;
 }
 
 }  // namespace GlobalShortcuts

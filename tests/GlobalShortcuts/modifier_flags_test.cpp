@@ -145,30 +145,30 @@ TEST(FunctionKeys, F1ToF35AreTheirPrivateUseCharacters) {
   }
 }
 
-namespace {
-struct FakeName {
-  std::string rawValue;
-};
-}  // namespace
-
 TEST(NotificationUserInfo, ValuesOfTheRightTypeOnly) {
-  using GlobalShortcuts::NotificationUserInfo;
-  EXPECT_FALSE(GlobalShortcuts::recorderIsActive(nullptr));
-  EXPECT_FALSE(GlobalShortcuts::globalShortcutsName<FakeName>(nullptr));
+  using GlobalShortcuts::globalShortcutsName;
+  using GlobalShortcuts::Name;
+  using GlobalShortcuts::recorderIsActive;
+  using platform::Notification;
+  using platform::UserInfo;
 
-  const NotificationUserInfo empty;
-  EXPECT_FALSE(GlobalShortcuts::recorderIsActive(&empty));
-  EXPECT_FALSE(GlobalShortcuts::globalShortcutsName<FakeName>(&empty));
+  const Notification bare{"n", std::nullopt};
+  EXPECT_FALSE(recorderIsActive(bare));
+  EXPECT_FALSE(globalShortcutsName(bare));
 
-  const NotificationUserInfo wrongTypes{{"isActive", std::string("true")},
-                                        {"name", std::string("translate")}};
-  EXPECT_FALSE(GlobalShortcuts::recorderIsActive(&wrongTypes));
-  EXPECT_FALSE(GlobalShortcuts::globalShortcutsName<FakeName>(&wrongTypes));
+  const Notification empty{"n", UserInfo{}};
+  EXPECT_FALSE(recorderIsActive(empty));
+  EXPECT_FALSE(globalShortcutsName(empty));
 
-  const NotificationUserInfo active{{"isActive", true}, {"name", FakeName{"translate"}}};
-  EXPECT_TRUE(GlobalShortcuts::recorderIsActive(&active));
-  EXPECT_EQ(GlobalShortcuts::globalShortcutsName<FakeName>(&active)->rawValue, "translate");
+  const Notification wrongTypes{
+      "n", UserInfo{{"isActive", std::string("true")}, {"name", std::string("translate")}}};
+  EXPECT_FALSE(recorderIsActive(wrongTypes));
+  EXPECT_FALSE(globalShortcutsName(wrongTypes));
 
-  const NotificationUserInfo inactive{{"isActive", false}};
-  EXPECT_FALSE(GlobalShortcuts::recorderIsActive(&inactive));
+  const Notification active{"n", UserInfo{{"isActive", true}, {"name", Name::fromRawValue("translate")}}};
+  EXPECT_TRUE(recorderIsActive(active));
+  EXPECT_EQ(globalShortcutsName(active)->rawValue(), "translate");
+
+  const Notification inactive{"n", UserInfo{{"isActive", false}}};
+  EXPECT_FALSE(recorderIsActive(inactive));
 }

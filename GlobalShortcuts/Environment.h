@@ -1,0 +1,54 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "GlobalShortcuts/KeyEventMonitor.h"
+
+namespace platform {
+class MainExecutor;
+class UserDefaults;
+class NotificationCenter;
+class HotKeySystem;
+class SymbolicHotKeys;
+class MenuTracking;
+class KeyboardLayout;
+}  // namespace platform
+
+namespace GlobalShortcuts {
+
+// The services the shortcuts package works with. The package's process-wide objects (the shared hot-key
+// center, the store of named shortcuts) reach the system only through the environment installed here:
+// the application installs the real backends once at start-up, before it creates any name; tests install
+// fakes in their set-up.
+//
+// The package does not own the services: they must outlive every use of the package (for the application,
+// the whole process).
+struct Environment {
+  // Required.
+  platform::MainExecutor* mainExecutor = nullptr;
+  platform::UserDefaults* userDefaults = nullptr;
+  platform::HotKeySystem* hotKeySystem = nullptr;
+  // Empty: platform::NotificationCenter::defaultCenter().
+  platform::NotificationCenter* notificationCenter = nullptr;
+  // Empty: the desktop reports no hot keys of its own.
+  platform::SymbolicHotKeys* symbolicHotKeys = nullptr;
+  // Empty: menus are never seen as open.
+  platform::MenuTracking* menuTracking = nullptr;
+  // Empty: no layout, so no key has a layout character.
+  platform::KeyboardLayout* keyboardLayout = nullptr;
+  // How the hot-key center watches the application's key events while a menu is open. Empty: the Qt
+  // event monitors (which need a QApplication).
+  KeyEventMonitorFactory makeKeyEventMonitor;
+};
+
+// Installs `environment` and starts the package afresh: the shared hot-key center is dropped (its hot keys
+// stop being delivered) and the next name creation sets the package up again. Throws
+// std::invalid_argument when a required service is missing. Main thread.
+void installEnvironment(Environment environment);
+
+// The installed environment, with the defaults above filled in. Throws std::logic_error when none is
+// installed. Main thread (the pointers themselves may be read on any thread once installed).
+const Environment& environment();
+
+}  // namespace GlobalShortcuts

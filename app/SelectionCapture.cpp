@@ -1,0 +1,95 @@
+#include "app/SelectionCapture.h"
+
+#include <QString>
+#include <memory>
+#include <utility>
+
+#include "GlobalShortcuts/Key.h"
+#include "GlobalShortcuts/KeyNames.h"
+#include "platform/Log.h"
+
+namespace quorvelle {
+
+namespace {
+
+// Trims white space in the Unicode sense (no-break and ideographic spaces, line and paragraph
+// separators too), not only ASCII blanks.
+std::string trimmed(const std::string& text) {
+  return QString::fromStdString(text).trimmed().toStdString();
+}
+
+}  // namespace
+
+SelectionCapture::SelectionCapture(platform::Accessibility& accessibility, platform::Pasteboard& pasteboard,
+                                   platform::KeystrokeSender& keystrokes, platform::MainExecutor& executor)
+    : accessibility_(accessibility), pasteboard_(pasteboard), keystrokes_(keystrokes), task_(executor) {}
+
+SelectionCapture::~SelectionCapture() {
+  task_.cancel();
+}
+
+AccessibilityRequestResult SelectionCapture::requestAccessibility() {
+  if (accessibility_.isTrusted()) return AccessibilityRequestResult::trusted;
+  return accessibility_.openURL(privacyPaneURL) ? AccessibilityRequestResult::settingsOpened
+                                                : AccessibilityRequestResult::failed;
+}
+
+void SelectionCapture::captureSelection(Completion completion) {
+  auto text = accessibility_.focusedSelectedText();
+  if (text && !text->empty()) {
+    completion(std::move(text));
+    return;
+  }
+  waiting_.push_back(std::move(completion));
+  startNextPasteboardCapture();
+}
+
+void SelectionCapture::startNextPasteboardCapture() {
+  if (capturing_ || waiting_.empty()) return;
+  capturing_ = true;
+  auto completion = std::move(waiting_.front());
+  waiting_.pop_front();
+
+  auto snapshot = std::make_shared<std::vector<platform::PasteboardItem>>(pasteboard_.items());
+  const auto changeCount = pasteboard_.changeCount();
+  auto done = std::make_shared<Completion>(std::move(completion));
+  // The settle time counts from the moment the keystroke is out: the sender may first wait for the user
+  // to let go of the hot key.
+  sendCommandKey(copyKeyCode, task_.resume([this, snapshot, changeCount, done] {
+    task_.sleep(copySettleDelay, [this, snapshot, changeCount, done] {
+      finishPasteboardCapture(std::move(*snapshot), changeCount, std::move(*done));
+    });
+  }));
+}
+
+void SelectionCapture::finishPasteboardCapture(std::vector<platform::PasteboardItem> snapshot,
+                                               std::int64_t changeCount, Completion completion) {
+  std::optional<std::string> text;
+  if (pasteboard_.changeCount() != changeCount) text = pasteboard_.string();
+
+  pasteboard_.clearContents();
+  if (!snapshot.empty() && !pasteboard_.writeItems(snapshot))
+    platform::log(platform::LogLevel::warning, "SelectionCapture: the pasteboard refused the restored items");
+
+  if (text) text = trimmed(*text);
+  capturing_ = false;
+  completion(std::move(text));
+  startNextPasteboardCapture();
+}
+
+void SelectionCapture::postCommandKey(std::uint16_t keyCode) {
+  sendCommandKey(keyCode, {});
+}
+
+void SelectionCapture::sendCommandKey(std::uint16_t keyCode, platform::Job posted) {
+  const auto name = GlobalShortcuts::xkbKeyName(GlobalShortcuts::Key(keyCode));
+  if (!name) {
+    platform::log(platform::LogLevel::warning,
+                  "SelectionCapture: no key at position " + std::to_string(keyCode) + "; keystroke dropped");
+    if (posted) posted();
+    return;
+  }
+  keystrokes_.send(platform::Keystroke{std::string(*name), platform::Keystroke::control}, std::move(posted));
+}
+
+}  // namespace quorvelle

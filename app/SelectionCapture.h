@@ -1,0 +1,81 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Accessibility.h"
+#include "platform/KeystrokeSender.h"
+#include "platform/MainExecutor.h"
+#include "platform/Pasteboard.h"
+#include "platform/Task.h"
+
+namespace quorvelle {
+
+enum class AccessibilityRequestResult {
+  trusted = 0,         // the process may read selections and post keystrokes
+  settingsOpened = 1,  // not trusted; the system's accessibility settings were opened
+  failed = 2,          // not trusted; the settings could not be opened
+};
+
+// Reads the text selected in the application in front, and posts the keystrokes that replace it,
+// without any help from that application.
+//
+// A capture asks the accessibility service first. When that gives no text, it types the copy keystroke
+// (Command-C, Ctrl+C here) into the application in front and, once the keystroke is out, waits
+// copySettleDelay for the copy to land on the pasteboard, reads it, and puts back every item and type
+// the pasteboard held before.
+//
+// Captures that go through the pasteboard run one at a time: one that starts while another waits for
+// its copy queues until the first has put the user's pasteboard back. Two overlapping captures would
+// otherwise let the second snapshot the first one's copied selection and "restore" that, losing the
+// user's clipboard.
+//
+// Main thread only. Destroying the capture drops the completions of captures still under way.
+class SelectionCapture {
+ public:
+  using Completion = std::function<void(std::optional<std::string>)>;
+
+  static constexpr std::string_view privacyPaneURL =
+      "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
+  static constexpr std::uint16_t copyKeyCode = 8;   // the C key position
+  static constexpr std::uint16_t pasteKeyCode = 9;  // the V key position
+  static constexpr std::chrono::milliseconds copySettleDelay{150};
+
+  SelectionCapture(platform::Accessibility& accessibility, platform::Pasteboard& pasteboard,
+                   platform::KeystrokeSender& keystrokes, platform::MainExecutor& executor);
+  ~SelectionCapture();
+  SelectionCapture(const SelectionCapture&) = delete;
+  SelectionCapture& operator=(const SelectionCapture&) = delete;
+
+  // Trusted, or else opens the system's accessibility settings. Never prompts by itself.
+  AccessibilityRequestResult requestAccessibility();
+
+  // Calls `completion` exactly once on the main thread: at once, before returning, with the
+  // accessibility text untrimmed when that is non-empty; otherwise later with the copied text trimmed
+  // of whitespace and newlines (possibly empty), or nothing when the application copied nothing.
+  void captureSelection(Completion completion);
+
+  // Posts one Command keystroke of the key at Carbon position `keyCode` (Command is Ctrl here); the
+  // code is a physical position, not a character. A code without a key on this system is dropped.
+  void postCommandKey(std::uint16_t keyCode);
+
+ private:
+  void startNextPasteboardCapture();
+  void finishPasteboardCapture(std::vector<platform::PasteboardItem> snapshot, std::int64_t changeCount,
+                               Completion completion);
+  void sendCommandKey(std::uint16_t keyCode, platform::Job posted);
+
+  platform::Accessibility& accessibility_;
+  platform::Pasteboard& pasteboard_;
+  platform::KeystrokeSender& keystrokes_;
+  platform::Task task_;  // every delayed step; cancelled on destruction
+  std::deque<Completion> waiting_;
+  bool capturing_ = false;
+};
+
+}  // namespace quorvelle

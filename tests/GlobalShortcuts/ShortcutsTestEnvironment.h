@@ -1,0 +1,80 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "GlobalShortcuts/Environment.h"
+#include "GlobalShortcuts/HotKeyCenter.h"
+#include "GlobalShortcuts/KeyEvent.h"
+#include "GlobalShortcuts/KeyEventMonitor.h"
+#include "platform/NotificationCenter.h"
+#include "platform/fake/FakeHotKeySystem.h"
+#include "platform/fake/FakeKeyboardLayout.h"
+#include "platform/fake/FakeMenuTracking.h"
+#include "platform/fake/FakeSymbolicHotKeys.h"
+#include "platform/fake/ManualExecutor.h"
+#include "platform/fake/MemoryUserDefaults.h"
+
+namespace quorvelle::test {
+
+// Key-event monitors whose events the test hands in. As with the Qt monitors, an event reaches the
+// menu-tracking monitors while a menu is open and the local ones otherwise, never both.
+class FakeKeyEventMonitors {
+ public:
+  GlobalShortcuts::KeyEventMonitorFactory factory() {
+    return [this](GlobalShortcuts::KeyEventMonitor::Kind kind,
+                  GlobalShortcuts::KeyEventMonitor::Callback callback) {
+      auto monitor = std::make_unique<Monitor>(kind, std::move(callback));
+      monitors_.push_back(monitor.get());
+      return monitor;
+    };
+  }
+
+  void deliver(const GlobalShortcuts::KeyEvent& event, bool menuOpen = true) {
+    const auto kind = menuOpen ? GlobalShortcuts::KeyEventMonitor::Kind::runLoop
+                               : GlobalShortcuts::KeyEventMonitor::Kind::local;
+    for (auto* monitor : monitors_) {
+      if (monitor->kind == kind && monitor->running) monitor->callback(event);
+    }
+  }
+
+  std::size_t runningCount() const {
+    std::size_t count = 0;
+    for (auto* monitor : monitors_) count += monitor->running ? 1 : 0;
+    return count;
+  }
+
+ private:
+  struct Monitor final : GlobalShortcuts::KeyEventMonitor {
+    Monitor(Kind k, Callback c) : kind(k), callback(std::move(c)) {}
+    void start() override { running = true; }
+    void stop() override { running = false; }
+    bool isRunning() const override { return running; }
+    Kind kind;
+    Callback callback;
+    bool running = false;
+  };
+  // Owned by the hot-key center, which the environment below outlives only until it is replaced.
+  std::vector<Monitor*> monitors_;
+};
+
+// Every service of the shortcuts package as a fake, installed on construction. Destroy it only after the
+// hot keys the test made; it drops the shared hot-key center, which refers to these services.
+struct ShortcutsTestEnvironment {
+  platform::fake::ManualExecutor executor;
+  platform::fake::MemoryUserDefaults defaults;
+  platform::NotificationCenter notifications;
+  platform::fake::FakeHotKeySystem hotKeys;
+  platform::fake::FakeSymbolicHotKeys symbolicHotKeys;
+  platform::fake::FakeMenuTracking menus;
+  platform::fake::FakeKeyboardLayout layout = platform::fake::FakeKeyboardLayout::usLayout();
+  FakeKeyEventMonitors monitors;
+
+  ShortcutsTestEnvironment() {
+    GlobalShortcuts::installEnvironment({&executor, &defaults, &hotKeys, &notifications, &symbolicHotKeys,
+                                         &menus, &layout, monitors.factory()});
+  }
+  ~ShortcutsTestEnvironment() { GlobalShortcuts::HotKeyCenter::dropShared(); }
+};
+
+}  // namespace quorvelle::test

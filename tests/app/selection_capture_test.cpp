@@ -1,0 +1,233 @@
+#include "app/SelectionCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/fake/ManualExecutor.h"
+#include "platform/fake/MemoryPasteboard.h"
+#include "platform/fake/RecordingKeystrokeSender.h"
+#include "platform/fake/ScriptedAccessibility.h"
+
+namespace quorvelle {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::Keystroke;
+using platform::PasteboardItem;
+
+const Keystroke kCopy{"AB03", Keystroke::control};
+
+PasteboardItem textItem(const std::string& text) {
+  return PasteboardItem{{{"text/plain", text}}};
+}
+
+// The application in front: what it puts on the pasteboard when it receives the copy keystroke.
+struct SelectionCaptureTest : testing::Test {
+  SelectionCaptureTest() {
+    keys.onSend = [this](const Keystroke& k) {
+      if (k == kCopy) pasteboard.simulateCopy(frontAppSelection);
+    };
+  }
+
+  // Starts a capture; the result lands in the returned slot (outer optional: called yet?).
+  std::shared_ptr<std::optional<std::optional<std::string>>> capture() {
+    auto result = std::make_shared<std::optional<std::optional<std::string>>>();
+    capturer.captureSelection([result](std::optional<std::string> text) {
+      ASSERT_FALSE(result->has_value()) << "completion called twice";
+      *result = std::move(text);
+    });
+    return result;
+  }
+
+  platform::fake::ManualExecutor executor;
+  platform::fake::ScriptedAccessibility accessibility;
+  platform::fake::MemoryPasteboard pasteboard;
+  platform::fake::RecordingKeystrokeSender keys;
+  std::optional<std::string> frontAppSelection;  // nothing: the application ignores Ctrl+C
+  SelectionCapture capturer{accessibility, pasteboard, keys, executor};
+};
+
+TEST_F(SelectionCaptureTest, AccessibilityTextIsUsedAtOnceUntrimmedWithoutTouchingThePasteboard) {
+  accessibility.selectedText = "  spaced out \n";
+  pasteboard.contents = {textItem("user clipboard")};
+  const auto count = pasteboard.changeCount();
+
+  auto result = capture();
+
+  ASSERT_TRUE(result->has_value());  // before captureSelection returned
+  EXPECT_EQ(**result, "  spaced out \n");
+  EXPECT_TRUE(keys.sent.empty());
+  EXPECT_EQ(pasteboard.changeCount(), count);
+  EXPECT_EQ(executor.pendingCount(), 0u);
+}
+
+TEST_F(SelectionCaptureTest, NoOrEmptyAccessibilityTextFallsBackToTheCopyKeystroke) {
+  for (const auto& axText : {std::optional<std::string>{}, std::optional<std::string>{""}}) {
+    platform::fake::ManualExecutor exec;
+    platform::fake::RecordingKeystrokeSender sender;
+    platform::fake::MemoryPasteboard board;
+    sender.onSend = [&](const Keystroke&) { board.simulateCopy("copied"); };
+    accessibility.selectedText = axText;
+    SelectionCapture c(accessibility, board, sender, exec);
+    std::optional<std::string> got;
+    c.captureSelection([&](std::optional<std::string> t) { got = std::move(t); });
+    exec.advance(150ms);
+    EXPECT_EQ(sender.sent, std::vector<Keystroke>{kCopy});
+    EXPECT_EQ(got, "copied");
+  }
+}
+
+TEST_F(SelectionCaptureTest, CopiedTextIsReadAfterTheSettleDelayCountedFromTheKeystroke) {
+  frontAppSelection = "hello";
+  keys.holdKeys = true;  // the user still holds the hot key
+  auto result = capture();
+
+  executor.advance(500ms);
+  EXPECT_TRUE(keys.sent.empty());
+  EXPECT_FALSE(result->has_value());
+
+  keys.releaseKeys();
+  EXPECT_EQ(keys.sent, std::vector<Keystroke>{kCopy});
+  executor.advance(149ms);
+  EXPECT_FALSE(result->has_value());
+  executor.advance(1ms);
+  ASSERT_TRUE(result->has_value());
+  EXPECT_EQ(**result, "hello");
+}
+
+TEST_F(SelectionCaptureTest, UnchangedPasteboardGivesNothingAndIsRewrittenWithTheSnapshot) {
+  pasteboard.contents = {textItem("user clipboard")};
+  const auto count = pasteboard.changeCount();
+  auto result = capture();
+  executor.advance(150ms);
+
+  ASSERT_TRUE(result->has_value());
+  EXPECT_EQ(**result, std::nullopt);  // not the user's clipboard text
+  EXPECT_GT(pasteboard.changeCount(), count);
+  EXPECT_EQ(pasteboard.contents, std::vector<PasteboardItem>{textItem("user clipboard")});
+}
+
+TEST_F(SelectionCaptureTest, EveryItemAndReadableTypeIsRestoredInOrder) {
+  const std::string binary("\x89PNG\0\r\n\0", 8);
+  pasteboard.contents = {
+      PasteboardItem{{{"text/html", "<b>rich</b>"}, {"text/plain", "rich"}, {"application/x-broken", "?"}}},
+      PasteboardItem{{{"image/png", binary}}},
+  };
+  pasteboard.unreadableTypes = {"application/x-broken"};
+  frontAppSelection = "selected";
+
+  auto result = capture();
+  executor.advance(150ms);
+
+  EXPECT_EQ(**result, "selected");
+  pasteboard.unreadableTypes.clear();
+  EXPECT_EQ(pasteboard.contents, (std::vector<PasteboardItem>{
+                                     PasteboardItem{{{"text/html", "<b>rich</b>"}, {"text/plain", "rich"}}},
+                                     PasteboardItem{{{"image/png", binary}}},
+                                 }));
+}
+
+TEST_F(SelectionCaptureTest, CopiedTextIsTrimmedOfUnicodeWhiteSpace) {
+  const std::pair<std::string, std::string> cases[] = {
+      {" \t\n  \r\n", ""},  // only white space: empty, not nothing
+      {"\n  two words\t\n", "two words"},
+      {"\u00a0\u3000nbsp\u2029", "nbsp"},
+      {"inner  \n  space", "inner  \n  space"},
+  };
+  for (const auto& [copied, expected] : cases) {
+    frontAppSelection = copied;
+    auto result = capture();
+    executor.advance(150ms);
+    ASSERT_TRUE(result->has_value());
+    EXPECT_EQ(**result, expected) << copied;
+  }
+}
+
+TEST_F(SelectionCaptureTest, EmptyPasteboardStaysEmptyAfterTheCopyWasRead) {
+  frontAppSelection = "copied";
+  auto result = capture();
+  executor.advance(150ms);
+  EXPECT_EQ(**result, "copied");
+  EXPECT_TRUE(pasteboard.contents.empty());
+}
+
+// A second press while the first capture waits for its copy must not snapshot the first capture's copied
+// text as if it were the user's clipboard.
+TEST_F(SelectionCaptureTest, OverlappingCapturesRunOneAfterTheOtherAndKeepTheUserClipboard) {
+  pasteboard.contents = {textItem("user clipboard")};
+  frontAppSelection = "first";
+  auto first = capture();
+  executor.advance(50ms);
+  frontAppSelection = "second";
+  auto second = capture();
+  EXPECT_EQ(keys.sent.size(), 1u);  // the second keystroke waits
+
+  executor.advance(100ms);
+  EXPECT_EQ(**first, "first");
+  EXPECT_FALSE(second->has_value());
+  EXPECT_EQ(keys.sent.size(), 2u);
+
+  executor.advance(150ms);
+  ASSERT_TRUE(second->has_value());
+  EXPECT_EQ(**second, "second");
+  EXPECT_EQ(pasteboard.contents, std::vector<PasteboardItem>{textItem("user clipboard")});
+}
+
+TEST_F(SelectionCaptureTest, RefusedRestoreStillCompletes) {
+  pasteboard.contents = {textItem("user clipboard")};
+  frontAppSelection = "copied";
+  auto result = capture();
+  pasteboard.refuseWrites = true;
+  executor.advance(150ms);
+  EXPECT_EQ(**result, "copied");
+}
+
+TEST_F(SelectionCaptureTest, DestroyedCaptureDropsItsPendingCompletion) {
+  frontAppSelection = "copied";
+  bool called = false;
+  {
+    SelectionCapture shortLived(accessibility, pasteboard, keys, executor);
+    shortLived.captureSelection([&](std::optional<std::string>) { called = true; });
+  }
+  executor.advance(1s);
+  EXPECT_FALSE(called);
+}
+
+TEST_F(SelectionCaptureTest, RequestAccessibility) {
+  struct Case {
+    bool trusted;
+    bool urlOpens;
+    AccessibilityRequestResult expected;
+    std::size_t urlsOpened;
+  };
+  const Case cases[] = {
+      {true, false, AccessibilityRequestResult::trusted, 0},
+      {false, true, AccessibilityRequestResult::settingsOpened, 1},
+      {false, false, AccessibilityRequestResult::failed, 1},
+  };
+  for (const auto& c : cases) {
+    platform::fake::ScriptedAccessibility ax;
+    ax.trusted = c.trusted;
+    ax.urlOpens = c.urlOpens;
+    SelectionCapture capturer2(ax, pasteboard, keys, executor);
+    EXPECT_EQ(capturer2.requestAccessibility(), c.expected);
+    ASSERT_EQ(ax.openedURLs.size(), c.urlsOpened);
+    if (c.urlsOpened) {
+      EXPECT_EQ(ax.openedURLs[0], SelectionCapture::privacyPaneURL);
+    }
+  }
+}
+
+TEST_F(SelectionCaptureTest, PostCommandKeySendsThePhysicalKeyWithControl) {
+  capturer.postCommandKey(SelectionCapture::pasteKeyCode);
+  capturer.postCommandKey(SelectionCapture::copyKeyCode);
+  capturer.postCommandKey(0x7f);  // no key there: dropped
+  EXPECT_EQ(keys.sent, (std::vector<Keystroke>{{"AB04", Keystroke::control}, kCopy}));
+}
+
+}  // namespace
+}  // namespace quorvelle

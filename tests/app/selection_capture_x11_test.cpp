@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTest>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/SelectionCapture.h"
+#include "platform/linux/desktop/QtClipboardPasteboard.h"
+#include "platform/linux/desktop/QtMainExecutor.h"
+#include "platform/linux/desktop/X11Accessibility.h"
+#include "platform/linux/desktop/X11Connection.h"
+#include "platform/linux/desktop/XTestKeystrokeSender.h"
+
+namespace quorvelle {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Counts what reaches the real sender.
+struct CountingSender final : platform::KeystrokeSender {
+  explicit CountingSender(platform::KeystrokeSender& real) : real(real) {}
+  void send(const platform::Keystroke& k, platform::Job posted) override {
+    ++count;
+    real.send(k, std::move(posted));
+  }
+  platform::KeystrokeSender& real;
+  int count = 0;
+};
+
+// Runs a peer to its end while our event loop keeps serving the selections we own.
+QByteArray run(const QString& program, const QStringList& args) {
+  QProcess p;
+  p.start(program, args);
+  EXPECT_TRUE(p.waitForStarted(5000)) << program.toStdString();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 10000));
+  return p.readAllStandardOutput();
+}
+
+QByteArray clipboardAs(const QString& target) {
+  return run("xclip", {"-o", "-selection", "clipboard", "-t", target});
+}
+
+// A peer that keeps serving what it owns until the test ends.
+struct Peer {
+  ~Peer() {
+    if (process.state() != QProcess::NotRunning) {
+      process.kill();
+      process.waitForFinished(5000);
+    }
+  }
+  QProcess process;
+};
+
+class SelectionCaptureX11 : public testing::Test {
+ protected:
+  void SetUp() override {
+    x11 = platform::X11Connection::open();
+    ASSERT_TRUE(x11);
+    ASSERT_TRUE(x11->hasXTest());
+    executor = std::make_unique<platform::QtMainExecutor>();
+    accessibility = std::make_unique<platform::X11Accessibility>(x11.get());
+    pasteboard = std::make_unique<platform::QtClipboardPasteboard>();
+    xtest = std::make_unique<platform::XTestKeystrokeSender>(*x11, *executor);
+    keys = std::make_unique<CountingSender>(*xtest);
+    capture = std::make_unique<SelectionCapture>(*accessibility, *pasteboard, *keys, *executor);
+
+    field.setWindowTitle("selection-capture-field");
+    field.resize(300, 40);
+    field.setText("selected words");
+    field.show();
+    field.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&field, 5000));
+    field.setFocus();
+    field.selectAll();  // does not set PRIMARY
+  }
+
+  void startPeer(Peer& peer, const QString& program, const QStringList& args, const QByteArray& input = {}) {
+    peer.process.start(program, args);
+    ASSERT_TRUE(peer.process.waitForStarted(5000));
+    if (!input.isNull()) {
+      peer.process.write(input);
+      peer.process.closeWriteChannel();
+    }
+  }
+
+  void ownClipboardFromAnotherClient(Peer& owner) {
+    startPeer(owner, QUORVELLE_BINARY_DIR "/tools/clipboard-owner",
+              {"text/plain", "user text", "text/html", "<i>user</i>", "application/x-quorvelle-test",
+               "custom bytes"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return owner.process.canReadLine(); }, 10000));
+    ASSERT_EQ(owner.process.readLine(), "ready\n");
+  }
+
+  std::optional<std::optional<std::string>> captureNow() {
+    std::optional<std::optional<std::string>> result;
+    capture->captureSelection([&](std::optional<std::string> text) { result = std::move(text); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 5000));
+    return result;
+  }
+
+  std::unique_ptr<platform::X11Connection> x11;
+  std::unique_ptr<platform::QtMainExecutor> executor;
+  std::unique_ptr<platform::X11Accessibility> accessibility;
+  std::unique_ptr<platform::QtClipboardPasteboard> pasteboard;
+  std::unique_ptr<platform::XTestKeystrokeSender> xtest;
+  std::unique_ptr<CountingSender> keys;
+  std::unique_ptr<SelectionCapture> capture;
+  QLineEdit field;
+};
+
+TEST_F(SelectionCaptureX11, WithoutPrimaryCopiesThroughXTestAndRestoresAnotherClientsClipboard) {
+  EXPECT_TRUE(accessibility->isTrusted());
+  Peer owner;
+  ownClipboardFromAnotherClient(owner);
+  ASSERT_EQ(accessibility->focusedSelectedText(), "");
+
+  const auto result = captureNow();
+  ASSERT_TRUE(result);
+  EXPECT_EQ(*result, "selected words");
+  EXPECT_EQ(keys->count, 1);
+
+  // The owner lost the clipboard to the copy; what xclip reads now is our restored copy of its data.
+  owner.process.kill();
+  owner.process.waitForFinished(5000);
+  const QByteArray targets = clipboardAs("TARGETS");
+  for (const char* type : {"text/plain", "text/html", "application/x-quorvelle-test"})
+    EXPECT_TRUE(targets.split('\n').contains(type)) << type << " missing from\n" << targets.toStdString();
+  EXPECT_EQ(clipboardAs("text/html"), "<i>user</i>");
+  EXPECT_EQ(clipboardAs("application/x-quorvelle-test"), "custom bytes");
+  EXPECT_EQ(clipboardAs("UTF8_STRING"), "user text");
+}
+
+TEST_F(SelectionCaptureX11, WithPrimarySetTheSelectionIsReadWithoutAKeystroke) {
+  Peer owner;
+  ownClipboardFromAnotherClient(owner);
+  Peer primary;
+  startPeer(primary, "xclip", {"-quiet", "-selection", "primary"}, "  primary words ");
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return accessibility->focusedSelectedText() == "  primary words "; }, 5000));
+  const auto count = pasteboard->changeCount();
+
+  const auto result = captureNow();
+  ASSERT_TRUE(result);
+  EXPECT_EQ(*result, "  primary words ");
+  QTest::qWait(300);  // a keystroke, had one gone out, would have copied by now
+  EXPECT_EQ(keys->count, 0);
+  EXPECT_EQ(pasteboard->changeCount(), count);
+  EXPECT_EQ(clipboardAs("text/html"), "<i>user</i>");
+}
+
+TEST_F(SelectionCaptureX11, PasteKeyPastesTheClipboardIntoTheFocusedField) {
+  field.clear();
+  ASSERT_TRUE(pasteboard->writeString("pasted text"));
+  capture->postCommandKey(SelectionCapture::pasteKeyCode);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return field.text() == "pasted text"; }, 5000))
+      << field.text().toStdString();
+}
+
+// The capture starts on the hot key's key-down, with the user's Alt still held: typed at once, the copy
+// would be Ctrl+Alt+C. Held briefly, the sender waits; held past the timeout, the sender lets go of Alt
+// itself. Either way the copy works and no modifier stays down.
+TEST_F(SelectionCaptureX11, CopyWaitsForOrReleasesTheUsersModifiers) {
+  for (const bool userReleases : {true, false}) {
+    SCOPED_TRACE(userReleases ? "user releases Alt" : "user keeps holding Alt");
+    pasteboard->writeString("before");
+    // The line edit sets PRIMARY when it handles a key; start each round from an empty PRIMARY.
+    QGuiApplication::clipboard()->clear(QClipboard::Selection);
+    const int sentBefore = keys->count;
+    run("xdotool", {"keydown", "alt"});
+    if (userReleases) {
+      executor->postAfter(300ms, [] { QProcess::startDetached("xdotool", {"keyup", "alt"}); });
+    }
+    const auto result = captureNow();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(*result, "selected words");
+    EXPECT_EQ(keys->count, sentBefore + 1);
+    EXPECT_EQ(clipboardAs("UTF8_STRING"), "before");
+
+    const auto down = x11->keysDown();
+    for (const auto code : x11->modifierKeycodes(true))
+      EXPECT_FALSE(down[code]) << "modifier keycode " << int(code) << " still down";
+    run("xdotool", {"keyup", "alt"});
+  }
+}
+
+}  // namespace
+}  // namespace quorvelle
