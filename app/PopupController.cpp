@@ -281,19 +281,19 @@ void PopupController::playAudio() {
 }
 
 void PopupController::copy(const std::string& text) {
-  services_.writePasteboard(text);
+  services_.pasteboard.writeString(text);
   dismiss();
 }
 
 void PopupController::replaceSelection(const std::string& text) {
-  services_.writePasteboard(text);
+  services_.pasteboard.writeString(text);
   services_.notifications.post(std::string(kDidReplaceRefined));
   dismiss();
   // The panel must be gone and the other application's window focused again before the paste arrives.
   // Nothing cancels the paste: the text is already on the pasteboard.
-  services_.executor.postAfter(kPasteDelay, [post = services_.postCommandKey] {
-    post(static_cast<int>(GlobalShortcuts::Key::v.rawValue()));
-  });
+  services_.executor.postAfter(kPasteDelay, weakly(weak_from_this(), [](PopupController& c) {
+                                 c.services_.selection.postCommandKey(SelectionCapture::pasteKeyCode);
+                               }));
 }
 
 void PopupController::dismiss() {

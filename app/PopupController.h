@@ -12,10 +12,12 @@
 #include "app/PopupModel.h"
 #include "app/PopupPlacement.h"
 #include "app/PopupSettings.h"
+#include "app/SelectionCapture.h"
 #include "platform/AudioPlayer.h"
 #include "platform/EventMonitors.h"
 #include "platform/MainExecutor.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Pasteboard.h"
 #include "platform/PopupPanel.h"
 #include "platform/Screens.h"
 #include "platform/Task.h"
@@ -50,10 +52,9 @@ class PopupController : public std::enable_shared_from_this<PopupController> {
     platform::EventMonitors& monitors;
     platform::AudioPlayerFactory& audio;
     const PopupSettings& settings;
-    // Replaces the clipboard's contents with plain text.
-    std::function<void(const std::string& text)> writePasteboard;
-    // Sends one Command (Control on Linux) keystroke of a virtual key code to the focused application.
-    std::function<void(int keyCode)> postCommandKey;
+    platform::Pasteboard& pasteboard;
+    // Sends the paste keystroke of a replacement.
+    SelectionCapture& selection;
   };
 
   // The view's actions. Each holds the controller weakly and does nothing once it is gone.
