@@ -112,9 +112,9 @@ class PopupControllerTest : public testing::Test {
     screens.list = {{{{0, 0}, {1440, 900}}, {{0, 70}, {1440, 805}}}};
     screens.mouse = {700, 500};
     panel.contentFittingSize = platform::Size{360, 120};
-    for (const char* name : {PopupController::kDidTranslateSelection.data(),
-                             PopupController::kDidReplaceRefined.data(),
-                             PopupController::kDidOpenQuickTranslate.data()}) {
+    for (const char* name :
+         {PopupController::kDidTranslateSelection.data(), PopupController::kDidReplaceRefined.data(),
+          PopupController::kDidOpenQuickTranslate.data()}) {
       observations.push_back(notifications.addObserver(name, [this](const platform::Notification& n) {
         posted.push_back({n.name, panel.isVisible()});
       }));
@@ -293,7 +293,8 @@ TEST_F(PopupControllerTest, ASecondShowDropsTheFirstLoadsLateResults) {
   ASSERT_EQ(http.sentPaths().at(2), "/refine");
   EXPECT_FALSE(http.sent[0].cancel.isCancelled());
   EXPECT_FALSE(http.sent[1].cancel.isCancelled());
-  EXPECT_EQ(Json::parse(body(2)), (Json{{"text", "me want go home"}, {"prompt", "My prompt"}, {"language", "fr"}}));
+  EXPECT_EQ(Json::parse(body(2)),
+            (Json{{"text", "me want go home"}, {"prompt", "My prompt"}, {"language", "fr"}}));
   http.answerData("/translate", {{"translated", "Hallo"}});
   http.answerData("/lookup/", kHelloEntry);
   settle();
@@ -406,14 +407,22 @@ TEST_F(PopupControllerTest, QuickTranslateFailureAndCancelledRequest) {
   EXPECT_FALSE(model.translation());
   EXPECT_FALSE(model.isLoading());
 
+  // The next success clears the error.
+  controller->quickTranslateInput("hola ");
+  executor.advance(350ms);
+  http.answerData("/translate", {{"translated", "hi there"}});
+  settle();
+  EXPECT_EQ(model.translation(), TranslationResult{"hi there"});
+  EXPECT_FALSE(model.errorMessage());
+
   // A new input cancels the request under way; its answer is not written.
   controller->quickTranslateInput("hola amigo");
   executor.advance(350ms);
   controller->quickTranslateInput("hola amigos");
-  EXPECT_TRUE(http.sent[1].cancel.isCancelled());
+  EXPECT_TRUE(http.sent[2].cancel.isCancelled());
   http.answerData("/translate", {{"translated", "hello friend"}});
   settle();
-  EXPECT_FALSE(model.translation());
+  EXPECT_EQ(model.translation(), TranslationResult{"hi there"});
 }
 
 TEST_F(PopupControllerTest, InputAndToggleDoNothingOutsideQuickTranslate) {
@@ -455,8 +464,14 @@ TEST_F(PopupControllerTest, ClicksAndScrolls) {
   const Case cases[] = {
       {"click inside the popup", false, {MonitoredEventType::leftMouseDown, kPanelId, 0}, false},
       {"right click inside the popup", false, {MonitoredEventType::rightMouseDown, kPanelId, 0}, false},
-      {"scroll inside this application", false, {MonitoredEventType::scrollWheel, kSettingsWindowId, 0}, false},
-      {"click in the settings window", false, {MonitoredEventType::leftMouseDown, kSettingsWindowId, 0}, true},
+      {"scroll inside this application",
+       false,
+       {MonitoredEventType::scrollWheel, kSettingsWindowId, 0},
+       false},
+      {"click in the settings window",
+       false,
+       {MonitoredEventType::leftMouseDown, kSettingsWindowId, 0},
+       true},
       {"click without a window", false, {MonitoredEventType::rightMouseDown, 0, 0}, true},
       {"click in another application", true, {MonitoredEventType::leftMouseDown, 0, 0}, true},
       {"right click in another application", true, {MonitoredEventType::rightMouseDown, 0, 0}, true},
