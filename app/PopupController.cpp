@@ -2,8 +2,6 @@
 
 #include <QString>
 #include <QTextBoundaryFinder>
-#include <algorithm>
-#include <cmath>
 
 #include "GlobalShortcuts/Key.h"
 #include "app/UnicodeText.h"
@@ -274,9 +272,7 @@ void PopupController::playAudio() {
   const auto url = services_.lookup.audioProxyURL(*entry->audioUrl);
   if (!url) return;
   player_ = services_.audio.makePlayer(*url);
-  double volume = services_.settings.pronunciationVolume();
-  volume = std::isfinite(volume) ? std::clamp(volume, 0.0, 1.0) : 1.0;
-  player_->setVolume(static_cast<float>(volume));
+  player_->setVolume(static_cast<float>(services_.settings.pronunciationVolume()));
   player_->play();
 }
 
