@@ -4,6 +4,7 @@
 #include <QTextBoundaryFinder>
 
 #include "GlobalShortcuts/Key.h"
+#include "app/AppNotifications.h"
 #include "app/UnicodeText.h"
 
 namespace quorvelle {
@@ -96,7 +97,7 @@ void PopupController::show(const std::string& text, PopupMode mode) {
   if (mode == PopupMode::translate) {
     word = dictionaryWord(text);
     model_.reset(text, PopupMode::translate, word.has_value());
-    services_.notifications.post(std::string(kDidTranslateSelection));
+    services_.notifications.post(std::string(notifications::kDidTranslateSelection));
   } else {
     model_.reset(text, mode, false);
   }
@@ -120,7 +121,7 @@ void PopupController::showQuickTranslate() {
   model_.setLoading(false);
   model_.setQuickTarget(kEnglish);
   model_.raiseFocusToken();
-  services_.notifications.post(std::string(kDidOpenQuickTranslate));
+  services_.notifications.post(std::string(notifications::kDidOpenQuickTranslate));
   services_.executor.post(weakly(weak_from_this(), [](PopupController& c) { c.showPanel(true); }));
 }
 
@@ -283,7 +284,7 @@ void PopupController::copy(const std::string& text) {
 
 void PopupController::replaceSelection(const std::string& text) {
   services_.pasteboard.writeString(text);
-  services_.notifications.post(std::string(kDidReplaceRefined));
+  services_.notifications.post(std::string(notifications::kDidReplaceRefined));
   dismiss();
   // The panel must be gone and the other application's window focused again before the paste arrives.
   // Nothing cancels the paste: the text is already on the pasteboard.

@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "app/AppNotifications.h"
+#include "platform/fake/FixedSystemInfo.h"
 #include "platform/fake/InjectableEventMonitors.h"
 #include "platform/fake/ManualExecutor.h"
 #include "platform/fake/MemoryPasteboard.h"
 #include "platform/fake/MemorySecretStore.h"
+#include "platform/fake/MemoryUserDefaults.h"
 #include "platform/fake/RecordingAudioPlayerFactory.h"
 #include "platform/fake/RecordingKeystrokeSender.h"
 #include "platform/fake/ScriptedAccessibility.h"
@@ -90,20 +93,6 @@ class RoutedHttpClient final : public platform::HttpClient {
   }
 };
 
-struct StoredSettings final : PopupSettings {
-  std::string target = "de";
-  std::string accentValue = "us";
-  std::string prompt = "My prompt";
-  bool autoPlay = true;
-  double volume = 0.25;
-
-  std::string targetLanguage() const override { return target; }
-  std::string accent() const override { return accentValue; }
-  std::string refinePrompt() const override { return prompt; }
-  bool autoPlayPronunciation() const override { return autoPlay; }
-  double pronunciationVolume() const override { return volume; }
-};
-
 const Json kHelloEntry = {{"ipa", "/həˈləʊ/"}, {"audioUrl", "https://cdn.test/hello.mp3"}};
 
 class PopupControllerTest : public testing::Test {
@@ -112,10 +101,13 @@ class PopupControllerTest : public testing::Test {
     screens.list = {{{{0, 0}, {1440, 900}}, {{0, 70}, {1440, 805}}}};
     screens.mouse = {700, 500};
     panel.contentFittingSize = platform::Size{360, 120};
-    for (const char* name :
-         {PopupController::kDidTranslateSelection.data(), PopupController::kDidReplaceRefined.data(),
-          PopupController::kDidOpenQuickTranslate.data()}) {
-      observations.push_back(notifications.addObserver(name, [this](const platform::Notification& n) {
+    defaults.set(AppSettings::kTargetLanguage, "de");
+    defaults.set(AppSettings::kAccent, "us");
+    defaults.set(AppSettings::kRefinePrompt, "My prompt");
+    defaults.set(AppSettings::kPronunciationVolume, 0.25);
+    for (const auto name : {notifications::kDidTranslateSelection, notifications::kDidReplaceRefined,
+                            notifications::kDidOpenQuickTranslate}) {
+      observations.push_back(center.addObserver(std::string(name), [this](const platform::Notification& n) {
         posted.push_back({n.name, panel.isVisible()});
       }));
     }
@@ -136,21 +128,23 @@ class PopupControllerTest : public testing::Test {
   };
 
   platform::fake::ManualExecutor executor;
-  platform::NotificationCenter notifications;
+  platform::NotificationCenter center;
   RoutedHttpClient http;
   platform::fake::MemorySecretStore secrets;
-  LookupClient lookup{http, executor, secrets, kBase, "Default prompt"};
+  LookupClient lookup{http, executor, secrets, kBase, AppSettings::defaultRefinePrompt()};
   platform::fake::StoredScreens screens;
   platform::fake::StoredPopupPanel panel{&screens, kPanelId};
   platform::fake::InjectableEventMonitors monitors;
   platform::fake::RecordingAudioPlayerFactory audio;
-  StoredSettings settings;
+  platform::fake::MemoryUserDefaults defaults;
+  platform::fake::FixedSystemInfo system{{"fr-FR"}};
+  AppSettings settings{defaults, system};
   platform::fake::MemoryPasteboard pasteboard;
   platform::fake::ScriptedAccessibility accessibility;
   platform::fake::RecordingKeystrokeSender keystrokes;
   SelectionCapture selection{accessibility, pasteboard, keystrokes, executor};
   std::shared_ptr<PopupController> controller = PopupController::create(
-      {executor, notifications, lookup, panel, screens, monitors, audio, settings, pasteboard, selection});
+      {executor, center, lookup, panel, screens, monitors, audio, settings, pasteboard, selection});
   const PopupModel& model = controller->model();
   std::vector<platform::NotificationCenter::Token> observations;
   std::vector<Posted> posted;
@@ -227,7 +221,7 @@ TEST_F(PopupControllerTest, PronunciationPlaysByItselfOnlyWithAutoPlayAndAnAudio
   };
   for (const auto& c : cases) {
     audio.records.clear();
-    settings.autoPlay = c.autoPlay;
+    defaults.set(AppSettings::kAutoPlayPronunciation, c.autoPlay);
     controller->show("hello", PopupMode::translate);
     settle();
     http.answerData("/translate", {{"translated", "Hallo"}});
@@ -243,7 +237,7 @@ TEST_F(PopupControllerTest, PronunciationPlaysByItselfOnlyWithAutoPlayAndAnAudio
   }
 
   // With auto-play off the speaker control still plays, and a second play replaces the first player.
-  settings.autoPlay = false;
+  defaults.set(AppSettings::kAutoPlayPronunciation, false);
   audio.records.clear();
   controller->show("hello", PopupMode::translate);
   settle();
@@ -260,6 +254,27 @@ TEST_F(PopupControllerTest, PronunciationPlaysByItselfOnlyWithAutoPlayAndAnAudio
   // Closing pauses it.
   controller->dismiss();
   EXPECT_FALSE(audio.records[1]->isPlaying());
+}
+
+TEST_F(PopupControllerTest, UnsetSettingsReadTheirDefaultsAtEachLoad) {
+  for (const auto key : {AppSettings::kTargetLanguage, AppSettings::kAccent, AppSettings::kRefinePrompt,
+                         AppSettings::kPronunciationVolume}) {
+    defaults.remove(key);
+  }
+  controller->show("hello", PopupMode::translate);
+  settle();
+  EXPECT_EQ(Json::parse(body(0))["target"], "fr") << "the system's preferred language";
+  EXPECT_EQ(http.sentPaths().at(1), "/lookup/hello?accent=uk");
+  http.answerData("/translate", {{"translated", "Bonjour"}});
+  http.answerData("/lookup/", kHelloEntry);
+  settle();
+  ASSERT_EQ(audio.records.size(), 1u);
+  EXPECT_FLOAT_EQ(audio.records[0]->volume, 0.5f);
+
+  // The built-in prompt does not travel.
+  controller->show("draft", PopupMode::refine);
+  settle();
+  EXPECT_EQ(Json::parse(body(2)), (Json{{"text", "draft"}, {"language", "fr"}}));
 }
 
 TEST_F(PopupControllerTest, APhraseMakesNoLookup) {
@@ -279,7 +294,7 @@ TEST_F(PopupControllerTest, ASecondShowDropsTheFirstLoadsLateResults) {
   const int shows = panel.showCount;
 
   // A refine request while the translate popup is open: nothing posted, the panel reused.
-  settings.target = "fr";
+  defaults.set(AppSettings::kTargetLanguage, "fr");
   controller->show("me want go home", PopupMode::refine);
   EXPECT_EQ(posted.size(), 1u);
   EXPECT_EQ(model.mode(), PopupMode::refine);
