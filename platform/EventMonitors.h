@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "platform/PopupPanel.h"
+
+namespace platform {
+
+// The input events that monitors can watch, as bits of a mask.
+enum class MonitoredEventType : std::uint32_t {
+  leftMouseDown = 1u << 1,
+  rightMouseDown = 1u << 3,
+  keyDown = 1u << 10,
+  scrollWheel = 1u << 22,
+};
+
+class MonitoredEventMask {
+ public:
+  constexpr MonitoredEventMask() = default;
+  constexpr MonitoredEventMask(MonitoredEventType t) : bits_(static_cast<std::uint32_t>(t)) {}  // NOLINT
+  constexpr MonitoredEventMask operator|(MonitoredEventMask o) const { return fromBits(bits_ | o.bits_); }
+  constexpr bool contains(MonitoredEventType t) const { return (bits_ & static_cast<std::uint32_t>(t)) != 0; }
+  constexpr std::uint32_t bits() const { return bits_; }
+  static constexpr MonitoredEventMask fromBits(std::uint32_t bits) {
+    MonitoredEventMask m;
+    m.bits_ = bits;
+    return m;
+  }
+  friend constexpr bool operator==(MonitoredEventMask, MonitoredEventMask) = default;
+
+ private:
+  std::uint32_t bits_ = 0;
+};
+
+constexpr MonitoredEventMask operator|(MonitoredEventType a, MonitoredEventType b) {
+  return MonitoredEventMask(a) | MonitoredEventMask(b);
+}
+
+struct MonitoredEvent {
+  MonitoredEventType type = MonitoredEventType::leftMouseDown;
+  // The window of this application that the event goes to; 0 for none (and always 0 for events that go
+  // to other applications).
+  WindowId window = 0;
+  // For key events: the virtual key code of the physical key (GlobalShortcuts::Key numbering).
+  int keyCode = 0;
+};
+
+// Watching input events without taking them over.
+//   - A global monitor sees the chosen events that go to OTHER applications; it cannot change them.
+//   - A local monitor sees the chosen events that go to THIS application before they are delivered; its
+//     handler returns true to let the event through unchanged, false to swallow it.
+// Adding returns a token, or nothing when the system refuses the monitor (then nothing is watched).
+// Handlers run on the main thread. removeMonitor() of an unknown or already removed token does nothing.
+// Main thread only.
+class EventMonitors {
+ public:
+  using Token = std::uint64_t;
+  using GlobalHandler = std::function<void(const MonitoredEvent&)>;
+  using LocalHandler = std::function<bool(const MonitoredEvent&)>;
+
+  virtual ~EventMonitors() = default;
+  virtual std::optional<Token> addGlobalMonitor(MonitoredEventMask mask, GlobalHandler handler) = 0;
+  virtual std::optional<Token> addLocalMonitor(MonitoredEventMask mask, LocalHandler handler) = 0;
+  virtual void removeMonitor(Token token) = 0;
+};
+
+}  // namespace platform
