@@ -53,7 +53,7 @@ QtPopupPanel::QtPopupPanel() : window_(std::make_unique<Window>()) {}
 QtPopupPanel::~QtPopupPanel() = default;
 
 void QtPopupPanel::setContent(QWidget* content) {
-  if (window_->content) window_->content->deleteLater();
+  delete window_->content.data();
   window_->content = content;
   if (content == nullptr) return;
   content->setParent(window_.get());

@@ -25,7 +25,8 @@ class QtPopupPanel final : public PopupPanel {
   QtPopupPanel();
   ~QtPopupPanel() override;
 
-  // Takes `content` into the panel (the panel's window becomes its parent and owns it).
+  // Takes `content` into the panel (the panel's window becomes its parent and owns it); the previous
+  // content is deleted. Not from inside the content's own event handling.
   void setContent(QWidget* content);
   // The panel's window, for tests and tools.
   QWidget* window() const;
