@@ -2,10 +2,9 @@
 
 #include <QString>
 #include <QTextBoundaryFinder>
-#include <algorithm>
-#include <cmath>
 
 #include "GlobalShortcuts/Key.h"
+#include "app/AppNotifications.h"
 #include "app/UnicodeText.h"
 
 namespace quorvelle {
@@ -98,7 +97,7 @@ void PopupController::show(const std::string& text, PopupMode mode) {
   if (mode == PopupMode::translate) {
     word = dictionaryWord(text);
     model_.reset(text, PopupMode::translate, word.has_value());
-    services_.notifications.post(std::string(kDidTranslateSelection));
+    services_.notifications.post(std::string(notifications::kDidTranslateSelection));
   } else {
     model_.reset(text, mode, false);
   }
@@ -122,7 +121,7 @@ void PopupController::showQuickTranslate() {
   model_.setLoading(false);
   model_.setQuickTarget(kEnglish);
   model_.raiseFocusToken();
-  services_.notifications.post(std::string(kDidOpenQuickTranslate));
+  services_.notifications.post(std::string(notifications::kDidOpenQuickTranslate));
   services_.executor.post(weakly(weak_from_this(), [](PopupController& c) { c.showPanel(true); }));
 }
 
@@ -274,26 +273,24 @@ void PopupController::playAudio() {
   const auto url = services_.lookup.audioProxyURL(*entry->audioUrl);
   if (!url) return;
   player_ = services_.audio.makePlayer(*url);
-  double volume = services_.settings.pronunciationVolume();
-  volume = std::isfinite(volume) ? std::clamp(volume, 0.0, 1.0) : 1.0;
-  player_->setVolume(static_cast<float>(volume));
+  player_->setVolume(static_cast<float>(services_.settings.pronunciationVolume()));
   player_->play();
 }
 
 void PopupController::copy(const std::string& text) {
-  services_.writePasteboard(text);
+  services_.pasteboard.writeString(text);
   dismiss();
 }
 
 void PopupController::replaceSelection(const std::string& text) {
-  services_.writePasteboard(text);
-  services_.notifications.post(std::string(kDidReplaceRefined));
+  services_.pasteboard.writeString(text);
+  services_.notifications.post(std::string(notifications::kDidReplaceRefined));
   dismiss();
   // The panel must be gone and the other application's window focused again before the paste arrives.
   // Nothing cancels the paste: the text is already on the pasteboard.
-  services_.executor.postAfter(kPasteDelay, [post = services_.postCommandKey] {
-    post(static_cast<int>(GlobalShortcuts::Key::v.rawValue()));
-  });
+  services_.executor.postAfter(kPasteDelay, weakly(weak_from_this(), [](PopupController& c) {
+                                 c.services_.selection.postCommandKey(SelectionCapture::pasteKeyCode);
+                               }));
 }
 
 void PopupController::dismiss() {

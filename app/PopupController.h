@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -7,15 +8,17 @@
 #include <string_view>
 #include <vector>
 
+#include "app/AppSettings.h"
 #include "app/LookupClient.h"
 #include "app/PopupMode.h"
 #include "app/PopupModel.h"
 #include "app/PopupPlacement.h"
-#include "app/PopupSettings.h"
+#include "app/SelectionCapture.h"
 #include "platform/AudioPlayer.h"
 #include "platform/EventMonitors.h"
 #include "platform/MainExecutor.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Pasteboard.h"
 #include "platform/PopupPanel.h"
 #include "platform/Screens.h"
 #include "platform/Task.h"
@@ -25,18 +28,14 @@ namespace quorvelle {
 // Turns one request into the popup: resets the model, shows the panel next to the pointer, runs the
 // backend calls and writes their results into the model, plays pronunciations, copies a variant or puts
 // it in place of the selection, and closes the popup on Escape, on a click or scroll elsewhere and after
-// a copy or replacement.
+// a copy or replacement. It posts notifications::kDidTranslateSelection, kDidReplaceRefined and
+// kDidOpenQuickTranslate (AppNotifications.h), without user info, for the onboarding tutorial.
 //
 // One controller lives for the whole program. Main thread only: every public call, every callback and
 // every task step runs there. At most one load runs at a time; each new request, each quick-translate
 // input and each close cancels it, and a cancelled load writes nothing more.
 class PopupController : public std::enable_shared_from_this<PopupController> {
  public:
-  // Posted on the notification center, without user info, for the onboarding tutorial.
-  static constexpr std::string_view kDidTranslateSelection = "quorvelle.didTranslateSelection";
-  static constexpr std::string_view kDidReplaceRefined = "quorvelle.didReplaceRefined";
-  static constexpr std::string_view kDidOpenQuickTranslate = "quorvelle.didOpenQuickTranslate";
-
   static constexpr auto kQuickTranslatePause = std::chrono::milliseconds(350);
   static constexpr auto kPasteDelay = std::chrono::milliseconds(150);
 
@@ -49,11 +48,11 @@ class PopupController : public std::enable_shared_from_this<PopupController> {
     const platform::Screens& screens;
     platform::EventMonitors& monitors;
     platform::AudioPlayerFactory& audio;
-    const PopupSettings& settings;
-    // Replaces the clipboard's contents with plain text.
-    std::function<void(const std::string& text)> writePasteboard;
-    // Sends one Command (Control on Linux) keystroke of a virtual key code to the focused application.
-    std::function<void(int keyCode)> postCommandKey;
+    // Read at the moment each step needs a setting.
+    const AppSettings& settings;
+    platform::Pasteboard& pasteboard;
+    // Sends the paste keystroke of a replacement.
+    SelectionCapture& selection;
   };
 
   // The view's actions. Each holds the controller weakly and does nothing once it is gone.

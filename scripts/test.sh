@@ -2,7 +2,8 @@
 # Sets up a fresh Debian 12 machine (packages, builds) and runs every test:
 #   1. unit and widgets tests of the default build,
 #   2. x11 tests, each under an Xvfb of its own,
-#   3. crash tests,
+#   3. crash tests, then a short libFuzzer run of the Mach-O reader (clang),
+#   3b. secret-store tests against a real gnome-keyring on a private D-Bus session,
 #   4. unit tests of the AddressSanitizer + UndefinedBehaviorSanitizer build,
 #   5. concurrency stress tests of the ThreadSanitizer build (only their targets are built).
 set -euo pipefail
@@ -19,6 +20,10 @@ echo "== x11 tests (own Xvfb each) =="
 ctest -L '^x11$' -j "$JOBS" --output-on-failure --no-tests=ignore
 echo "== crash tests =="
 ctest -L '^crash$' -j "$JOBS" --output-on-failure --no-tests=ignore
+echo "== Mach-O reader fuzz run (20 s) =="
+bash "$ROOT/tests/fuzz/run.sh" 20
+echo "== keyring tests (own D-Bus session and gnome-keyring each) =="
+ctest -L '^keyring$' -j "$JOBS" --output-on-failure --no-tests=error
 
 quorvelle_build asan
 cd "$ROOT/build/asan"

@@ -12,13 +12,20 @@
 #include <cstdlib>
 #include <memory>
 
+#include "app/AppSettings.h"
 #include "app/DesktopEventMonitors.h"
 #include "app/LookupClient.h"
 #include "app/PopupController.h"
 #include "app/PopupView.h"
+#include "app/SelectionCapture.h"
 #include "platform/NotificationCenter.h"
+#include "platform/fake/FixedSystemInfo.h"
+#include "platform/fake/MemoryPasteboard.h"
 #include "platform/fake/MemorySecretStore.h"
+#include "platform/fake/MemoryUserDefaults.h"
 #include "platform/fake/RecordingAudioPlayerFactory.h"
+#include "platform/fake/RecordingKeystrokeSender.h"
+#include "platform/fake/ScriptedAccessibility.h"
 #include "platform/fake/ScriptedHttpClient.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/QtPopupPanel.h"
@@ -29,15 +36,6 @@ namespace {
 
 using quorvelle::PopupController;
 using quorvelle::PopupMode;
-
-class FixedSettings final : public quorvelle::PopupSettings {
- public:
-  std::string targetLanguage() const override { return "ru"; }
-  std::string accent() const override { return "uk"; }
-  std::string refinePrompt() const override { return "Refine."; }
-  bool autoPlayPronunciation() const override { return false; }
-  double pronunciationVolume() const override { return 1; }
-};
 
 // A window of another X client: a second connection with a plain window of its own.
 class ForeignWindow {
@@ -114,10 +112,15 @@ class PopupPanelX11Test : public testing::Test {
   platform::QtScreens screens;
   quorvelle::DesktopEventMonitors monitors{x11.get(), nullptr};
   platform::fake::RecordingAudioPlayerFactory audio;
-  FixedSettings settings;
-  std::shared_ptr<PopupController> controller =
-      PopupController::create({executor, notifications, lookup, panel, screens, monitors, audio, settings,
-                               [](const std::string&) {}, [](int) {}});
+  platform::fake::MemoryUserDefaults defaults;
+  platform::fake::FixedSystemInfo system{{"fr-FR"}};
+  quorvelle::AppSettings settings{defaults, system};
+  platform::fake::MemoryPasteboard pasteboard;
+  platform::fake::ScriptedAccessibility accessibility;
+  platform::fake::RecordingKeystrokeSender keystrokes;
+  quorvelle::SelectionCapture selection{accessibility, pasteboard, keystrokes, executor};
+  std::shared_ptr<PopupController> controller = PopupController::create(
+      {executor, notifications, lookup, panel, screens, monitors, audio, settings, pasteboard, selection});
 };
 
 TEST_F(PopupPanelX11Test, OpensNextToThePointerWithoutTakingFocus) {

@@ -59,6 +59,8 @@ TEST_F(PopupPlacementTest, PositionNearMouse) {
       {"left edge", {10, 500}, {300, 200}, {8, 276}},
       // Too close to the Dock: bottom edge 24 above the pointer, whatever the room above.
       {"above the dock", {700, 250}, {300, 200}, {680, 274}},
+      {"within the margin above the dock", {700, 298}, {300, 200}, {680, 322}},
+      {"exactly at the margin", {700, 302}, {300, 200}, {680, 78}},
       {"flip past the top", {700, 120}, {300, 800}, {680, 144}},
       // Wider than the screen: the right margin wins and the panel sticks out at the left.
       {"wider than the screen", {700, 500}, {1500, 200}, {-68, 276}},

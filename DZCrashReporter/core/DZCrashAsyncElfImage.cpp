@@ -1,0 +1,333 @@
+#include "DZCrashReporter/core/DZCrashAsyncElfImage.h"
+
+#include <elf.h>
+#include <link.h>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace dzcrash {
+
+namespace {
+
+// Bounds on loops over data that a damaged image controls.
+constexpr uint64_t kMaxNotesBytes = 1 << 16;
+constexpr uint64_t kMaxDynamicEntries = 4096;
+constexpr uint64_t kMaxSymbols = 1 << 22;
+constexpr size_t kSymbolChunk = 32;
+
+// Mach cpu types and subtypes, the report's processor encoding.
+constexpr uint64_t kCpuArch64 = 0x01000000;
+constexpr uint64_t kCpuTypeX86 = 7;
+constexpr uint64_t kCpuTypeArm = 12;
+constexpr uint64_t kCpuSubtypeX86All = 3;
+constexpr uint64_t kCpuSubtypeArmAll = 0;
+constexpr uint64_t kCpuSubtypeArm64All = 0;
+
+const dzcrash_async_byteorder_t* host() {
+  return DZcrash_async_byteorder_little_endian();
+}
+
+uint64_t pageDown(uint64_t value) {
+  return value & ~(DZcrash_async_page_size() - 1);
+}
+
+uint64_t pageUp(uint64_t value) {
+  const uint64_t mask = DZcrash_async_page_size() - 1;
+  return value > UINT64_MAX - mask ? UINT64_MAX & ~mask : (value + mask) & ~mask;
+}
+
+// Finds the GNU build id among the notes of one PT_NOTE segment.
+void readBuildId(dzcrash_async_elf* image, uint64_t address, uint64_t size) {
+  if (size > kMaxNotesBytes) size = kMaxNotesBytes;
+  uint64_t offset = 0;
+  while (offset + sizeof(ElfW(Nhdr)) <= size) {
+    ElfW(Nhdr) note;
+    if (DZcrash_async_task_memcpy(image->task, address, static_cast<int64_t>(offset), &note, sizeof(note)) !=
+        DZCRASH_OK) {
+      return;
+    }
+    const uint64_t nameSize = (static_cast<uint64_t>(note.n_namesz) + 3) & ~3ull;
+    const uint64_t descSize = (static_cast<uint64_t>(note.n_descsz) + 3) & ~3ull;
+    const uint64_t name = offset + sizeof(note);
+    const uint64_t desc = name + nameSize;
+    if (desc + descSize > size) return;
+    char owner[4];
+    if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 && note.n_descsz > 0 &&
+        note.n_descsz <= DZCRASH_ELF_BUILD_ID_MAX &&
+        DZcrash_async_task_memcpy(image->task, address, static_cast<int64_t>(name), owner, 4) == DZCRASH_OK &&
+        std::memcmp(owner, "GNU", 4) == 0 &&
+        DZcrash_async_task_memcpy(image->task, address, static_cast<int64_t>(desc), image->build_id,
+                                  note.n_descsz) == DZCRASH_OK) {
+      image->build_id_length = note.n_descsz;
+      return;
+    }
+    offset = desc + descSize;
+  }
+}
+
+// Counts the symbols of a DT_GNU_HASH table: one past the last index any hash chain reaches.
+uint64_t countGnuHashSymbols(dzcrash_task_t task, uint64_t table) {
+  uint32_t head[4];  // nbuckets, symoffset, bloom size, bloom shift
+  if (DZcrash_async_task_memcpy(task, table, 0, head, sizeof(head)) != DZCRASH_OK) return 0;
+  const uint64_t buckets = table + sizeof(head) + static_cast<uint64_t>(head[2]) * sizeof(ElfW(Addr));
+  uint32_t last = 0;
+  for (uint32_t i = 0; i < head[0] && i < kMaxSymbols; ++i) {
+    uint32_t bucket = 0;
+    if (DZcrash_async_task_read_uint32(task, host(), buckets, static_cast<int64_t>(i) * 4, &bucket) !=
+        DZCRASH_OK) {
+      return 0;
+    }
+    if (bucket > last) last = bucket;
+  }
+  if (last < head[1]) return head[1];
+  const uint64_t chains = buckets + static_cast<uint64_t>(head[0]) * 4;
+  for (uint64_t index = last; index < kMaxSymbols; ++index) {
+    uint32_t hash = 0;
+    if (DZcrash_async_task_read_uint32(task, host(), chains, static_cast<int64_t>(index - head[1]) * 4,
+                                       &hash) != DZCRASH_OK) {
+      return 0;
+    }
+    if ((hash & 1) != 0) return index + 1;
+  }
+  return 0;
+}
+
+// Reads the dynamic section for the symbol and string tables.
+void readDynamic(dzcrash_async_elf* image, uint64_t address, uint64_t size) {
+  uint64_t symtab = 0, strtab = 0, strsz = 0, syment = sizeof(ElfW(Sym)), hash = 0, gnuHash = 0;
+  const uint64_t count = size / sizeof(ElfW(Dyn));
+  for (uint64_t i = 0; i < count && i < kMaxDynamicEntries; ++i) {
+    ElfW(Dyn) dyn;
+    if (DZcrash_async_task_memcpy(image->task, address, static_cast<int64_t>(i * sizeof(dyn)), &dyn,
+                                  sizeof(dyn)) != DZCRASH_OK) {
+      return;
+    }
+    if (dyn.d_tag == DT_NULL) break;
+    switch (dyn.d_tag) {
+      case DT_SYMTAB:
+        symtab = dyn.d_un.d_ptr;
+        break;
+      case DT_STRTAB:
+        strtab = dyn.d_un.d_ptr;
+        break;
+      case DT_STRSZ:
+        strsz = dyn.d_un.d_val;
+        break;
+      case DT_SYMENT:
+        syment = dyn.d_un.d_val;
+        break;
+      case DT_HASH:
+        hash = dyn.d_un.d_ptr;
+        break;
+      case DT_GNU_HASH:
+        gnuHash = dyn.d_un.d_ptr;
+        break;
+      default:
+        break;
+    }
+  }
+  if (symtab == 0 || strtab == 0 || syment != sizeof(ElfW(Sym))) return;
+  // The dynamic linker rewrites these entries to task addresses in most images; where it leaves them
+  // alone (the vDSO, read-only dynamic sections) they are still image addresses below the header.
+  auto relocate = [image](uint64_t value) {
+    return value != 0 && value < image->header_addr ? value + image->load_bias : value;
+  };
+  symtab = relocate(symtab);
+  strtab = relocate(strtab);
+  hash = relocate(hash);
+  gnuHash = relocate(gnuHash);
+
+  uint64_t symbols = 0;
+  if (hash != 0) {
+    uint32_t nchain = 0;
+    if (DZcrash_async_task_read_uint32(image->task, host(), hash, 4, &nchain) == DZCRASH_OK) symbols = nchain;
+  } else if (gnuHash != 0) {
+    symbols = countGnuHashSymbols(image->task, gnuHash);
+  }
+  if (symbols > kMaxSymbols) symbols = kMaxSymbols;
+  image->dynsym_address = symtab;
+  image->dynstr_address = strtab;
+  image->dynstr_size = strsz;
+  image->symbol_count = symbols;
+}
+
+}  // namespace
+
+dzcrash_error_t DZcrash_nasync_elf_init(dzcrash_async_elf* image, dzcrash_task_t task, const char* name,
+                                        uint64_t header_address) {
+  std::memset(image, 0, sizeof(*image));
+  image->task = task;
+  image->header_addr = header_address;
+
+  unsigned char ident[EI_NIDENT];
+  if (DZcrash_async_task_memcpy(task, header_address, 0, ident, sizeof(ident)) != DZCRASH_OK ||
+      std::memcmp(ident, ELFMAG, SELFMAG) != 0) {
+    return DZCRASH_INVALID_ARGUMENT;
+  }
+  if (ident[EI_CLASS] != ELFCLASS64 || ident[EI_DATA] != ELFDATA2LSB) return DZCRASH_NOT_SUPPORTED;
+  Elf64_Ehdr ehdr;
+  if (DZcrash_async_task_memcpy(task, header_address, 0, &ehdr, sizeof(ehdr)) != DZCRASH_OK) {
+    return DZCRASH_INVALID_ARGUMENT;
+  }
+  if (ehdr.e_phentsize != sizeof(Elf64_Phdr) || ehdr.e_phnum == 0) return DZCRASH_INVALID_DATA;
+  image->machine = ehdr.e_machine;
+
+  // The header's own load segment tells the bias; the other segments are placed from it.
+  bool haveBias = false;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (uint16_t i = 0; i < ehdr.e_phnum; ++i) {
+      Elf64_Phdr ph;
+      if (DZcrash_async_task_memcpy(task, header_address, static_cast<int64_t>(ehdr.e_phoff + i * sizeof(ph)),
+                                    &ph, sizeof(ph)) != DZCRASH_OK) {
+        return DZCRASH_INVALID_DATA;
+      }
+      if (pass == 0) {
+        if (ph.p_type == PT_LOAD && ph.p_offset == 0) {
+          image->load_bias = header_address - ph.p_vaddr;
+          haveBias = true;
+          break;
+        }
+        continue;
+      }
+      const uint64_t at = image->load_bias + ph.p_vaddr;
+      switch (ph.p_type) {
+        case PT_LOAD:
+          if ((ph.p_flags & PF_X) != 0) {
+            const uint64_t start = pageDown(at);
+            const uint64_t end = pageUp(at + ph.p_memsz);
+            if (image->text_end == 0 || start < image->text_start) image->text_start = start;
+            if (end > image->text_end) image->text_end = end;
+          }
+          break;
+        case PT_NOTE:
+          if (image->build_id_length == 0) readBuildId(image, at, ph.p_memsz);
+          break;
+        case PT_GNU_EH_FRAME:
+          image->eh_frame_hdr_address = at;
+          image->eh_frame_hdr_size = ph.p_memsz;
+          break;
+        case PT_DYNAMIC:
+          readDynamic(image, at, ph.p_memsz);
+          break;
+        default:
+          break;
+      }
+    }
+    if (!haveBias) return DZCRASH_INVALID_DATA;
+  }
+
+  image->name = strdup(name != nullptr ? name : "");
+  if (image->name == nullptr) return DZCRASH_NO_MEMORY;
+  return DZCRASH_OK;
+}
+
+void DZcrash_nasync_elf_free(dzcrash_async_elf* image) {
+  std::free(image->name);
+  image->name = nullptr;
+}
+
+bool DZcrash_async_elf_processor(const dzcrash_async_elf* image, uint64_t* type, uint64_t* subtype) {
+  switch (image->machine) {
+    case EM_X86_64:
+      *type = kCpuTypeX86 | kCpuArch64;
+      *subtype = kCpuSubtypeX86All;
+      return true;
+    case EM_386:
+      *type = kCpuTypeX86;
+      *subtype = kCpuSubtypeX86All;
+      return true;
+    case EM_AARCH64:
+      *type = kCpuTypeArm | kCpuArch64;
+      *subtype = kCpuSubtypeArm64All;
+      return true;
+    case EM_ARM:
+      *type = kCpuTypeArm;
+      *subtype = kCpuSubtypeArmAll;
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool DZcrash_async_elf_contains_address(const dzcrash_async_elf* image, uint64_t address) {
+  return address >= image->text_start && address < image->text_end;
+}
+
+dzcrash_error_t DZcrash_async_elf_find_symbol_by_pc(const dzcrash_async_elf* image, uint64_t pc,
+                                                    dzcrash_async_elf_found_symbol_cb callback,
+                                                    void* context) {
+  if (image->symbol_count == 0) return DZCRASH_NOT_FOUND;
+  bool found = false;
+  uint64_t bestAddress = 0;
+  uint32_t bestName = 0;
+  Elf64_Sym chunk[kSymbolChunk];
+  for (uint64_t first = 0; first < image->symbol_count; first += kSymbolChunk) {
+    const uint64_t n =
+        image->symbol_count - first < kSymbolChunk ? image->symbol_count - first : kSymbolChunk;
+    const dzcrash_error_t err = DZcrash_async_task_memcpy(image->task, image->dynsym_address,
+                                                          static_cast<int64_t>(first * sizeof(Elf64_Sym)),
+                                                          chunk, n * sizeof(Elf64_Sym));
+    if (err != DZCRASH_OK) return err;
+    for (uint64_t i = 0; i < n; ++i) {
+      const Elf64_Sym& sym = chunk[i];
+      const unsigned type = ELF64_ST_TYPE(sym.st_info);
+      if (sym.st_shndx == SHN_UNDEF || sym.st_value == 0 ||
+          (type != STT_FUNC && type != STT_OBJECT && type != STT_NOTYPE && type != STT_GNU_IFUNC)) {
+        continue;
+      }
+      // Absolute symbols (version definitions among them) carry no image address.
+      if (sym.st_shndx == SHN_ABS) continue;
+      uint64_t address = 0;
+      if (__builtin_add_overflow(sym.st_value, image->load_bias, &address) || address > pc) continue;
+      if (!found || address > bestAddress) {
+        found = true;
+        bestAddress = address;
+        bestName = sym.st_name;
+      }
+    }
+  }
+  if (!found) return DZCRASH_NOT_FOUND;
+  if (bestName >= image->dynstr_size) return DZCRASH_INVALID_DATA;
+
+  char name[DZCRASH_ELF_SYMBOL_NAME_MAX];
+  uint64_t available = image->dynstr_size - bestName;
+  const size_t want = available < sizeof(name) - 1 ? static_cast<size_t>(available) : sizeof(name) - 1;
+  size_t copied = 0;
+  DZcrash_async_task_read_partial(image->task, image->dynstr_address + bestName, name, want, &copied);
+  name[copied] = '\0';
+  if (copied == 0 && want > 0) return DZCRASH_INVALID_DATA;
+  callback(bestAddress, name, context);
+  return DZCRASH_OK;
+}
+
+namespace {
+
+dzcrash_error_t elfListInit(dzcrash_async_image* image, dzcrash_task_t task, void*) {
+  auto* elf = new (std::nothrow) dzcrash_async_elf;
+  if (elf == nullptr) return DZCRASH_NO_MEMORY;
+  const dzcrash_error_t err = DZcrash_nasync_elf_init(elf, task, image->name, image->header_address);
+  if (err != DZCRASH_OK) {
+    delete elf;
+    return err;
+  }
+  image->parsed = elf;
+  image->size = elf->text_end > image->header_address ? elf->text_end - image->header_address : 0;
+  return DZCRASH_OK;
+}
+
+void elfListFree(dzcrash_async_image* image, void*) {
+  auto* elf = static_cast<dzcrash_async_elf*>(image->parsed);
+  if (elf == nullptr) return;
+  DZcrash_nasync_elf_free(elf);
+  delete elf;
+  image->parsed = nullptr;
+}
+
+}  // namespace
+
+dzcrash_image_parser DZcrash_elf_image_parser() {
+  return {elfListInit, elfListFree, nullptr};
+}
+
+}  // namespace dzcrash

@@ -1,0 +1,78 @@
+#pragma once
+
+// ELF images of the running process, read through the task seam: where the image lies, the extent of
+// its code, its GNU build id, its processor, where its unwind table index (PT_GNU_EH_FRAME) is, and
+// the nearest exported symbol from the dynamic symbol table. These are the image records the crash
+// path uses on this system.
+//
+// Parsing an image (DZcrash_nasync_elf_init) allocates; the lookups are async-signal-safe.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "DZCrashReporter/core/DZCrashAsync.h"
+#include "DZCrashReporter/core/DZCrashAsyncImageList.h"
+#include "DZCrashReporter/core/DZCrashAsyncTask.h"
+
+namespace dzcrash {
+
+constexpr size_t DZCRASH_ELF_BUILD_ID_MAX = 64;
+constexpr size_t DZCRASH_ELF_SYMBOL_NAME_MAX = 256;
+
+struct dzcrash_async_elf {
+  dzcrash_task_t task;
+  // Where the ELF header lies (the start of the load segment that maps file offset 0).
+  uint64_t header_addr;
+  // What is added to the image's own addresses (p_vaddr, st_value) to get task addresses.
+  uint64_t load_bias;
+  // Heap copy of the image's path.
+  char* name;
+  // e_machine.
+  uint16_t machine;
+  // [text_start, text_end): the executable load segments, page-aligned as the kernel maps them.
+  uint64_t text_start;
+  uint64_t text_end;
+  // The GNU build id; length 0 when the image has none.
+  uint8_t build_id[DZCRASH_ELF_BUILD_ID_MAX];
+  size_t build_id_length;
+  // PT_GNU_EH_FRAME (the .eh_frame_hdr section) in the task; 0 when absent.
+  uint64_t eh_frame_hdr_address;
+  uint64_t eh_frame_hdr_size;
+  // The dynamic symbol table, found through the dynamic section; symbol_count 0 when absent.
+  uint64_t dynsym_address;
+  uint64_t dynstr_address;
+  uint64_t dynstr_size;
+  uint64_t symbol_count;
+};
+
+using dzcrash_async_elf_found_symbol_cb = void (*)(uint64_t address, const char* name, void* context);
+
+// Not async-signal-safe. Parses the 64-bit little-endian ELF image whose header lies at header_address.
+// DZCRASH_INVALID_ARGUMENT for bytes that are not an ELF header, DZCRASH_NOT_SUPPORTED for another class
+// or byte order, DZCRASH_INVALID_DATA when there is no load segment; nothing is left to free on failure.
+dzcrash_error_t DZcrash_nasync_elf_init(dzcrash_async_elf* image, dzcrash_task_t task, const char* name,
+                                        uint64_t header_address);
+
+// Not async-signal-safe.
+void DZcrash_nasync_elf_free(dzcrash_async_elf* image);
+
+// The processor as the report records it (Mach cpu type and subtype). False for a machine the report's
+// encoding has no value for. async-signal-safe.
+bool DZcrash_async_elf_processor(const dzcrash_async_elf* image, uint64_t* type, uint64_t* subtype);
+
+// text_start <= address < text_end. async-signal-safe.
+bool DZcrash_async_elf_contains_address(const dzcrash_async_elf* image, uint64_t address);
+
+// The nearest defined dynamic symbol at or below pc (among equal addresses the first in the table);
+// the name handed to the callback is cut to DZCRASH_ELF_SYMBOL_NAME_MAX - 1 bytes and lives only for the
+// call. DZCRASH_NOT_FOUND when none lies at or below pc or the image has no dynamic symbols.
+// async-signal-safe.
+dzcrash_error_t DZcrash_async_elf_find_symbol_by_pc(const dzcrash_async_elf* image, uint64_t pc,
+                                                    dzcrash_async_elf_found_symbol_cb callback,
+                                                    void* context);
+
+// Plugs the ELF reader into an image list: each image's parsed record is a dzcrash_async_elf and its
+// size reaches from the header to the end of the code.
+dzcrash_image_parser DZcrash_elf_image_parser();
+
+}  // namespace dzcrash
