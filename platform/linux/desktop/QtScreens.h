@@ -4,8 +4,8 @@
 
 namespace platform {
 
-// The session's displays from QGuiApplication, flipped to y-up coordinates at the primary screen's bottom
-// edge. Needs a QGuiApplication; main thread only.
+// The displays Qt knows (QScreen), the primary one first, and the pointer (QCursor), in y-up screen
+// coordinates. Needs a QGuiApplication. Main thread only.
 class QtScreens final : public Screens {
  public:
   std::vector<Screen> screens() const override;

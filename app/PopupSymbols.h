@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QColor>
+#include <QRectF>
+#include <string_view>
+
+class QPainter;
+
+namespace quorvelle {
+
+// Draws one of the popup's small symbols, by name, into `box` (kept square, centred): "speaker.wave.2.fill",
+// "doc.on.doc", "arrow.2.squarepath", "arrow.up.right.square", "arrow.down", "arrow.right.to.line".
+// Strokes are `weight` times the default width. An unknown name draws nothing. Main thread.
+void paintPopupSymbol(QPainter& painter, std::string_view name, const QRectF& box, const QColor& color,
+                      double weight = 1.0);
+
+}  // namespace quorvelle

@@ -1,0 +1,144 @@
+#include "platform/linux/desktop/QtPopupPanel.h"
+
+#include <QApplication>
+#include <QResizeEvent>
+#include <QWidget>
+#include <cmath>
+
+#include "platform/linux/desktop/QtScreenCoordinates.h"
+#include "platform/linux/desktop/QtScreens.h"
+
+namespace platform {
+
+WindowId windowIdOf(const QWidget* topLevel) {
+  return reinterpret_cast<std::uintptr_t>(topLevel);
+}
+
+class QtPopupPanel::Window final : public QWidget {
+ public:
+  Window() : QWidget(nullptr, flagsFor(false)) {
+    setObjectName("popupPanel");
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_X11NetWmWindowTypeUtility);
+  }
+
+  static Qt::WindowFlags flagsFor(bool takesFocus) {
+    Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+    if (!takesFocus) flags |= Qt::WindowDoesNotAcceptFocus;
+    return flags;
+  }
+
+  QPointer<QWidget> content;
+  std::function<void()> resizeHandler;
+  QSize lastSize;
+
+  // Calls the handler once per change of size, whoever made it.
+  void noteSize() {
+    if (size() == lastSize) return;
+    lastSize = size();
+    if (content) content->setGeometry(rect());
+    if (resizeHandler) resizeHandler();
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QWidget::resizeEvent(event);
+    noteSize();
+  }
+};
+
+QtPopupPanel::QtPopupPanel() : window_(std::make_unique<Window>()) {}
+
+QtPopupPanel::~QtPopupPanel() = default;
+
+void QtPopupPanel::setContent(QWidget* content) {
+  delete window_->content.data();
+  window_->content = content;
+  if (content == nullptr) return;
+  content->setParent(window_.get());
+  content->setGeometry(window_->rect());
+  content->show();
+}
+
+QWidget* QtPopupPanel::window() const {
+  return window_.get();
+}
+
+Rect QtPopupPanel::frame() const {
+  return qt_coordinates::fromQt(QRectF(window_->geometry()));
+}
+
+void QtPopupPanel::setFrameOrigin(Point origin) {
+  window_->move(qt_coordinates::topLeftInQt(origin, window_->height()));
+}
+
+void QtPopupPanel::setContentSize(Size size) {
+  const Rect before = frame();
+  const QSize wanted(static_cast<int>(std::lround(size.width)), static_cast<int>(std::lround(size.height)));
+  if (wanted == window_->size()) return;
+  // The origin is the bottom-left corner: keep it, so a taller panel grows upward here and the
+  // placement code decides where it goes.
+  window_->setGeometry(QRect(qt_coordinates::topLeftInQt(before.origin, wanted.height()), wanted));
+  window_->noteSize();
+}
+
+std::optional<Size> QtPopupPanel::fittingContentSize() {
+  if (!window_->content) return std::nullopt;
+  const QSize hint = window_->content->sizeHint();
+  return Size{static_cast<double>(hint.width()), static_cast<double>(hint.height())};
+}
+
+bool QtPopupPanel::isVisible() const {
+  return window_->isVisible();
+}
+
+void QtPopupPanel::setTakesFocus(bool takesFocus) {
+  const Qt::WindowFlags wanted = Window::flagsFor(takesFocus);
+  if (window_->windowFlags() == wanted) return;
+  // Changing the flags recreates the native window hidden, somewhere else: keep where it was.
+  const QRect geometry = window_->geometry();
+  window_->setWindowFlags(wanted);
+  window_->setGeometry(geometry);
+}
+
+void QtPopupPanel::orderFrontWithoutFocus() {
+  setTakesFocus(false);
+  window_->show();
+  window_->raise();
+}
+
+void QtPopupPanel::makeKeyAndOrderFront() {
+  setTakesFocus(true);
+  window_->show();
+  window_->raise();
+  window_->activateWindow();
+}
+
+void QtPopupPanel::orderOut() {
+  window_->hide();
+}
+
+std::optional<Screen> QtPopupPanel::screen() const {
+  const Rect f = frame();
+  std::optional<Screen> best;
+  double bestArea = 0;
+  for (const Screen& s : QtScreens().screens()) {
+    const double area = s.frame.intersectionArea(f);
+    if (area > bestArea) {
+      bestArea = area;
+      best = s;
+    }
+  }
+  return best;
+}
+
+WindowId QtPopupPanel::windowId() const {
+  return windowIdOf(window_.get());
+}
+
+void QtPopupPanel::setResizeHandler(std::function<void()> handler) {
+  window_->resizeHandler = std::move(handler);
+}
+
+}  // namespace platform

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <xcb/xcb.h>
+
+#include <QApplication>
+#include <QCursor>
+#include <QLineEdit>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+#include <QVBoxLayout>
+#include <cstdlib>
+#include <memory>
+
+#include "app/AppSettings.h"
+#include "app/DesktopEventMonitors.h"
+#include "app/LookupClient.h"
+#include "app/PopupController.h"
+#include "app/PopupView.h"
+#include "app/SelectionCapture.h"
+#include "platform/NotificationCenter.h"
+#include "platform/fake/FixedSystemInfo.h"
+#include "platform/fake/MemoryPasteboard.h"
+#include "platform/fake/MemorySecretStore.h"
+#include "platform/fake/MemoryUserDefaults.h"
+#include "platform/fake/RecordingAudioPlayerFactory.h"
+#include "platform/fake/RecordingKeystrokeSender.h"
+#include "platform/fake/ScriptedAccessibility.h"
+#include "platform/fake/ScriptedHttpClient.h"
+#include "platform/linux/desktop/QtMainExecutor.h"
+#include "platform/linux/desktop/QtPopupPanel.h"
+#include "platform/linux/desktop/QtScreens.h"
+#include "platform/linux/desktop/X11Connection.h"
+
+namespace {
+
+using quorvelle::PopupController;
+using quorvelle::PopupMode;
+
+// A window of another X client: a second connection with a plain window of its own.
+class ForeignWindow {
+ public:
+  explicit ForeignWindow(QRect where) : x11_(platform::X11Connection::open()) {
+    auto* conn = x11_->connection();
+    window_ = xcb_generate_id(conn);
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(conn)).data;
+    const std::uint32_t values[] = {screen->white_pixel};
+    xcb_create_window(conn, XCB_COPY_FROM_PARENT, window_, x11_->root(), static_cast<std::int16_t>(where.x()),
+                      static_cast<std::int16_t>(where.y()), static_cast<std::uint16_t>(where.width()),
+                      static_cast<std::uint16_t>(where.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      screen->root_visual, XCB_CW_BACK_PIXEL, values);
+    xcb_map_window(conn, window_);
+    x11_->flush();
+  }
+
+ private:
+  std::unique_ptr<platform::X11Connection> x11_;
+  xcb_window_t window_ = 0;
+};
+
+// Pointer moves and clicks as a person would make them, through the XTest device.
+void xdotool(const QStringList& args) {
+  ASSERT_EQ(QProcess::execute("xdotool", args), 0) << args.join(' ').toStdString();
+}
+
+class PopupPanelX11Test : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // A window manager decides focus the way a desktop does: the panel must not take it even then.
+    const QString openbox = QStandardPaths::findExecutable("openbox");
+    ASSERT_FALSE(openbox.isEmpty()) << "openbox is needed (scripts/setup.sh installs it)";
+    wm = new QProcess;
+    wm->start(openbox, {"--sm-disable", "--config-file", "/dev/null"});
+    ASSERT_TRUE(wm->waitForStarted());
+    QTest::qWait(500);
+  }
+  static void TearDownTestSuite() {
+    wm->terminate();
+    wm->waitForFinished();
+    delete wm;
+  }
+
+  void SetUp() override {
+    ASSERT_NE(x11, nullptr);
+    panel.setContent(new quorvelle::PopupView(controller->model(), controller->viewCallbacks()));
+  }
+  void TearDown() override {
+    controller->dismiss();
+    // The view watches the controller's model, which goes before the panel.
+    panel.setContent(nullptr);
+  }
+
+  void pointerTo(QPoint p) {
+    xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QCursor::pos() == p; }, 2000));
+  }
+  void showAt(QPoint pointer) {
+    pointerTo(pointer);
+    controller->show("Good morning", PopupMode::translate);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panel.isVisible(); }, 2000));
+    QTest::qWait(200);
+  }
+
+  static inline QProcess* wm = nullptr;
+  std::unique_ptr<platform::X11Connection> x11 = platform::X11Connection::open();
+  platform::QtMainExecutor executor;
+  platform::NotificationCenter notifications;
+  platform::fake::ScriptedHttpClient http;
+  platform::fake::MemorySecretStore secrets;
+  quorvelle::LookupClient lookup{http, executor, secrets, "https://backend.invalid", "Refine."};
+  platform::QtPopupPanel panel;
+  platform::QtScreens screens;
+  quorvelle::DesktopEventMonitors monitors{x11.get(), nullptr};
+  platform::fake::RecordingAudioPlayerFactory audio;
+  platform::fake::MemoryUserDefaults defaults;
+  platform::fake::FixedSystemInfo system{{"fr-FR"}};
+  quorvelle::AppSettings settings{defaults, system};
+  platform::fake::MemoryPasteboard pasteboard;
+  platform::fake::ScriptedAccessibility accessibility;
+  platform::fake::RecordingKeystrokeSender keystrokes;
+  quorvelle::SelectionCapture selection{accessibility, pasteboard, keystrokes, executor};
+  std::shared_ptr<PopupController> controller = PopupController::create(
+      {executor, notifications, lookup, panel, screens, monitors, audio, settings, pasteboard, selection});
+};
+
+TEST_F(PopupPanelX11Test, OpensNextToThePointerWithoutTakingFocus) {
+  QWidget other;
+  auto* field = new QLineEdit(&other);
+  (new QVBoxLayout(&other))->addWidget(field);
+  other.setGeometry(100, 600, 300, 80);
+  other.show();
+  other.activateWindow();
+  field->setFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }, 3000));
+  xcb_window_t focusBefore = 0;
+  {
+    auto* reply =
+        xcb_get_input_focus_reply(x11->connection(), xcb_get_input_focus(x11->connection()), nullptr);
+    focusBefore = reply->focus;
+    std::free(reply);
+  }
+
+  showAt({400, 300});
+  // Its top-left corner 20 left of and 24 below the pointer, sized to the translate layout.
+  EXPECT_EQ(panel.window()->geometry().topLeft(), QPoint(380, 324));
+  EXPECT_EQ(panel.window()->width(), 340);
+
+  EXPECT_TRUE(field->hasFocus());
+  EXPECT_EQ(QApplication::activeWindow(), &other);
+  auto* reply = xcb_get_input_focus_reply(x11->connection(), xcb_get_input_focus(x11->connection()), nullptr);
+  EXPECT_EQ(reply->focus, focusBefore);
+  EXPECT_NE(reply->focus, panel.window()->winId());
+  std::free(reply);
+  // Typing still reaches the field.
+  xdotool({"type", "ok"});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return field->text() == "ok"; }, 2000));
+}
+
+TEST_F(PopupPanelX11Test, ClickOrWheelInAnotherApplicationClosesAClickInsideDoesNot) {
+  ForeignWindow foreign(QRect(800, 100, 300, 300));
+  QTest::qWait(300);
+
+  showAt({400, 300});
+  const QPoint inside = panel.window()->geometry().center();
+  pointerTo(inside);
+  xdotool({"click", "1"});
+  QTest::qWait(300);
+  EXPECT_TRUE(panel.isVisible()) << "a click inside the popup keeps it open";
+
+  pointerTo({900, 200});
+  xdotool({"click", "1"});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !panel.isVisible(); }, 2000)) << "left click elsewhere";
+
+  showAt({400, 300});
+  pointerTo({900, 200});
+  xdotool({"click", "3"});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !panel.isVisible(); }, 2000)) << "right click elsewhere";
+
+  showAt({400, 300});
+  pointerTo({900, 200});
+  xdotool({"click", "5"});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !panel.isVisible(); }, 2000)) << "wheel turn elsewhere";
+}
+
+}  // namespace
