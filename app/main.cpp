@@ -3,20 +3,26 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "GlobalShortcuts/Environment.h"
 #include "GlobalShortcuts/X11KeyTable.h"
 #include "app/Analytics.h"
 #include "app/AppDelegate.h"
 #include "app/AppSettings.h"
+#include "app/BackendAddress.h"
+#include "app/DesktopEventMonitors.h"
+#include "app/DesktopPopup.h"
 #include "app/DeviceIdentity.h"
 #include "app/GeminiKeyManager.h"
 #include "app/Keychain.h"
+#include "app/LookupClient.h"
 #include "app/SelectionCapture.h"
 #include "app/quorvelleApp.h"
 #include "platform/Log.h"
 #include "platform/Random.h"
 #include "platform/linux/CompiledBundleInfo.h"
+#include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/LibsecretSecretStore.h"
 #include "platform/linux/MachineIdFileIdentity.h"
@@ -25,9 +31,11 @@
 #include "platform/linux/desktop/PackageManagerUpdater.h"
 #include "platform/linux/desktop/QtAppShell.h"
 #include "platform/linux/desktop/QtAppWindowHost.h"
+#include "platform/linux/desktop/QtAudioPlayer.h"
 #include "platform/linux/desktop/QtClipboardPasteboard.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/QtMenuTracking.h"
+#include "platform/linux/desktop/QtPopupPanel.h"
 #include "platform/linux/desktop/QtScreens.h"
 #include "platform/linux/desktop/QtSystemBeep.h"
 #include "platform/linux/desktop/QtSystemInfo.h"
@@ -56,21 +64,15 @@ class AbsentAnalyticsClient final : public AnalyticsClient {
                const std::optional<dizizoz::Properties>&) override {}
 };
 
-// Stands where the popup goes until the popup is part of the build: the request arrives, is logged, and
-// goes no further.
-class AbsentPopup final : public SelectionPopup {
- public:
-  void show(const std::string& text, PopupMode mode) override {
-    platform::log(platform::LogLevel::warning, std::string("Quorvelle: ") +
-                                                   (mode == PopupMode::refine ? "refine" : "translate") +
-                                                   " request for " + std::to_string(text.size()) +
-                                                   " bytes of selected text; this build has no popup yet");
-  }
-  void showQuickTranslate() override {
-    platform::log(platform::LogLevel::warning,
-                  "Quorvelle: quick translate requested; this build has no popup yet");
-  }
-};
+// The backend's address: the one compiled in, unless QUORVELLE_BACKEND_URL in the environment names
+// another (for development and tests against tools/dev-backend; user settings never carry it).
+std::string backendURL() {
+  const char* override = std::getenv("QUORVELLE_BACKEND_URL");
+  if (override == nullptr || *override == '\0') return std::string(compiledBackendURL());
+  platform::log(platform::LogLevel::warning,
+                std::string("Quorvelle: using the backend at ") + override + " (QUORVELLE_BACKEND_URL)");
+  return override;
+}
 
 }  // namespace
 
@@ -133,6 +135,13 @@ int main(int argc, char** argv) {
   platform::QtSystemBeep beep;
   platform::NotificationCenter& notifications = platform::NotificationCenter::defaultCenter();
 
+  platform::CurlHttpClient http;
+  // Built with the settings' own default, which refine must recognise so that it never sends it.
+  LookupClient lookup(http, executor, secrets, backendURL(), AppSettings::defaultRefinePrompt());
+  platform::QtPopupPanel popupPanel;
+  DesktopEventMonitors monitors(x11.get(), nullptr);
+  platform::QtAudioPlayerFactory audio;
+
   auto delegate = AppDelegate::create({
       shell,
       updater,
@@ -150,7 +159,11 @@ int main(int argc, char** argv) {
         return new OnboardingView(settings, analytics, std::move(onFinish));
       },
       [&]() -> QWidget* { return new SettingsView(settings, geminiKey, notifications, executor); },
-      [] { return std::make_unique<AbsentPopup>(); },
+      [&] {
+        return std::make_unique<DesktopPopup>(
+            popupPanel, PopupController::Services{executor, notifications, lookup, popupPanel, screens,
+                                                  monitors, audio, settings, pasteboard, selection});
+      },
   });
   quorvelleApp app(shell, delegate);
   app.launch();

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -23,13 +24,14 @@ using Json = nlohmann::json;
 constexpr std::uint16_t kDefaultPort = 8787;
 
 const char* kHelp =
-    "usage: dev-backend [--port N]\n"
+    "usage: dev-backend [--port N] [--log-requests]\n"
     "\n"
     "A development and demo stand-in for Quorvelle's backend. The real backend is a separate service that\n"
     "lies outside this program; this one answers from a tiny built-in word table so that the application "
     "and\n"
     "its tests can run without it. It listens on 127.0.0.1 only (port 8787 by default, 0 picks a free one)\n"
-    "and prints its address on the first line of standard output.\n"
+    "and prints its address on the first line of standard output. With --log-requests it then prints\n"
+    "each request's method and target on a line of its own as the request arrives.\n"
     "\n"
     "  POST /translate     {\"text\", \"target\"}                      -> {\"translated\"}\n"
     "  POST /refine        {\"text\", \"language\", \"prompt\"?, \"apiKey\"?} -> {\"refined\"}: three "
@@ -210,11 +212,16 @@ class DevBackend {
 
 int main(int argc, char** argv) {
   long port = kDefaultPort;
+  bool logRequests = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kHelp, stdout);
       return 0;
+    }
+    if (arg == "--log-requests") {
+      logRequests = true;
+      continue;
     }
     if (arg == "--port" && i + 1 < argc) {
       char* end = nullptr;
@@ -239,7 +246,16 @@ int main(int argc, char** argv) {
   try {
     LoopbackHttpServer server({}, static_cast<std::uint16_t>(port));
     const DevBackend backend(server.baseURL());
-    server.setHandler([&backend](const RecordedRequest& request) { return backend.handle(request); });
+    std::mutex output;
+    server.setHandler([&backend, &output, logRequests](const RecordedRequest& request) {
+      if (logRequests) {
+        // Connections run on threads of their own: one whole line at a time.
+        const std::lock_guard lock(output);
+        std::printf("%s %s\n", request.method.c_str(), request.target.c_str());
+        std::fflush(stdout);
+      }
+      return backend.handle(request);
+    });
     std::printf("dev-backend listening on %s\n", server.baseURL().c_str());
     std::fflush(stdout);
     int received = 0;

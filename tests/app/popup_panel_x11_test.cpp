@@ -14,9 +14,9 @@
 
 #include "app/AppSettings.h"
 #include "app/DesktopEventMonitors.h"
+#include "app/DesktopPopup.h"
 #include "app/LookupClient.h"
 #include "app/PopupController.h"
-#include "app/PopupView.h"
 #include "app/SelectionCapture.h"
 #include "platform/NotificationCenter.h"
 #include "platform/fake/FixedSystemInfo.h"
@@ -34,7 +34,6 @@
 
 namespace {
 
-using quorvelle::PopupController;
 using quorvelle::PopupMode;
 
 // A window of another X client: a second connection with a plain window of its own.
@@ -80,15 +79,8 @@ class PopupPanelX11Test : public testing::Test {
     delete wm;
   }
 
-  void SetUp() override {
-    ASSERT_NE(x11, nullptr);
-    panel.setContent(new quorvelle::PopupView(controller->model(), controller->viewCallbacks()));
-  }
-  void TearDown() override {
-    controller->dismiss();
-    // The view watches the controller's model, which goes before the panel.
-    panel.setContent(nullptr);
-  }
+  void SetUp() override { ASSERT_NE(x11, nullptr); }
+  void TearDown() override { popup.controller().dismiss(); }
 
   void pointerTo(QPoint p) {
     xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
@@ -96,7 +88,7 @@ class PopupPanelX11Test : public testing::Test {
   }
   void showAt(QPoint pointer) {
     pointerTo(pointer);
-    controller->show("Good morning", PopupMode::translate);
+    popup.show("Good morning", PopupMode::translate);
     ASSERT_TRUE(QTest::qWaitFor([&] { return panel.isVisible(); }, 2000));
     QTest::qWait(200);
   }
@@ -119,8 +111,10 @@ class PopupPanelX11Test : public testing::Test {
   platform::fake::ScriptedAccessibility accessibility;
   platform::fake::RecordingKeystrokeSender keystrokes;
   quorvelle::SelectionCapture selection{accessibility, pasteboard, keystrokes, executor};
-  std::shared_ptr<PopupController> controller = PopupController::create(
-      {executor, notifications, lookup, panel, screens, monitors, audio, settings, pasteboard, selection});
+  // The same assembly as the program's.
+  quorvelle::DesktopPopup popup{
+      panel,
+      {executor, notifications, lookup, panel, screens, monitors, audio, settings, pasteboard, selection}};
 };
 
 TEST_F(PopupPanelX11Test, OpensNextToThePointerWithoutTakingFocus) {

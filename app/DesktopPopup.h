@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/PopupController.h"
+#include "app/SelectionPopup.h"
+
+namespace platform {
+class QtPopupPanel;
+}
+
+namespace quorvelle {
+
+// The popup as the program shows it: the one controller, with a PopupView of its model and callbacks
+// hosted in a Qt panel. Hot-key requests go to the controller.
+//
+// `services.panel` must be `panel`. The panel and every service must outlive this object; destroying it
+// closes the popup and removes the view from the panel before the model it watches goes. Main thread only.
+class DesktopPopup final : public SelectionPopup {
+ public:
+  DesktopPopup(platform::QtPopupPanel& panel, PopupController::Services services);
+  ~DesktopPopup() override;
+  DesktopPopup(const DesktopPopup&) = delete;
+  DesktopPopup& operator=(const DesktopPopup&) = delete;
+
+  void show(const std::string& text, PopupMode mode) override;
+  void showQuickTranslate() override;
+
+  PopupController& controller() { return *controller_; }
+
+ private:
+  platform::QtPopupPanel& panel_;
+  std::shared_ptr<PopupController> controller_;
+};
+
+}  // namespace quorvelle
