@@ -1,11 +1,15 @@
 // The program: a tray utility on an X11 desktop. Every backend is the real one; see README.md for what it
 // needs.
+#include <xcb/xcb.h>
+
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "GlobalShortcuts/Environment.h"
+#include "GlobalShortcuts/GlobalShortcuts.h"
+#include "GlobalShortcuts/HotKeyCenter.h"
 #include "GlobalShortcuts/X11KeyTable.h"
 #include "app/Analytics.h"
 #include "app/AppDelegate.h"
@@ -74,23 +78,35 @@ std::string backendURL() {
   return override;
 }
 
+bool displayReachable() {
+  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+  const bool reachable = xcb_connection_has_error(connection) == 0;
+  xcb_disconnect(connection);
+  return reachable;
+}
+
+int explainMissingDisplay() {
+  const char* display = std::getenv("DISPLAY");
+  std::fprintf(
+      stderr,
+      "quorvelle: no X11 display (DISPLAY=%s). Quorvelle needs an X11 session (Xorg, or Xwayland "
+      "with QT_QPA_PLATFORM=xcb) with the XKB and XTEST extensions for its hot keys and for "
+      "reading and replacing selections. Without a desktop, run it under Xvfb: scripts/run.sh --xvfb\n",
+      display ? display : "");
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // Before Qt, which would abort without a word of what the program needs.
-  auto x11 = platform::X11Connection::open();
-  if (!x11) {
-    const char* display = std::getenv("DISPLAY");
-    std::fprintf(
-        stderr,
-        "quorvelle: no X11 display (DISPLAY=%s). Quorvelle needs an X11 session (Xorg, or Xwayland "
-        "with QT_QPA_PLATFORM=xcb) with the XKB and XTEST extensions for its hot keys and for "
-        "reading and replacing selections. Without a desktop, run it under Xvfb: scripts/run.sh --xvfb\n",
-        display ? display : "");
-    return 1;
-  }
+  if (!displayReachable()) return explainMissingDisplay();
 
   QApplication application(argc, argv);
+  // Opened after the application: its events are read by the application's event loop, which a
+  // connection made earlier never hears of (the hot keys would be grabbed and never fire).
+  auto x11 = platform::X11Connection::open();
+  if (!x11) return explainMissingDisplay();
   QApplication::setApplicationName(QStringLiteral("Quorvelle"));
   QApplication::setDesktopFileName(QStringLiteral("quorvelle"));
   // A tray program: closing its last window does not end it; "Quit Quorvelle" does.
@@ -168,5 +184,10 @@ int main(int argc, char** argv) {
   quorvelleApp app(shell, delegate);
   app.launch();
   // The application and its delegate are destroyed first (declared last), before the services they use.
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  // The shortcuts package keeps process-wide state that reaches the services above, and its statics end
+  // after main: it lets go of its hot keys and its center here, while those services still exist.
+  GlobalShortcuts::registry::reset();
+  GlobalShortcuts::HotKeyCenter::dropShared();
+  return status;
 }

@@ -1,0 +1,347 @@
+// The program as a person meets it: the real executable on a desktop with a window manager and a tray,
+// against the development backend, with a Secret Service keyring, acting on a text field of another
+// application (this test process) through global hot keys, the PRIMARY selection and synthetic keys.
+
+#include <gtest/gtest.h>
+#include <sys/prctl.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCursor>
+#include <QDir>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRect>
+#include <QStandardPaths>
+#include <QTest>
+#include <QVBoxLayout>
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+#include "app/AppSettings.h"
+#include "app/GeminiKeyManager.h"
+#include "app/Keychain.h"
+#include "platform/linux/FileUserDefaults.h"
+#include "platform/linux/LibsecretSecretStore.h"
+
+namespace {
+
+constexpr int kStartTimeout = 20000;
+constexpr int kStepTimeout = 10000;
+
+// A child that ends with this test process even if the test dies.
+std::unique_ptr<QProcess> child(const QString& program, const QStringList& args,
+                                const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+  auto process = std::make_unique<QProcess>();
+  process->setProcessEnvironment(env);
+  process->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+  process->start(program, args);
+  return process;
+}
+
+void stop(std::unique_ptr<QProcess>& process) {
+  if (!process || process->state() == QProcess::NotRunning) return;
+  process->terminate();
+  if (!process->waitForFinished(5000)) {
+    process->kill();
+    process->waitForFinished(5000);
+  }
+}
+
+// Runs a short command while this process keeps serving its own windows and selections, and returns
+// its standard output, or nothing when it failed.
+std::optional<QString> run(const QString& program, const QStringList& args) {
+  QProcess process;
+  process.start(program, args);
+  if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, kStepTimeout)) {
+    process.kill();
+    process.waitForFinished();
+    return std::nullopt;
+  }
+  if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) return std::nullopt;
+  return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+void xdotool(const QStringList& args) {
+  ASSERT_TRUE(run("xdotool", args)) << "xdotool " << args.join(' ').toStdString();
+}
+
+class ProgramX11Test : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr);
+    for (const char* tool : {"openbox", "trayer", "xdotool", "dbus-daemon", "gnome-keyring-daemon"}) {
+      ASSERT_FALSE(QStandardPaths::findExecutable(tool).isEmpty())
+          << tool << " is needed (scripts/setup.sh installs it)";
+    }
+    const QString root = QString::fromLocal8Bit(std::getenv("XDG_RUNTIME_DIR"));
+    env_ = QProcessEnvironment::systemEnvironment();
+    env_.insert("HOME", root + "/home");
+    QDir().mkpath(root + "/home");
+
+    windowManager_ = child("openbox", {"--sm-disable", "--config-file", "/dev/null"});
+    tray_ = child("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
+                             "--transparent", "false"});
+    ASSERT_NO_FATAL_FAILURE(startBackend());
+    ASSERT_NO_FATAL_FAILURE(startKeyring());
+
+    // Onboarding done, translations into Russian.
+    const QString config = root + "/program-config";
+    platform::FileUserDefaults defaults(std::filesystem::path(config.toStdString()) / "quorvelle" /
+                                        "settings.json");
+    defaults.set(quorvelle::AppSettings::kHasCompletedOnboarding, true);
+    defaults.set(quorvelle::AppSettings::kTargetLanguage, std::string("ru"));
+    QProcessEnvironment programEnv = env_;
+    programEnv.insert("XDG_CONFIG_HOME", config);
+    programEnv.insert("QUORVELLE_BACKEND_URL", backendURL_);
+    programEnv.insert("QT_QPA_PLATFORM", "xcb");
+    program_ = child(QStringLiteral(QUORVELLE_BINARY_DIR "/app/quorvelle"), {}, programEnv);
+    ASSERT_TRUE(program_->waitForStarted(kStartTimeout));
+
+    // The tray icon shows once start-up (which registers the hot keys) has run.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          const auto windows = programWindows();
+          if (windows.size() == 1) trayIcon_ = windows.front();
+          return windows.size() == 1;
+        },
+        kStartTimeout))
+        << "the tray icon did not appear; program output:\n"
+        << program_->readAll().toStdString();
+  }
+
+  void TearDown() override {
+    if (program_ && program_->state() != QProcess::NotRunning) {
+      stop(program_);
+    }
+    stop(tray_);
+    stop(windowManager_);
+    stop(backend_);
+    // The keyring daemon leaves with its bus.
+    stop(bus_);
+  }
+
+  void startBackend() {
+    backend_ =
+        child(QStringLiteral(QUORVELLE_BINARY_DIR "/tools/dev-backend"), {"--port", "0", "--log-requests"});
+    QObject::connect(backend_.get(), &QProcess::readyReadStandardOutput, [this] {
+      while (backend_->canReadLine()) requests_ << QString::fromUtf8(backend_->readLine()).trimmed();
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !requests_.isEmpty(); }, kStartTimeout));
+    const QString first = requests_.takeFirst();
+    ASSERT_TRUE(first.startsWith("dev-backend listening on ")) << first.toStdString();
+    backendURL_ = first.section(' ', -1);
+  }
+
+  // A session bus of the test's own with an unlocked gnome-keyring, shared with the program, and the
+  // user's Gemini key stored in it.
+  void startKeyring() {
+    bus_ = child("dbus-daemon", {"--session", "--nofork", "--print-address=1"}, env_);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bus_->canReadLine(); }, kStartTimeout));
+    const QString address = QString::fromUtf8(bus_->readLine()).trimmed();
+    env_.insert("DBUS_SESSION_BUS_ADDRESS", address);
+    // libsecret in this process finds the bus through the environment.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+
+    QProcess keyring;
+    keyring.setProcessEnvironment(env_);
+    keyring.start("gnome-keyring-daemon", {"--unlock", "--components=secrets", "--daemonize"});
+    keyring.write("pw");
+    keyring.closeWriteChannel();
+    ASSERT_TRUE(keyring.waitForFinished(kStartTimeout));
+    ASSERT_EQ(keyring.exitCode(), 0) << keyring.readAllStandardError().toStdString();
+
+    platform::LibsecretSecretStore secrets;
+    const quorvelle::Keychain keychain(secrets);
+    keychain.save("AIza-test-key", quorvelle::GeminiKeyManager::kService,
+                  quorvelle::GeminiKeyManager::kAccount);
+    ASSERT_EQ(keychain.read(quorvelle::GeminiKeyManager::kService, quorvelle::GeminiKeyManager::kAccount),
+              "AIza-test-key");
+  }
+
+  // The program's viewable windows.
+  QStringList programWindows() {
+    const auto out =
+        run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(program_->processId())});
+    return out ? out->split('\n', Qt::SkipEmptyParts) : QStringList();
+  }
+
+  static std::optional<QRect> geometry(const QString& window) {
+    const auto out = run("xdotool", {"getwindowgeometry", "--shell", window});
+    if (!out) return std::nullopt;
+    QRect rect;
+    for (const QString& line : out->split('\n')) {
+      const QString value = line.section('=', 1);
+      if (line.startsWith("X=")) rect.moveLeft(value.toInt());
+      if (line.startsWith("Y=")) rect.moveTop(value.toInt());
+      if (line.startsWith("WIDTH=")) rect.setWidth(value.toInt());
+      if (line.startsWith("HEIGHT=")) rect.setHeight(value.toInt());
+    }
+    return rect;
+  }
+
+  // The program's one viewable window other than the tray icon, once there is one.
+  std::optional<QString> waitForPopup() {
+    std::optional<QString> popup;
+    (void)QTest::qWaitFor(
+        [&] {
+          for (const QString& window : programWindows()) {
+            if (window != trayIcon_) popup = window;
+          }
+          return popup.has_value();
+        },
+        kStepTimeout);
+    return popup;
+  }
+
+  bool waitForNoPopup() {
+    return QTest::qWaitFor([&] { return programWindows() == QStringList{trayIcon_}; }, kStepTimeout);
+  }
+
+  bool waitForRequest(const QString& line) {
+    return QTest::qWaitFor([&] { return requests_.contains(line); }, kStepTimeout);
+  }
+
+  // A text field of another application, holding `text`, with the keyboard focus.
+  QLineEdit* openTextWindow(const QString& text) {
+    auto* field = new QLineEdit(text, &textWindow_);
+    (new QVBoxLayout(&textWindow_))->addWidget(field);
+    textWindow_.setGeometry(100, 700, 500, 60);
+    textWindow_.show();
+    textWindow_.activateWindow();
+    field->setFocus();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }, kStepTimeout));
+    return field;
+  }
+
+  void pointerTo(QPoint p) {
+    xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QCursor::pos() == p; }, kStepTimeout));
+  }
+
+  void clickAt(QPoint p, int repeat = 1) {
+    pointerTo(p);
+    xdotool({"click", "--repeat", QString::number(repeat), "1"});
+  }
+
+  static bool waitForPrimary(const QString& text) {
+    return QTest::qWaitFor([&] { return QGuiApplication::clipboard()->text(QClipboard::Selection) == text; },
+                           kStepTimeout);
+  }
+
+  QProcessEnvironment env_;
+  std::unique_ptr<QProcess> windowManager_;
+  std::unique_ptr<QProcess> tray_;
+  std::unique_ptr<QProcess> backend_;
+  std::unique_ptr<QProcess> bus_;
+  std::unique_ptr<QProcess> program_;
+  QString backendURL_;
+  QStringList requests_;
+  QString trayIcon_;
+  QWidget textWindow_;
+};
+
+TEST_F(ProgramX11Test, TranslateHotKeyOnASelectedWordOpensThePopupBesideThePointer) {
+  QLineEdit* field = openTextWindow("hello there");
+  ASSERT_NE(field, nullptr);
+  // A double click selects the word, and with it PRIMARY.
+  clickAt(field->mapToGlobal(QPoint(12, field->height() / 2)), 2);
+  ASSERT_TRUE(waitForPrimary("hello")) << field->selectedText().toStdString();
+
+  const QPoint pointer(400, 300);
+  ASSERT_NO_FATAL_FAILURE(pointerTo(pointer));
+  xdotool({"key", "alt+t"});
+
+  EXPECT_TRUE(waitForRequest("POST /translate"));
+  EXPECT_TRUE(waitForRequest("GET /lookup/hello?accent=uk"));
+  const auto popup = waitForPopup();
+  ASSERT_TRUE(popup) << "no popup mapped";
+  const auto frame = geometry(*popup);
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->topLeft(), pointer + QPoint(-20, 24));
+  // The popup leaves the keyboard where it was: the selection is untouched.
+  EXPECT_TRUE(field->hasFocus());
+  EXPECT_EQ(field->text(), "hello there");
+
+  // A click in another application closes it.
+  clickAt(field->mapToGlobal(QPoint(field->width() - 10, field->height() / 2)));
+  EXPECT_TRUE(waitForNoPopup());
+}
+
+TEST_F(ProgramX11Test, TranslateHotKeyWithNothingSelectedOpensQuickTranslateThatEscapeCloses) {
+  QLineEdit* field = openTextWindow("hello");
+  ASSERT_NE(field, nullptr);
+  field->deselect();
+  QGuiApplication::clipboard()->clear(QClipboard::Selection);
+  ASSERT_TRUE(waitForPrimary(""));
+
+  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
+  xdotool({"key", "alt+t"});
+  const auto popup = waitForPopup();
+  ASSERT_TRUE(popup) << "no quick-translate popup mapped";
+  // Quick translate takes the keyboard, so Escape reaches it.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !field->hasFocus(); }, kStepTimeout));
+  xdotool({"key", "Escape"});
+  EXPECT_TRUE(waitForNoPopup());
+  EXPECT_TRUE(requests_.filter("/translate").isEmpty()) << "nothing was typed, nothing is translated";
+}
+
+TEST_F(ProgramX11Test, RefineHotKeyAndAClickOnAVariantReplaceTheSelection) {
+  QLineEdit* field = openTextWindow("me and him goes to store");
+  ASSERT_NE(field, nullptr);
+  xdotool({"key", "ctrl+a"});
+  ASSERT_TRUE(waitForPrimary("me and him goes to store")) << field->selectedText().toStdString();
+
+  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
+  xdotool({"key", "alt+r"});
+  EXPECT_TRUE(waitForRequest("POST /refine"));
+  const auto popup = waitForPopup();
+  ASSERT_TRUE(popup) << "no popup mapped";
+  // Let the variants arrive and lay out, then click the first one, "Me and him goes to store.".
+  QTest::qWait(500);
+  const auto frame = geometry(*popup);
+  ASSERT_TRUE(frame);
+  clickAt(frame->topLeft() + QPoint(60, 24));
+
+  EXPECT_TRUE(QTest::qWaitFor([&] { return field->text() == "Me and him goes to store."; }, kStepTimeout))
+      << field->text().toStdString();
+  EXPECT_TRUE(waitForNoPopup());
+}
+
+TEST_F(ProgramX11Test, TrayMenuOpensSettingsAndQuits) {
+  const auto icon = geometry(trayIcon_);
+  ASSERT_TRUE(icon);
+  // Opens the menu, "Check for Updates…", "Settings…", "Quit Quorvelle", and waits until it shows. The
+  // icon ignores clicks for a moment after it first shows, so the click is repeated until the menu
+  // comes (a repeat while the menu is open would close it, hence the long pause between them).
+  auto openMenu = [&] {
+    const qsizetype before = programWindows().size();
+    ASSERT_NO_FATAL_FAILURE(pointerTo(icon->center()));
+    bool shown = false;
+    for (int attempt = 0; attempt < 5 && !shown; ++attempt) {
+      xdotool({"click", "3"});
+      shown = QTest::qWaitFor([&] { return programWindows().size() > before; }, 2000);
+    }
+    ASSERT_TRUE(shown) << "no tray menu";
+  };
+  ASSERT_NO_FATAL_FAILURE(openMenu());
+  xdotool({"key", "Down", "Down", "Return"});
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        const auto out = run("xdotool", {"search", "--onlyvisible", "--name", "^Quorvelle Settings$"});
+        return out && !out->trimmed().isEmpty();
+      },
+      kStepTimeout))
+      << "the settings window did not map";
+
+  ASSERT_NO_FATAL_FAILURE(openMenu());
+  xdotool({"key", "Down", "Down", "Down", "Return"});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return program_->state() == QProcess::NotRunning; }, kStepTimeout))
+      << "Quit Quorvelle did not end the program";
+  EXPECT_EQ(program_->exitStatus(), QProcess::NormalExit) << program_->readAllStandardError().toStdString();
+  EXPECT_EQ(program_->exitCode(), 0) << program_->readAllStandardError().toStdString();
+}
+
+}  // namespace
