@@ -31,7 +31,9 @@ const char* kHelp =
     "and\n"
     "its tests can run without it. It listens on 127.0.0.1 only (port 8787 by default, 0 picks a free one)\n"
     "and prints its address on the first line of standard output. With --log-requests it then prints\n"
-    "each request's method and target on a line of its own as the request arrives.\n"
+    "each request's method and target on a line of its own as the request arrives, followed by the\n"
+    "member names of a JSON body (never their values, which may hold the user's key), e.g.\n"
+    "\"POST /refine apiKey,language,text\".\n"
     "\n"
     "  POST /translate     {\"text\", \"target\"}                      -> {\"translated\"}\n"
     "  POST /refine        {\"text\", \"language\", \"prompt\"?, \"apiKey\"?} -> {\"refined\"}: three "
@@ -251,7 +253,14 @@ int main(int argc, char** argv) {
       if (logRequests) {
         // Connections run on threads of their own: one whole line at a time.
         const std::lock_guard lock(output);
-        std::printf("%s %s\n", request.method.c_str(), request.target.c_str());
+        std::string line = request.method + " " + request.target;
+        const Json body = Json::parse(request.body, nullptr, false);
+        if (!body.is_discarded() && body.is_object()) {
+          std::string names;
+          for (const auto& [name, value] : body.items()) names += (names.empty() ? "" : ",") + name;
+          line += " " + names;
+        }
+        std::printf("%s\n", line.c_str());
         std::fflush(stdout);
       }
       return backend.handle(request);

@@ -254,7 +254,7 @@ TEST_F(ProgramX11Test, TranslateHotKeyOnASelectedWordOpensThePopupBesideThePoint
   ASSERT_NO_FATAL_FAILURE(pointerTo(pointer));
   xdotool({"key", "alt+t"});
 
-  EXPECT_TRUE(waitForRequest("POST /translate"));
+  EXPECT_TRUE(waitForRequest("POST /translate target,text"));
   EXPECT_TRUE(waitForRequest("GET /lookup/hello?accent=uk"));
   const auto popup = waitForPopup();
   ASSERT_TRUE(popup) << "no popup mapped";
@@ -296,13 +296,20 @@ TEST_F(ProgramX11Test, RefineHotKeyAndAClickOnAVariantReplaceTheSelection) {
 
   ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
   xdotool({"key", "alt+r"});
-  EXPECT_TRUE(waitForRequest("POST /refine"));
+  // With the key from the keyring, and without the built-in prompt, which the backend has already.
+  EXPECT_TRUE(waitForRequest("POST /refine apiKey,language,text")) << requests_.join('\n').toStdString();
   const auto popup = waitForPopup();
   ASSERT_TRUE(popup) << "no popup mapped";
-  // Let the variants arrive and lay out, then click the first one, "Me and him goes to store.".
-  QTest::qWait(500);
-  const auto frame = geometry(*popup);
-  ASSERT_TRUE(frame);
+  // Once the three variants have arrived the popup grows from its one loading line; then a click on the
+  // first, "Me and him goes to store.".
+  std::optional<QRect> frame;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        frame = geometry(*popup);
+        return frame && frame->height() > 100;
+      },
+      kStepTimeout))
+      << "the variants did not show";
   clickAt(frame->topLeft() + QPoint(60, 24));
 
   EXPECT_TRUE(QTest::qWaitFor([&] { return field->text() == "Me and him goes to store."; }, kStepTimeout))
