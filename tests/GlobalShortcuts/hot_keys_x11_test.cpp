@@ -193,3 +193,20 @@ TEST_F(HotKeysX11Test, TheHotKeyStaysOnItsPhysicalKeyAcrossKeymapChanges) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HotKeysX11Test, AKeymapChangeWhileTheHotKeyIsHeldKeepsItOnePress) {
+  const Name translate("translate", optionT);
+  listen(translate);
+  run("xdotool keydown alt+t");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !log.empty(); }, 5000));
+  // The layout changes under the held key; its auto-repeat goes on and its release comes afterwards.
+  run("setxkbmap de");
+  QTest::qWait(1500);
+  run("xdotool keyup t && xdotool keyup alt");
+  EXPECT_EQ(events(), (Strings{"translate down", "translate up"}));
+  run("setxkbmap us");
+}
+
+}  // namespace

@@ -287,7 +287,8 @@ struct X11HotKeySystem::Impl {
 
   void keymapChanged() {
     readModifierMap();
-    held.clear();
+    // Keys held now stay held: the server's keycodes do not change with the keymap, so their repeats and
+    // releases still come with the keycode of their press.
     for (auto& [ref, registration] : registrations) {
       const auto resolved = resolve(registration.keyCode, registration.modifiers);
       if (resolved == registration.resolved) continue;
