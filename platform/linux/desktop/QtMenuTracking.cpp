@@ -26,11 +26,20 @@ void QtMenuTracking::removeObserver(ObserverId id) {
 
 bool QtMenuTracking::eventFilter(QObject* watched, QEvent* event) {
   const auto type = event->type();
-  if ((type == QEvent::Show || type == QEvent::Hide) && qobject_cast<QMenu*>(watched) != nullptr) {
-    if (type == QEvent::Show && ++openMenus_ == 1) notify(Event::didBeginTracking);
-    if (type == QEvent::Hide && openMenus_ > 0 && --openMenus_ == 0) notify(Event::didEndTracking);
+  if (type == QEvent::Show && qobject_cast<QMenu*>(watched) != nullptr && !openMenus_.contains(watched)) {
+    openMenus_.insert(watched);
+    connect(watched, &QObject::destroyed, this, [this](QObject* menu) { menuClosed(menu); });
+    if (openMenus_.size() == 1) notify(Event::didBeginTracking);
+  } else if (type == QEvent::Hide) {
+    menuClosed(watched);
   }
   return false;
+}
+
+void QtMenuTracking::menuClosed(QObject* menu) {
+  if (openMenus_.erase(menu) == 0) return;
+  disconnect(menu, &QObject::destroyed, this, nullptr);
+  if (openMenus_.empty()) notify(Event::didEndTracking);
 }
 
 void QtMenuTracking::notify(Event event) {

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "platform/MenuTracking.h"
 
@@ -30,7 +31,11 @@ class QtMenuTracking final : public QObject, public MenuTracking {
 
   ObserverId lastId_ = 0;
   std::map<ObserverId, std::shared_ptr<Observer>> observers_;
-  int openMenus_ = 0;
+  void menuClosed(QObject* menu);
+
+  // Open menus, by identity: a menu destroyed while open (whose Hide comes, if at all, when it is no
+  // longer a QMenu) must still end the tracking.
+  std::set<QObject*> openMenus_;
 };
 
 }  // namespace platform

@@ -1,0 +1,32 @@
+#include <gtest/gtest.h>
+
+#include <QMenu>
+#include <QTest>
+#include <vector>
+
+#include "platform/linux/desktop/QtMenuTracking.h"
+
+using Event = platform::MenuTracking::Event;
+
+TEST(QtMenuTracking, TrackingEndsWhenTheLastOpenMenuGoesAwayHiddenOrDestroyed) {
+  platform::QtMenuTracking tracking;
+  std::vector<Event> events;
+  tracking.addObserver([&](Event event) { events.push_back(event); });
+
+  struct Case {
+    const char* what;
+    bool destroyOpen;  // the menu is destroyed while open instead of being hidden
+  };
+  for (const Case c :
+       {Case{"hidden", false}, Case{"destroyed while open", true}, Case{"hidden again", false}}) {
+    SCOPED_TRACE(c.what);
+    events.clear();
+    auto* menu = new QMenu;
+    menu->addAction("Item");
+    menu->popup(QPoint(10, 10));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+    if (!c.destroyOpen) menu->hide();
+    delete menu;
+    EXPECT_EQ(events, (std::vector<Event>{Event::didBeginTracking, Event::didEndTracking}));
+  }
+}
