@@ -230,7 +230,9 @@ struct X11HotKeySystem::Impl {
 
   void ungrab(const std::vector<Grab>& grabs) {
     for (const auto& g : grabs) xcb_ungrab_key(conn(), g.keycode, g.root, g.mask);
-    xcb_flush(conn());
+    // A round trip, not only a flush: once we return, the server has processed the ungrabs, so another
+    // client may take the combination at once (a flushed request can still wait behind theirs).
+    std::free(xcb_get_input_focus_reply(conn(), xcb_get_input_focus(conn()), nullptr));
   }
 
   void deliver(std::uint32_t kind, HotKeyId id) {
