@@ -44,6 +44,10 @@ std::optional<Date> toDate(const Fields& f) {
   year_month_day ymd{year{f.year}, month{static_cast<unsigned>(f.month)}, day{static_cast<unsigned>(f.day)}};
   if (!ymd.ok() || f.hour > 23 || f.minute > 59 || f.second > 59) return std::nullopt;
   auto point = sys_days{ymd} + hours{f.hour} + minutes{f.minute} + seconds{f.second} + milliseconds{f.millis};
+  // The clock's 64-bit nanosecond count spans about 1678 to 2262; converting a date outside it would
+  // overflow into some other date.
+  constexpr auto limit = duration_cast<milliseconds>(Date::duration::max());
+  if (point.time_since_epoch() > limit || point.time_since_epoch() < -limit) return std::nullopt;
   return time_point_cast<Date::duration>(point);
 }
 

@@ -222,6 +222,8 @@ void migrateLegacyStorage(const DiziZozConfig& config, const DiziZozStorageLocat
     if (auto ec = copyIfAbsent(source, destination)) {
       hedgeLog("Error during storage migration for file " + raw + " at path " + source.string() + ": " +
                ec.message());
+      // Left in place for the next launch: it may be the only copy (a queued event, the identity).
+      continue;
     }
     if (itemExists(source)) {
       std::error_code ec;

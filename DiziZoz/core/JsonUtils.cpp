@@ -74,10 +74,13 @@ std::optional<Properties> sanitizeDictionary(const Properties& dictionary) {
   if (!dictionary.is_object() || dictionary.empty()) return std::nullopt;
   Properties result = dictionary;
   for (const auto& [key, element] : dictionary.items()) {
-    if (isValidObject(element)) continue;
-    if (auto url = value::urlString(element)) {
+    // A key or an address that is not UTF-8 would make the whole map fail to serialise later.
+    const bool validKey = isValidUtf8(key);
+    if (validKey && isValidObject(element)) continue;
+    auto url = value::urlString(element);
+    if (validKey && url && isValidUtf8(*url)) {
       result[key] = *url;
-    } else if (auto date = value::dateValue(element)) {
+    } else if (auto date = value::dateValue(element); validKey && date) {
       result[key] = toInternetDateTimeString(*date);
     } else {
       result.erase(key);

@@ -119,6 +119,20 @@ TEST(DateFormats, Iso8601TextsReadAndWrite) {
   }
 }
 
+TEST(DateFormats, DatesBeyondTheClockRangeReadAsNothing) {
+  // The clock counts nanoseconds in 64 bits (about 1678 to 2262); a stored record or a server header
+  // naming a date outside that range must not wrap around into another date.
+  EXPECT_EQ(dizizoz::toISO8601Date("2262-01-01T00:00:00Z"), utc(2262, 1, 1, 0, 0, 0));
+  EXPECT_EQ(dizizoz::toISO8601Date("1678-01-01T00:00:00.000Z"), utc(1678, 1, 1, 0, 0, 0));
+  for (const char* text :
+       {"9999-12-31T23:59:59.999Z", "2263-01-01T00:00:00Z", "0001-01-01T00:00:00Z", "1600-06-15T12:00:00Z"}) {
+    EXPECT_FALSE(dizizoz::toISO8601Date(text).has_value()) << text;
+  }
+  const Date now = utc(2015, 10, 21, 7, 28, 0);
+  EXPECT_FALSE(dizizoz::parseRetryAfter("Fri, 31 Dec 9999 23:59:59 GMT", now).has_value());
+  EXPECT_FALSE(dizizoz::parseHttpDate("Mon, 01 Jan 0001 00:00:00 GMT").has_value());
+}
+
 TEST(DateFormats, NanosNowIsExactNanosecondsSinceTheEpoch) {
   struct FixedClock final : platform::Clock {
     system_clock::time_point now() const override {
@@ -245,6 +259,25 @@ TEST(JsonUtils, JsonDataWritesSanitisedTextAndReadsOnlyObjects) {
     EXPECT_FALSE(dizizoz::fromJSONData(bad).has_value()) << bad;
   }
   EXPECT_TRUE(log.lines.empty());
+}
+
+TEST(JsonUtils, SanitiserDropsEntriesWhoseKeyOrAddressIsNotUtf8) {
+  CapturedLog log;
+  const Properties input = {
+      {"kept", 1},
+      {"bad\xffkey", 2},
+      {"badUrl", value::url("https://example.com/caf\xc3")},
+      {"url", value::url("https://example.com/caf\xc3\xa9")},
+  };
+  auto result = dizizoz::sanitizeDictionary(input);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(*result, (Properties{{"kept", 1}, {"url", "https://example.com/caf\xc3\xa9"}}));
+  EXPECT_NO_THROW((void)result->dump());
+  // One bad entry must not cost the whole map its JSON form.
+  EXPECT_EQ(dizizoz::toJSONData(input), "{\"kept\":1,\"url\":\"https://example.com/caf\xc3\xa9\"}");
+  EXPECT_NE(std::find(log.lines.begin(), log.lines.end(),
+                      "[DiziZoz] property: badUrl isn't serializable, dropping the item"),
+            log.lines.end());
 }
 
 TEST(HedgeLog, PrintsPrefixedLinesOnlyWhileDebugIsOn) {

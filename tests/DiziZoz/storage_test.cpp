@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -206,6 +207,23 @@ TEST_F(StorageTest, KeyFilesOfTheOlderLocationMoveInWithoutOverwriting) {
   EXPECT_EQ(entries(legacy), (std::set<std::string>{"phc_token", "unrelated.txt"}));  // old copies removed
   EXPECT_EQ(entries(project),
             (std::set<std::string>{"dizizoz.anonymousId", "dizizoz.distinctId", "dizizoz.queueFolder"}));
+}
+
+TEST_F(StorageTest, AnOlderKeyThatCannotBeCopiedStaysWhereItIs) {
+  const fs::path legacy = location().applicationSupport;
+  const fs::path queue = legacy / "dizizoz.queueFolder";
+  writeFile(queue / "a.json", "{\"event\":\"a\"}");
+  // A named pipe cannot be copied, so copying the folder fails part-way.
+  ASSERT_EQ(::mkfifo((queue / "pipe").c_str(), 0600), 0);
+
+  CapturedLog log;
+  open();
+  EXPECT_EQ(readFile(queue / "a.json"), "{\"event\":\"a\"}") << "the only copy of a queued event was deleted";
+  EXPECT_FALSE(fs::exists(legacy / "phc_token" / "dizizoz.queueFolder"));
+  ASSERT_FALSE(log.lines.empty());
+  EXPECT_TRUE(
+      log.lines.front().starts_with("[DiziZoz] Error during storage migration for file dizizoz.queueFolder"))
+      << log.lines.front();
 }
 
 TEST_F(StorageTest, ProjectTokenSpelledLikeAKeyDoesNotSwallowItsOwnFolder) {
