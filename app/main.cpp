@@ -89,9 +89,10 @@ int explainMissingDisplay() {
   const char* display = std::getenv("DISPLAY");
   std::fprintf(
       stderr,
-      "quorvelle: no X11 display (DISPLAY=%s). Quorvelle needs an X11 session (Xorg, or Xwayland "
-      "with QT_QPA_PLATFORM=xcb) with the XKB and XTEST extensions for its hot keys and for "
-      "reading and replacing selections. Without a desktop, run it under Xvfb: scripts/run.sh --xvfb\n",
+      "quorvelle: no X11 display (DISPLAY=%s). Quorvelle needs an X11 (Xorg) session with the XKB "
+      "and XTEST extensions for its hot keys and for reading and replacing selections; a Wayland "
+      "session cannot give it the selection. Without a desktop, run it under Xvfb: "
+      "scripts/run.sh --xvfb\n",
       display ? display : "");
   return 1;
 }
