@@ -227,7 +227,9 @@ void FileUserDefaults::saveLocked() {
   }
   Json json = Json::object();
   for (const auto& [key, value] : values_) json[key] = encode(value);
-  const std::string text = json.dump(2) + "\n";
+  // JSON strings hold UTF-8 only: stray bytes are written as U+FFFD rather than throwing, which would
+  // leave this and every later change unsaved.
+  const std::string text = json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 
   // A settings file that is a link (kept with the user's dotfiles) stays one: replace its target.
   std::error_code ec;

@@ -57,7 +57,12 @@ void WorkerThread::run(std::string name, bool blockAsyncSignals) {
     }
     if (heap_.front().token.isCancelled()) {
       std::pop_heap(heap_.begin(), heap_.end(), later);
+      Job dropped = std::move(heap_.back().job);
       heap_.pop_back();
+      // Releasing a job's captures may post to this very thread: never with the lock held.
+      lock.unlock();
+      dropped = nullptr;
+      lock.lock();
       continue;
     }
     auto deadline = heap_.front().deadline;
@@ -70,8 +75,14 @@ void WorkerThread::run(std::string name, bool blockAsyncSignals) {
     heap_.pop_back();
     lock.unlock();
     entry.job();
+    const bool repeats = entry.interval > Duration{0} && !entry.token.isCancelled();
+    if (!repeats) entry.job = nullptr;  // released before the lock is taken again, as above
     lock.lock();
-    if (entry.interval > Duration{0} && !entry.token.isCancelled() && !stopping_) {
+    if (repeats && stopping_) {
+      lock.unlock();
+      return;  // `entry` goes after the lock is released
+    }
+    if (repeats) {
       // Keep the cadence of the first deadline, but never fire a backlog of missed ticks.
       auto next = entry.deadline + entry.interval;
       auto now = std::chrono::steady_clock::now();

@@ -80,6 +80,30 @@ TEST(ThreadSerialQueue, BlocksAsynchronousSignalsButNotFaultSignals) {
   }
 }
 
+// A job's captures may post to the same thread when they go (the last reference to an object whose
+// destructor hands work to its queue). They must be released without the thread's own lock held, both
+// after the job ran and when it was cancelled before running; otherwise the worker deadlocks on itself.
+TEST(ThreadSerialQueue, CapturesThatPostWhenReleasedDoNotDeadlockTheQueue) {
+  struct PostsWhenReleased {
+    platform::ThreadSerialQueue* queue;
+    std::promise<void>* released;
+    ~PostsWhenReleased() {
+      queue->async([p = released] { p->set_value(); });
+    }
+  };
+  // Leaked on failure: a deadlocked worker cannot be joined.
+  auto* queue = new platform::ThreadSerialQueue("test-queue");
+  std::promise<void> afterRun, afterCancel;
+  queue->async([guard = std::make_shared<PostsWhenReleased>(queue, &afterRun)] {});
+  auto token = queue->asyncAfter(1ms, [guard = std::make_shared<PostsWhenReleased>(queue, &afterCancel)] {});
+  token.cancel();
+  const bool ran = afterRun.get_future().wait_for(10s) == std::future_status::ready;
+  const bool cancelled = afterCancel.get_future().wait_for(10s) == std::future_status::ready;
+  EXPECT_TRUE(ran) << "released after running";
+  EXPECT_TRUE(cancelled) << "released after cancelling";
+  if (ran && cancelled) delete queue;
+}
+
 TEST(ThreadMainExecutor, RunsPostedAndRepeatingJobsOnItsThread) {
   platform::ThreadMainExecutor executor;
   EXPECT_FALSE(executor.isMainThread());

@@ -159,6 +159,25 @@ TEST(FileUserDefaults, EveryTypeSurvivesAProcessRestartExactly) {
   EXPECT_FALSE(restarted.objectForKey("removed").has_value());
 }
 
+// JSON text cannot carry bytes that are not UTF-8. Such a string (in a value or a key) must neither
+// throw out of set() nor stop every later change from reaching the disk.
+TEST(FileUserDefaults, AStringThatIsNotUtf8DoesNotStopLaterChangesFromBeingSaved) {
+  quorvelle::test::TempDir dir;
+  const auto file = dir / "settings.json";
+  const std::string notUtf8 = "caf\xe9";
+  {
+    FileUserDefaults defaults(file);
+    EXPECT_NO_THROW(defaults.set("pasted", notUtf8));
+    EXPECT_EQ(defaults.stringForKey("pasted"), notUtf8) << "kept exactly while running";
+    EXPECT_NO_THROW(defaults.set(notUtf8, 1));
+    EXPECT_NO_THROW(defaults.set("hasCompletedOnboarding", true));
+  }
+  FileUserDefaults restarted(file);
+  EXPECT_TRUE(restarted.boolForKey("hasCompletedOnboarding"));
+  ASSERT_TRUE(restarted.stringForKey("pasted").has_value());
+  EXPECT_EQ(restarted.stringForKey("pasted")->substr(0, 3), "caf");
+}
+
 TEST(FileUserDefaults, UnusableFileIsMovedAsideWithAWarningAndReadingStartsEmpty) {
   struct Case {
     const char* label;
