@@ -169,6 +169,18 @@ struct CurlHttpClient::Impl {
                     result = std::move(transfer->result)]() mutable { completion(std::move(result)); });
   }
 
+  // libcurl sends header lines as given: a CR, LF or NUL inside a name or value would start another header
+  // (or cut the line) on the wire.
+  static bool headersAreSafe(const HttpHeaders& headers) {
+    const auto unsafe = [](const std::string& text) {
+      return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+    };
+    for (const auto& [name, value] : headers.fields()) {
+      if (name.empty() || unsafe(name) || unsafe(value) || name.find(':') != std::string::npos) return false;
+    }
+    return true;
+  }
+
   static void fail(std::unique_ptr<Transfer> transfer, HttpErrorKind kind, std::string message) {
     transfer->result.error = HttpError{kind, std::move(message)};
     deliver(std::move(transfer));
@@ -238,6 +250,9 @@ struct CurlHttpClient::Impl {
     if (t->request.cancel.isCancelled()) return fail(std::move(t), HttpErrorKind::cancelled, "cancelled");
     t->deadline = Clock::now() + t->request.timeout;
     t->originalHost = hostOf(t->request.url);
+    if (!headersAreSafe(t->request.headers)) {
+      return fail(std::move(t), HttpErrorKind::other, "a header name or value holds a line break");
+    }
     if (!configure(*t)) return fail(std::move(t), HttpErrorKind::other, "cannot create a transfer");
     if (curl_multi_add_handle(multi, t->easy) != CURLM_OK) {
       return fail(std::move(t), HttpErrorKind::other, "cannot start a transfer");

@@ -64,6 +64,28 @@ TEST_F(HttpClientTest, SendsTheRequestAndKeepsStatusHeadersAndBodyOfAnyStatus) {
   EXPECT_EQ(seen.body, request.body);
 }
 
+TEST_F(HttpClientTest, HeadersWithLineBreaksAreRefusedBeforeAnythingIsSent) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"X-Id", "1\r\nX-Injected: yes"},
+      {"X-Id", "1\nX-Injected: yes"},
+      {"X-Injected: yes\r\nX-Id", "1"},
+      {"X-Id", std::string("1\0X", 3)},
+  };
+  for (const auto& [name, value] : cases) {
+    SCOPED_TRACE(name + "=" + value);
+    HttpRequest request = get(server.baseURL() + "/x");
+    request.headers.set(name, value);
+    const HttpResult result = run(request);
+    ASSERT_TRUE(result.error.has_value());
+    EXPECT_EQ(result.error->kind, HttpErrorKind::other);
+  }
+  server.enqueue(ScriptedReply::json("{}", 200));
+  EXPECT_TRUE(run(get(server.baseURL() + "/after")).ok());
+  ASSERT_TRUE(server.waitForRequests(1));
+  EXPECT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests().at(0).path, "/after");
+}
+
 TEST_F(HttpClientTest, MethodsOtherThanGetAndPostCarryTheirBody) {
   HttpRequest request = get(server.baseURL() + "/api/push_subscriptions/");
   request.method = "DELETE";
