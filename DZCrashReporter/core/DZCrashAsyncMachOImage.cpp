@@ -415,8 +415,14 @@ dzcrash_error_t DZcrash_async_macho_find_symbol_by_pc(dzcrash_async_macho* image
                                                       dzcrash_async_macho_found_symbol_cb callback,
                                                       void* context) {
   // A pc below the slide lies below the image: left to wrap, it would seem to lie above every symbol.
+  // Subtracted in unsigned arithmetic: a damaged image can carry the one slide that has no negation.
   uint64_t target = 0;
-  if (!DZcrash_async_address_apply_offset(pc, -image->vmaddr_slide, &target)) return DZCRASH_NOT_FOUND;
+  const uint64_t slideMagnitude = image->vmaddr_slide >= 0 ? static_cast<uint64_t>(image->vmaddr_slide)
+                                                           : 0 - static_cast<uint64_t>(image->vmaddr_slide);
+  if (image->vmaddr_slide >= 0 ? __builtin_sub_overflow(pc, slideMagnitude, &target)
+                               : __builtin_add_overflow(pc, slideMagnitude, &target)) {
+    return DZCRASH_NOT_FOUND;
+  }
 
   dzcrash_async_macho_symtab_reader reader;
   const dzcrash_error_t err = DZcrash_async_macho_symtab_reader_init(&reader, image);

@@ -485,6 +485,19 @@ TEST_F(MutatedImage, RefusesOrReportsDamagedTables) {
   }
 }
 
+TEST_F(MutatedImage, MostNegativeSlideIsHandledWithoutOverflow) {
+  // A __TEXT vmaddr of 2^63 with the header at 0 gives the slide INT64_MIN, which has no negation.
+  const size_t text = command(DZCRASH_LC_SEGMENT_64);
+  const uint64_t vmaddr = uint64_t{1} << 63;
+  std::memcpy(bytes_.data() + text + 24, &vmaddr, sizeof(vmaddr));
+  ASSERT_EQ(parse(), DZCRASH_OK);
+  ASSERT_EQ(image_.vmaddr_slide, INT64_MIN);
+  // pc - slide = pc + 2^63 wraps for a pc in the upper half: below the image, not inside it.
+  Found found;
+  EXPECT_EQ(lookup(&image_, vmaddr + 0x700, &found), DZCRASH_NOT_FOUND);
+  EXPECT_FALSE(found.called);
+}
+
 TEST(MachOImage, StringsInTheTaskStopAtUnreadableBytes) {
   const uint64_t page = DZcrash_async_page_size();
   std::vector<char> memory(2 * page, 'x');

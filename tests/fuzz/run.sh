@@ -1,28 +1,50 @@
 #!/usr/bin/env bash
-# Builds the Mach-O reader's libFuzzer target with clang (AddressSanitizer and UBSan on) and runs it
-# briefly from the fixture binaries as seeds. Usage: tests/fuzz/run.sh [seconds, default 20]
+# Builds the Mach-O and ELF readers' libFuzzer targets with clang (AddressSanitizer and UBSan on) and
+# runs each briefly from seed binaries. Usage: tests/fuzz/run.sh [seconds per target, default 20]
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 SECONDS_TO_RUN="${1:-20}"
 OUT="$ROOT/build/fuzz"
-mkdir -p "$OUT/corpus"
-clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I"$ROOT" \
+mkdir -p "$OUT/corpus" "$OUT/elf_corpus"
+FLAGS=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$ROOT")
+CORE="$ROOT/DZCrashReporter/core"
+clang++ "${FLAGS[@]}" \
   "$ROOT/tests/fuzz/macho_fuzz.cpp" \
-  "$ROOT/DZCrashReporter/core/DZCrashAsync.cpp" \
-  "$ROOT/DZCrashReporter/core/DZCrashAsyncTask.cpp" \
-  "$ROOT/DZCrashReporter/core/DZCrashAsyncMObject.cpp" \
-  "$ROOT/DZCrashReporter/core/DZCrashAsyncMachOImage.cpp" \
-  "$ROOT/DZCrashReporter/core/DZCrashMachOFile.cpp" \
+  "$CORE/DZCrashAsync.cpp" \
+  "$CORE/DZCrashAsyncTask.cpp" \
+  "$CORE/DZCrashAsyncMObject.cpp" \
+  "$CORE/DZCrashAsyncMachOImage.cpp" \
+  "$CORE/DZCrashMachOFile.cpp" \
   -o "$OUT/macho_fuzz"
-# The seeds are the committed fixtures; the corpus the run grows stays in the build tree.
+clang++ "${FLAGS[@]}" \
+  "$ROOT/tests/fuzz/elf_fuzz.cpp" \
+  "$CORE/DZCrashAsync.cpp" \
+  "$CORE/DZCrashAsyncTask.cpp" \
+  "$CORE/DZCrashAsyncElfImage.cpp" \
+  -o "$OUT/elf_fuzz"
+# The seeds are the committed Mach-O fixtures and a few small system libraries; the corpora the runs
+# grow stay in the build tree.
 find "$ROOT/tests/fixtures/macho" -type f \( -name '*.dylib' -o -name 'fx_exe' -o -name '*.o' \) \
   -exec cp {} "$OUT/corpus/" \;
+for lib in libdl.so.2 librt.so.1 libutil.so.1 libpthread.so.0; do
+  for dir in /lib/x86_64-linux-gnu /usr/lib/x86_64-linux-gnu /lib64; do
+    if [ -f "$dir/$lib" ]; then
+      cp -L "$dir/$lib" "$OUT/elf_corpus/"
+      break
+    fi
+  done
+done
 # The run's chatter goes to a log: on a finding its tail (the report and the input's path) is shown.
-if ! "$OUT/macho_fuzz" -max_total_time="$SECONDS_TO_RUN" -max_len=131072 -rss_limit_mb=4096 \
-  -artifact_prefix="$OUT/" -print_final_stats=1 "$OUT/corpus" >"$OUT/fuzz.log" 2>&1; then
-  tail -n 80 "$OUT/fuzz.log"
-  echo "macho_fuzz found a failure (log: $OUT/fuzz.log)" >&2
-  exit 1
-fi
-grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$OUT/fuzz.log"
+run() {
+  local name="$1" corpus="$2" max_len="$3"
+  if ! "$OUT/$name" -max_total_time="$SECONDS_TO_RUN" -max_len="$max_len" -rss_limit_mb=4096 \
+    -artifact_prefix="$OUT/$name-" -print_final_stats=1 "$corpus" >"$OUT/$name.log" 2>&1; then
+    tail -n 80 "$OUT/$name.log"
+    echo "$name found a failure (log: $OUT/$name.log)" >&2
+    exit 1
+  fi
+  echo "$name:"
+  grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$OUT/$name.log"
+}
+run macho_fuzz "$OUT/corpus" 131072
+run elf_fuzz "$OUT/elf_corpus" 65536
