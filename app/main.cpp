@@ -7,10 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "GlobalShortcuts/Environment.h"
 #include "GlobalShortcuts/GlobalShortcuts.h"
-#include "GlobalShortcuts/HotKeyCenter.h"
-#include "GlobalShortcuts/X11KeyTable.h"
+#include "GlobalShortcuts/X11ShortcutServices.h"
 #include "app/Analytics.h"
 #include "app/AppDelegate.h"
 #include "app/AppSettings.h"
@@ -38,15 +36,12 @@
 #include "platform/linux/desktop/QtAudioPlayer.h"
 #include "platform/linux/desktop/QtClipboardPasteboard.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
-#include "platform/linux/desktop/QtMenuTracking.h"
 #include "platform/linux/desktop/QtPopupPanel.h"
 #include "platform/linux/desktop/QtScreens.h"
 #include "platform/linux/desktop/QtSystemBeep.h"
 #include "platform/linux/desktop/QtSystemInfo.h"
 #include "platform/linux/desktop/X11Accessibility.h"
 #include "platform/linux/desktop/X11Connection.h"
-#include "platform/linux/desktop/X11HotKeySystem.h"
-#include "platform/linux/desktop/X11SymbolicHotKeys.h"
 #include "platform/linux/desktop/XTestKeystrokeSender.h"
 #include "ui/OnboardingView.h"
 #include "ui/SettingsView.h"
@@ -87,13 +82,12 @@ bool displayReachable() {
 
 int explainMissingDisplay() {
   const char* display = std::getenv("DISPLAY");
-  std::fprintf(
-      stderr,
-      "quorvelle: no X11 display (DISPLAY=%s). Quorvelle needs an X11 (Xorg) session with the XKB "
-      "and XTEST extensions for its hot keys and for reading and replacing selections; a Wayland "
-      "session cannot give it the selection. Without a desktop, run it under Xvfb: "
-      "scripts/run.sh --xvfb\n",
-      display ? display : "");
+  std::fprintf(stderr,
+               "quorvelle: no X11 display (DISPLAY=%s). Quorvelle needs an X11 (Xorg) session with the XKB "
+               "and XTEST extensions for its hot keys and for reading and replacing selections; a Wayland "
+               "session cannot give it the selection. Without a desktop, run it under Xvfb: "
+               "scripts/run.sh --xvfb\n",
+               display ? display : "");
   return 1;
 }
 
@@ -120,16 +114,7 @@ int main(int argc, char** argv) {
   platform::CompiledBundleInfo bundle;
   platform::LibsecretSecretStore secrets;
 
-  platform::X11HotKeySystem hotKeys(*x11, GlobalShortcuts::x11KeyTable());
-  platform::X11SymbolicHotKeys symbolicHotKeys(hotKeys);
-  platform::QtMenuTracking menus;
-  GlobalShortcuts::Environment environment;
-  environment.mainExecutor = &executor;
-  environment.userDefaults = &defaults;
-  environment.hotKeySystem = &hotKeys;
-  environment.symbolicHotKeys = &symbolicHotKeys;
-  environment.menuTracking = &menus;
-  GlobalShortcuts::installEnvironment(std::move(environment));
+  GlobalShortcuts::X11ShortcutServices shortcutServices(*x11, executor, defaults);
 
   AppSettings settings(defaults, system);
   DeviceIdentity device(machine, defaults, platform::SystemRandom::shared());
@@ -184,11 +169,7 @@ int main(int argc, char** argv) {
   });
   quorvelleApp app(shell, delegate);
   app.launch();
-  // The application and its delegate are destroyed first (declared last), before the services they use.
-  const int status = QApplication::exec();
-  // The shortcuts package keeps process-wide state that reaches the services above, and its statics end
-  // after main: it lets go of its hot keys and its center here, while those services still exist.
-  GlobalShortcuts::registry::reset();
-  GlobalShortcuts::HotKeyCenter::dropShared();
-  return status;
+  // The application and its delegate are destroyed first (declared last), before the services they use;
+  // the shortcut services let go of the package's hot keys before the executor and defaults end.
+  return QApplication::exec();
 }

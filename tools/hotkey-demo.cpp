@@ -7,16 +7,12 @@
 #include <QApplication>
 #include <cstdio>
 
-#include "GlobalShortcuts/Environment.h"
 #include "GlobalShortcuts/GlobalShortcuts.h"
 #include "GlobalShortcuts/Key.h"
-#include "GlobalShortcuts/X11KeyTable.h"
+#include "GlobalShortcuts/X11ShortcutServices.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
-#include "platform/linux/desktop/QtMenuTracking.h"
 #include "platform/linux/desktop/X11Connection.h"
-#include "platform/linux/desktop/X11HotKeySystem.h"
-#include "platform/linux/desktop/X11SymbolicHotKeys.h"
 
 namespace {
 
@@ -37,16 +33,7 @@ int main(int argc, char** argv) {
   }
   platform::QtMainExecutor executor;
   platform::FileUserDefaults defaults;
-  platform::X11HotKeySystem hotKeys(*x11, GlobalShortcuts::x11KeyTable());
-  platform::X11SymbolicHotKeys symbolic(hotKeys);
-  platform::QtMenuTracking menus;
-  GlobalShortcuts::Environment environment;
-  environment.mainExecutor = &executor;
-  environment.userDefaults = &defaults;
-  environment.hotKeySystem = &hotKeys;
-  environment.symbolicHotKeys = &symbolic;
-  environment.menuTracking = &menus;
-  GlobalShortcuts::installEnvironment(std::move(environment));
+  GlobalShortcuts::X11ShortcutServices shortcutServices(*x11, executor, defaults);
 
   using GlobalShortcuts::Key;
   using GlobalShortcuts::ModifierFlags;
