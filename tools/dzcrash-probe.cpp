@@ -88,7 +88,11 @@ int main() {
   });
   probeSignal("illegal instruction", SIGILL, [] { asm volatile("ud2"); });
 #endif
-  probeSignal("unmapped access", SIGSEGV, [] { (void)*reinterpret_cast<volatile const char*>(16); });
+  probeSignal("unmapped access", SIGSEGV, [] {
+    // Through a volatile so the optimiser cannot prove the access out of bounds at compile time.
+    volatile uintptr_t address = 16;
+    (void)*reinterpret_cast<volatile const char*>(address);
+  });
   probeSignal("abort", SIGABRT, [] { std::abort(); });
   return 0;
 }
