@@ -387,15 +387,17 @@ std::string DZCrashReportTextFormatter::formatStackFrame(const DZCrashReportStac
     appendf(out, " + %" PRId64 "\n", static_cast<int64_t>(pc - symbol->startAddress()));
     return out;
   }
-  uint64_t base = 0;
-  if (image != nullptr) {
-    base = image->imageBaseAddress();
-  } else if (pc != 0) {
-    std::string line;
-    appendf(line, "Cannot find image for 0x%" PRIx64, pc);
-    DZCrashReporterLog(line);
+  if (image == nullptr) {
+    if (pc != 0) {
+      std::string line;
+      appendf(line, "Cannot find image for 0x%" PRIx64, pc);
+      DZCrashReporterLog(line);
+    }
+    out += "0x0 + 0\n";
+    return out;
   }
-  appendf(out, "0x%" PRIx64 " + %" PRId64 "\n", base, static_cast<int64_t>(pc - base));
+  appendf(out, "0x%" PRIx64 " + %" PRId64 "\n", image->imageBaseAddress(),
+          static_cast<int64_t>(pc - image->imageBaseAddress()));
   return out;
 }
 
