@@ -2,7 +2,7 @@
 # Sets up a fresh Debian 12 machine (packages, builds) and runs every test:
 #   1. unit and widgets tests of the default build,
 #   2. x11 tests, each under an Xvfb of its own,
-#   3. crash tests, then a short libFuzzer run of the Mach-O reader (clang),
+#   3. crash tests, then short libFuzzer runs of the Mach-O, ELF and crash report readers (clang),
 #   3b. secret-store tests against a real gnome-keyring on a private D-Bus session,
 #   4. unit tests of the AddressSanitizer + UndefinedBehaviorSanitizer build,
 #   5. concurrency stress tests of the ThreadSanitizer build (only their targets are built).
@@ -20,7 +20,7 @@ echo "== x11 tests (own Xvfb each) =="
 ctest -L '^x11$' -j "$JOBS" --output-on-failure --no-tests=ignore
 echo "== crash tests =="
 ctest -L '^crash$' -j "$JOBS" --output-on-failure --no-tests=ignore
-echo "== Mach-O and ELF reader fuzz runs (20 s each) =="
+echo "== Mach-O, ELF and crash report reader fuzz runs (20 s each) =="
 bash "$ROOT/tests/fuzz/run.sh" 20
 echo "== keyring tests (own D-Bus session and gnome-keyring each) =="
 ctest -L '^keyring$' -j "$JOBS" --output-on-failure --no-tests=error

@@ -34,6 +34,17 @@ constexpr uint64_t kArm64Type = 0x100000c;
 constexpr uint64_t kArm64eSubtype = 2;
 constexpr uint64_t kArm64eAddressMask = (uint64_t{1} << 36) - 1;
 
+// An enumeration field as the number the file holds. protobuf-c stores whatever number it reads, also
+// ones the enumeration does not name (negative ones among them), and loading such a number as the C
+// enumeration type is undefined in C++: the bytes are copied out instead.
+template <class Enum>
+int enumValue(const Enum& field) {
+  static_assert(sizeof(Enum) == sizeof(int));
+  int value = 0;
+  std::memcpy(&value, &field, sizeof(value));
+  return value;
+}
+
 DZCrashReporterError invalid(std::string text) {
   return DZCrashReporterError(DZCrashReporterErrorCode::invalidCrashReport, std::move(text));
 }
@@ -74,8 +85,7 @@ std::optional<DZCrashReportProcessorInfo> processorOfArchitecture(int architectu
 
 Result<DZCrashReportProcessorInfo> extractProcessor(const PbProcessor* processor) {
   if (processor == nullptr) return invalid("Crash report is missing processor info section");
-  return DZCrashReportProcessorInfo(static_cast<int>(processor->encoding), processor->type,
-                                    processor->subtype);
+  return DZCrashReportProcessorInfo(enumValue(processor->encoding), processor->type, processor->subtype);
 }
 
 // Rules that every stack frame of one report shares.
@@ -120,11 +130,11 @@ Result<DZCrashReportSystemInfo> extractSystemInfo(
   if (system == nullptr) return invalid("Crash report is missing System Information section");
   if (system->os_version == nullptr)
     return invalid("Crash report is missing System Information OS version field");
-  const int architecture = static_cast<int>(system->architecture);
+  const int architecture = enumValue(system->architecture);
   std::optional<DZCrashReportProcessorInfo> processor = machineCpu;
   if (!processor) processor = processorOfArchitecture(architecture);
   if (!processor) return invalid("Crash report has an unknown architecture");
-  return DZCrashReportSystemInfo(static_cast<int>(system->operating_system), system->os_version,
+  return DZCrashReportSystemInfo(enumValue(system->operating_system), system->os_version,
                                  optionalString(system->os_build), architecture, *processor,
                                  optionalDate(system->timestamp));
 }

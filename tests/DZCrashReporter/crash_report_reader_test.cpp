@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "DZCrashReporter/report/DZCrashReport.h"
+#include "DZCrashReporter/report/DZCrashReportTextFormatter.h"
 #include "tests/DZCrashReporter/CrashReportFixture.h"
 
 using namespace dzcrash;
@@ -417,4 +418,30 @@ TEST(CrashReportReader, ImageForAddressTakesTheFirstImageThatHoldsIt) {
       EXPECT_EQ(image->imageName(), c.image) << std::hex << c.address;
     }
   }
+}
+
+TEST(CrashReportReader, EnumerationNumbersTheSchemaDoesNotNameSurvive) {
+  // protobuf-c keeps any number an enumeration field holds; -1 is ten varint bytes.
+  const std::vector<uint8_t> minusOne = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x01};
+  const std::vector<uint8_t> system =
+      concat({{0x08}, minusOne, {0x12, 0x03, '6', '.', '1', 0x18}, minusOne, {0x20, 0x01}});
+  const std::vector<uint8_t> processor = concat({{0x08}, minusOne, {0x10, 0x07, 0x18, 0x03}});
+  const std::vector<uint8_t> machine = concat({field(2, processor), {0x18, 0x01, 0x20, 0x01}});
+  // A later occurrence of a section takes the place of the packed one.
+  const std::vector<uint8_t> base = packReportMessage(ReportSpec{});
+
+  const auto noMachine = decode(withHeader(std::string("dzcrash\x01", 8), concat({base, field(1, system)})));
+  ASSERT_FALSE(noMachine.ok());
+  EXPECT_EQ(noMachine.error().description(), "Crash report has an unknown architecture");
+
+  const auto decoded =
+      decode(withHeader(std::string("dzcrash\x01", 8), concat({base, field(1, system), field(8, machine)})));
+  ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+  const DZCrashReport& report = decoded.value();
+  EXPECT_EQ(report.systemInfo().operatingSystem(), -1);
+  EXPECT_EQ(report.systemInfo().architecture(), -1);
+  EXPECT_EQ(report.systemInfo().processorInfo(), DZCrashReportProcessorInfo(-1, 7, 3));
+  const std::string text = DZCrashReportTextFormatter::stringValueForCrashReport(report, {});
+  EXPECT_NE(text.find("OS Version:      Unknown (-1) 6.1 ("), std::string::npos) << text;
+  EXPECT_NE(text.find("Code Type:       Unknown\n"), std::string::npos) << text;
 }

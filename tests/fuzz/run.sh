@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds the Mach-O and ELF readers' libFuzzer targets with clang (AddressSanitizer and UBSan on) and
-# runs each briefly from seed binaries. Usage: tests/fuzz/run.sh [seconds per target, default 20]
+# Builds the Mach-O and ELF readers' and the crash report reader's libFuzzer targets with clang
+# (AddressSanitizer and UBSan on) and runs each briefly from seed files.
+# Usage: tests/fuzz/run.sh [seconds per target, default 20]
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 SECONDS_TO_RUN="${1:-20}"
 OUT="$ROOT/build/fuzz"
-mkdir -p "$OUT/corpus" "$OUT/elf_corpus"
+mkdir -p "$OUT/corpus" "$OUT/elf_corpus" "$OUT/report_corpus" "$OUT/generated"
 FLAGS=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$ROOT")
 CORE="$ROOT/DZCrashReporter/core"
 clang++ "${FLAGS[@]}" \
@@ -22,6 +23,25 @@ clang++ "${FLAGS[@]}" \
   "$CORE/DZCrashAsyncTask.cpp" \
   "$CORE/DZCrashAsyncElfImage.cpp" \
   -o "$OUT/elf_fuzz"
+# The report schema's protobuf-c code (C, so compiled apart), then the reader and formatter with it.
+REPORT="$ROOT/DZCrashReporter/report"
+protoc-c --c_out="$OUT/generated" -I"$ROOT" "$REPORT/DZCrashReport.proto"
+PB="$OUT/generated/DZCrashReporter/report/DZCrashReport.pb-c"
+clang -g -O1 -fsanitize=address,undefined -c "$PB.c" -I"$OUT/generated" -o "$OUT/DZCrashReport.pb-c.o"
+clang++ "${FLAGS[@]}" -I"$OUT/generated" \
+  "$ROOT/tests/fuzz/crash_report_fuzz.cpp" \
+  "$ROOT/DZCrashReporter/DZCrashReporterLog.cpp" \
+  "$REPORT/DZCrashReport.cpp" \
+  "$REPORT/DZCrashReportBinaryImageInfo.cpp" \
+  "$REPORT/DZCrashReportFormat.cpp" \
+  "$REPORT/DZCrashReportTextFormatter.cpp" \
+  "$CORE/DZCrashAsync.cpp" \
+  "$CORE/DZCrashAsyncFile.cpp" \
+  "$OUT/DZCrashReport.pb-c.o" -lprotobuf-c \
+  -o "$OUT/crash_report_fuzz"
+clang++ -std=c++20 -g -fsanitize=address,undefined -I"$ROOT" -I"$OUT/generated" \
+  "$ROOT/tests/fuzz/crash_report_seeds.cpp" "$OUT/DZCrashReport.pb-c.o" -lprotobuf-c -o "$OUT/crash_report_seeds"
+"$OUT/crash_report_seeds" "$OUT/report_corpus"
 # The seeds are the committed Mach-O fixtures and a few small system libraries; the corpora the runs
 # grow stay in the build tree.
 find "$ROOT/tests/fixtures/macho" -type f \( -name '*.dylib' -o -name 'fx_exe' -o -name '*.o' \) \
@@ -48,3 +68,4 @@ run() {
 }
 run macho_fuzz "$OUT/corpus" 131072
 run elf_fuzz "$OUT/elf_corpus" 65536
+run crash_report_fuzz "$OUT/report_corpus" 16384
