@@ -312,6 +312,7 @@ dzcrash_error_t elfListInit(dzcrash_async_image* image, dzcrash_task_t task, voi
     return err;
   }
   image->parsed = elf;
+  image->format = DZCRASH_IMAGE_FORMAT_ELF;
   image->size = elf->text_end > image->header_address ? elf->text_end - image->header_address : 0;
   return DZCRASH_OK;
 }

@@ -30,6 +30,16 @@ struct dzcrash_image_parser {
 
 using dzcrash_async_image_node = async::async_list<dzcrash_async_image*>::node;
 
+// Which reader parsed an image, and so what its parsed record is.
+enum dzcrash_image_format : uint32_t {
+  // Not parsed (a list without a parser).
+  DZCRASH_IMAGE_FORMAT_NONE = 0,
+  // parsed is a dzcrash_async_elf.
+  DZCRASH_IMAGE_FORMAT_ELF = 1,
+  // parsed is a dzcrash_async_macho.
+  DZCRASH_IMAGE_FORMAT_MACHO = 2,
+};
+
 struct dzcrash_async_image {
   // Where the image's header is loaded.
   uint64_t header_address;
@@ -39,6 +49,8 @@ struct dzcrash_async_image {
   char* name;
   // The parser's own record of the image.
   void* parsed;
+  // Set by the parser.
+  dzcrash_image_format format;
   // The list node that holds this image; set while a reader walks the list.
   dzcrash_async_image_node* node;
   // Link among removed images, which are freed only with the list.

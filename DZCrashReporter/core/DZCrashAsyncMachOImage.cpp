@@ -553,6 +553,7 @@ dzcrash_error_t machoListInit(dzcrash_async_image* image, dzcrash_task_t task, v
     return err;
   }
   image->parsed = macho;
+  image->format = DZCRASH_IMAGE_FORMAT_MACHO;
   image->size = macho->text_size;
   return DZCRASH_OK;
 }
