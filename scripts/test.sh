@@ -20,7 +20,7 @@ echo "== x11 tests (own Xvfb each) =="
 ctest -L '^x11$' -j "$JOBS" --output-on-failure --no-tests=ignore
 echo "== crash tests =="
 ctest -L '^crash$' -j "$JOBS" --output-on-failure --no-tests=ignore
-echo "== Mach-O, ELF and crash report reader fuzz runs (20 s each) =="
+echo "== Mach-O, ELF, compact-unwind and crash report reader fuzz runs (20 s each) =="
 bash "$ROOT/tests/fuzz/run.sh" 20
 echo "== keyring tests (own D-Bus session and gnome-keyring each) =="
 ctest -L '^keyring$' -j "$JOBS" --output-on-failure --no-tests=error

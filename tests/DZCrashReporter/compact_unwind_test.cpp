@@ -167,6 +167,9 @@ TEST_P(CompactUnwindFixture, FindsEveryFunctionTheOracleLists) {
   const uint64_t sentinel = oracle.firstLevel.back();
   for (size_t i = 0; i < oracle.entries.size(); ++i) {
     const OracleEntry& e = oracle.entries[i];
+    dzcrash_async_cfe_entry entry;
+    EXPECT_EQ(DZcrash_async_cfe_entry_init(&entry, reader.cpu_type, e.encoding), DZCRASH_OK)
+        << "every encoding the linker wrote decodes: " << std::hex << e.encoding;
     const uint64_t end = i + 1 < oracle.entries.size() ? oracle.entries[i + 1].offset : sentinel;
     for (const uint64_t pc : {e.offset, std::min(e.offset + 1, end - 1), end - 1}) {
       const Found f = findPc(&reader, pc);

@@ -210,7 +210,9 @@ TEST_F(LiveWalk, EveryKindOfFrameUnwindsToTheDisassemblysReturnAddresses) {
 
 TEST_F(LiveWalk, AFrameEndingInANoreturnCallUsesItsOwnFunctionsRules) {
   std::jmp_buf escape;
-  Walk walk{};
+  // Static: the walk fills it between setjmp and longjmp.
+  static Walk walk;
+  walk = Walk{};
   walk.images = &images_;
   walk.escape = &escape;
   // _fx_walk_noreturn ends in a call to _fx_walk_immediate, which captures and walks; the walk leaves

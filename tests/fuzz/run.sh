@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Builds the Mach-O and ELF readers' and the crash report reader's libFuzzer targets with clang
-# (AddressSanitizer and UBSan on) and runs each briefly from seed files.
+# Builds the Mach-O, ELF and compact-unwind readers' and the crash report reader's libFuzzer targets
+# with clang (AddressSanitizer and UBSan on) and runs each briefly from seed files.
 # Usage: tests/fuzz/run.sh [seconds per target, default 20]
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 SECONDS_TO_RUN="${1:-20}"
 OUT="$ROOT/build/fuzz"
-mkdir -p "$OUT/corpus" "$OUT/elf_corpus" "$OUT/report_corpus" "$OUT/generated"
+mkdir -p "$OUT/corpus" "$OUT/elf_corpus" "$OUT/unwind_corpus" "$OUT/report_corpus" "$OUT/generated"
 FLAGS=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$ROOT")
 CORE="$ROOT/DZCrashReporter/core"
 clang++ "${FLAGS[@]}" \
@@ -23,6 +23,14 @@ clang++ "${FLAGS[@]}" \
   "$CORE/DZCrashAsyncTask.cpp" \
   "$CORE/DZCrashAsyncElfImage.cpp" \
   -o "$OUT/elf_fuzz"
+clang++ "${FLAGS[@]}" \
+  "$ROOT/tests/fuzz/unwind_fuzz.cpp" \
+  "$CORE/DZCrashAsync.cpp" \
+  "$CORE/DZCrashAsyncTask.cpp" \
+  "$CORE/DZCrashAsyncMObject.cpp" \
+  "$ROOT/DZCrashReporter/unwind/DZCrashAsyncCompactUnwind.cpp" \
+  "$ROOT/DZCrashReporter/unwind/DZCrashAsyncThreadState.cpp" \
+  -o "$OUT/unwind_fuzz"
 # The report schema's protobuf-c code (C, so compiled apart), then the reader and formatter with it.
 REPORT="$ROOT/DZCrashReporter/report"
 protoc-c --c_out="$OUT/generated" -I"$ROOT" "$REPORT/DZCrashReport.proto"
@@ -54,6 +62,16 @@ for lib in libdl.so.2 librt.so.1 libutil.so.1 libpthread.so.0; do
     fi
   done
 done
+# The compact-unwind seeds are the fixtures' __unwind_info sections, cut out where their oracles say
+# they lie in the file.
+for headers in "$ROOT"/tests/fixtures/macho/*/*.private-headers.txt; do
+  binary="${headers%.private-headers.txt}"
+  read -r size offset < <(awk '/sectname __unwind_info/ { found = 1 }
+    found && $1 == "size" { size = $2 }
+    found && $1 == "offset" { print size, $2; exit }' "$headers") || continue
+  name="$(basename "$(dirname "$binary")")-$(basename "$binary")"
+  tail -c +$((offset + 1)) "$binary" | head -c $((size)) >"$OUT/unwind_corpus/$name.unwind_info"
+done
 # The run's chatter goes to a log: on a finding its tail (the report and the input's path) is shown.
 run() {
   local name="$1" corpus="$2" max_len="$3"
@@ -68,4 +86,5 @@ run() {
 }
 run macho_fuzz "$OUT/corpus" 131072
 run elf_fuzz "$OUT/elf_corpus" 65536
+run unwind_fuzz "$OUT/unwind_corpus" 16384
 run crash_report_fuzz "$OUT/report_corpus" 16384
