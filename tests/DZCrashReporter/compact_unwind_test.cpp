@@ -749,6 +749,8 @@ TEST(CompactUnwindApply, RefusesWhatCannotBeApplied) {
   const Case cases[] = {
       {"dwarf", &full, DZCRASH_CPU_TYPE_X86_64, 0x04000040, DZCRASH_NOT_SUPPORTED},
       {"none", &full, DZCRASH_CPU_TYPE_X86_64, 0, DZCRASH_NOT_SUPPORTED},
+      {"x86 dwarf", &x86, DZCRASH_CPU_TYPE_X86, 0x04000040, DZCRASH_NOT_SUPPORTED},
+      {"x86 none", &x86, DZCRASH_CPU_TYPE_X86, 0, DZCRASH_NOT_SUPPORTED},
       {"frameless without a stack pointer", &noSp, DZCRASH_CPU_TYPE_X86_64, 0x02030000, DZCRASH_NOT_FOUND},
       {"frame without a frame pointer", &noFp, DZCRASH_CPU_TYPE_X86_64, 0x01010001, DZCRASH_NOT_FOUND},
       {"frameless off the stack", &offStack, DZCRASH_CPU_TYPE_X86_64, 0x02030000, DZCRASH_NOT_FOUND},
