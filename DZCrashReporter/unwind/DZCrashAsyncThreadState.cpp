@@ -282,22 +282,12 @@ size_t DZcrash_async_thread_state_get_greg_size(const dzcrash_async_thread_state
 
 namespace {
 
-template <size_t N>
-bool dwarfToReg(const DwarfRow (&table)[N], uint64_t dwarf, uint32_t* regnum) {
+// The row whose `from` field equals key; its `to` field goes to out.
+template <size_t N, typename From, typename To>
+bool findRow(const DwarfRow (&table)[N], From DwarfRow::*from, From key, To DwarfRow::*to, To* out) {
   for (const DwarfRow& row : table) {
-    if (row.dwarf == dwarf) {
-      *regnum = row.regnum;
-      return true;
-    }
-  }
-  return false;
-}
-
-template <size_t N>
-bool regToDwarf(const DwarfRow (&table)[N], uint32_t regnum, uint64_t* dwarf) {
-  for (const DwarfRow& row : table) {
-    if (row.regnum == regnum) {
-      *dwarf = row.dwarf;
+    if (row.*from == key) {
+      *out = row.*to;
       return true;
     }
   }
@@ -308,14 +298,14 @@ bool regToDwarf(const DwarfRow (&table)[N], uint32_t regnum, uint64_t* dwarf) {
 
 bool DZcrash_async_thread_state_map_dwarf_to_reg(const dzcrash_async_thread_state* state, uint64_t dwarf_reg,
                                                  uint32_t* regnum) {
-  return is32(state) ? dwarfToReg(x86_32_dwarf_table, dwarf_reg, regnum)
-                     : dwarfToReg(x86_64_dwarf_table, dwarf_reg, regnum);
+  return is32(state) ? findRow(x86_32_dwarf_table, &DwarfRow::dwarf, dwarf_reg, &DwarfRow::regnum, regnum)
+                     : findRow(x86_64_dwarf_table, &DwarfRow::dwarf, dwarf_reg, &DwarfRow::regnum, regnum);
 }
 
 bool DZcrash_async_thread_state_map_reg_to_dwarf(const dzcrash_async_thread_state* state, uint32_t regnum,
                                                  uint64_t* dwarf_reg) {
-  return is32(state) ? regToDwarf(x86_32_dwarf_table, regnum, dwarf_reg)
-                     : regToDwarf(x86_64_dwarf_table, regnum, dwarf_reg);
+  return is32(state) ? findRow(x86_32_dwarf_table, &DwarfRow::regnum, regnum, &DwarfRow::dwarf, dwarf_reg)
+                     : findRow(x86_64_dwarf_table, &DwarfRow::regnum, regnum, &DwarfRow::dwarf, dwarf_reg);
 }
 
 }  // namespace dzcrash
