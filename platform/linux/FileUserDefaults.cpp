@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -12,9 +14,11 @@
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/JsonDepth.h"
 #include "platform/Log.h"
 
 namespace platform {
@@ -138,6 +142,85 @@ DefaultsValue decode(const Json& json) {
   throw std::runtime_error("a value of kind \"" + tag + "\" is malformed");
 }
 
+// The whole file, or nothing with `error` naming why it cannot be read. Only regular files are read: a
+// pipe or device in the file's place would block start-up or never end.
+std::optional<std::string> readWholeFile(const std::filesystem::path& path, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return std::nullopt;
+  }
+  std::optional<std::string> text;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    error = std::strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    error = "it is not a regular file";
+  } else {
+    text.emplace();
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        error = std::strerror(errno);
+        text.reset();
+        break;
+      }
+      if (n == 0) break;
+      text->append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  ::close(fd);
+  return text;
+}
+
+// When this process started, from the kernel's boot time and the process's start in clock ticks since
+// boot; nothing when /proc does not say. Never later than the real start (the boot time is whole seconds).
+std::optional<std::chrono::system_clock::time_point> processStartTime() {
+  std::ifstream statFile("/proc/stat");
+  std::string word;
+  long long bootTime = -1;
+  while (statFile >> word) {
+    if (word == "btime") {
+      statFile >> bootTime;
+      break;
+    }
+  }
+  std::ifstream selfFile("/proc/self/stat");
+  std::string line;
+  std::getline(selfFile, line);
+  // The command name (field 2) may hold spaces and parentheses: count fields after its last ")".
+  const auto nameEnd = line.rfind(')');
+  const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+  if (bootTime < 0 || nameEnd == std::string::npos || ticksPerSecond <= 0) return std::nullopt;
+  std::istringstream fields(line.substr(nameEnd + 1));
+  std::string field;
+  for (int n = 3; n <= 22 && fields >> field; ++n) {
+    if (n != 22) continue;
+    const unsigned long long ticks = std::strtoull(field.c_str(), nullptr, 10);
+    const auto sinceBoot =
+        std::chrono::milliseconds(ticks * 1000 / static_cast<unsigned long long>(ticksPerSecond));
+    return std::chrono::system_clock::time_point(std::chrono::seconds(bootTime)) + sinceBoot;
+  }
+  return std::nullopt;
+}
+
+// Saves of "<name>" write to ".<name>.XXXXXX" first (mkostemp's six letters or digits): hidden, and never
+// a name the store reads.
+std::string temporaryPrefix(const std::string& fileName) {
+  return "." + fileName + ".";
+}
+
+bool isTemporaryName(const std::string& name, const std::string& fileName) {
+  const std::string prefix = temporaryPrefix(fileName);
+  if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) return false;
+  for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+  }
+  return true;
+}
+
 std::string utcStamp() {
   std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -162,7 +245,42 @@ std::filesystem::path FileUserDefaults::defaultFile() {
 }
 
 FileUserDefaults::FileUserDefaults(std::filesystem::path file) : file_(std::move(file)) {
+  removeStaleTemporaries();
   load();
+}
+
+std::filesystem::path FileUserDefaults::target() const {
+  // A settings file that is a link (kept with the user's dotfiles) stays one: saves replace its target.
+  std::error_code ec;
+  if (!std::filesystem::is_symlink(file_, ec)) return file_;
+  std::filesystem::path resolved = std::filesystem::weakly_canonical(file_, ec);
+  return ec ? file_ : resolved;
+}
+
+void FileUserDefaults::removeStaleTemporaries() {
+  // A save killed between creating its temporary file and renaming it leaves the temporary behind. One
+  // older than this process cannot belong to a save still running here; a newer one may be another
+  // running instance's save in progress.
+  const auto started = processStartTime();
+  if (!started) return;
+  const std::filesystem::path target = this->target();
+  const std::string fileName = target.filename().string();
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(target.parent_path(), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::filesystem::path path = it->path();
+    if (!isTemporaryName(path.filename().string(), fileName)) continue;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    const auto modified =
+        std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+    if (modified >= *started) continue;
+    if (::unlink(path.c_str()) != 0) {
+      log(LogLevel::warning, "Could not remove the leftover temporary settings file " + path.string() + ": " +
+                                 std::strerror(errno));
+    }
+  }
 }
 
 void FileUserDefaults::load() {
@@ -173,18 +291,21 @@ void FileUserDefaults::load() {
     moveAside("it is a directory");
     return;
   }
-  std::ifstream in(file_, std::ios::binary);
-  if (!in) {
-    moveAside(std::string("it cannot be opened: ") + std::strerror(errno));
+  std::string readError;
+  const std::optional<std::string> text = readWholeFile(file_, readError);
+  if (!text) {
+    // Nothing says the content is bad: the file stays as it is for when it can be read again.
+    writable_ = false;
+    log(LogLevel::error, "Settings file " + file_.string() + " cannot be read (" + readError +
+                             "); running on default settings, and changes stay in memory so that the file "
+                             "is not overwritten");
     return;
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
-    moveAside("it cannot be read");
+  if (jsonTextNestsDeeperThan(*text)) {
+    moveAside("it nests deeper than " + std::to_string(maxJsonDepth) + " levels");
     return;
   }
-  Json json = Json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
+  Json json = Json::parse(*text, nullptr, /*allow_exceptions=*/false);
   if (json.is_discarded() || !json.is_object()) {
     moveAside("it is not a JSON object");
     return;
@@ -221,23 +342,18 @@ void FileUserDefaults::moveAside(const std::string& reason) {
 }
 
 void FileUserDefaults::saveLocked() {
-  if (!writable_) {
-    log(LogLevel::warning, "Settings not saved: " + file_.string() + " could not be moved aside");
-    return;
-  }
+  if (!writable_) return;  // said once, when the file was read
   Json json = Json::object();
   for (const auto& [key, value] : values_) json[key] = encode(value);
   // JSON strings hold UTF-8 only: stray bytes are written as U+FFFD rather than throwing, which would
   // leave this and every later change unsaved.
   const std::string text = json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 
-  // A settings file that is a link (kept with the user's dotfiles) stays one: replace its target.
   std::error_code ec;
-  std::filesystem::path target = file_;
-  if (std::filesystem::is_symlink(file_, ec)) target = std::filesystem::weakly_canonical(file_, ec);
-  if (ec) target = file_;
+  const std::filesystem::path target = this->target();
   std::filesystem::create_directories(target.parent_path(), ec);
-  std::string temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::string temp =
+      (target.parent_path() / (temporaryPrefix(target.filename().string()) + "XXXXXX")).string();
   int fd = mkostemp(temp.data(), O_CLOEXEC);
   auto fail = [&](const char* step) {
     log(LogLevel::warning,

@@ -15,10 +15,17 @@ namespace platform {
 // {"bool":false}, {"int":3}, {"double":0.5}, {"string":"x"}, {"data":"<base64>"}, {"array":[...]},
 // {"dict":{...}}, so every type reads back exactly after a restart.
 //
-// A file that cannot be read or parsed is renamed to "<name>.corrupt-<UTC timestamp>" next to it, a
-// warning is logged and the store starts empty. If it cannot even be moved aside, the store still
-// starts empty but never writes, so the unreadable file is not overwritten. Write failures are logged
-// and the values stay in memory. Thread-safe.
+// A file whose content is not a settings object (malformed JSON, values without their type, arrays and
+// objects nested deeper than platform::maxJsonDepth) is renamed to "<name>.corrupt-<UTC timestamp>" next
+// to it, a warning is logged and the store starts empty. If it cannot even be moved aside, the store
+// still starts empty but never writes, so the bad file is not overwritten. A file that cannot be read
+// (permissions, I/O errors, not a regular file) is not corrupt: it stays where it is, untouched, and the
+// store runs on defaults kept in memory only, saying so once in the log. Write failures are logged and
+// the values stay in memory.
+//
+// Saves killed between creating their temporary file and renaming it leave the temporary behind: the
+// constructor removes those of this file (".<name>.XXXXXX" beside it) that are older than the running
+// process. Thread-safe.
 class FileUserDefaults final : public UserDefaults {
  public:
   explicit FileUserDefaults(std::filesystem::path file = defaultFile());
@@ -34,6 +41,9 @@ class FileUserDefaults final : public UserDefaults {
   const std::filesystem::path& file() const { return file_; }
 
  private:
+  // The file that saves replace: the settings file, or what it links to.
+  std::filesystem::path target() const;
+  void removeStaleTemporaries();
   void load();
   void moveAside(const std::string& reason);
   void saveLocked();

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -48,6 +54,37 @@ struct CapturedLog {
     });
   }
   ~CapturedLog() { platform::setLogSink(previous); }
+};
+
+// A settings value nested `levels` arrays deep, as the file stores it.
+std::string nestedSettingsFile(int levels) {
+  std::string text = R"({"a":)";
+  for (int i = 0; i < levels; ++i) text += R"({"array":[)";
+  text += R"({"int":1})";
+  for (int i = 0; i < levels; ++i) text += "]}";
+  return text + "}";
+}
+
+// Root reads every file whatever its mode: while this lives, the calling thread gives up the
+// capabilities that allow that (a no-op for other users), so a mode-000 file cannot be opened.
+class WithoutReadOverride {
+ public:
+  WithoutReadOverride() {
+    if (syscall(SYS_capget, &header_, saved_) != 0) return;
+    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    changed_ = syscall(SYS_capset, &header_, reduced) == 0;
+  }
+  ~WithoutReadOverride() {
+    if (changed_) syscall(SYS_capset, &header_, saved_);
+  }
+  WithoutReadOverride(const WithoutReadOverride&) = delete;
+  WithoutReadOverride& operator=(const WithoutReadOverride&) = delete;
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2]{};
+  bool changed_ = false;
 };
 
 }  // namespace
@@ -192,6 +229,8 @@ TEST(FileUserDefaults, UnusableFileIsMovedAsideWithAWarningAndReadingStartsEmpty
       {"bad base64", R"({"a":{"data":"!!!!"}})"},
       {"integer out of range", R"({"a":{"int":18446744073709551615}})"},
       {"binary garbage", std::string("\xff\xfe\x00{", 4)},
+      // About 1.2 MB; reading it must not overflow the stack (at every start, were it left in place).
+      {"nested 100,000 levels deep", nestedSettingsFile(100'000)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -214,6 +253,103 @@ TEST(FileUserDefaults, UnusableFileIsMovedAsideWithAWarningAndReadingStartsEmpty
     EXPECT_TRUE(FileUserDefaults(file).boolForKey("hasCompletedOnboarding"));
     EXPECT_EQ(readFile(dir / names[0]), c.content);
   }
+}
+
+TEST(FileUserDefaults, ValuesNestedAsDeeplyAsTheProgramCouldNeedStillLoad) {
+  quorvelle::test::TempDir dir;
+  const auto file = dir / "settings.json";
+  writeFile(file, nestedSettingsFile(200));
+  FileUserDefaults defaults(file);
+  auto current = defaults.objectForKey("a");
+  ASSERT_TRUE(current.has_value());
+  int levels = 0;
+  while (const auto* array = current->get<DefaultsValue::Array>()) {
+    ASSERT_EQ(array->size(), 1u);
+    current = DefaultsValue(array->front());  // a copy, made before the array it comes from goes
+    ++levels;
+  }
+  EXPECT_EQ(levels, 200);
+  EXPECT_EQ(*current, DefaultsValue(1));
+}
+
+// Only content that fails to parse is corrupt. A good file that cannot be read now keeps its place and
+// its bytes; the program runs on defaults in memory and says so once.
+TEST(FileUserDefaults, AFileThatCannotBeReadIsLeftAloneAndNeverOverwritten) {
+  const std::string content = R"({"hasCompletedOnboarding":{"bool":true},"accent":{"string":"us"}})";
+  struct Case {
+    const char* label;
+    std::function<void(const fs::path& file)> makeUnreadable;
+    std::function<void(const fs::path& file)> makeReadable;  // nothing: check the link instead
+  };
+  const Case cases[] = {
+      {"no read permission",
+       [&](const fs::path& file) {
+         writeFile(file, content);
+         fs::permissions(file, fs::perms::none);
+       },
+       [](const fs::path& file) { fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write); }},
+      // Reading this file at offset 0 fails with EIO.
+      {"input/output error", [](const fs::path& file) { fs::create_symlink("/proc/self/mem", file); }, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    quorvelle::test::TempDir dir;
+    const auto file = dir / "settings.json";
+    c.makeUnreadable(file);
+    CapturedLog log;
+    {
+      WithoutReadOverride unprivileged;
+      FileUserDefaults defaults(file);
+      EXPECT_FALSE(defaults.boolForKey("hasCompletedOnboarding"));
+      defaults.set("accent", "uk");
+      defaults.set("targetLanguage", "de");
+      EXPECT_EQ(defaults.stringForKey("accent"), "uk") << "changes work in memory";
+    }
+    EXPECT_EQ(log.warnings.size(), 1u) << "said once";
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"settings.json"}) << "nothing moved or added";
+    if (c.makeReadable) {
+      c.makeReadable(file);
+      EXPECT_EQ(readFile(file), content);
+      FileUserDefaults later(file);
+      EXPECT_TRUE(later.boolForKey("hasCompletedOnboarding"));
+      EXPECT_EQ(later.stringForKey("accent"), "us");
+    } else {
+      EXPECT_EQ(fs::read_symlink(file), "/proc/self/mem");
+    }
+  }
+}
+
+// A save killed between creating its temporary file and renaming it leaves the temporary behind.
+TEST(FileUserDefaults, StartRemovesOnlyItsOwnTemporariesOlderThanTheProcess) {
+  quorvelle::test::TempDir dir;
+  const auto file = dir / "settings.json";
+  writeFile(file, R"({"accent":{"string":"us"}})");
+  const auto longAgo = fs::file_time_type::clock::now() - std::chrono::hours(24);
+  struct Entry {
+    const char* name;
+    bool old;
+    bool kept;
+  };
+  const Entry entries[] = {
+      {".settings.json.a1B2c3", true, false}, {".settings.json.ZZZZZZ", true, false},
+      {".settings.json.x9Y8z7", false, true},  // newer than this process: perhaps another one's save
+      {".settings.json.abc", true, true},     {".settings.json.abcdefg", true, true},
+      {".settings.json.ab-def", true, true},  {".other.json.a1B2c3", true, true},
+      {"settings.json.a1B2c3", true, true},   {"settings.json.corrupt-20240101T000000Z", true, true},
+  };
+  for (const auto& entry : entries) {
+    writeFile(dir / entry.name, "{");
+    if (entry.old) fs::last_write_time(dir / entry.name, longAgo);
+  }
+  fs::create_directory(dir / ".settings.json.dir000");
+  fs::last_write_time(dir / ".settings.json.dir000", longAgo);
+
+  FileUserDefaults defaults(file);
+  EXPECT_EQ(defaults.stringForKey("accent"), "us");
+  for (const auto& entry : entries) {
+    EXPECT_EQ(fs::exists(dir / entry.name), entry.kept) << entry.name;
+  }
+  EXPECT_TRUE(fs::exists(dir / ".settings.json.dir000")) << "only files are removed";
 }
 
 TEST(FileUserDefaults, ADirectoryInThePlaceOfTheFileIsMovedAsideToo) {
