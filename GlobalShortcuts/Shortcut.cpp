@@ -14,6 +14,7 @@
 #include "GlobalShortcuts/Name.h"
 #include "GlobalShortcuts/ShortcutStorage.h"
 #include "GlobalShortcuts/SpecialKey.h"
+#include "platform/JsonDepth.h"
 #include "platform/KeyboardLayout.h"
 
 namespace GlobalShortcuts {
@@ -60,7 +61,7 @@ std::string Shortcut::toJSON() const {
 }
 
 std::optional<Shortcut> Shortcut::fromJSON(std::string_view json) {
-  const auto parsed = nlohmann::json::parse(json, nullptr, /*allow_exceptions=*/false);
+  const auto parsed = platform::parseBoundedJson(json);
   if (!parsed.is_object()) return std::nullopt;
   const auto code = integerMember(parsed, kCarbonKeyCodeKey);
   const auto modifiers = integerMember(parsed, kCarbonModifiersKey);

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/JsonDepth.h"
+
 namespace quorvelle {
 
 // Reads an optional string member: absent or null gives no value; true in `ok` unless the member is present
@@ -46,9 +48,10 @@ struct APIEnvelope {
     return envelope;
   }
 
-  // Parses the reply body first; nothing when it is not JSON (invalid UTF-8 included).
+  // Parses the reply body first; nothing when it is not JSON (invalid UTF-8 included) or nests deeper than
+  // platform::maxJsonDepth.
   static std::optional<APIEnvelope> decode(std::string_view body) {
-    const nlohmann::json json = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
+    const nlohmann::json json = platform::parseBoundedJson(body);
     if (json.is_discarded()) return std::nullopt;
     return decode(json);
   }

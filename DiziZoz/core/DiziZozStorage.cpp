@@ -16,6 +16,7 @@
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/HedgeLog.h"
 #include "DiziZoz/core/JsonUtils.h"
+#include "platform/JsonDepth.h"
 
 namespace dizizoz {
 namespace fs = std::filesystem;
@@ -330,6 +331,12 @@ void DiziZozStorage::setData(StorageKey key, const std::optional<std::string>& c
 std::optional<Value> DiziZozStorage::getJson(StorageKey key) const {
   auto data = getData(key);
   if (!data) return std::nullopt;
+  // Parsing is not recursive, but every later copy or walk of the value would be.
+  if (platform::jsonTextNestsDeeperThan(*data)) {
+    hedgeLog("Failed to serialize key '" + std::string(caseName(key)) + "' error: nested deeper than " +
+             std::to_string(platform::maxJsonDepth) + " levels");
+    return std::nullopt;
+  }
   try {
     return Value::parse(*data);
   } catch (const Value::exception& error) {
@@ -339,20 +346,18 @@ std::optional<Value> DiziZozStorage::getJson(StorageKey key) const {
 }
 
 void DiziZozStorage::setJson(StorageKey key, const Value& json) {
-  Value document;
-  if (json.is_object() || json.is_array()) {
-    document = json;
-  } else {
-    document = Value::object();
-    document[std::string(rawValue(key))] = json;
-  }
-  // The last good value stays on disk when the new one has no JSON form.
-  if (!isValidObject(document)) {
+  // Checked before anything copies the value: a copy recurses once per level. The last good value stays
+  // on disk when the new one has no JSON form.
+  if (!isValidObject(json)) {
     hedgeLog("Failed to serialize key '" + std::string(caseName(key)) +
              "' error: the value has no JSON form; the stored value is kept");
     return;
   }
-  setData(key, document.dump());
+  if (json.is_object() || json.is_array()) {
+    setData(key, json.dump());
+  } else {
+    setData(key, Value{{std::string(rawValue(key)), json}}.dump());
+  }
 }
 
 template <typename T>

@@ -1,9 +1,12 @@
 #include "DiziZoz/core/JsonUtils.h"
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "DiziZoz/core/DateFormats.h"
 #include "DiziZoz/core/HedgeLog.h"
+#include "platform/JsonDepth.h"
 
 namespace dizizoz {
 namespace {
@@ -40,50 +43,67 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
+// Walks without recursion: a caller's value may be nested far deeper than the stack allows.
+// `depth` is the level of `value` itself (1 for a top-level array or object).
+bool isValidObjectAt(const Value& value, std::size_t depth) {
+  std::vector<std::pair<const Value*, std::size_t>> pending{{&value, depth}};
+  while (!pending.empty()) {
+    const auto [current, level] = pending.back();
+    pending.pop_back();
+    switch (current->type()) {
+      case Value::value_t::null:
+      case Value::value_t::boolean:
+      case Value::value_t::number_integer:
+      case Value::value_t::number_unsigned:
+        break;
+      case Value::value_t::number_float:
+        if (!std::isfinite(current->get<double>())) return false;
+        break;
+      case Value::value_t::string:
+        if (!isValidUtf8(current->get_ref<const std::string&>())) return false;
+        break;
+      case Value::value_t::array:
+        if (level > platform::maxJsonDepth) return false;
+        for (const auto& element : *current) pending.emplace_back(&element, level + 1);
+        break;
+      case Value::value_t::object:
+        if (level > platform::maxJsonDepth) return false;
+        for (const auto& [key, element] : current->items()) {
+          if (!isValidUtf8(key)) return false;
+          pending.emplace_back(&element, level + 1);
+        }
+        break;
+      case Value::value_t::binary:
+      case Value::value_t::discarded:
+        return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool isValidObject(const Value& value) {
-  switch (value.type()) {
-    case Value::value_t::null:
-    case Value::value_t::boolean:
-    case Value::value_t::number_integer:
-    case Value::value_t::number_unsigned:
-      return true;
-    case Value::value_t::number_float:
-      return std::isfinite(value.get<double>());
-    case Value::value_t::string:
-      return isValidUtf8(value.get_ref<const std::string&>());
-    case Value::value_t::array:
-      for (const auto& element : value) {
-        if (!isValidObject(element)) return false;
-      }
-      return true;
-    case Value::value_t::object:
-      for (const auto& [key, element] : value.items()) {
-        if (!isValidUtf8(key) || !isValidObject(element)) return false;
-      }
-      return true;
-    case Value::value_t::binary:
-    case Value::value_t::discarded:
-      return false;
-  }
-  return false;
+  return isValidObjectAt(value, 1);
 }
 
 std::optional<Properties> sanitizeDictionary(const Properties& dictionary) {
   if (!dictionary.is_object() || dictionary.empty()) return std::nullopt;
-  Properties result = dictionary;
+  // Built member by member: copying the whole map first would recurse through a value too deep to keep.
+  Properties result = Properties::object();
   for (const auto& [key, element] : dictionary.items()) {
     // A key or an address that is not UTF-8 would make the whole map fail to serialise later.
     const bool validKey = isValidUtf8(key);
-    if (validKey && isValidObject(element)) continue;
+    if (validKey && isValidObjectAt(element, 2)) {
+      result[key] = element;
+      continue;
+    }
     auto url = value::urlString(element);
     if (validKey && url && isValidUtf8(*url)) {
       result[key] = *url;
     } else if (auto date = value::dateValue(element); validKey && date) {
       result[key] = toInternetDateTimeString(*date);
     } else {
-      result.erase(key);
       hedgeLog("property: " + key + " isn't serializable, dropping the item");
     }
   }
@@ -102,7 +122,7 @@ std::optional<std::string> toJSONData(const Properties& dictionary, int indent) 
 }
 
 std::optional<Properties> fromJSONData(std::string_view data) {
-  auto parsed = Value::parse(data, nullptr, /*allow_exceptions=*/false);
+  auto parsed = platform::parseBoundedJson(data);
   if (!parsed.is_object()) return std::nullopt;
   return parsed;
 }

@@ -10,7 +10,8 @@ namespace dizizoz {
 
 // True when `value` can be written as JSON text as it is: null, Booleans, integers, finite doubles,
 // valid UTF-8 text, and arrays and objects made only of such values. URL, date and opaque values are not
-// (the sanitiser converts the first two at the top level).
+// (the sanitiser converts the first two at the top level). Arrays and objects nested deeper than
+// platform::maxJsonDepth are not valid either: no reader of the text could take them back.
 bool isValidObject(const Value& value);
 
 // The property map made ready to store or send: valid values stay, a URL becomes its absolute text, a
@@ -23,7 +24,8 @@ std::optional<Properties> sanitizeDictionary(const Properties& dictionary);
 // when sanitising leaves nothing or writing fails (logged as "Failed to serialize dictionary to JSON: ").
 std::optional<std::string> toJSONData(const Properties& dictionary, int indent = -1);
 
-// Parses JSON text whose top level is an object; anything else gives nothing, without a diagnostic.
+// Parses JSON text whose top level is an object; anything else (nesting deeper than platform::maxJsonDepth
+// included) gives nothing, without a diagnostic.
 std::optional<Properties> fromJSONData(std::string_view data);
 
 }  // namespace dizizoz

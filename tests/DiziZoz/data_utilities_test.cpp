@@ -280,6 +280,27 @@ TEST(JsonUtils, SanitiserDropsEntriesWhoseKeyOrAddressIsNotUtf8) {
             log.lines.end());
 }
 
+// Copies, comparisons and writers of values recurse once per level: a value nested 100,000 levels deep,
+// whether a caller's or read back from text, must be refused before any of them sees it.
+TEST(JsonUtils, ValuesNestedTooDeeplyAreRefusedWithoutRecursion) {
+  CapturedLog log;
+  const auto nested = [](std::size_t levels) { return std::string(levels, '[') + std::string(levels, ']'); };
+  Properties input = {{"kept", 1}};
+  input["deep"] = Value::parse(nested(100'000));
+  EXPECT_FALSE(dizizoz::isValidObject(input["deep"]));
+  EXPECT_FALSE(dizizoz::isValidObject(input));
+  EXPECT_EQ(dizizoz::sanitizeDictionary(input), (Properties{{"kept", 1}}));
+  EXPECT_EQ(dizizoz::toJSONData(input), R"({"kept":1})");
+  EXPECT_EQ(log.lines.back(), "[DiziZoz] property: deep isn't serializable, dropping the item");
+  EXPECT_FALSE(dizizoz::fromJSONData(R"({"deep":)" + nested(100'000) + "}").has_value());
+
+  // Nesting a real program could use is kept.
+  input["deep"] = Value::parse(nested(100));
+  EXPECT_TRUE(dizizoz::isValidObject(input));
+  EXPECT_EQ(dizizoz::sanitizeDictionary(input), input);
+  EXPECT_TRUE(dizizoz::fromJSONData(R"({"deep":)" + nested(100) + "}").has_value());
+}
+
 TEST(HedgeLog, PrintsPrefixedLinesOnlyWhileDebugIsOn) {
   CapturedLog log;
   dizizoz::hedgeLog("one");

@@ -161,6 +161,23 @@ TEST_F(StorageTest, ValueWithoutJsonFormKeepsTheLastGoodFile) {
   EXPECT_FALSE(fs::exists(storage->url(Key::registerProperties)));
 }
 
+// A key file nested 100,000 levels deep reads as absent (no reader may overflow its stack on it), and such
+// a value is never written.
+TEST_F(StorageTest, ValuesNestedTooDeeplyAreNeitherReadNorWritten) {
+  auto storage = open();
+  storage->setJson(Key::registerProperties, {{"plan", "pro"}});
+  const std::string deep = R"({"a":)" + std::string(100'000, '[') + std::string(100'000, ']') + "}";
+  CapturedLog log;
+  writeFile(storage->url(Key::flags), deep);
+  EXPECT_FALSE(storage->getJson(Key::flags).has_value());
+  EXPECT_FALSE(storage->getTypedValue<std::string>(Key::flags).has_value());
+  EXPECT_FALSE(storage->getInt(Key::flags).has_value());
+
+  storage->setJson(Key::registerProperties, Value::parse(deep));
+  EXPECT_EQ(storage->getJson(Key::registerProperties), (Value{{"plan", "pro"}}));
+  EXPECT_FALSE(log.lines.empty());
+}
+
 TEST_F(StorageTest, ResetDeletesIdentityAndFlagsButKeepsQueuesDeviceAndConfiguration) {
   const std::set<Key> survivors{Key::queue,     Key::replayQeueue,     Key::replayBufferQueue,
                                 Key::logsQueue, Key::remoteConfig,     Key::evaluatedAt,
