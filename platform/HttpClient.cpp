@@ -51,8 +51,12 @@ const char* toString(HttpErrorKind kind) {
       return "cancelled";
     case HttpErrorKind::responseTooLarge:
       return "response too large";
+    case HttpErrorKind::tooManyRedirects:
+      return "too many redirects";
     case HttpErrorKind::badURL:
       return "bad URL";
+    case HttpErrorKind::badResponse:
+      return "bad response";
     case HttpErrorKind::other:
       return "other";
   }

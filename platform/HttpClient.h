@@ -47,7 +47,8 @@ struct HttpRequest {
   std::string body;
   // The whole exchange, redirects included, must finish within this time.
   std::chrono::milliseconds timeout{60'000};
-  // Redirects (301, 302, 303, 307, 308) are followed up to this many times; 0 hands the 3xx reply back.
+  // Redirects (301, 302, 303, 307, 308) are followed up to this many times, and one more ends the transfer
+  // with `tooManyRedirects`; 0 hands the first 3xx reply back as the result.
   int maxRedirects = 10;
   // Header names removed from the request when a redirect leads to a host other than the original one.
   std::vector<std::string> stripOnCrossHostRedirect;
@@ -65,7 +66,9 @@ enum class HttpErrorKind {
   tls,
   cancelled,
   responseTooLarge,
-  badURL,
+  tooManyRedirects,
+  badURL,       // the request's URL (or a redirect's) is not an http or https URL
+  badResponse,  // the server's reply does not follow HTTP (status line, headers, framing, content coding)
   other,
 };
 

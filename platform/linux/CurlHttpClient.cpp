@@ -24,7 +24,8 @@ void initCurlOnce() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-HttpErrorKind kindOf(CURLcode code) {
+// `osErrno` is the system error behind the failure, 0 when there was none.
+HttpErrorKind kindOf(CURLcode code, long osErrno) {
   switch (code) {
     case CURLE_OPERATION_TIMEDOUT:
       return HttpErrorKind::timedOut;
@@ -33,8 +34,11 @@ HttpErrorKind kindOf(CURLcode code) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
       return HttpErrorKind::hostNotFound;
-    case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
+      // libcurl also names a chunked framing it cannot decode a receive error; only a failed read of the
+      // socket carries a system error.
+      return osErrno != 0 ? HttpErrorKind::connectionLost : HttpErrorKind::badResponse;
+    case CURLE_GOT_NOTHING:
     case CURLE_SEND_ERROR:
     case CURLE_PARTIAL_FILE:
     case CURLE_HTTP2:
@@ -56,25 +60,40 @@ HttpErrorKind kindOf(CURLcode code) {
     case CURLE_USE_SSL_FAILED:
       return HttpErrorKind::tls;
     case CURLE_URL_MALFORMAT:
-    case CURLE_UNSUPPORTED_PROTOCOL:
       return HttpErrorKind::badURL;
+    // Every URL is checked to be http or https before it is used, so an unsupported protocol is the reply's:
+    // an HTTP version or status code libcurl does not know, or no status line at all.
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+      return HttpErrorKind::badResponse;
     default:
       return HttpErrorKind::other;
   }
 }
 
-std::optional<std::string> hostOf(const std::string& url) {
+std::optional<std::string> urlPart(const std::string& url, CURLUPart which) {
   CURLU* handle = curl_url();
   if (handle == nullptr) return std::nullopt;
-  std::optional<std::string> host;
+  std::optional<std::string> value;
   char* part = nullptr;
   if (curl_url_set(handle, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
-      curl_url_get(handle, CURLUPART_HOST, &part, 0) == CURLUE_OK) {
-    host = part;
+      curl_url_get(handle, which, &part, 0) == CURLUE_OK) {
+    value = part;
     curl_free(part);
   }
   curl_url_cleanup(handle);
-  return host;
+  return value;
+}
+
+std::optional<std::string> hostOf(const std::string& url) {
+  return urlPart(url, CURLUPART_HOST);
+}
+
+// libcurl names the scheme in lower case.
+bool isHttpURL(const std::string& url) {
+  const auto scheme = urlPart(url, CURLUPART_SCHEME);
+  return scheme == "http" || scheme == "https";
 }
 
 std::string trim(std::string_view text) {
@@ -253,6 +272,9 @@ struct CurlHttpClient::Impl {
     if (!headersAreSafe(t->request.headers)) {
       return fail(std::move(t), HttpErrorKind::other, "a header name or value holds a line break");
     }
+    if (!isHttpURL(t->request.url)) {
+      return fail(std::move(t), HttpErrorKind::badURL, "not an http or https URL: " + t->request.url);
+    }
     if (!configure(*t)) return fail(std::move(t), HttpErrorKind::other, "cannot create a transfer");
     if (curl_multi_add_handle(multi, t->easy) != CURLM_OK) {
       return fail(std::move(t), HttpErrorKind::other, "cannot start a transfer");
@@ -268,15 +290,18 @@ struct CurlHttpClient::Impl {
     return owned;
   }
 
-  enum class Hop { final, following, timedOut, failed };
+  enum class Hop { final, following, timedOut, tooManyRedirects, badURL, failed };
 
   // Starts the next hop when the reply is a redirect to follow.
   Hop followRedirect(Transfer& t) {
-    if (!isRedirect(t.result.status) || t.redirects >= t.request.maxRedirects) return Hop::final;
+    if (!isRedirect(t.result.status) || t.request.maxRedirects <= 0) return Hop::final;
     char* location = nullptr;
     curl_easy_getinfo(t.easy, CURLINFO_REDIRECT_URL, &location);
     if (location == nullptr) return Hop::final;
     const std::string next = location;
+    // Handing back the redirect as if it were the answer would pass a loop off as a success.
+    if (t.redirects >= t.request.maxRedirects) return Hop::tooManyRedirects;
+    if (!isHttpURL(next)) return Hop::badURL;
     if (Clock::now() >= t.deadline) return Hop::timedOut;
 
     ++t.redirects;
@@ -312,6 +337,12 @@ struct CurlHttpClient::Impl {
           return;
         case Hop::timedOut:
           return fail(std::move(t), HttpErrorKind::timedOut, "timed out before a redirect");
+        case Hop::tooManyRedirects:
+          return fail(std::move(t), HttpErrorKind::tooManyRedirects,
+                      "more than " + std::to_string(t->request.maxRedirects) + " redirects");
+        case Hop::badURL:
+          return fail(std::move(t), HttpErrorKind::badURL,
+                      "a redirect leads to a URL that is not http or https");
         case Hop::failed:
           return fail(std::move(t), HttpErrorKind::other, "cannot follow a redirect");
       }
@@ -320,7 +351,9 @@ struct CurlHttpClient::Impl {
       return fail(std::move(t), HttpErrorKind::responseTooLarge, "the reply body exceeds the allowed size");
     }
     std::string message = t->errorBuffer[0] != '\0' ? t->errorBuffer.data() : curl_easy_strerror(code);
-    fail(std::move(t), kindOf(code), std::move(message));
+    long osErrno = 0;
+    curl_easy_getinfo(t->easy, CURLINFO_OS_ERRNO, &osErrno);
+    fail(std::move(t), kindOf(code, osErrno), std::move(message));
   }
 
   void run() {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/linux/CurlHttpClient.h"
 #include "tests/support/WaitingExecutor.h"
@@ -15,6 +17,7 @@ using quorvelle::test::LoopbackHttpServer;
 using quorvelle::test::ScriptedReply;
 using quorvelle::test::WaitingExecutor;
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 class HttpClientTest : public testing::Test {
  protected:
@@ -132,6 +135,19 @@ TEST_F(HttpClientTest, TransferFailuresHaveDistinctKinds) {
   hang.action = ScriptedReply::Action::hang;
   ScriptedReply huge;
   huge.body.assign(4096, 'x');
+  const auto raw = [](std::string bytes) {
+    ScriptedReply reply;
+    reply.action = ScriptedReply::Action::raw;
+    reply.body = std::move(bytes);
+    return reply;
+  };
+  const auto redirect = [](const std::string& location) {
+    ScriptedReply reply;
+    reply.status = 302;
+    reply.headers = {{"Location", location}};
+    return reply;
+  };
+  const ScriptedReply loop = redirect("/loop");
 
   const std::string closedPort = [] {
     LoopbackHttpServer gone;
@@ -140,32 +156,95 @@ TEST_F(HttpClientTest, TransferFailuresHaveDistinctKinds) {
 
   struct Case {
     const char* name;
-    std::optional<ScriptedReply> reply;
+    std::vector<ScriptedReply> replies;
     HttpRequest request;
     HttpErrorKind kind;
   };
   HttpRequest small = get(server.baseURL() + "/huge");
   small.maxResponseBytes = 1000;
+  HttpRequest loopRequest = get(server.baseURL() + "/loop");
+  loopRequest.maxRedirects = 3;
+  HttpRequest gzipRequest = get(server.baseURL() + "/gzip");
+  gzipRequest.headers.set("Accept-Encoding", "gzip");
+  const std::string url = server.baseURL() + "/garbled";
   const Case cases[] = {
-      {"dropped connection", drop, get(server.baseURL() + "/drop"), HttpErrorKind::connectionLost},
-      {"truncated body", truncate, get(server.baseURL() + "/cut"), HttpErrorKind::connectionLost},
-      {"no answer in time", hang, get(server.baseURL() + "/hang", 200ms), HttpErrorKind::timedOut},
-      {"body over the limit", huge, small, HttpErrorKind::responseTooLarge},
-      {"nobody listening", std::nullopt, get(closedPort + "/"), HttpErrorKind::cannotConnect},
-      {"unknown host", std::nullopt, get("http://no-such-host.invalid/"), HttpErrorKind::hostNotFound},
-      {"TLS to a plain server", std::nullopt, get("https://127.0.0.1:" + std::to_string(server.port()) + "/"),
+      {"dropped connection", {drop}, get(server.baseURL() + "/drop"), HttpErrorKind::connectionLost},
+      {"truncated body", {truncate}, get(server.baseURL() + "/cut"), HttpErrorKind::connectionLost},
+      {"no answer in time", {hang}, get(server.baseURL() + "/hang", 200ms), HttpErrorKind::timedOut},
+      {"body over the limit", {huge}, small, HttpErrorKind::responseTooLarge},
+      {"nobody listening", {}, get(closedPort + "/"), HttpErrorKind::cannotConnect},
+      {"unknown host", {}, get("http://no-such-host.invalid/"), HttpErrorKind::hostNotFound},
+      {"TLS to a plain server",
+       {},
+       get("https://127.0.0.1:" + std::to_string(server.port()) + "/"),
        HttpErrorKind::tls},
-      {"not http", std::nullopt, get("ftp://127.0.0.1/file"), HttpErrorKind::badURL},
+      {"not http", {}, get("ftp://127.0.0.1/file"), HttpErrorKind::badURL},
+      {"no scheme", {}, get("127.0.0.1/file"), HttpErrorKind::badURL},
+      {"redirect to ftp", {redirect("ftp://127.0.0.1/file")}, get(url), HttpErrorKind::badURL},
+      {"redirect loop", {loop, loop, loop, loop}, loopRequest, HttpErrorKind::tooManyRedirects},
+      {"unknown HTTP version",
+       {raw("HTTP/9.9 200 OK\r\nContent-Length: 0\r\n\r\n")},
+       get(url),
+       HttpErrorKind::badResponse},
+      {"no status line", {raw("garbage\r\n\r\n")}, get(url), HttpErrorKind::badResponse},
+      {"status that is not a number",
+       {raw("HTTP/1.1 abc\r\nContent-Length: 0\r\n\r\n")},
+       get(url),
+       HttpErrorKind::badResponse},
+      {"status out of range",
+       {raw("HTTP/1.1 1000 X\r\nContent-Length: 0\r\n\r\n")},
+       get(url),
+       HttpErrorKind::badResponse},
+      {"header without a colon",
+       {raw("HTTP/1.1 200 OK\r\nNo colon\r\nContent-Length: 0\r\n\r\n")},
+       get(url),
+       HttpErrorKind::badResponse},
+      {"NUL in a header",
+       {raw("HTTP/1.1 200 OK\r\nX: a\0b\r\nContent-Length: 0\r\n\r\n"s)},
+       get(url),
+       HttpErrorKind::badResponse},
+      {"negative length",
+       {raw("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n")},
+       get(url),
+       HttpErrorKind::badResponse},
+      {"broken chunked framing",
+       {raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n0\r\n\r\n")},
+       get(url),
+       HttpErrorKind::badResponse},
+      {"gzip body that is not gzip",
+       {raw("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 5\r\n\r\nabcde")},
+       gzipRequest,
+       HttpErrorKind::badResponse},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.reply) server.enqueue(*c.reply);
+    for (const auto& reply : c.replies) server.enqueue(reply);
     const HttpResult result = run(c.request);
-    ASSERT_FALSE(result.ok());
+    if (result.ok()) {
+      ADD_FAILURE() << "succeeded with status " << result.status;
+      continue;
+    }
     EXPECT_EQ(result.error->kind, c.kind)
         << platform::toString(result.error->kind) << ": " << result.error->message;
     EXPECT_FALSE(result.error->message.empty());
   }
+  EXPECT_STREQ(platform::toString(HttpErrorKind::tooManyRedirects), "too many redirects");
+  EXPECT_STREQ(platform::toString(HttpErrorKind::badResponse), "bad response");
+
+  // The loop's last hop is kept, and the limit itself is not an error.
+  server.enqueue(loop);
+  server.enqueue(loop);
+  server.enqueue(loop);
+  server.enqueue(loop);
+  const size_t before = server.requests().size();
+  const HttpResult looped = run(loopRequest);
+  EXPECT_EQ(looped.status, 302);
+  EXPECT_EQ(server.requests().size(), before + 4);
+  for (int i = 0; i < 3; ++i) server.enqueue(loop);
+  server.enqueue(ScriptedReply::json("{}"));
+  const HttpResult arrived = run(loopRequest);
+  ASSERT_TRUE(arrived.ok()) << arrived.error->message;
+  EXPECT_EQ(arrived.status, 200);
 }
 
 TEST_F(HttpClientTest, CancellingEndsARunningOrUnstartedTransfer) {

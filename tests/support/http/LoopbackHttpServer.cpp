@@ -332,6 +332,9 @@ void LoopbackHttpServer::serve(int fd) {
       case ScriptedReply::Action::hang:
         waitUnlessStopping(std::nullopt);
         return;
+      case ScriptedReply::Action::raw:
+        sendAll(fd, reply.body);
+        return;
       case ScriptedReply::Action::respond:
       case ScriptedReply::Action::truncate:
         break;

@@ -40,6 +40,7 @@ struct ScriptedReply {
     drop,      // close the connection without answering
     hang,      // never answer; the connection stays open until the server stops
     truncate,  // announce the full Content-Length, send half the body, then close
+    raw,       // send `body` as the whole answer, status line and headers included, then close
   };
   int status = 200;
   HeaderFields headers;
