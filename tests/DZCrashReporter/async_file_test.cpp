@@ -45,6 +45,28 @@ struct Pipe {
   int fds[2] = {-1, -1};
 };
 
+// Writes to this descriptor accept nothing and report no error, as some drivers and FUSE file systems do.
+std::atomic<int> gStuckFd{-1};
+std::atomic<int> gStuckWrites{0};
+constexpr int kStuckWritesBeforeFailing = 100;
+
+}  // namespace
+
+// Stands in for the C library's write() throughout this test program. After a number of writes that
+// accept nothing it fails, so that code which would retry them for ever ends instead of hanging the test.
+extern "C" ssize_t write(int fd, const void* data, size_t count) {
+  if (fd >= 0 && fd == gStuckFd.load() && count > 0) {
+    if (gStuckWrites.fetch_add(1) >= kStuckWritesBeforeFailing) {
+      errno = EIO;
+      return -1;
+    }
+    return 0;
+  }
+  return syscall(SYS_write, fd, data, count);
+}
+
+namespace {
+
 std::string pattern(size_t n, char seed) {
   std::string s(n, '\0');
   for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(seed + i % 23);
@@ -118,6 +140,25 @@ TEST(AsyncFile, FailedWritesAreReportedAndCloseStillReleasesTheDescriptor) {
   EXPECT_TRUE(DZcrash_async_file_close(&file));
   std::ifstream in(path, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "dzcrash");
+}
+
+TEST(AsyncFile, AWriteThatAcceptsNothingIsAFailureNotARetry) {
+  Pipe p;
+  gStuckFd = p.fds[1];
+  gStuckWrites = 0;
+  EXPECT_EQ(DZcrash_async_writen(p.fds[1], "abc", 3), -1);
+  EXPECT_EQ(gStuckWrites.load(), 1);
+
+  dzcrash_async_file_t file;
+  DZcrash_async_file_init(&file, p.fds[1], 0);
+  EXPECT_TRUE(DZcrash_async_file_write(&file, "abc", 3));
+  EXPECT_FALSE(DZcrash_async_file_flush(&file));
+  EXPECT_EQ(file.buflen, 3u);
+  EXPECT_EQ(gStuckWrites.load(), 2);
+  gStuckFd = -1;
+
+  EXPECT_TRUE(DZcrash_async_file_flush(&file)) << "writes through once the descriptor takes bytes again";
+  EXPECT_EQ(drain(p.fds[0]), "abc");
 }
 
 namespace {
