@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -78,6 +79,46 @@ TEST(Gzip, RoundTripsThroughInflateWithGzipHeaderAndTrailer) {
       EXPECT_EQ(gunzip(out), input);
     }
   }
+}
+
+// The CRC-32 of `length` zero bytes, from zlib's combination of CRCs, without reading them.
+uLong crcOfZeros(std::uint64_t length) {
+  const std::uint8_t zero = 0;
+  uLong result = crc32(0, nullptr, 0);
+  uLong block = crc32(0, &zero, 1);  // the CRC of `blockLength` zeros
+  std::uint64_t blockLength = 1;
+  for (; length != 0; length >>= 1) {
+    if (length & 1) result = crc32_combine(result, block, static_cast<z_off_t>(blockLength));
+    block = crc32_combine(block, block, static_cast<z_off_t>(blockLength));
+    blockLength *= 2;
+  }
+  return result;
+}
+
+// zlib counts input in 32 bits. The input is 4 GiB of untouched anonymous memory (the kernel's shared zero
+// page: nothing is allocated) with a few marked bytes at its end; a count cut to 32 bits would compress
+// only the first 1000 bytes, which the CRC in the trailer gives away.
+TEST(Gzip, InputBeyondFourGibibytesIsCompressedWhole) {
+  const std::size_t size = (std::size_t{1} << 32) + 1000;
+  void* mapping =
+      mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(mapping, MAP_FAILED) << "cannot reserve " << size << " bytes of address space";
+  auto* input = static_cast<std::uint8_t*>(mapping);
+  const std::string mark = "the end";
+  std::copy(mark.begin(), mark.end(), input + size - mark.size());
+
+  auto result =
+      dizizoz::gzipped(std::span<const std::uint8_t>(input, size), dizizoz::CompressionLevel::bestSpeed());
+  munmap(mapping, size);
+  ASSERT_TRUE(result.ok()) << result.error->message;
+  const auto& out = result.data;
+  ASSERT_GT(out.size(), 18u);
+  const std::uint8_t* trailer = out.data() + out.size() - 8;
+  const uLong expectedCrc = crc32_combine(crcOfZeros(size - mark.size()),
+                                          crc32(0, reinterpret_cast<const Bytef*>(mark.data()), mark.size()),
+                                          static_cast<z_off_t>(mark.size()));
+  EXPECT_EQ(littleEndian32(trailer), expectedCrc);
+  EXPECT_EQ(littleEndian32(trailer + 4), static_cast<std::uint32_t>(size));
 }
 
 TEST(Gzip, EmptyInputAndZlibFailures) {
