@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -202,24 +208,49 @@ TEST_F(IdentityCacheTest, WithoutAUsableTokenTheIdentityLivesInMemory) {
 }
 
 // Every lock path at once, from many threads: the fixed lock order must never deadlock, and all threads
-// agree on one anonymous id.
+// agree on one anonymous id. The threads run in a child process, so that a deadlock fails the test after
+// a bounded wait (the child is killed) instead of hanging it.
 TEST_F(IdentityCacheTest, ConcurrentCallersShareOneIdentity) {
-  auto ids = manager();
-  std::vector<std::thread> threads;
-  std::vector<std::string> seen(8);
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 200; ++i) {
-        ids->isIdentified();
-        ids->getDeviceId();
-        ids->getDistinctId();
-        if (i % 50 == 0) ids->reset(true, false);
-      }
-      seen[t] = ids->getAnonymousId();
-    });
+  constexpr auto kDeadline = std::chrono::seconds(20);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto ids = manager();
+    std::vector<std::thread> threads;
+    std::vector<std::string> seen(8);
+    for (int t = 0; t < 8; ++t) {
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < 200; ++i) {
+          ids->isIdentified();
+          ids->getDeviceId();
+          ids->getDistinctId();
+          if (i % 50 == 0) ids->reset(true, false);
+        }
+        seen[t] = ids->getAnonymousId();
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    for (const auto& id : seen) {
+      if (id != seen.front()) _exit(1);
+    }
+    _exit(0);
   }
-  for (auto& thread : threads) thread.join();
-  for (const auto& id : seen) EXPECT_EQ(id, seen.front());
+
+  // The child's descriptor becomes readable when it ends.
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
+  ASSERT_GE(pidfd, 0);
+  pollfd ended{pidfd, POLLIN, 0};
+  const int ready = poll(&ended, 1, static_cast<int>(std::chrono::milliseconds(kDeadline).count()));
+  close(pidfd);
+  int status = 0;
+  if (ready != 1) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "the callers did not finish within " << kDeadline.count() << " s: deadlock";
+  }
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the callers' process died with signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the threads saw different anonymous ids";
 }
 
 }  // namespace
