@@ -22,6 +22,7 @@
 #include "platform/linux/desktop/X11Connection.h"
 #include "platform/linux/desktop/X11HotKeySystem.h"
 #include "platform/linux/desktop/X11SymbolicHotKeys.h"
+#include "platform/linux/desktop/X11Xkb.h"
 
 namespace gs = GlobalShortcuts;
 using gs::Key;
@@ -75,11 +76,26 @@ struct OtherClient {
   }
 };
 
+// The locked modifiers (Caps Lock, Num Lock, ...) of the core keyboard.
+std::uint8_t lockedModifiers(xcb_connection_t* conn) {
+  auto* state = xcb_xkb_get_state_reply(conn, xcb_xkb_get_state(conn, XCB_XKB_ID_USE_CORE_KBD), nullptr);
+  const std::uint8_t locked = state != nullptr ? state->lockedMods : 0;
+  std::free(state);
+  return locked;
+}
+
+void setLockedModifiers(xcb_connection_t* conn, std::uint8_t locked) {
+  xcb_xkb_latch_lock_state(conn, XCB_XKB_ID_USE_CORE_KBD, 0xff, locked, 0, 0, 0, 0, 0);
+  std::free(xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
+}
+
 class HotKeysX11Test : public ::testing::Test {
  protected:
   void SetUp() override {
     x11 = platform::X11Connection::open();
     ASSERT_TRUE(x11);
+    // Cases toggle Num Lock and Caps Lock; the next case on the same X server must find them as they were.
+    locksBefore = lockedModifiers(x11->connection());
     hotKeys = std::make_unique<platform::X11HotKeySystem>(*x11, gs::x11KeyTable());
     gs::Environment environment;
     environment.mainExecutor = &executor;
@@ -91,6 +107,7 @@ class HotKeysX11Test : public ::testing::Test {
   void TearDown() override {
     gs::removeAllHandlers();
     gs::HotKeyCenter::dropShared();
+    if (x11) setLockedModifiers(x11->connection(), locksBefore);
   }
 
   void listen(const Name& name) {
@@ -111,6 +128,7 @@ class HotKeysX11Test : public ::testing::Test {
   std::unique_ptr<platform::X11Connection> x11;
   std::unique_ptr<platform::X11HotKeySystem> hotKeys;
   std::vector<std::string> log;
+  std::uint8_t locksBefore = 0;
   using Strings = std::vector<std::string>;
 };
 
@@ -207,6 +225,56 @@ TEST_F(HotKeysX11Test, AKeymapChangeWhileTheHotKeyIsHeldKeepsItOnePress) {
   run("xdotool keyup t && xdotool keyup alt");
   EXPECT_EQ(events(), (Strings{"translate down", "translate up"}));
   run("setxkbmap us");
+}
+
+}  // namespace
+
+namespace {
+
+// Two registrations that come to one X11 combination cannot both own its grabs: unregistering either
+// would take the keys from the other.
+TEST_F(HotKeysX11Test, TwoRegistrationsOfOneX11CombinationAreNotBothGranted) {
+  OtherClient other;
+  struct Case {
+    const char* what;
+    std::uint32_t keyCode, modifiers, sameKeyCode, sameModifiers;
+    const char* keyName;
+    std::uint16_t mask;
+  };
+  const Case cases[] = {
+      {"the same combination twice", Key::t.rawValue(), platform::carbon::option, Key::t.rawValue(),
+       platform::carbon::option, "AD05", kMod1},
+      {"Function, which a function key carries by itself", Key::f5.rawValue(), 0, Key::f5.rawValue(),
+       platform::carbon::function, "FK05", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto first = hotKeys->registerHotKey(c.keyCode, c.modifiers, {1, 1});
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(hotKeys->registerHotKey(c.sameKeyCode, c.sameModifiers, {1, 2}));
+    EXPECT_EQ(other.grab(keycode(c.keyName), c.mask), 10) << "the first registration still holds it";
+    hotKeys->unregisterHotKey(*first);
+    EXPECT_EQ(other.grab(keycode(c.keyName), c.mask), 0) << "and nothing stays grabbed once it goes";
+    xcb_ungrab_key(other.conn, XCB_GRAB_ANY, other.root, XCB_MOD_MASK_ANY);
+    std::free(xcb_get_input_focus_reply(other.conn, xcb_get_input_focus(other.conn), nullptr));
+  }
+}
+
+// Our grab can end while the hot key is still held (the keystroke sender ends it to type), and its release
+// then goes elsewhere. The next press of the key, well after any auto-repeat would have come, is a new
+// press, not a repeat to drop.
+TEST_F(HotKeysX11Test, APressAfterALostReleaseIsANewPress) {
+  const Name translate("translate", optionT);
+  listen(translate);
+  run("xdotool keydown alt+t");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !log.empty(); }, 5000));
+  xcb_ungrab_keyboard(x11->connection(), XCB_CURRENT_TIME);
+  x11->flush();
+  run("xdotool keyup t && xdotool keyup alt");
+  const auto repeat = hotKeys->keyRepeat();
+  QTest::qWait(static_cast<int>((repeat.delay + 2 * repeat.interval).count()) + 300);
+  run("xdotool key alt+t");
+  EXPECT_EQ(events(), (Strings{"translate down", "translate down", "translate up"}));
 }
 
 }  // namespace
