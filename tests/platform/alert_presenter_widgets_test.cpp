@@ -39,19 +39,23 @@ TEST(ScriptedAlertPresenter, AnswersInOrderThenFirstButtonAndRecords) {
 
 namespace {
 
-// Acts on the message box once it is up, from inside its modal loop.
-void whenShown(std::function<void(QMessageBox&)> act) {
-  auto poll = std::make_shared<std::function<void()>>();
-  *poll = [act, poll] {
+// Acts on the message box once it is up, from inside its modal loop. Each timer shot owns a copy of the
+// step it runs next: a step that held itself would never be freed.
+struct WhenShown {
+  std::function<void(QMessageBox&)> act;
+  void operator()() const {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
       if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->isVisible()) {
         act(*box);
         return;
       }
     }
-    QTimer::singleShot(10, *poll);
-  };
-  QTimer::singleShot(0, *poll);
+    QTimer::singleShot(10, WhenShown{act});
+  }
+};
+
+void whenShown(std::function<void(QMessageBox&)> act) {
+  QTimer::singleShot(0, WhenShown{std::move(act)});
 }
 
 }  // namespace
