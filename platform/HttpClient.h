@@ -50,7 +50,8 @@ struct HttpRequest {
   // Redirects (301, 302, 303, 307, 308) are followed up to this many times, and one more ends the transfer
   // with `tooManyRedirects`; 0 hands the first 3xx reply back as the result.
   int maxRedirects = 10;
-  // Header names removed from the request when a redirect leads to a host other than the original one.
+  // Header names removed from the request when a redirect leads to a host other than the original one, or
+  // to another scheme.
   std::vector<std::string> stripOnCrossHostRedirect;
   // A reply body larger than this (after content decoding) ends the transfer with `responseTooLarge`.
   std::size_t maxResponseBytes = 64u << 20;

@@ -110,7 +110,7 @@ struct Transfer {
   CURL* easy = nullptr;
   curl_slist* headerList = nullptr;
   HttpResult result;
-  std::optional<std::string> originalHost;
+  std::string originalURL;
   Clock::time_point deadline;
   int redirects = 0;
   bool tooLarge = false;
@@ -268,7 +268,7 @@ struct CurlHttpClient::Impl {
   void start(std::unique_ptr<Transfer> t) {
     if (t->request.cancel.isCancelled()) return fail(std::move(t), HttpErrorKind::cancelled, "cancelled");
     t->deadline = Clock::now() + t->request.timeout;
-    t->originalHost = hostOf(t->request.url);
+    t->originalURL = t->request.url;
     if (!headersAreSafe(t->request.headers)) {
       return fail(std::move(t), HttpErrorKind::other, "a header name or value holds a line break");
     }
@@ -314,7 +314,7 @@ struct CurlHttpClient::Impl {
       r.headers.remove("Content-Length");
       r.headers.remove("Content-Encoding");
     }
-    if (hostOf(next) != t.originalHost) {
+    if (redirectLeavesHost(t.originalURL, next)) {
       for (const auto& name : r.stripOnCrossHostRedirect) r.headers.remove(name);
     }
     r.url = next;
@@ -401,6 +401,11 @@ struct CurlHttpClient::Impl {
     }
   }
 };
+
+bool redirectLeavesHost(const std::string& from, const std::string& to) {
+  const auto host = hostOf(from);
+  return !host || host != hostOf(to) || urlPart(from, CURLUPART_SCHEME) != urlPart(to, CURLUPART_SCHEME);
+}
 
 CurlHttpClient::CurlHttpClient() : impl_(std::make_unique<Impl>()) {}
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/HttpClient.h"
 
@@ -11,6 +12,11 @@ namespace platform {
 // Redirects are followed here rather than by libcurl so that headers can be stripped when the host changes.
 // send() may be called from any thread; destruction joins the worker (call it from a thread that is not
 // one of the completion executors' workers, or make sure those executors do not block on it).
+// True when a redirect from `from` to `to` reaches another host or changes the scheme (ports aside): the
+// request's `stripOnCrossHostRedirect` headers are then removed, so that they never go to another party
+// nor travel on over plain HTTP after an HTTPS hop. Unparseable addresses count as another host.
+bool redirectLeavesHost(const std::string& from, const std::string& to);
+
 class CurlHttpClient final : public HttpClient {
  public:
   CurlHttpClient();

@@ -345,6 +345,30 @@ TEST_F(HttpClientTest, FollowsRedirectsAndStripsChosenHeadersWhenTheHostChanges)
   EXPECT_EQ(result.headers.get("Location"), "/landing");
 }
 
+// A scheme change counts as leaving the host: headers meant for an HTTPS host must not go on over plain
+// HTTP (nor the other way). Ports do not count.
+TEST(RedirectLeavesHost, ComparesSchemeAndHostButNotPort) {
+  struct Case {
+    const char* from;
+    const char* to;
+    bool leaves;
+  };
+  const Case cases[] = {
+      {"http://127.0.0.1:1/a", "http://127.0.0.1:2/b", false},
+      {"https://us.i.example.com/batch", "https://us.i.example.com/v2/batch?x=1", false},
+      {"HTTPS://us.i.example.com/", "https://us.i.example.com/x", false},
+      {"https://us.i.example.com/batch", "http://us.i.example.com/batch", true},
+      {"http://us.i.example.com/batch", "https://us.i.example.com/batch", true},
+      {"https://us.i.example.com/", "https://eu.i.example.com/", true},
+      {"https://us.i.example.com/", "https://us.i.example.com.evil.test/", true},
+      {"not a url", "not a url", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.from) + " -> " + c.to);
+    EXPECT_EQ(platform::redirectLeavesHost(c.from, c.to), c.leaves);
+  }
+}
+
 TEST_F(HttpClientTest, OverlappingRequestsAllCompleteOnTheChosenExecutor) {
   server.setHandler([](const quorvelle::test::RecordedRequest& r) {
     ScriptedReply reply;
