@@ -50,8 +50,13 @@ enum class DiziZozIntegrationKind {
 // thread that owns the client.
 class DiziZozConfig {
  public:
-  // The analytics service's default ingestion address.
+  // The analytics service's default ingestion address (US region).
   static constexpr std::string_view defaultHost = "https://us.i.dizizoz.com";
+  // The EU region's ingestion address, and the two regions' addresses of static assets, from which a
+  // client configured with a default ingestion address fetches its remote configuration.
+  static constexpr std::string_view defaultEUHost = "https://eu.i.dizizoz.com";
+  static constexpr std::string_view usAssetsHost = "https://us-assets.i.dizizoz.com";
+  static constexpr std::string_view euAssetsHost = "https://eu-assets.i.dizizoz.com";
 
   // The token is stored with surrounding white space removed; an empty token is accepted here and refused
   // by set-up. A host that is blank or not an absolute http(s) address is replaced by `defaultHost`.
