@@ -1,8 +1,6 @@
 // A development and demo stand-in for Quorvelle's backend service, which lies outside the program. It
 // serves the four endpoints the application calls, on 127.0.0.1 only, from a small built-in word table.
 
-#include <signal.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include <string>
 
 #include "tests/support/http/LoopbackHttpServer.h"
+#include "tools/StopSignals.h"
 
 namespace {
 
@@ -238,12 +237,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // Block the stop signals before any thread starts, so that only sigwait below receives them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  const StopSignals stopSignals;
 
   try {
     LoopbackHttpServer server({}, static_cast<std::uint16_t>(port));
@@ -267,8 +261,7 @@ int main(int argc, char** argv) {
     });
     std::printf("dev-backend listening on %s\n", server.baseURL().c_str());
     std::fflush(stdout);
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    stopSignals.wait();
     server.stop();
   } catch (const std::exception& error) {
     std::fprintf(stderr, "dev-backend: %s\n", error.what());

@@ -2,8 +2,6 @@
 // what arrives. It listens on 127.0.0.1 only and prints one line per event, log record, flags or
 // configuration request, plus the wire-format problems it finds.
 
-#include <signal.h>
-
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +14,7 @@
 
 #include "DiziZoz/core/DateFormats.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
+#include "tools/StopSignals.h"
 
 namespace {
 
@@ -202,12 +201,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  // Block the stop signals before any thread starts, so that only sigwait below receives them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  const StopSignals stopSignals;
 
   try {
     const Json flags = flagsFile.empty() ? Json::object() : readJsonFile(flagsFile);
@@ -226,8 +220,7 @@ int main(int argc, char** argv) {
     });
     std::printf("dizizoz-collector listening on %s\n", collector.baseURL().c_str());
     std::fflush(stdout);
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    stopSignals.wait();
     collector.stop();
   } catch (const std::exception& error) {
     std::fprintf(stderr, "%s: %s\n", tool, error.what());

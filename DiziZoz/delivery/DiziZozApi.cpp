@@ -64,15 +64,62 @@ std::optional<std::string> serialised(const Value& body) {
   }
 }
 
-// The rule shared by both fetches for a 2xx answer: an object is handed on, any other JSON value gives
-// nothing, text that is not JSON gives the reader's error.
-void completeWithJson(const std::string& body, std::string_view parseErrorLine,
-                      const DiziZozApi::FetchCompletion& completion) {
+// The texts that tell the two fetches apart in their diagnostics.
+struct FetchLines {
+  std::string_view failedCall;    // + the transport error
+  std::string_view badStatus;     // + "status: ..., body: ...."
+  std::string_view notHttp;       // a whole line
+  std::string_view succeeded;     // a whole line
+  std::string_view notParseable;  // + the reader's error
+};
+
+constexpr FetchLines flagsLines{
+    .failedCall = "Error calling the flags API: ",
+    .badStatus = "Error calling flags API: ",
+    .notHttp = "[DiziZoz] Error parsing the flags response: unexpected response type",
+    .succeeded = "[DiziZoz] Flags called successfully.",
+    .notParseable = "Error parsing the flags response: ",
+};
+
+constexpr FetchLines remoteConfigLines{
+    .failedCall = "Error calling the remote config API: ",
+    .badStatus = "Error calling the remote config API: ",
+    .notHttp = "[DiziZoz] Error parsing the remote config response: unexpected response type",
+    .succeeded = "[DiziZoz] Remote config called successfully.",
+    .notParseable = "Error parsing the remote config response: ",
+};
+
+std::string statusAndBody(const platform::HttpResult& result) {
+  return "status: " + std::to_string(result.status) + ", body: " + describeBody(result.body);
+}
+
+// The answer of a fetch that is not retried: a transport error is handed on; a 2xx answer's object is
+// handed on, any other JSON value gives nothing and text that is not JSON the reader's error; any other
+// status gives an error of the client's own.
+void completeFetch(const platform::HttpResult& result, const FetchLines& lines,
+                   const DiziZozApi::FetchCompletion& completion) {
+  if (result.error) {
+    hedgeLog(std::string(lines.failedCall) + describe(*result.error));
+    completion(std::nullopt, *result.error);
+    return;
+  }
+  if (result.status == 0) {
+    hedgeLog(lines.notHttp);
+    completion(std::nullopt, std::nullopt);
+    return;
+  }
+  if (!isSuccess(result.status)) {
+    const std::string text = std::string(lines.badStatus) + statusAndBody(result) + ".";
+    hedgeLog(text);
+    completion(std::nullopt, InternalDiziZozError{text + " " + raisedAt(std::source_location::current())});
+    return;
+  }
+  hedgeLog(lines.succeeded);
   Value json;
   try {
-    json = Value::parse(body);
+    json = Value::parse(result.body);
   } catch (const nlohmann::json::parse_error& error) {
-    hedgeLog(std::string(parseErrorLine) + error.what());
+    hedgeLog(std::string(lines.notParseable) + error.what());
     completion(std::nullopt, JsonParseError{error.what()});
     return;
   }
@@ -242,34 +289,17 @@ struct DiziZozApi::Core : std::enable_shared_from_this<Core> {
 
   void onFlagsAnswer(platform::HttpRequest request, int retryCount, FetchCompletion completion,
                      const platform::HttpResult& result) {
-    if (result.error) {
-      if (isRetryableFlagsError(*result.error) && retryCount < config->featureFlagRequestMaxRetries) {
+    if (retryCount < config->featureFlagRequestMaxRetries) {
+      if (result.error && isRetryableFlagsError(*result.error)) {
         retryFlagsRequest(std::move(request), retryCount, describe(*result.error), std::move(completion));
         return;
       }
-      hedgeLog("Error calling the flags API: " + describe(*result.error));
-      completion(std::nullopt, *result.error);
-      return;
+      if (!result.error && (result.status == 502 || result.status == 504)) {
+        retryFlagsRequest(std::move(request), retryCount, statusAndBody(result), std::move(completion));
+        return;
+      }
     }
-    if (result.status == 0) {
-      hedgeLog("[DiziZoz] Error parsing the flags response: unexpected response type");
-      completion(std::nullopt, std::nullopt);
-      return;
-    }
-    if (isSuccess(result.status)) {
-      hedgeLog("[DiziZoz] Flags called successfully.");
-      completeWithJson(result.body, "Error parsing the flags response: ", completion);
-      return;
-    }
-    const std::string message =
-        "status: " + std::to_string(result.status) + ", body: " + describeBody(result.body);
-    if ((result.status == 502 || result.status == 504) && retryCount < config->featureFlagRequestMaxRetries) {
-      retryFlagsRequest(std::move(request), retryCount, message, std::move(completion));
-      return;
-    }
-    const std::string text = "Error calling flags API: " + message + ".";
-    hedgeLog(text);
-    completion(std::nullopt, InternalDiziZozError{text + " " + raisedAt(std::source_location::current())});
+    completeFetch(result, flagsLines, completion);
   }
 
   void retryFlagsRequest(platform::HttpRequest request, int retryCount, const std::string& reason,
@@ -300,29 +330,6 @@ struct DiziZozApi::Core : std::enable_shared_from_this<Core> {
     while (parts->path.ends_with('/')) parts->path.pop_back();
     parts->path += "/array/" + percentEncodedPath(config->projectToken(), /*keepSlashes=*/false) + "/config";
     return makeRequest("GET", parts->string());
-  }
-
-  static void onRemoteConfigAnswer(const platform::HttpResult& result, const FetchCompletion& completion) {
-    if (result.error) {
-      hedgeLog("Error calling the remote config API: " + describe(*result.error));
-      completion(std::nullopt, *result.error);
-      return;
-    }
-    if (result.status == 0) {
-      hedgeLog("[DiziZoz] Error parsing the remote config response: unexpected response type");
-      completion(std::nullopt, std::nullopt);
-      return;
-    }
-    if (!isSuccess(result.status)) {
-      const std::string text =
-          "Error calling the remote config API: status: " + std::to_string(result.status) +
-          ", body: " + describeBody(result.body) + ".";
-      hedgeLog(text);
-      completion(std::nullopt, InternalDiziZozError{text + " " + raisedAt(std::source_location::current())});
-      return;
-    }
-    hedgeLog("[DiziZoz] Remote config called successfully.");
-    completeWithJson(result.body, "Error parsing the remote config response: ", completion);
   }
 };
 
@@ -432,7 +439,7 @@ void DiziZozApi::remoteConfig(FetchCompletion completion) {
   }
   core_->send(std::move(*request),
               [self = core_, completion = std::move(completion)](platform::HttpResult result) {
-                Core::onRemoteConfigAnswer(result, completion);
+                completeFetch(result, remoteConfigLines, completion);
               });
 }
 
