@@ -36,9 +36,12 @@ struct DiziZozServiceAddresses {
 // serial queue of the client's own; tests pass fakes for the clock, the delay queue and the compressor.
 struct DiziZozApiEnvironment {
   platform::HttpClient& http;
-  // Runs every completion that follows a request, one at a time. Must outlive every request in flight.
+  // Required: runs every completion that follows a request, one at a time. Kept alive by the client and
+  // its requests in flight, but the caller must hold it too, so that the last reference never goes on
+  // one of its own jobs.
   std::shared_ptr<platform::Executor> completionQueue;
-  // Runs the delayed retries of flags requests (may be the completion queue when that is a SerialQueue).
+  // Required: runs the delayed retries of flags requests (may be the completion queue when that is a
+  // SerialQueue).
   std::shared_ptr<platform::SerialQueue> retryQueue;
   // Gives "sent_at" of batches and the "now" that Retry-After dates are measured from.
   const platform::Clock& clock = platform::SystemClock::shared();
