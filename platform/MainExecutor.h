@@ -28,4 +28,8 @@ class MainExecutor : public Executor {
   virtual bool isMainThread() const = 0;
 };
 
+// A process-wide main executor on a thread of its own, for code that runs before (or without) the
+// program's: the analytics client's default services. Created on first use, never destroyed.
+MainExecutor& standaloneMainExecutor();
+
 }  // namespace platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -47,7 +48,7 @@ enum class DiziZozIntegrationKind {
 // The analytics client's options. The application creates one, changes options and hands it to set-up,
 // which keeps it (by reference) for the life of the client and writes `optOut` and `storageManager` back.
 // Options are plain fields read without a lock at the moment of use: change them before set-up, from the
-// thread that owns the client.
+// thread that owns the client. `optOut` is the exception: the client changes it while it runs.
 class DiziZozConfig {
  public:
   // The analytics service's default ingestion address (US region).
@@ -96,7 +97,8 @@ class DiziZozConfig {
   std::function<void(const std::string&, const std::string&, std::function<void(std::optional<std::string>)>)>
       pushIdentityProvider;
   bool debug = false;
-  bool optOut = false;
+  // Set-up replaces it with the stored opt-out state; capturing threads read it without a lock.
+  std::atomic<bool> optOut{false};
   // Applied to every newly generated anonymous id.
   std::function<Uuid(Uuid)> getAnonymousId = [](Uuid id) { return id; };
   std::optional<DiziZozBootstrapConfig> bootstrap;

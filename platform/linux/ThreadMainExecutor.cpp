@@ -23,4 +23,9 @@ CancelToken ThreadMainExecutor::scheduleRepeating(Duration interval, Job job) {
   return token;
 }
 
+MainExecutor& standaloneMainExecutor() {
+  static auto* executor = new ThreadMainExecutor("standalone-main");
+  return *executor;
+}
+
 }  // namespace platform

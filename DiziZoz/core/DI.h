@@ -1,0 +1,23 @@
+#pragma once
+
+#include <atomic>
+
+#include "DiziZoz/core/AppLifecyclePublishing.h"
+
+namespace dizizoz::DI {
+
+// The holder of the shared publishers that integrations and the client subscribe to. Each entry
+// resolves to its process-wide publisher on first access and keeps it, so every access yields the same
+// object for the life of the process. Thread-safe.
+class Container {
+ public:
+  AppLifecyclePublishing& appLifecyclePublisher();
+
+ private:
+  std::atomic<AppLifecyclePublishing*> appLifecyclePublisher_{nullptr};
+};
+
+// The one container, created on first use and never destroyed.
+Container& main();
+
+}  // namespace dizizoz::DI
