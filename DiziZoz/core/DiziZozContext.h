@@ -37,12 +37,12 @@ class DiziZozReachabilityMonitoring;
 class DiziZozContext : public std::enable_shared_from_this<DiziZozContext> {
  public:
   struct Sources {
-    DiziZozBundleInfo bundle;
-    std::shared_ptr<const platform::HostFacts> hostFacts;
-    std::shared_ptr<const platform::KeyWindowScreen> keyWindowScreen;  // may be null
-    std::shared_ptr<DiziZozReachabilityMonitoring> reachability;       // may be null
-    std::shared_ptr<platform::MainExecutor> mainExecutor;
-    std::shared_ptr<platform::NotificationCenter> notificationCenter;
+    DiziZozBundleInfo bundle{};
+    std::shared_ptr<const platform::HostFacts> hostFacts{};
+    std::shared_ptr<const platform::KeyWindowScreen> keyWindowScreen{};  // may be null
+    std::shared_ptr<DiziZozReachabilityMonitoring> reachability{};       // may be null
+    std::shared_ptr<platform::MainExecutor> mainExecutor{};
+    std::shared_ptr<platform::NotificationCenter> notificationCenter{};
   };
 
   explicit DiziZozContext(Sources sources);

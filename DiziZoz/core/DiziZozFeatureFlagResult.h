@@ -9,10 +9,10 @@ namespace dizizoz {
 
 // One evaluated feature flag. Its value is the variant when there is one, else whether it is enabled.
 struct DiziZozFeatureFlagResult {
-  std::string key;
+  std::string key{};
   bool enabled = false;
-  std::optional<std::string> variant;
-  std::optional<Value> payload;
+  std::optional<std::string> variant{};
+  std::optional<Value> payload{};
 
   Value value() const { return variant ? Value(*variant) : Value(enabled); }
   bool operator==(const DiziZozFeatureFlagResult&) const = default;

@@ -8,18 +8,18 @@ namespace dizizoz {
 
 // A registered push subscription as reset hands it on: the device token and the application id.
 struct DiziZozPushRecordSnapshot {
-  std::string deviceToken;
-  std::string appId;
+  std::string deviceToken{};
+  std::string appId{};
   bool operator==(const DiziZozPushRecordSnapshot&) const = default;
 };
 
 // The four questions the push handler asks its client. Set-up makes them; each holds the client weakly
 // and answers as for a gone client ("" or false, connected true) once it has been released.
 struct DiziZozPushProviders {
-  std::function<std::string()> distinctId;
-  std::function<bool()> isConnected;
-  std::function<bool()> isAllowed;
-  std::function<bool()> isEnabled;
+  std::function<std::string()> distinctId{};
+  std::function<bool()> isConnected{};
+  std::function<bool()> isAllowed{};
+  std::function<bool()> isEnabled{};
 };
 
 // What the client needs of its push subscription handler: resending what is pending, and the reset and

@@ -13,8 +13,8 @@ namespace dizizoz {
 
 // What a flag read learns of the bootstrap values the application gave at set-up.
 struct BootstrapCallMetadata {
-  Value response;
-  std::optional<Value> payload;
+  Value response{};
+  std::optional<Value> payload{};
   bool usedBootstrapValue = false;  // true until the service's first flags answer has been applied
 };
 

@@ -372,7 +372,8 @@ void DiziZozSDK::notifyContextDidChange() {
   Properties eventProperties = Properties::object();
   if (auto context = this->context()) {
     eventProperties = context->staticContext();
-    for (const auto& [key, value] : context->dynamicContext().items()) eventProperties.emplace(key, value);
+    const Properties dynamic = context->dynamicContext();
+    for (const auto& [key, value] : dynamic.items()) eventProperties.emplace(key, value);
     for (const auto& [key, value] : context->sdkInfo().items()) eventProperties.emplace(key, value);
   }
   if (auto sessionId = sessionManager_->getSessionId(false)) eventProperties["$session_id"] = *sessionId;

@@ -44,28 +44,28 @@ class TimeBasedEpochGenerator;
 struct DiziZozServices {
   // What the queue factories get.
   struct QueueParts {
-    std::shared_ptr<DiziZozConfig> config;
-    std::shared_ptr<DiziZozStorage> storage;
-    std::shared_ptr<DiziZozApi> api;                              // may be null
-    std::shared_ptr<DiziZozReachabilityMonitoring> reachability;  // may be null
+    std::shared_ptr<DiziZozConfig> config{};
+    std::shared_ptr<DiziZozStorage> storage{};
+    std::shared_ptr<DiziZozApi> api{};                              // may be null
+    std::shared_ptr<DiziZozReachabilityMonitoring> reachability{};  // may be null
   };
   // What the remote-configuration factory gets. Both closures hold the client weakly.
   struct RemoteConfigParts {
-    std::shared_ptr<DiziZozConfig> config;
-    std::shared_ptr<DiziZozStorage> storage;
-    std::shared_ptr<DiziZozApi> api;
+    std::shared_ptr<DiziZozConfig> config{};
+    std::shared_ptr<DiziZozStorage> storage{};
+    std::shared_ptr<DiziZozApi> api{};
     // The person properties sent with flag requests by default (empty when the option is off).
-    std::function<Properties()> defaultPersonProperties;
+    std::function<Properties()> defaultPersonProperties{};
     // Reports a flag value read by the application (flag key, value).
-    std::function<void(const std::string& flagKey, const std::optional<Value>& value)> flagCalled;
+    std::function<void(const std::string& flagKey, const std::optional<Value>& value)> flagCalled{};
   };
   // What the push-handler factory gets. The handler subscribes to `onEventContextChanged` and keeps the
   // token; the multicast belongs to the client and outlives the handler.
   struct PushParts {
-    std::shared_ptr<DiziZozApi> api;
-    std::shared_ptr<DiziZozStorage> storage;
-    std::shared_ptr<DiziZozConfig> config;
-    DiziZozPushProviders providers;
+    std::shared_ptr<DiziZozApi> api{};
+    std::shared_ptr<DiziZozStorage> storage{};
+    std::shared_ptr<DiziZozConfig> config{};
+    DiziZozPushProviders providers{};
     DiziZozMulticastCallback<Properties>* onEventContextChanged = nullptr;
   };
 
