@@ -138,9 +138,8 @@ void DiziZozSDK::setup(std::shared_ptr<DiziZozConfig> newConfig) {
         return context ? context->personPropertiesContext() : Properties::object();
       },
       .flagCalled =
-          [weakSelf](const std::string&, const std::optional<Value>&) {
-            // The flag-called report joins here with the feature-flag operations.
-            (void)weakSelf;
+          [weakSelf](const std::string& flagKey, const std::optional<Value>& flagValue) {
+            if (auto self = weakSelf.lock()) self->reportFeatureFlagCalled(flagKey, flagValue);
           },
   });
 
@@ -379,6 +378,10 @@ void DiziZozSDK::notifyContextDidChange() {
   if (auto sessionId = sessionManager_->getSessionId(false)) eventProperties["$session_id"] = *sessionId;
   onEventContextChanged.invoke(
       Properties{{"distinct_id", distinctId}, {"event_properties", std::move(eventProperties)}});
+}
+
+void DiziZozSDK::reportFeatureFlagCalled(const std::string&, const std::optional<Value>&) {
+  // The "$feature_flag_called" event is built with the feature-flag operations.
 }
 
 void DiziZozSDK::debug(bool enabled) {

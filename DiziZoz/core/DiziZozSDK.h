@@ -117,6 +117,8 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
   void createExceptionStepsBufferIfNeeded();
   void publishExceptionSteps();
   void notifyContextDidChange();
+  // Reports a flag value the application read (the remote configuration calls it).
+  void reportFeatureFlagCalled(const std::string& flagKey, const std::optional<Value>& flagValue);
   DiziZozPushProviders makePushProviders();
   std::shared_ptr<DiziZozExceptionStepsBuffering> exceptionStepsBuffer() const;
 

@@ -52,8 +52,12 @@ TEST(SdkSetupStress, TwoClientsWithOneTokenFromTwoThreads) {
 
     EXPECT_TRUE(clients[0]->isEnabled());
     EXPECT_TRUE(clients[1]->isEnabled());
-    std::lock_guard lock(linesLock);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+    std::vector<std::string> seen;
+    {
+      std::lock_guard lock(linesLock);
+      seen = lines;
+    }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(),
                          "[DiziZoz] Project token: " + token + " already has a DiziZoz instance."),
               1);
     // One client holds each integration; the other was skipped.
