@@ -22,7 +22,7 @@
 
 namespace dizizoz {
 
-class DiziZozIntegration;  // the interface of automatic integrations, defined with them
+class DiziZozIntegration;  // DiziZoz/core/DiziZozIntegration.h
 class DiziZozStorageManager;
 
 // The SDK's name and version as sent to the analytics service. Change them only before set-up.
