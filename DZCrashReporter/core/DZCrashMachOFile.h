@@ -19,10 +19,17 @@ class DZCrashMachOFile {
   // vmaddr (slide 0). Null with a message when the bytes are not a loadable image (a universal file, an
   // object file without __TEXT, a truncated header).
   static constexpr uint64_t kAtTextVmaddr = UINT64_MAX;
+  // How many zero-fill bytes (vmsize beyond filesize) all segments together may show. A segment whose
+  // zero fill does not fit what is left shows its file bytes only; __PAGEZERO (no file bytes) never
+  // shows, as it is unreadable in a running process too.
+  static constexpr uint64_t kDefaultMaxZeroFill = 64ull << 20;
   static std::unique_ptr<DZCrashMachOFile> fromBytes(std::vector<uint8_t> bytes, uint64_t header_address,
-                                                     std::string* error);
+                                                     std::string* error,
+                                                     uint64_t max_zero_fill = kDefaultMaxZeroFill);
   static std::unique_ptr<DZCrashMachOFile> load(const std::string& path, uint64_t header_address,
                                                 std::string* error);
+
+  ~DZCrashMachOFile();
 
   dzcrash_task_t task() const { return &task_; }
   uint64_t headerAddress() const { return headerAddress_; }
@@ -33,7 +40,12 @@ class DZCrashMachOFile {
  private:
   DZCrashMachOFile() = default;
 
-  std::vector<std::vector<uint8_t>> segments_;
+  // The file as read; segment regions point into it.
+  std::vector<uint8_t> bytes_;
+  // One read-only anonymous mapping that every zero-fill region shows: the kernel backs it with the
+  // shared zero page, so zero fill costs neither memory nor time to clear.
+  void* zeros_ = nullptr;
+  uint64_t zerosLength_ = 0;
   std::vector<dzcrash_task_region> regions_;
   dzcrash_task task_{};
   uint64_t headerAddress_ = 0;
