@@ -481,41 +481,32 @@ dzcrash_error_t DZcrash_async_macho_string_init(dzcrash_async_macho_string* stri
 
 namespace {
 
-// Maps one page, then one more each time the walk reaches the end of what is mapped.
+// Maps one page, and twice as much each time the walk reaches the end of what is mapped: a long
+// string costs a few remaps, not one per page (which made a string without a NUL in a large readable
+// region quadratic). The walk goes on from where the last mapping ended.
 dzcrash_error_t loadString(dzcrash_async_macho_string* string) {
   if (string->mobj_loaded) return DZCRASH_OK;
   if (string->address == 0) return DZCRASH_ACCESS_DENIED;
   const uint64_t page = DZcrash_async_page_size();
-  uint64_t pages = 1;
-  dzcrash_error_t err =
-      DZcrash_async_mobject_init(&string->mobj, string->image->task, string->address, page, false);
-  if (err != DZCRASH_OK) return err;
-  for (size_t length = 0;; ++length) {
-    const auto* byte = static_cast<const char*>(
-        DZcrash_async_mobject_remap_address(&string->mobj, string->address, static_cast<int64_t>(length), 1));
-    if (byte == nullptr) {
-      // The mapping ended short of the page count asked for: nothing further is readable.
-      if (DZcrash_async_mobject_length(&string->mobj) < pages * page) {
-        DZcrash_async_mobject_free(&string->mobj);
-        return DZCRASH_INVALID_ARGUMENT;
-      }
-      DZcrash_async_mobject_free(&string->mobj);
-      ++pages;
-      err = DZcrash_async_mobject_init(&string->mobj, string->image->task, string->address, pages * page,
-                                       false);
-      if (err != DZCRASH_OK) return err;
-      byte = static_cast<const char*>(DZcrash_async_mobject_remap_address(&string->mobj, string->address,
-                                                                          static_cast<int64_t>(length), 1));
-      if (byte == nullptr) {
-        DZcrash_async_mobject_free(&string->mobj);
-        return DZCRASH_INVALID_ARGUMENT;
+  uint64_t request = page;
+  uint64_t scanned = 0;
+  for (;;) {
+    const dzcrash_error_t err =
+        DZcrash_async_mobject_init(&string->mobj, string->image->task, string->address, request, false);
+    if (err != DZCRASH_OK) return err;
+    const uint64_t mapped = DZcrash_async_mobject_length(&string->mobj);
+    const auto* bytes = reinterpret_cast<const char*>(string->mobj.address);
+    for (uint64_t i = scanned; i < mapped; ++i) {
+      if (bytes[i] == '\0') {
+        string->length = static_cast<size_t>(i);
+        string->mobj_loaded = true;
+        return DZCRASH_OK;
       }
     }
-    if (*byte == '\0') {
-      string->length = length;
-      string->mobj_loaded = true;
-      return DZCRASH_OK;
-    }
+    DZcrash_async_mobject_free(&string->mobj);
+    // The mapping ended short of the request: nothing further is readable.
+    if (mapped < request || __builtin_mul_overflow(request, 2, &request)) return DZCRASH_INVALID_ARGUMENT;
+    scanned = mapped;
   }
 }
 

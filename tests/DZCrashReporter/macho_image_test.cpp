@@ -14,107 +14,12 @@
 #include "DZCrashReporter/core/DZCrashAsyncImageList.h"
 #include "DZCrashReporter/core/DZCrashAsyncMachOImage.h"
 #include "DZCrashReporter/core/DZCrashMachOFile.h"
+#include "tests/DZCrashReporter/MachOFixture.h"
 
 using namespace dzcrash;
+using namespace dzcrash::fixtures;
 
 namespace {
-
-const std::string kFixtures = std::string(QUORVELLE_SOURCE_DIR) + "/tests/fixtures/macho/";
-// Where the tests place every fixture's __TEXT: far from its own vmaddr, so that a missing slide shows.
-constexpr uint64_t kSlide = 0x7000000;
-
-std::vector<uint8_t> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string readText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// What llvm-objdump --private-headers says about an image.
-struct OracleSection {
-  std::string sectname, segname;
-  uint64_t addr = 0, size = 0;
-};
-struct OracleHeaders {
-  std::string magic, cputype;
-  uint32_t ncmds = 0, sizeofcmds = 0;
-  uint64_t textVmaddr = 0, textVmsize = 0;
-  std::vector<OracleSection> sections;
-};
-
-OracleHeaders parsePrivateHeaders(const std::string& text) {
-  OracleHeaders out;
-  std::istringstream in(text);
-  std::string line;
-  std::string segname;
-  bool inSegment = false;
-  OracleSection* section = nullptr;
-  while (std::getline(in, line)) {
-    std::istringstream words(line);
-    std::string key;
-    words >> key;
-    if (key == "magic") {
-      std::getline(in, line);
-      std::istringstream values(line);
-      std::string subtype, caps, filetype;
-      values >> out.magic >> out.cputype >> subtype >> caps >> filetype >> out.ncmds >> out.sizeofcmds;
-    } else if (key == "cmd") {
-      inSegment = false;
-      section = nullptr;
-    } else if (key == "segname" && section == nullptr) {
-      words >> segname;
-      inSegment = true;
-    } else if (key == "Section") {
-      out.sections.emplace_back();
-      section = &out.sections.back();
-    } else if (key == "sectname" && section != nullptr) {
-      words >> section->sectname;
-    } else if (key == "segname" && section != nullptr) {
-      words >> section->segname;
-    } else if ((key == "addr" || key == "size") && section != nullptr) {
-      std::string value;
-      words >> value;
-      (key == "addr" ? section->addr : section->size) = std::stoull(value, nullptr, 16);
-    } else if ((key == "vmaddr" || key == "vmsize") && inSegment && segname == "__TEXT") {
-      std::string value;
-      words >> value;
-      (key == "vmaddr" ? out.textVmaddr : out.textVmsize) = std::stoull(value, nullptr, 16);
-    }
-  }
-  return out;
-}
-
-// llvm-nm -n: defined symbols by address (several names may share one).
-std::map<uint64_t, std::set<std::string>> parseNm(const std::string& text) {
-  std::map<uint64_t, std::set<std::string>> out;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream words(line);
-    std::string address, type, name;
-    if (!(words >> address >> type >> name) || type == "U") continue;
-    out[std::stoull(address, nullptr, 16)].insert(name);
-  }
-  return out;
-}
-
-struct Found {
-  bool called = false;
-  uint64_t address = 0;
-  std::string name;
-};
-
-void remember(uint64_t address, const char* name, void* context) {
-  auto* found = static_cast<Found*>(context);
-  found->called = true;
-  found->address = address;
-  found->name = name;
-}
 
 dzcrash_error_t lookup(dzcrash_async_macho* image, uint64_t pc, Found* found) {
   *found = Found();
@@ -129,32 +34,6 @@ size_t countCommands(const dzcrash_async_macho* image) {
   }
   return n;
 }
-
-// A fixture loaded at kSlide and parsed.
-class LoadedFixture {
- public:
-  explicit LoadedFixture(const std::string& name) {
-    std::string error;
-    auto probe = DZCrashMachOFile::load(kFixtures + name, DZCrashMachOFile::kAtTextVmaddr, &error);
-    EXPECT_NE(probe, nullptr) << error;
-    if (probe == nullptr) return;
-    file_ = DZCrashMachOFile::load(kFixtures + name, probe->headerAddress() + kSlide, &error);
-    status_ = DZcrash_nasync_macho_init(&image_, file_->task(), name.c_str(), file_->headerAddress());
-  }
-  ~LoadedFixture() {
-    if (status_ == DZCRASH_OK) DZcrash_nasync_macho_free(&image_);
-  }
-  LoadedFixture(const LoadedFixture&) = delete;
-  LoadedFixture& operator=(const LoadedFixture&) = delete;
-
-  dzcrash_error_t status() const { return status_; }
-  dzcrash_async_macho* image() { return &image_; }
-
- private:
-  std::unique_ptr<DZCrashMachOFile> file_;
-  dzcrash_async_macho image_{};
-  dzcrash_error_t status_ = DZCRASH_UNKNOWN;
-};
 
 struct FixtureCase {
   const char* file;
@@ -528,6 +407,84 @@ TEST(MachOImage, StringsInTheTaskStopAtUnreadableBytes) {
   ASSERT_EQ(DZcrash_async_macho_string_init(&string, &image, 0), DZCRASH_OK);
   EXPECT_EQ(DZcrash_async_macho_string_get_pointer(&string, &pointer), DZCRASH_ACCESS_DENIED);
   DZcrash_async_macho_string_free(&string);
+}
+
+TEST(MachOImage, StringsSpanningManyPagesLoadWhole) {
+  const uint64_t page = DZcrash_async_page_size();
+  std::vector<char> memory(40 * page, 'y');
+  const size_t end = 37 * page + 123;
+  memory[end] = '\0';
+  const uint64_t base = 0x40000;
+  const dzcrash_task_region region = {base, memory.data(), memory.size(), true};
+  dzcrash_task task;
+  DZcrash_task_init_buffer(&task, &region, 1);
+  dzcrash_async_macho image{};
+  image.task = &task;
+
+  dzcrash_async_macho_string string;
+  ASSERT_EQ(DZcrash_async_macho_string_init(&string, &image, base + 5), DZCRASH_OK);
+  const char* pointer = nullptr;
+  ASSERT_EQ(DZcrash_async_macho_string_get_pointer(&string, &pointer), DZCRASH_OK);
+  EXPECT_EQ(std::string(pointer), std::string(end - 5, 'y'));
+  size_t length = 0;
+  ASSERT_EQ(DZcrash_async_macho_string_get_length(&string, &length), DZCRASH_OK);
+  EXPECT_EQ(length, end - 5);
+  DZcrash_async_macho_string_free(&string);
+
+  // After the NUL the bytes run to the end of the readable region unterminated.
+  ASSERT_EQ(DZcrash_async_macho_string_init(&string, &image, base + end + 1), DZCRASH_OK);
+  EXPECT_EQ(DZcrash_async_macho_string_get_length(&string, &length), DZCRASH_INVALID_ARGUMENT);
+  DZcrash_async_macho_string_free(&string);
+}
+
+TEST(MachOFile, ZeroFillIsCappedInTotal) {
+  // Three segments, each 40 MiB in memory: __TEXT's zero fill fits the default budget, and the other
+  // two show their 16 file bytes only.
+  constexpr uint64_t kVmsize = 40ull << 20;
+  constexpr uint64_t kPageSize = 0x1000;
+  struct Segment {
+    const char* name;
+    uint64_t vmaddr, fileoff, filesize;
+  };
+  const Segment segments[] = {{"__TEXT", 0x10000000, 0, kPageSize},
+                              {"__DATA", 0x20000000, kPageSize, 16},
+                              {"__MORE", 0x30000000, kPageSize + 16, 16}};
+  std::vector<uint8_t> bytes(kPageSize + 32, 0xAB);
+  const uint32_t header[] = {DZCRASH_MH_MAGIC_64, 0x01000007, 3, 6, 3, 3 * 72, 0, 0};
+  std::memcpy(bytes.data(), header, sizeof(header));
+  for (size_t i = 0; i < 3; ++i) {
+    dzcrash_macho_segment_command_64 seg{};
+    seg.cmd = DZCRASH_LC_SEGMENT_64;
+    seg.cmdsize = sizeof(seg);
+    std::strncpy(seg.segname, segments[i].name, sizeof(seg.segname));
+    seg.vmaddr = segments[i].vmaddr;
+    seg.vmsize = kVmsize;
+    seg.fileoff = segments[i].fileoff;
+    seg.filesize = segments[i].filesize;
+    std::memcpy(bytes.data() + sizeof(header) + i * sizeof(seg), &seg, sizeof(seg));
+  }
+
+  // expected: the byte read, or -1 where nothing is shown.
+  struct Case {
+    uint64_t maxZeroFill;
+    uint64_t address;
+    int expected;
+  };
+  const uint64_t defaultCap = DZCrashMachOFile::kDefaultMaxZeroFill;
+  const Case cases[] = {
+      {defaultCap, 0x10000000 + kVmsize - 1, 0}, {defaultCap, 0x20000000 + 15, 0xAB},
+      {defaultCap, 0x20000000 + 16, -1},         {defaultCap, 0x30000000 + 16, -1},
+      {0, 0x10000000 + kPageSize - 1, 0xAB},     {0, 0x10000000 + kPageSize, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.maxZeroFill) + " at " + std::to_string(c.address));
+    std::string error;
+    auto file = DZCrashMachOFile::fromBytes(bytes, DZCrashMachOFile::kAtTextVmaddr, &error, c.maxZeroFill);
+    ASSERT_NE(file, nullptr) << error;
+    uint8_t byte = 0;
+    const dzcrash_error_t err = DZcrash_async_task_read_uint8(file->task(), c.address, 0, &byte);
+    EXPECT_EQ(err == DZCRASH_OK ? int{byte} : -1, c.expected);
+  }
 }
 
 TEST(MachOImage, ImageListParsesAppendedImagesAndDropsTheRest) {
