@@ -1,13 +1,18 @@
 // Prints the header, segments, sections and symbols of a Mach-O file as the crash reporter's image
-// reader sees it, with the file laid out at its own addresses (slide 0).
+// reader sees it, with the file laid out at its own addresses (slide 0); or, with --symbol, the name
+// the crash reporter's combined lookup (symbol table and Objective-C metadata) gives an address.
 //   dzcrash-macho-dump FILE
+//   dzcrash-macho-dump --symbol ADDR FILE
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "DZCrashReporter/core/DZCrashAsyncMachOImage.h"
+#include "DZCrashReporter/core/DZCrashAsyncSymbol.h"
 #include "DZCrashReporter/core/DZCrashMachOFile.h"
 
 using namespace dzcrash;
@@ -99,27 +104,61 @@ void printSymbols(dzcrash_async_macho* image) {
   DZcrash_async_macho_symtab_reader_free(&reader);
 }
 
+void printFound(uint64_t address, const char* name, void*) {
+  std::printf("0x%016" PRIx64 " %s\n", address, name);
+}
+
+// Both lookups, as the report writer runs them.
+int printSymbol(dzcrash_async_macho* image, const char* path, uint64_t pc) {
+  dzcrash_async_symbol_cache cache;
+  DZcrash_async_symbol_cache_init(&cache);
+  const dzcrash_error_t err =
+      DZcrash_async_find_symbol(image, DZCRASH_ASYNC_SYMBOL_STRATEGY_ALL, &cache, pc, printFound, nullptr);
+  DZcrash_async_symbol_cache_free(&cache);
+  if (err != DZCRASH_OK) {
+    std::fprintf(stderr, "%s: 0x%" PRIx64 ": %s\n", path, pc, DZcrash_async_strerror(err));
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s FILE\n", argv[0]);
+  const bool symbol = argc == 4 && std::strcmp(argv[1], "--symbol") == 0;
+  uint64_t pc = 0;
+  if (symbol) {
+    char* end = nullptr;
+    errno = 0;
+    pc = std::strtoull(argv[2], &end, 0);
+    if (errno != 0 || end == argv[2] || *end != '\0') {
+      std::fprintf(stderr, "%s: not an address: %s\n", argv[0], argv[2]);
+      return 2;
+    }
+  } else if (argc != 2) {
+    std::fprintf(stderr, "usage: %s FILE\n       %s --symbol ADDR FILE\n", argv[0], argv[0]);
     return 2;
   }
+  const char* path = argv[argc - 1];
   std::string error;
-  auto file = DZCrashMachOFile::load(argv[1], DZCrashMachOFile::kAtTextVmaddr, &error);
+  auto file = DZCrashMachOFile::load(path, DZCrashMachOFile::kAtTextVmaddr, &error);
   if (!file) {
-    std::fprintf(stderr, "%s: %s\n", argv[1], error.c_str());
+    std::fprintf(stderr, "%s: %s\n", path, error.c_str());
     return 1;
   }
   dzcrash_async_macho image;
-  const dzcrash_error_t err = DZcrash_nasync_macho_init(&image, file->task(), argv[1], file->headerAddress());
+  const dzcrash_error_t err = DZcrash_nasync_macho_init(&image, file->task(), path, file->headerAddress());
   if (err != DZCRASH_OK) {
-    std::fprintf(stderr, "%s: %s\n", argv[1], DZcrash_async_strerror(err));
+    std::fprintf(stderr, "%s: %s\n", path, DZcrash_async_strerror(err));
     return 1;
   }
+  if (symbol) {
+    const int status = printSymbol(&image, path, pc);
+    DZcrash_nasync_macho_free(&image);
+    return status;
+  }
   const dzcrash_macho_header* header = DZcrash_async_macho_header(&image);
-  std::printf("file %s\n", argv[1]);
+  std::printf("file %s\n", path);
   std::printf("magic 0x%08x cputype 0x%x cpusubtype 0x%x filetype %u ncmds %u sizeofcmds %u flags 0x%x\n",
               header->magic, DZcrash_async_macho_cpu_type(&image), DZcrash_async_macho_cpu_subtype(&image),
               image.byteorder->swap32(header->filetype), image.ncmds,
