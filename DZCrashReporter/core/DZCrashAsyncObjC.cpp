@@ -333,39 +333,46 @@ uint64_t untaggedIsa(uint64_t isa) {
   return (isa & 1) != 0 ? isa & ~uint64_t{7} : isa;
 }
 
-dzcrash_error_t parseClasses(dzcrash_async_macho* image, dzcrash_async_objc_cache* cache,
-                             dzcrash_async_objc_found_method_cb callback, void* context) {
-  if (!cache->classlist_mapped) return DZCRASH_OK;
-  const Layout& layout = layoutOf(image);
-  const uint64_t base = DZcrash_async_mobject_base_address(&cache->classlist);
-  const uint64_t count = DZcrash_async_mobject_length(&cache->classlist) / layout.pointer;
+// Calls visit with each pointer of a class or category list, and stops at the first error.
+template <typename Visit>
+dzcrash_error_t forEachListEntry(const dzcrash_async_macho* image, bool mapped,
+                                 const dzcrash_async_mobject* list, Visit visit) {
+  if (!mapped) return DZCRASH_OK;
+  const size_t pointer = layoutOf(image).pointer;
+  const uint64_t base = DZcrash_async_mobject_base_address(list);
+  const uint64_t count = DZcrash_async_mobject_length(list) / pointer;
   for (uint64_t i = 0; i < count; ++i) {
-    const uint8_t* entry = inMapping(true, &cache->classlist, base + i * layout.pointer, layout.pointer);
+    const uint8_t* entry = inMapping(true, list, base + i * pointer, pointer);
     if (entry == nullptr) return DZCRASH_INVALID_DATA;
-    const uint8_t* cls = findClass(cache, layout, loadPointer(image, entry));
-    if (cls == nullptr) return DZCRASH_INVALID_DATA;
-    dzcrash_error_t err = reportClass(image, cache, cls, false, callback, context);
-    if (err == DZCRASH_NOT_FOUND) continue;
+    const dzcrash_error_t err = visit(loadPointer(image, entry));
     if (err != DZCRASH_OK) return err;
-    const uint8_t* meta = findClass(cache, layout, untaggedIsa(loadPointer(image, cls)));
-    if (meta == nullptr) return DZCRASH_INVALID_DATA;
-    err = reportClass(image, cache, meta, true, callback, context);
-    if (err != DZCRASH_OK && err != DZCRASH_NOT_FOUND) return err;
   }
   return DZCRASH_OK;
 }
 
+dzcrash_error_t parseClasses(dzcrash_async_macho* image, dzcrash_async_objc_cache* cache,
+                             dzcrash_async_objc_found_method_cb callback, void* context) {
+  const Layout& layout = layoutOf(image);
+  return forEachListEntry(image, cache->classlist_mapped, &cache->classlist, [&](uint64_t address) {
+    const uint8_t* cls = findClass(cache, layout, address);
+    if (cls == nullptr) return DZCRASH_INVALID_DATA;
+    dzcrash_error_t err = reportClass(image, cache, cls, false, callback, context);
+    // A class whose methods cannot be found is skipped with its metaclass.
+    if (err == DZCRASH_NOT_FOUND) return DZCRASH_OK;
+    if (err != DZCRASH_OK) return err;
+    const uint8_t* meta = findClass(cache, layout, untaggedIsa(loadPointer(image, cls)));
+    if (meta == nullptr) return DZCRASH_INVALID_DATA;
+    err = reportClass(image, cache, meta, true, callback, context);
+    return err == DZCRASH_NOT_FOUND ? DZCRASH_OK : err;
+  });
+}
+
 dzcrash_error_t parseCategories(dzcrash_async_macho* image, dzcrash_async_objc_cache* cache,
                                 dzcrash_async_objc_found_method_cb callback, void* context) {
-  if (!cache->catlist_mapped) return DZCRASH_OK;
   const Layout& layout = layoutOf(image);
-  const uint64_t base = DZcrash_async_mobject_base_address(&cache->catlist);
-  const uint64_t count = DZcrash_async_mobject_length(&cache->catlist) / layout.pointer;
-  for (uint64_t i = 0; i < count; ++i) {
-    const uint8_t* entry = inMapping(true, &cache->catlist, base + i * layout.pointer, layout.pointer);
-    if (entry == nullptr) return DZCRASH_INVALID_DATA;
-    const uint8_t* category = inMapping(cache->objc_const_mapped, &cache->objc_const,
-                                        loadPointer(image, entry), layout.categorySize);
+  return forEachListEntry(image, cache->catlist_mapped, &cache->catlist, [&](uint64_t address) {
+    const uint8_t* category =
+        inMapping(cache->objc_const_mapped, &cache->objc_const, address, layout.categorySize);
     if (category == nullptr) return DZCRASH_INVALID_DATA;
     const uint64_t classAddress = loadPointer(image, category + layout.pointer);
     const uint64_t instanceMethods = loadPointer(image, category + 2 * layout.pointer);
@@ -389,9 +396,8 @@ dzcrash_error_t parseCategories(dzcrash_async_macho* image, dzcrash_async_objc_c
         err = reportMethodList(image, cache, true, &className, classMethods, callback, context);
       DZcrash_async_macho_string_free(&className);
     }
-    if (err != DZCRASH_OK && err != DZCRASH_NOT_FOUND) return err;
-  }
-  return DZCRASH_OK;
+    return err == DZCRASH_NOT_FOUND ? DZCRASH_OK : err;
+  });
 }
 
 dzcrash_error_t parseObjC2(dzcrash_async_macho* image, dzcrash_async_objc_cache* cache,

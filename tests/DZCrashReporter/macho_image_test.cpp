@@ -377,18 +377,37 @@ TEST_F(MutatedImage, MostNegativeSlideIsHandledWithoutOverflow) {
   EXPECT_FALSE(found.called);
 }
 
+namespace {
+
+// Bytes shown at kStringBase, and an image record over them: all that task strings need.
+constexpr uint64_t kStringBase = 0x40000;
+
+struct StringMemory {
+  explicit StringMemory(std::vector<char> bytes) : memory(std::move(bytes)) {
+    region = {kStringBase, memory.data(), memory.size(), true};
+    DZcrash_task_init_buffer(&task, &region, 1);
+    image.task = &task;
+  }
+  StringMemory(const StringMemory&) = delete;
+  StringMemory& operator=(const StringMemory&) = delete;
+
+  std::vector<char> memory;
+  dzcrash_task_region region{};
+  dzcrash_task task{};
+  dzcrash_async_macho image{};
+};
+
+}  // namespace
+
 TEST(MachOImage, StringsInTheTaskStopAtUnreadableBytes) {
   const uint64_t page = DZcrash_async_page_size();
-  std::vector<char> memory(2 * page, 'x');
-  const uint64_t base = 0x40000;
+  std::vector<char> bytes(2 * page, 'x');
+  const uint64_t base = kStringBase;
   // One string ends on the second page; the tail of the second page is never terminated.
   const size_t crossing = page - 5;
-  memory[page + 10] = '\0';
-  const dzcrash_task_region region = {base, memory.data(), memory.size(), true};
-  dzcrash_task task;
-  DZcrash_task_init_buffer(&task, &region, 1);
-  dzcrash_async_macho image{};
-  image.task = &task;
+  bytes[page + 10] = '\0';
+  StringMemory memory(std::move(bytes));
+  dzcrash_async_macho& image = memory.image;
 
   dzcrash_async_macho_string string;
   ASSERT_EQ(DZcrash_async_macho_string_init(&string, &image, base + crossing), DZCRASH_OK);
@@ -411,15 +430,12 @@ TEST(MachOImage, StringsInTheTaskStopAtUnreadableBytes) {
 
 TEST(MachOImage, StringsSpanningManyPagesLoadWhole) {
   const uint64_t page = DZcrash_async_page_size();
-  std::vector<char> memory(40 * page, 'y');
+  std::vector<char> bytes(40 * page, 'y');
   const size_t end = 37 * page + 123;
-  memory[end] = '\0';
-  const uint64_t base = 0x40000;
-  const dzcrash_task_region region = {base, memory.data(), memory.size(), true};
-  dzcrash_task task;
-  DZcrash_task_init_buffer(&task, &region, 1);
-  dzcrash_async_macho image{};
-  image.task = &task;
+  bytes[end] = '\0';
+  const uint64_t base = kStringBase;
+  StringMemory memory(std::move(bytes));
+  dzcrash_async_macho& image = memory.image;
 
   dzcrash_async_macho_string string;
   ASSERT_EQ(DZcrash_async_macho_string_init(&string, &image, base + 5), DZCRASH_OK);
