@@ -1,5 +1,6 @@
-// libFuzzer target: the Mach-O load-command walk, segment and section mapping, symbol lookup and task
-// strings over arbitrary bytes in a buffer task. Any fault, leak or sanitizer report is a finding.
+// libFuzzer target: the Mach-O load-command walk, segment and section mapping, symbol lookup, task
+// strings, Objective-C metadata and the combined symbol lookup over arbitrary bytes in a buffer task.
+// Any fault, leak or sanitizer report is a finding.
 
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +8,8 @@
 #include <vector>
 
 #include "DZCrashReporter/core/DZCrashAsyncMachOImage.h"
+#include "DZCrashReporter/core/DZCrashAsyncObjC.h"
+#include "DZCrashReporter/core/DZCrashAsyncSymbol.h"
 #include "DZCrashReporter/core/DZCrashMachOFile.h"
 
 using namespace dzcrash;
@@ -14,8 +17,18 @@ using namespace dzcrash;
 namespace {
 
 constexpr uint64_t kBase = 0x100000;
+// The laid-out form shows at most this much zero fill: every segment mapping copies what it shows, and
+// inputs that claim the default 64 MiB would spend their time copying zeros.
+constexpr uint64_t kMaxZeroFill = 256 << 10;
 
 void ignore(uint64_t, const char*, void*) {}
+
+// Reads both names of every method, as the combined lookup does for the one it reports.
+void readNames(bool, dzcrash_async_macho_string* cls, dzcrash_async_macho_string* method, uint64_t, void*) {
+  const char* name = nullptr;
+  DZcrash_async_macho_string_get_pointer(cls, &name);
+  DZcrash_async_macho_string_get_pointer(method, &name);
+}
 
 void exercise(dzcrash_async_macho* image) {
   size_t commands = 0;
@@ -35,11 +48,17 @@ void exercise(dzcrash_async_macho* image) {
       DZcrash_async_mobject_free(&mobj);
     }
   }
-  for (const uint64_t offset : {0ull, 0x10ull, 0x500ull, 0x1000ull, 0x4000ull, 0xFFFFFFFFull}) {
-    DZcrash_async_macho_find_symbol_by_pc(image, image->header_addr + offset, ignore, nullptr);
-  }
   uint64_t address = 0;
   DZcrash_async_macho_find_symbol_by_name(image, "_fx_frame", &address);
+  dzcrash_async_symbol_cache cache;
+  DZcrash_async_symbol_cache_init(&cache);
+  dzcrash_async_objc_parse(image, &cache, readNames, nullptr);
+  // The combined lookup runs the symbol table's too: each of these walks the whole table once.
+  for (const uint64_t offset : {0ull, 0x10ull, 0x700ull, 0x1000ull, 0x4000ull, 0xFFFFFFFFull}) {
+    DZcrash_async_find_symbol(image, DZCRASH_ASYNC_SYMBOL_STRATEGY_ALL, &cache, image->header_addr + offset,
+                              ignore, nullptr);
+  }
+  DZcrash_async_symbol_cache_free(&cache);
   dzcrash_async_macho_string string;
   DZcrash_async_macho_string_init(&string, image, image->header_addr + 0x20);
   size_t length = 0;
@@ -60,9 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DZcrash_nasync_macho_free(&image);
   }
 
-  // The same bytes laid out as a loader would place them.
+  // The same bytes laid out as a loader would place them, at their own addresses: the pointers in an
+  // image's Objective-C metadata are stored unslid.
   std::string error;
-  auto file = DZCrashMachOFile::fromBytes(bytes, kBase, &error);
+  auto file = DZCrashMachOFile::fromBytes(bytes, DZCrashMachOFile::kAtTextVmaddr, &error, kMaxZeroFill);
   if (file != nullptr &&
       DZcrash_nasync_macho_init(&image, file->task(), "fuzz", file->headerAddress()) == DZCRASH_OK) {
     exercise(&image);

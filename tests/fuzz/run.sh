@@ -2,11 +2,22 @@
 # Builds the Mach-O, ELF and compact-unwind readers' and the crash report reader's libFuzzer targets
 # with clang (AddressSanitizer and UBSan on) and runs each briefly from seed files.
 # Usage: tests/fuzz/run.sh [seconds per target, default 20]
+#
+# The Mach-O and ELF targets start from their committed seed corpora (tests/fuzz/corpus/<target>; the
+# Mach-O fixtures seed that target too), and every target replays the inputs that once found a fault
+# (tests/fuzz/crashes/<target>, where that folder exists). What a run grows stays in build/fuzz. A new
+# finding lands in build/fuzz as <target>_fuzz-crash-…; once mended, commit it to
+# tests/fuzz/crashes/<target> so that every run replays it. To fold what a long run found back into
+# the seeds (keep them small: inputs of a few KiB reach the load-command walk; the fixtures already
+# stand for the large ones):
+#   mkdir small && find build/fuzz/<target>_fuzz-corpus -size -16k -exec cp {} small/ \;
+#   build/fuzz/<target>_fuzz -merge=1 tests/fuzz/corpus/<target> small
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 SECONDS_TO_RUN="${1:-20}"
+FUZZ="$ROOT/tests/fuzz"
 OUT="$ROOT/build/fuzz"
-mkdir -p "$OUT/corpus" "$OUT/elf_corpus" "$OUT/unwind_corpus" "$OUT/report_corpus" "$OUT/generated"
+mkdir -p "$OUT/macho_fuzz-corpus" "$OUT/elf_fuzz-corpus" "$OUT/unwind_corpus" "$OUT/report_corpus" "$OUT/generated"
 FLAGS=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$ROOT")
 CORE="$ROOT/DZCrashReporter/core"
 clang++ "${FLAGS[@]}" \
@@ -15,6 +26,8 @@ clang++ "${FLAGS[@]}" \
   "$CORE/DZCrashAsyncTask.cpp" \
   "$CORE/DZCrashAsyncMObject.cpp" \
   "$CORE/DZCrashAsyncMachOImage.cpp" \
+  "$CORE/DZCrashAsyncObjC.cpp" \
+  "$CORE/DZCrashAsyncSymbol.cpp" \
   "$CORE/DZCrashMachOFile.cpp" \
   -o "$OUT/macho_fuzz"
 clang++ "${FLAGS[@]}" \
@@ -50,18 +63,14 @@ clang++ "${FLAGS[@]}" -I"$OUT/generated" \
 clang++ -std=c++20 -g -fsanitize=address,undefined -I"$ROOT" -I"$OUT/generated" \
   "$ROOT/tests/fuzz/crash_report_seeds.cpp" "$OUT/DZCrashReport.pb-c.o" -lprotobuf-c -o "$OUT/crash_report_seeds"
 "$OUT/crash_report_seeds" "$OUT/report_corpus"
-# The seeds are the committed Mach-O fixtures and a few small system libraries; the corpora the runs
-# grow stay in the build tree.
-find "$ROOT/tests/fixtures/macho" -type f \( -name '*.dylib' -o -name 'fx_exe' -o -name '*.o' \) \
-  -exec cp {} "$OUT/corpus/" \;
-for lib in libdl.so.2 librt.so.1 libutil.so.1 libpthread.so.0; do
-  for dir in /lib/x86_64-linux-gnu /usr/lib/x86_64-linux-gnu /lib64; do
-    if [ -f "$dir/$lib" ]; then
-      cp -L "$dir/$lib" "$OUT/elf_corpus/"
-      break
-    fi
+# The fixture binaries seed the Mach-O target too, so that a fixture added later is fuzzed at once. They
+# are named after their folder: several folders hold a libfx.dylib.
+FIXTURES="$ROOT/tests/fixtures/macho"
+find "$FIXTURES" -type f \( -name '*.dylib' -o -name 'fx_exe' -o -name 'fx_objc' -o -name '*.o' \) |
+  while IFS= read -r fixture; do
+    relative="${fixture#"$FIXTURES"/}"
+    cp "$fixture" "$OUT/macho_fuzz-corpus/fixture_${relative//\//_}"
   done
-done
 # The compact-unwind seeds are the fixtures' __unwind_info sections, cut out where their oracles say
 # they lie in the file.
 for headers in "$ROOT"/tests/fixtures/macho/*/*.private-headers.txt; do
@@ -73,10 +82,15 @@ for headers in "$ROOT"/tests/fixtures/macho/*/*.private-headers.txt; do
   tail -c +$((offset + 1)) "$binary" | head -c $((size)) >"$OUT/unwind_corpus/$name.unwind_info"
 done
 # The run's chatter goes to a log: on a finding its tail (the report and the input's path) is shown.
+# libFuzzer writes new inputs into the first corpus folder only: the one in the build tree.
 run() {
-  local name="$1" corpus="$2" max_len="$3"
+  local name="$1" corpus="$2" max_len="$3" target="${1%_fuzz}"
+  local folders=("$corpus")
+  for committed in "$FUZZ/corpus/$target" "$FUZZ/crashes/$target"; do
+    if [ -d "$committed" ]; then folders+=("$committed"); fi
+  done
   if ! "$OUT/$name" -max_total_time="$SECONDS_TO_RUN" -max_len="$max_len" -rss_limit_mb=4096 \
-    -artifact_prefix="$OUT/$name-" -print_final_stats=1 "$corpus" >"$OUT/$name.log" 2>&1; then
+    -artifact_prefix="$OUT/$name-" -print_final_stats=1 "${folders[@]}" >"$OUT/$name.log" 2>&1; then
     tail -n 80 "$OUT/$name.log"
     echo "$name found a failure (log: $OUT/$name.log)" >&2
     exit 1
@@ -84,7 +98,7 @@ run() {
   echo "$name:"
   grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$OUT/$name.log"
 }
-run macho_fuzz "$OUT/corpus" 131072
-run elf_fuzz "$OUT/elf_corpus" 65536
+run macho_fuzz "$OUT/macho_fuzz-corpus" 131072
+run elf_fuzz "$OUT/elf_fuzz-corpus" 65536
 run unwind_fuzz "$OUT/unwind_corpus" 16384
 run crash_report_fuzz "$OUT/report_corpus" 16384
