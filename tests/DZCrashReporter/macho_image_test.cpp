@@ -472,7 +472,7 @@ TEST(MachOFile, ZeroFillIsCappedInTotal) {
     dzcrash_macho_segment_command_64 seg{};
     seg.cmd = DZCRASH_LC_SEGMENT_64;
     seg.cmdsize = sizeof(seg);
-    std::strncpy(seg.segname, segments[i].name, sizeof(seg.segname));
+    std::memcpy(seg.segname, segments[i].name, std::strlen(segments[i].name));
     seg.vmaddr = segments[i].vmaddr;
     seg.vmsize = kVmsize;
     seg.fileoff = segments[i].fileoff;
