@@ -18,22 +18,28 @@ std::optional<Environment>& installed() {
 
 }  // namespace
 
-void installEnvironment(Environment environment) {
+InstalledEnvironment::InstalledEnvironment(Environment environment) {
   if (environment.mainExecutor == nullptr || environment.userDefaults == nullptr ||
       environment.hotKeySystem == nullptr) {
     throw std::invalid_argument(
         "GlobalShortcuts: the main executor, user defaults and hot-key system are required");
   }
+  if (installed()) throw std::logic_error("GlobalShortcuts: an environment is already installed");
   if (environment.notificationCenter == nullptr) {
     environment.notificationCenter = &platform::NotificationCenter::defaultCenter();
   }
   if (!environment.makeKeyEventMonitor) environment.makeKeyEventMonitor = &KeyEventMonitor::makeQtMonitor;
-  // The old center still talks to the old services: drop it before they can go away.
-  HotKeyCenter::dropShared();
-  // The registry's hot keys belonged to the old center; its handlers to the previous set-up.
   registry::reset();
   resetInitialization();
   installed() = std::move(environment);
+}
+
+InstalledEnvironment::~InstalledEnvironment() {
+  // The hot keys first: each one's tear-down withdraws its registration through the center.
+  registry::reset();
+  HotKeyCenter::dropShared();
+  resetInitialization();
+  installed().reset();
 }
 
 const Environment& environment() {

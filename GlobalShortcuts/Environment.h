@@ -18,12 +18,9 @@ class KeyboardLayout;
 namespace GlobalShortcuts {
 
 // The services the shortcuts package works with. The package's process-wide objects (the shared hot-key
-// center, the store of named shortcuts) reach the system only through the environment installed here:
-// the application installs the real backends once at start-up, before it creates any name; tests install
-// fakes in their set-up.
-//
-// The package does not own the services: they must outlive every use of the package (for the application,
-// the whole process).
+// center, the store of named shortcuts) reach the system only through the environment installed by an
+// InstalledEnvironment (below): the program installs the real backends at start-up, before it creates any
+// name; tests install fakes in their set-up. The package does not own the services.
 struct Environment {
   // Required.
   platform::MainExecutor* mainExecutor = nullptr;
@@ -39,13 +36,24 @@ struct Environment {
   platform::KeyboardLayout* keyboardLayout = nullptr;
   // How the hot-key center watches the application's key events while a menu is open. Empty: the Qt
   // event monitors (which need a QApplication).
-  KeyEventMonitorFactory makeKeyEventMonitor;
+  KeyEventMonitorFactory makeKeyEventMonitor = {};
 };
 
-// Installs `environment` and starts the package afresh: the shared hot-key center is dropped (its hot keys
-// stop being delivered) and the next name creation sets the package up again. Throws
+// Installs `environment` for the object's life and starts the package afresh (no handlers, no hot keys,
+// switches on; the next name creation sets the package up). The destructor releases the package's hot
+// keys (through the shared hot-key center, to the hot-key system) and then the center itself, while the
+// services still exist, and uninstalls the environment: so the services must outlive this object, and
+// this object must outlive every use of the package.
+//
+// One at a time: constructing a second one while one is alive throws std::logic_error. Throws
 // std::invalid_argument when a required service is missing. Main thread.
-void installEnvironment(Environment environment);
+class InstalledEnvironment {
+ public:
+  explicit InstalledEnvironment(Environment environment);
+  ~InstalledEnvironment();
+  InstalledEnvironment(const InstalledEnvironment&) = delete;
+  InstalledEnvironment& operator=(const InstalledEnvironment&) = delete;
+};
 
 // The installed environment, with the defaults above filled in. Throws std::logic_error when none is
 // installed. Main thread (the pointers themselves may be read on any thread once installed).

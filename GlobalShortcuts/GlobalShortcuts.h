@@ -18,7 +18,8 @@ namespace GlobalShortcuts {
 // press runs the closures of every enabled name whose shortcut, at the moment of the press, is the
 // pressed one.
 //
-// Process-wide state, reset by installEnvironment(). Main thread only; closures run on the main thread,
+// Process-wide state, reset when an environment is installed and when it is uninstalled
+// (InstalledEnvironment). Main thread only; closures run on the main thread,
 // synchronously inside the key-event dispatch, in the order they were added. Closures may add or remove
 // handlers, disable names or store shortcuts while they run: the dispatch walks over copies, so the
 // change takes effect from the next event. Nothing here reports errors: a refused hot key is simply
@@ -102,7 +103,7 @@ bool hasHotKey(const Shortcut& shortcut);
 // The id of that hot key, for tests that tell a new registration from the old one.
 std::optional<std::int64_t> hotKeyId(const Shortcut& shortcut);
 
-// Forgets every handler, disabled name and hot key and restores the switches (installEnvironment() calls
+// Forgets every handler, disabled name and hot key and restores the switches (InstalledEnvironment calls
 // it); installs the registry's hooks into the shortcut storage.
 void reset();
 

@@ -10,19 +10,28 @@ HotKey::HotKey(std::int64_t carbonKeyCode, std::int64_t carbonModifiers, Closure
       carbonModifiers_(carbonModifiers),
       onKeyDown_(std::move(onKeyDown)),
       onKeyUp_(std::move(onKeyUp)),
-      id_(++HotKeyCenter::shared().lastHotKeyId_),
+      id_(HotKeyCenter::shared().nextHotKeyId()),
       center_(HotKeyCenter::shared().weak_from_this()),
-      executor_(&HotKeyCenter::shared().executor_) {}
+      executor_(&HotKeyCenter::shared().executor()) {}
 
 HotKey::~HotKey() {
   if (center_.expired()) return;
   if (executor_->isMainThread()) {
-    if (auto center = center_.lock()) center->remove(id_, eventHotKeyRef_);
+    if (auto center = center_.lock()) center->remove(id_);
     return;
   }
-  executor_->post([center = center_, id = id_, ref = eventHotKeyRef_] {
-    if (auto strong = center.lock()) strong->remove(id, ref);
+  // The center lives on the main thread: a strong reference taken here could end it on this one.
+  executor_->post([center = center_, id = id_] {
+    if (auto strong = center.lock()) strong->remove(id);
   });
+}
+
+void HotKey::deliverKeyDown() const {
+  if (onKeyDown_) onKeyDown_();
+}
+
+void HotKey::deliverKeyUp() const {
+  if (onKeyUp_) onKeyUp_();
 }
 
 }  // namespace GlobalShortcuts

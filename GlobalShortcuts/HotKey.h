@@ -3,9 +3,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
-
-#include "platform/HotKeySystem.h"
 
 namespace platform {
 class MainExecutor;
@@ -35,21 +32,22 @@ class HotKey {
   std::int64_t carbonKeyCode() const noexcept { return carbonKeyCode_; }
   std::int64_t carbonModifiers() const noexcept { return carbonModifiers_; }
   Id id() const noexcept { return id_; }
-  bool isRegistered() const noexcept { return eventHotKeyRef_.has_value(); }
+
+  // Run the key-down or key-up closure (if any): the center calls these for each press and release.
+  void deliverKeyDown() const;
+  void deliverKeyUp() const;
 
   // Called when the center could not register the hot key again after having withdrawn it (while a menu
   // was open or hot keys were disabled); the hot key has then left the center.
   Closure onRegistrationFailed;
 
  private:
-  friend class HotKeyCenter;
-
   const std::int64_t carbonKeyCode_;
   const std::int64_t carbonModifiers_;
   const Closure onKeyDown_;
   const Closure onKeyUp_;
   const Id id_;
-  std::optional<platform::HotKeySystem::HotKeyRef> eventHotKeyRef_;
+  // The center that drew the id; its registration of this hot key is withdrawn when the hot key ends.
   std::weak_ptr<HotKeyCenter> center_;
   platform::MainExecutor* executor_;
 };

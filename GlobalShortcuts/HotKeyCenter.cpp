@@ -20,7 +20,6 @@ constexpr std::uint32_t kEventRawKeyDown = 1;
 constexpr std::uint32_t kEventRawKeyUp = 3;
 // Device-independent modifier flags without Caps Lock and numeric pad.
 constexpr ModifierFlags::RawValue kRawKeyModifierMask = 0xFFDE0000;
-constexpr std::int64_t kCarbonFunction = 0x20000;
 
 std::shared_ptr<HotKeyCenter>& sharedInstance() {
   static std::shared_ptr<HotKeyCenter> instance;
@@ -30,7 +29,7 @@ std::shared_ptr<HotKeyCenter>& sharedInstance() {
 // Only the five modifiers count, and Fn not at all on keys that carry it by themselves.
 std::int64_t normalisedModifiers(std::int64_t keyCode, std::int64_t modifiers) {
   std::int64_t result = ModifierFlags::fromCarbon(modifiers).carbon();
-  if (Key::keysWithSynthesizedFunctionModifier().contains(Key(keyCode))) result &= ~kCarbonFunction;
+  if (Key::keysWithSynthesizedFunctionModifier().contains(Key(keyCode))) result &= ~std::int64_t{platform::carbon::function};
   return result;
 }
 
@@ -73,8 +72,7 @@ HotKeyCenter::~HotKeyCenter() {
 bool HotKeyCenter::registerHotKey(const std::shared_ptr<HotKey>& hotKey) {
   const auto ref = registerEventHotKey(*hotKey);
   if (!ref) return false;
-  hotKey->eventHotKeyRef_ = ref;
-  hotKeys_[hotKey->id()] = hotKey;
+  hotKeys_[hotKey->id()] = Entry{hotKey, ref};
   if (installEventHandlerIfNeeded()) applyMode();
   return true;
 }
@@ -129,7 +127,7 @@ bool HotKeyCenter::installEventHandlerIfNeeded() {
   return eventHandler_.has_value();
 }
 
-std::optional<HotKeySystem::HotKeyRef> HotKeyCenter::registerEventHotKey(const HotKey& hotKey) {
+std::optional<HotKeySystem::HotKeyRef> HotKeyCenter::registerEventHotKey(const HotKey& hotKey) const {
   // Values that do not fit the system's 32-bit fields (a hand-edited negative key code) are refused
   // rather than wrapped into some other key.
   if (!fitsInUInt32(hotKey.carbonKeyCode()) || !fitsInUInt32(hotKey.carbonModifiers()) ||
@@ -150,21 +148,26 @@ std::vector<HotKey::Id> HotKeyCenter::snapshotIds() const {
 
 std::shared_ptr<HotKey> HotKeyCenter::lookUp(HotKey::Id id) const {
   const auto it = hotKeys_.find(id);
-  return it == hotKeys_.end() ? nullptr : it->second.lock();
+  return it == hotKeys_.end() ? nullptr : it->second.hotKey.lock();
 }
 
 bool HotKeyCenter::contains(HotKey::Id id) const {
   return lookUp(id) != nullptr;
 }
 
+bool HotKeyCenter::isRegistered(HotKey::Id id) const {
+  const auto it = hotKeys_.find(id);
+  return it != hotKeys_.end() && !it->second.hotKey.expired() && it->second.registration.has_value();
+}
+
 // Closures called below may release hot keys or change the table: walk a snapshot of the ids and look each
 // entry up again right before using it.
 void HotKeyCenter::pauseAllHotKeys() {
   for (const auto id : snapshotIds()) {
-    const auto hotKey = lookUp(id);
-    if (!hotKey || !hotKey->eventHotKeyRef_) continue;
-    system_.unregisterHotKey(*hotKey->eventHotKeyRef_);
-    hotKey->eventHotKeyRef_.reset();
+    const auto it = hotKeys_.find(id);
+    if (it == hotKeys_.end() || it->second.hotKey.expired() || !it->second.registration) continue;
+    system_.unregisterHotKey(*it->second.registration);
+    it->second.registration.reset();
   }
 }
 
@@ -172,10 +175,11 @@ void HotKeyCenter::resumeAllHotKeys() {
   for (const auto id : snapshotIds()) {
     // A failure handler may have switched hot keys off meanwhile.
     if (mode_ != Mode::normal) return;
-    const auto hotKey = lookUp(id);
-    if (!hotKey || hotKey->eventHotKeyRef_) continue;
+    const auto it = hotKeys_.find(id);
+    const auto hotKey = it == hotKeys_.end() ? nullptr : it->second.hotKey.lock();
+    if (!hotKey || it->second.registration) continue;
     if (const auto ref = registerEventHotKey(*hotKey)) {
-      hotKey->eventHotKeyRef_ = ref;
+      it->second.registration = ref;
       continue;
     }
     hotKeys_.erase(id);
@@ -251,10 +255,10 @@ HotKeyCenter::Status HotKeyCenter::handleHotKeyEvent(const HotKeySystem::HotKeyE
   if (!hotKey) return HotKeySystem::kEventNotHandledErr;
   switch (event.eventKind) {
     case HotKeySystem::kEventHotKeyReleased:
-      if (hotKey->onKeyUp_) hotKey->onKeyUp_();
+      hotKey->deliverKeyUp();
       return HotKeySystem::kNoErr;
     case HotKeySystem::kEventHotKeyPressed:
-      if (hotKey->onKeyDown_) hotKey->onKeyDown_();
+      hotKey->deliverKeyDown();
       return HotKeySystem::kNoErr;
     default:
       return HotKeySystem::kEventNotHandledErr;
@@ -280,11 +284,11 @@ HotKeyCenter::Status HotKeyCenter::handleRawKeyEvent(std::uint16_t keyCode, std:
       continue;
     }
     if (eventKind == kEventRawKeyDown) {
-      if (hotKey->onKeyDown_) hotKey->onKeyDown_();
+      hotKey->deliverKeyDown();
       return HotKeySystem::kNoErr;
     }
     if (eventKind == kEventRawKeyUp) {
-      if (hotKey->onKeyUp_) hotKey->onKeyUp_();
+      hotKey->deliverKeyUp();
       return HotKeySystem::kNoErr;
     }
     return HotKeySystem::kEventNotHandledErr;
@@ -292,9 +296,12 @@ HotKeyCenter::Status HotKeyCenter::handleRawKeyEvent(std::uint16_t keyCode, std:
   return HotKeySystem::kEventNotHandledErr;
 }
 
-void HotKeyCenter::remove(HotKey::Id id, std::optional<HotKeySystem::HotKeyRef> ref) {
-  if (ref) system_.unregisterHotKey(*ref);
-  hotKeys_.erase(id);
+void HotKeyCenter::remove(HotKey::Id id) {
+  const auto it = hotKeys_.find(id);
+  if (it == hotKeys_.end()) return;
+  const auto registration = it->second.registration;
+  hotKeys_.erase(it);
+  if (registration) system_.unregisterHotKey(*registration);
 }
 
 std::vector<HotKeyCenter::SystemShortcut> HotKeyCenter::systemShortcuts() {

@@ -27,7 +27,7 @@ namespace GlobalShortcuts {
 //   true       yes         menuOpen   withdrawn              not received     running
 //
 // One instance, shared(), made on first use from the installed environment and kept until the
-// environment is replaced. Hot keys are owned elsewhere (shared_ptr) and leave the center when released.
+// environment is uninstalled. Hot keys are owned elsewhere (shared_ptr) and leave the center when released.
 // Main thread only, except that the system may call the center's event handler on any thread (it then
 // answers "not handled" and does nothing).
 class HotKeyCenter : public std::enable_shared_from_this<HotKeyCenter> {
@@ -44,7 +44,8 @@ class HotKeyCenter : public std::enable_shared_from_this<HotKeyCenter> {
   };
 
   static HotKeyCenter& shared();
-  // Drops the shared center (installEnvironment() does this); hot keys still alive lose their center.
+  // Drops the shared center (uninstalling the environment does this); hot keys still alive lose their
+// center.
   static void dropShared();
   static bool hasShared();
 
@@ -68,13 +69,21 @@ class HotKeyCenter : public std::enable_shared_from_this<HotKeyCenter> {
   HotKey::Id lastHotKeyId() const noexcept { return lastHotKeyId_; }
   // Whether the table holds a live hot key with this id.
   bool contains(HotKey::Id id) const;
+  // Whether that hot key is registered with the system right now (it is not while withdrawn).
+  bool isRegistered(HotKey::Id id) const;
+
+  // For HotKey: the id of a new hot key (one more than the last), and the executor its tear-down runs on.
+  HotKey::Id nextHotKeyId() noexcept { return ++lastHotKeyId_; }
+  platform::MainExecutor& executor() const noexcept { return executor_; }
+  // A hot key's tear-down: withdraws its registration, if any, and drops it from the table. Unknown ids
+  // are ignored.
+  void remove(HotKey::Id id);
 
   // The desktop's own enabled hot keys, read afresh: entries that are disabled or lack a code or
   // modifiers are skipped; an unreadable list is empty.
   static std::vector<SystemShortcut> systemShortcuts();
 
  private:
-  friend class HotKey;
   struct Private {};
 
  public:
@@ -86,7 +95,7 @@ class HotKeyCenter : public std::enable_shared_from_this<HotKeyCenter> {
   void updateMode();
   void applyMode();
   bool installEventHandlerIfNeeded();
-  std::optional<platform::HotKeySystem::HotKeyRef> registerEventHotKey(const HotKey& hotKey);
+  std::optional<platform::HotKeySystem::HotKeyRef> registerEventHotKey(const HotKey& hotKey) const;
   void pauseAllHotKeys();
   void resumeAllHotKeys();
   void setHotKeyEventHandlingEnabled(bool enabled);
@@ -102,8 +111,6 @@ class HotKeyCenter : public std::enable_shared_from_this<HotKeyCenter> {
   Status handleRawKeyEvent(std::uint16_t keyCode, std::int64_t modifiers, bool isRepeat,
                            std::uint32_t eventKind);
   void handleRawKeyCallback(const KeyEvent& event);
-  // The hot key's tear-down: unregister and leave the table.
-  void remove(HotKey::Id id, std::optional<platform::HotKeySystem::HotKeyRef> ref);
 
   platform::HotKeySystem& system_;
   platform::MainExecutor& executor_;
@@ -111,7 +118,12 @@ class HotKeyCenter : public std::enable_shared_from_this<HotKeyCenter> {
   KeyEventMonitorFactory makeKeyEventMonitor_;
 
   HotKey::Id lastHotKeyId_ = 0;
-  std::map<HotKey::Id, std::weak_ptr<HotKey>> hotKeys_;
+  // The table: each hot key with its registration, which is absent while withdrawn.
+  struct Entry {
+    std::weak_ptr<HotKey> hotKey;
+    std::optional<platform::HotKeySystem::HotKeyRef> registration;
+  };
+  std::map<HotKey::Id, Entry> hotKeys_;
   std::optional<platform::HotKeySystem::HandlerRef> eventHandler_;
   std::optional<platform::MenuTracking::ObserverId> menuObserver_;
   bool isEnabled_ = true;

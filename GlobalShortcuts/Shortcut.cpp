@@ -14,6 +14,7 @@
 #include "GlobalShortcuts/Name.h"
 #include "GlobalShortcuts/ShortcutStorage.h"
 #include "GlobalShortcuts/SpecialKey.h"
+#include "platform/HotKeySystem.h"
 #include "platform/JsonDepth.h"
 #include "platform/KeyboardLayout.h"
 
@@ -22,7 +23,6 @@ namespace {
 
 constexpr const char* kCarbonKeyCodeKey = "carbonKeyCode";
 constexpr const char* kCarbonModifiersKey = "carbonModifiers";
-constexpr Shortcut::Integer kCarbonShift = 0x200;
 
 std::optional<Shortcut::Integer> integerMember(const nlohmann::json& object, const char* key) {
   const auto it = object.find(key);
@@ -96,7 +96,7 @@ const MenuItem* Shortcut::menuItemWithMatchingShortcut(const Menu& menu) const {
   for (const auto& item : menu.items) {
     std::string keyEquivalent = item.keyEquivalent;
     ModifierFlags itemModifiers = item.keyEquivalentModifierMask;
-    if ((carbonModifiers_ & kCarbonShift) != 0) {
+    if ((carbonModifiers_ & platform::carbon::shift) != 0) {
       const std::string lower = QString::fromStdString(keyEquivalent).toLower().toStdString();
       if (lower != keyEquivalent) {
         keyEquivalent = lower;

@@ -20,8 +20,8 @@ struct Menu;
 struct MenuItem;
 
 // One key with its modifier keys, in the units that hot keys are registered and stored in: a Carbon
-// virtual key code and a Carbon modifier mask (Command 0x100, Shift 0x200, Option 0x800, Control 0x1000,
-// Function 0x20000).
+// virtual key code and a Carbon modifier mask (the bits of platform::carbon: Command, Shift, Option,
+// Control, Function).
 //
 // The constructors normalise the mask to those five bits; decoding stored JSON keeps the mask as stored,
 // so a value written by hand or by another version reads back unchanged. Equality and hashing use both

@@ -18,8 +18,7 @@ inline constexpr std::uint32_t function = 0x20000;
 
 // The system's hot-key service: system-wide key combinations registered by this process, whose presses
 // and releases are delivered to one event handler. Keys and modifiers travel in Carbon units (virtual key
-// code, Carbon modifier mask: Command 0x100, Shift 0x200, Option 0x800, Control 0x1000, Function 0x20000);
-// the backend translates them at its edge.
+// code, Carbon modifier mask of the `carbon` bits above); the backend translates them at its edge.
 //
 // A registration is delivered only while the handler has the matching event types added; without them
 // the combination stays taken by this process but its events go nowhere.

@@ -76,4 +76,4 @@ if [ -z "${DISPLAY:-}" ]; then
   exit 1
 fi
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-xcb}"
-"$ROOT/build/default/app/quorvelle" "${ARGS[@]+"${ARGS[@]}"}"
+"$ROOT/build/default/program/quorvelle" "${ARGS[@]+"${ARGS[@]}"}"

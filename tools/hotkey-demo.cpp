@@ -9,10 +9,10 @@
 
 #include "GlobalShortcuts/GlobalShortcuts.h"
 #include "GlobalShortcuts/Key.h"
-#include "GlobalShortcuts/X11ShortcutServices.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/X11Connection.h"
+#include "program/X11ShortcutServices.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   }
   platform::QtMainExecutor executor;
   platform::FileUserDefaults defaults;
-  GlobalShortcuts::X11ShortcutServices shortcutServices(*x11, executor, defaults);
+  quorvelle::X11ShortcutServices shortcutServices(*x11, executor, defaults);
 
   using GlobalShortcuts::Key;
   using GlobalShortcuts::ModifierFlags;

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "GlobalShortcuts/Environment.h"
-#include "GlobalShortcuts/HotKeyCenter.h"
 #include "GlobalShortcuts/KeyEvent.h"
 #include "GlobalShortcuts/KeyEventMonitor.h"
 #include "platform/NotificationCenter.h"
@@ -58,8 +57,8 @@ class FakeKeyEventMonitors {
   std::vector<Monitor*> monitors_;
 };
 
-// Every service of the shortcuts package as a fake, installed on construction. Destroy it only after the
-// hot keys the test made; it drops the shared hot-key center, which refers to these services.
+// Every service of the shortcuts package as a fake, installed for the object's life. Destroy it only
+// after the hot keys the test made: ending it releases the package's hot keys and its hot-key center.
 struct ShortcutsTestEnvironment {
   platform::fake::ManualExecutor executor;
   platform::fake::MemoryUserDefaults defaults;
@@ -69,12 +68,9 @@ struct ShortcutsTestEnvironment {
   platform::fake::FakeMenuTracking menus;
   platform::fake::FakeKeyboardLayout layout = platform::fake::FakeKeyboardLayout::usLayout();
   FakeKeyEventMonitors monitors;
-
-  ShortcutsTestEnvironment() {
-    GlobalShortcuts::installEnvironment({&executor, &defaults, &hotKeys, &notifications, &symbolicHotKeys,
-                                         &menus, &layout, monitors.factory()});
-  }
-  ~ShortcutsTestEnvironment() { GlobalShortcuts::HotKeyCenter::dropShared(); }
+  // Last: uninstalled while the services above still exist.
+  GlobalShortcuts::InstalledEnvironment installed{{&executor, &defaults, &hotKeys, &notifications,
+                                                   &symbolicHotKeys, &menus, &layout, monitors.factory()}};
 };
 
 }  // namespace quorvelle::test

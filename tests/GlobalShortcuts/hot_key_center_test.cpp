@@ -22,8 +22,8 @@ namespace {
 constexpr std::uint32_t kT = 17;
 constexpr std::uint32_t kR = 15;
 constexpr std::uint32_t kF5 = 96;
-constexpr std::uint32_t kOption = 0x800;
-constexpr std::uint32_t kFunction = 0x20000;
+constexpr std::uint32_t kOption = platform::carbon::option;
+constexpr std::uint32_t kFunction = platform::carbon::function;
 
 class HotKeyCenterTest : public ::testing::Test {
  protected:
@@ -98,7 +98,7 @@ TEST_F(HotKeyCenterTest, ModeFollowsEnabledAndMenuState) {
     center().setEnabled(step.enabled);
     EXPECT_EQ(center().mode(), step.mode);
     EXPECT_EQ(env.hotKeys.isRegistered(kT, kOption), step.mode == Mode::normal);
-    EXPECT_EQ(hotKey->isRegistered(), step.mode == Mode::normal);
+    EXPECT_EQ(center().isRegistered(hotKey->id()), step.mode == Mode::normal);
     EXPECT_EQ(eventsAdded(), step.mode == Mode::normal);
     EXPECT_EQ(env.monitors.runningCount(), step.mode == Mode::menuOpen ? 2u : 0u);
     EXPECT_EQ(env.hotKeys.press(kT, kOption).has_value(), step.mode == Mode::normal);

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "GlobalShortcuts/GlobalShortcuts.h"
+#include "GlobalShortcuts/HotKeyCenter.h"
+#include "platform/HotKeySystem.h"
 #include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
 
 namespace gs = GlobalShortcuts;
@@ -16,7 +19,7 @@ namespace {
 constexpr std::uint32_t kT = 17;
 constexpr std::uint32_t kR = 15;
 constexpr std::uint32_t kY = 16;
-constexpr std::uint32_t kOption = 0x800;
+constexpr std::uint32_t kOption = platform::carbon::option;
 
 const Shortcut optionT(kT, kOption);
 const Shortcut optionR(kR, kOption);
@@ -254,18 +257,45 @@ TEST_F(RegistryTest, ClosuresThatChangeTheTablesAffectOnlyLaterEvents) {
   EXPECT_TRUE(press(optionT).empty());
 }
 
-TEST_F(RegistryTest, InstallingAnEnvironmentStartsTheRegistryAfresh) {
-  const Name a("a", optionT);
-  gs::onKeyDown(a, logs("a"));
-  gs::setEnabled(false);
-  gs::disable(a);
-  quorvelle::test::ShortcutsTestEnvironment fresh;
-  EXPECT_TRUE(gs::isEnabled());
-  EXPECT_FALSE(gs::registry::hasHotKey(optionT));
-  const Name again("a", optionT);
-  gs::onKeyDown(again, logs("again"));
-  EXPECT_TRUE(gs::isEnabled(again));
-  EXPECT_TRUE(fresh.hotKeys.isRegistered(kT, kOption));
+// Installation and uninstallation come as a pair: each installation starts afresh, and ending one
+// withdraws its hot keys while the services still exist.
+TEST(InstalledEnvironment, EachInstallationStartsAfreshAndEndingItReleasesTheHotKeys) {
+  platform::fake::ManualExecutor executor;
+  platform::fake::MemoryUserDefaults defaults;
+  platform::NotificationCenter notifications;
+  platform::fake::FakeHotKeySystem hotKeys;
+  const gs::Environment services{
+      .mainExecutor = &executor, .userDefaults = &defaults, .hotKeySystem = &hotKeys, .notificationCenter = &notifications};
+  const auto handle = [] {};
+  {
+    gs::InstalledEnvironment installed(services);
+    EXPECT_THROW(gs::InstalledEnvironment second(services), std::logic_error) << "one at a time";
+    gs::onKeyDown(Name("a", optionT), handle);
+    gs::disable(Name("b", optionR));
+    gs::setEnabled(false);
+  }
+  EXPECT_THROW(gs::environment(), std::logic_error);
+  {
+    gs::InstalledEnvironment installed(services);
+    EXPECT_TRUE(gs::isEnabled());
+    EXPECT_FALSE(gs::registry::hasHotKey(optionT));
+    const Name a("a", optionT);
+    const Name b("b", optionR);
+    gs::onKeyDown(a, handle);
+    gs::onKeyDown(b, handle);
+    EXPECT_TRUE(gs::isEnabled(a));
+    EXPECT_TRUE(gs::isEnabled(b)) << "names disabled before are forgotten";
+    EXPECT_EQ(hotKeys.registrations().size(), 2u);
+  }
+  EXPECT_TRUE(hotKeys.registrations().empty());
+}
+
+TEST(InstalledEnvironment, RefusesAMissingRequiredService) {
+  platform::fake::ManualExecutor executor;
+  platform::fake::MemoryUserDefaults defaults;
+  EXPECT_THROW(gs::InstalledEnvironment({.mainExecutor = &executor, .userDefaults = &defaults}),
+               std::invalid_argument);
+  EXPECT_THROW(gs::environment(), std::logic_error);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "GlobalShortcuts/KeyEvent.h"
 #include "GlobalShortcuts/MenuTree.h"
 #include "GlobalShortcuts/Shortcut.h"
+#include "platform/HotKeySystem.h"
 #include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
 
 using GlobalShortcuts::Key;
@@ -17,12 +18,13 @@ using GlobalShortcuts::Shortcut;
 
 namespace {
 
-constexpr Shortcut::Integer kCommand = 0x100;
-constexpr Shortcut::Integer kShift = 0x200;
+constexpr Shortcut::Integer kCommand = platform::carbon::command;
+constexpr Shortcut::Integer kShift = platform::carbon::shift;
+// Caps Lock has a Carbon bit but is no modifier of a shortcut.
 constexpr Shortcut::Integer kCapsLock = 0x400;
-constexpr Shortcut::Integer kOption = 0x800;
-constexpr Shortcut::Integer kControl = 0x1000;
-constexpr Shortcut::Integer kFunction = 0x20000;
+constexpr Shortcut::Integer kOption = platform::carbon::option;
+constexpr Shortcut::Integer kControl = platform::carbon::control;
+constexpr Shortcut::Integer kFunction = platform::carbon::function;
 
 class ShortcutTest : public ::testing::Test {
  protected:

@@ -7,14 +7,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "GlobalShortcuts/GlobalShortcuts.h"
-#include "GlobalShortcuts/X11ShortcutServices.h"
 #include "app/Analytics.h"
 #include "app/AppDelegate.h"
 #include "app/AppSettings.h"
 #include "app/BackendAddress.h"
-#include "app/DesktopEventMonitors.h"
-#include "app/DesktopPopup.h"
 #include "app/DeviceIdentity.h"
 #include "app/GeminiKeyManager.h"
 #include "app/Keychain.h"
@@ -43,25 +39,16 @@
 #include "platform/linux/desktop/X11Accessibility.h"
 #include "platform/linux/desktop/X11Connection.h"
 #include "platform/linux/desktop/XTestKeystrokeSender.h"
+#include "program/AbsentAnalyticsClient.h"
+#include "program/DesktopEventMonitors.h"
+#include "program/DesktopPopup.h"
+#include "program/X11ShortcutServices.h"
 #include "ui/OnboardingView.h"
 #include "ui/SettingsView.h"
 
 namespace {
 
 using namespace quorvelle;
-
-// The analytics client is not part of this build yet: with analytics keys compiled in, set-up says so
-// once and every call is dropped, as the client does when it is off.
-class AbsentAnalyticsClient final : public AnalyticsClient {
- public:
-  void setup(const AnalyticsClientConfig&) override {
-    platform::log(platform::LogLevel::warning,
-                  "Quorvelle: this build has no analytics client; analytics stay off");
-  }
-  void identify(const std::string&) override {}
-  void capture(const std::string&, const std::optional<dizizoz::Properties>&,
-               const std::optional<dizizoz::Properties>&) override {}
-};
 
 // The backend's address: the one compiled in, unless QUORVELLE_BACKEND_URL in the environment names
 // another (for development and tests against tools/dev-backend; user settings never carry it).
@@ -114,7 +101,7 @@ int main(int argc, char** argv) {
   platform::CompiledBundleInfo bundle;
   platform::LibsecretSecretStore secrets;
 
-  GlobalShortcuts::X11ShortcutServices shortcutServices(*x11, executor, defaults);
+  X11ShortcutServices shortcutServices(*x11, executor, defaults);
 
   AppSettings settings(defaults, system);
   DeviceIdentity device(machine, defaults, platform::SystemRandom::shared());

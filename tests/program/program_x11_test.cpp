@@ -97,7 +97,7 @@ class ProgramX11Test : public testing::Test {
     programEnv.insert("XDG_CONFIG_HOME", config);
     programEnv.insert("QUORVELLE_BACKEND_URL", backendURL_);
     programEnv.insert("QT_QPA_PLATFORM", "xcb");
-    program_ = child(QStringLiteral(QUORVELLE_BINARY_DIR "/app/quorvelle"), {}, programEnv);
+    program_ = child(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {}, programEnv);
     ASSERT_TRUE(program_->waitForStarted(kStartTimeout));
 
     // The tray icon shows once start-up (which registers the hot keys) has run.

@@ -1,4 +1,4 @@
-#include "app/DesktopPopup.h"
+#include "program/DesktopPopup.h"
 
 #include <stdexcept>
 

@@ -1,4 +1,4 @@
-#include "app/DesktopEventMonitors.h"
+#include "program/DesktopEventMonitors.h"
 
 #include <QApplication>
 #include <QKeyEvent>

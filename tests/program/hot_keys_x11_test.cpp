@@ -1,5 +1,5 @@
-// System-wide hot keys on a real X server: the registry over the X11 backend, with keys pressed by other
-// X clients (xdotool, or XTest from a second connection of the test).
+// System-wide hot keys on a real X server: the registry over the program's X11 shortcut services, with
+// keys pressed by other X clients (xdotool, or XTest from a second connection of the test).
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
@@ -11,18 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "GlobalShortcuts/Environment.h"
 #include "GlobalShortcuts/GlobalShortcuts.h"
 #include "GlobalShortcuts/HotKeyCenter.h"
 #include "GlobalShortcuts/Key.h"
-#include "GlobalShortcuts/X11KeyTable.h"
-#include "platform/NotificationCenter.h"
+#include "platform/HotKeySystem.h"
 #include "platform/fake/MemoryUserDefaults.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/X11Connection.h"
 #include "platform/linux/desktop/X11HotKeySystem.h"
-#include "platform/linux/desktop/X11SymbolicHotKeys.h"
 #include "platform/linux/desktop/X11Xkb.h"
+#include "program/X11ShortcutServices.h"
 
 namespace gs = GlobalShortcuts;
 using gs::Key;
@@ -96,17 +94,10 @@ class HotKeysX11Test : public ::testing::Test {
     ASSERT_TRUE(x11);
     // Cases toggle Num Lock and Caps Lock; the next case on the same X server must find them as they were.
     locksBefore = lockedModifiers(x11->connection());
-    hotKeys = std::make_unique<platform::X11HotKeySystem>(*x11, gs::x11KeyTable());
-    gs::Environment environment;
-    environment.mainExecutor = &executor;
-    environment.userDefaults = &defaults;
-    environment.hotKeySystem = hotKeys.get();
-    environment.notificationCenter = &notifications;
-    gs::installEnvironment(std::move(environment));
+    services = std::make_unique<quorvelle::X11ShortcutServices>(*x11, executor, defaults);
   }
   void TearDown() override {
-    gs::removeAllHandlers();
-    gs::HotKeyCenter::dropShared();
+    services.reset();
     if (x11) setLockedModifiers(x11->connection(), locksBefore);
   }
 
@@ -122,11 +113,12 @@ class HotKeysX11Test : public ::testing::Test {
   }
   xcb_keycode_t keycode(const char* name) { return *x11->keycodeForName(name); }
 
+  platform::X11HotKeySystem& hotKeys() { return services->hotKeys(); }
+
   platform::QtMainExecutor executor;
   platform::fake::MemoryUserDefaults defaults;
-  platform::NotificationCenter notifications;
   std::unique_ptr<platform::X11Connection> x11;
-  std::unique_ptr<platform::X11HotKeySystem> hotKeys;
+  std::unique_ptr<quorvelle::X11ShortcutServices> services;
   std::vector<std::string> log;
   std::uint8_t locksBefore = 0;
   using Strings = std::vector<std::string>;
@@ -177,11 +169,11 @@ TEST_F(HotKeysX11Test, ACombinationAnotherClientHoldsIsRefusedAndStaysTheirs) {
   // None of our lock variants stayed behind: the other client may take them.
   EXPECT_EQ(other.grab(keycode("AD05"), kMod1 | kMod2), 0);
   // The desktop's list reports the combination as taken.
-  platform::X11SymbolicHotKeys symbolic(*hotKeys);
-  const auto taken = symbolic.copySymbolicHotKeys();
-  ASSERT_TRUE(taken);
   bool found = false;
-  for (const auto& entry : *taken) found = found || (entry.keyCode == 17 && entry.modifiers == 0x800);
+  for (const auto& taken : gs::HotKeyCenter::systemShortcuts()) {
+    found = found ||
+            (taken.carbonKeyCode == Key::t.rawValue() && taken.carbonModifiers == platform::carbon::option);
+  }
   EXPECT_TRUE(found);
 
   run("xdotool key alt+t");
@@ -249,11 +241,11 @@ TEST_F(HotKeysX11Test, TwoRegistrationsOfOneX11CombinationAreNotBothGranted) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const auto first = hotKeys->registerHotKey(c.keyCode, c.modifiers, {1, 1});
+    const auto first = hotKeys().registerHotKey(c.keyCode, c.modifiers, {1, 1});
     ASSERT_TRUE(first);
-    EXPECT_FALSE(hotKeys->registerHotKey(c.sameKeyCode, c.sameModifiers, {1, 2}));
+    EXPECT_FALSE(hotKeys().registerHotKey(c.sameKeyCode, c.sameModifiers, {1, 2}));
     EXPECT_EQ(other.grab(keycode(c.keyName), c.mask), 10) << "the first registration still holds it";
-    hotKeys->unregisterHotKey(*first);
+    hotKeys().unregisterHotKey(*first);
     EXPECT_EQ(other.grab(keycode(c.keyName), c.mask), 0) << "and nothing stays grabbed once it goes";
     xcb_ungrab_key(other.conn, XCB_GRAB_ANY, other.root, XCB_MOD_MASK_ANY);
     std::free(xcb_get_input_focus_reply(other.conn, xcb_get_input_focus(other.conn), nullptr));
@@ -271,7 +263,7 @@ TEST_F(HotKeysX11Test, APressAfterALostReleaseIsANewPress) {
   xcb_ungrab_keyboard(x11->connection(), XCB_CURRENT_TIME);
   x11->flush();
   run("xdotool keyup t && xdotool keyup alt");
-  const auto repeat = hotKeys->keyRepeat();
+  const auto repeat = hotKeys().keyRepeat();
   QTest::qWait(static_cast<int>((repeat.delay + 2 * repeat.interval).count()) + 300);
   run("xdotool key alt+t");
   EXPECT_EQ(events(), (Strings{"translate down", "translate down", "translate up"}));

@@ -1,16 +1,17 @@
-#include "GlobalShortcuts/X11KeyTable.h"
+#include "program/X11KeyTable.h"
 
 #include <string>
 
 #include "GlobalShortcuts/Key.h"
 #include "GlobalShortcuts/KeyNames.h"
 
-namespace GlobalShortcuts {
+namespace quorvelle {
 
 platform::X11HotKeySystem::KeyTable x11KeyTable() {
+  using GlobalShortcuts::Key;
   return {
       [](std::uint32_t code) -> std::optional<std::string> {
-        const auto name = xkbKeyName(Key(code));
+        const auto name = GlobalShortcuts::xkbKeyName(Key(code));
         if (!name) return std::nullopt;
         return std::string(*name);
       },
@@ -18,4 +19,4 @@ platform::X11HotKeySystem::KeyTable x11KeyTable() {
   };
 }
 
-}  // namespace GlobalShortcuts
+}  // namespace quorvelle

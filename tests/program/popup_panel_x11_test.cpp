@@ -13,8 +13,6 @@
 #include <memory>
 
 #include "app/AppSettings.h"
-#include "app/DesktopEventMonitors.h"
-#include "app/DesktopPopup.h"
 #include "app/LookupClient.h"
 #include "app/PopupController.h"
 #include "app/SelectionCapture.h"
@@ -31,6 +29,8 @@
 #include "platform/linux/desktop/QtPopupPanel.h"
 #include "platform/linux/desktop/QtScreens.h"
 #include "platform/linux/desktop/X11Connection.h"
+#include "program/DesktopEventMonitors.h"
+#include "program/DesktopPopup.h"
 
 namespace {
 
