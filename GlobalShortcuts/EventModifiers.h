@@ -2,32 +2,16 @@
 
 #include <cstdint>
 
+#include "platform/OptionSet.h"
+
 namespace GlobalShortcuts {
 
 // Modifier set in the units of declarative keyboard shortcuts (bit values fixed: Caps Lock 1, Shift 2,
 // Control 4, Option 8, Command 16, numeric pad 32, Function 64). Unlike the Carbon mask it keeps Caps
 // Lock and numeric pad. Plain value: any thread.
-class EventModifiers {
+class EventModifiers : public platform::OptionSet<EventModifiers, std::uint32_t> {
  public:
-  using RawValue = std::uint32_t;
-
-  constexpr EventModifiers() noexcept = default;
-  constexpr explicit EventModifiers(RawValue rawValue) noexcept : rawValue_(rawValue) {}
-
-  constexpr RawValue rawValue() const noexcept { return rawValue_; }
-  constexpr bool isEmpty() const noexcept { return rawValue_ == 0; }
-  constexpr bool contains(EventModifiers other) const noexcept {
-    return (rawValue_ & other.rawValue_) == other.rawValue_;
-  }
-
-  friend constexpr bool operator==(EventModifiers, EventModifiers) noexcept = default;
-  friend constexpr EventModifiers operator|(EventModifiers a, EventModifiers b) noexcept {
-    return EventModifiers(a.rawValue_ | b.rawValue_);
-  }
-  constexpr EventModifiers& operator|=(EventModifiers other) noexcept {
-    rawValue_ |= other.rawValue_;
-    return *this;
-  }
+  using OptionSet::OptionSet;
 
   static const EventModifiers capsLock;
   static const EventModifiers shift;
@@ -36,9 +20,6 @@ class EventModifiers {
   static const EventModifiers command;
   static const EventModifiers numericPad;
   static const EventModifiers function;
-
- private:
-  RawValue rawValue_ = 0;
 };
 
 inline constexpr EventModifiers EventModifiers::capsLock{1};

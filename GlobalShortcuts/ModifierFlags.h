@@ -6,6 +6,7 @@
 #include <string>
 
 #include "GlobalShortcuts/EventModifiers.h"
+#include "platform/OptionSet.h"
 
 namespace GlobalShortcuts {
 
@@ -23,13 +24,10 @@ namespace GlobalShortcuts {
 //   Function     0x800000     0x020000     (none: X11 has no Fn modifier, dropped)
 //
 // Plain value: any thread.
-class ModifierFlags {
+class ModifierFlags : public platform::OptionSet<ModifierFlags, std::uint64_t> {
  public:
-  using RawValue = std::uint64_t;
+  using OptionSet::OptionSet;
   using CarbonMask = std::int64_t;
-
-  constexpr ModifierFlags() noexcept = default;
-  constexpr explicit ModifierFlags(RawValue rawValue) noexcept : rawValue_(rawValue) {}
 
   // Every Carbon bit other than the five modifiers above (Caps Lock 0x400, the right-side bits, ...) is
   // dropped.
@@ -50,27 +48,6 @@ class ModifierFlags {
   // The inverse; Qt::GroupSwitchModifier has no counterpart and is dropped.
   static ModifierFlags fromQt(Qt::KeyboardModifiers modifiers) noexcept;
 
-  constexpr RawValue rawValue() const noexcept { return rawValue_; }
-  constexpr bool isEmpty() const noexcept { return rawValue_ == 0; }
-  constexpr bool contains(ModifierFlags other) const noexcept {
-    return (rawValue_ & other.rawValue_) == other.rawValue_;
-  }
-  constexpr ModifierFlags removing(ModifierFlags other) const noexcept {
-    return ModifierFlags(rawValue_ & ~other.rawValue_);
-  }
-
-  friend constexpr bool operator==(ModifierFlags, ModifierFlags) noexcept = default;
-  friend constexpr ModifierFlags operator|(ModifierFlags a, ModifierFlags b) noexcept {
-    return ModifierFlags(a.rawValue_ | b.rawValue_);
-  }
-  friend constexpr ModifierFlags operator&(ModifierFlags a, ModifierFlags b) noexcept {
-    return ModifierFlags(a.rawValue_ & b.rawValue_);
-  }
-  constexpr ModifierFlags& operator|=(ModifierFlags other) noexcept {
-    rawValue_ |= other.rawValue_;
-    return *this;
-  }
-
   static const ModifierFlags capsLock;
   static const ModifierFlags shift;
   static const ModifierFlags control;
@@ -79,9 +56,6 @@ class ModifierFlags {
   static const ModifierFlags numericPad;
   static const ModifierFlags help;
   static const ModifierFlags function;
-
- private:
-  RawValue rawValue_ = 0;
 };
 
 inline constexpr ModifierFlags ModifierFlags::capsLock{0x10000};

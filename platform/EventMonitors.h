@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include "platform/OptionSet.h"
 #include "platform/PopupPanel.h"
 
 namespace platform {
@@ -16,22 +17,11 @@ enum class MonitoredEventType : std::uint32_t {
   scrollWheel = 1u << 22,
 };
 
-class MonitoredEventMask {
+class MonitoredEventMask : public OptionSet<MonitoredEventMask, std::uint32_t> {
  public:
-  constexpr MonitoredEventMask() = default;
-  constexpr MonitoredEventMask(MonitoredEventType t) : bits_(static_cast<std::uint32_t>(t)) {}  // NOLINT
-  constexpr MonitoredEventMask operator|(MonitoredEventMask o) const { return fromBits(bits_ | o.bits_); }
-  constexpr bool contains(MonitoredEventType t) const { return (bits_ & static_cast<std::uint32_t>(t)) != 0; }
-  constexpr std::uint32_t bits() const { return bits_; }
-  static constexpr MonitoredEventMask fromBits(std::uint32_t bits) {
-    MonitoredEventMask m;
-    m.bits_ = bits;
-    return m;
-  }
-  friend constexpr bool operator==(MonitoredEventMask, MonitoredEventMask) = default;
-
- private:
-  std::uint32_t bits_ = 0;
+  using OptionSet::OptionSet;
+  constexpr MonitoredEventMask(MonitoredEventType t) noexcept  // NOLINT: a type is a mask of one
+      : OptionSet(static_cast<std::uint32_t>(t)) {}
 };
 
 constexpr MonitoredEventMask operator|(MonitoredEventType a, MonitoredEventType b) {

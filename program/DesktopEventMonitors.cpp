@@ -73,7 +73,7 @@ DesktopEventMonitors::~DesktopEventMonitors() = default;
 
 std::optional<DesktopEventMonitors::Token> DesktopEventMonitors::addLocalMonitor(MonitoredEventMask mask,
                                                                                  LocalHandler handler) {
-  const GlobalShortcuts::EventTypeMask types(mask.bits());
+  const GlobalShortcuts::EventTypeMask types(mask.rawValue());
   auto callback = [handler = std::move(handler), layout = layout_](QEvent* event) -> QEvent* {
     const auto type = typeOf(*event);
     if (!type) return event;
