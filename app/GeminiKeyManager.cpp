@@ -1,36 +1,29 @@
 #include "app/GeminiKeyManager.h"
 
-#include <QString>
-#include <QTextBoundaryFinder>
-
 #include "app/Keychain.h"
+#include "app/UnicodeText.h"
 
 namespace quorvelle {
 namespace {
 
 constexpr std::string_view kBullets = "\u2022\u2022\u2022\u2022";
-constexpr int kVisibleCharacters = 4;
+constexpr std::size_t kVisibleCharacters = 4;
 
 }  // namespace
 
+std::optional<std::string> GeminiKeyManager::key() const {
+  return Keychain(store_).read(kService, kAccount);
+}
+
 std::optional<std::string> GeminiKeyManager::maskedKey() const {
-  const auto key = Keychain(store_).read(kService, kAccount);
-  if (!key) return std::nullopt;
-  return mask(*key);
+  const auto stored = key();
+  if (!stored) return std::nullopt;
+  return mask(*stored);
 }
 
 std::string GeminiKeyManager::mask(std::string_view key) {
-  const QString text = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
-  // Count back over grapheme clusters, so that a flag or an accented letter is never cut in half.
-  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-  finder.toEnd();
-  qsizetype start = text.size();
-  for (int i = 0; i < kVisibleCharacters; ++i) {
-    const qsizetype previous = finder.toPreviousBoundary();
-    if (previous < 0) break;
-    start = previous;
-  }
-  return std::string(kBullets) + text.mid(start).toStdString();
+  // Whole user-perceived characters, so that a flag or an accented letter is never cut in half.
+  return std::string(kBullets) + lastGraphemes(key, kVisibleCharacters);
 }
 
 }  // namespace quorvelle

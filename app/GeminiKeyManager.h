@@ -17,6 +17,9 @@ class GeminiKeyManager {
 
   explicit GeminiKeyManager(platform::SecretStore& store) : store_(store) {}
 
+  // The stored key (possibly empty), read afresh; nothing when none is stored or it cannot be read.
+  std::optional<std::string> key() const;
+
   // The stored key as the settings window shows it: four bullets and the key's last four characters
   // (user-perceived characters), or bullets and the whole key when it is shorter. Nothing when no key is
   // stored or it cannot be read; an empty stored key is shown as the bullets alone.

@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include "app/APIEnvelope.h"
+#include "app/GeminiKeyManager.h"
+#include "app/UnicodeText.h"
 
 namespace quorvelle {
 namespace {
@@ -76,40 +78,6 @@ std::string appendPath(std::string_view base, std::string_view path) {
   return url;
 }
 
-// Length in bytes of the code point that begins at `i` when it is in the whitespace-and-newlines set, else 0.
-size_t whitespaceAt(std::string_view s, size_t i) {
-  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = b(i);
-  if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return 1;
-  if (c == 0xC2 && i + 1 < s.size() && (b(i + 1) == 0x85 || b(i + 1) == 0xA0)) return 2;
-  if (i + 2 >= s.size()) return 0;
-  const unsigned c1 = b(i + 1), c2 = b(i + 2);
-  if (c == 0xE1 && c1 == 0x9A && c2 == 0x80) return 3;  // U+1680
-  if (c == 0xE2 && c1 == 0x80 && (c2 <= 0x8A || c2 == 0xA8 || c2 == 0xA9 || c2 == 0xAF))
-    return 3;                                           // U+2000..
-  if (c == 0xE2 && c1 == 0x81 && c2 == 0x9F) return 3;  // U+205F
-  if (c == 0xE3 && c1 == 0x80 && c2 == 0x80) return 3;  // U+3000
-  return 0;
-}
-
-std::string trimWhitespace(std::string_view s) {
-  size_t begin = 0;
-  while (begin < s.size()) {
-    const size_t n = whitespaceAt(s, begin);
-    if (n == 0) break;
-    begin += n;
-  }
-  size_t end = s.size();
-  while (end > begin) {
-    // Step back over one code point (continuation bytes are 10xxxxxx).
-    size_t start = end - 1;
-    while (start > begin && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80) --start;
-    if (whitespaceAt(s, start) != end - start) break;
-    end = start;
-  }
-  return std::string(s.substr(begin, end - begin));
-}
-
 // A compact JSON object of string members. Text that is not valid UTF-8 cannot travel in JSON: its bad
 // bytes are replaced rather than failing the whole request.
 std::string encodeBody(const nlohmann::json& body) {
@@ -151,12 +119,11 @@ void LookupClient::translate(const std::string& text, const std::string& target,
 void LookupClient::refine(const std::string& text, const std::string& prompt, const std::string& language,
                           platform::CancelToken cancel, Completion<RefineResult> completion) const {
   nlohmann::json body = {{"text", text}, {"language", language}};
-  const std::string trimmed = trimWhitespace(prompt);
+  const std::string trimmed = trimmedWhitespaceAndNewlines(prompt);
   if (!trimmed.empty() && trimmed != defaultRefinePrompt_) body["prompt"] = trimmed;
   // Read at every call, so a key saved or removed in the settings counts from the next request on.
   // A failed read counts as no key.
-  const platform::SecretReadResult key = secrets_.read(kGeminiKeyService, kGeminiKeyAccount);
-  if (key.status == platform::SecretStatus::ok) body["apiKey"] = key.value;
+  if (const auto key = GeminiKeyManager(secrets_).key()) body["apiKey"] = *key;
   request<RefineResult>(jsonPost("refine", encodeBody(body), std::move(cancel)), std::move(completion));
 }
 

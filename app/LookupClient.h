@@ -27,8 +27,6 @@ namespace quorvelle {
 // independent and may overlap. The client keeps no per-call state; the references must outlive it.
 class LookupClient {
  public:
-  static constexpr std::string_view kGeminiKeyService = "com.quorvelle.gemini";
-  static constexpr std::string_view kGeminiKeyAccount = "apiKey";
   static constexpr std::chrono::milliseconds kRequestTimeout{60'000};
 
   template <class T>
@@ -42,7 +40,7 @@ class LookupClient {
 
   void translate(const std::string& text, const std::string& target, platform::CancelToken cancel,
                  Completion<TranslationResult> completion) const;
-  // Reads the Gemini key from the secret store at every call.
+  // Reads the Gemini key (GeminiKeyManager) from the secret store at every call.
   void refine(const std::string& text, const std::string& prompt, const std::string& language,
               platform::CancelToken cancel, Completion<RefineResult> completion) const;
   void lookup(const std::string& word, const std::string& accent, platform::CancelToken cancel,

@@ -1,7 +1,6 @@
 #include "app/PopupController.h"
 
 #include <QString>
-#include <QTextBoundaryFinder>
 
 #include "GlobalShortcuts/Key.h"
 #include "app/AppNotifications.h"
@@ -15,7 +14,7 @@ using platform::MonitoredEventType;
 using platform::Task;
 using platform::weakly;
 
-constexpr qsizetype kMaxWordCharacters = 32;
+constexpr std::size_t kMaxWordCharacters = 32;
 constexpr const char* kEnglish = "en";
 constexpr const char* kRussian = "ru";
 
@@ -39,23 +38,17 @@ bool isWordPunctuation(char32_t c) {
   return c == U'-' || c == U'\'' || c == U'\u2019';
 }
 
-qsizetype graphemeCount(const QString& text) {
-  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-  qsizetype count = 0;
-  while (finder.toNextBoundary() != -1) ++count;
-  return count;
-}
-
 }  // namespace
 
 std::optional<std::string> PopupController::dictionaryWord(std::string_view text) {
-  const QString trimmed = QString::fromStdString(trimmedWhitespaceAndNewlines(text));
-  if (trimmed.isEmpty() || graphemeCount(trimmed) > kMaxWordCharacters) return std::nullopt;
-  for (const char32_t c : trimmed.toStdU32String()) {
+  const std::string trimmed = trimmedWhitespaceAndNewlines(text);
+  if (trimmed.empty() || graphemeCount(trimmed) > kMaxWordCharacters) return std::nullopt;
+  const QString word = QString::fromStdString(trimmed);
+  for (const char32_t c : word.toStdU32String()) {
     // Inner white space is ruled out here too: it is neither a letter nor word punctuation.
     if (!isLetterOrMark(c) && !isWordPunctuation(c)) return std::nullopt;
   }
-  return trimmed.toLower().toStdString();
+  return word.toLower().toStdString();
 }
 
 std::shared_ptr<PopupController> PopupController::create(Services services) {

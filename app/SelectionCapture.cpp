@@ -1,24 +1,14 @@
 #include "app/SelectionCapture.h"
 
-#include <QString>
 #include <memory>
 #include <utility>
 
 #include "GlobalShortcuts/Key.h"
 #include "GlobalShortcuts/KeyNames.h"
+#include "app/UnicodeText.h"
 #include "platform/Log.h"
 
 namespace quorvelle {
-
-namespace {
-
-// Trims white space in the Unicode sense (no-break and ideographic spaces, line and paragraph
-// separators too), not only ASCII blanks.
-std::string trimmed(const std::string& text) {
-  return QString::fromStdString(text).trimmed().toStdString();
-}
-
-}  // namespace
 
 SelectionCapture::SelectionCapture(platform::Accessibility& accessibility, platform::Pasteboard& pasteboard,
                                    platform::KeystrokeSender& keystrokes, platform::MainExecutor& executor)
@@ -71,7 +61,7 @@ void SelectionCapture::finishPasteboardCapture(std::vector<platform::PasteboardI
   if (!snapshot.empty() && !pasteboard_.writeItems(snapshot))
     platform::log(platform::LogLevel::warning, "SelectionCapture: the pasteboard refused the restored items");
 
-  if (text) text = trimmed(*text);
+  if (text) text = trimmedWhitespaceAndNewlines(*text);
   capturing_ = false;
   completion(std::move(text));
   startNextPasteboardCapture();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -14,5 +15,11 @@ bool isWhitespaceOrNewline(char32_t c);
 bool isNewline(char32_t c);
 // `text` without white space and line breaks at either end.
 std::string trimmedWhitespaceAndNewlines(std::string_view text);
+
+// The number of user-perceived characters (extended grapheme clusters: a letter with its combining
+// marks, a flag, an emoji sequence count one each).
+std::size_t graphemeCount(std::string_view text);
+// The last `count` user-perceived characters of `text`; all of it when it has no more.
+std::string lastGraphemes(std::string_view text, std::size_t count);
 
 }  // namespace quorvelle

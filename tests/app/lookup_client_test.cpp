@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "app/BackendAddress.h"
+#include "app/GeminiKeyManager.h"
 #include "app/LookupClient.h"
 #include "platform/fake/MemorySecretStore.h"
 #include "platform/linux/CurlHttpClient.h"
@@ -17,6 +18,7 @@
 namespace {
 
 using quorvelle::DictionaryEntry;
+using quorvelle::GeminiKeyManager;
 using quorvelle::LookupClient;
 using quorvelle::LookupError;
 using quorvelle::LookupResult;
@@ -118,7 +120,7 @@ TEST_F(LookupClientTest, RefineSendsPromptOnlyWhenCustomAndTheKeyReadAtEveryCall
   server.setHandler([](const RecordedRequest&) {
     return ScriptedReply::json(R"({"success":true,"data":{"refined":"x"}})");
   });
-  ASSERT_EQ(secrets.write(LookupClient::kGeminiKeyService, LookupClient::kGeminiKeyAccount, " AIza key "),
+  ASSERT_EQ(secrets.write(GeminiKeyManager::kService, GeminiKeyManager::kAccount, " AIza key "),
             platform::SecretStatus::ok);
   ASSERT_TRUE(refine("d", "").ok());
   EXPECT_EQ(apiKeyOf(), " AIza key ");
@@ -126,7 +128,7 @@ TEST_F(LookupClientTest, RefineSendsPromptOnlyWhenCustomAndTheKeyReadAtEveryCall
   ASSERT_TRUE(refine("d", "").ok());
   EXPECT_EQ(apiKeyOf(), "<none>");
   secrets.setFailing(false);
-  secrets.remove(LookupClient::kGeminiKeyService, LookupClient::kGeminiKeyAccount);
+  secrets.remove(GeminiKeyManager::kService, GeminiKeyManager::kAccount);
   ASSERT_TRUE(refine("d", "").ok());
   EXPECT_EQ(apiKeyOf(), "<none>");
 }
