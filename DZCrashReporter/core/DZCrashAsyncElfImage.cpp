@@ -303,32 +303,15 @@ dzcrash_error_t DZcrash_async_elf_find_symbol_by_pc(const dzcrash_async_elf* ima
 
 namespace {
 
-dzcrash_error_t elfListInit(dzcrash_async_image* image, dzcrash_task_t task, void*) {
-  auto* elf = new (std::nothrow) dzcrash_async_elf;
-  if (elf == nullptr) return DZCRASH_NO_MEMORY;
-  const dzcrash_error_t err = DZcrash_nasync_elf_init(elf, task, image->name, image->header_address);
-  if (err != DZCRASH_OK) {
-    delete elf;
-    return err;
-  }
-  image->parsed = elf;
-  image->format = DZCRASH_IMAGE_FORMAT_ELF;
-  image->size = elf->text_end > image->header_address ? elf->text_end - image->header_address : 0;
-  return DZCRASH_OK;
-}
-
-void elfListFree(dzcrash_async_image* image, void*) {
-  auto* elf = static_cast<dzcrash_async_elf*>(image->parsed);
-  if (elf == nullptr) return;
-  DZcrash_nasync_elf_free(elf);
-  delete elf;
-  image->parsed = nullptr;
+uint64_t elfCodeSize(const dzcrash_async_elf& elf, uint64_t header_address) {
+  return elf.text_end > header_address ? elf.text_end - header_address : 0;
 }
 
 }  // namespace
 
 dzcrash_image_parser DZcrash_elf_image_parser() {
-  return {elfListInit, elfListFree, nullptr};
+  return DZcrash_image_parser_for<dzcrash_async_elf, DZCRASH_IMAGE_FORMAT_ELF, DZcrash_nasync_elf_init,
+                                  DZcrash_nasync_elf_free, elfCodeSize>();
 }
 
 }  // namespace dzcrash

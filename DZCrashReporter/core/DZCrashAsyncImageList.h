@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "DZCrashReporter/core/DZCrashAsync.h"
 #include "DZCrashReporter/core/DZCrashAsyncLinkedList.h"
@@ -39,6 +40,16 @@ enum dzcrash_image_format : uint32_t {
   // parsed is a dzcrash_async_macho.
   DZCRASH_IMAGE_FORMAT_MACHO = 2,
 };
+
+// The parser that plugs an image format's reader into an image list. The reader parses an image into a
+// `Record` with `Init(record, task, name, header_address)` (leaving nothing to free on failure) and
+// releases it with `Free(record)`; `CodeSize(record, header_address)` gives the bytes from the header to
+// the end of the image's code. Each image's parsed record is then a heap `Record` of the given `Format`.
+// Not async-signal-safe.
+template <class Record, dzcrash_image_format Format,
+          dzcrash_error_t (*Init)(Record*, dzcrash_task_t, const char*, uint64_t), void (*Free)(Record*),
+          uint64_t (*CodeSize)(const Record&, uint64_t)>
+dzcrash_image_parser DZcrash_image_parser_for();
 
 struct dzcrash_async_image {
   // Where the image's header is loaded.
@@ -123,5 +134,34 @@ uint64_t DZcrash_async_rdebug_address();
 // the error of the read that failed. async-signal-safe.
 dzcrash_error_t DZcrash_async_rdebug_walk(dzcrash_task_t task, uint64_t rdebug_address,
                                           dzcrash_async_rdebug_callback callback, void* context);
+
+template <class Record, dzcrash_image_format Format,
+          dzcrash_error_t (*Init)(Record*, dzcrash_task_t, const char*, uint64_t), void (*Free)(Record*),
+          uint64_t (*CodeSize)(const Record&, uint64_t)>
+dzcrash_image_parser DZcrash_image_parser_for() {
+  struct Adapter {
+    static dzcrash_error_t init(dzcrash_async_image* image, dzcrash_task_t task, void*) {
+      auto* record = new (std::nothrow) Record;
+      if (record == nullptr) return DZCRASH_NO_MEMORY;
+      const dzcrash_error_t err = Init(record, task, image->name, image->header_address);
+      if (err != DZCRASH_OK) {
+        delete record;
+        return err;
+      }
+      image->parsed = record;
+      image->format = Format;
+      image->size = CodeSize(*record, image->header_address);
+      return DZCRASH_OK;
+    }
+    static void free(dzcrash_async_image* image, void*) {
+      auto* record = static_cast<Record*>(image->parsed);
+      if (record == nullptr) return;
+      Free(record);
+      delete record;
+      image->parsed = nullptr;
+    }
+  };
+  return {Adapter::init, Adapter::free, nullptr};
+}
 
 }  // namespace dzcrash

@@ -535,32 +535,15 @@ void DZcrash_async_macho_string_free(dzcrash_async_macho_string* string) {
 
 namespace {
 
-dzcrash_error_t machoListInit(dzcrash_async_image* image, dzcrash_task_t task, void*) {
-  auto* macho = new (std::nothrow) dzcrash_async_macho;
-  if (macho == nullptr) return DZCRASH_NO_MEMORY;
-  const dzcrash_error_t err = DZcrash_nasync_macho_init(macho, task, image->name, image->header_address);
-  if (err != DZCRASH_OK) {
-    delete macho;
-    return err;
-  }
-  image->parsed = macho;
-  image->format = DZCRASH_IMAGE_FORMAT_MACHO;
-  image->size = macho->text_size;
-  return DZCRASH_OK;
-}
-
-void machoListFree(dzcrash_async_image* image, void*) {
-  auto* macho = static_cast<dzcrash_async_macho*>(image->parsed);
-  if (macho == nullptr) return;
-  DZcrash_nasync_macho_free(macho);
-  delete macho;
-  image->parsed = nullptr;
+uint64_t machoCodeSize(const dzcrash_async_macho& macho, uint64_t) {
+  return macho.text_size;
 }
 
 }  // namespace
 
 dzcrash_image_parser DZcrash_macho_image_parser() {
-  return {machoListInit, machoListFree, nullptr};
+  return DZcrash_image_parser_for<dzcrash_async_macho, DZCRASH_IMAGE_FORMAT_MACHO, DZcrash_nasync_macho_init,
+                                  DZcrash_nasync_macho_free, machoCodeSize>();
 }
 
 }  // namespace dzcrash

@@ -271,10 +271,7 @@ TEST_F(LookupClientTest, TransferFailuresAreBackendUnreachable) {
   cut.action = ScriptedReply::Action::truncate;
   ScriptedReply hang;
   hang.action = ScriptedReply::Action::hang;
-  const std::string closedPort = [] {
-    LoopbackHttpServer gone;
-    return gone.baseURL();
-  }();
+  const std::string closedPort = LoopbackHttpServer::closedBaseURL();
 
   struct Case {
     const char* name;

@@ -149,10 +149,7 @@ TEST_F(HttpClientTest, TransferFailuresHaveDistinctKinds) {
   };
   const ScriptedReply loop = redirect("/loop");
 
-  const std::string closedPort = [] {
-    LoopbackHttpServer gone;
-    return gone.baseURL();
-  }();
+  const std::string closedPort = LoopbackHttpServer::closedBaseURL();
 
   struct Case {
     const char* name;

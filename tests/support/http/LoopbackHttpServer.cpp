@@ -156,6 +156,10 @@ std::string LoopbackHttpServer::baseURL() const {
   return "http://127.0.0.1:" + std::to_string(port_);
 }
 
+std::string LoopbackHttpServer::closedBaseURL() {
+  return LoopbackHttpServer().baseURL();
+}
+
 void LoopbackHttpServer::enqueue(ScriptedReply reply) {
   std::lock_guard lock(mutex_);
   script_.push_back(std::move(reply));

@@ -70,6 +70,8 @@ class LoopbackHttpServer {
   std::uint16_t port() const { return port_; }
   // "http://127.0.0.1:<port>", no trailing slash.
   std::string baseURL() const;
+  // The base address of a server that has just stopped: a connection there is refused.
+  static std::string closedBaseURL();
 
   void enqueue(ScriptedReply reply);
   void setHandler(Handler handler);
