@@ -1,5 +1,7 @@
 #include "platform/fake/ScriptedHttpClient.h"
 
+#include <algorithm>
+
 namespace platform::fake {
 
 void ScriptedHttpClient::deliver(Pending pending, HttpResult result) {
@@ -31,11 +33,14 @@ void ScriptedHttpClient::enqueue(HttpResult result) {
   script_.push_back(std::move(result));
 }
 
-bool ScriptedHttpClient::complete(HttpResult result) {
+bool ScriptedHttpClient::complete(HttpResult result, std::string_view urlPart) {
   std::unique_lock lock(mutex_);
-  if (pending_.empty()) return false;
-  Pending pending = std::move(pending_.front());
-  pending_.pop_front();
+  const auto it = std::find_if(pending_.begin(), pending_.end(), [&](const Pending& pending) {
+    return pending.request.url.find(urlPart) != std::string::npos;
+  });
+  if (it == pending_.end()) return false;
+  Pending pending = std::move(*it);
+  pending_.erase(it);
   lock.unlock();
   deliver(std::move(pending), std::move(result));
   return true;

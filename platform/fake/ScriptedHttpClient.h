@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "platform/HttpClient.h"
@@ -17,8 +18,9 @@ class ScriptedHttpClient final : public HttpClient {
   void send(HttpRequest request, Executor& executor, HttpCompletion completion) override;
 
   void enqueue(HttpResult result);
-  // Answers the oldest waiting request; false when none waits.
-  bool complete(HttpResult result);
+  // Answers the oldest waiting request whose URL contains `urlPart` (any, when empty); false when none
+  // does.
+  bool complete(HttpResult result, std::string_view urlPart = {});
   void cancelPending();
 
   std::vector<HttpRequest> requests() const;

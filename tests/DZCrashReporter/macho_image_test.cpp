@@ -15,6 +15,7 @@
 #include "DZCrashReporter/core/DZCrashAsyncMachOImage.h"
 #include "DZCrashReporter/core/DZCrashMachOFile.h"
 #include "tests/DZCrashReporter/MachOFixture.h"
+#include "tests/support/CaseName.h"
 
 using namespace dzcrash;
 using namespace dzcrash::fixtures;
@@ -39,6 +40,10 @@ struct FixtureCase {
   const char* file;
   uint32_t cputype;
 };
+// What the runner shows as the case's parameter.
+void PrintTo(const FixtureCase& c, std::ostream* os) {
+  *os << c.file;
+}
 
 const FixtureCase kFixtureCases[] = {
     {"x86_64/libfx.dylib", 0x01000007},     {"x86_64/fx_exe", 0x01000007},
@@ -120,11 +125,7 @@ TEST_P(MachOFixtureTest, AgreesWithTheToolOracles) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, MachOFixtureTest, ::testing::ValuesIn(kFixtureCases),
                          [](const ::testing::TestParamInfo<FixtureCase>& info) {
-                           std::string name = info.param.file;
-                           for (char& c : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return name;
+                           return quorvelle::test::caseName(info.param.file);
                          });
 
 TEST(MachOImage, ThumbEntryPointsReportOddAddressesAndResolveFromTheirFirstByte) {

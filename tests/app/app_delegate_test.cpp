@@ -295,137 +295,64 @@ TEST_F(AppDelegateTest, OnboardingClosedWithItsButtonStaysAndKeepsTheRegularPoli
   EXPECT_TRUE(w->visible);
 }
 
-// The request road from a hot-key press to its outcome.
+// The request road from a hot-key press to its outcome. A case says only what differs from an onboarded,
+// trusted user pressing the translate hot key with nothing selected, no stored key and nothing expected.
 struct RouteCase {
-  const char* name;
-  bool onboarded;
-  bool onboardingOpen;
-  bool trusted;
-  std::optional<std::string> axText;
-  std::optional<std::string> copied;  // what the application puts on the pasteboard for Ctrl+C
-  std::optional<std::string> storedKey;
-  const char* hotkey;
-  std::vector<std::string> popup;
-  int beeps;
-  bool settingsShown;
-  bool onboardingShown;  // the press opened or re-fronted the onboarding window
+  const char* name = "";
+  bool onboarded = true;
+  bool onboardingOpen = false;
+  bool trusted = true;
+  std::optional<std::string> axText = std::nullopt;
+  std::optional<std::string> copied = std::nullopt;  // what the application puts on the pasteboard for Ctrl+C
+  std::optional<std::string> storedKey = std::nullopt;
+  const char* hotkey = "translate";
+  std::vector<std::string> popup = {};
+  int beeps = 0;
+  bool settingsShown = false;
+  bool onboardingShown = false;  // the press opened or re-fronted the onboarding window
 };
 
 TEST_F(AppDelegateTest, RoutesEachPressToItsOutcome) {
   const RouteCase cases[] = {
-      {"gate: not onboarded, window closed",
-       false,
-       false,
-       true,
-       "word",
-       {},
-       "k",
-       "translate",
-       {},
-       0,
-       false,
-       true},
-      {"gate: onboarding window visible",
-       false,
-       true,
-       true,
-       "word",
-       {},
-       {},
-       "translate",
-       {"show translate word"},
-       0,
-       false,
-       false},
-      {"untrusted", true, false, false, "word", {}, "k", "refine", {}, 0, false, false},
-      {"translate with text",
-       true,
-       false,
-       true,
-       "hola",
-       {},
-       {},
-       "translate",
-       {"show translate hola"},
-       0,
-       false,
-       false},
-      {"refine with a stored key",
-       true,
-       false,
-       true,
-       "draft",
-       {},
-       "k",
-       "refine",
-       {"show refine draft"},
-       0,
-       false,
-       false},
-      {"refine: an empty stored key counts",
-       true,
-       false,
-       true,
-       "draft",
-       {},
-       "",
-       "refine",
-       {"show refine draft"},
-       0,
-       false,
-       false},
-      {"refine without a key", true, false, true, "draft", {}, {}, "refine", {}, 0, true, false},
-      {"translate, nothing selected", true, false, true, {}, {}, {}, "translate", {"quick"}, 0, false, false},
-      {"refine, nothing selected", true, false, true, {}, {}, "k", "refine", {}, 1, false, false},
-      {"refine, nothing selected, no key: beeps",
-       true,
-       false,
-       true,
-       {},
-       {},
-       {},
-       "refine",
-       {},
-       1,
-       false,
-       false},
-      {"accessibility spaces go as they are",
-       true,
-       false,
-       true,
-       "   ",
-       {},
-       {},
-       "translate",
-       {"show translate    "},
-       0,
-       false,
-       false},
-      {"pasteboard spaces are no selection",
-       true,
-       false,
-       true,
-       {},
-       " \n\t ",
-       {},
-       "translate",
-       {"quick"},
-       0,
-       false,
-       false},
-      {"pasteboard spaces on refine beep", true, false, true, {}, " \n ", "k", "refine", {}, 1, false, false},
-      {"pasteboard text is trimmed",
-       true,
-       false,
-       true,
-       "",
-       "  copied \n",
-       "k",
-       "refine",
-       {"show refine copied"},
-       0,
-       false,
-       false},
+      {.name = "gate: not onboarded, window closed",
+       .onboarded = false,
+       .axText = "word",
+       .storedKey = "k",
+       .onboardingShown = true},
+      {.name = "gate: onboarding window visible",
+       .onboarded = false,
+       .onboardingOpen = true,
+       .axText = "word",
+       .popup = {"show translate word"}},
+      {.name = "untrusted", .trusted = false, .axText = "word", .storedKey = "k", .hotkey = "refine"},
+      {.name = "translate with text", .axText = "hola", .popup = {"show translate hola"}},
+      {.name = "refine with a stored key",
+       .axText = "draft",
+       .storedKey = "k",
+       .hotkey = "refine",
+       .popup = {"show refine draft"}},
+      {.name = "refine: an empty stored key counts",
+       .axText = "draft",
+       .storedKey = "",
+       .hotkey = "refine",
+       .popup = {"show refine draft"}},
+      {.name = "refine without a key", .axText = "draft", .hotkey = "refine", .settingsShown = true},
+      {.name = "translate, nothing selected", .popup = {"quick"}},
+      {.name = "refine, nothing selected", .storedKey = "k", .hotkey = "refine", .beeps = 1},
+      {.name = "refine, nothing selected, no key: beeps", .hotkey = "refine", .beeps = 1},
+      {.name = "accessibility spaces go as they are", .axText = "   ", .popup = {"show translate    "}},
+      {.name = "pasteboard spaces are no selection", .copied = " \n\t ", .popup = {"quick"}},
+      {.name = "pasteboard spaces on refine beep",
+       .copied = " \n ",
+       .storedKey = "k",
+       .hotkey = "refine",
+       .beeps = 1},
+      {.name = "pasteboard text is trimmed",
+       .axText = "",
+       .copied = "  copied \n",
+       .storedKey = "k",
+       .hotkey = "refine",
+       .popup = {"show refine copied"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -19,6 +18,7 @@
 #include "platform/fake/RecordingAudioPlayerFactory.h"
 #include "platform/fake/RecordingKeystrokeSender.h"
 #include "platform/fake/ScriptedAccessibility.h"
+#include "platform/fake/ScriptedHttpClient.h"
 #include "platform/fake/StoredPopupPanel.h"
 #include "platform/fake/StoredScreens.h"
 
@@ -26,7 +26,6 @@ namespace quorvelle {
 namespace {
 
 using namespace std::chrono_literals;
-using platform::HttpRequest;
 using platform::HttpResult;
 using platform::Keystroke;
 using platform::MonitoredEvent;
@@ -40,58 +39,12 @@ constexpr int kEscape = 53;
 constexpr int kTab = 48;
 const Keystroke kPaste{"AB04", Keystroke::control};
 
-// An HTTP transport whose requests wait until the test answers them, in any order, by path.
-class RoutedHttpClient final : public platform::HttpClient {
- public:
-  struct Pending {
-    HttpRequest request;
-    platform::Executor* executor;
-    platform::HttpCompletion completion;
-  };
-
-  void send(HttpRequest request, platform::Executor& executor, platform::HttpCompletion completion) override {
-    sent.push_back(request);
-    pending.push_back({std::move(request), &executor, std::move(completion)});
-  }
-
-  // Answers the oldest waiting request whose URL contains `path`; false when none does.
-  bool answer(const std::string& path, HttpResult result) {
-    for (auto it = pending.begin(); it != pending.end(); ++it) {
-      if (it->request.url.find(path) == std::string::npos) continue;
-      Pending p = std::move(*it);
-      pending.erase(it);
-      if (p.request.cancel.isCancelled()) {
-        result = HttpResult();
-        result.error = platform::HttpError{platform::HttpErrorKind::cancelled, "cancelled"};
-      }
-      p.executor->post([c = std::move(p.completion), result = std::move(result)] { c(result); });
-      return true;
-    }
-    return false;
-  }
-  bool answerData(const std::string& path, const Json& data) {
-    return answer(path, ok(Json{{"success", true}, {"data", data}}));
-  }
-  bool answerError(const std::string& path, const std::string& message) {
-    return answer(path, ok(Json{{"success", false}, {"error", message}}));
-  }
-  std::vector<std::string> sentPaths() const {
-    std::vector<std::string> paths;
-    for (const auto& r : sent) paths.push_back(r.url.substr(std::string(kBase).size()));
-    return paths;
-  }
-
-  std::vector<HttpRequest> sent;
-  std::deque<Pending> pending;
-
- private:
-  static HttpResult ok(const Json& body) {
-    HttpResult r;
-    r.status = 200;
-    r.body = body.dump();
-    return r;
-  }
-};
+HttpResult envelope(const Json& body) {
+  HttpResult result;
+  result.status = 200;
+  result.body = body.dump();
+  return result;
+}
 
 const Json kHelloEntry = {{"ipa", "/həˈləʊ/"}, {"audioUrl", "https://cdn.test/hello.mp3"}};
 
@@ -119,7 +72,20 @@ class PopupControllerTest : public testing::Test {
   bool sendKey(int keyCode) {
     return monitors.sendToThisApplication({MonitoredEventType::keyDown, kPanelId, keyCode});
   }
-  std::string body(std::size_t i) const { return http.sent.at(i).body; }
+  std::string body(std::size_t i) const { return http.requests().at(i).body; }
+
+  // Requests wait until the test answers them, in any order: the oldest one whose address holds `path`.
+  bool answerData(const std::string& path, const Json& data) {
+    return http.complete(envelope(Json{{"success", true}, {"data", data}}), path);
+  }
+  bool answerError(const std::string& path, const std::string& message) {
+    return http.complete(envelope(Json{{"success", false}, {"error", message}}), path);
+  }
+  std::vector<std::string> sentPaths() const {
+    std::vector<std::string> paths;
+    for (const auto& r : http.requests()) paths.push_back(r.url.substr(std::string(kBase).size()));
+    return paths;
+  }
 
   struct Posted {
     std::string name;
@@ -129,7 +95,7 @@ class PopupControllerTest : public testing::Test {
 
   platform::fake::ManualExecutor executor;
   platform::NotificationCenter center;
-  RoutedHttpClient http;
+  platform::fake::ScriptedHttpClient http;
   platform::fake::MemorySecretStore secrets;
   LookupClient lookup{http, executor, secrets, kBase, AppSettings::defaultRefinePrompt()};
   platform::fake::StoredScreens screens;
@@ -165,16 +131,16 @@ TEST_F(PopupControllerTest, SingleWordTranslatesAndLooksUpInParallelThenPlays) {
   EXPECT_EQ(monitors.globalCount() + monitors.localCount(), 3u);
 
   // Both requests are out before either is answered.
-  ASSERT_EQ(http.sentPaths(), (std::vector<std::string>{"/translate", "/lookup/hello?accent=us"}));
+  ASSERT_EQ(sentPaths(), (std::vector<std::string>{"/translate", "/lookup/hello?accent=us"}));
   EXPECT_EQ(Json::parse(body(0)), (Json{{"text", "  Hello\n"}, {"target", "de"}}));
 
-  ASSERT_TRUE(http.answerData("/translate", {{"translated", "Hallo"}}));
+  ASSERT_TRUE(answerData("/translate", {{"translated", "Hallo"}}));
   settle();
   EXPECT_EQ(model.translation(), TranslationResult{"Hallo"});
   EXPECT_TRUE(model.isLoading());
   EXPECT_TRUE(audio.records.empty());
 
-  ASSERT_TRUE(http.answerData("/lookup/", kHelloEntry));
+  ASSERT_TRUE(answerData("/lookup/", kHelloEntry));
   panel.contentFittingSize = platform::Size{360, 300};
   settle();
   ASSERT_TRUE(model.entry());
@@ -191,13 +157,13 @@ TEST_F(PopupControllerTest, SingleWordTranslatesAndLooksUpInParallelThenPlays) {
 TEST_F(PopupControllerTest, AnEntryThatArrivesFirstWaitsForTheTranslation) {
   controller->show("hello", PopupMode::translate);
   settle();
-  ASSERT_TRUE(http.answerData("/lookup/", kHelloEntry));
+  ASSERT_TRUE(answerData("/lookup/", kHelloEntry));
   settle();
   EXPECT_FALSE(model.entry());
   EXPECT_TRUE(audio.records.empty());
 
   // A failed translation is shown and the entry still comes.
-  ASSERT_TRUE(http.answerError("/translate", "Quota exceeded"));
+  ASSERT_TRUE(answerError("/translate", "Quota exceeded"));
   settle();
   EXPECT_EQ(model.errorMessage(), "Quota exceeded");
   EXPECT_TRUE(model.entry());
@@ -224,11 +190,11 @@ TEST_F(PopupControllerTest, PronunciationPlaysByItselfOnlyWithAutoPlayAndAnAudio
     defaults.set(AppSettings::kAutoPlayPronunciation, c.autoPlay);
     controller->show("hello", PopupMode::translate);
     settle();
-    http.answerData("/translate", {{"translated", "Hallo"}});
+    answerData("/translate", {{"translated", "Hallo"}});
     if (c.lookupFails) {
-      http.answerError("/lookup/", "Not found");
+      answerError("/lookup/", "Not found");
     } else {
-      http.answerData("/lookup/", c.entry);
+      answerData("/lookup/", c.entry);
     }
     settle();
     EXPECT_EQ(audio.records.size(), c.plays ? 1u : 0u) << c.name;
@@ -241,8 +207,8 @@ TEST_F(PopupControllerTest, PronunciationPlaysByItselfOnlyWithAutoPlayAndAnAudio
   audio.records.clear();
   controller->show("hello", PopupMode::translate);
   settle();
-  http.answerData("/translate", {{"translated", "Hallo"}});
-  http.answerData("/lookup/", kHelloEntry);
+  answerData("/translate", {{"translated", "Hallo"}});
+  answerData("/lookup/", kHelloEntry);
   settle();
   const auto callbacks = controller->viewCallbacks();
   callbacks.onPlayAudio();
@@ -264,9 +230,9 @@ TEST_F(PopupControllerTest, UnsetSettingsReadTheirDefaultsAtEachLoad) {
   controller->show("hello", PopupMode::translate);
   settle();
   EXPECT_EQ(Json::parse(body(0))["target"], "fr") << "the system's preferred language";
-  EXPECT_EQ(http.sentPaths().at(1), "/lookup/hello?accent=uk");
-  http.answerData("/translate", {{"translated", "Bonjour"}});
-  http.answerData("/lookup/", kHelloEntry);
+  EXPECT_EQ(sentPaths().at(1), "/lookup/hello?accent=uk");
+  answerData("/translate", {{"translated", "Bonjour"}});
+  answerData("/lookup/", kHelloEntry);
   settle();
   ASSERT_EQ(audio.records.size(), 1u);
   EXPECT_FLOAT_EQ(audio.records[0]->volume, 0.5f);
@@ -281,8 +247,8 @@ TEST_F(PopupControllerTest, APhraseMakesNoLookup) {
   controller->show("good morning", PopupMode::translate);
   EXPECT_FALSE(model.isWordMode());
   settle();
-  EXPECT_EQ(http.sentPaths(), (std::vector<std::string>{"/translate"}));
-  http.answerData("/translate", {{"translated", "Guten Morgen"}});
+  EXPECT_EQ(sentPaths(), (std::vector<std::string>{"/translate"}));
+  answerData("/translate", {{"translated", "Guten Morgen"}});
   settle();
   EXPECT_EQ(model.translation(), TranslationResult{"Guten Morgen"});
   EXPECT_FALSE(model.isLoading());
@@ -305,20 +271,20 @@ TEST_F(PopupControllerTest, ASecondShowDropsTheFirstLoadsLateResults) {
   EXPECT_EQ(monitors.unknownRemovals(), 0u);
 
   // The translation's requests were not cancelled; their answers arrive and are not written.
-  ASSERT_EQ(http.sentPaths().at(2), "/refine");
-  EXPECT_FALSE(http.sent[0].cancel.isCancelled());
-  EXPECT_FALSE(http.sent[1].cancel.isCancelled());
+  ASSERT_EQ(sentPaths().at(2), "/refine");
+  EXPECT_FALSE(http.requests()[0].cancel.isCancelled());
+  EXPECT_FALSE(http.requests()[1].cancel.isCancelled());
   EXPECT_EQ(Json::parse(body(2)),
             (Json{{"text", "me want go home"}, {"prompt", "My prompt"}, {"language", "fr"}}));
-  http.answerData("/translate", {{"translated", "Hallo"}});
-  http.answerData("/lookup/", kHelloEntry);
+  answerData("/translate", {{"translated", "Hallo"}});
+  answerData("/lookup/", kHelloEntry);
   settle();
   EXPECT_FALSE(model.translation());
   EXPECT_FALSE(model.entry());
   EXPECT_TRUE(audio.records.empty());
   EXPECT_TRUE(model.isLoading());
 
-  http.answerData("/refine", {{"refined", "I want to go home.\n---\nI'd like to go home."}});
+  answerData("/refine", {{"refined", "I want to go home.\n---\nI'd like to go home."}});
   settle();
   EXPECT_EQ(model.refined(), "I want to go home.\n---\nI'd like to go home.");
   EXPECT_FALSE(model.isLoading());
@@ -327,7 +293,7 @@ TEST_F(PopupControllerTest, ASecondShowDropsTheFirstLoadsLateResults) {
 TEST_F(PopupControllerTest, RefineFailureAndRefineCancelledByClosing) {
   controller->show("draft", PopupMode::refine);
   settle();
-  http.answerError("/refine", "Add your Gemini key");
+  answerError("/refine", "Add your Gemini key");
   settle();
   EXPECT_EQ(model.errorMessage(), "Add your Gemini key");
   EXPECT_FALSE(model.isLoading());
@@ -337,8 +303,8 @@ TEST_F(PopupControllerTest, RefineFailureAndRefineCancelledByClosing) {
   controller->show("draft two", PopupMode::refine);
   settle();
   controller->dismiss();
-  EXPECT_TRUE(http.sent.back().cancel.isCancelled());
-  http.answerData("/refine", {{"refined", "Draft two."}});
+  EXPECT_TRUE(http.requests().back().cancel.isCancelled());
+  answerData("/refine", {{"refined", "Draft two."}});
   settle();
   EXPECT_FALSE(model.refined());
 }
@@ -360,16 +326,16 @@ TEST_F(PopupControllerTest, QuickTranslateDebouncesTogglesAndLooksUpOnlyEnglish)
   }
   EXPECT_TRUE(model.isLoading());
   executor.advance(249ms);
-  EXPECT_TRUE(http.sent.empty());
+  EXPECT_TRUE(http.requests().empty());
   executor.advance(1ms);
-  ASSERT_EQ(http.sent.size(), 1u);
+  ASSERT_EQ(http.requests().size(), 1u);
   EXPECT_EQ(Json::parse(body(0)), (Json{{"text", "привет"}, {"target", "en"}}));
 
   // Into English a one-word translation gets its entry, but nothing plays.
-  http.answerData("/translate", {{"translated", "Hello"}});
+  answerData("/translate", {{"translated", "Hello"}});
   settle();
-  ASSERT_EQ(http.sentPaths().at(1), "/lookup/hello?accent=us");
-  http.answerData("/lookup/", kHelloEntry);
+  ASSERT_EQ(sentPaths().at(1), "/lookup/hello?accent=us");
+  answerData("/lookup/", kHelloEntry);
   settle();
   EXPECT_TRUE(model.entry());
   EXPECT_FALSE(model.isLoading());
@@ -380,13 +346,13 @@ TEST_F(PopupControllerTest, QuickTranslateDebouncesTogglesAndLooksUpOnlyEnglish)
   EXPECT_FALSE(sendKey(kTab));
   EXPECT_EQ(model.quickTarget(), "ru");
   executor.advance(349ms);
-  EXPECT_EQ(http.sent.size(), 2u);
+  EXPECT_EQ(http.requests().size(), 2u);
   executor.advance(1ms);
-  ASSERT_EQ(http.sent.size(), 3u);
+  ASSERT_EQ(http.requests().size(), 3u);
   EXPECT_EQ(Json::parse(body(2)), (Json{{"text", "hello"}, {"target", "ru"}}));
-  http.answerData("/translate", {{"translated", "привет"}});
+  answerData("/translate", {{"translated", "привет"}});
   executor.advance(1s);
-  EXPECT_EQ(http.sent.size(), 3u) << "no lookup into Russian";
+  EXPECT_EQ(http.requests().size(), 3u) << "no lookup into Russian";
   EXPECT_FALSE(model.entry());
   EXPECT_FALSE(model.isLoading());
 
@@ -398,7 +364,7 @@ TEST_F(PopupControllerTest, QuickTranslateDebouncesTogglesAndLooksUpOnlyEnglish)
   EXPECT_FALSE(model.errorMessage());
   EXPECT_FALSE(model.isLoading());
   executor.advance(1s);
-  EXPECT_EQ(http.sent.size(), 3u);
+  EXPECT_EQ(http.requests().size(), 3u);
 
   // Reopening starts again in English; an input cleared during the pause sends nothing.
   controller->showQuickTranslate();
@@ -408,7 +374,7 @@ TEST_F(PopupControllerTest, QuickTranslateDebouncesTogglesAndLooksUpOnlyEnglish)
   executor.advance(200ms);
   input("");
   executor.advance(1s);
-  EXPECT_EQ(http.sent.size(), 3u);
+  EXPECT_EQ(http.requests().size(), 3u);
 }
 
 TEST_F(PopupControllerTest, QuickTranslateFailureAndCancelledRequest) {
@@ -416,7 +382,7 @@ TEST_F(PopupControllerTest, QuickTranslateFailureAndCancelledRequest) {
   settle();
   controller->quickTranslateInput("hola");
   executor.advance(350ms);
-  http.answerError("/translate", "Unsupported text");
+  answerError("/translate", "Unsupported text");
   settle();
   EXPECT_EQ(model.errorMessage(), "Unsupported text");
   EXPECT_FALSE(model.translation());
@@ -425,7 +391,7 @@ TEST_F(PopupControllerTest, QuickTranslateFailureAndCancelledRequest) {
   // The next success clears the error.
   controller->quickTranslateInput("hola ");
   executor.advance(350ms);
-  http.answerData("/translate", {{"translated", "hi there"}});
+  answerData("/translate", {{"translated", "hi there"}});
   settle();
   EXPECT_EQ(model.translation(), TranslationResult{"hi there"});
   EXPECT_FALSE(model.errorMessage());
@@ -434,8 +400,8 @@ TEST_F(PopupControllerTest, QuickTranslateFailureAndCancelledRequest) {
   controller->quickTranslateInput("hola amigo");
   executor.advance(350ms);
   controller->quickTranslateInput("hola amigos");
-  EXPECT_TRUE(http.sent[2].cancel.isCancelled());
-  http.answerData("/translate", {{"translated", "hello friend"}});
+  EXPECT_TRUE(http.requests()[2].cancel.isCancelled());
+  answerData("/translate", {{"translated", "hello friend"}});
   settle();
   EXPECT_EQ(model.translation(), TranslationResult{"hi there"});
 }
@@ -446,7 +412,7 @@ TEST_F(PopupControllerTest, InputAndToggleDoNothingOutsideQuickTranslate) {
   controller->quickTranslateInput("other");
   controller->toggleQuickTarget();
   executor.advance(1s);
-  EXPECT_EQ(http.sent.size(), 1u);
+  EXPECT_EQ(http.requests().size(), 1u);
   EXPECT_EQ(model.quickTarget(), "en");
   EXPECT_TRUE(model.isLoading()) << "the translate load was not cancelled";
   // Tab passes on in translate mode.
@@ -462,7 +428,7 @@ TEST_F(PopupControllerTest, EscapeClosesAndIsSwallowed) {
   EXPECT_FALSE(panel.isVisible());
   EXPECT_EQ(monitors.globalCount() + monitors.localCount(), 0u);
   // The load was cancelled with the close.
-  http.answerData("/translate", {{"translated", "Hallo"}});
+  answerData("/translate", {{"translated", "Hallo"}});
   settle();
   EXPECT_FALSE(model.translation());
   // The model keeps its content until the next popup.
@@ -568,8 +534,8 @@ TEST_F(PopupControllerTest, CallbacksAndLateRepliesOutliveTheController) {
   callbacks.onInput("z");
   callbacks.onToggleTarget();
   callbacks.onPlayAudio();
-  http.answerData("/translate", {{"translated", "Hallo"}});
-  http.answerData("/lookup/", kHelloEntry);
+  answerData("/translate", {{"translated", "Hallo"}});
+  answerData("/lookup/", kHelloEntry);
   executor.advance(1s);
   EXPECT_FALSE(pasteboard.string());
   EXPECT_TRUE(keystrokes.sent.empty());

@@ -6,6 +6,7 @@
 
 #include "app/PopupController.h"
 #include "app/PopupModel.h"
+#include "tests/support/CaseName.h"
 
 namespace {
 
@@ -20,6 +21,10 @@ struct WordCase {
   std::string text;
   std::optional<std::string> word;
 };
+// What the runner shows as the case's parameter.
+void PrintTo(const WordCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DictionaryWordTest : public testing::TestWithParam<WordCase> {};
 
@@ -61,13 +66,16 @@ INSTANTIATE_TEST_SUITE_P(
                    return s;
                  }()},
         WordCase{"invalid UTF-8", "ab\xff", std::nullopt}),
-    [](const testing::TestParamInfo<WordCase>& info) { return "case" + std::to_string(info.index); });
+    quorvelle::test::NamedCase());
 
 struct VariantCase {
   const char* name;
   std::string reply;
   std::vector<std::string> variants;
 };
+void PrintTo(const VariantCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class VariantsTest : public testing::TestWithParam<VariantCase> {};
 
@@ -87,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
         VariantCase{
             "two-line variant stays whole", "---\nLine 1\nLine 2\n---\nOther", {"Line 1\nLine 2", "Other"}},
         VariantCase{"separator inside a line", "a---b", {"a", "b"}}),
-    [](const testing::TestParamInfo<VariantCase>& info) { return "case" + std::to_string(info.index); });
+    quorvelle::test::NamedCase());
 
 TEST(PopupModelTest, ResetStartsAFreshPopupButKeepsQuickTargetAndFocusToken) {
   PopupModel model;

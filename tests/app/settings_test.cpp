@@ -136,8 +136,6 @@ TEST(AppSettingsReads, DefaultsApplyWhereKeysAreAbsent) {
   EXPECT_EQ(settings.targetLanguage(), "ja");
   EXPECT_EQ(settings.accent(), "us");
   EXPECT_TRUE(settings.hasCompletedOnboarding());
-  EXPECT_FALSE(AppSettings::defaultServerURL().empty());
-  EXPECT_EQ(AppSettings::defaultServerURL().substr(0, 8), "https://");
 }
 
 TEST(Language, TableHasTwentyOneRowsWithoutEnglish) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/fake/ScriptedHttpClient.h"
 #include "tests/support/WaitingExecutor.h"
@@ -49,6 +51,23 @@ TEST(ScriptedHttpClientTest, AnswersFromTheScriptOrWhenTheTestSays) {
   EXPECT_EQ(results[2].error->kind, HttpErrorKind::cancelled);
   ASSERT_EQ(http.requests().size(), 3u);
   EXPECT_EQ(http.requests()[1].url, "https://backend.test/lookup/x");
+}
+
+TEST(ScriptedHttpClientTest, AnswersTheOldestRequestWhoseAddressHoldsThePart) {
+  platform::fake::ScriptedHttpClient http;
+  quorvelle::test::WaitingExecutor executor;
+  std::vector<std::string> answered;
+  for (const std::string path : {"/translate", "/lookup/a", "/lookup/b"}) {
+    HttpRequest request;
+    request.url = "https://backend.test" + path;
+    http.send(request, executor, [&, path](HttpResult r) { answered.push_back(path + " " + r.body); });
+  }
+  EXPECT_FALSE(http.complete(reply("nobody asked"), "/refine"));
+  EXPECT_TRUE(http.complete(reply("1"), "/lookup/"));
+  EXPECT_TRUE(http.complete(reply("2"), "/translate"));
+  EXPECT_TRUE(http.complete(reply("3")));
+  ASSERT_TRUE(executor.runUntil([&] { return answered.size() == 3; }));
+  EXPECT_EQ(answered, (std::vector<std::string>{"/lookup/a 1", "/translate 2", "/lookup/b 3"}));
 }
 
 }  // namespace
