@@ -29,7 +29,8 @@ std::shared_ptr<HotKeyCenter>& sharedInstance() {
 // Only the five modifiers count, and Fn not at all on keys that carry it by themselves.
 std::int64_t normalisedModifiers(std::int64_t keyCode, std::int64_t modifiers) {
   std::int64_t result = ModifierFlags::fromCarbon(modifiers).carbon();
-  if (Key::keysWithSynthesizedFunctionModifier().contains(Key(keyCode))) result &= ~std::int64_t{platform::carbon::function};
+  if (Key::keysWithSynthesizedFunctionModifier().contains(Key(keyCode)))
+    result &= ~std::int64_t{platform::carbon::function};
   return result;
 }
 

@@ -45,7 +45,7 @@ class HotKeyCenter : public std::enable_shared_from_this<HotKeyCenter> {
 
   static HotKeyCenter& shared();
   // Drops the shared center (uninstalling the environment does this); hot keys still alive lose their
-// center.
+  // center.
   static void dropShared();
   static bool hasShared();
 

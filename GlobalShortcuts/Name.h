@@ -47,7 +47,8 @@ class Name {
 
 // Whether a name has already set the package up (created the shared hot-key center). Main thread.
 bool isInitialized();
-// Forgets the set-up, so that the next name sets the package up again (installing and uninstalling the environment do this).
+// Forgets the set-up, so that the next name sets the package up again (installing and uninstalling the
+// environment do this).
 void resetInitialization();
 
 }  // namespace GlobalShortcuts

@@ -5,7 +5,8 @@
 namespace quorvelle {
 
 void AbsentAnalyticsClient::setup(const AnalyticsClientConfig&) {
-  platform::log(platform::LogLevel::warning, "Quorvelle: this build has no analytics client; analytics stay off");
+  platform::log(platform::LogLevel::warning,
+                "Quorvelle: this build has no analytics client; analytics stay off");
 }
 
 void AbsentAnalyticsClient::identify(const std::string&) {}

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine (packages, builds) and runs every test:
+#   0. the layering of the includes (and the check's own self-test), clang-format on the changed files,
 #   1. unit and widgets tests of the default build,
 #   2. x11 tests, each under an Xvfb of its own,
 #   3. crash tests, then short libFuzzer runs of the Mach-O, ELF and crash report readers (clang),
@@ -10,7 +11,12 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
+echo "== layering of the includes =="
+bash "$ROOT/scripts/check-layering.sh"
+bash "$ROOT/scripts/check-layering.sh" --self-test
 quorvelle_install_packages
+echo "== clang-format on the changed files =="
+bash "$ROOT/scripts/check-format.sh"
 
 JOBS="$(nproc)"
 quorvelle_build default

@@ -264,8 +264,10 @@ TEST(InstalledEnvironment, EachInstallationStartsAfreshAndEndingItReleasesTheHot
   platform::fake::MemoryUserDefaults defaults;
   platform::NotificationCenter notifications;
   platform::fake::FakeHotKeySystem hotKeys;
-  const gs::Environment services{
-      .mainExecutor = &executor, .userDefaults = &defaults, .hotKeySystem = &hotKeys, .notificationCenter = &notifications};
+  const gs::Environment services{.mainExecutor = &executor,
+                                 .userDefaults = &defaults,
+                                 .hotKeySystem = &hotKeys,
+                                 .notificationCenter = &notifications};
   const auto handle = [] {};
   {
     gs::InstalledEnvironment installed(services);
