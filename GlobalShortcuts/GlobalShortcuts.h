@@ -19,10 +19,10 @@ namespace GlobalShortcuts {
 // pressed one.
 //
 // Process-wide state, reset when an environment is installed and when it is uninstalled
-// (InstalledEnvironment). Main thread only; closures run on the main thread,
-// synchronously inside the key-event dispatch, in the order they were added. Closures may add or remove
-// handlers, disable names or store shortcuts while they run: the dispatch walks over copies, so the
-// change takes effect from the next event. Nothing here reports errors: a refused hot key is simply
+// (InstalledEnvironment). Main thread only; closures run on the main thread, synchronously inside the
+// key-event dispatch, in the order they were added. Closures may add or remove handlers, disable names or
+// store shortcuts while they run: the dispatch walks over copies, so the change takes effect from the next
+// event. Nothing here reports errors: a refused hot key is simply
 // absent (isEnabled(for) answers false) and is tried again on the next registerIfNeeded().
 
 // The two kinds of key event that a hot key delivers and that streams carry.
