@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "GlobalShortcuts/Environment.h"
+#include "GlobalShortcuts/HotKeyCenter.h"
 #include "GlobalShortcuts/KeyEvent.h"
 #include "GlobalShortcuts/KeyEventMonitor.h"
 #include "platform/NotificationCenter.h"
