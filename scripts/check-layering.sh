@@ -91,7 +91,7 @@ check() {
 self_test() {
   local copy
   copy="$(mktemp -d)"
-  trap 'rm -rf "$copy"' RETURN
+  trap 'rm -rf "$copy"; trap - RETURN' RETURN
   local dir
   for dir in "${LAYERS[@]}"; do
     [ -d "$ROOT/$dir" ] && cp -R "$ROOT/$dir" "$copy/$dir"
