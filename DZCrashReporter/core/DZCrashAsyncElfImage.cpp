@@ -16,6 +16,16 @@ constexpr uint64_t kMaxDynamicEntries = 4096;
 constexpr uint64_t kMaxSymbols = 1 << 22;
 constexpr size_t kSymbolChunk = 32;
 
+// Pointer encodings of the .eh_frame_hdr fields (format in the low four bits, application above).
+constexpr uint8_t kEhPeAbsptr = 0x00;
+constexpr uint8_t kEhPeUdata4 = 0x03;
+constexpr uint8_t kEhPeUdata8 = 0x04;
+constexpr uint8_t kEhPeSdata4 = 0x0B;
+constexpr uint8_t kEhPeSdata8 = 0x0C;
+constexpr uint8_t kEhPeAbsolute = 0x00;
+constexpr uint8_t kEhPePcrel = 0x10;
+constexpr uint8_t kEhPeDatarel = 0x30;
+
 // Mach cpu types and subtypes, the report's processor encoding.
 constexpr uint64_t kCpuArch64 = 0x01000000;
 constexpr uint64_t kCpuTypeX86 = 7;
@@ -152,6 +162,36 @@ void readDynamic(dzcrash_async_elf* image, uint64_t address, uint64_t size) {
   image->symbol_count = symbols;
 }
 
+// The .eh_frame address in the header at `hdr` (its second field), for the encodings linkers write
+// there: a 4- or 8-byte value, absolute, relative to the field or to the header. 0 otherwise.
+uint64_t readEhFramePointer(dzcrash_task_t task, uint64_t hdr) {
+  uint8_t head[4];  // version, eh_frame_ptr encoding, fde_count encoding, table encoding
+  if (DZcrash_async_task_memcpy(task, hdr, 0, head, sizeof(head)) != DZCRASH_OK || head[0] != 1) return 0;
+  const uint8_t format = head[1] & 0x0F;
+  const uint8_t application = head[1] & 0x70;
+  uint64_t value = 0;
+  if (format == kEhPeUdata4 || format == kEhPeSdata4) {
+    uint32_t word = 0;
+    if (DZcrash_async_task_read_uint32(task, host(), hdr, 4, &word) != DZCRASH_OK) return 0;
+    value = format == kEhPeSdata4 ? static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(word)))
+                                  : word;
+  } else if (format == kEhPeAbsptr || format == kEhPeUdata8 || format == kEhPeSdata8) {
+    if (DZcrash_async_task_read_uint64(task, host(), hdr, 4, &value) != DZCRASH_OK) return 0;
+  } else {
+    return 0;
+  }
+  switch (application) {
+    case kEhPeAbsolute:
+      return value;
+    case kEhPePcrel:
+      return hdr + 4 + value;
+    case kEhPeDatarel:
+      return hdr + value;
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
 
 dzcrash_error_t DZcrash_nasync_elf_init(dzcrash_async_elf* image, dzcrash_task_t task, const char* name,
@@ -215,6 +255,23 @@ dzcrash_error_t DZcrash_nasync_elf_init(dzcrash_async_elf* image, dzcrash_task_t
       }
     }
     if (!haveBias) return DZCRASH_INVALID_DATA;
+  }
+
+  if (image->eh_frame_hdr_address != 0) {
+    const uint64_t ehFrame = readEhFramePointer(task, image->eh_frame_hdr_address);
+    for (uint16_t i = 0; i < ehdr.e_phnum && ehFrame != 0; ++i) {
+      Elf64_Phdr ph;
+      if (DZcrash_async_task_memcpy(task, header_address, static_cast<int64_t>(ehdr.e_phoff + i * sizeof(ph)),
+                                    &ph, sizeof(ph)) != DZCRASH_OK) {
+        break;
+      }
+      const uint64_t start = image->load_bias + ph.p_vaddr;
+      if (ph.p_type == PT_LOAD && ehFrame >= start && ehFrame - start < ph.p_memsz) {
+        image->eh_frame_address = ehFrame;
+        image->eh_frame_segment_end = start + ph.p_memsz;
+        break;
+      }
+    }
   }
 
   image->name = strdup(name != nullptr ? name : "");

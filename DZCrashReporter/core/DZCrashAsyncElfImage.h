@@ -38,6 +38,11 @@ struct dzcrash_async_elf {
   // PT_GNU_EH_FRAME (the .eh_frame_hdr section) in the task; 0 when absent.
   uint64_t eh_frame_hdr_address;
   uint64_t eh_frame_hdr_size;
+  // The .eh_frame section that the header names, and the end of the load segment that holds it: no
+  // program header gives the section's own end, so a scan of it stops at its terminator or there.
+  // Both 0 when the header is absent or names no address this reader can decode.
+  uint64_t eh_frame_address;
+  uint64_t eh_frame_segment_end;
   // The dynamic symbol table, found through the dynamic section; symbol_count 0 when absent.
   uint64_t dynsym_address;
   uint64_t dynstr_address;

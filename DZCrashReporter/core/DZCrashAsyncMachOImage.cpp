@@ -255,8 +255,8 @@ void DZcrash_async_macho_mapped_segment_free(dzcrash_async_macho_mapped_segment*
   DZcrash_async_mobject_free(&seg->mobj);
 }
 
-dzcrash_error_t DZcrash_async_macho_map_section(const dzcrash_async_macho* image, const char* segname,
-                                                const char* sectname, dzcrash_async_mobject* mobj) {
+dzcrash_error_t DZcrash_async_macho_find_section(const dzcrash_async_macho* image, const char* segname,
+                                                 const char* sectname, uint64_t* address, uint64_t* size) {
   const void* cmd = DZcrash_async_macho_find_segment_cmd(image, segname);
   SegmentInfo info;
   if (cmd == nullptr || !readSegment(image, cmd, &info)) return DZCRASH_NOT_FOUND;
@@ -268,25 +268,34 @@ dzcrash_error_t DZcrash_async_macho_map_section(const dzcrash_async_macho* image
       return DZCRASH_INVALID_ARGUMENT;
     }
     uint64_t addr = 0;
-    uint64_t size = 0;
+    uint64_t sectionSize = 0;
     if (image->m64) {
       dzcrash_macho_section_64 sect;
       DZcrash_async_memcpy(&sect, cursor, sizeof(sect));
       if (!nameEquals(sect.sectname, sectname)) continue;
       addr = image->byteorder->swap64(sect.addr);
-      size = image->byteorder->swap64(sect.size);
+      sectionSize = image->byteorder->swap64(sect.size);
     } else {
       dzcrash_macho_section sect;
       DZcrash_async_memcpy(&sect, cursor, sizeof(sect));
       if (!nameEquals(sect.sectname, sectname)) continue;
       addr = image->byteorder->swap32(sect.addr);
-      size = image->byteorder->swap32(sect.size);
+      sectionSize = image->byteorder->swap32(sect.size);
     }
-    uint64_t address = 0;
-    if (!slid(image, addr, &address)) return DZCRASH_INVALID_ARGUMENT;
-    return DZcrash_async_mobject_init(mobj, image->task, address, size, true);
+    if (!slid(image, addr, address)) return DZCRASH_INVALID_ARGUMENT;
+    *size = sectionSize;
+    return DZCRASH_OK;
   }
   return DZCRASH_NOT_FOUND;
+}
+
+dzcrash_error_t DZcrash_async_macho_map_section(const dzcrash_async_macho* image, const char* segname,
+                                                const char* sectname, dzcrash_async_mobject* mobj) {
+  uint64_t address = 0;
+  uint64_t size = 0;
+  const dzcrash_error_t err = DZcrash_async_macho_find_section(image, segname, sectname, &address, &size);
+  if (err != DZCRASH_OK) return err;
+  return DZcrash_async_mobject_init(mobj, image->task, address, size, true);
 }
 
 dzcrash_error_t DZcrash_async_macho_symtab_reader_init(dzcrash_async_macho_symtab_reader* reader,

@@ -212,6 +212,11 @@ dzcrash_error_t DZcrash_async_macho_map_segment(const dzcrash_async_macho* image
                                                 dzcrash_async_macho_mapped_segment* seg);
 void DZcrash_async_macho_mapped_segment_free(dzcrash_async_macho_mapped_segment* seg);
 
+// Where a section lies in the task (slid) and its size. DZCRASH_NOT_FOUND when the segment or the
+// section is missing. async-signal-safe.
+dzcrash_error_t DZcrash_async_macho_find_section(const dzcrash_async_macho* image, const char* segname,
+                                                 const char* sectname, uint64_t* address, uint64_t* size);
+
 // Maps a section wholly. DZCRASH_NOT_FOUND when the segment or the section is missing.
 // async-signal-safe.
 dzcrash_error_t DZcrash_async_macho_map_section(const dzcrash_async_macho* image, const char* segname,

@@ -1,5 +1,7 @@
 #include "DZCrashReporter/core/DZCrashAsyncTask.h"
 
+#include "DZCrashReporter/core/DZCrashAsyncTaskCache.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/uio.h>
@@ -13,7 +15,7 @@ namespace {
 
 const uint64_t kPageSize = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
 
-const dzcrash_task kSelfTask = {DZCRASH_TASK_SELF, nullptr, 0};
+const dzcrash_task kSelfTask = {DZCRASH_TASK_SELF, nullptr, 0, nullptr};
 
 // Set once process_vm_readv has been refused, so that later reads skip straight to /proc/self/mem.
 std::atomic<bool> gVmReadvRefused{false};
@@ -128,6 +130,7 @@ void DZcrash_task_init_buffer(dzcrash_task* task, const dzcrash_task_region* reg
   task->kind = DZCRASH_TASK_BUFFER;
   task->regions = regions;
   task->region_count = count;
+  task->cache = nullptr;
 }
 
 // async-signal-safe.
@@ -135,6 +138,7 @@ void DZcrash_task_init_self_proc_mem(dzcrash_task* task) {
   task->kind = DZCRASH_TASK_SELF_PROC_MEM;
   task->regions = nullptr;
   task->region_count = 0;
+  task->cache = nullptr;
 }
 
 // async-signal-safe.
@@ -166,6 +170,8 @@ dzcrash_error_t DZcrash_async_task_read_partial(dzcrash_task_t task, uint64_t ad
       return readProcMem(address, out, length, copied);
     case DZCRASH_TASK_BUFFER:
       return readBuffer(task, address, out, length, copied);
+    case DZCRASH_TASK_CACHED:
+      return DZcrash_async_task_cache_read(task->cache, address, out, length, copied);
   }
   return DZCRASH_INVALID_ARGUMENT;
 }

@@ -19,6 +19,8 @@ enum dzcrash_task_kind : int {
   DZCRASH_TASK_SELF_PROC_MEM = 1,
   // Regions of caller-owned bytes, each shown at a chosen address.
   DZCRASH_TASK_BUFFER = 2,
+  // Another task read through a page cache (DZCrashAsyncTaskCache.h).
+  DZCRASH_TASK_CACHED = 3,
 };
 
 // One region of a buffer task. A region that is not readable answers DZCRASH_ACCESS_DENIED, as a
@@ -30,12 +32,16 @@ struct dzcrash_task_region {
   bool readable;
 };
 
+struct dzcrash_task_cache;
+
 // Tasks carry no reference count: the own-process task is static, and whoever builds a buffer task
 // keeps it (and its regions' bytes) alive for as long as anything reads through it.
 struct dzcrash_task {
   dzcrash_task_kind kind;
   const dzcrash_task_region* regions;
   size_t region_count;
+  // DZCRASH_TASK_CACHED: the cache, which names the task behind it.
+  dzcrash_task_cache* cache;
 };
 using dzcrash_task_t = const dzcrash_task*;
 

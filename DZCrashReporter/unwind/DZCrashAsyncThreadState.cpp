@@ -223,10 +223,12 @@ bool DZcrash_async_thread_state_has_reg(const dzcrash_async_thread_state* state,
 
 void DZcrash_async_thread_state_clear_reg(dzcrash_async_thread_state* state, uint32_t regnum) {
   state->valid_regs &= ~(uint64_t{1} << (regnum % 64));
+  if (regnum == DZCRASH_REG_IP) state->ip_is_exact = false;
 }
 
 void DZcrash_async_thread_state_clear_all_regs(dzcrash_async_thread_state* state) {
   state->valid_regs = 0;
+  state->ip_is_exact = false;
 }
 
 void DZcrash_async_thread_state_clear_volatile_regs(dzcrash_async_thread_state* state) {
@@ -240,6 +242,7 @@ void DZcrash_async_thread_state_clear_volatile_regs(dzcrash_async_thread_state* 
     for (size_t i = 0; i < keptCount; ++i) calleeSaved = calleeSaved || kept[i] == regnum;
     if (!calleeSaved) DZcrash_async_thread_state_clear_reg(state, regnum);
   }
+  state->ip_is_exact = false;
 }
 
 uint64_t DZcrash_async_thread_state_get_reg(const dzcrash_async_thread_state* state, uint32_t regnum) {
@@ -260,6 +263,7 @@ void DZcrash_async_thread_state_set_reg(dzcrash_async_thread_state* state, uint3
     *reg32(state, regnum) = static_cast<uint32_t>(value);
   }
   state->valid_regs |= uint64_t{1} << regnum;
+  if (regnum == DZCRASH_REG_IP) state->ip_is_exact = false;
 }
 
 const char* DZcrash_async_thread_state_get_reg_name(const dzcrash_async_thread_state* state,

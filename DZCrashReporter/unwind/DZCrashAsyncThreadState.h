@@ -145,6 +145,10 @@ struct dzcrash_async_thread_state {
   uint64_t valid_regs;
   dzcrash_x86_thread_state thread;
   dzcrash_x86_exception_state exception;
+  // The instruction pointer is where the frame was interrupted (its callee is a signal frame), not a
+  // return address, so its own address is the one to look up. Any change to the instruction pointer,
+  // or clearing it, resets the flag; the reader that unwinds a signal frame sets it.
+  bool ip_is_exact;
 };
 
 // Zeroes the record and sets the headers and sizes for the processor. DZCRASH_NOT_SUPPORTED (record

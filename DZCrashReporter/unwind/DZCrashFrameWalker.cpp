@@ -21,12 +21,14 @@ const char* DZframe_strerror(dzframe_error_t error) {
 dzframe_error_t DZframe_cursor_init(dzframe_cursor* cursor, dzcrash_task_t task,
                                     const dzcrash_async_thread_state* state,
                                     dzcrash_async_image_list* image_list) {
-  DZcrash_async_memset(cursor, 0, sizeof(*cursor));
+  // Field by field: zeroing the whole cursor would write its page cache too.
   cursor->task = task;
   cursor->image_list = image_list;
   cursor->depth = 0;
+  DZcrash_async_memset(&cursor->prev_frame, 0, sizeof(cursor->prev_frame));
   DZcrash_async_thread_state_copy(&cursor->frame, state);
   cursor->reader = nullptr;
+  DZcrash_task_cache_init(&cursor->cache, task);
   return DZFRAME_OK;
 }
 
@@ -51,8 +53,10 @@ dzframe_error_t DZframe_cursor_next_with_readers(dzframe_cursor* cursor,
   dzcrash_async_thread_state next;
   dzframe_error_t result = DZFRAME_UNKNOWN;
   dzframe_cursor_frame_reader winner = nullptr;
+  dzcrash_task cached;
+  DZcrash_task_init_cached(&cached, &cursor->cache);
   for (size_t i = 0; i < count; ++i) {
-    result = readers[i](cursor->task, cursor->image_list, &cursor->frame, previous, &next);
+    result = readers[i](&cached, cursor->image_list, &cursor->frame, previous, &next);
     if (result == DZFRAME_OK) {
       winner = readers[i];
       break;
@@ -91,7 +95,7 @@ void DZframe_cursor_free(dzframe_cursor*) {}
 uint64_t DZframe_cursor_lookup_address(const dzcrash_async_thread_state* current,
                                        const dzcrash_async_thread_state* previous) {
   const uint64_t ip = DZcrash_async_thread_state_get_reg(current, DZCRASH_REG_IP);
-  return previous != nullptr && ip > 0 ? ip - 1 : ip;
+  return previous != nullptr && !current->ip_is_exact && ip > 0 ? ip - 1 : ip;
 }
 
 dzframe_error_t DZframe_image_lookup_begin(dzframe_image_lookup* lookup, dzcrash_async_image_list* image_list,

@@ -11,6 +11,7 @@
 
 #include "DZCrashReporter/core/DZCrashAsyncImageList.h"
 #include "DZCrashReporter/core/DZCrashAsyncTask.h"
+#include "DZCrashReporter/core/DZCrashAsyncTaskCache.h"
 #include "DZCrashReporter/unwind/DZCrashAsyncThreadState.h"
 
 namespace dzcrash {
@@ -39,8 +40,11 @@ using dzframe_cursor_frame_reader = dzframe_error_t (*)(dzcrash_task_t task,
                                                         const dzcrash_async_thread_state* previous,
                                                         dzcrash_async_thread_state* next);
 
-// Lives on its user's stack from init to free. The task and image list are not owned: whoever made
-// them keeps them alive until free.
+// Lives on its user's stack from init to free (about 17 KiB, most of it the page cache). The task
+// and image list are not owned: whoever made them keeps them alive until free. The readers read the
+// task through the cursor's page cache, so each page of stack and unwind tables costs one checked read
+// per walk; memory must therefore hold still during a walk (a stopped thread, or the caller's own
+// frames above the walk's first one).
 struct dzframe_cursor {
   dzcrash_task_t task;
   dzcrash_async_image_list* image_list;
@@ -50,6 +54,8 @@ struct dzframe_cursor {
   dzcrash_async_thread_state frame;
   // The reader that produced the current frame; null for the first.
   dzframe_cursor_frame_reader reader;
+  // The task as the readers see it: `task` behind this walk's page cache.
+  dzcrash_task_cache cache;
 };
 
 // Starts a walk at `state` (copied). DZFRAME_OK.
@@ -79,7 +85,8 @@ void DZframe_cursor_free(dzframe_cursor* cursor);
 // The address whose unwind rules describe `current`. A caller frame's instruction pointer is a return
 // address, which for a call that ends its function is already the next function's first byte: its
 // rules are looked up one byte earlier. The walk's first frame stopped at its instruction pointer and
-// is looked up there.
+// is looked up there, as is a frame that a signal interrupted (its callee, the signal frame, marks it
+// with ip_is_exact).
 uint64_t DZframe_cursor_lookup_address(const dzcrash_async_thread_state* current,
                                        const dzcrash_async_thread_state* previous);
 

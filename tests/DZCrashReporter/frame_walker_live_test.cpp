@@ -179,6 +179,7 @@ TEST_F(LiveWalk, EveryKindOfFrameUnwindsToTheDisassemblysReturnAddresses) {
   ASSERT_GE(walk.count, 6u) << DZframe_strerror(walk.end);
 
   const auto compact = DZframe_cursor_read_compact_unwind;
+  const auto dwarf = DZframe_cursor_read_dwarf_unwind;
   const auto framePointer = DZframe_cursor_read_frame_ptr;
   struct Expected {
     uint64_t ip;
@@ -190,8 +191,7 @@ TEST_F(LiveWalk, EveryKindOfFrameUnwindsToTheDisassemblysReturnAddresses) {
       {returnAddress("_fx_walk_indirect"), compact, "frameless, stack size in the encoding"},
       {returnAddress("_fx_walk_frame"), compact, "frameless, stack size in the code"},
       {returnAddress("_fx_walk_dwarf"), compact, "frame pointer with saved registers"},
-      {reinterpret_cast<uint64_t>(dz_test_walk_harness_return), framePointer,
-       "DWARF only, until DWARF is read"},
+      {reinterpret_cast<uint64_t>(dz_test_walk_harness_return), dwarf, "DWARF only"},
   };
   for (size_t i = 0; i < 5; ++i) {
     EXPECT_EQ(walk.frames[i].ip, expected[i].ip) << "frame " << i << ": " << expected[i].what;
@@ -204,7 +204,13 @@ TEST_F(LiveWalk, EveryKindOfFrameUnwindsToTheDisassemblysReturnAddresses) {
   const Frame& outer = walk.frames[3];
   EXPECT_EQ(reg(outer, DZCRASH_X86_64_RBX), reg(outer, DZCRASH_X86_64_RBP));
   EXPECT_EQ(reg(outer, DZCRASH_X86_64_RSP), reg(outer, DZCRASH_X86_64_RBP) - 16);
-  // The harness frame is past the fixture: the walk goes on by frame pointer.
+  // DWARF found the CFA through rbx and restored rbx and rbp: the harness frame's stack pointer is back
+  // at its own frame pointer, where its return address was pushed.
+  const Frame& harness = walk.frames[4];
+  EXPECT_EQ(reg(harness, DZCRASH_X86_64_RSP), reg(outer, DZCRASH_X86_64_RBX) + 16);
+  EXPECT_EQ(reg(harness, DZCRASH_X86_64_RSP), reg(harness, DZCRASH_X86_64_RBP));
+  EXPECT_EQ(harness.belowSp, harness.ip);
+  // The harness has no unwind information: the walk goes on by frame pointer.
   EXPECT_EQ(walk.frames[5].reader, framePointer);
 }
 

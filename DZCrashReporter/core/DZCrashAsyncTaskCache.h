@@ -1,0 +1,59 @@
+#pragma once
+
+// A small cache of another task's memory, for a burst of many small reads of the same few places: one
+// stack walk reads the same unwind tables and stack pages over and over, and a checked read of the own
+// process costs a system call each time.
+//
+// The first read that touches a page copies the whole page with one checked read of the backing task;
+// later reads of that page are served from the copy until the cache is reset. Reads therefore see
+// memory as it was when its page was first read, which suits memory that holds still during the burst
+// (loaded code and tables, the stack of a thread that is not running). A page that could be read only
+// in part keeps that part; reads past it go to the backing task, so the cache never answers
+// differently from the task it wraps.
+//
+// The cache is plain data that lives on its user's stack (about 16 KiB); a cache and the tasks made
+// over it belong to one thread. Every routine is async-signal-safe: no heap, no locks.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "DZCrashReporter/core/DZCrashAsync.h"
+#include "DZCrashReporter/core/DZCrashAsyncTask.h"
+
+namespace dzcrash {
+
+constexpr size_t DZCRASH_TASK_CACHE_PAGE_SIZE = 512;
+constexpr size_t DZCRASH_TASK_CACHE_PAGE_COUNT = 32;
+
+struct dzcrash_task_cache {
+  struct page_slot {
+    // Address of the page's first byte (a multiple of the page size).
+    uint64_t address;
+    // Bytes of the page that were read, from its first byte.
+    uint32_t valid;
+  };
+  // The task the pages come from; not owned.
+  dzcrash_task_t backing;
+  // Slots in use, and the slot the next miss replaces once all are in use.
+  uint32_t used;
+  uint32_t next_victim;
+  // The slot that answered last, tried first.
+  uint32_t last_hit;
+  page_slot slots[DZCRASH_TASK_CACHE_PAGE_COUNT];
+  uint8_t pages[DZCRASH_TASK_CACHE_PAGE_COUNT][DZCRASH_TASK_CACHE_PAGE_SIZE];
+};
+
+// Empties the cache and names the task it reads. Only the bookkeeping is written, not the pages, so
+// that starting a burst costs next to nothing. async-signal-safe.
+void DZcrash_task_cache_init(dzcrash_task_cache* cache, dzcrash_task_t backing);
+
+// Fills a task that reads through the cache (kind DZCRASH_TASK_CACHED). The task points at the cache,
+// which must outlive it. async-signal-safe.
+void DZcrash_task_init_cached(dzcrash_task* task, dzcrash_task_cache* cache);
+
+// The read behind DZcrash_async_task_read_partial for a cached task: the same contract.
+// async-signal-safe.
+dzcrash_error_t DZcrash_async_task_cache_read(dzcrash_task_cache* cache, uint64_t address, void* dest,
+                                              size_t length, size_t* copied);
+
+}  // namespace dzcrash

@@ -1,0 +1,66 @@
+#pragma once
+
+// A Common Information Entry of __eh_frame / .eh_frame or __debug_frame / .debug_frame: what every FDE
+// that names it shares (alignment factors, the return-address column, pointer encodings, the initial
+// rules). Parsing reads the section through a dwarf_section and allocates nothing; async-signal-safe.
+
+#include <cstdint>
+
+#include "DZCrashReporter/core/DZCrashAsync.h"
+#include "DZCrashReporter/unwind/DZCrashAsyncDwarfEncoding.h"
+#include "DZCrashReporter/unwind/DZCrashAsyncDwarfSection.h"
+
+namespace dzcrash::async {
+
+// The length escape that announces the 64-bit format.
+constexpr uint32_t DZCRASH_DWARF_LENGTH_64 = 0xFFFFFFFFu;
+
+struct dzcrash_async_dwarf_cie_info {
+  // Of the content (after the length field), from the section start.
+  uint64_t cie_offset;
+  // The length field's value.
+  uint64_t cie_length;
+  uint64_t cie_id;
+  // 1, 3 or 4.
+  uint8_t cie_version;
+  // Version 4 only; 0 otherwise.
+  uint8_t address_size;
+  uint8_t segment_size;
+  uint64_t code_alignment_factor;
+  int64_t data_alignment_factor;
+  // A DWARF register number.
+  uint64_t return_address_register;
+  // The augmentation string begins with 'z'.
+  bool has_eh_augmentation;
+  struct {
+    bool has_lsda_encoding;
+    uint8_t lsda_encoding;
+    bool has_personality_address;
+    uint64_t personality_address;
+    bool has_pointer_encoding;
+    uint8_t pointer_encoding;
+    // 'S': the FDEs that use this CIE describe signal frames.
+    bool signal_frame;
+  } eh_augmentation;
+  // From the section start.
+  uint64_t initial_instructions_offset;
+  uint64_t initial_instructions_length;
+};
+
+// Parses the CIE whose length field lies at `address` (inside the section). The personality pointer is
+// decoded with `reader`. DZCRASH_INVALID_ARGUMENT for an id other than 0 or all ones, a version other
+// than 1, 3 or 4, or a CIE that does not fit in the section; DZCRASH_NOT_SUPPORTED for an augmentation
+// string that neither is empty nor begins with 'z'; read and decoding errors as they are.
+template <typename machine_ptr>
+dzcrash_error_t dzcrash_async_dwarf_cie_info_init(dzcrash_async_dwarf_cie_info* info, dwarf_section* section,
+                                                  const dzcrash_async_byteorder_t* byteorder,
+                                                  const gnu_ehptr_reader<machine_ptr>* reader,
+                                                  uint64_t address);
+
+uint64_t dzcrash_async_dwarf_cie_info_initial_instructions_offset(const dzcrash_async_dwarf_cie_info* info);
+uint64_t dzcrash_async_dwarf_cie_info_initial_instructions_length(const dzcrash_async_dwarf_cie_info* info);
+
+// Nothing to release; kept so that every parse ends in one place.
+void dzcrash_async_dwarf_cie_info_free(dzcrash_async_dwarf_cie_info* info);
+
+}  // namespace dzcrash::async
