@@ -314,7 +314,6 @@ struct Listing {
   std::vector<std::set<uint64_t>> undefinedAt;
   // The location after the last advance.
   uint64_t end = 0;
-  bool ok = true;
 };
 
 // Decodes a program for printing, and notes the locations at which llvm-dwarfdump's table has rows.
@@ -324,7 +323,7 @@ Listing listProgram(Dump& d, dwarf_section* section, const dzcrash_async_dwarf_c
   Listing listing;
   dwarf_opstream ops;
   if (ops.init(section, d.byteorder, start, 0, static_cast<int64_t>(length)) != DZCRASH_OK) {
-    listing.ok = false;
+    listing.lines.push_back("<the program does not lie in the section>");
     return listing;
   }
   const uint64_t caf = cie.code_alignment_factor;
@@ -495,11 +494,9 @@ Listing listProgram(Dump& d, dwarf_section* section, const dzcrash_async_dwarf_c
             break;
         }
     }
+    if (!ok && line.rfind("<unknown", 0) != 0) line += " <truncated>";
     listing.lines.push_back(line);
-    if (!ok) {
-      listing.ok = false;
-      break;
-    }
+    if (!ok) break;
   }
   listing.end = location;
   return listing;
