@@ -161,8 +161,11 @@ dzcrash_error_t DZcrash_async_task_read_partial(dzcrash_task_t task, uint64_t ad
     const dzcrash_error_t head = DZcrash_async_task_read_partial(task, address, dest, reachable, copied);
     return head == DZCRASH_OK ? DZCRASH_NOT_FOUND : head;
   }
-  ErrnoGuard errnoGuard;
   uint8_t* out = static_cast<uint8_t*>(dest);
+  // A cache serves most reads from its copies without a system call; its misses come back here.
+  if (task->kind == DZCRASH_TASK_CACHED)
+    return DZcrash_async_task_cache_read(task->cache, address, out, length, copied);
+  ErrnoGuard errnoGuard;
   switch (task->kind) {
     case DZCRASH_TASK_SELF:
       return readSelf(address, out, length, copied);
@@ -171,7 +174,7 @@ dzcrash_error_t DZcrash_async_task_read_partial(dzcrash_task_t task, uint64_t ad
     case DZCRASH_TASK_BUFFER:
       return readBuffer(task, address, out, length, copied);
     case DZCRASH_TASK_CACHED:
-      return DZcrash_async_task_cache_read(task->cache, address, out, length, copied);
+      break;
   }
   return DZCRASH_INVALID_ARGUMENT;
 }

@@ -22,8 +22,8 @@
 
 namespace dzcrash {
 
-constexpr size_t DZCRASH_TASK_CACHE_PAGE_SIZE = 512;
-constexpr size_t DZCRASH_TASK_CACHE_PAGE_COUNT = 32;
+constexpr size_t DZCRASH_TASK_CACHE_PAGE_SIZE = 1024;
+constexpr size_t DZCRASH_TASK_CACHE_PAGE_COUNT = 16;
 
 struct dzcrash_task_cache {
   struct page_slot {

@@ -84,6 +84,8 @@ class dwarf_eh_frame_hdr {
  private:
   // The location (second = false) or FDE address (second = true) of a table entry.
   dzcrash_error_t field(uint64_t index, bool second, uint64_t* value);
+  // A table entry's location, as the search reads it.
+  dzcrash_error_t location(uint64_t index, uint64_t* value);
   template <typename machine_ptr>
   dzcrash_error_t decode(uint64_t offset, uint8_t encoding, uint64_t* value, uint64_t* size);
 

@@ -33,18 +33,10 @@ bool dwarf_section::contains(uint64_t address, int64_t offset, uint64_t length) 
 }
 
 // async-signal-safe.
-dzcrash_error_t dwarf_section::read(uint64_t address, int64_t offset, void* dest, size_t length) {
+dzcrash_error_t dwarf_section::refill_and_read(uint64_t address, int64_t offset, void* dest, size_t length) {
   if (!contains(address, offset, length)) return DZCRASH_INVALID_ARGUMENT;
   const uint64_t begin = address + static_cast<uint64_t>(offset);
   if (length == 0) return DZCRASH_OK;
-  for (uint8_t i = 0; i < 2; ++i) {
-    const window& w = windows_[i];
-    if (begin >= w.address && begin - w.address < w.length && length <= w.length - (begin - w.address)) {
-      DZcrash_async_memcpy(dest, w.bytes + (begin - w.address), length);
-      victim_ = static_cast<uint8_t>(1 - i);
-      return DZCRASH_OK;
-    }
-  }
   if (length > kWindowSize) return DZcrash_async_task_memcpy(task_, begin, 0, dest, length);
 
   window& w = windows_[victim_];

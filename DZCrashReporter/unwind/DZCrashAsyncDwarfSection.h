@@ -43,7 +43,26 @@ class dwarf_section {
 
   // Copies length bytes from address + offset. DZCRASH_INVALID_ARGUMENT unless the whole range lies in
   // the section; otherwise the task read's own error.
-  dzcrash_error_t read(uint64_t address, int64_t offset, void* dest, size_t length);
+  dzcrash_error_t read(uint64_t address, int64_t offset, void* dest, size_t length) {
+    // Parsers read a few bytes at a time, nearly always from a window: that path stays inline. Windows
+    // hold only bytes of the section, so a range inside one needs no other bounds check.
+    const uint64_t magnitude =
+        offset >= 0 ? static_cast<uint64_t>(offset) : 0 - static_cast<uint64_t>(offset);
+    const bool wraps = offset >= 0 ? magnitude > UINT64_MAX - address : magnitude > address;
+    const uint64_t begin = offset >= 0 ? address + magnitude : address - magnitude;
+    if (!wraps) {
+      for (uint8_t i = 0; i < 2; ++i) {
+        const window& w = windows_[i];
+        const uint64_t into = begin - w.address;
+        if (begin >= w.address && into < w.length && length <= w.length - into) {
+          __builtin_memcpy(dest, w.bytes + into, length);
+          victim_ = static_cast<uint8_t>(1 - i);
+          return DZCRASH_OK;
+        }
+      }
+    }
+    return refill_and_read(address, offset, dest, length);
+  }
 
   dzcrash_error_t read_uint8(uint64_t address, int64_t offset, uint8_t* result);
   dzcrash_error_t read_uint16(const dzcrash_async_byteorder_t* byteorder, uint64_t address, int64_t offset,
@@ -54,6 +73,8 @@ class dwarf_section {
                               uint64_t* result);
 
  private:
+  dzcrash_error_t refill_and_read(uint64_t address, int64_t offset, void* dest, size_t length);
+
   struct window {
     uint64_t address;
     uint32_t length;

@@ -48,12 +48,12 @@ bool is32(const dzcrash_async_thread_state* state) {
 
 // Where each walker register number lives in the 64-bit record.
 uint64_t* reg64(dzcrash_async_thread_state* state, uint32_t regnum) {
-  dzcrash_x86_thread_state64& t = state->thread.uts.ts64;
-  uint64_t* const slots[DZCRASH_X86_64_REG_COUNT] = {
-      &t.rip, &t.rbp, &t.rsp, &t.rax, &t.rbx, &t.rcx, &t.rdx,    &t.rdi, &t.rsi, &t.r8, &t.r9,
-      &t.r10, &t.r11, &t.r12, &t.r13, &t.r14, &t.r15, &t.rflags, &t.cs,  &t.fs,  &t.gs,
+  using T = dzcrash_x86_thread_state64;
+  static constexpr uint64_t T::*slots[DZCRASH_X86_64_REG_COUNT] = {
+      &T::rip, &T::rbp, &T::rsp, &T::rax, &T::rbx, &T::rcx, &T::rdx,    &T::rdi, &T::rsi, &T::r8, &T::r9,
+      &T::r10, &T::r11, &T::r12, &T::r13, &T::r14, &T::r15, &T::rflags, &T::cs,  &T::fs,  &T::gs,
   };
-  return slots[regnum];
+  return &(state->thread.uts.ts64.*slots[regnum]);
 }
 
 // The 32-bit record's registers; trapno lives in the exception state and is handled by the callers.
@@ -64,6 +64,13 @@ uint32_t* reg32(dzcrash_async_thread_state* state, uint32_t regnum) {
       &t.edi, &t.eflags, nullptr, &t.cs,  &t.ds,  &t.es,  &t.fs,  &t.gs,
   };
   return slots[regnum];
+}
+
+template <size_t N>
+constexpr uint64_t maskOf(const uint32_t (&registers)[N]) {
+  uint64_t mask = 0;
+  for (const uint32_t regnum : registers) mask |= uint64_t{1} << regnum;
+  return mask;
 }
 
 uint64_t allRegsMask(const dzcrash_async_thread_state* state) {
@@ -232,16 +239,10 @@ void DZcrash_async_thread_state_clear_all_regs(dzcrash_async_thread_state* state
 }
 
 void DZcrash_async_thread_state_clear_volatile_regs(dzcrash_async_thread_state* state) {
-  const uint32_t* kept = is32(state) ? x86_32_nonvolatile_registers : x86_64_nonvolatile_registers;
-  const size_t keptCount = is32(state) ? sizeof(x86_32_nonvolatile_registers) / sizeof(uint32_t)
-                                       : sizeof(x86_64_nonvolatile_registers) / sizeof(uint32_t);
-  const size_t count = DZcrash_async_thread_state_get_reg_count(state);
-  for (uint32_t regnum = 0; regnum < count; ++regnum) {
-    if (!DZcrash_async_thread_state_has_reg(state, regnum)) continue;
-    bool calleeSaved = false;
-    for (size_t i = 0; i < keptCount; ++i) calleeSaved = calleeSaved || kept[i] == regnum;
-    if (!calleeSaved) DZcrash_async_thread_state_clear_reg(state, regnum);
-  }
+  // One mask per processor, built once: this runs for every frame of every walk.
+  static const uint64_t masks[2] = {maskOf(x86_64_nonvolatile_registers),
+                                    maskOf(x86_32_nonvolatile_registers)};
+  state->valid_regs &= masks[is32(state) ? 1 : 0];
   state->ip_is_exact = false;
 }
 
