@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Mach-O, ELF and compact-unwind readers' and the crash report reader's libFuzzer targets
-# with clang (AddressSanitizer and UBSan on) and runs each briefly from seed files.
+# Builds the Mach-O, ELF, compact-unwind and DWARF call-frame readers' and the crash report reader's
+# libFuzzer targets with clang (AddressSanitizer and UBSan on) and runs each briefly from seed files.
 # Usage: tests/fuzz/run.sh [seconds per target, default 20]
 #
 # The Mach-O and ELF targets start from their committed seed corpora (tests/fuzz/corpus/<target>; the
@@ -17,13 +17,15 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 SECONDS_TO_RUN="${1:-20}"
 FUZZ="$ROOT/tests/fuzz"
 OUT="$ROOT/build/fuzz"
-mkdir -p "$OUT/macho_fuzz-corpus" "$OUT/elf_fuzz-corpus" "$OUT/unwind_corpus" "$OUT/report_corpus" "$OUT/generated"
+mkdir -p "$OUT/macho_fuzz-corpus" "$OUT/elf_fuzz-corpus" "$OUT/unwind_corpus" "$OUT/dwarf_corpus" "$OUT/report_corpus" \
+  "$OUT/generated"
 FLAGS=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$ROOT")
 CORE="$ROOT/DZCrashReporter/core"
 clang++ "${FLAGS[@]}" \
   "$ROOT/tests/fuzz/macho_fuzz.cpp" \
   "$CORE/DZCrashAsync.cpp" \
   "$CORE/DZCrashAsyncTask.cpp" \
+  "$CORE/DZCrashAsyncTaskCache.cpp" \
   "$CORE/DZCrashAsyncMObject.cpp" \
   "$CORE/DZCrashAsyncMachOImage.cpp" \
   "$CORE/DZCrashAsyncObjC.cpp" \
@@ -34,16 +36,33 @@ clang++ "${FLAGS[@]}" \
   "$ROOT/tests/fuzz/elf_fuzz.cpp" \
   "$CORE/DZCrashAsync.cpp" \
   "$CORE/DZCrashAsyncTask.cpp" \
+  "$CORE/DZCrashAsyncTaskCache.cpp" \
   "$CORE/DZCrashAsyncElfImage.cpp" \
   -o "$OUT/elf_fuzz"
 clang++ "${FLAGS[@]}" \
   "$ROOT/tests/fuzz/unwind_fuzz.cpp" \
   "$CORE/DZCrashAsync.cpp" \
   "$CORE/DZCrashAsyncTask.cpp" \
+  "$CORE/DZCrashAsyncTaskCache.cpp" \
   "$CORE/DZCrashAsyncMObject.cpp" \
   "$ROOT/DZCrashReporter/unwind/DZCrashAsyncCompactUnwind.cpp" \
   "$ROOT/DZCrashReporter/unwind/DZCrashAsyncThreadState.cpp" \
   -o "$OUT/unwind_fuzz"
+UNWIND="$ROOT/DZCrashReporter/unwind"
+clang++ "${FLAGS[@]}" \
+  "$ROOT/tests/fuzz/dwarf_fuzz.cpp" \
+  "$CORE/DZCrashAsync.cpp" \
+  "$CORE/DZCrashAsyncTask.cpp" \
+  "$CORE/DZCrashAsyncTaskCache.cpp" \
+  "$UNWIND/DZCrashAsyncThreadState.cpp" \
+  "$UNWIND/DZCrashAsyncDwarfSection.cpp" \
+  "$UNWIND/DZCrashAsyncDwarfEncoding.cpp" \
+  "$UNWIND/DZCrashAsyncDwarfCIE.cpp" \
+  "$UNWIND/DZCrashAsyncDwarfFDE.cpp" \
+  "$UNWIND/DZCrashAsyncDwarfFrameReader.cpp" \
+  "$UNWIND/DZCrashAsyncDwarfExpression.cpp" \
+  "$UNWIND/DZCrashAsyncDwarfCFAState.cpp" \
+  -o "$OUT/dwarf_fuzz"
 # The report schema's protobuf-c code (C, so compiled apart), then the reader and formatter with it.
 REPORT="$ROOT/DZCrashReporter/report"
 protoc-c --c_out="$OUT/generated" -I"$ROOT" "$REPORT/DZCrashReport.proto"
@@ -81,6 +100,22 @@ for headers in "$ROOT"/tests/fixtures/macho/*/*.private-headers.txt; do
   name="$(basename "$(dirname "$binary")")-$(basename "$binary")"
   tail -c +$((offset + 1)) "$binary" | head -c $((size)) >"$OUT/unwind_corpus/$name.unwind_info"
 done
+# The call-frame seeds are the Mach-O fixtures' __eh_frame sections, cut out the same way, and the
+# .eh_frame and .debug_frame sections of the ELF fixtures and of the ELF target's seed libraries.
+for headers in "$ROOT"/tests/fixtures/macho/*/*.private-headers.txt; do
+  binary="${headers%.private-headers.txt}"
+  read -r size offset < <(awk '/sectname __eh_frame/ { found = 1 }
+    found && $1 == "size" { size = $2 }
+    found && $1 == "offset" { print size, $2; exit }' "$headers") || continue
+  name="$(basename "$(dirname "$binary")")-$(basename "$binary")"
+  tail -c +$((offset + 1)) "$binary" | head -c $((size)) >"$OUT/dwarf_corpus/$name.eh_frame"
+done
+for elf in "$ROOT"/tests/fixtures/elf/*.o "$FUZZ"/corpus/elf/*; do
+  for section in .eh_frame .debug_frame; do
+    objcopy -O binary --only-section="$section" "$elf" "$OUT/dwarf_corpus/$(basename "$elf")$section" 2>/dev/null || true
+  done
+done
+find "$OUT/dwarf_corpus" -type f -empty -delete
 # The run's chatter goes to a log: on a finding its tail (the report and the input's path) is shown.
 # libFuzzer writes new inputs into the first corpus folder only: the one in the build tree.
 run() {
@@ -101,4 +136,5 @@ run() {
 run macho_fuzz "$OUT/macho_fuzz-corpus" 131072
 run elf_fuzz "$OUT/elf_fuzz-corpus" 65536
 run unwind_fuzz "$OUT/unwind_corpus" 16384
+run dwarf_fuzz "$OUT/dwarf_corpus" 16384
 run crash_report_fuzz "$OUT/report_corpus" 16384
