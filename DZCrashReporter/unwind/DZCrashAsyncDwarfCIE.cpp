@@ -10,6 +10,21 @@ constexpr int64_t kMaxAugmentationLength = 64;
 }  // namespace
 
 // async-signal-safe.
+dzcrash_error_t dzcrash_async_dwarf_read_entry_length(dwarf_section* section,
+                                                      const dzcrash_async_byteorder_t* byteorder,
+                                                      uint64_t address, uint64_t* length,
+                                                      uint64_t* header_size) {
+  uint32_t length32 = 0;
+  const dzcrash_error_t err = section->read_uint32(byteorder, address, 0, &length32);
+  if (err != DZCRASH_OK) return err;
+  *length = length32;
+  *header_size = 4;
+  if (length32 != DZCRASH_DWARF_LENGTH_64) return DZCRASH_OK;
+  *header_size = DZCRASH_DWARF_HEADER_64;
+  return section->read_uint64(byteorder, address, 4, length);
+}
+
+// async-signal-safe.
 template <typename machine_ptr>
 dzcrash_error_t dzcrash_async_dwarf_cie_info_init(dzcrash_async_dwarf_cie_info* info, dwarf_section* section,
                                                   const dzcrash_async_byteorder_t* byteorder,
@@ -18,17 +33,12 @@ dzcrash_error_t dzcrash_async_dwarf_cie_info_init(dzcrash_async_dwarf_cie_info* 
   DZcrash_async_memset(info, 0, sizeof(*info));
   if (!section->contains(address, 0, 0)) return DZCRASH_INVALID_ARGUMENT;
 
-  uint32_t length32 = 0;
-  dzcrash_error_t err = section->read_uint32(byteorder, address, 0, &length32);
+  uint64_t length = 0;
+  uint64_t header = 0;
+  dzcrash_error_t err = dzcrash_async_dwarf_read_entry_length(section, byteorder, address, &length, &header);
   if (err != DZCRASH_OK) return err;
-  int64_t pos = 4;
-  bool m64 = false;
-  uint64_t length = length32;
-  if (length32 == DZCRASH_DWARF_LENGTH_64) {
-    m64 = true;
-    if ((err = section->read_uint64(byteorder, address, pos, &length)) != DZCRASH_OK) return err;
-    pos += 8;
-  }
+  const bool m64 = header == DZCRASH_DWARF_HEADER_64;
+  int64_t pos = static_cast<int64_t>(header);
   const uint64_t content = address + static_cast<uint64_t>(pos);
   info->cie_offset = content - section->base_address();
   info->cie_length = length;

@@ -12,8 +12,16 @@
 
 namespace dzcrash::async {
 
-// The length escape that announces the 64-bit format.
+// The length escape that announces the 64-bit format, and the header size it gives an entry.
 constexpr uint32_t DZCRASH_DWARF_LENGTH_64 = 0xFFFFFFFFu;
+constexpr uint64_t DZCRASH_DWARF_HEADER_64 = 12;
+
+// The length field of the CIE or FDE at `address`: 32 bits, or the escape and 64 bits (the 64-bit
+// format, whose id and CIE pointer fields are 8 bytes). header_size receives 4 or 12.
+dzcrash_error_t dzcrash_async_dwarf_read_entry_length(dwarf_section* section,
+                                                      const dzcrash_async_byteorder_t* byteorder,
+                                                      uint64_t address, uint64_t* length,
+                                                      uint64_t* header_size);
 
 struct dzcrash_async_dwarf_cie_info {
   // Of the content (after the length field), from the section start.

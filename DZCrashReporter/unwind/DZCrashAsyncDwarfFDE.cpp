@@ -14,17 +14,12 @@ dzcrash_error_t dzcrash_async_dwarf_fde_info_init_with_cie(dzcrash_async_dwarf_f
   DZcrash_async_memset(info, 0, sizeof(*info));
   if (!section->contains(address, 0, 0)) return DZCRASH_INVALID_ARGUMENT;
 
-  uint32_t length32 = 0;
-  dzcrash_error_t err = section->read_uint32(byteorder, address, 0, &length32);
+  uint64_t length = 0;
+  uint64_t header = 0;
+  dzcrash_error_t err = dzcrash_async_dwarf_read_entry_length(section, byteorder, address, &length, &header);
   if (err != DZCRASH_OK) return err;
-  int64_t pos = 4;
-  bool m64 = false;
-  uint64_t length = length32;
-  if (length32 == DZCRASH_DWARF_LENGTH_64) {
-    m64 = true;
-    if ((err = section->read_uint64(byteorder, address, pos, &length)) != DZCRASH_OK) return err;
-    pos += 8;
-  }
+  const bool m64 = header == DZCRASH_DWARF_HEADER_64;
+  int64_t pos = static_cast<int64_t>(header);
   const uint64_t content = address + static_cast<uint64_t>(pos);
   info->fde_offset = content - section->base_address();
   info->fde_length = length;

@@ -19,20 +19,14 @@ dzcrash_error_t dwarf_frame_reader::read_entry(uint64_t offset, dwarf_frame_entr
   DZcrash_async_memset(entry, 0, sizeof(*entry));
   entry->offset = offset;
   const uint64_t base = section_->base_address();
-  uint32_t length32 = 0;
-  if (section_->read_uint32(byteorder_, base, static_cast<int64_t>(offset), &length32) != DZCRASH_OK) {
+  uint64_t length = 0;
+  uint64_t header = 0;
+  if (offset > section_->length() ||
+      dzcrash_async_dwarf_read_entry_length(section_, byteorder_, base + offset, &length, &header) !=
+          DZCRASH_OK) {
     return DZCRASH_INVALID_ARGUMENT;
   }
-  uint64_t header = 4;
-  uint8_t idSize = 4;
-  uint64_t length = length32;
-  if (length32 == DZCRASH_DWARF_LENGTH_64) {
-    if (section_->read_uint64(byteorder_, base, static_cast<int64_t>(offset + 4), &length) != DZCRASH_OK) {
-      return DZCRASH_INVALID_ARGUMENT;
-    }
-    header = 12;
-    idSize = 8;
-  }
+  const uint8_t idSize = header == DZCRASH_DWARF_HEADER_64 ? 8 : 4;
   entry->length = length;
   if (length == 0) {
     entry->is_terminator = true;

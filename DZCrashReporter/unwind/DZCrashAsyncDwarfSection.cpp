@@ -140,14 +140,19 @@ dzcrash_error_t readLeb(dwarf_section* section, uint64_t address, int64_t offset
   return DZCRASH_NOT_SUPPORTED;
 }
 
-// A section of one page from address + offset (or up to the end of the address space). Reads stop
-// at the first byte the task cannot give. async-signal-safe.
-dzcrash_error_t pageSection(dwarf_section* section, dzcrash_task_t task, uint64_t address, int64_t offset,
-                            uint64_t* start) {
-  if (!DZcrash_async_address_apply_offset(address, offset, start)) return DZCRASH_INVALID_ARGUMENT;
-  const uint64_t room = UINT64_MAX - *start;
+// Reads a LEB128 value with `read` from a section of one page at address + offset (or up to the end of
+// the address space); reads stop at the first byte the task cannot give. async-signal-safe.
+template <typename T, typename Reader>
+dzcrash_error_t readTaskLeb(dzcrash_task_t task, uint64_t address, int64_t offset, T* result, uint64_t* size,
+                            Reader read) {
+  uint64_t start = 0;
+  if (!DZcrash_async_address_apply_offset(address, offset, &start)) return DZCRASH_INVALID_ARGUMENT;
+  const uint64_t room = UINT64_MAX - start;
   const uint64_t page = DZcrash_async_page_size();
-  return section->init(task, *start, room < page ? room : page);
+  dwarf_section section;
+  const dzcrash_error_t err = section.init(task, start, room < page ? room : page);
+  if (err != DZCRASH_OK) return err;
+  return read(&section, start, 0, result, size);
 }
 
 }  // namespace
@@ -179,21 +184,13 @@ dzcrash_error_t dzcrash_async_dwarf_read_sleb128(dwarf_section* section, uint64_
 // async-signal-safe.
 dzcrash_error_t dzcrash_async_dwarf_read_task_uleb128(dzcrash_task_t task, uint64_t address, int64_t offset,
                                                       uint64_t* result, uint64_t* size) {
-  dwarf_section section;
-  uint64_t start = 0;
-  const dzcrash_error_t err = pageSection(&section, task, address, offset, &start);
-  if (err != DZCRASH_OK) return err;
-  return dzcrash_async_dwarf_read_uleb128(&section, start, 0, result, size);
+  return readTaskLeb(task, address, offset, result, size, dzcrash_async_dwarf_read_uleb128);
 }
 
 // async-signal-safe.
 dzcrash_error_t dzcrash_async_dwarf_read_task_sleb128(dzcrash_task_t task, uint64_t address, int64_t offset,
                                                       int64_t* result, uint64_t* size) {
-  dwarf_section section;
-  uint64_t start = 0;
-  const dzcrash_error_t err = pageSection(&section, task, address, offset, &start);
-  if (err != DZCRASH_OK) return err;
-  return dzcrash_async_dwarf_read_sleb128(&section, start, 0, result, size);
+  return readTaskLeb(task, address, offset, result, size, dzcrash_async_dwarf_read_sleb128);
 }
 
 }  // namespace dzcrash::async

@@ -13,6 +13,11 @@
 
 namespace dzcrash::test {
 
+// Every test section is little-endian.
+inline const dzcrash_async_byteorder_t* le() {
+  return DZcrash_async_byteorder_little_endian();
+}
+
 class DwarfBytes {
  public:
   DwarfBytes& u8(uint8_t v) {

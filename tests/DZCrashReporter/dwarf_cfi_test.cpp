@@ -14,14 +14,12 @@
 using namespace dzcrash;
 using namespace dzcrash::async;
 using dzcrash::test::DwarfBytes;
+using dzcrash::test::le;
 using dzcrash::test::Memory;
 
 namespace {
 
 constexpr uint64_t kSection = 0x10000;
-const dzcrash_async_byteorder_t* le() {
-  return DZcrash_async_byteorder_little_endian();
-}
 
 // A task holding `bytes` at kSection, and a section over all of them.
 struct Placed {

@@ -13,6 +13,7 @@
 using namespace dzcrash;
 using namespace dzcrash::async;
 using dzcrash::test::DwarfBytes;
+using dzcrash::test::le;
 using dzcrash::test::Memory;
 
 namespace {
@@ -20,10 +21,6 @@ namespace {
 constexpr uint64_t kProgram = 0x10000;
 constexpr uint64_t kStack = 0x7000;
 constexpr uint64_t kFunction = 0x400000;
-
-const dzcrash_async_byteorder_t* le() {
-  return DZcrash_async_byteorder_little_endian();
-}
 
 using State = dwarf_cfa_state<uint64_t, int64_t>;
 

@@ -90,26 +90,24 @@ find "$FIXTURES" -type f \( -name '*.dylib' -o -name 'fx_exe' -o -name 'fx_objc'
     relative="${fixture#"$FIXTURES"/}"
     cp "$fixture" "$OUT/macho_fuzz-corpus/fixture_${relative//\//_}"
   done
-# The compact-unwind seeds are the fixtures' __unwind_info sections, cut out where their oracles say
-# they lie in the file.
-for headers in "$ROOT"/tests/fixtures/macho/*/*.private-headers.txt; do
-  binary="${headers%.private-headers.txt}"
-  read -r size offset < <(awk '/sectname __unwind_info/ { found = 1 }
-    found && $1 == "size" { size = $2 }
-    found && $1 == "offset" { print size, $2; exit }' "$headers") || continue
-  name="$(basename "$(dirname "$binary")")-$(basename "$binary")"
-  tail -c +$((offset + 1)) "$binary" | head -c $((size)) >"$OUT/unwind_corpus/$name.unwind_info"
-done
-# The call-frame seeds are the Mach-O fixtures' __eh_frame sections, cut out the same way, and the
-# .eh_frame and .debug_frame sections of the ELF fixtures and of the ELF target's seed libraries.
-for headers in "$ROOT"/tests/fixtures/macho/*/*.private-headers.txt; do
-  binary="${headers%.private-headers.txt}"
-  read -r size offset < <(awk '/sectname __eh_frame/ { found = 1 }
-    found && $1 == "size" { size = $2 }
-    found && $1 == "offset" { print size, $2; exit }' "$headers") || continue
-  name="$(basename "$(dirname "$binary")")-$(basename "$binary")"
-  tail -c +$((offset + 1)) "$binary" | head -c $((size)) >"$OUT/dwarf_corpus/$name.eh_frame"
-done
+# cut_sections SECTNAME CORPUS: each Mach-O fixture's section, cut out where its oracle says it lies
+# in the file.
+cut_sections() {
+  local sectname="$1" corpus="$2" headers binary size offset name
+  for headers in "$ROOT"/tests/fixtures/macho/*/*.private-headers.txt; do
+    binary="${headers%.private-headers.txt}"
+    read -r size offset < <(awk -v want="$sectname" '$1 == "sectname" && $2 == want { found = 1 }
+      found && $1 == "size" { size = $2 }
+      found && $1 == "offset" { print size, $2; exit }' "$headers") || continue
+    name="$(basename "$(dirname "$binary")")-$(basename "$binary")"
+    tail -c +$((offset + 1)) "$binary" | head -c $((size)) >"$corpus/$name.${sectname#__}"
+  done
+}
+# The compact-unwind seeds are the fixtures' __unwind_info sections.
+cut_sections __unwind_info "$OUT/unwind_corpus"
+# The call-frame seeds are the Mach-O fixtures' __eh_frame sections and the .eh_frame and
+# .debug_frame sections of the ELF fixtures and of the ELF target's seed libraries.
+cut_sections __eh_frame "$OUT/dwarf_corpus"
 for elf in "$ROOT"/tests/fixtures/elf/*.o "$FUZZ"/corpus/elf/*; do
   for section in .eh_frame .debug_frame; do
     objcopy -O binary --only-section="$section" "$elf" "$OUT/dwarf_corpus/$(basename "$elf")$section" 2>/dev/null || true
