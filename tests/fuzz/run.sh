@@ -110,7 +110,8 @@ cut_sections __unwind_info "$OUT/unwind_corpus"
 cut_sections __eh_frame "$OUT/dwarf_corpus"
 for elf in "$ROOT"/tests/fixtures/elf/*.o "$FUZZ"/corpus/elf/*; do
   for section in .eh_frame .debug_frame; do
-    objcopy -O binary --only-section="$section" "$elf" "$OUT/dwarf_corpus/$(basename "$elf")$section" 2>/dev/null || true
+    objcopy --dump-section "$section=$OUT/dwarf_corpus/$(basename "$elf")$section" "$elf" "$OUT/objcopy.out" \
+      2>/dev/null || true
   done
 done
 find "$OUT/dwarf_corpus" -type f -empty -delete
