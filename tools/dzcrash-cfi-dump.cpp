@@ -237,8 +237,9 @@ CieExtras cieExtras(Dump& d, dwarf_section* section, uint64_t entry,
                     const dzcrash_async_dwarf_cie_info& cie) {
   CieExtras extras;
   uint64_t at = section->base_address() + cie.cie_offset + (entry + 4 == cie.cie_offset ? 4 : 8) + 1;
-  for (uint8_t c = 0; section->read_uint8(at, 0, &c) == DZCRASH_OK && c != 0; ++at)
+  for (uint8_t c = 0; section->read_uint8(at, 0, &c) == DZCRASH_OK && c != 0; ++at) {
     extras.augmentation += char(c);
+  }
   ++at;
   if (cie.cie_version == 4) at += 2;
   uint64_t value = 0, size = 0;
@@ -684,8 +685,9 @@ void printFde(Dump& d, dwarf_frame_reader* reader, dwarf_section* section, const
   }
   d.out += format("  Format:       %s\n", dwarf64 ? "DWARF64" : "DWARF32");
   uint64_t lsda = 0;
-  if (fdeLsda(d, section, entry.offset, fde, cie, &lsda))
+  if (fdeLsda(d, section, entry.offset, fde, cie, &lsda)) {
     d.out += format("  LSDA Address: %016" PRIx64 "\n", lsda);
+  }
 
   // The CIE's program first, for the registers it leaves undefined; then the FDE's.
   Undefined undefined;
@@ -857,8 +859,9 @@ class ElfFile {
           default:
             break;
         }
-        if (width != 0 && r.r_offset + width <= copy->size())
+        if (width != 0 && r.r_offset + width <= copy->size()) {
           std::memcpy(copy->data() + r.r_offset, &value, width);
+        }
       }
     }
   }

@@ -163,8 +163,9 @@ dzcrash_error_t DZcrash_async_task_read_partial(dzcrash_task_t task, uint64_t ad
   }
   uint8_t* out = static_cast<uint8_t*>(dest);
   // A cache serves most reads from its copies without a system call; its misses come back here.
-  if (task->kind == DZCRASH_TASK_CACHED)
+  if (task->kind == DZCRASH_TASK_CACHED) {
     return DZcrash_async_task_cache_read(task->cache, address, out, length, copied);
+  }
   ErrnoGuard errnoGuard;
   switch (task->kind) {
     case DZCRASH_TASK_SELF:

@@ -59,8 +59,9 @@ void DZcrash_task_init_cached(dzcrash_task* task, dzcrash_task_cache* cache) {
 dzcrash_error_t DZcrash_async_task_cache_read(dzcrash_task_cache* cache, uint64_t address, void* dest,
                                               size_t length, size_t* copied) {
   *copied = 0;
-  if (length >= kLongRead)
+  if (length >= kLongRead) {
     return DZcrash_async_task_read_partial(cache->backing, address, dest, length, copied);
+  }
   auto* out = static_cast<uint8_t*>(dest);
   while (*copied < length) {
     const uint64_t at = address + *copied;

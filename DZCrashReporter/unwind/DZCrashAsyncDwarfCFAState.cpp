@@ -371,8 +371,9 @@ dzcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
       case DW_CFA_offset_extended_sf:
         if (!readRegister(&ops, &regnum, &err)) return err;
         if (!ops.read_sleb128(&s)) return DZCRASH_INVALID_ARGUMENT;
-        if (!set_register(regnum, DZCRASH_DWARF_CFA_REG_RULE_OFFSET, factoredSigned(s)))
+        if (!set_register(regnum, DZCRASH_DWARF_CFA_REG_RULE_OFFSET, factoredSigned(s))) {
           return DZCRASH_NO_MEMORY;
+        }
         break;
       case DW_CFA_def_cfa_sf:
         if (!readRegister(&ops, &regnum, &err)) return err;
@@ -387,8 +388,9 @@ dzcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
       case DW_CFA_val_offset:
         if (!readRegister(&ops, &regnum, &err)) return err;
         if (!ops.read_uleb128(&u)) return DZCRASH_INVALID_ARGUMENT;
-        if (!set_register(regnum, DZCRASH_DWARF_CFA_REG_RULE_VAL_OFFSET, factored(u)))
+        if (!set_register(regnum, DZCRASH_DWARF_CFA_REG_RULE_VAL_OFFSET, factored(u))) {
           return DZCRASH_NO_MEMORY;
+        }
         break;
       case DW_CFA_val_offset_sf:
         if (!readRegister(&ops, &regnum, &err)) return err;
@@ -459,8 +461,9 @@ dzcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::apply_state(
     case CFA_TYPE_REGISTER:
     case CFA_TYPE_REGISTER_SIGNED: {
       uint32_t regnum = 0;
-      if (!DZcrash_async_thread_state_map_dwarf_to_reg(current, rule.reg, &regnum))
+      if (!DZcrash_async_thread_state_map_dwarf_to_reg(current, rule.reg, &regnum)) {
         return DZCRASH_NOT_SUPPORTED;
+      }
       if (!DZcrash_async_thread_state_has_reg(current, regnum)) return DZCRASH_NOT_FOUND;
       cfa = static_cast<machine_ptr>(
           static_cast<machine_ptr>(DZcrash_async_thread_state_get_reg(current, regnum)) + rule.offset);
@@ -506,8 +509,9 @@ dzcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::apply_state(
         break;
       case DZCRASH_DWARF_CFA_REG_RULE_REGISTER: {
         uint32_t source = 0;
-        if (!DZcrash_async_thread_state_map_dwarf_to_reg(current, ruleValue, &source))
+        if (!DZcrash_async_thread_state_map_dwarf_to_reg(current, ruleValue, &source)) {
           return DZCRASH_INVALID_ARGUMENT;
+        }
         if (!DZcrash_async_thread_state_has_reg(current, source)) return DZCRASH_NOT_FOUND;
         value = DZcrash_async_thread_state_get_reg(current, source);
         break;

@@ -57,8 +57,9 @@ dzcrash_error_t dzcrash_async_dwarf_cie_info_init(dzcrash_async_dwarf_cie_info* 
   if (info->cie_id != 0 && info->cie_id != allOnes) return DZCRASH_INVALID_ARGUMENT;
 
   if ((err = section->read_uint8(address, pos++, &info->cie_version)) != DZCRASH_OK) return err;
-  if (info->cie_version != 1 && info->cie_version != 3 && info->cie_version != 4)
+  if (info->cie_version != 1 && info->cie_version != 3 && info->cie_version != 4) {
     return DZCRASH_INVALID_ARGUMENT;
+  }
 
   // The augmentation string; its letters are read again below, once the data they describe is reached.
   const int64_t augmentation = pos;
@@ -119,8 +120,9 @@ dzcrash_error_t dzcrash_async_dwarf_cie_info_init(dzcrash_async_dwarf_cie_info* 
         uint8_t encoding = 0;
         if ((err = section->read_uint8(address, at++, &encoding)) != DZCRASH_OK) return err;
         machine_ptr personality = 0;
-        if ((err = reader->read(section, address, at, encoding, &personality, &size)) != DZCRASH_OK)
+        if ((err = reader->read(section, address, at, encoding, &personality, &size)) != DZCRASH_OK) {
           return err;
+        }
         at += static_cast<int64_t>(size);
         info->eh_augmentation.personality_address = personality;
         info->eh_augmentation.has_personality_address = true;

@@ -72,8 +72,9 @@ dzcrash_error_t dwarf_frame_reader::find_fde(int64_t offset, uint64_t pc, dzcras
     if (entry.is_terminator) return DZCRASH_NOT_FOUND;
     if (!entry.is_cie) {
       dzcrash_async_dwarf_cie_info cie;
-      if (parse_fde(at, fde, &cie) == DZCRASH_OK && fde->pc_start <= pc && pc < fde->pc_end)
+      if (parse_fde(at, fde, &cie) == DZCRASH_OK && fde->pc_start <= pc && pc < fde->pc_end) {
         return DZCRASH_OK;
+      }
     }
     at = entry.next_offset;
   }
@@ -103,15 +104,16 @@ dzcrash_error_t dwarf_eh_frame_hdr::init(dzcrash_task_t task, uint64_t address, 
   table_entry_size_ = 0;
   if (section_.init(task, address, size) != DZCRASH_OK) return DZCRASH_INVALID_ARGUMENT;
   uint8_t head[4];  // version, eh_frame_ptr encoding, fde_count encoding, table encoding
-  if (section_.read(address, 0, head, sizeof(head)) != DZCRASH_OK || head[0] != 1)
+  if (section_.read(address, 0, head, sizeof(head)) != DZCRASH_OK || head[0] != 1) {
     return DZCRASH_INVALID_ARGUMENT;
+  }
 
   uint64_t offset = sizeof(head);
-  uint64_t size_ = 0;
+  uint64_t consumed = 0;
   auto decodeAt = [&](uint8_t encoding, uint64_t* value) {
-    const dzcrash_error_t err = m64_ ? decode<uint64_t>(offset, encoding, value, &size_)
-                                     : decode<uint32_t>(offset, encoding, value, &size_);
-    if (err == DZCRASH_OK) offset += size_;
+    const dzcrash_error_t err = m64_ ? decode<uint64_t>(offset, encoding, value, &consumed)
+                                     : decode<uint32_t>(offset, encoding, value, &consumed);
+    if (err == DZCRASH_OK) offset += consumed;
     return err;
   };
   if (decodeAt(head[1], &eh_frame_address_) != DZCRASH_OK) return DZCRASH_INVALID_ARGUMENT;

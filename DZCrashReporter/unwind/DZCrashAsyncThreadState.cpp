@@ -240,8 +240,8 @@ void DZcrash_async_thread_state_clear_all_regs(dzcrash_async_thread_state* state
 
 void DZcrash_async_thread_state_clear_volatile_regs(dzcrash_async_thread_state* state) {
   // One mask per processor, built once: this runs for every frame of every walk.
-  static const uint64_t masks[2] = {maskOf(x86_64_nonvolatile_registers),
-                                    maskOf(x86_32_nonvolatile_registers)};
+  static constexpr uint64_t masks[2] = {maskOf(x86_64_nonvolatile_registers),
+                                        maskOf(x86_32_nonvolatile_registers)};
   state->valid_regs &= masks[is32(state) ? 1 : 0];
   state->ip_is_exact = false;
 }

@@ -32,8 +32,9 @@ struct FrameSection {
 dzframe_error_t locate(const dzcrash_async_image* image, FrameSection* out) {
   if (image->format == DZCRASH_IMAGE_FORMAT_ELF) {
     const auto* elf = static_cast<const dzcrash_async_elf*>(image->parsed);
-    if (elf->eh_frame_address == 0 || elf->eh_frame_segment_end <= elf->eh_frame_address)
+    if (elf->eh_frame_address == 0 || elf->eh_frame_segment_end <= elf->eh_frame_address) {
       return DZFRAME_NO_FRAME;
+    }
     out->address = elf->eh_frame_address;
     out->length = elf->eh_frame_segment_end - elf->eh_frame_address;
     out->hdrAddress = elf->eh_frame_hdr_address;

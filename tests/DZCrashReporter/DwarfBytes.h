@@ -107,8 +107,9 @@ class Memory {
   Memory& place(uint64_t address, std::vector<uint8_t> bytes) {
     blocks_.push_back({address, std::move(bytes)});
     regions_.clear();
-    for (const Block& block : blocks_)
+    for (const Block& block : blocks_) {
       regions_.push_back({block.address, block.bytes.data(), block.bytes.size(), true});
+    }
     DZcrash_task_init_buffer(&task_, regions_.data(), regions_.size());
     return *this;
   }

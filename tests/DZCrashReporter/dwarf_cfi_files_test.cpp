@@ -269,8 +269,9 @@ TEST(DwarfCfiFiles, TheToolMatchesLlvmDwarfdumpOnThisMachinesLibrariesAndThisBin
       [](dl_phdr_info* info, size_t, void* context) {
         const std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
         const std::string base = std::filesystem::path(name).filename().string();
-        if (base == "libc.so.6" || base == "libstdc++.so.6")
+        if (base == "libc.so.6" || base == "libstdc++.so.6") {
           static_cast<std::vector<std::string>*>(context)->push_back(name);
+        }
         return 0;
       },
       &files);

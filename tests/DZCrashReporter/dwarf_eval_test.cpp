@@ -223,8 +223,9 @@ TEST(DwarfCfaState, RulesLevelsAndThePool) {
   EXPECT_EQ(state.get_register_count(), 3);
 
   // 100 entries in all: 97 more fit, the 101st does not; a level that cannot be copied is not made.
-  for (uint32_t r = 100; r < 197; ++r)
+  for (uint32_t r = 100; r < 197; ++r) {
     ASSERT_TRUE(state.set_register(r, DZCRASH_DWARF_CFA_REG_RULE_OFFSET, r));
+  }
   EXPECT_FALSE(state.set_register(500, DZCRASH_DWARF_CFA_REG_RULE_OFFSET, 0));
   EXPECT_FALSE(state.push_state());
   EXPECT_EQ(state.get_register_count(), 100);
@@ -252,8 +253,9 @@ TEST(DwarfCfaState, Programs) {
     return p;
   };
   std::vector<uint8_t> manyRules;
-  for (uint32_t r = 0; r < 101; ++r)
+  for (uint32_t r = 0; r < 101; ++r) {
     manyRules.insert(manyRules.end(), {0x05, static_cast<uint8_t>(r | 0x80), 0x01, 0x01});
+  }
   std::vector<uint8_t> hundredRules(manyRules.begin(), manyRules.end() - 4);
   std::vector<uint8_t> sixRemembers(6, 0x0A);
   const std::vector<Case> cases = {

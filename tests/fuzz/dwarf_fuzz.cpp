@@ -113,8 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     dwarf_eh_frame_hdr hdr;
     if (hdr.init(&task, kSection, size, le(), m64) == DZCRASH_OK) {
       uint64_t fde = 0;
-      for (const uint64_t pc : {uint64_t{0}, uint64_t{0x1000}, hdr.eh_frame_address(), UINT64_MAX})
+      for (const uint64_t pc : {uint64_t{0}, uint64_t{0x1000}, hdr.eh_frame_address(), UINT64_MAX}) {
         hdr.find(pc, &fde);
+      }
     }
   }
 

@@ -37,8 +37,9 @@ void onSignal(int, siginfo_t*, void* context) {
   walkBoth();
   // Step over the trapping instruction (ud2) when that is what raised the signal.
   auto* uc = static_cast<ucontext_t*>(context);
-  if (uc->uc_mcontext.gregs[REG_RIP] == reinterpret_cast<greg_t>(&dz_trap_at_entry))
+  if (uc->uc_mcontext.gregs[REG_RIP] == reinterpret_cast<greg_t>(&dz_trap_at_entry)) {
     uc->uc_mcontext.gregs[REG_RIP] += 2;
+  }
 }
 
 void raiseUsr1(void*) {
