@@ -25,26 +25,37 @@ dzcrash_error_t dzcrash_async_dwarf_read_entry_length(dwarf_section* section,
 }
 
 // async-signal-safe.
+dzcrash_error_t dzcrash_async_dwarf_read_entry_span(dwarf_section* section,
+                                                    const dzcrash_async_byteorder_t* byteorder,
+                                                    uint64_t address, dzcrash_async_dwarf_entry_span* span) {
+  if (!section->contains(address, 0, 0)) return DZCRASH_INVALID_ARGUMENT;
+  uint64_t header = 0;
+  const dzcrash_error_t err =
+      dzcrash_async_dwarf_read_entry_length(section, byteorder, address, &span->length, &header);
+  if (err != DZCRASH_OK) return err;
+  span->m64 = header == DZCRASH_DWARF_HEADER_64;
+  span->content = address + header;
+  if (!section->contains(span->content, 0, span->length)) return DZCRASH_INVALID_ARGUMENT;
+  span->end = span->content + span->length;
+  return DZCRASH_OK;
+}
+
+// async-signal-safe.
 template <typename machine_ptr>
 dzcrash_error_t dzcrash_async_dwarf_cie_info_init(dzcrash_async_dwarf_cie_info* info, dwarf_section* section,
                                                   const dzcrash_async_byteorder_t* byteorder,
                                                   const gnu_ehptr_reader<machine_ptr>* reader,
                                                   uint64_t address) {
   DZcrash_async_memset(info, 0, sizeof(*info));
-  if (!section->contains(address, 0, 0)) return DZCRASH_INVALID_ARGUMENT;
-
-  uint64_t length = 0;
-  uint64_t header = 0;
-  dzcrash_error_t err = dzcrash_async_dwarf_read_entry_length(section, byteorder, address, &length, &header);
+  dzcrash_async_dwarf_entry_span span;
+  dzcrash_error_t err = dzcrash_async_dwarf_read_entry_span(section, byteorder, address, &span);
   if (err != DZCRASH_OK) return err;
-  const bool m64 = header == DZCRASH_DWARF_HEADER_64;
-  int64_t pos = static_cast<int64_t>(header);
-  const uint64_t content = address + static_cast<uint64_t>(pos);
-  info->cie_offset = content - section->base_address();
-  info->cie_length = length;
+  const bool m64 = span.m64;
+  int64_t pos = static_cast<int64_t>(span.content - address);
+  info->cie_offset = span.content - section->base_address();
+  info->cie_length = span.length;
   // Everything below reads inside [content, end).
-  if (!section->contains(content, 0, length)) return DZCRASH_INVALID_ARGUMENT;
-  const uint64_t end = content + length;
+  const uint64_t end = span.end;
 
   // The id, which tells a CIE (0 in eh_frame, all ones in debug_frame) from an FDE.
   const uint8_t idSize = m64 ? 8 : 4;

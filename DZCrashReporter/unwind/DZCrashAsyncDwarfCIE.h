@@ -23,6 +23,20 @@ dzcrash_error_t dzcrash_async_dwarf_read_entry_length(dwarf_section* section,
                                                       uint64_t address, uint64_t* length,
                                                       uint64_t* header_size);
 
+// Where the CIE or FDE at `address` lies: its length field, its content [content, end) and its format.
+struct dzcrash_async_dwarf_entry_span {
+  uint64_t length;
+  uint64_t content;
+  uint64_t end;
+  bool m64;
+};
+
+// The span of the entry at `address`; DZCRASH_INVALID_ARGUMENT unless the whole entry lies in the
+// section.
+dzcrash_error_t dzcrash_async_dwarf_read_entry_span(dwarf_section* section,
+                                                    const dzcrash_async_byteorder_t* byteorder,
+                                                    uint64_t address, dzcrash_async_dwarf_entry_span* span);
+
 struct dzcrash_async_dwarf_cie_info {
   // Of the content (after the length field), from the section start.
   uint64_t cie_offset;

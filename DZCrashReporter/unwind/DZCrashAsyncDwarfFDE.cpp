@@ -12,19 +12,15 @@ dzcrash_error_t dzcrash_async_dwarf_fde_info_init_with_cie(dzcrash_async_dwarf_f
                                                            const dzcrash_async_byteorder_t* byteorder,
                                                            uint64_t address, bool debug_frame) {
   DZcrash_async_memset(info, 0, sizeof(*info));
-  if (!section->contains(address, 0, 0)) return DZCRASH_INVALID_ARGUMENT;
-
-  uint64_t length = 0;
-  uint64_t header = 0;
-  dzcrash_error_t err = dzcrash_async_dwarf_read_entry_length(section, byteorder, address, &length, &header);
+  dzcrash_async_dwarf_entry_span span;
+  dzcrash_error_t err = dzcrash_async_dwarf_read_entry_span(section, byteorder, address, &span);
   if (err != DZCRASH_OK) return err;
-  const bool m64 = header == DZCRASH_DWARF_HEADER_64;
-  int64_t pos = static_cast<int64_t>(header);
-  const uint64_t content = address + static_cast<uint64_t>(pos);
+  const bool m64 = span.m64;
+  int64_t pos = static_cast<int64_t>(span.content - address);
+  const uint64_t content = span.content;
   info->fde_offset = content - section->base_address();
-  info->fde_length = length;
-  if (!section->contains(content, 0, length)) return DZCRASH_INVALID_ARGUMENT;
-  const uint64_t end = content + length;
+  info->fde_length = span.length;
+  const uint64_t end = span.end;
 
   // The CIE pointer, and from it the CIE, which must lie in the same section.
   const uint8_t pointerSize = m64 ? 8 : 4;
