@@ -38,9 +38,8 @@ struct ReachabilityRead {
 // system reports a change (possibly with flags equal to the last ones).
 //
 // Errors are codes of the backend's own (errno values, D-Bus error types); zero is success. Every method
-// may be called from any thread, but unschedule() and setCallback() must not be called from inside the
-// callback of another source sharing the queue. After setCallback({}) or unschedule() returns, reports
-// already queued do not reach the removed callback; one already running may still finish.
+// may be called from any thread, the queue's own included. After setCallback({}) or unschedule() returns,
+// reports already queued do not reach the removed callback; one already running may still finish.
 class ReachabilitySource {
  public:
   using Callback = std::function<void(ReachabilityFlags)>;
