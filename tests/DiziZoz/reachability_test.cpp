@@ -43,8 +43,9 @@ class ReachabilityTest : public ::testing::Test {
  protected:
   std::shared_ptr<Reachability> make(bool withNotificationQueue = true,
                                      std::shared_ptr<platform::SerialQueue> serialQueue = nullptr) {
+    const platform::OpenedReachabilitySource opened{.source = source, .error = 0};
     auto created = Reachability::create({
-        .source = {.source = source, .error = 0},
+        .source = opened,
         .serialQueue = serialQueue ? serialQueue : queue,
         .notificationQueue = withNotificationQueue ? main : nullptr,
         .notificationCenter = center,

@@ -25,8 +25,9 @@ TEST(ReachabilityStress, ReadsFromManyThreadsWhileTheFlagsChange) {
   auto source = std::make_shared<platform::fake::SettableReachabilitySource>(ReachabilityFlag::reachable);
   auto serial = std::make_shared<platform::ThreadSerialQueue>("reach-serial");
   auto passesQueue = std::make_shared<platform::ThreadSerialQueue>("reach-passes");
+  const platform::OpenedReachabilitySource opened{.source = source, .error = 0};
   auto monitor =
-      Reachability::create({.source = {.source = source, .error = 0},
+      Reachability::create({.source = opened,
                             .serialQueue = serial,
                             .notificationQueue = passesQueue,
                             .notificationCenter = std::make_shared<platform::NotificationCenter>()})
