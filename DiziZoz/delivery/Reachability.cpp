@@ -80,8 +80,9 @@ Reachability::Reachability(Parts parts)
       serialQueue_(std::move(parts.serialQueue)),
       notificationQueue_(std::move(parts.notificationQueue)),
       notificationCenter_(std::move(parts.notificationCenter)) {
-  if (!serialQueue_ || !notificationCenter_)
+  if (!serialQueue_ || !notificationCenter_) {
     throw std::invalid_argument("Reachability: a serial queue and a notification center are required");
+  }
 }
 
 Reachability::~Reachability() {
@@ -162,9 +163,10 @@ std::string Reachability::description() const {
 
 std::optional<ReachabilityError> Reachability::setReachabilityFlags() {
   const platform::ReachabilityRead read = source_->readFlags();
-  if (!read.flags)
+  if (!read.flags) {
     return ReachabilityError{
         .kind = ReachabilityError::Kind::unableToGetFlags, .code = read.error, .target = {}};
+  }
   storeFlags(*read.flags);
   return std::nullopt;
 }

@@ -178,8 +178,9 @@ bool isUsableDefaultRoute(const Message& message, const std::unordered_set<int>&
                        while (size >= sizeof(rtnexthop)) {
                          const auto hop = readValue<rtnexthop>(payload);
                          if (hop.rtnh_len < sizeof(rtnexthop) || hop.rtnh_len > size) break;
-                         if (!(hop.rtnh_flags & kDeadNexthop) && usable.count(hop.rtnh_ifindex))
+                         if (!(hop.rtnh_flags & kDeadNexthop) && usable.count(hop.rtnh_ifindex)) {
                            leavesThroughUsableLink = true;
+                         }
                          const std::size_t step = std::min(align4(hop.rtnh_len), size);
                          payload += step;
                          size -= step;
@@ -207,15 +208,19 @@ ReachabilityRead RtnetlinkReachabilitySource::readSystemFlags() {
     std::unordered_set<int> usable;
     if (const int error = dump(
             fd.get(), RTM_GETLINK, seq++, [&](const Message& m) { collectUsableLink(m, usable); },
-            interrupted))
+            interrupted)) {
       return failed(error);
+    }
     bool reachable = false;
     if (const int error = dump(
             fd.get(), RTM_GETROUTE, seq++,
-            [&](const Message& m) { reachable = reachable || isUsableDefaultRoute(m, usable); }, interrupted))
+            [&](const Message& m) { reachable = reachable || isUsableDefaultRoute(m, usable); },
+            interrupted)) {
       return failed(error);
-    if (!interrupted || attempt == kDumpAttempts)
+    }
+    if (!interrupted || attempt == kDumpAttempts) {
       return ReachabilityRead{.flags = reachable ? ReachabilityFlag::reachable : 0, .error = 0};
+    }
   }
 }
 
@@ -225,8 +230,9 @@ OpenedReachabilitySource RtnetlinkReachabilitySource::open() {
   sockaddr_nl local{};
   local.nl_family = AF_NETLINK;
   local.nl_groups = kChangeGroups;
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) < 0)
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
     return {.source = nullptr, .error = errno};
+  }
   return {
       .source = std::shared_ptr<RtnetlinkReachabilitySource>(new RtnetlinkReachabilitySource(fd.release())),
       .error = 0};

@@ -88,8 +88,9 @@ ChildResult inPrivateNetwork(const std::function<void(ChildReport&)>& body) {
   if (child == 0) {
     ::close(fds[0]);
     ChildReport report(fds[1]);
-    if (::unshare(CLONE_NEWNET) != 0)
+    if (::unshare(CLONE_NEWNET) != 0) {
       report.refuse(std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno));
+    }
     body(report);
     ::_exit(report.failed ? 1 : 0);
   }
@@ -150,14 +151,16 @@ TEST(RtnetlinkReachability, FollowsDefaultRoutesOverUsableLinksInAPrivateNetwork
     report.check(monitor->connection() == DiziZozConnection::unavailable, "loopback only: unavailable");
     report.check(monitor->description() == "-- -------", "loopback only: " + monitor->description());
 
-    if (ip({"link", "add", "v0", "type", "veth", "peer", "name", "v1"}) != 0)
+    if (ip({"link", "add", "v0", "type", "veth", "peer", "name", "v1"}) != 0) {
       report.refuse("the kernel refused a veth pair");
+    }
     for (const auto& step :
          std::vector<std::vector<std::string>>{{"link", "set", "v1", "up"},
                                                {"link", "set", "v0", "up"},
                                                {"addr", "add", "10.0.0.2/24", "dev", "v0"},
-                                               {"route", "add", "default", "via", "10.0.0.1"}})
+                                               {"route", "add", "default", "via", "10.0.0.1"}}) {
       report.check(ip(step) == 0, "ip " + step[0] + " " + step[1]);
+    }
     expectPass(2, "reachable", "IPv4 default route");
     report.check(monitor->connection() == DiziZozConnection::wifi, "IPv4 default route: wifi");
     report.check(monitor->description() == "-R -------", "IPv4 default route: " + monitor->description());

@@ -30,8 +30,9 @@ class ReachabilityDeliveryTest : public ::testing::Test {
       std::make_shared<platform::fake::ManualSerialQueue>();
   ReachabilityDelivery delivery{"test", [this] {
                                   ++reads;
-                                  if (readError)
+                                  if (readError) {
                                     return ReachabilityRead{.flags = std::nullopt, .error = readError};
+                                  }
                                   return ReachabilityRead{.flags = current, .error = 0};
                                 }};
 };

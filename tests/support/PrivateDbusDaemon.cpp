@@ -28,8 +28,9 @@ PrivateDbusDaemon::PrivateDbusDaemon() {
   daemon_ = std::make_unique<ChildProcess>(std::vector<std::string>{
       "dbus-daemon", "--config-file=" + config.string(), "--nofork", "--print-address"});
   // The daemon prints its address once it listens.
-  if (!daemon_->waitForOutput("unix:path=") || !daemon_->waitForOutput("\n"))
+  if (!daemon_->waitForOutput("unix:path=") || !daemon_->waitForOutput("\n")) {
     throw std::runtime_error("dbus-daemon did not start: " + daemon_->output());
+  }
   address_ = "unix:path=" + socket.string();
 }
 

@@ -63,8 +63,9 @@ class NetworkManagerReachabilitySource::Receiver : public QObject {
     if (interface != kInterface) return;
     const auto concerns = [](const QString& name) { return name == kState || name == kConnectivity; };
     if (std::any_of(changed.keyBegin(), changed.keyEnd(), concerns) ||
-        std::any_of(invalidated.begin(), invalidated.end(), concerns))
+        std::any_of(invalidated.begin(), invalidated.end(), concerns)) {
       delivery_->changed();
+    }
   }
 
  private:
