@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "DiziZoz/core/AppLifecyclePublishing.h"
+#include "DiziZoz/core/ScreenViewPublishing.h"
 
 namespace dizizoz::DI {
 
@@ -12,9 +13,11 @@ namespace dizizoz::DI {
 class Container {
  public:
   AppLifecyclePublishing& appLifecyclePublisher();
+  ScreenViewPublishing& screenViewPublisher();
 
  private:
   std::atomic<AppLifecyclePublishing*> appLifecyclePublisher_{nullptr};
+  std::atomic<ScreenViewPublishing*> screenViewPublisher_{nullptr};
 };
 
 // The one container, created on first use and never destroyed.

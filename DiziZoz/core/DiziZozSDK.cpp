@@ -367,15 +367,9 @@ void DiziZozSDK::publishExceptionSteps() {
 void DiziZozSDK::notifyContextDidChange() {
   if (!checkSetup()) return;
   const std::string distinctId = getDistinctId();
-  // What every event carries from the context; the capture pipeline's property builder adds the rest.
-  Properties eventProperties = Properties::object();
-  if (auto context = this->context()) {
-    eventProperties = context->staticContext();
-    const Properties dynamic = context->dynamicContext();
-    for (const auto& [key, value] : dynamic.items()) eventProperties.emplace(key, value);
-    for (const auto& [key, value] : context->sdkInfo().items()) eventProperties.emplace(key, value);
-  }
-  if (auto sessionId = sessionManager_->getSessionId(false)) eventProperties["$session_id"] = *sessionId;
+  // What the next event would carry without properties of its own.
+  Properties eventProperties =
+      buildProperties(distinctId, std::nullopt, std::nullopt, std::nullopt, std::nullopt, true, std::nullopt);
   onEventContextChanged.invoke(
       Properties{{"distinct_id", distinctId}, {"event_properties", std::move(eventProperties)}});
 }

@@ -4,10 +4,12 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "DiziZoz/core/DiziZozCaptureArguments.h"
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozEvent.h"
 #include "DiziZoz/core/DiziZozIntegration.h"
@@ -15,6 +17,7 @@
 #include "DiziZoz/core/DiziZozMulticastCallback.h"
 #include "DiziZoz/core/DiziZozQueueing.h"
 #include "DiziZoz/core/DiziZozServices.h"
+#include "DiziZoz/core/DiziZozUserActivity.h"
 #include "DiziZoz/core/RegistrationToken.h"
 #include "DiziZoz/core/Value.h"
 
@@ -79,6 +82,67 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
   // Flushes the event, replay and logs queues, then lets the push handler resend what is pending.
   void flush();
 
+  // --- Capturing. Runs on the caller's thread up to the queue's add. ---
+
+  // Records `event`: refused before set-up, while opted out, for an event name or given distinct id that
+  // is not UTF-8, and for an exception event whose type is ignored. The properties are built from the
+  // caller's maps (sanitised), the context, super properties, groups, flags, identity and session
+  // (buildProperties), the event passes the before-send chain (buildEvent) and goes to the event queue,
+  // or, named "$snapshot" and carrying a session id, to the replay queue; then to onEventCaptured.
+  void capture(const std::string& event, DiziZozCaptureArguments arguments = {});
+
+  // The properties an event gets. "Add" below writes a key only when it is still absent:
+  //   shared properties (unless `appendSharedProps` is false, as for "$snapshot"): add the context's
+  //   static and dynamic properties and dynamicContext(); set "$set", "$set_once" (the person maps when
+  //   given), "$groups" (registered groups, plus the given ones for new group types), "$is_identified",
+  //   "$process_person_profile" and "$screen_name" (the last screen, unless the caller names a screen);
+  //   add "$lib" and "$lib_version"; set "$session_id" (at `timestamp`, which may start or rotate the
+  //   session) unless the caller gives one; without shared properties set "distinct_id" unless the
+  //   caller gives one; add the caller's properties; finally set the caller's "$feature/..." and
+  //   "$active_feature_flags". A reserved key of the wrong type from the caller counts as absent.
+  Properties buildProperties(const std::string& distinctId, const std::optional<Properties>& properties,
+                             const std::optional<Properties>& userProperties,
+                             const std::optional<Properties>& userPropertiesSetOnce,
+                             const std::optional<DiziZozGroups>& groups, bool appendSharedProps,
+                             std::optional<Date> timestamp);
+  // The client's own per-event properties: the super properties, "$groups" (when any are registered),
+  // "$feature/<key>" for each cached flag and "$active_feature_flags" (flags not false).
+  Properties dynamicContext();
+  // Whether events process a person profile: never, always, or (identified only) once the user is
+  // identified or person processing was switched on.
+  bool hasPersonProcessing();
+  // Switches person processing on for `functionName`'s sake; false (with a diagnostic naming the
+  // function) when person profiles are `never`.
+  bool requirePersonProcessing(std::string_view functionName);
+  // The finished event: the options' properties sanitizer (a result that is not an object keeps the
+  // properties), a fresh version 7 id from the services' generator, then the before-send chain, run with
+  // no lock held. Nothing when the chain drops the event or a hook throws (both logged). Text the hooks
+  // leave that JSON cannot carry never passes: properties are sanitised again, and a name or distinct id
+  // that is not UTF-8 drops the event.
+  std::optional<DiziZozEvent> buildEvent(const std::string& event, const std::string& distinctId,
+                                         Properties properties, Date timestamp);
+
+  // Records a "$screen" event for `title` cleaned by DiziZozScreenNameSanitizer (nothing for a name that
+  // cleans to nothing) with the sanitised `properties` over {"$screen_name": name}, remembers the name
+  // for later events, publishes it on DI::main().screenViewPublisher() and, when it changed, announces
+  // the new context. The name is remembered even when the client has no event queue.
+  void screen(const std::string& title, std::optional<Properties> properties = std::nullopt);
+
+  // The current session id, read without starting or rotating a session; nothing before set-up.
+  std::optional<std::string> getSessionId();
+  // Starts a new session / clears the session id. Refused before set-up.
+  void startSession();
+  void endSession();
+
+  // "Deep Link Opened" with {"url": url} (and the referrer properties of DiziZozDeepLinkHelper when a
+  // referrer is given), through capture().
+  void captureDeepLink(const std::string& url, const std::optional<std::string>& referrer = std::nullopt);
+  // The same for each address in order, skipping file addresses.
+  void captureDeepLink(const std::vector<std::string>& urls);
+  // The same for a web-browsing activity with a page address, with its referrer; any other activity is
+  // ignored without a diagnostic.
+  void captureDeepLink(const DiziZozUserActivity& userActivity);
+
   // The options in force: the constructor's, then setup()'s.
   std::shared_ptr<DiziZozConfig> config() const;
   DiziZozSessionManager& sessionManager() const { return *sessionManager_; }
@@ -111,6 +175,20 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
  private:
   // The set-up check of every public operation: true when set up; otherwise prints the not-set-up line.
   bool checkSetup() const;
+  // The capture pipeline. With an allow-list only the listed property keys survive.
+  void captureInternal(const std::string& event, DiziZozCaptureArguments arguments,
+                       const std::optional<std::set<std::string>>& propertyAllowlist);
+  // Hands the person maps (sanitised, set winning over set-once) to remote configuration for flag
+  // requests; flags are not reloaded.
+  void setPersonPropertiesForFlagsIfNeeded(const std::optional<Properties>& userProperties,
+                                           const std::optional<Properties>& userPropertiesSetOnce);
+  // The steps to attach to an exception event; nothing when steps are off, there is no buffer or no step.
+  std::optional<std::vector<Properties>> attachableExceptionSteps() const;
+  // The super properties stored under registerProperties; an empty object when missing or unreadable.
+  Properties storedSuperProperties() const;
+  // The registered groups (type -> key) stored under groups; an empty object when missing or not all
+  // text. Call under groupsLock_.
+  Properties storedGroupsLocked() const;
   void reconcileBootstrapIdentity();  // under setupLock_
   void installIntegrations();         // under setupLock_
   void uninstallIntegrations();       // under setupLock_

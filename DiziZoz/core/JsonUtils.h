@@ -8,6 +8,10 @@
 
 namespace dizizoz {
 
+// True for strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF. Writing anything else
+// would make the JSON writer fail or send text the server cannot read.
+bool isValidUtf8(std::string_view text);
+
 // True when `value` can be written as JSON text as it is: null, Booleans, integers, finite doubles,
 // valid UTF-8 text, and arrays and objects made only of such values. URL, date and opaque values are not
 // (the sanitiser converts the first two at the top level). Arrays and objects nested deeper than
