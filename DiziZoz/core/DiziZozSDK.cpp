@@ -368,8 +368,8 @@ void DiziZozSDK::notifyContextDidChange() {
   if (!checkSetup()) return;
   const std::string distinctId = getDistinctId();
   // What the next event would carry without properties of its own.
-  Properties eventProperties =
-      buildProperties(distinctId, std::nullopt, std::nullopt, std::nullopt, std::nullopt, true, std::nullopt);
+  Properties eventProperties = buildProperties(distinctId, std::nullopt, std::nullopt, std::nullopt,
+                                               std::nullopt, true, std::nullopt, true);
   onEventContextChanged.invoke(
       Properties{{"distinct_id", distinctId}, {"event_properties", std::move(eventProperties)}});
 }

@@ -175,6 +175,14 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
  private:
   // The set-up check of every public operation: true when set up; otherwise prints the not-set-up line.
   bool checkSetup() const;
+  // buildProperties(); with `readOnlySession` the session id is read without starting or rotating a
+  // session, as the context notification needs: it follows every session change, so a session it started
+  // would undo endSession() at once.
+  Properties buildProperties(const std::string& distinctId, const std::optional<Properties>& properties,
+                             const std::optional<Properties>& userProperties,
+                             const std::optional<Properties>& userPropertiesSetOnce,
+                             const std::optional<DiziZozGroups>& groups, bool appendSharedProps,
+                             std::optional<Date> timestamp, bool readOnlySession);
   // The capture pipeline. With an allow-list only the listed property keys survive.
   void captureInternal(const std::string& event, DiziZozCaptureArguments arguments,
                        const std::optional<std::set<std::string>>& propertyAllowlist);

@@ -140,6 +140,15 @@ Properties DiziZozSDK::buildProperties(const std::string& distinctId, const std:
                                        const std::optional<Properties>& userPropertiesSetOnce,
                                        const std::optional<DiziZozGroups>& groups, bool appendSharedProps,
                                        std::optional<Date> timestamp) {
+  return buildProperties(distinctId, properties, userProperties, userPropertiesSetOnce, groups, appendSharedProps,
+                         timestamp, false);
+}
+
+Properties DiziZozSDK::buildProperties(const std::string& distinctId, const std::optional<Properties>& properties,
+                                       const std::optional<Properties>& userProperties,
+                                       const std::optional<Properties>& userPropertiesSetOnce,
+                                       const std::optional<DiziZozGroups>& groups, bool appendSharedProps,
+                                       std::optional<Date> timestamp, bool readOnlySession) {
   Properties result = Properties::object();
   const auto context = this->context();
 
@@ -176,7 +185,8 @@ Properties DiziZozSDK::buildProperties(const std::string& distinctId, const std:
 
   const std::string* callerSession = textValue(properties, "$session_id");
   if (!callerSession || callerSession->empty()) {
-    if (auto sessionId = sessionManager_->getSessionId(timestamp.value_or(services_.clock->now()), false)) {
+    if (auto sessionId =
+            sessionManager_->getSessionId(timestamp.value_or(services_.clock->now()), readOnlySession)) {
       result["$session_id"] = std::move(*sessionId);
     }
   }

@@ -166,9 +166,12 @@ TEST(DiziZozConfigTest, BeforeSendFormsReplaceTheWholeChain) {
 }
 
 // The integrations are never dereferenced here: each factory hands out a distinct marker pointer.
+// The table is process-wide: other tests of this program fill it too, so each test starts from an empty one.
 class IntegrationTableTest : public ::testing::Test {
  protected:
-  void TearDown() override {
+  void SetUp() override { clear(); }
+  void TearDown() override { clear(); }
+  void clear() {
     for (auto kind : kinds) DiziZozConfig::setIntegrationFactory(kind, {});
   }
   void registerAll() {
