@@ -1,0 +1,74 @@
+// One capture() of an onboarding-style event on the caller's thread, through the whole pipeline: set-up and
+// opt-out checks, sanitising, the property builder (context, super properties and groups read from their
+// files, session), a version 7 id, the before-send chain and the queue's add. The default services' event
+// queue keeps events in memory; the median of the repetitions is the figure to compare.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "DiziZoz/core/DiziZozConfig.h"
+#include "DiziZoz/core/DiziZozSDK.h"
+#include "DiziZoz/core/DiziZozServices.h"
+#include "DiziZoz/core/DiziZozStorage.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A client over the default services with its files in a temporary folder, removed at exit.
+class BenchClient {
+ public:
+  explicit BenchClient(const std::string& token) {
+    std::string pattern = (fs::temp_directory_path() / "dizizoz-bench-XXXXXX").string();
+    folder_ = mkdtemp(pattern.data()) ? fs::path(pattern) : fs::temp_directory_path() / "dizizoz-bench";
+    auto services = dizizoz::DiziZozServices::inert();
+    services.storageLocation = [folder = folder_](const dizizoz::DiziZozConfig&) {
+      dizizoz::DiziZozStorageLocation location;
+      location.applicationSupport = folder / "com.quorvelle.app";
+      location.bundleIdentifier = "com.quorvelle.app";
+      return location;
+    };
+    auto config = std::make_shared<dizizoz::DiziZozConfig>(token);
+    config->captureApplicationLifecycleEvents = false;
+    config->captureScreenViews = false;
+    config->capturePushNotificationOpened = false;
+    client = dizizoz::DiziZozSDK::create(config, services);
+    client->setup(config);
+  }
+  ~BenchClient() {
+    client.reset();
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  std::shared_ptr<dizizoz::DiziZozSDK> client;
+
+ private:
+  fs::path folder_;
+};
+
+const dizizoz::Properties stepProperties{{"step", "language"}, {"language", "de"}, {"index", 2}};
+
+void BM_Capture(benchmark::State& state) {
+  BenchClient bench("phc_bench_capture");
+  for (auto _ : state) bench.client->capture("onboarding_step_completed", {.properties = stepProperties});
+}
+BENCHMARK(BM_Capture)->Repetitions(9)->ReportAggregatesOnly(true);
+
+// The same with super properties and a group registered, as an identified application would have them.
+void BM_CaptureWithSuperPropertiesAndGroups(benchmark::State& state) {
+  BenchClient bench("phc_bench_capture_registered");
+  auto storage = bench.client->storage();
+  storage->setJson(dizizoz::DiziZozStorage::StorageKey::registerProperties,
+                   {{"plan", "pro"}, {"purpose", "work"}, {"native_language", "de"}});
+  storage->setJson(dizizoz::DiziZozStorage::StorageKey::groups, {{"company", "acme"}});
+  bench.client->screen("SettingsView");
+  for (auto _ : state) bench.client->capture("onboarding_step_completed", {.properties = stepProperties});
+}
+BENCHMARK(BM_CaptureWithSuperPropertiesAndGroups)->Repetitions(9)->ReportAggregatesOnly(true);
+
+}  // namespace
