@@ -16,7 +16,8 @@ void ApplicationScreenViewPublisher::setAutoCaptureHandler(AutoCaptureHandler ha
   // `previous` may hold the last reference to what the old handler captured; it goes after the lock does.
 }
 
-ApplicationScreenViewPublisher::AutoCaptureHandler ApplicationScreenViewPublisher::autoCaptureHandler() const {
+ApplicationScreenViewPublisher::AutoCaptureHandler ApplicationScreenViewPublisher::autoCaptureHandler()
+    const {
   std::lock_guard lock(handlerLock_);
   return autoCaptureHandler_;
 }

@@ -13,11 +13,13 @@ std::optional<std::string> hostOf(const std::string& text) {
   // libcurl reads a C string: text cut short by a NUL is not the address the caller gave.
   if (text.find('\0') != std::string::npos) return std::nullopt;
   std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(curl_url(), curl_url_cleanup);
-  if (!handle || curl_url_set(handle.get(), CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+  if (!handle ||
+      curl_url_set(handle.get(), CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
     return std::nullopt;
   }
   char* part = nullptr;
-  if (curl_url_get(handle.get(), CURLUPART_HOST, &part, 0) != CURLUE_OK || part == nullptr) return std::nullopt;
+  if (curl_url_get(handle.get(), CURLUPART_HOST, &part, 0) != CURLUE_OK || part == nullptr)
+    return std::nullopt;
   std::string host(part);
   curl_free(part);
   // An IPv6 literal is named without its brackets.

@@ -105,9 +105,9 @@ void DiziZozSDK::captureInternal(const std::string& event, DiziZozCaptureArgumen
     requirePersonProcessing(captureInternalName);
   }
 
-  Properties properties =
-      buildProperties(distinctId, sanitized(arguments.properties), sanitized(arguments.userProperties),
-                      sanitized(arguments.userPropertiesSetOnce), arguments.groups, appendSharedProps, timestamp);
+  Properties properties = buildProperties(
+      distinctId, sanitized(arguments.properties), sanitized(arguments.userProperties),
+      sanitized(arguments.userPropertiesSetOnce), arguments.groups, appendSharedProps, timestamp);
 
   if (propertyAllowlist) {
     for (auto entry = properties.begin(); entry != properties.end();) {
@@ -135,16 +135,18 @@ void DiziZozSDK::captureInternal(const std::string& event, DiziZozCaptureArgumen
   onEventCaptured.invoke(*built);
 }
 
-Properties DiziZozSDK::buildProperties(const std::string& distinctId, const std::optional<Properties>& properties,
+Properties DiziZozSDK::buildProperties(const std::string& distinctId,
+                                       const std::optional<Properties>& properties,
                                        const std::optional<Properties>& userProperties,
                                        const std::optional<Properties>& userPropertiesSetOnce,
                                        const std::optional<DiziZozGroups>& groups, bool appendSharedProps,
                                        std::optional<Date> timestamp) {
-  return buildProperties(distinctId, properties, userProperties, userPropertiesSetOnce, groups, appendSharedProps,
-                         timestamp, false);
+  return buildProperties(distinctId, properties, userProperties, userPropertiesSetOnce, groups,
+                         appendSharedProps, timestamp, false);
 }
 
-Properties DiziZozSDK::buildProperties(const std::string& distinctId, const std::optional<Properties>& properties,
+Properties DiziZozSDK::buildProperties(const std::string& distinctId,
+                                       const std::optional<Properties>& properties,
                                        const std::optional<Properties>& userProperties,
                                        const std::optional<Properties>& userPropertiesSetOnce,
                                        const std::optional<DiziZozGroups>& groups, bool appendSharedProps,
@@ -163,7 +165,8 @@ Properties DiziZozSDK::buildProperties(const std::string& distinctId, const std:
     if (userPropertiesSetOnce) result["$set_once"] = *userPropertiesSetOnce;
     if (groups) {
       const auto registered = result.find("$groups");
-      Properties merged = registered != result.end() && isTextMap(*registered) ? *registered : Properties::object();
+      Properties merged =
+          registered != result.end() && isTextMap(*registered) ? *registered : Properties::object();
       for (const auto& [type, key] : *groups) merged.emplace(type, key);
       result["$groups"] = std::move(merged);
     }
@@ -176,7 +179,8 @@ Properties DiziZozSDK::buildProperties(const std::string& distinctId, const std:
       lastScreenName = lastScreenName_;
     }
     const std::string* callerScreen = textValue(properties, "$screen_name");
-    if (lastScreenName && !lastScreenName->empty() && (!callerScreen || trimmedWhitespace(*callerScreen).empty())) {
+    if (lastScreenName && !lastScreenName->empty() &&
+        (!callerScreen || trimmedWhitespace(*callerScreen).empty())) {
       result["$screen_name"] = *lastScreenName;
     }
   }

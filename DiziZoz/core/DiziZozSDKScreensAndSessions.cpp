@@ -58,10 +58,10 @@ void DiziZozSDK::screen(const std::string& title, std::optional<Properties> prop
     for (auto& [key, value] : given->items()) screenProperties[key] = std::move(value);
   }
   const std::string distinctId = getDistinctId();
-  auto built = buildEvent(
-      std::string(screenEvent), distinctId,
-      buildProperties(distinctId, screenProperties, std::nullopt, std::nullopt, std::nullopt, true, std::nullopt),
-      services_.clock->now());
+  auto built = buildEvent(std::string(screenEvent), distinctId,
+                          buildProperties(distinctId, screenProperties, std::nullopt, std::nullopt,
+                                          std::nullopt, true, std::nullopt),
+                          services_.clock->now());
   if (!built) return;
 
   queue->add(*built);

@@ -9,9 +9,9 @@ namespace dizizoz {
 // Turns a raw screen name, often a view type's full generic name, into a readable one or rejects it:
 //   "UIHostingController<HomeView>"                                          -> "HomeView"
 //   "ModifiedContent<ModifiedContent<HomeView, _PaddingLayout>, _FrameLayout>" -> "HomeView"
-//   "ModifiedContent<ProfileView<User, Settings>, _FlexFrameLayout>"          -> "ProfileView<User, Settings>"
-//   "UIHostingController<AnyView>", "UIHostingController<>", ""              -> nothing
-//   "AnyView" or any name without those wrappers                              -> unchanged
+//   "ModifiedContent<ProfileView<User, Settings>, _FlexFrameLayout>"          -> "ProfileView<User,
+//   Settings>" "UIHostingController<AnyView>", "UIHostingController<>", ""              -> nothing "AnyView"
+//   or any name without those wrappers                              -> unchanged
 // Pure functions; any thread.
 class DiziZozScreenNameSanitizer {
  public:

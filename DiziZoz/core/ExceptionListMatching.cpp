@@ -5,7 +5,8 @@
 
 namespace dizizoz {
 
-bool exceptionListMatchesIgnoredTypes(const Properties& properties, const std::vector<std::string>& ignoredTypes) {
+bool exceptionListMatchesIgnoredTypes(const Properties& properties,
+                                      const std::vector<std::string>& ignoredTypes) {
   if (!properties.is_object()) return false;
   const auto list = properties.find("$exception_list");
   if (list == properties.end() || !list->is_array()) return false;

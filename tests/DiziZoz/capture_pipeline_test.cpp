@@ -23,12 +23,12 @@
 
 namespace {
 
+using dizizoz::Date;
 using dizizoz::DiziZozCaptureArguments;
 using dizizoz::DiziZozConfig;
 using dizizoz::DiziZozEvent;
 using dizizoz::DiziZozPersonProfiles;
 using dizizoz::DiziZozSDK;
-using dizizoz::Date;
 using dizizoz::Properties;
 using dizizoz::Value;
 using dizizoz::test::CapturedLog;
@@ -115,17 +115,27 @@ TEST_F(CapturePipelineTest, PropertyBuilderPrecedence) {
        "$groups",
        Properties{{"company", "acme"}, {"team", "t1"}}},
       {"super property", {}, "plan", "pro"},
-      {"super property keeps its value over the caller's", {.properties = Properties{{"plan", "free"}}}, "plan",
+      {"super property keeps its value over the caller's",
+       {.properties = Properties{{"plan", "free"}}},
+       "plan",
        "pro"},
       {"context beats a super property", {}, "$os_name", "Linux"},
       {"caller session id kept", {.properties = Properties{{"$session_id", "mine"}}}, "$session_id", "mine"},
       {"empty session id replaced", {.properties = Properties{{"$session_id", ""}}}, "$session_id", session},
-      {"session id of another type replaced", {.properties = Properties{{"$session_id", 42}}}, "$session_id",
+      {"session id of another type replaced",
+       {.properties = Properties{{"$session_id", 42}}},
+       "$session_id",
        session},
       {"last screen name", {}, "$screen_name", "Home"},
       {"caller screen name", {.properties = Properties{{"$screen_name", "Mine"}}}, "$screen_name", "Mine"},
-      {"blank caller screen name", {.properties = Properties{{"$screen_name", " \n"}}}, "$screen_name", "Home"},
-      {"screen name of another type", {.properties = Properties{{"$screen_name", 5}}}, "$screen_name", "Home"},
+      {"blank caller screen name",
+       {.properties = Properties{{"$screen_name", " \n"}}},
+       "$screen_name",
+       "Home"},
+      {"screen name of another type",
+       {.properties = Properties{{"$screen_name", 5}}},
+       "$screen_name",
+       "Home"},
       {"no distinct id property with shared properties", {}, "distinct_id", std::nullopt},
       {"caller property", {.properties = Properties{{"step", "language"}}}, "step", "language"},
       {"unserialisable caller property dropped",
@@ -208,8 +218,10 @@ TEST_F(CapturePipelineTest, SnapshotWithoutSessionIsDropped) {
 TEST_F(CapturePipelineTest, RoutingFollowsTheNameBeforeSendLeaves) {
   auto options = config();
   options->setBeforeSend([](DiziZozEvent e) -> std::optional<DiziZozEvent> {
-    if (e.event == "to_snapshot") e.event = "$snapshot";
-    else if (e.event == "$snapshot") e.event = "from_snapshot";
+    if (e.event == "to_snapshot")
+      e.event = "$snapshot";
+    else if (e.event == "$snapshot")
+      e.event = "from_snapshot";
     return e;
   });
   auto client = setUp(options);
@@ -223,7 +235,8 @@ TEST_F(CapturePipelineTest, RoutingFollowsTheNameBeforeSendLeaves) {
 
 TEST_F(CapturePipelineTest, PersonProcessing) {
   const std::string line =
-      "[DiziZoz] captureInternal(_:distinctId:properties:userProperties:userPropertiesSetOnce:groups:timestamp:"
+      "[DiziZoz] "
+      "captureInternal(_:distinctId:properties:userProperties:userPropertiesSetOnce:groups:timestamp:"
       "skipBuildProperties:propertyAllowlist:) was called, but `personProfiles` is set to `never`. This call "
       "will be ignored.";
   {
@@ -350,8 +363,9 @@ TEST_F(CapturePipelineTest, RefusalsQueueNothingAndReachNoSubscriber) {
   log.lines.clear();
   client->capture("bad \xff name");
   client->capture("e", {.distinctId = std::string("\xC0\x80")});
-  EXPECT_EQ(log.lines, (std::vector<std::string>{"[DiziZoz] capture refused: the event name is not valid UTF-8",
-                                                 "[DiziZoz] capture refused: the distinct id is not valid UTF-8"}));
+  EXPECT_EQ(log.lines,
+            (std::vector<std::string>{"[DiziZoz] capture refused: the event name is not valid UTF-8",
+                                      "[DiziZoz] capture refused: the distinct id is not valid UTF-8"}));
 
   EXPECT_TRUE(events().empty());
   EXPECT_EQ(captured, 0);
@@ -376,11 +390,12 @@ TEST_F(CapturePipelineTest, DroppedEventsAreNamedWithAWarningForTheClientsOwn) {
   client->capture("$identify");
   client->capture("onboarding_started");
   client->screen("Home");
-  EXPECT_EQ(log.lines, (std::vector<std::string>{
-                           "[DiziZoz] DiziZoz event $identify was dropped. This can cause unexpected behavior.",
-                           "[DiziZoz] DiziZoz event onboarding_started was dropped",
-                           "[DiziZoz] DiziZoz event $screen was dropped. This can cause unexpected behavior.",
-                       }));
+  EXPECT_EQ(log.lines,
+            (std::vector<std::string>{
+                "[DiziZoz] DiziZoz event $identify was dropped. This can cause unexpected behavior.",
+                "[DiziZoz] DiziZoz event onboarding_started was dropped",
+                "[DiziZoz] DiziZoz event $screen was dropped. This can cause unexpected behavior.",
+            }));
   EXPECT_TRUE(events().empty());
   EXPECT_EQ(captured, 0);
   EXPECT_EQ(published, 0);
@@ -466,8 +481,8 @@ TEST_F(CapturePipelineTest, WithoutHooksPropertiesPassUnchangedAndEachEventGetsI
   });
   auto client = setUp(options);
   const Date at = ts.clock.now() - std::chrono::hours(1);
-  const Properties built = client->buildProperties("d", Properties{{"k", 1}}, std::nullopt, std::nullopt,
-                                                   std::nullopt, true, at);
+  const Properties built =
+      client->buildProperties("d", Properties{{"k", 1}}, std::nullopt, std::nullopt, std::nullopt, true, at);
   auto first = client->buildEvent("e", "d", built, at);
   auto second = client->buildEvent("e", "d", built, at);
   ASSERT_TRUE(first && second);
@@ -491,7 +506,8 @@ TEST_F(CapturePipelineTest, TextHooksLeaveThatJsonCannotCarryNeverReachesTheQueu
   CapturedLog log;
   client->capture("rename");
   EXPECT_TRUE(events().empty());
-  EXPECT_TRUE(contains(log.lines, "[DiziZoz] An event was dropped: its name or distinct id is not valid UTF-8"));
+  EXPECT_TRUE(
+      contains(log.lines, "[DiziZoz] An event was dropped: its name or distinct id is not valid UTF-8"));
 
   client->capture("kept", {.properties = Properties{{"step", 1}}});
   ASSERT_EQ(events().size(), 1u);

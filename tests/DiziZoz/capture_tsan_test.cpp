@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
-#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -44,9 +44,9 @@ TEST(CaptureStress, EightThreadsIntoOneClient) {
   for (int t = 0; t < threads; ++t) {
     workers.emplace_back([&, t] {
       for (int i = 0; i < perThread; ++i) {
-        client->capture("stress", {.properties = Properties{{"thread", t}, {"i", i}},
-                                   .userProperties = i % 10 == 0 ? std::optional(Properties{{"t", t}})
-                                                                 : std::nullopt});
+        client->capture("stress",
+                        {.properties = Properties{{"thread", t}, {"i", i}},
+                         .userProperties = i % 10 == 0 ? std::optional(Properties{{"t", t}}) : std::nullopt});
       }
     });
   }

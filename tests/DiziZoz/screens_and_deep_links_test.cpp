@@ -33,7 +33,8 @@ class ScreensAndDeepLinksTest : public ::testing::Test {
 
   std::shared_ptr<DiziZozConfig> config(const std::string& suffix = "") {
     auto options = std::make_shared<DiziZozConfig>(
-        std::string("phc_screens_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + suffix);
+        std::string("phc_screens_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+        suffix);
     options->disableFlushOnBackgroundForTesting = true;
     return options;
   }
@@ -119,8 +120,8 @@ TEST_F(ScreensAndDeepLinksTest, NameThatCleansToNothingSendsNothingAndKeepsTheLa
   auto client = setUp(config());
   client->screen("Home");
   int published = 0;
-  auto token =
-      ApplicationScreenViewPublisher::shared().onScreenView().subscribe([&](const std::string&) { ++published; });
+  auto token = ApplicationScreenViewPublisher::shared().onScreenView().subscribe(
+      [&](const std::string&) { ++published; });
   int notices = 0;
   auto contextToken = client->onEventContextChanged.subscribe([&](const Properties&) { ++notices; });
   CapturedLog log;
@@ -130,7 +131,8 @@ TEST_F(ScreensAndDeepLinksTest, NameThatCleansToNothingSendsNothingAndKeepsTheLa
   EXPECT_EQ(events().size(), 1u);
   EXPECT_EQ(published, 0);
   EXPECT_EQ(notices, 0);
-  EXPECT_EQ(log.lines, std::vector<std::string>{"[DiziZoz] screen refused: the screen name is not valid UTF-8"});
+  EXPECT_EQ(log.lines,
+            std::vector<std::string>{"[DiziZoz] screen refused: the screen name is not valid UTF-8"});
   client->capture("next");
   EXPECT_EQ(events().back().properties["$screen_name"], "Home");
 }
@@ -183,17 +185,24 @@ TEST(DeepLinkHelperTest, ReferrerPropertiesOnlyForAnAddressWithAHost) {
       {"no referrer", std::nullopt, {{"url", url}}},
       {"web address",
        "https://www.example.com/search?q=x",
-       {{"url", url}, {"$referrer", "https://www.example.com/search?q=x"}, {"$referring_domain", "www.example.com"}}},
+       {{"url", url},
+        {"$referrer", "https://www.example.com/search?q=x"},
+        {"$referring_domain", "www.example.com"}}},
       {"other scheme",
        "android-app://com.example.mail/",
-       {{"url", url}, {"$referrer", "android-app://com.example.mail/"}, {"$referring_domain", "com.example.mail"}}},
-      {"IPv6 host", "http://[::1]:8080/x", {{"url", url}, {"$referrer", "http://[::1]:8080/x"}, {"$referring_domain", "::1"}}},
+       {{"url", url},
+        {"$referrer", "android-app://com.example.mail/"},
+        {"$referring_domain", "com.example.mail"}}},
+      {"IPv6 host",
+       "http://[::1]:8080/x",
+       {{"url", url}, {"$referrer", "http://[::1]:8080/x"}, {"$referring_domain", "::1"}}},
       {"plain words", "plain words", {{"url", url}, {"$referrer", "plain words"}}},
       {"host-like word", "example.com", {{"url", url}, {"$referrer", "example.com"}}},
       {"relative path", "/relative/path", {{"url", url}, {"$referrer", "/relative/path"}}},
       {"file address", "file:///tmp/x", {{"url", url}, {"$referrer", "file:///tmp/x"}}},
       {"empty", "", {{"url", url}, {"$referrer", ""}}},
-      {"cut by a NUL", std::string("https://a.example\0.evil/", 24),
+      {"cut by a NUL",
+       std::string("https://a.example\0.evil/", 24),
        {{"url", url}, {"$referrer", std::string("https://a.example\0.evil/", 24)}}},
   };
   for (const auto& c : cases) {
@@ -223,15 +232,17 @@ TEST_F(ScreensAndDeepLinksTest, OnlyWebBrowsingActivitiesWithAPageAreCaptured) {
   client->captureDeepLink(DiziZozUserActivity{.activityType = "com.example.handoff",
                                               .webpageURL = "https://a.example/",
                                               .referrerURL = std::nullopt});
-  client->captureDeepLink(DiziZozUserActivity{.activityType = std::string(DiziZozUserActivity::browsingWebType),
-                                              .webpageURL = std::nullopt,
-                                              .referrerURL = "https://r.example/"});
+  client->captureDeepLink(
+      DiziZozUserActivity{.activityType = std::string(DiziZozUserActivity::browsingWebType),
+                          .webpageURL = std::nullopt,
+                          .referrerURL = "https://r.example/"});
   EXPECT_TRUE(events().empty());
   EXPECT_TRUE(log.lines.empty()) << "other activities are silent";
 
-  client->captureDeepLink(DiziZozUserActivity{.activityType = std::string(DiziZozUserActivity::browsingWebType),
-                                              .webpageURL = "https://a.example/page",
-                                              .referrerURL = "https://r.example/from"});
+  client->captureDeepLink(
+      DiziZozUserActivity{.activityType = std::string(DiziZozUserActivity::browsingWebType),
+                          .webpageURL = "https://a.example/page",
+                          .referrerURL = "https://r.example/from"});
   ASSERT_EQ(events().size(), 1u);
   EXPECT_EQ(events()[0].properties["url"], "https://a.example/page");
   EXPECT_EQ(events()[0].properties["$referrer"], "https://r.example/from");
@@ -243,11 +254,12 @@ TEST_F(ScreensAndDeepLinksTest, DeepLinksBeforeSetupAreRefusedOncePerAddress) {
   auto client = ts.client(options);
   CapturedLog log;
   client->captureDeepLink(std::vector<std::string>{"file:///a", "https://a.example/", "https://b.example/"});
-  client->captureDeepLink(DiziZozUserActivity{.activityType = "other", .webpageURL = "https://a.example/",
-                                              .referrerURL = std::nullopt});
-  client->captureDeepLink(DiziZozUserActivity{.activityType = std::string(DiziZozUserActivity::browsingWebType),
-                                              .webpageURL = "https://a.example/",
-                                              .referrerURL = std::nullopt});
+  client->captureDeepLink(DiziZozUserActivity{
+      .activityType = "other", .webpageURL = "https://a.example/", .referrerURL = std::nullopt});
+  client->captureDeepLink(
+      DiziZozUserActivity{.activityType = std::string(DiziZozUserActivity::browsingWebType),
+                          .webpageURL = "https://a.example/",
+                          .referrerURL = std::nullopt});
   EXPECT_EQ(log.lines, std::vector<std::string>(3, std::string(DiziZozSDK::notSetUpMessage)));
 }
 
