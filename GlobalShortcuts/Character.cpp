@@ -1,5 +1,8 @@
 #include "GlobalShortcuts/Character.h"
 
+#include <QChar>
+#include <QString>
+
 namespace GlobalShortcuts {
 
 std::optional<char32_t> characterFromUnicodeScalarValue(std::int64_t value) noexcept {
@@ -27,6 +30,17 @@ std::string utf8(char32_t scalar) {
     out += static_cast<char>(0x80 | (c & 0x3F));
   }
   return out;
+}
+
+std::string capitalized(std::string_view text) {
+  const QString string = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  if (string.isEmpty()) return std::string(text);
+  const bool pair = string.size() > 1 && string.at(0).isHighSurrogate() && string.at(1).isLowSurrogate();
+  const char32_t first = pair ? QChar::surrogateToUcs4(string.at(0), string.at(1)) : string.at(0).unicode();
+  const char32_t titled = QChar::toTitleCase(first);
+  if (titled == first) return std::string(text);
+  const qsizetype firstLength = pair ? 2 : 1;
+  return (QString::fromUcs4(&titled, 1) + string.mid(firstLength)).toStdString();
 }
 
 }  // namespace GlobalShortcuts

@@ -5,6 +5,7 @@
 
 #include "GlobalShortcuts/GlobalShortcuts.h"
 #include "GlobalShortcuts/HotKeyCenter.h"
+#include "GlobalShortcuts/Localization.h"
 #include "GlobalShortcuts/Name.h"
 #include "platform/NotificationCenter.h"
 
@@ -29,8 +30,10 @@ InstalledEnvironment::InstalledEnvironment(Environment environment) {
     environment.notificationCenter = &platform::NotificationCenter::defaultCenter();
   }
   if (!environment.makeKeyEventMonitor) environment.makeKeyEventMonitor = &KeyEventMonitor::makeQtMonitor;
+  if (!environment.mainMenu) environment.mainMenu = [] { return Menu{}; };
   registry::reset();
   resetInitialization();
+  resetLocalization();
   installed() = std::move(environment);
 }
 
@@ -39,6 +42,7 @@ InstalledEnvironment::~InstalledEnvironment() {
   registry::reset();
   HotKeyCenter::dropShared();
   resetInitialization();
+  resetLocalization();
   installed().reset();
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "GlobalShortcuts/KeyEventMonitor.h"
+#include "GlobalShortcuts/MenuTree.h"
 
 namespace platform {
 class MainExecutor;
@@ -13,6 +14,7 @@ class HotKeySystem;
 class SymbolicHotKeys;
 class MenuTracking;
 class KeyboardLayout;
+class SystemInfo;
 }  // namespace platform
 
 namespace GlobalShortcuts {
@@ -37,6 +39,11 @@ struct Environment {
   // How the hot-key center watches the application's key events while a menu is open. Empty: the Qt
   // event monitors (which need a QApplication).
   KeyEventMonitorFactory makeKeyEventMonitor = {};
+  // Whose preferred languages choose the language of the package's texts (Localization.h). Empty: English.
+  platform::SystemInfo* systemInfo = nullptr;
+  // The application's main menu as the shortcut checks see it, described afresh on every call (main
+  // thread). Empty: a menu without items.
+  std::function<Menu()> mainMenu = {};
 };
 
 // Installs `environment` for the object's life and starts the package afresh (no handlers, no hot keys,

@@ -6,6 +6,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "GlobalShortcuts/Character.h"
 #include "GlobalShortcuts/Environment.h"
 #include "GlobalShortcuts/HotKeyCenter.h"
 #include "GlobalShortcuts/KeyEvent.h"
@@ -23,6 +24,8 @@ namespace {
 
 constexpr const char* kCarbonKeyCodeKey = "carbonKeyCode";
 constexpr const char* kCarbonModifiersKey = "carbonModifiers";
+// Shown for a key that the layout gives no single character for.
+constexpr const char* kReplacementCharacter = "\uFFFD";
 
 std::optional<Shortcut::Integer> integerMember(const nlohmann::json& object, const char* key) {
   const auto it = object.find(key);
@@ -117,20 +120,30 @@ std::optional<std::string> Shortcut::menuItemKeyEquivalent() const {
   return keyToCharacter();
 }
 
+std::string Shortcut::presentableDescription() const {
+  std::string text = modifiers().ks_symbolicRepresentation();
+  if (const auto* special = SpecialKey::forKey(Key(carbonKeyCode_)))
+    return text + special->presentableDescription();
+  return text + capitalized(keyToCharacter().value_or(kReplacementCharacter));
+}
+
 std::optional<QKeySequence> Shortcut::toQKeySequence() const {
   std::optional<Qt::Key> qtKey;
   if (const auto* special = SpecialKey::forKey(Key(carbonKeyCode_))) {
     qtKey = special->qtKey;
   } else if (const auto character = keyToCharacter()) {
-    // Qt names a character key by its upper-case code point.
-    const auto codePoints = QString::fromStdString(*character).toUpper().toUcs4();
-    if (codePoints.size() == 1) qtKey = static_cast<Qt::Key>(codePoints.front());
+    // Qt names a character key by its code point in upper case, mapped one to one: the German ß, whose
+    // full upper case is "SS", is Qt::Key_ssharp.
+    const auto codePoints = QString::fromStdString(*character).toUcs4();
+    if (codePoints.size() == 1) qtKey = static_cast<Qt::Key>(QChar::toUpper(codePoints.front()));
   }
   if (!qtKey) return std::nullopt;
   return QKeySequence(QKeyCombination(modifiers().toQt(), *qtKey));
 }
 
 std::optional<std::string> Shortcut::keyToCharacter() const {
+  // Layouts know 16-bit key codes only: a wider code must not be taken for the key it would truncate to.
+  if (carbonKeyCode_ < 0 || carbonKeyCode_ > 0xFFFF) return std::nullopt;
   const auto* layout = environment().keyboardLayout;
   if (layout == nullptr) return std::nullopt;
   if (SpecialKey::forKey(Key(carbonKeyCode_)) != nullptr) return std::nullopt;

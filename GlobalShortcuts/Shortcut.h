@@ -26,7 +26,7 @@ struct MenuItem;
 // The constructors normalise the mask to those five bits; decoding stored JSON keeps the mask as stored,
 // so a value written by hand or by another version reads back unchanged. Equality and hashing use both
 // fields. The value itself may be used on any thread; the members that ask the keyboard layout or the
-// system (system(), isTakenBySystem(), the menu members, toQKeySequence()) are main thread only.
+// system (system(), isTakenBySystem(), the menu members, the texts, toQKeySequence()) are main thread only.
 class Shortcut {
  public:
   using Integer = std::int64_t;
@@ -63,6 +63,14 @@ class Shortcut {
   // The key as a menu item shows it (UTF-8): the fixed symbol of a special key, otherwise the layout's
   // character for the key; nothing for keypad keys and keys the layout cannot type as one character.
   std::optional<std::string> menuItemKeyEquivalent() const;
+  // The shortcut as people read it: the modifier symbols (⌃⌥⇧⌘ and the globe, in that order), then the
+  // special key's symbol (Space by its localised name), else the layout's character for the key in upper
+  // case, else U+FFFD when the layout has no single character for it (key codes outside 0 to 65535 never
+  // have one). Examples: "⌥T", "⇧⌘Space", "⌃⌥F5", "⌘1⃣". UTF-8.
+  std::string presentableDescription() const;
+  // The same text.
+  std::string description() const { return presentableDescription(); }
+
   // The equivalent Qt key sequence (modifiers by the Linux edge rule: Command is Ctrl); nothing when the
   // key has no Qt key (keypad keys, keys the layout cannot type as one character).
   std::optional<QKeySequence> toQKeySequence() const;
@@ -75,7 +83,7 @@ class Shortcut {
       : carbonKeyCode_(carbonKeyCode), carbonModifiers_(carbonModifiers) {}
 
   // The current layout's character for the key, typed without modifiers (UTF-8, one grapheme cluster);
-  // nothing for special keys.
+  // nothing for special keys and for key codes outside 0 to 65535.
   std::optional<std::string> keyToCharacter() const;
 
   Integer carbonKeyCode_;

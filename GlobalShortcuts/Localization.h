@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace GlobalShortcuts {
+
+// The texts the package shows to people (the recorder's placeholders, alerts and buttons, the name of the
+// Space key), looked up by key in string tables compiled into the program as Qt resources
+// (texts/<language>.json): English, German and French.
+//
+// The language is chosen on the first lookup after an environment is installed, from the installed
+// SystemInfo's preferred languages: the first of them that has a table, by its primary language subtag
+// ("de-AT" reads the German table), else English. It is kept until the environment goes. A key that the
+// table lacks, like a table that cannot be read, gives the key itself. Main thread.
+std::string localizedString(std::string_view key);
+// The text of `key` with `argument` in place of its "%1" (inserted as it is, never scanned for markers).
+std::string localizedString(std::string_view key, std::string_view argument);
+
+// The language of the texts ("en", "de", "fr"), chosen as above.
+std::string localizationLanguage();
+
+// The package's keys.
+namespace texts {
+inline constexpr std::string_view recordShortcut = "record_shortcut";
+inline constexpr std::string_view pressShortcut = "press_shortcut";
+inline constexpr std::string_view spaceKey = "space_key";
+// Takes one argument: the menu item's title.
+inline constexpr std::string_view keyboardShortcutUsedByMenuItem = "keyboard_shortcut_used_by_menu_item";
+inline constexpr std::string_view keyboardShortcutUsedBySystem = "keyboard_shortcut_used_by_system";
+inline constexpr std::string_view keyboardShortcutsCanBeChanged = "keyboard_shortcuts_can_be_changed";
+inline constexpr std::string_view keyboardShortcutDisallowed = "keyboard_shortcut_disallowed";
+inline constexpr std::string_view ok = "ok";
+inline constexpr std::string_view forceUseShortcut = "force_use_shortcut";
+}  // namespace texts
+
+// Forgets the chosen language, so that the next lookup chooses again (installing and uninstalling the
+// environment do this).
+void resetLocalization();
+
+}  // namespace GlobalShortcuts
