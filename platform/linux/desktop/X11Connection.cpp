@@ -12,6 +12,7 @@
 
 #include "platform/Log.h"
 #include "platform/linux/desktop/X11Xkb.h"
+#include "platform/linux/desktop/XkbKeyText.h"
 
 namespace platform {
 
@@ -209,9 +210,7 @@ std::optional<xcb_keycode_t> X11Connection::keycodeForName(std::string_view name
 }
 
 std::optional<std::string> X11Connection::nameForKeycode(xcb_keycode_t keycode) const {
-  const char* name = xkb_keymap_key_get_name(impl_->keymap.get(), keycode);
-  if (!name) return std::nullopt;
-  return std::string(name);
+  return xkbNameForKeycode(impl_->keymap.get(), keycode);
 }
 
 X11Connection::KeyState X11Connection::keysDown() const {

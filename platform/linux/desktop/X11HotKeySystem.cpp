@@ -81,6 +81,18 @@ struct X11HotKeySystem::Impl {
 
   xcb_connection_t* conn() const { return x11.connection(); }
 
+  // Whether the connection to the X server is gone. Said once in the log: every later registration is
+  // refused quietly.
+  bool connectionLost() {
+    if (xcb_connection_has_error(conn()) == 0) return false;
+    if (!connectionLossLogged) {
+      connectionLossLogged = true;
+      log(LogLevel::error, "X11HotKeySystem: the connection to the X server is lost; hot keys are refused");
+    }
+    return true;
+  }
+  bool connectionLossLogged = false;
+
   void findRoots() {
     for (auto it = xcb_setup_roots_iterator(xcb_get_setup(conn())); it.rem; xcb_screen_next(&it)) {
       roots.push_back(it.data->root);
@@ -337,10 +349,12 @@ X11HotKeySystem::~X11HotKeySystem() {
 
 std::optional<HotKeySystem::HotKeyRef> X11HotKeySystem::registerHotKey(std::uint32_t keyCode,
                                                                        std::uint32_t modifiers, HotKeyId id) {
+  if (impl_->connectionLost()) return std::nullopt;
   const auto resolved = impl_->resolve(keyCode, modifiers);
   if (!resolved || impl_->grabbedByUs(resolved->first, resolved->second)) return std::nullopt;
   auto grabs = impl_->grab(resolved->first, resolved->second);
-  if (!grabs) return std::nullopt;
+  // A broken connection reports no error for any request, so its grabs all look granted.
+  if (!grabs || impl_->connectionLost()) return std::nullopt;
   const HotKeyRef ref = ++impl_->lastRef;
   impl_->registrations[ref] = Impl::Registration{keyCode, modifiers, id, resolved, std::move(*grabs)};
   return ref;
