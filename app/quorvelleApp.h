@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "GlobalShortcuts/MenuTree.h"
 #include "app/AppDelegate.h"
 #include "platform/AppShell.h"
 
@@ -22,8 +23,15 @@ class quorvelleApp {
 
   AppDelegate& appDelegate() { return *delegate_; }
 
+  // The status menu as the shortcut checks see it: its items' titles with their key equivalents, pressed
+  // with Command (Control on this desktop); dividers left out. What the shortcuts package is given as the
+  // application's main menu, so that a recorded Ctrl+Q is found to be "Quit Quorvelle".
+  static GlobalShortcuts::Menu shortcutMenu();
+
  private:
-  std::vector<platform::StatusMenuItem> body();
+  // The status menu's items; their actions reach `delegate` weakly and `shell`.
+  static std::vector<platform::StatusMenuItem> body(platform::AppShell* shell,
+                                                    std::weak_ptr<AppDelegate> delegate);
 
   platform::AppShell& shell_;
   std::shared_ptr<AppDelegate> delegate_;

@@ -3,27 +3,21 @@
 #include "program/X11KeyTable.h"
 
 namespace quorvelle {
-namespace {
-
-GlobalShortcuts::Environment environmentOf(platform::MainExecutor& executor, platform::UserDefaults& defaults,
-                                           platform::HotKeySystem& hotKeys,
-                                           platform::SymbolicHotKeys& symbolicHotKeys,
-                                           platform::MenuTracking& menus) {
-  GlobalShortcuts::Environment environment;
-  environment.mainExecutor = &executor;
-  environment.userDefaults = &defaults;
-  environment.hotKeySystem = &hotKeys;
-  environment.symbolicHotKeys = &symbolicHotKeys;
-  environment.menuTracking = &menus;
-  return environment;
-}
-
-}  // namespace
 
 X11ShortcutServices::X11ShortcutServices(platform::X11Connection& x11, platform::MainExecutor& executor,
-                                         platform::UserDefaults& defaults)
-    : hotKeys_(x11, x11KeyTable()),
-      symbolicHotKeys_(hotKeys_),
-      installed_(environmentOf(executor, defaults, hotKeys_, symbolicHotKeys_, menus_)) {}
+                                         platform::UserDefaults& defaults, platform::SystemInfo* system,
+                                         std::function<GlobalShortcuts::Menu()> mainMenu)
+    : hotKeys_(x11, x11KeyTable()), symbolicHotKeys_(hotKeys_), layout_(x11), installed_([&] {
+        GlobalShortcuts::Environment environment;
+        environment.mainExecutor = &executor;
+        environment.userDefaults = &defaults;
+        environment.hotKeySystem = &hotKeys_;
+        environment.symbolicHotKeys = &symbolicHotKeys_;
+        environment.menuTracking = &menus_;
+        environment.keyboardLayout = &layout_;
+        environment.systemInfo = system;
+        environment.mainMenu = std::move(mainMenu);
+        return environment;
+      }()) {}
 
 }  // namespace quorvelle

@@ -1,23 +1,31 @@
 #pragma once
 
+#include <functional>
+
 #include "GlobalShortcuts/Environment.h"
+#include "GlobalShortcuts/MenuTree.h"
 #include "platform/MainExecutor.h"
+#include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
 #include "platform/linux/desktop/QtMenuTracking.h"
 #include "platform/linux/desktop/X11Connection.h"
 #include "platform/linux/desktop/X11HotKeySystem.h"
+#include "platform/linux/desktop/X11KeyboardLayout.h"
 #include "platform/linux/desktop/X11SymbolicHotKeys.h"
 
 namespace quorvelle {
 
-// The desktop's hot-key services on one X connection (hot keys, the list of combinations other clients
-// hold, menu tracking), installed as the shortcuts package's environment for the object's life. Ending the
-// object lets go of the package's hot keys first and then of the services. Main thread only; the
-// connection, executor and defaults must outlive the object.
+// The desktop's shortcut services on one X connection (hot keys, the list of combinations other clients
+// hold, menu tracking, the live keyboard layout), installed as the shortcuts package's environment for the
+// object's life, with the user's languages for the package's texts and the application's menu for its
+// conflict checks (both optional: English, no menu). Ending the object lets go of the package's hot keys
+// first and then of the services. Main thread only; the connection, executor, defaults and system
+// information must outlive the object.
 class X11ShortcutServices {
  public:
   X11ShortcutServices(platform::X11Connection& x11, platform::MainExecutor& executor,
-                      platform::UserDefaults& defaults);
+                      platform::UserDefaults& defaults, platform::SystemInfo* system = nullptr,
+                      std::function<GlobalShortcuts::Menu()> mainMenu = {});
   X11ShortcutServices(const X11ShortcutServices&) = delete;
   X11ShortcutServices& operator=(const X11ShortcutServices&) = delete;
 
@@ -28,6 +36,7 @@ class X11ShortcutServices {
   platform::X11HotKeySystem hotKeys_;
   platform::X11SymbolicHotKeys symbolicHotKeys_;
   platform::QtMenuTracking menus_;
+  platform::X11KeyboardLayout layout_;
   // Declared last, so that it is uninstalled while the services above still exist.
   GlobalShortcuts::InstalledEnvironment installed_;
 };

@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
   platform::CompiledBundleInfo bundle;
   platform::LibsecretSecretStore secrets;
 
-  X11ShortcutServices shortcutServices(*x11, executor, defaults);
+  X11ShortcutServices shortcutServices(*x11, executor, defaults, &system, &quorvelleApp::shortcutMenu);
 
   AppSettings settings(defaults, system);
   DeviceIdentity device(machine, defaults, platform::SystemRandom::shared());
