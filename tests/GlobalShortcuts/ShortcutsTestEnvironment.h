@@ -12,6 +12,7 @@
 #include "platform/fake/FakeKeyboardLayout.h"
 #include "platform/fake/FakeMenuTracking.h"
 #include "platform/fake/FakeSymbolicHotKeys.h"
+#include "platform/fake/FixedSystemInfo.h"
 #include "platform/fake/ManualExecutor.h"
 #include "platform/fake/MemoryUserDefaults.h"
 
@@ -60,7 +61,16 @@ class FakeKeyEventMonitors {
 
 // Every service of the shortcuts package as a fake, installed for the object's life. Destroy it only
 // after the hot keys the test made: ending it releases the package's hot keys and its hot-key center.
+//
+// The keyboard layout is the fake US one unless the test hands in another (which must outlive this object);
+// the texts are English unless the test gives `system` other languages before the first text is read.
 struct ShortcutsTestEnvironment {
+  explicit ShortcutsTestEnvironment(platform::KeyboardLayout* otherLayout = nullptr,
+                                    std::function<GlobalShortcuts::Menu()> mainMenu = {})
+      : installed({&executor, &defaults, &hotKeys, &notifications, &symbolicHotKeys, &menus,
+                   otherLayout != nullptr ? otherLayout : &layout, monitors.factory(), &system,
+                   std::move(mainMenu)}) {}
+
   platform::fake::ManualExecutor executor;
   platform::fake::MemoryUserDefaults defaults;
   platform::NotificationCenter notifications;
@@ -68,10 +78,10 @@ struct ShortcutsTestEnvironment {
   platform::fake::FakeSymbolicHotKeys symbolicHotKeys;
   platform::fake::FakeMenuTracking menus;
   platform::fake::FakeKeyboardLayout layout = platform::fake::FakeKeyboardLayout::usLayout();
+  platform::fake::FixedSystemInfo system;
   FakeKeyEventMonitors monitors;
   // Last: uninstalled while the services above still exist.
-  GlobalShortcuts::InstalledEnvironment installed{{&executor, &defaults, &hotKeys, &notifications,
-                                                   &symbolicHotKeys, &menus, &layout, monitors.factory()}};
+  GlobalShortcuts::InstalledEnvironment installed;
 };
 
 }  // namespace quorvelle::test

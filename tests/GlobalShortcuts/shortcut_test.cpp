@@ -227,6 +227,9 @@ TEST_F(ShortcutTest, LayoutTextMustBeExactlyOneCharacter) {
   }
   env.layout.setText("AD05", "\u00E9");
   EXPECT_EQ(t.toQKeySequence(), QKeySequence(QKeyCombination(Qt::AltModifier, static_cast<Qt::Key>(0xC9))));
+  // Upper case one to one: "ß" (whose full upper case is "SS") is Qt's ß key.
+  env.layout.setText("AD05", "\u00DF");
+  EXPECT_EQ(t.toQKeySequence(), QKeySequence(Qt::AltModifier | Qt::Key_ssharp));
 }
 
 }  // namespace

@@ -447,6 +447,23 @@ TEST(QuorvelleAppMenu, MenuItemsKeysAndNoTrayFallback) {
   EXPECT_EQ(f.shell.terminations, 1);
 }
 
+// The recorder checks a new shortcut against this menu: Ctrl+Q (Command+Q) is the menu's Quit.
+TEST(QuorvelleAppMenu, TheShortcutMenuHoldsTheStatusMenusKeys) {
+  test::ShortcutsTestEnvironment env({}, &quorvelleApp::shortcutMenu);
+  const auto menu = GlobalShortcuts::environment().mainMenu();
+  using GlobalShortcuts::Key;
+  using GlobalShortcuts::ModifierFlags;
+  using GlobalShortcuts::Shortcut;
+  const auto* quit = Shortcut(Key::q, ModifierFlags::command).menuItemWithMatchingShortcut(menu);
+  ASSERT_NE(quit, nullptr);
+  EXPECT_EQ(quit->title, "Quit Quorvelle");
+  const auto* settings = Shortcut(Key::comma, ModifierFlags::command).menuItemWithMatchingShortcut(menu);
+  ASSERT_NE(settings, nullptr);
+  EXPECT_EQ(settings->title, "Settings…");
+  EXPECT_EQ(Shortcut(Key::q, ModifierFlags::option).menuItemWithMatchingShortcut(menu), nullptr);
+  EXPECT_EQ(Shortcut(Key::u, ModifierFlags::command).menuItemWithMatchingShortcut(menu), nullptr);
+}
+
 TEST_F(AppDelegateTest, WithoutATrayTheSettingsWindowOpensSoTheProgramIsNeverInvisible) {
   env.defaults.set(AppSettings::kHasCompletedOnboarding, true);
   shell.trayAvailable = false;
