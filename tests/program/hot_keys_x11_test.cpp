@@ -5,8 +5,10 @@
 #include <xcb/xtest.h>
 
 #include <QCoreApplication>
+#include <QMenu>
 #include <QTest>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "GlobalShortcuts/HotKeyCenter.h"
 #include "GlobalShortcuts/Key.h"
 #include "platform/HotKeySystem.h"
+#include "platform/Log.h"
 #include "platform/fake/MemoryUserDefaults.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/X11Connection.h"
@@ -267,6 +270,97 @@ TEST_F(HotKeysX11Test, APressAfterALostReleaseIsANewPress) {
   QTest::qWait(static_cast<int>((repeat.delay + 2 * repeat.interval).count()) + 300);
   run("xdotool key alt+t");
   EXPECT_EQ(events(), (Strings{"translate down", "translate down", "translate up"}));
+}
+
+}  // namespace
+
+namespace {
+
+void setKeyName(xcb_connection_t* conn, xcb_keycode_t keycode, const std::string& name) {
+  xcb_xkb_key_name_t keyName{};
+  std::memcpy(keyName.name, name.data(), std::min(name.size(), sizeof keyName.name));
+  xcb_xkb_set_names_values_t values{};
+  values.keyNames = &keyName;
+  xcb_xkb_set_names_aux(conn, XCB_XKB_ID_USE_CORE_KBD, 0, XCB_XKB_NAME_DETAIL_KEY_NAMES, 0, 0, 0, 0, 0, 0, 0,
+                        keycode, 1, 0, 0, &values);
+}
+
+TEST_F(HotKeysX11Test, AHotKeyFollowsItsKeyToANewKeycode) {
+  const Name up("up", Shortcut(Key::upArrow, ModifierFlags::option));
+  listen(up);
+  ASSERT_TRUE(gs::isEnabled(up));
+  const xcb_keycode_t before = keycode("UP");
+  // F22's keycode: a key no keyboard of the test has.
+  const xcb_keycode_t after = keycode("FK22");
+  // XKB key names are positions: giving the two keys each other's names moves the arrow. (The X server
+  // keeps its keycodes when a keymap is loaded by name, and keymap uploads leave key names alone.)
+  setKeyName(x11->connection(), before, "FK22");
+  setKeyName(x11->connection(), after, "UP");
+  std::free(xcb_get_input_focus_reply(x11->connection(), xcb_get_input_focus(x11->connection()), nullptr));
+  // The round trip read the change into the connection's queue; a wait that never blocks must hand it on.
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        x11->dispatchPending();
+        return keycode("UP") == after;
+      },
+      5000));
+
+  OtherClient typist;
+  typist.type({keycode("LALT"), after});
+  EXPECT_EQ(events(), (Strings{"up down", "up up"}));
+  // The old keycode is no longer ours.
+  EXPECT_EQ(OtherClient().grab(before, kMod1), 0);
+}
+
+// While a menu of the program is open it holds the keyboard, so the hot key is matched among the key events
+// that reach the menu instead, by the key's position in the layout. (Not with Alt: a Qt menu closes when
+// Alt goes down, and the hot key's grab is back for the rest of the combination.)
+TEST_F(HotKeysX11Test, WithAMenuOpenAHotKeyFiresOnceThroughTheMenusKeyEvents) {
+  const Name translate("translate", Shortcut(Key::t, ModifierFlags::command));
+  listen(translate);
+  ASSERT_TRUE(gs::isEnabled(translate));
+  QMenu menu;
+  menu.addAction(QStringLiteral("Settings…"));
+  menu.popup(QPoint(100, 100));
+  const auto modeIs = [](gs::HotKeyCenter::Mode mode) {
+    return QTest::qWaitFor([mode] { return gs::HotKeyCenter::shared().mode() == mode; }, 5000);
+  };
+  ASSERT_TRUE(modeIs(gs::HotKeyCenter::Mode::menuOpen));
+  // Our grab is withdrawn while the menu is open.
+  EXPECT_EQ(OtherClient().grab(keycode("AD05"), XCB_MOD_MASK_CONTROL), 0);
+
+  // T goes up before Ctrl, as people type: the menu's key events carry the modifiers of the moment.
+  run("xdotool keydown ctrl keydown t keyup t keyup ctrl");
+  EXPECT_EQ(events(), (Strings{"translate down", "translate up"}));
+  EXPECT_TRUE(menu.isVisible());
+
+  menu.hide();
+  ASSERT_TRUE(modeIs(gs::HotKeyCenter::Mode::normal));
+  run("xdotool key ctrl+t");
+  EXPECT_EQ(events(), (Strings{"translate down", "translate up"}));
+}
+
+TEST_F(HotKeysX11Test, RegistrationsAfterTheConnectionBrokeAreRefusedAndSaidOnce) {
+  std::vector<std::string> lines;
+  const auto previous = platform::setLogSink([&](platform::LogLevel, std::string_view line) {
+    if (line.find("X11HotKeySystem") != std::string_view::npos) lines.emplace_back(line);
+  });
+  // The server closes our connection when another client kills one of our resources.
+  xcb_connection_t* ours = x11->connection();
+  const xcb_pixmap_t pixmap = xcb_generate_id(ours);
+  xcb_create_pixmap(ours, 1, pixmap, x11->root(), 1, 1);
+  std::free(xcb_get_input_focus_reply(ours, xcb_get_input_focus(ours), nullptr));
+  OtherClient killer;
+  xcb_kill_client(killer.conn, pixmap);
+  std::free(xcb_get_input_focus_reply(killer.conn, xcb_get_input_focus(killer.conn), nullptr));
+
+  EXPECT_FALSE(hotKeys().registerHotKey(Key::t.rawValue(), platform::carbon::option, {1, 1}));
+  EXPECT_FALSE(hotKeys().registerHotKey(Key::r.rawValue(), platform::carbon::option, {1, 2}));
+  const Name translate("translate", optionT);
+  listen(translate);
+  EXPECT_FALSE(gs::isEnabled(translate));
+  platform::setLogSink(previous);
+  EXPECT_EQ(lines.size(), 1u);
 }
 
 }  // namespace

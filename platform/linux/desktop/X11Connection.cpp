@@ -79,7 +79,10 @@ struct X11Connection::Impl {
   }
 
   void selectXkbEvents() {
-    const std::uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+    // Key names are positions too: renaming keycodes moves keys as much as new keycodes do.
+    const std::uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY |
+                                 XCB_XKB_EVENT_TYPE_NAMES_NOTIFY;
+    const std::uint16_t nameDetails = XCB_XKB_NAME_DETAIL_KEY_NAMES | XCB_XKB_NAME_DETAIL_KEY_ALIASES;
     const std::uint16_t nknDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
     const std::uint16_t mapParts = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS |
                                    XCB_XKB_MAP_PART_MODIFIER_MAP | XCB_XKB_MAP_PART_EXPLICIT_COMPONENTS |
@@ -88,6 +91,8 @@ struct X11Connection::Impl {
     xcb_xkb_select_events_details_t details{};
     details.affectNewKeyboard = nknDetails;
     details.newKeyboardDetails = nknDetails;
+    details.affectNames = nameDetails;
+    details.namesDetails = nameDetails;
     xcb_xkb_select_events_aux(conn, static_cast<xcb_xkb_device_spec_t>(deviceId), events, 0, 0, mapParts,
                               mapParts, &details);
   }
@@ -95,7 +100,8 @@ struct X11Connection::Impl {
   void handleXkbEvent(const xcb_generic_event_t& event) {
     // The XKB event kind is the second byte of every XKB event.
     const auto kind = reinterpret_cast<const std::uint8_t*>(&event)[1];
-    if (kind != XCB_XKB_NEW_KEYBOARD_NOTIFY && kind != XCB_XKB_MAP_NOTIFY) return;
+    if (kind != XCB_XKB_NEW_KEYBOARD_NOTIFY && kind != XCB_XKB_MAP_NOTIFY && kind != XCB_XKB_NAMES_NOTIFY)
+      return;
     if (!loadKeymap()) return;
     std::vector<std::shared_ptr<std::function<void()>>> copy;
     for (const auto& [id, h] : keymapHandlers) copy.push_back(h);

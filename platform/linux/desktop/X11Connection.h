@@ -23,7 +23,7 @@ namespace platform {
 //
 // What it sets up:
 //   - the XKB extension (required; open() fails without it) with events selected for the core keyboard:
-//     NewKeyboardNotify and MapNotify, on which the keymap is reloaded;
+//     NewKeyboardNotify, MapNotify and NamesNotify of key names, on which the keymap is reloaded;
 //   - an xkbcommon keymap of the core keyboard, for key name -> keycode (XKB key names name physical
 //     positions: "AB03" is where US keyboards print C), see keycodeForName();
 //   - the XTEST extension when the server has it (hasXTest()), used by fakeKey().
@@ -33,7 +33,7 @@ namespace platform {
 // xcb's queue without the socket becoming readable again). Every event and every asynchronous error
 // (response_type 0) is handed, in order, on the main thread, to each subscriber (subscribe()); XKB
 // events all share response_type xkbEventBase() and carry their kind in the second byte
-// (xcb_xkb_*_notify_event_t::xkbType). The connection has handled NewKeyboardNotify/MapNotify before
+// (xcb_xkb_*_notify_event_t::xkbType). The connection has handled those three before
 // subscribers see them; keymap subscribers (subscribeKeymapChanged()) hear only of changes that really
 // altered the keymap (an XTest device typing for the first time also sends NewKeyboardNotify, with the
 // same keymap).
