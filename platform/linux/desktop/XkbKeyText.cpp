@@ -42,24 +42,34 @@ constexpr std::array<DeadKey, 16> kDeadKeys{{
     {XKB_KEY_dead_semivoiced_sound, "\u309C"},
 }};
 
-// The one keysym of `keycode` at level 0 of `group` (a key with fewer groups than the keymap wraps, clamps
-// or redirects as the keymap says); nothing when there is not exactly one.
-std::optional<xkb_keysym_t> keysym(xkb_keymap* keymap, xkb_keycode_t keycode, xkb_layout_index_t group) {
-  const std::unique_ptr<xkb_state, StateDeleter> state(xkb_state_new(keymap));
-  if (!state) return std::nullopt;
-  xkb_state_update_mask(state.get(), 0, 0, 0, 0, 0, group);
-  const xkb_layout_index_t layout = xkb_state_key_get_layout(state.get(), keycode);
+using State = std::unique_ptr<xkb_state, StateDeleter>;
+
+// A keyboard state with `group` locked and no modifier.
+State stateIn(xkb_keymap* keymap, xkb_layout_index_t group) {
+  State state(xkb_state_new(keymap));
+  if (state) xkb_state_update_mask(state.get(), 0, 0, 0, 0, 0, group);
+  return state;
+}
+
+// The one keysym of `keycode` at level 0 of the state's group (a key with fewer groups than the keymap
+// wraps, clamps or redirects as the keymap says); nothing when there is not exactly one.
+std::optional<xkb_keysym_t> keysym(xkb_state* state, xkb_keycode_t keycode) {
+  const xkb_layout_index_t layout = xkb_state_key_get_layout(state, keycode);
   if (layout == XKB_LAYOUT_INVALID) return std::nullopt;
   const xkb_keysym_t* syms = nullptr;
-  if (xkb_keymap_key_get_syms_by_level(keymap, keycode, layout, 0, &syms) != 1) return std::nullopt;
+  if (xkb_keymap_key_get_syms_by_level(xkb_state_get_keymap(state), keycode, layout, 0, &syms) != 1) {
+    return std::nullopt;
+  }
   return syms[0];
 }
 
 bool typesAscii(xkb_keymap* keymap, xkb_layout_index_t group) {
+  const State state = stateIn(keymap, group);
+  if (!state) return false;
   for (const char* name : kLetterKeys) {
     const xkb_keycode_t keycode = xkb_keymap_key_by_name(keymap, name);
     if (keycode == XKB_KEYCODE_INVALID) return false;
-    const auto sym = keysym(keymap, keycode, group);
+    const auto sym = keysym(state.get(), keycode);
     if (!sym) return false;
     const std::uint32_t character = xkb_keysym_to_utf32(*sym);
     if (character < 0x20 || character > 0x7E) return false;
@@ -95,7 +105,9 @@ std::optional<std::string> xkbTextForKey(xkb_keymap* keymap, std::uint32_t curre
   const std::string name(keyName);
   const xkb_keycode_t keycode = xkb_keymap_key_by_name(keymap, name.c_str());
   if (keycode == XKB_KEYCODE_INVALID) return std::nullopt;
-  const auto sym = keysym(keymap, keycode, asciiCapableGroup(keymap, currentGroup));
+  const State state = stateIn(keymap, asciiCapableGroup(keymap, currentGroup));
+  if (!state) return std::nullopt;
+  const auto sym = keysym(state.get(), keycode);
   if (!sym) return std::nullopt;
   return textOf(*sym);
 }
