@@ -13,7 +13,7 @@
 #include "platform/HotKeySystem.h"
 #include "platform/linux/desktop/XkbKeyboardLayout.h"
 #include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ProgramRun.h"
 
 using GlobalShortcuts::Key;
 using GlobalShortcuts::ModifierFlags;
@@ -225,23 +225,28 @@ TEST(ShortcutDescribeTool, PrintsTheTextTheMenuEquivalentAndTheQtSequence) {
       {"en",
        {"49", "0x300", "--layout", "us"},
        "\u21E7\u2318Space\nmenu item key equivalent: \" \" U+0020\nQt key sequence: Ctrl+Shift+Space\n"},
+      // Space in the user's language; a letter in the named layout.
       {"de",
-       {"16", "2048", "--layout", "de"},
-       "\u2325Z\nmenu item key equivalent: \"z\" U+007A\nQt key sequence: Alt+Z\n"},
+       {"49", "2048", "--layout", "de"},
+       "\u2325Leertaste\nmenu item key equivalent: \" \" U+0020\nQt key sequence: Alt+Space\n"},
+      {"en",
+       {"16", "0", "--layout", "de"},
+       "Z\nmenu item key equivalent: \"z\" U+007A\nQt key sequence: Z\n"},
       {"en",
        {"83", "0x100", "--layout", "us"},
        "\u23181\u20E3\nmenu item key equivalent: none\nQt key sequence: none\n"},
   };
+  const quorvelle::test::TempDir dir;
+  const std::string tool = QUORVELLE_BINARY_DIR "/tools/shortcut-describe";
   for (const auto& c : cases) {
     std::vector<std::string> argv{"/usr/bin/env", std::string("LANGUAGE=") + c.language, "LC_ALL=C.UTF-8",
-                                  QUORVELLE_BINARY_DIR "/tools/shortcut-describe"};
+                                  tool};
     argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
-    quorvelle::test::ChildProcess tool(argv);
-    EXPECT_EQ(tool.wait(), 0);
-    EXPECT_EQ(tool.output(), c.output);
+    const auto run = quorvelle::test::runProgram(argv, dir);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, c.output);
   }
-  quorvelle::test::ChildProcess wrong({QUORVELLE_BINARY_DIR "/tools/shortcut-describe", "49"});
-  EXPECT_EQ(wrong.wait(), 2);
+  EXPECT_EQ(quorvelle::test::runProgram({tool, "49"}, dir).status, 2);
 }
 
 }  // namespace
