@@ -66,7 +66,7 @@ void readBuildId(dzcrash_async_elf* image, uint64_t address, uint64_t size) {
     if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 && note.n_descsz > 0 &&
         note.n_descsz <= DZCRASH_ELF_BUILD_ID_MAX &&
         DZcrash_async_task_memcpy(image->task, address, static_cast<int64_t>(name), owner, 4) == DZCRASH_OK &&
-        std::memcmp(owner, "GNU", 4) == 0 &&
+        DZcrash_async_strncmp(owner, "GNU", 4) == 0 &&
         DZcrash_async_task_memcpy(image->task, address, static_cast<int64_t>(desc), image->build_id,
                                   note.n_descsz) == DZCRASH_OK) {
       image->build_id_length = note.n_descsz;
@@ -194,15 +194,15 @@ uint64_t readEhFramePointer(dzcrash_task_t task, uint64_t hdr) {
 
 }  // namespace
 
-dzcrash_error_t DZcrash_nasync_elf_init(dzcrash_async_elf* image, dzcrash_task_t task, const char* name,
-                                        uint64_t header_address) {
-  std::memset(image, 0, sizeof(*image));
+dzcrash_error_t DZcrash_async_elf_init(dzcrash_async_elf* image, dzcrash_task_t task, char* name,
+                                       uint64_t header_address) {
+  DZcrash_async_memset(image, 0, sizeof(*image));
   image->task = task;
   image->header_addr = header_address;
 
   unsigned char ident[EI_NIDENT];
   if (DZcrash_async_task_memcpy(task, header_address, 0, ident, sizeof(ident)) != DZCRASH_OK ||
-      std::memcmp(ident, ELFMAG, SELFMAG) != 0) {
+      DZcrash_async_strncmp(reinterpret_cast<const char*>(ident), ELFMAG, SELFMAG) != 0) {
     return DZCRASH_INVALID_ARGUMENT;
   }
   if (ident[EI_CLASS] != ELFCLASS64 || ident[EI_DATA] != ELFDATA2LSB) return DZCRASH_NOT_SUPPORTED;
@@ -274,9 +274,16 @@ dzcrash_error_t DZcrash_nasync_elf_init(dzcrash_async_elf* image, dzcrash_task_t
     }
   }
 
-  image->name = strdup(name != nullptr ? name : "");
-  if (image->name == nullptr) return DZCRASH_NO_MEMORY;
+  image->name = name;
   return DZCRASH_OK;
+}
+
+dzcrash_error_t DZcrash_nasync_elf_init(dzcrash_async_elf* image, dzcrash_task_t task, const char* name,
+                                        uint64_t header_address) {
+  const dzcrash_error_t err = DZcrash_async_elf_init(image, task, nullptr, header_address);
+  if (err != DZCRASH_OK) return err;
+  image->name = strdup(name != nullptr ? name : "");
+  return image->name != nullptr ? DZCRASH_OK : DZCRASH_NO_MEMORY;
 }
 
 void DZcrash_nasync_elf_free(dzcrash_async_elf* image) {
@@ -285,7 +292,25 @@ void DZcrash_nasync_elf_free(dzcrash_async_elf* image) {
 }
 
 bool DZcrash_async_elf_processor(const dzcrash_async_elf* image, uint64_t* type, uint64_t* subtype) {
-  switch (image->machine) {
+  return DZcrash_async_elf_machine_processor(image->machine, type, subtype);
+}
+
+uint16_t DZcrash_async_elf_host_machine() {
+#if defined(__x86_64__)
+  return EM_X86_64;
+#elif defined(__i386__)
+  return EM_386;
+#elif defined(__aarch64__)
+  return EM_AARCH64;
+#elif defined(__arm__)
+  return EM_ARM;
+#else
+  return EM_NONE;
+#endif
+}
+
+bool DZcrash_async_elf_machine_processor(uint16_t machine, uint64_t* type, uint64_t* subtype) {
+  switch (machine) {
     case EM_X86_64:
       *type = kCpuTypeX86 | kCpuArch64;
       *subtype = kCpuSubtypeX86All;
@@ -358,17 +383,13 @@ dzcrash_error_t DZcrash_async_elf_find_symbol_by_pc(const dzcrash_async_elf* ima
   return DZCRASH_OK;
 }
 
-namespace {
-
-uint64_t elfCodeSize(const dzcrash_async_elf& elf, uint64_t header_address) {
+uint64_t DZcrash_async_elf_code_size(const dzcrash_async_elf& elf, uint64_t header_address) {
   return elf.text_end > header_address ? elf.text_end - header_address : 0;
 }
 
-}  // namespace
-
 dzcrash_image_parser DZcrash_elf_image_parser() {
   return DZcrash_image_parser_for<dzcrash_async_elf, DZCRASH_IMAGE_FORMAT_ELF, DZcrash_nasync_elf_init,
-                                  DZcrash_nasync_elf_free, elfCodeSize>();
+                                  DZcrash_nasync_elf_free, DZcrash_async_elf_code_size>();
 }
 
 }  // namespace dzcrash

@@ -5,7 +5,9 @@
 // the nearest exported symbol from the dynamic symbol table. These are the image records the crash
 // path uses on this system.
 //
-// Parsing an image (DZcrash_nasync_elf_init) allocates; the lookups are async-signal-safe.
+// Parsing an image with DZcrash_nasync_elf_init allocates (a copy of its path); the crash path parses
+// images loaded after the list was built with DZcrash_async_elf_init, which borrows the path instead.
+// The lookups are async-signal-safe.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +27,7 @@ struct dzcrash_async_elf {
   uint64_t header_addr;
   // What is added to the image's own addresses (p_vaddr, st_value) to get task addresses.
   uint64_t load_bias;
-  // Heap copy of the image's path.
+  // The image's path: a heap copy (DZcrash_nasync_elf_init) or borrowed (DZcrash_async_elf_init).
   char* name;
   // e_machine.
   uint16_t machine;
@@ -58,11 +60,22 @@ using dzcrash_async_elf_found_symbol_cb = void (*)(uint64_t address, const char*
 dzcrash_error_t DZcrash_nasync_elf_init(dzcrash_async_elf* image, dzcrash_task_t task, const char* name,
                                         uint64_t header_address);
 
-// Not async-signal-safe.
+// The same parse without allocation: `name` is borrowed and must outlive the record, which needs no
+// free. async-signal-safe.
+dzcrash_error_t DZcrash_async_elf_init(dzcrash_async_elf* image, dzcrash_task_t task, char* name,
+                                       uint64_t header_address);
+
+// Not async-signal-safe. Only for records made by DZcrash_nasync_elf_init.
 void DZcrash_nasync_elf_free(dzcrash_async_elf* image);
 
-// The processor as the report records it (Mach cpu type and subtype). False for a machine the report's
-// encoding has no value for. async-signal-safe.
+// The processor of an ELF machine number (e_machine) as the report records it (Mach cpu type and
+// subtype). False for a machine the report's encoding has no value for. async-signal-safe.
+bool DZcrash_async_elf_machine_processor(uint16_t machine, uint64_t* type, uint64_t* subtype);
+
+// The machine number this program was built for.
+uint16_t DZcrash_async_elf_host_machine();
+
+// DZcrash_async_elf_machine_processor of the image's machine. async-signal-safe.
 bool DZcrash_async_elf_processor(const dzcrash_async_elf* image, uint64_t* type, uint64_t* subtype);
 
 // text_start <= address < text_end. async-signal-safe.
@@ -79,5 +92,8 @@ dzcrash_error_t DZcrash_async_elf_find_symbol_by_pc(const dzcrash_async_elf* ima
 // Plugs the ELF reader into an image list: each image's parsed record is a dzcrash_async_elf and its
 // size reaches from the header to the end of the code.
 dzcrash_image_parser DZcrash_elf_image_parser();
+
+// Bytes from the header to the end of the image's code: an image list entry's size. async-signal-safe.
+uint64_t DZcrash_async_elf_code_size(const dzcrash_async_elf& image, uint64_t header_address);
 
 }  // namespace dzcrash

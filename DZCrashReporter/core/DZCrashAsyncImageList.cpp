@@ -25,6 +25,8 @@ bool DZcrash_nasync_image_list_init(dzcrash_async_image_list* list, dzcrash_task
   list->task = task;
   list->parser = parser != nullptr ? *parser : dzcrash_image_parser{nullptr, nullptr, nullptr};
   list->retired.store(nullptr);
+  list->extra = nullptr;
+  list->extra_count = 0;
   list->list = new (std::nothrow) async::async_list<dzcrash_async_image*>();
   return list->list != nullptr;
 }
@@ -135,15 +137,34 @@ size_t DZcrash_nasync_image_list_add_loaded(dzcrash_async_image_list* list) {
 }
 
 // async-signal-safe.
+void DZcrash_async_image_list_view_init(dzcrash_async_image_list* view, const dzcrash_async_image_list* base,
+                                        dzcrash_async_image* extra, size_t extra_count) {
+  view->task = base != nullptr ? base->task : nullptr;
+  view->parser = base != nullptr ? base->parser : dzcrash_image_parser{nullptr, nullptr, nullptr};
+  view->list = base != nullptr ? base->list : nullptr;
+  view->retired.store(nullptr);
+  view->extra = extra;
+  view->extra_count = extra_count;
+}
+
+// async-signal-safe.
 void DZcrash_async_image_list_set_reading(dzcrash_async_image_list* list, bool enable) {
-  list->list->set_reading(enable);
+  if (list->list != nullptr) list->list->set_reading(enable);
 }
 
 // async-signal-safe.
 dzcrash_async_image* DZcrash_async_image_list_next(dzcrash_async_image_list* list,
                                                    dzcrash_async_image* current) {
-  dzcrash_async_image_node* node = list->list->next(current == nullptr ? nullptr : current->node);
-  if (node == nullptr) return nullptr;
+  const auto extraStart = reinterpret_cast<uintptr_t>(list->extra);
+  const auto at = reinterpret_cast<uintptr_t>(current);
+  if (current != nullptr && list->extra_count > 0 && at >= extraStart &&
+      at < extraStart + list->extra_count * sizeof(dzcrash_async_image)) {
+    const size_t index = static_cast<size_t>(current - list->extra) + 1;
+    return index < list->extra_count ? &list->extra[index] : nullptr;
+  }
+  dzcrash_async_image_node* node = nullptr;
+  if (list->list != nullptr) node = list->list->next(current == nullptr ? nullptr : current->node);
+  if (node == nullptr) return list->extra_count > 0 ? &list->extra[0] : nullptr;
   dzcrash_async_image* image = node->value();
   image->node = node;
   return image;

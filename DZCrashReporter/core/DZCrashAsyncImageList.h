@@ -74,6 +74,10 @@ struct dzcrash_async_image_list {
   async::async_list<dzcrash_async_image*>* list;
   // Images removed from the list, kept until the list is freed.
   std::atomic<dzcrash_async_image*> retired;
+  // A view's own images, walked after the listed ones: a fixed array the crash path fills without
+  // allocation (DZcrash_async_image_list_view_init). Always empty in a list of its own.
+  dzcrash_async_image* extra = nullptr;
+  size_t extra_count = 0;
 };
 
 // The process's one image list, filled when the reporter is enabled.
@@ -82,6 +86,13 @@ extern dzcrash_async_image_list shared_image_list;
 // Not async-signal-safe. A null parser records images with size 0. False when out of memory.
 bool DZcrash_nasync_image_list_init(dzcrash_async_image_list* list, dzcrash_task_t task,
                                     const dzcrash_image_parser* parser);
+
+// Makes `view` walk the images of `base` (which may be null or have no list) followed by
+// `extra[0..extra_count)`, which the view does not own. A view reads only: it is never appended to,
+// removed from or freed, and it is used only while `base` and the extra images live.
+// async-signal-safe.
+void DZcrash_async_image_list_view_init(dzcrash_async_image_list* view, const dzcrash_async_image_list* base,
+                                        dzcrash_async_image* extra, size_t extra_count);
 
 // Not async-signal-safe. Frees every image and the list; no reader may be walking it.
 void DZcrash_nasync_image_list_free(dzcrash_async_image_list* list);

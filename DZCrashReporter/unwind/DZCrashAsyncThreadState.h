@@ -9,6 +9,7 @@
 // The record covers x86-64 and x86 (32-bit); x86 records are data only (this build captures x86-64
 // threads). Every routine here is async-signal-safe: no heap, no locks.
 
+#include <sys/types.h>
 #include <sys/ucontext.h>
 #include <cstddef>
 #include <cstdint>
@@ -161,6 +162,11 @@ dzcrash_error_t DZcrash_async_thread_state_init(dzcrash_async_thread_state* stat
 // on other processors.
 dzcrash_error_t DZcrash_async_thread_state_mcontext_init(dzcrash_async_thread_state* state,
                                                          const mcontext_t* mcontext);
+
+// Fills the record of another thread of this process from the machine context it was parked with by
+// the running thread capture (DZCrashThreadCapture.h). DZCRASH_INTERNAL when the thread is not parked
+// (no capture is running, the thread did not answer, or it is the calling thread).
+dzcrash_error_t DZcrash_async_thread_state_mach_thread_init(dzcrash_async_thread_state* state, pid_t thread);
 
 // Called with the captured state, which lives on the capture routine's stack for the call only.
 using dzcrash_async_thread_state_current_callback = dzcrash_error_t (*)(dzcrash_async_thread_state* state,

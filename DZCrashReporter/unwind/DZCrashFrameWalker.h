@@ -7,6 +7,8 @@
 // Everything here runs on the crash path: no heap, no locks; stack and image memory are read only
 // through checked task reads and memory objects. A cursor and its states belong to one thread.
 
+#include <sys/types.h>
+
 #include <cstdint>
 
 #include "DZCrashReporter/core/DZCrashAsyncImageList.h"
@@ -62,6 +64,12 @@ struct dzframe_cursor {
 dzframe_error_t DZframe_cursor_init(dzframe_cursor* cursor, dzcrash_task_t task,
                                     const dzcrash_async_thread_state* state,
                                     dzcrash_async_image_list* image_list);
+
+// Starts a walk at the registers `thread` (another thread of this process) was parked with by the
+// running thread capture. DZFRAME_INTERNAL_ERROR when it is not parked; the cursor is then not
+// initialised.
+dzframe_error_t DZframe_cursor_thread_init(dzframe_cursor* cursor, dzcrash_task_t task, pid_t thread,
+                                           dzcrash_async_image_list* image_list);
 
 // Moves to the next frame with the standard readers. The first call yields the initial state itself.
 // DZFRAME_NO_FRAME at the end of the stack (a caller instruction pointer within the first page); when

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/ThreadCaptureSignal.h"
+
 namespace platform {
 namespace {
 
@@ -361,6 +363,8 @@ struct CurlHttpClient::Impl {
     sigset_t mask;
     sigfillset(&mask);
     for (int sync : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS}) sigdelset(&mask, sync);
+    // Crash reports record this thread's stack through the capture signal.
+    sigdelset(&mask, threadCaptureSignal());
     pthread_sigmask(SIG_BLOCK, &mask, nullptr);
 
     for (;;) {

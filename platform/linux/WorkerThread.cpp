@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "platform/ThreadCaptureSignal.h"
+
 namespace platform {
 
 WorkerThread::WorkerThread(std::string name, bool blockAsyncSignals) {
@@ -45,6 +47,8 @@ void WorkerThread::run(std::string name, bool blockAsyncSignals) {
     sigset_t set;
     sigfillset(&set);
     for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGABRT, SIGSYS}) sigdelset(&set, sig);
+    // The crash reporter records this thread's stack through it.
+    sigdelset(&set, threadCaptureSignal());
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
   }
 

@@ -25,7 +25,8 @@ class WorkerThread {
   // `name` shows in debuggers (at most 15 bytes are kept). With `blockAsyncSignals` the thread blocks
   // every asynchronous signal, so signals sent to the process are handled on other threads; the
   // signals a fault raises (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGABRT, SIGSYS) stay unblocked
-  // so that a crash on the worker still reaches the crash handler.
+  // so that a crash on the worker still reaches the crash handler, and so does the crash reporter's
+  // thread-capture signal (ThreadCaptureSignal.h), so that reports show the worker's stack.
   WorkerThread(std::string name, bool blockAsyncSignals);
   ~WorkerThread();
   WorkerThread(const WorkerThread&) = delete;

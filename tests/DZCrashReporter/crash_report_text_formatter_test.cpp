@@ -8,6 +8,7 @@
 
 #include "DZCrashReporter/DZCrashReporterLog.h"
 #include "DZCrashReporter/report/DZCrashReportTextFormatter.h"
+#include "tests/DZCrashReporter/CapturedCrashLog.h"
 #include "tests/DZCrashReporter/CrashReportFixture.h"
 
 using namespace dzcrash;
@@ -17,18 +18,6 @@ namespace {
 
 constexpr int kOsUnknown = DZCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__OS_UNKNOWN;
 constexpr ProcessorSpec kX86_64{.type = 0x1000007, .subtype = 3};
-
-class CapturedCrashLog {
- public:
-  CapturedCrashLog() {
-    previous_ = DZCrashReporterSetLogSink([this](std::string_view line) { lines.emplace_back(line); });
-  }
-  ~CapturedCrashLog() { DZCrashReporterSetLogSink(previous_); }
-  std::vector<std::string> lines;
-
- private:
-  DZCrashReporterLogSink previous_;
-};
 
 DZCrashReport decodeOk(const ReportSpec& spec) {
   auto result = DZCrashReport::fromData(packReportFile(spec));
