@@ -362,6 +362,9 @@ dzcrash_error_t DZcrash_async_elf_find_symbol_by_pc(const dzcrash_async_elf* ima
       if (sym.st_shndx == SHN_ABS) continue;
       uint64_t address = 0;
       if (__builtin_add_overflow(sym.st_value, image->load_bias, &address) || address > pc) continue;
+      // A symbol that ends before pc does not hold it: pc lies in code the table does not list (a local
+      // function), which must not be named after the exported one before it.
+      if (sym.st_size != 0 && pc - address >= sym.st_size) continue;
       if (!found || address > bestAddress) {
         found = true;
         bestAddress = address;

@@ -18,6 +18,31 @@
 
 using namespace dzcrash;
 
+#if defined(__x86_64__)
+// An exported function of four bytes, followed by code that the dynamic symbol table does not list
+// (its symbol is global but not exported).
+extern "C" void dz_test_sized_export();
+extern "C" char dzcrash_test_unlisted_code[];
+__asm__(R"(
+  .pushsection .text
+  .globl dz_test_sized_export
+  .type dz_test_sized_export, @function
+dz_test_sized_export:
+  nop
+  nop
+  nop
+  ret
+  .size dz_test_sized_export, 4
+  .globl dzcrash_test_unlisted_code
+  .type dzcrash_test_unlisted_code, @function
+dzcrash_test_unlisted_code:
+  nop
+  ret
+  .size dzcrash_test_unlisted_code, 2
+  .popsection
+)");
+#endif
+
 namespace {
 
 struct MapsLine {
@@ -200,6 +225,23 @@ TEST_F(LiveImages, DynamicSymbolLookupAgreesWithTheDynamicLinker) {
   EXPECT_EQ(DZcrash_async_elf_find_symbol_by_pc(libc, libc->header_addr, remember, &found),
             DZCRASH_NOT_FOUND);
 }
+
+#if defined(__x86_64__)
+// Code past the end of an exported function belongs to something the table does not list: it is not
+// named after that function.
+TEST_F(LiveImages, ASymbolHoldsOnlyItsOwnBytes) {
+  const auto exported = reinterpret_cast<uint64_t>(&dz_test_sized_export);
+  const dzcrash_async_elf* self = imageAt(exported);
+  ASSERT_NE(self, nullptr);
+  Found found;
+  ASSERT_EQ(DZcrash_async_elf_find_symbol_by_pc(self, exported + 3, remember, &found), DZCRASH_OK);
+  EXPECT_EQ(found.name, "dz_test_sized_export");
+  const auto unlisted = reinterpret_cast<uint64_t>(dzcrash_test_unlisted_code);
+  ASSERT_EQ(unlisted, exported + 4);
+  Found none;
+  EXPECT_EQ(DZcrash_async_elf_find_symbol_by_pc(self, unlisted, remember, &none), DZCRASH_NOT_FOUND) << none.name;
+}
+#endif
 
 TEST_F(LiveImages, ProcessorOfTheHost) {
   const dzcrash_async_elf* self = imageAt(reinterpret_cast<uint64_t>(&readMaps));
