@@ -14,7 +14,7 @@ namespace {
 constexpr uint64_t kMaxNotesBytes = 1 << 16;
 constexpr uint64_t kMaxDynamicEntries = 4096;
 constexpr uint64_t kMaxSymbols = 1 << 22;
-constexpr size_t kSymbolChunk = 32;
+constexpr size_t kSymbolChunk = 128;
 
 // Pointer encodings of the .eh_frame_hdr fields (format in the low four bits, application above).
 constexpr uint8_t kEhPeAbsptr = 0x00;
