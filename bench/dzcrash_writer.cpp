@@ -114,8 +114,8 @@ dzcrash_error_t writeReport(dzcrash_async_thread_state* state, void* context) {
   auto* request = static_cast<Request*>(context);
   const dzcrash_log_bsd_signal_info_t bsd = {SIGSEGV, SEGV_MAPERR, 0x10};
   const dzcrash_log_signal_info_t siginfo = {&bsd, nullptr};
-  return DZcrash_log_writer_write(request->writer, DZ_mach_thread_self(), request->images, request->file, &siginfo,
-                                  state);
+  return DZcrash_log_writer_write(request->writer, DZ_mach_thread_self(), request->images, request->file,
+                                  &siginfo, state);
 }
 
 void BM_WriteReportOf20Threads(benchmark::State& state) {

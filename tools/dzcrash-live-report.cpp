@@ -7,13 +7,13 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -69,8 +69,8 @@ dzcrash_error_t writeFromHere(dzcrash_async_thread_state* state, void* context) 
   // As for a report made on demand: a trace trap at no address.
   const dzcrash_log_bsd_signal_info_t bsd = {SIGTRAP, TRAP_TRACE, 0};
   const dzcrash_log_signal_info_t siginfo = {&bsd, nullptr};
-  return DZcrash_log_writer_write(request->writer, DZ_mach_thread_self(), request->images, request->file, &siginfo,
-                                  state);
+  return DZcrash_log_writer_write(request->writer, DZ_mach_thread_self(), request->images, request->file,
+                                  &siginfo, state);
 }
 
 std::vector<uint8_t> readAll(const std::string& path) {
@@ -98,7 +98,7 @@ int main() {
 
   std::atomic<int> running{0};
   const decltype(&dz_live_waits_in_read) functions[] = {dz_live_waits_in_read, dz_live_waits_in_poll,
-                                                       dz_live_waits_deeper};
+                                                        dz_live_waits_deeper};
   std::vector<std::thread> threads;
   std::vector<int> pipes;
   for (auto function : functions) {

@@ -85,7 +85,8 @@ size_t DZcrash_sysctl_valid_utf8_bytes_max(const uint8_t* string, size_t limit) 
     }
     if (continuation >= limit - count) break;
     bool valid = true;
-    for (size_t i = 1; i <= continuation && valid; ++i) valid = string[count + i] >= 0x80 && string[count + i] <= 0xBF;
+    for (size_t i = 1; i <= continuation && valid; ++i)
+      valid = string[count + i] >= 0x80 && string[count + i] <= 0xBF;
     if (!valid) break;
     count += continuation + 1;
   }

@@ -81,7 +81,8 @@ void captureHandler(int, siginfo_t* info, void* ucontext) {
                              sizeof(slot.context));
         expected = encode(generation, DZCRASH_THREAD_CAPTURE_WRITING);
         // Fails when the capture gave up on this thread meanwhile: then nobody waits for it.
-        if (slot.status.compare_exchange_strong(expected, encode(generation, DZCRASH_THREAD_CAPTURE_PARKED))) {
+        if (slot.status.compare_exchange_strong(expected,
+                                                encode(generation, DZCRASH_THREAD_CAPTURE_PARKED))) {
           capture->answered.fetch_add(1);
           futexWake(&capture->answered, 1);
           for (;;) {
@@ -145,7 +146,8 @@ bool sendCaptureSignal(pid_t pid, pid_t tid, uint32_t generation, size_t index) 
   return syscall(SYS_rt_tgsigqueueinfo, pid, tid, info.si_signo, &info) == 0;
 }
 
-size_t countIn(const dzcrash_thread_capture* capture, uint32_t generation, dzcrash_thread_capture_state state) {
+size_t countIn(const dzcrash_thread_capture* capture, uint32_t generation,
+               dzcrash_thread_capture_state state) {
   size_t n = 0;
   for (size_t i = 0; i < capture->count; ++i) {
     if (capture->slots[i].status.load() == encode(generation, state)) ++n;
@@ -158,8 +160,8 @@ void abandonLate(dzcrash_thread_capture* capture) {
   for (size_t i = 0; i < capture->count; ++i) {
     for (const auto state : {DZCRASH_THREAD_CAPTURE_WAITING, DZCRASH_THREAD_CAPTURE_WRITING}) {
       uint32_t expected = encode(capture->generation, state);
-      capture->slots[i].status.compare_exchange_strong(expected,
-                                                       encode(capture->generation, DZCRASH_THREAD_CAPTURE_ABANDONED));
+      capture->slots[i].status.compare_exchange_strong(
+          expected, encode(capture->generation, DZCRASH_THREAD_CAPTURE_ABANDONED));
     }
   }
 }
@@ -175,8 +177,8 @@ bool DZcrash_nasync_thread_capture_install() {
     errno = installErrno;
     return installed;
   }
-  void* area = mmap(nullptr, sizeof(dzcrash_thread_capture), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                    -1, 0);
+  void* area = mmap(nullptr, sizeof(dzcrash_thread_capture), PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (area == MAP_FAILED) {
     installErrno = errno;
     return false;
@@ -252,7 +254,7 @@ dzcrash_thread_capture* DZcrash_async_thread_capture_begin(uint64_t timeout_ns) 
 }
 
 dzcrash_thread_capture_state DZcrash_async_thread_capture_state(const dzcrash_thread_capture* capture,
-                                                                 size_t index) {
+                                                                size_t index) {
   return stateOf(capture->slots[index].status.load());
 }
 
@@ -261,7 +263,8 @@ const mcontext_t* DZcrash_async_thread_capture_context(pid_t tid) {
   if (capture == nullptr || !capture->busy.load()) return nullptr;
   const uint32_t parked = encode(capture->generation, DZCRASH_THREAD_CAPTURE_PARKED);
   for (size_t i = 0; i < capture->count; ++i) {
-    if (capture->slots[i].tid == tid && capture->slots[i].status.load() == parked) return &capture->slots[i].context;
+    if (capture->slots[i].tid == tid && capture->slots[i].status.load() == parked)
+      return &capture->slots[i].context;
   }
   return nullptr;
 }

@@ -81,7 +81,7 @@ dzcrash_thread_capture* DZcrash_async_thread_capture_begin(uint64_t timeout_ns);
 
 // The state of the listed thread at `index` (below count). async-signal-safe.
 dzcrash_thread_capture_state DZcrash_async_thread_capture_state(const dzcrash_thread_capture* capture,
-                                                                 size_t index);
+                                                                size_t index);
 
 // The machine context `tid` was parked with by the running capture; null when it is not parked (the
 // caller, a thread that did not answer, no capture running). Valid until the capture ends.

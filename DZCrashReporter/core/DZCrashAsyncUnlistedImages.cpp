@@ -50,7 +50,8 @@ bool takeEntry(const dzcrash_async_rdebug_entry* entry, void* data) {
   name[length] = '\0';
 
   dzcrash_async_elf* elf = &out->elves[at];
-  if (DZcrash_async_elf_init(elf, context->task, name, header) != DZCRASH_OK || elf->load_bias != entry->load_bias) {
+  if (DZcrash_async_elf_init(elf, context->task, name, header) != DZCRASH_OK ||
+      elf->load_bias != entry->load_bias) {
     return true;
   }
   dzcrash_async_image* image = &out->images[at];

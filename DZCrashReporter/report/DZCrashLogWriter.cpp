@@ -279,7 +279,8 @@ size_t threadEntry(File* f, const dzcrash_writer_walk& walk, uint32_t number) {
     size_t n = packUint32(g, 1, number) + packBool(g, 3, walk.crashed);
     for (uint32_t i = 0; i < walk.register_count; ++i) {
       const dzcrash_writer_register& reg = walk.registers[i];
-      n += DZcrash_writer_pack_message(g, 4, [&](File* h) { return packString(h, 1, reg.name) + packUint64(h, 2, reg.value); });
+      n += DZcrash_writer_pack_message(
+          g, 4, [&](File* h) { return packString(h, 1, reg.name) + packUint64(h, 2, reg.value); });
     }
     return n + framesOf(g, 2, walk);
   });
@@ -287,7 +288,8 @@ size_t threadEntry(File* f, const dzcrash_writer_walk& walk, uint32_t number) {
 
 size_t imageEntry(File* f, const dzcrash_async_image* image) {
   return DZcrash_writer_pack_message(f, 4, [image](File* g) {
-    size_t n = packUint64(g, 2, image->size) + packUint64(g, 1, image->header_address) + packString(g, 3, image->name);
+    size_t n = packUint64(g, 2, image->size) + packUint64(g, 1, image->header_address) +
+               packString(g, 3, image->name);
     if (image->format == DZCRASH_IMAGE_FORMAT_ELF) {
       const auto* elf = static_cast<const dzcrash_async_elf*>(image->parsed);
       if (elf->build_id_length > 0) n += packBytes(g, 4, elf->build_id, elf->build_id_length);
@@ -299,7 +301,8 @@ size_t imageEntry(File* f, const dzcrash_async_image* image) {
     } else if (image->format == DZCRASH_IMAGE_FORMAT_MACHO) {
       const auto* macho = static_cast<const dzcrash_async_macho*>(image->parsed);
       // LC_UUID: the command head, then the 16 bytes.
-      const auto* command = static_cast<const uint8_t*>(DZcrash_async_macho_find_command(macho, DZCRASH_LC_UUID));
+      const auto* command =
+          static_cast<const uint8_t*>(DZcrash_async_macho_find_command(macho, DZCRASH_LC_UUID));
       if (command != nullptr) {
         dzcrash_macho_load_command head;
         DZcrash_async_memcpy(&head, command, sizeof(head));
@@ -377,7 +380,8 @@ size_t machineInfoEntry(File* f, const dzcrash_log_writer_t* writer) {
     const auto& machine = writer->machine_info;
     size_t n = 0;
     if (machine.model.len > 0) n += packBytes(g, 1, machine.model);
-    n += DZcrash_writer_pack_message(g, 2, [&](File* h) { return processorBody(h, machine.cpu_type, machine.cpu_subtype); });
+    n += DZcrash_writer_pack_message(
+        g, 2, [&](File* h) { return processorBody(h, machine.cpu_type, machine.cpu_subtype); });
     return n + packUint32(g, 3, machine.processor_count) + packUint32(g, 4, machine.logical_processor_count);
   });
 }
@@ -418,8 +422,8 @@ size_t surveyImages(Write& w) {
   if (address != 0) {
     dzcrash_async_image* faulting = DZcrash_async_image_containing_address(w.images, address);
     if (faulting != nullptr && faulting->format == DZCRASH_IMAGE_FORMAT_MACHO) {
-      w.crashInfoFound =
-          DZcrash_writer_extract_crash_info_message(static_cast<dzcrash_async_macho*>(faulting->parsed), buffer);
+      w.crashInfoFound = DZcrash_writer_extract_crash_info_message(
+          static_cast<dzcrash_async_macho*>(faulting->parsed), buffer);
     }
   }
   for (auto* image = DZcrash_async_image_list_next(w.images, nullptr); image != nullptr;
@@ -448,7 +452,8 @@ bool copyTaskString(dzcrash_task_t task, uint64_t address, char* buffer) {
   if (address == 0) return false;
   size_t length = 0;
   while (length < DZCRASH_WRITER_CRASH_INFO_MAX) {
-    const size_t want = DZCRASH_WRITER_CRASH_INFO_MAX - length < 64 ? DZCRASH_WRITER_CRASH_INFO_MAX - length : 64;
+    const size_t want =
+        DZCRASH_WRITER_CRASH_INFO_MAX - length < 64 ? DZCRASH_WRITER_CRASH_INFO_MAX - length : 64;
     size_t copied = 0;
     DZcrash_async_task_read_partial(task, address + length, buffer + length, want, &copied);
     for (size_t i = 0; i < copied; ++i) {
@@ -556,8 +561,9 @@ dzcrash_error_t DZcrash_log_writer_init(dzcrash_log_writer_t* writer, const char
   writer->user_requested = user_requested;
 
   if (!DZcrash_nasync_thread_capture_install()) {
-    DZCrashReporterLog(std::string("Could not install the thread capture; reports will hold the crashed thread only: ") +
-                       std::strerror(errno));
+    DZCrashReporterLog(
+        std::string("Could not install the thread capture; reports will hold the crashed thread only: ") +
+        std::strerror(errno));
   }
   void* scratch = mmap(nullptr, sizeof(dzcrash_log_writer_scratch), PROT_READ | PROT_WRITE,
                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -570,7 +576,8 @@ dzcrash_error_t DZcrash_log_writer_init(dzcrash_log_writer_t* writer, const char
 
   writer->application_info.identifier = copyBytes(app_identifier != nullptr ? app_identifier : "");
   writer->application_info.version = copyBytes(app_version != nullptr ? app_version : "");
-  if (app_marketing_version != nullptr) writer->application_info.marketing_version = copyBytes(app_marketing_version);
+  if (app_marketing_version != nullptr)
+    writer->application_info.marketing_version = copyBytes(app_marketing_version);
 
   const auto process = DZCrashProcessInfo::currentProcessInfo();
   if (!process) return DZCRASH_INVALID_ARGUMENT;
@@ -581,7 +588,8 @@ dzcrash_error_t DZcrash_log_writer_init(dzcrash_log_writer_t* writer, const char
   const std::string path = executablePath();
   if (!path.empty()) info.process_path = copyBytes(path);
   info.parent_process_id = static_cast<uint32_t>(process->parentProcessID());
-  if (const auto parent = DZCrashProcessInfo::forProcess(process->parentProcessID()); parent && parent->processName()) {
+  if (const auto parent = DZCrashProcessInfo::forProcess(process->parentProcessID());
+      parent && parent->processName()) {
     info.parent_process_name = copyBytes(*parent->processName());
   }
   // No process here runs translated.
@@ -590,7 +598,8 @@ dzcrash_error_t DZcrash_log_writer_init(dzcrash_log_writer_t* writer, const char
   auto& machine = writer->machine_info;
   const std::string model = readTrimmed("/sys/class/dmi/id/product_name");
   if (!model.empty()) machine.model = copyBytes(model);
-  DZcrash_async_elf_machine_processor(DZcrash_async_elf_host_machine(), &machine.cpu_type, &machine.cpu_subtype);
+  DZcrash_async_elf_machine_processor(DZcrash_async_elf_host_machine(), &machine.cpu_type,
+                                      &machine.cpu_subtype);
   const long logical = sysconf(_SC_NPROCESSORS_CONF);
   machine.logical_processor_count = logical > 0 ? static_cast<uint32_t>(logical) : 0;
   const uint32_t cores = physicalCoreCount();
@@ -622,7 +631,8 @@ dzcrash_error_t DZcrash_log_writer_set_exception(dzcrash_log_writer_t* writer, c
     stack = static_cast<uint64_t*>(std::malloc(count * sizeof(uint64_t)));
     if (stack != nullptr) std::memcpy(stack, return_addresses, count * sizeof(uint64_t));
   }
-  if (nameCopy == nullptr || reasonCopy == nullptr || (count > 0 && return_addresses != nullptr && stack == nullptr)) {
+  if (nameCopy == nullptr || reasonCopy == nullptr ||
+      (count > 0 && return_addresses != nullptr && stack == nullptr)) {
     std::free(nameCopy);
     std::free(reasonCopy);
     std::free(stack);
@@ -639,7 +649,8 @@ dzcrash_error_t DZcrash_log_writer_set_exception(dzcrash_log_writer_t* writer, c
 bool DZcrash_log_writer_set_custom_data(dzcrash_log_writer_t* writer, const void* data, size_t length) {
   dzcrash_log_writer_custom_data* fresh = nullptr;
   if (data != nullptr) {
-    fresh = static_cast<dzcrash_log_writer_custom_data*>(std::malloc(sizeof(dzcrash_log_writer_custom_data) + length));
+    fresh = static_cast<dzcrash_log_writer_custom_data*>(
+        std::malloc(sizeof(dzcrash_log_writer_custom_data) + length));
     if (fresh == nullptr) return false;
     fresh->length = length;
     fresh->bytes = reinterpret_cast<uint8_t*>(fresh + 1);
@@ -670,8 +681,8 @@ dzcrash_error_t DZcrash_log_writer_write(dzcrash_log_writer_t* writer, pid_t cra
   // Hold the other threads first: every later step reads memory they could change.
   dzcrash_thread_capture* capture = DZcrash_async_thread_capture_begin(DZCRASH_THREAD_CAPTURE_TIMEOUT_NS);
 
-  const size_t unlisted = DZcrash_async_find_unlisted_images(image_list, DZcrash_async_task_self(),
-                                                              DZcrash_async_rdebug_address(), &scratch->unlisted);
+  const size_t unlisted = DZcrash_async_find_unlisted_images(
+      image_list, DZcrash_async_task_self(), DZcrash_async_rdebug_address(), &scratch->unlisted);
   DZcrash_async_image_list_view_init(&scratch->images, image_list, scratch->unlisted.images, unlisted);
   DZcrash_async_symbol_cache_init(&scratch->symbols);
 
@@ -693,7 +704,8 @@ dzcrash_error_t DZcrash_log_writer_write(dzcrash_log_writer_t* writer, pid_t cra
   auto tidAt = [&](size_t i) { return capture != nullptr ? capture->slots[i].tid : w.self; };
   size_t crashedIndex = threadCount;
   for (size_t i = 0; i < threadCount; ++i) {
-    if (tidAt(i) == crashed_thread && (crashed_thread != w.self || current_state != nullptr)) crashedIndex = i;
+    if (tidAt(i) == crashed_thread && (crashed_thread != w.self || current_state != nullptr))
+      crashedIndex = i;
   }
   size_t crashedSize = 0;
   if (crashedIndex < threadCount) {
@@ -794,8 +806,10 @@ bool DZcrash_writer_extract_crash_info_message(dzcrash_async_macho* image, char*
   if (DZcrash_async_mobject_length(&section) >= kCrashInfoMinSize &&
       DZcrash_async_mobject_read_uint32(&section, order, base, 0, &version) == DZCRASH_OK &&
       (version == 4 || version == 5) &&
-      DZcrash_async_mobject_read_uint64(&section, order, base, kCrashInfoMessageOffset, &message) == DZCRASH_OK &&
-      DZcrash_async_mobject_read_uint64(&section, order, base, kCrashInfoMessage2Offset, &message2) == DZCRASH_OK) {
+      DZcrash_async_mobject_read_uint64(&section, order, base, kCrashInfoMessageOffset, &message) ==
+          DZCRASH_OK &&
+      DZcrash_async_mobject_read_uint64(&section, order, base, kCrashInfoMessage2Offset, &message2) ==
+          DZCRASH_OK) {
     found = copyTaskString(image->task, message, buffer) || copyTaskString(image->task, message2, buffer);
   }
   DZcrash_async_mobject_free(&section);

@@ -69,7 +69,8 @@ uint32_t wireType(ProtobufCType type) {
 
 }  // namespace
 
-size_t DZcrash_writer_pack(dzcrash_async_file_t* file, uint32_t field_id, ProtobufCType type, const void* value) {
+size_t DZcrash_writer_pack(dzcrash_async_file_t* file, uint32_t field_id, ProtobufCType type,
+                           const void* value) {
   if (static_cast<unsigned>(type) > PROTOBUF_C_TYPE_MESSAGE) abort();
   // Computed in 64 bits: a field number of 2^29 or more does not fit a 32-bit tag.
   size_t n = emitVarint(file, static_cast<uint64_t>(field_id) << 3 | wireType(type));

@@ -24,7 +24,8 @@ namespace dzcrash {
 // requires; SINT32 and SINT64 are zigzag encoded; fixed widths are little-endian. Returns the bytes
 // written, or that would be written when `file` is null; the file's own results are not checked. An
 // unknown type is a programming error and aborts. async-signal-safe.
-size_t DZcrash_writer_pack(dzcrash_async_file_t* file, uint32_t field_id, ProtobufCType type, const void* value);
+size_t DZcrash_writer_pack(dzcrash_async_file_t* file, uint32_t field_id, ProtobufCType type,
+                           const void* value);
 
 // Packs a message field whose body `write_body(file)` writes and sizes (with a null file it only
 // sizes). Returns the field's whole size. async-signal-safe when the body is.

@@ -152,7 +152,8 @@ extern "C" __attribute__((visibility("hidden"))) dzcrash_error_t DZcrash_async_t
 dzcrash_error_t DZcrash_async_thread_state_mach_thread_init(dzcrash_async_thread_state* state, pid_t thread) {
   const mcontext_t* parked = DZcrash_async_thread_capture_context(thread);
   if (parked == nullptr) return DZCRASH_INTERNAL;
-  return DZcrash_async_thread_state_mcontext_init(state, parked) == DZCRASH_OK ? DZCRASH_OK : DZCRASH_INTERNAL;
+  return DZcrash_async_thread_state_mcontext_init(state, parked) == DZCRASH_OK ? DZCRASH_OK
+                                                                               : DZCRASH_INTERNAL;
 }
 
 static_assert(sizeof(mcontext_t) == 256 && alignof(mcontext_t) <= 16);

@@ -35,7 +35,8 @@ dzframe_error_t DZframe_cursor_init(dzframe_cursor* cursor, dzcrash_task_t task,
 dzframe_error_t DZframe_cursor_thread_init(dzframe_cursor* cursor, dzcrash_task_t task, pid_t thread,
                                            dzcrash_async_image_list* image_list) {
   dzcrash_async_thread_state state;
-  if (DZcrash_async_thread_state_mach_thread_init(&state, thread) != DZCRASH_OK) return DZFRAME_INTERNAL_ERROR;
+  if (DZcrash_async_thread_state_mach_thread_init(&state, thread) != DZCRASH_OK)
+    return DZFRAME_INTERNAL_ERROR;
   return DZframe_cursor_init(cursor, task, &state, image_list);
 }
 

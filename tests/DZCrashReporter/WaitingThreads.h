@@ -40,7 +40,8 @@ class WaitingThreads {
       threads_.push_back(std::move(thread));
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (running_.load() < static_cast<int>(functions.size()) && std::chrono::steady_clock::now() < deadline) {
+    while (running_.load() < static_cast<int>(functions.size()) &&
+           std::chrono::steady_clock::now() < deadline) {
       sched_yield();
     }
     EXPECT_EQ(running_.load(), static_cast<int>(functions.size()));

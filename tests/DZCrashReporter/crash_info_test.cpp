@@ -74,7 +74,8 @@ TEST_P(CrashInfo, ReadsTheSectionsMessage) {
   std::string error;
   auto file = DZCrashMachOFile::fromBytes(std::move(bytes), DZCrashMachOFile::kAtTextVmaddr, &error);
   ASSERT_NE(file, nullptr) << error;
-  std::vector<dzcrash_task_region> regions(file->task()->regions, file->task()->regions + file->task()->region_count);
+  std::vector<dzcrash_task_region> regions(file->task()->regions,
+                                           file->task()->regions + file->task()->region_count);
   regions.push_back({kLongStringAddress, kLong.c_str(), kLong.size() + 1, true});
   dzcrash_task task;
   DZcrash_task_init_buffer(&task, regions.data(), regions.size());

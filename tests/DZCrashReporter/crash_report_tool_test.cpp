@@ -68,9 +68,10 @@ TEST(LiveReportTool, PrintsAReportOfItselfWithItsWaitingThreads) {
   const auto run = quorvelle::test::runProgram({QUORVELLE_BINARY_DIR "/tools/dzcrash-live-report"}, dir);
   ASSERT_EQ(run.status, 0) << run.err;
   for (const char* text : {"Thread 0 Crashed:", "Exception Type:  SIGTRAP", " dz_live_waits_in_read + ",
-                           " dz_live_waits_in_poll + ", " dz_live_waits_deeper + ", "Binary Images:",
-                           "/tools/dzcrash-live-report\n", "libc.so.6"}) {
+                           " dz_live_waits_in_poll + ", " dz_live_waits_deeper + ",
+                           "Binary Images:", "/tools/dzcrash-live-report\n", "libc.so.6"}) {
     EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
   }
-  EXPECT_EQ(run.out.find("Thread 4:"), std::string::npos) << "only the main thread and the three waiting ones";
+  EXPECT_EQ(run.out.find("Thread 4:"), std::string::npos)
+      << "only the main thread and the three waiting ones";
 }

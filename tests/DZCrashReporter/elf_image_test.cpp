@@ -239,7 +239,8 @@ TEST_F(LiveImages, ASymbolHoldsOnlyItsOwnBytes) {
   const auto unlisted = reinterpret_cast<uint64_t>(dzcrash_test_unlisted_code);
   ASSERT_EQ(unlisted, exported + 4);
   Found none;
-  EXPECT_EQ(DZcrash_async_elf_find_symbol_by_pc(self, unlisted, remember, &none), DZCRASH_NOT_FOUND) << none.name;
+  EXPECT_EQ(DZcrash_async_elf_find_symbol_by_pc(self, unlisted, remember, &none), DZCRASH_NOT_FOUND)
+      << none.name;
 }
 #endif
 

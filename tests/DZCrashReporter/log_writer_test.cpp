@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -75,7 +76,8 @@ extern "C" __attribute__((noinline)) int dz_test_parked_in_epoll(int fd, std::at
   return ready == 1 && read(fd, &c, 1) == 1 ? c : -1;
 }
 
-extern "C" __attribute__((noinline)) int dz_test_parked_with_capture_blocked(int fd, std::atomic<int>* running) {
+extern "C" __attribute__((noinline)) int dz_test_parked_with_capture_blocked(int fd,
+                                                                             std::atomic<int>* running) {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, platform::threadCaptureSignal());
@@ -97,8 +99,8 @@ struct WriteRequest {
 // Runs as the capture's callback: the calling thread is the crashed one, with its captured state.
 dzcrash_error_t writeFromHere(dzcrash_async_thread_state* state, void* context) {
   auto* request = static_cast<WriteRequest*>(context);
-  const dzcrash_error_t result = DZcrash_log_writer_write(request->writer, DZ_mach_thread_self(), request->images,
-                                                          request->file, &request->siginfo, state);
+  const dzcrash_error_t result = DZcrash_log_writer_write(
+      request->writer, DZ_mach_thread_self(), request->images, request->file, &request->siginfo, state);
   if (request->escape != nullptr) std::longjmp(*request->escape, 1);
   return result;
 }
@@ -180,7 +182,8 @@ int collectImage(dl_phdr_info* info, size_t, void* data) {
     const ElfW(Phdr)& ph = info->dlpi_phdr[i];
     const uint64_t at = info->dlpi_addr + ph.p_vaddr;
     if (ph.p_type == PT_LOAD && ph.p_offset == 0) header = at;
-    if (ph.p_type == PT_LOAD && (ph.p_flags & PF_X) != 0) textEnd = std::max(textEnd, (at + ph.p_memsz + page - 1) & ~(page - 1));
+    if (ph.p_type == PT_LOAD && (ph.p_flags & PF_X) != 0)
+      textEnd = std::max(textEnd, (at + ph.p_memsz + page - 1) & ~(page - 1));
     if (ph.p_type == PT_NOTE && image.buildId.empty()) {
       for (uint64_t offset = 0; offset + sizeof(ElfW(Nhdr)) <= ph.p_memsz;) {
         const auto* note = reinterpret_cast<const ElfW(Nhdr)*>(at + offset);
@@ -229,7 +232,8 @@ std::vector<uint8_t> topLevelField(const std::vector<uint8_t>& bytes, uint32_t f
     const uint64_t tag = varint();
     EXPECT_EQ(tag & 7, 2u) << "every top-level field is length-delimited";
     const uint64_t length = varint();
-    if ((tag >> 3) == field) return {bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + length)};
+    if ((tag >> 3) == field)
+      return {bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + length)};
     at += length;
   }
   return {};
@@ -260,7 +264,8 @@ class LiveReport : public ::testing::Test {
                              const dzcrash_log_bsd_signal_info_t& bsd = {SIGTRAP, TRAP_BRKPT, 0},
                              const dzcrash_log_mach_signal_info_t* mach = nullptr) {
     MemoryReportFile out(limit);
-    WriteRequest request = {&writer_, images != nullptr ? images : &images_, out.file(), {&bsd, mach}, nullptr};
+    WriteRequest request = {
+        &writer_, images != nullptr ? images : &images_, out.file(), {&bsd, mach}, nullptr};
     EXPECT_EQ(DZcrash_async_thread_state_current(writeFromHere, &request), DZCRASH_OK);
     return out.bytes();
   }
@@ -294,7 +299,8 @@ TEST_F(LiveReport, RecordsTheProcessItsThreadsAndItsImages) {
 
   ASSERT_TRUE(report.hasMachineInfo());
   const DZCrashReportMachineInfo& machine = *report.machineInfo();
-  EXPECT_EQ(machine.processorInfo(), DZCrashReportProcessorInfo(DZCrashReportProcessorTypeEncodingMach, 0x1000007, 3));
+  EXPECT_EQ(machine.processorInfo(),
+            DZCrashReportProcessorInfo(DZCrashReportProcessorTypeEncodingMach, 0x1000007, 3));
   EXPECT_EQ(machine.logicalProcessorCount(), static_cast<uint64_t>(sysconf(_SC_NPROCESSORS_CONF)));
   EXPECT_GE(machine.processorCount(), 1u);
   EXPECT_LE(machine.processorCount(), machine.logicalProcessorCount());
@@ -331,7 +337,8 @@ TEST_F(LiveReport, RecordsTheProcessItsThreadsAndItsImages) {
     EXPECT_EQ(thread.registers()[20].registerName(), "gs");
   }
   EXPECT_EQ(crashed, 1u);
-  for (const char* function : {"dz_test_parked_in_read", "dz_test_parked_in_poll", "dz_test_parked_in_epoll"}) {
+  for (const char* function :
+       {"dz_test_parked_in_read", "dz_test_parked_in_poll", "dz_test_parked_in_epoll"}) {
     size_t naming = 0;
     for (const auto& thread : report.threads()) naming += symbolsOf(thread).count(function);
     EXPECT_EQ(naming, 1u) << function;
@@ -347,7 +354,8 @@ TEST_F(LiveReport, RecordsTheProcessItsThreadsAndItsImages) {
     EXPECT_EQ(image.imageSize(), found->second.size) << image.imageName();
     EXPECT_EQ(image.imageUUID().value_or(""), found->second.buildId) << image.imageName();
     ASSERT_TRUE(image.codeType().has_value());
-    EXPECT_EQ(*image.codeType(), DZCrashReportProcessorInfo(DZCrashReportProcessorTypeEncodingMach, 0x1000007, 3));
+    EXPECT_EQ(*image.codeType(),
+              DZCrashReportProcessorInfo(DZCrashReportProcessorTypeEncodingMach, 0x1000007, 3));
   }
 }
 
@@ -437,7 +445,8 @@ TEST_F(LiveReport, LeavesOutSurplusThreadsButKeepsTheCrashedOneAndTheImages) {
   const DZCrashReportThreadInfo& last = report.threads().back();
   EXPECT_TRUE(last.crashed());
   EXPECT_EQ(last.registers().size(), 21u);
-  for (size_t i = 0; i < report.threads().size(); ++i) EXPECT_EQ(report.threads()[i].threadNumber(), static_cast<int64_t>(i));
+  for (size_t i = 0; i < report.threads().size(); ++i)
+    EXPECT_EQ(report.threads()[i].threadNumber(), static_cast<int64_t>(i));
   EXPECT_FALSE(report.images().empty());
   EXPECT_EQ(report.signalInfo().name(), "SIGTRAP");
 }
@@ -498,19 +507,22 @@ TEST_P(ReportSignal, SectionEqualsProtobufCsOwnPacking) {
     EXPECT_EQ(message->signal->mach_exception, nullptr);
   } else {
     ASSERT_NE(message->signal->mach_exception, nullptr);
-    EXPECT_EQ(std::vector<uint64_t>(message->signal->mach_exception->codes,
-                                    message->signal->mach_exception->codes + message->signal->mach_exception->n_codes),
+    EXPECT_EQ(std::vector<uint64_t>(
+                  message->signal->mach_exception->codes,
+                  message->signal->mach_exception->codes + message->signal->mach_exception->n_codes),
               c.machCodes);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ReportSignal, ::testing::ValuesIn(kSignalCases), quorvelle::test::NamedCase());
+INSTANTIATE_TEST_SUITE_P(Cases, ReportSignal, ::testing::ValuesIn(kSignalCases),
+                         quorvelle::test::NamedCase());
 
 TEST_F(LiveReport, WritesTheUncaughtExceptionOnce) {
   const uint64_t stack[] = {reinterpret_cast<uint64_t>(&dz_test_parked_in_poll) + 8,
                             reinterpret_cast<uint64_t>(&dz_test_recurse) + 4};
   ASSERT_EQ(DZcrash_log_writer_set_exception(&writer_, "std::runtime_error", nullptr, stack, 2), DZCRASH_OK);
-  EXPECT_EQ(DZcrash_log_writer_set_exception(&writer_, "second", "ignored", nullptr, 0), DZCRASH_INVALID_ARGUMENT);
+  EXPECT_EQ(DZcrash_log_writer_set_exception(&writer_, "second", "ignored", nullptr, 0),
+            DZCRASH_INVALID_ARGUMENT);
   const DZCrashReport report = decode(write());
   ASSERT_TRUE(report.hasExceptionInfo());
   EXPECT_EQ(report.exceptionInfo()->exceptionName(), "std::runtime_error");
@@ -581,6 +593,39 @@ TEST_F(LiveReport, FindsAndUnwindsImagesLoadedAfterTheListWasFilled) {
     EXPECT_EQ(naming, 1u);
   }
   dlclose(library);
+}
+
+// The crash path writes on an alternate signal stack of 64 KiB plus the system's minimum; a write with
+// every reader and symbols on fits in that.
+TEST_F(LiveReport, AWriteFitsTheAlternateSignalStack) {
+  WaitingThreads threads({dz_test_parked_in_read, dz_test_parked_in_poll});
+  size_t size = 64 * 1024 + static_cast<size_t>(sysconf(_SC_MINSIGSTKSZ));
+#if defined(__SANITIZE_ADDRESS__)
+  // Instrumented frames carry red zones.
+  size *= 4;
+#endif
+  // This process's threads and the one that writes.
+  const size_t expected = processThreads().size() + 1;
+  std::vector<uint8_t> bytes;
+  std::function<void()> run = [&] { bytes = write(); };
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, size), 0);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, &attributes,
+                [](void* context) -> void* {
+                  (*static_cast<std::function<void()>*>(context))();
+                  return nullptr;
+                },
+                &run),
+            0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attributes);
+  threads.releaseAll();
+  const DZCrashReport report = decode(bytes);
+  EXPECT_EQ(report.threads().size(), expected);
+  for (const auto& thread : report.threads()) EXPECT_FALSE(thread.stackFrames().empty());
 }
 
 #if defined(__x86_64__)

@@ -135,14 +135,15 @@ TEST_P(HostRelease, ScansThreeNumbers) {
   CapturedCrashLog log;
   EXPECT_EQ(DZCrashHostInfo::fromRelease(c.release).darwinVersion(), c.version);
   if (c.logged) {
-    EXPECT_EQ(log.lines, std::vector<std::string>{"[DZCrashReporter] Unexpected kern.osrelease string format: " +
-                                                  c.release});
+    EXPECT_EQ(log.lines, std::vector<std::string>{
+                             "[DZCrashReporter] Unexpected kern.osrelease string format: " + c.release});
   } else {
     EXPECT_TRUE(log.lines.empty());
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HostRelease, ::testing::ValuesIn(kReleaseCases), quorvelle::test::NamedCase());
+INSTANTIATE_TEST_SUITE_P(Cases, HostRelease, ::testing::ValuesIn(kReleaseCases),
+                         quorvelle::test::NamedCase());
 
 TEST(HostInfo, ReadsTheRunningKernel) {
   utsname names;
@@ -150,7 +151,8 @@ TEST(HostInfo, ReadsTheRunningKernel) {
   const auto host = DZCrashHostInfo::currentHostInfo();
   ASSERT_TRUE(host.has_value());
   const DZCrashHostInfoVersion& v = host->darwinVersion();
-  EXPECT_EQ(std::string(names.release).rfind(std::to_string(v.major) + "." + std::to_string(v.minor) + ".", 0), 0u)
+  EXPECT_EQ(
+      std::string(names.release).rfind(std::to_string(v.major) + "." + std::to_string(v.minor) + ".", 0), 0u)
       << names.release;
 }
 

@@ -74,14 +74,16 @@ TEST_F(ThreadCapture, ParksEveryOtherThreadUntilTheCaptureEnds) {
   ASSERT_NE(capture, nullptr);
   ASSERT_EQ(capture->count, listed.size());
   const pid_t self = DZ_mach_thread_self();
-  EXPECT_EQ(DZcrash_async_thread_capture_state(capture, indexOf(capture, self)), DZCRASH_THREAD_CAPTURE_CALLER);
+  EXPECT_EQ(DZcrash_async_thread_capture_state(capture, indexOf(capture, self)),
+            DZCRASH_THREAD_CAPTURE_CALLER);
   EXPECT_EQ(DZcrash_async_thread_capture_context(self), nullptr);
   dzcrash_async_thread_state state;
   EXPECT_EQ(DZcrash_async_thread_state_mach_thread_init(&state, self), DZCRASH_INTERNAL);
 
   for (size_t i = 0; i < 3; ++i) {
     const pid_t tid = threads.tid(i);
-    EXPECT_EQ(DZcrash_async_thread_capture_state(capture, indexOf(capture, tid)), DZCRASH_THREAD_CAPTURE_PARKED);
+    EXPECT_EQ(DZcrash_async_thread_capture_state(capture, indexOf(capture, tid)),
+              DZCRASH_THREAD_CAPTURE_PARKED);
     // Parked in the handler's futex wait, not in the read it was interrupted in.
     EXPECT_EQ(currentSyscall(tid), SYS_futex) << tid;
     const mcontext_t* context = DZcrash_async_thread_capture_context(tid);

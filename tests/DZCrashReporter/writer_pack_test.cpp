@@ -58,11 +58,19 @@ const PackCase kCases[] = {
      PROTOBUF_C_TYPE_INT32,
      bytesOf<int32_t>(-1),
      {0x18, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}},
-    {"uint32 max", 1, PROTOBUF_C_TYPE_UINT32, bytesOf<uint32_t>(UINT32_MAX), {0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}},
+    {"uint32 max",
+     1,
+     PROTOBUF_C_TYPE_UINT32,
+     bytesOf<uint32_t>(UINT32_MAX),
+     {0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}},
     {"enum", 1, PROTOBUF_C_TYPE_ENUM, bytesOf<uint32_t>(3), {0x08, 0x03}},
     {"sint32 minus one", 1, PROTOBUF_C_TYPE_SINT32, bytesOf<int32_t>(-1), {0x08, 0x01}},
     {"sint32 one", 1, PROTOBUF_C_TYPE_SINT32, bytesOf<int32_t>(1), {0x08, 0x02}},
-    {"sint32 min", 1, PROTOBUF_C_TYPE_SINT32, bytesOf<int32_t>(INT32_MIN), {0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}},
+    {"sint32 min",
+     1,
+     PROTOBUF_C_TYPE_SINT32,
+     bytesOf<int32_t>(INT32_MIN),
+     {0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}},
     {"sint64 minus two", 1, PROTOBUF_C_TYPE_SINT64, bytesOf<int64_t>(-2), {0x08, 0x03}},
     {"sint64 max",
      1,
@@ -77,7 +85,11 @@ const PackCase kCases[] = {
      PROTOBUF_C_TYPE_FIXED64,
      bytesOf<uint64_t>(0x0102030405060708),
      {0x09, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01}},
-    {"sfixed64", 1, PROTOBUF_C_TYPE_SFIXED64, bytesOf<int64_t>(-1), {0x09, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+    {"sfixed64",
+     1,
+     PROTOBUF_C_TYPE_SFIXED64,
+     bytesOf<int64_t>(-1),
+     {0x09, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
     {"double", 1, PROTOBUF_C_TYPE_DOUBLE, bytesOf<double>(1.0), {0x09, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
     {"bool true", 6, PROTOBUF_C_TYPE_BOOL, bytesOf<bool>(true), {0x30, 0x01}},
     {"bool false", 6, PROTOBUF_C_TYPE_BOOL, bytesOf<bool>(false), {0x30, 0x00}},
@@ -125,7 +137,8 @@ TEST(WriterPackMessage, SizesTheBodyBeforeWritingIt) {
   const size_t size = DZcrash_writer_pack_message(out.file(), 3, [&](dzcrash_async_file_t* f) {
     ++bodyRuns;
     const uint64_t pc = 0x1234;
-    return DZcrash_writer_pack(f, 3, PROTOBUF_C_TYPE_UINT64, &pc) + DZcrash_writer_pack(f, 1, PROTOBUF_C_TYPE_STRING, "x");
+    return DZcrash_writer_pack(f, 3, PROTOBUF_C_TYPE_UINT64, &pc) +
+           DZcrash_writer_pack(f, 1, PROTOBUF_C_TYPE_STRING, "x");
   });
   EXPECT_EQ(bodyRuns, 2);
   const std::vector<uint8_t> expected = {0x1A, 0x06, 0x18, 0xB4, 0x24, 0x0A, 0x01, 'x'};
