@@ -88,20 +88,6 @@ struct AddLoadedContext {
   size_t added;
 };
 
-bool listHolds(dzcrash_async_image_list* list, uint64_t header_address) {
-  bool found = false;
-  DZcrash_async_image_list_set_reading(list, true);
-  for (auto* image = DZcrash_async_image_list_next(list, nullptr); image != nullptr;
-       image = DZcrash_async_image_list_next(list, image)) {
-    if (image->header_address == header_address) {
-      found = true;
-      break;
-    }
-  }
-  DZcrash_async_image_list_set_reading(list, false);
-  return found;
-}
-
 int addLoadedObject(dl_phdr_info* info, size_t, void* data) {
   auto* context = static_cast<AddLoadedContext*>(data);
   // The header sits at the start of the load segment that maps file offset 0.
@@ -114,7 +100,7 @@ int addLoadedObject(dl_phdr_info* info, size_t, void* data) {
   }
   if (headerSegment == nullptr) return 0;
   const uint64_t header = static_cast<uint64_t>(info->dlpi_addr) + headerSegment->p_vaddr;
-  if (listHolds(context->list, header)) return 0;
+  if (DZcrash_async_image_list_holds(context->list, header)) return 0;
 
   const char* name = info->dlpi_name;
   char exe[PATH_MAX];
@@ -124,7 +110,7 @@ int addLoadedObject(dl_phdr_info* info, size_t, void* data) {
     name = exe;
   }
   DZcrash_nasync_image_list_append(context->list, header, name);
-  if (listHolds(context->list, header)) ++context->added;
+  if (DZcrash_async_image_list_holds(context->list, header)) ++context->added;
   return 0;
 }
 
@@ -168,6 +154,21 @@ dzcrash_async_image* DZcrash_async_image_list_next(dzcrash_async_image_list* lis
   dzcrash_async_image* image = node->value();
   image->node = node;
   return image;
+}
+
+// async-signal-safe.
+bool DZcrash_async_image_list_holds(dzcrash_async_image_list* list, uint64_t header_address) {
+  bool found = false;
+  DZcrash_async_image_list_set_reading(list, true);
+  for (auto* image = DZcrash_async_image_list_next(list, nullptr); image != nullptr;
+       image = DZcrash_async_image_list_next(list, image)) {
+    if (image->header_address == header_address) {
+      found = true;
+      break;
+    }
+  }
+  DZcrash_async_image_list_set_reading(list, false);
+  return found;
 }
 
 // async-signal-safe.

@@ -118,6 +118,10 @@ void DZcrash_async_image_list_set_reading(dzcrash_async_image_list* list, bool e
 dzcrash_async_image* DZcrash_async_image_list_next(dzcrash_async_image_list* list,
                                                    dzcrash_async_image* current);
 
+// Whether an image of the list has its header at `header_address`; counts itself in as a reader.
+// async-signal-safe.
+bool DZcrash_async_image_list_holds(dzcrash_async_image_list* list, uint64_t header_address);
+
 // header_address <= address < header_address + size. async-signal-safe.
 bool DZcrash_async_image_contains_address(const dzcrash_async_image* image, uint64_t address);
 

@@ -12,27 +12,12 @@ struct FindContext {
   dzcrash_async_unlisted_images* out;
 };
 
-bool listed(dzcrash_async_image_list* list, uint64_t header_address) {
-  if (list == nullptr) return false;
-  bool found = false;
-  DZcrash_async_image_list_set_reading(list, true);
-  for (auto* image = DZcrash_async_image_list_next(list, nullptr); image != nullptr;
-       image = DZcrash_async_image_list_next(list, image)) {
-    if (image->header_address == header_address) {
-      found = true;
-      break;
-    }
-  }
-  DZcrash_async_image_list_set_reading(list, false);
-  return found;
-}
-
 bool takeEntry(const dzcrash_async_rdebug_entry* entry, void* data) {
   auto* context = static_cast<FindContext*>(data);
   dzcrash_async_unlisted_images* out = context->out;
   if (out->count >= DZCRASH_ASYNC_UNLISTED_IMAGES_MAX) return false;
   const uint64_t header = entry->load_bias;
-  if (listed(context->list, header)) return true;
+  if (context->list != nullptr && DZcrash_async_image_list_holds(context->list, header)) return true;
 
   const size_t at = out->count;
   char* name = out->names[at];

@@ -151,8 +151,10 @@ bool DZcrash_log_writer_set_custom_data(dzcrash_log_writer_t* writer, const void
 // loaded since it was filled, the exception, the signal and the custom data, in that order.
 // `crashed_thread` is marked crashed and carries the registers of its first frame. `current_state`
 // is the calling thread's state; without it the calling thread is left out. `image_list` may be null.
-// Always DZCRASH_OK once it has run through; the file's own failures are not checked.
-// async-signal-safe.
+// Threads that do not stop within about 100 ms are written with number and crashed flag only; while
+// another capture runs (a second write at the same moment) only the calling thread is written. One
+// write at a time per writer. Always DZCRASH_OK once it has run through (DZCRASH_NO_MEMORY without
+// scratch memory); the file's own failures are not checked. async-signal-safe.
 dzcrash_error_t DZcrash_log_writer_write(dzcrash_log_writer_t* writer, pid_t crashed_thread,
                                          dzcrash_async_image_list* image_list, dzcrash_async_file_t* file,
                                          const dzcrash_log_signal_info_t* siginfo,
