@@ -614,8 +614,6 @@ dzcrash_error_t DZcrash_log_writer_init(dzcrash_log_writer_t* writer, const char
     if (v.revision >= 1) version += "." + std::to_string(v.revision);
   }
   writer->system_info.os_version = copyBytes(version);
-
-  std::atomic_thread_fence(std::memory_order_seq_cst);
   return DZCRASH_OK;
 }
 

@@ -128,6 +128,8 @@ struct dzcrash_log_writer_t {
 // process. `marketing_version` may be null. DZCRASH_INVALID_ARGUMENT when this process's entry in the
 // process table cannot be read (the machine and system sections then stay empty; the writer can still
 // write); DZCRASH_NO_MEMORY when the scratch cannot be mapped (the writer cannot write; free it).
+// The write reads the static sections without synchronisation: init must finish before whatever may
+// write with the writer (a crash handler, another thread) is installed or told of it.
 // Not async-signal-safe.
 dzcrash_error_t DZcrash_log_writer_init(dzcrash_log_writer_t* writer, const char* app_identifier,
                                         const char* app_version, const char* app_marketing_version,
