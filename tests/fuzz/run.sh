@@ -47,6 +47,7 @@ clang++ "${FLAGS[@]}" \
   "$CORE/DZCrashAsyncMObject.cpp" \
   "$ROOT/DZCrashReporter/unwind/DZCrashAsyncCompactUnwind.cpp" \
   "$ROOT/DZCrashReporter/unwind/DZCrashAsyncThreadState.cpp" \
+  "$ROOT/DZCrashReporter/capture/DZCrashThreadCapture.cpp" \
   -o "$OUT/unwind_fuzz"
 UNWIND="$ROOT/DZCrashReporter/unwind"
 clang++ "${FLAGS[@]}" \
@@ -55,6 +56,7 @@ clang++ "${FLAGS[@]}" \
   "$CORE/DZCrashAsyncTask.cpp" \
   "$CORE/DZCrashAsyncTaskCache.cpp" \
   "$UNWIND/DZCrashAsyncThreadState.cpp" \
+  "$ROOT/DZCrashReporter/capture/DZCrashThreadCapture.cpp" \
   "$UNWIND/DZCrashAsyncDwarfSection.cpp" \
   "$UNWIND/DZCrashAsyncDwarfEncoding.cpp" \
   "$UNWIND/DZCrashAsyncDwarfCIE.cpp" \
