@@ -15,6 +15,8 @@ class SymbolicHotKeys;
 class MenuTracking;
 class KeyboardLayout;
 class SystemInfo;
+class AlertPresenter;
+class SystemBeep;
 }  // namespace platform
 
 namespace GlobalShortcuts {
@@ -44,6 +46,14 @@ struct Environment {
   // The application's main menu as the shortcut checks see it, described afresh on every call (main
   // thread). Empty: a menu without items.
   std::function<Menu()> mainMenu = {};
+  // The recorder's alerts. Empty: none is shown, and each is answered as if by its first button (a
+  // conflict then refuses the shortcut).
+  platform::AlertPresenter* alertPresenter = nullptr;
+  // The recorder's beep for key presses that cannot be a shortcut. Empty: silence.
+  platform::SystemBeep* systemBeep = nullptr;
+  // Whether the desktop refuses this application shortcuts whose modifiers are Option alone or Option
+  // with Shift. No Linux desktop does; tests set it.
+  bool optionShortcutsDisallowed = false;
 };
 
 // Installs `environment` for the object's life and starts the package afresh (no handlers, no hot keys,

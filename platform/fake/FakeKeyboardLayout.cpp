@@ -25,7 +25,7 @@ struct Single {
   const char* text;
 };
 
-constexpr std::array<Single, 7> kSingles{{
+constexpr std::array<Single, 8> kSingles{{
     {"TLDE", 49, "`"},
     {"BKSL", 51, "\\"},
     {"SPCE", 65, " "},
@@ -33,6 +33,7 @@ constexpr std::array<Single, 7> kSingles{{
     {"TAB", 23, "\t"},
     {"ESC", 9, "\x1b"},
     {"BKSP", 22, "\b"},
+    {"DELE", 119, "\x7f"},
 }};
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "platform/AlertPresenter.h"
@@ -8,7 +9,8 @@
 namespace platform::fake {
 
 // Answers alerts from a queue of responses the test sets up, and records every alert it was asked to
-// show. With the queue empty it answers the first button, as pressing Return would. Main thread only.
+// show. With the queue empty it answers the first button, as pressing Return would. A test that needs to
+// look around while an alert is up sets whileShown, which runs before the answer. Main thread only.
 class ScriptedAlertPresenter final : public AlertPresenter {
  public:
   struct Shown {
@@ -17,6 +19,7 @@ class ScriptedAlertPresenter final : public AlertPresenter {
   };
 
   void enqueueResponse(ModalResponse response) { responses_.push_back(response); }
+  std::function<void(const Alert&)> whileShown;
   const std::vector<Shown>& shown() const noexcept { return shown_; }
 
   ModalResponse runModal(const Alert& alert, QWidget* parentWindow) override;

@@ -8,6 +8,7 @@
 #include "GlobalShortcuts/KeyEvent.h"
 #include "GlobalShortcuts/KeyEventMonitor.h"
 #include "platform/NotificationCenter.h"
+#include "platform/fake/CountingSystemBeep.h"
 #include "platform/fake/FakeHotKeySystem.h"
 #include "platform/fake/FakeKeyboardLayout.h"
 #include "platform/fake/FakeMenuTracking.h"
@@ -15,6 +16,7 @@
 #include "platform/fake/FixedSystemInfo.h"
 #include "platform/fake/ManualExecutor.h"
 #include "platform/fake/MemoryUserDefaults.h"
+#include "platform/fake/ScriptedAlertPresenter.h"
 
 namespace quorvelle::test {
 
@@ -64,12 +66,14 @@ class FakeKeyEventMonitors {
 //
 // The keyboard layout is the fake US one unless the test hands in another (which must outlive this object);
 // the texts are English unless the test gives `system` other languages before the first text is read.
+// Alerts are answered by `alerts`, beeps counted by `beep`.
 struct ShortcutsTestEnvironment {
   explicit ShortcutsTestEnvironment(platform::KeyboardLayout* otherLayout = nullptr,
-                                    std::function<GlobalShortcuts::Menu()> mainMenu = {})
+                                    std::function<GlobalShortcuts::Menu()> mainMenu = {},
+                                    bool optionShortcutsDisallowed = false)
       : installed({&executor, &defaults, &hotKeys, &notifications, &symbolicHotKeys, &menus,
                    otherLayout != nullptr ? otherLayout : &layout, monitors.factory(), &system,
-                   std::move(mainMenu)}) {}
+                   std::move(mainMenu), &alerts, &beep, optionShortcutsDisallowed}) {}
 
   platform::fake::ManualExecutor executor;
   platform::fake::MemoryUserDefaults defaults;
@@ -80,6 +84,8 @@ struct ShortcutsTestEnvironment {
   platform::fake::FakeKeyboardLayout layout = platform::fake::FakeKeyboardLayout::usLayout();
   platform::fake::FixedSystemInfo system;
   FakeKeyEventMonitors monitors;
+  platform::fake::ScriptedAlertPresenter alerts;
+  platform::fake::CountingSystemBeep beep;
   // Last: uninstalled while the services above still exist.
   GlobalShortcuts::InstalledEnvironment installed;
 };
