@@ -268,6 +268,9 @@ void RecorderCocoa::storeCleared() {
 }
 
 QEvent* RecorderCocoa::handleMonitoredEvent(QEvent* event) {
+  // The recording ends a turn after the focus goes; meanwhile what is typed or clicked belongs to where
+  // the focus went (another recorder, whose monitor comes after this one, among them).
+  if (!hasFocus()) return event;
   switch (event->type()) {
     case QEvent::MouseButtonRelease: {
       const QPointF point = mapFromGlobal(static_cast<QMouseEvent*>(event)->globalPosition());
@@ -287,6 +290,8 @@ QEvent* RecorderCocoa::handleKeyDown(QKeyEvent& event) {
   const auto keyEvent = layout != nullptr ? KeyEvent::fromQKeyEvent(event, *layout) : std::nullopt;
   const std::optional<int> keyCode = keyEvent ? std::optional<int>(keyEvent->keyCode) : std::nullopt;
   switch (recordingKeyAction(event.key(), keyCode, ModifierFlags::fromQt(event.modifiers()))) {
+    case RecordingKeyAction::ignore:
+      return nullptr;
     case RecordingKeyAction::moveFocus:
       // Qt moves the focus on, and the recording ends with it.
       return &event;

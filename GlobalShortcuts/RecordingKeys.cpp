@@ -12,9 +12,36 @@ constexpr ModifierFlags::RawValue kAnyModifier = 0xFFDE0000;
 // function key may be recorded.
 constexpr ModifierFlags::RawValue kCommandLikeModifier = 0xFF5C0000;
 
+bool isModifierKey(int qtKey, std::optional<int> carbonKeyCode) {
+  switch (qtKey) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Meta:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+    case Qt::Key_Hyper_L:
+    case Qt::Key_Hyper_R:
+    case Qt::Key_Mode_switch:
+    case Qt::Key_CapsLock:
+    case Qt::Key_NumLock:
+      return true;
+    default:
+      break;
+  }
+  if (!carbonKeyCode) return false;
+  for (const Key key : {Key::shift, Key::rightShift, Key::control, Key::rightControl, Key::option,
+                        Key::rightOption, Key::command, Key::rightCommand, Key::capsLock, Key::function}) {
+    if (key.rawValue() == *carbonKeyCode) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 RecordingKeyAction recordingKeyAction(int qtKey, std::optional<int> carbonKeyCode, ModifierFlags modifiers) {
+  if (isModifierKey(qtKey, carbonKeyCode)) return RecordingKeyAction::ignore;
   if ((modifiers.rawValue() & kAnyModifier) == 0) {
     // Backspace is the key that macOS calls Delete; Delete is its forward delete.
     switch (qtKey) {

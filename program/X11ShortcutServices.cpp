@@ -6,7 +6,8 @@ namespace quorvelle {
 
 X11ShortcutServices::X11ShortcutServices(platform::X11Connection& x11, platform::MainExecutor& executor,
                                          platform::UserDefaults& defaults, platform::SystemInfo* system,
-                                         std::function<GlobalShortcuts::Menu()> mainMenu)
+                                         std::function<GlobalShortcuts::Menu()> mainMenu,
+                                         platform::AlertPresenter* alerts, platform::SystemBeep* beep)
     : hotKeys_(x11, x11KeyTable()), symbolicHotKeys_(hotKeys_), layout_(x11), installed_([&] {
         GlobalShortcuts::Environment environment;
         environment.mainExecutor = &executor;
@@ -17,6 +18,8 @@ X11ShortcutServices::X11ShortcutServices(platform::X11Connection& x11, platform:
         environment.keyboardLayout = &layout_;
         environment.systemInfo = system;
         environment.mainMenu = std::move(mainMenu);
+        environment.alertPresenter = alerts;
+        environment.systemBeep = beep;
         return environment;
       }()) {}
 

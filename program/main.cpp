@@ -101,7 +101,10 @@ int main(int argc, char** argv) {
   platform::CompiledBundleInfo bundle;
   platform::LibsecretSecretStore secrets;
 
-  X11ShortcutServices shortcutServices(*x11, executor, defaults, &system, &quorvelleApp::shortcutMenu);
+  platform::MessageBoxAlertPresenter alerts;
+  platform::QtSystemBeep beep;
+  X11ShortcutServices shortcutServices(*x11, executor, defaults, &system, &quorvelleApp::shortcutMenu,
+                                       &alerts, &beep);
 
   AppSettings settings(defaults, system);
   DeviceIdentity device(machine, defaults, platform::SystemRandom::shared());
@@ -116,12 +119,10 @@ int main(int argc, char** argv) {
   SelectionCapture selection(accessibility, pasteboard, keystrokes, executor);
 
   platform::QtAppShell shell;
-  platform::MessageBoxAlertPresenter alerts;
   platform::PackageManagerUpdater updater(alerts);
   platform::LogindWorkspace workspace;
   platform::QtAppWindowHost windows;
   platform::QtScreens screens;
-  platform::QtSystemBeep beep;
   platform::NotificationCenter& notifications = platform::NotificationCenter::defaultCenter();
 
   platform::CurlHttpClient http;

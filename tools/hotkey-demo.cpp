@@ -10,7 +10,9 @@
 #include "GlobalShortcuts/GlobalShortcuts.h"
 #include "GlobalShortcuts/Key.h"
 #include "platform/linux/FileUserDefaults.h"
+#include "platform/linux/desktop/MessageBoxAlertPresenter.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
+#include "platform/linux/desktop/QtSystemBeep.h"
 #include "platform/linux/desktop/X11Connection.h"
 #include "program/X11ShortcutServices.h"
 
@@ -33,7 +35,9 @@ int main(int argc, char** argv) {
   }
   platform::QtMainExecutor executor;
   platform::FileUserDefaults defaults;
-  quorvelle::X11ShortcutServices shortcutServices(*x11, executor, defaults);
+  platform::MessageBoxAlertPresenter alerts;
+  platform::QtSystemBeep beep;
+  quorvelle::X11ShortcutServices shortcutServices(*x11, executor, defaults, nullptr, {}, &alerts, &beep);
 
   using GlobalShortcuts::Key;
   using GlobalShortcuts::ModifierFlags;

@@ -25,7 +25,7 @@ struct Single {
   const char* text;
 };
 
-constexpr std::array<Single, 8> kSingles{{
+constexpr std::array<Single, 13> kSingles{{
     {"TLDE", 49, "`"},
     {"BKSL", 51, "\\"},
     {"SPCE", 65, " "},
@@ -34,6 +34,12 @@ constexpr std::array<Single, 8> kSingles{{
     {"ESC", 9, "\x1b"},
     {"BKSP", 22, "\b"},
     {"DELE", 119, "\x7f"},
+    // Modifier keys type nothing.
+    {"LFSH", 50, ""},
+    {"LCTL", 37, ""},
+    {"LALT", 64, ""},
+    {"RALT", 108, ""},
+    {"LWIN", 133, ""},
 }};
 
 }  // namespace

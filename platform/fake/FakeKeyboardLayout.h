@@ -10,8 +10,9 @@ namespace platform::fake {
 
 // A keyboard layout given as a table of key names to texts and of keycodes to key names. usLayout() is a
 // US layout on the evdev keycodes (keycode = evdev code + 8) for the letter, digit and punctuation keys,
-// Space, Return, Tab, Escape, BackSpace, Delete and F1 to F12; unavailable() behaves as if there were no
-// layout. Main thread.
+// Space, Return, Tab, Escape, BackSpace, Delete, the left Shift, Ctrl, Alt and Super keys, the right Alt
+// key (the modifier keys type nothing) and F1 to F12; unavailable() behaves as if there were no layout.
+// Main thread.
 class FakeKeyboardLayout final : public KeyboardLayout {
  public:
   FakeKeyboardLayout() = default;

@@ -180,6 +180,12 @@ const KeyCase kKeyCases[] = {
      Shortcut(Key::k, ModifierFlags::control | ModifierFlags::option),
      false},
     {"a key the layout does not know beeps", {250, Qt::Key_K, Qt::ControlModifier}, optionT, true, 1},
+    // X11 reports a modifier going down with the modifier already in the event's state.
+    {"Ctrl going down is no key press", {37, Qt::Key_Control, Qt::ControlModifier}, optionT, true},
+    {"Alt going down with Ctrl held is no key press",
+     {64, Qt::Key_Alt, Qt::ControlModifier | Qt::AltModifier},
+     optionT,
+     true},
 };
 
 class RecorderKeys : public RecorderTest, public ::testing::WithParamInterface<KeyCase> {};

@@ -17,8 +17,8 @@ using GlobalShortcuts::RecordingKeyAction;
 
 namespace {
 
-// Flags that no Qt key event carries on X11 (Fn, Caps Lock) and the keypad flag; the recorder's widget
-// tests cover the keys people type.
+// Flags that no Qt key event carries on X11 (Fn, Caps Lock), the keypad flag, and modifier keys by what
+// they type or where they sit; the recorder's widget tests cover the keys people type.
 struct Case {
   const char* name;
   int qtKey;
@@ -47,6 +47,11 @@ const Case kCases[] = {
      RecordingKeyAction::stopRecording},
     {"F35 alone is recorded", Qt::Key_F35, std::nullopt, {}, RecordingKeyAction::record},
     {"Help with a letter is recorded", Qt::Key_K, 40, ModifierFlags::help, RecordingKeyAction::record},
+    {"Ctrl going down with Ctrl held is no key", Qt::Key_Control, Key::command.rawValue(),
+     ModifierFlags::command, RecordingKeyAction::ignore},
+    {"AltGr as a Qt key", Qt::Key_AltGr, std::nullopt, ModifierFlags::command, RecordingKeyAction::ignore},
+    {"the right Alt key by its position", Qt::Key_unknown, Key::rightOption.rawValue(),
+     ModifierFlags::command | ModifierFlags::option, RecordingKeyAction::ignore},
 };
 
 void PrintTo(const Case& c, std::ostream* os) {

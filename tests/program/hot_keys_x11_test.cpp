@@ -5,8 +5,11 @@
 #include <xcb/xtest.h>
 
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <QVBoxLayout>
+#include <QWidget>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -16,9 +19,12 @@
 #include "GlobalShortcuts/GlobalShortcuts.h"
 #include "GlobalShortcuts/HotKeyCenter.h"
 #include "GlobalShortcuts/Key.h"
+#include "GlobalShortcuts/Recorder.h"
 #include "platform/HotKeySystem.h"
 #include "platform/Log.h"
+#include "platform/fake/CountingSystemBeep.h"
 #include "platform/fake/MemoryUserDefaults.h"
+#include "platform/fake/ScriptedAlertPresenter.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/X11Connection.h"
 #include "platform/linux/desktop/X11HotKeySystem.h"
@@ -361,6 +367,55 @@ TEST_F(HotKeysX11Test, RegistrationsAfterTheConnectionBrokeAreRefusedAndSaidOnce
   EXPECT_FALSE(gs::isEnabled(translate));
   platform::setLogSink(previous);
   EXPECT_EQ(lines.size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// The whole road of a new shortcut: typed into the recorder by another X client while the old one's grab
+// is withdrawn, stored, and grabbed in its place.
+TEST_F(HotKeysX11Test, ARecorderRecordsATypedCombinationWhichThenFiresAndFreesTheOldOne) {
+  platform::fake::ScriptedAlertPresenter alerts;
+  platform::fake::CountingSystemBeep beep;
+  services.reset();
+  services = std::make_unique<quorvelle::X11ShortcutServices>(*x11, executor, defaults, nullptr,
+                                                              std::function<gs::Menu()>{}, &alerts, &beep);
+  const Name translate("translate", optionT);
+  listen(translate);
+  ASSERT_TRUE(gs::isEnabled(translate));
+  QWidget window;
+  auto* layout = new QVBoxLayout(&window);
+  auto* recorder = new gs::Recorder(translate);
+  layout->addWidget(recorder);
+  layout->addWidget(new QLineEdit);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  auto& field = recorder->field();
+  // Past the focus guard of a newly shown window.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return field.focusPolicy() == Qt::StrongFocus; }, 5000));
+  QTest::mouseClick(&field, Qt::LeftButton);
+  ASSERT_TRUE(field.isRecording());
+  // Recording: our Alt+T grab is withdrawn.
+  EXPECT_EQ(OtherClient().grab(keycode("AD05"), kMod1), 0);
+
+  run("xdotool key ctrl+alt+k");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !field.isRecording(); }, 5000));
+  const Shortcut ctrlAltK(Key::k, ModifierFlags::command | ModifierFlags::option);
+  EXPECT_EQ(gs::getShortcut(translate), ctrlAltK);
+  EXPECT_EQ(field.text(), QString::fromUtf8("\u2325\u2318K"));
+  // Ctrl and Alt going down on their own were neither recorded nor refused.
+  EXPECT_TRUE(alerts.shown().empty());
+  EXPECT_EQ(beep.beeps, 0);
+  EXPECT_TRUE(log.empty());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return gs::isEnabled(translate); }, 5000));
+
+  run("xdotool key ctrl+alt+k");
+  EXPECT_EQ(events(), (Strings{"translate down", "translate up"}));
+  OtherClient other;
+  EXPECT_EQ(other.grab(keycode("AD05"), kMod1), 0);
+  EXPECT_EQ(other.grab(keycode("AD05"), kMod1 | kMod2), 0);
 }
 
 }  // namespace
