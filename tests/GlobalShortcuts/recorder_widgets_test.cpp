@@ -444,6 +444,33 @@ TEST_F(RecorderTest, ABindingChangedElsewhereReachesTheFieldOnUpdate) {
   EXPECT_EQ(w.field().shortcut(), optionR);
 }
 
+TEST_F(RecorderTest, SettingTheShortcutOfANameFieldWritesOnlyChanges) {
+  const Name translate("translate", optionT);
+  const Name refine("refine");
+  gs::setShortcut(optionR, refine);
+  int posted = 0;
+  auto token = env->notifications.addObserver(gs::kShortcutByNameDidChange,
+                                              [&](const platform::Notification&) { ++posted; });
+  RecorderCocoa field(translate);
+  field.setShortcut(optionT);
+  EXPECT_EQ(posted, 0);
+  // Cleared: false for a name with an initial shortcut, so that it does not come back; removed otherwise.
+  field.setShortcut(std::nullopt);
+  EXPECT_EQ(gs::storedShortcut(translate).kind, gs::StoredShortcut::Kind::disabled);
+  EXPECT_EQ(field.text(), "");
+  field.setShortcut(std::nullopt);
+  EXPECT_EQ(posted, 1);
+  field.setShortcutName(refine);
+  EXPECT_EQ(field.text(), QString::fromUtf8("⌥R"));
+  field.setShortcut(std::nullopt);
+  EXPECT_EQ(gs::storedShortcut(refine).kind, gs::StoredShortcut::Kind::absent);
+  field.setShortcut(commandQ);
+  EXPECT_EQ(gs::getShortcut(refine), commandQ);
+  EXPECT_EQ(field.text(), QString::fromUtf8("⌘Q"));
+  EXPECT_EQ(posted, 3);
+  EXPECT_TRUE(changes.empty());
+}
+
 TEST_F(RecorderTest, TheTextFollowsChangesOfItsNameOnly) {
   const Name translate("translate", optionT);
   const Name refine("refine", optionR);
