@@ -8,13 +8,8 @@
 #include <cstdio>
 
 #include "GlobalShortcuts/GlobalShortcuts.h"
-#include "GlobalShortcuts/Key.h"
-#include "platform/linux/FileUserDefaults.h"
-#include "platform/linux/desktop/MessageBoxAlertPresenter.h"
-#include "platform/linux/desktop/QtMainExecutor.h"
-#include "platform/linux/desktop/QtSystemBeep.h"
-#include "platform/linux/desktop/X11Connection.h"
-#include "program/X11ShortcutServices.h"
+#include "app/ShortcutNames.h"
+#include "tools/DemoShortcutServices.h"
 
 namespace {
 
@@ -28,22 +23,11 @@ void say(const char* name, const char* what) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
 
-  auto x11 = platform::X11Connection::open();
-  if (!x11) {
-    std::fprintf(stderr, "hotkey-demo: no X11 display with the XKB extension\n");
-    return 1;
-  }
-  platform::QtMainExecutor executor;
-  platform::FileUserDefaults defaults;
-  platform::MessageBoxAlertPresenter alerts;
-  platform::QtSystemBeep beep;
-  quorvelle::X11ShortcutServices shortcutServices(*x11, executor, defaults, nullptr, {}, &alerts, &beep);
+  const auto demo = DemoShortcutServices::open("hotkey-demo");
+  if (!demo) return 1;
 
-  using GlobalShortcuts::Key;
-  using GlobalShortcuts::ModifierFlags;
-  const GlobalShortcuts::Name translate("translate",
-                                        GlobalShortcuts::Shortcut(Key::t, ModifierFlags::option));
-  const GlobalShortcuts::Name refine("refine", GlobalShortcuts::Shortcut(Key::r, ModifierFlags::option));
+  const auto translate = quorvelle::shortcuts::translate();
+  const auto refine = quorvelle::shortcuts::refine();
   for (const auto* name : {&translate, &refine}) {
     const char* text = name == &translate ? "translate" : "refine";
     GlobalShortcuts::onKeyDown(*name, [text] { say(text, "key-down"); });

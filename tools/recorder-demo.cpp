@@ -14,16 +14,10 @@
 #include <string>
 
 #include "GlobalShortcuts/GlobalShortcuts.h"
-#include "GlobalShortcuts/Key.h"
 #include "GlobalShortcuts/Recorder.h"
+#include "app/ShortcutNames.h"
 #include "app/quorvelleApp.h"
-#include "platform/linux/FileUserDefaults.h"
-#include "platform/linux/desktop/MessageBoxAlertPresenter.h"
-#include "platform/linux/desktop/QtMainExecutor.h"
-#include "platform/linux/desktop/QtSystemBeep.h"
-#include "platform/linux/desktop/QtSystemInfo.h"
-#include "platform/linux/desktop/X11Connection.h"
-#include "program/X11ShortcutServices.h"
+#include "tools/DemoShortcutServices.h"
 
 namespace {
 
@@ -37,24 +31,11 @@ void say(const std::string& line) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
 
-  auto x11 = platform::X11Connection::open();
-  if (!x11) {
-    std::fprintf(stderr, "recorder-demo: no X11 display with the XKB extension\n");
-    return 1;
-  }
-  platform::QtMainExecutor executor;
-  platform::FileUserDefaults defaults;
-  platform::QtSystemInfo system;
-  platform::MessageBoxAlertPresenter alerts;
-  platform::QtSystemBeep beep;
-  quorvelle::X11ShortcutServices shortcutServices(*x11, executor, defaults, &system,
-                                                  &quorvelle::quorvelleApp::shortcutMenu, &alerts, &beep);
+  const auto demo = DemoShortcutServices::open("recorder-demo", &quorvelle::quorvelleApp::shortcutMenu);
+  if (!demo) return 1;
 
-  using GlobalShortcuts::Key;
-  using GlobalShortcuts::ModifierFlags;
-  const GlobalShortcuts::Name translate("translate",
-                                        GlobalShortcuts::Shortcut(Key::t, ModifierFlags::option));
-  const GlobalShortcuts::Name refine("refine", GlobalShortcuts::Shortcut(Key::r, ModifierFlags::option));
+  const auto translate = quorvelle::shortcuts::translate();
+  const auto refine = quorvelle::shortcuts::refine();
 
   QWidget window;
   window.setWindowTitle(QStringLiteral("Quorvelle shortcuts"));
