@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QLineEdit>
-#include <QPointer>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -34,14 +33,15 @@ inline constexpr const char* kRecorderActiveStatusDidChange = "GlobalShortcuts_r
 // Tab, a click more than 3 pixels outside, a recorded shortcut, the window losing activation, the field
 // being hidden). While it records, the field pauses the global hot keys (so an existing shortcut is
 // recorded instead of firing), is the one activeRecorder(), takes every key press before the window's own
-// shortcuts do, and refuses with a beep presses that cannot be a shortcut (plain or Shift letters: only
-// F1 to F35 may go without Control, Option or Command). A recorded shortcut is checked against the
-// application's main menu (unless it is the current one), the desktop's rules and the desktop's own
-// shortcuts, as conflictPolicy() says, and then against the owner's validation; a refusal keeps the
-// field recording. Alerts go through the environment's alert presenter with the field's window as
-// parent; recording stops while an alert is up and starts again after it. Just after its window is
-// shown or activated, the field is left out of the focus chain's automatic choice for one turn of the
-// main executor, so that a new window's first focus does not start a recording unasked.
+// shortcuts do, passes over modifier keys going down on their own, and refuses with a beep presses that
+// cannot be a shortcut (plain or Shift letters: only F1 to F35 may go without Control, Option or
+// Command). A recorded shortcut is checked against the application's main menu (unless it is the current
+// one), the desktop's rules and the desktop's own shortcuts, as conflictPolicy() says, and then against
+// the owner's validation; a refusal keeps the field recording. Alerts go through the environment's alert
+// presenter with the field's window as parent; recording stops while an alert is up and starts again
+// after it. Just after its window is shown or activated, the field is left out of the focus chain's
+// automatic choice for one turn of the main executor, so that a new window's first focus does not start
+// a recording unasked.
 //
 // Without any modifier, three keys are commands (RecordingKeys.h): Backspace and Delete clear the field
 // as its clear button does (the shortcut is removed, or stored as cleared for a name with an initial
