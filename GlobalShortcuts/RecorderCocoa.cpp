@@ -398,7 +398,12 @@ platform::AlertPresenter::ModalResponse RecorderCocoa::showAlert(const std::stri
   // With nobody to ask, the answer is the first button's: a conflict refuses the shortcut.
   const auto response = presenter != nullptr ? presenter->runModal(alert, parentWindow)
                                              : platform::AlertPresenter::kFirstButtonReturn;
-  if (self) self->setFocus(Qt::OtherFocusReason);
+  if (self) {
+    // Without a window manager nobody hands the activation back to the window once the alert is gone,
+    // and an inactive window's field would never record again.
+    self->activateWindow();
+    self->setFocus(Qt::OtherFocusReason);
+  }
   return response;
 }
 

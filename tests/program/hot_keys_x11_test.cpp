@@ -4,10 +4,12 @@
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <cstdlib>
@@ -25,6 +27,7 @@
 #include "platform/fake/CountingSystemBeep.h"
 #include "platform/fake/MemoryUserDefaults.h"
 #include "platform/fake/ScriptedAlertPresenter.h"
+#include "platform/linux/desktop/MessageBoxAlertPresenter.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/X11Connection.h"
 #include "platform/linux/desktop/X11HotKeySystem.h"
@@ -416,6 +419,58 @@ TEST_F(HotKeysX11Test, ARecorderRecordsATypedCombinationWhichThenFiresAndFreesTh
   OtherClient other;
   EXPECT_EQ(other.grab(keycode("AD05"), kMod1), 0);
   EXPECT_EQ(other.grab(keycode("AD05"), kMod1 | kMod2), 0);
+}
+
+// A refused shortcut's alert is a real message box, a window of its own: once the user has answered it,
+// the recorder's window is active again (also without a window manager to hand the activation back) and
+// the field records the next press.
+TEST_F(HotKeysX11Test, AfterARealAlertTheRecorderRecordsTheNextPress) {
+  platform::MessageBoxAlertPresenter alerts;
+  services.reset();
+  services = std::make_unique<quorvelle::X11ShortcutServices>(
+      *x11, executor, defaults, nullptr,
+      [] {
+        gs::Menu menu;
+        menu.items.push_back({"Quit Quorvelle", "q", ModifierFlags::command, nullptr});
+        return menu;
+      },
+      &alerts);
+  const Name translate("translate", optionT);
+  QWidget window;
+  auto* layout = new QVBoxLayout(&window);
+  auto* recorder = new gs::Recorder(translate);
+  layout->addWidget(recorder);
+  layout->addWidget(new QLineEdit);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  auto& field = recorder->field();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return field.focusPolicy() == Qt::StrongFocus; }, 5000));
+  QTest::mouseClick(&field, Qt::LeftButton);
+  ASSERT_TRUE(field.isRecording());
+
+  // Return, typed by another client into the alert once it is up and has the keyboard.
+  int answered = 0;
+  QTimer answer;
+  answer.setInterval(50);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    const QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr || !box->isActiveWindow()) return;
+    answer.stop();
+    ++answered;
+    run("xdotool key Return");
+  });
+  answer.start();
+  run("xdotool key ctrl+q");
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return answered == 1 && QApplication::activeModalWidget() == nullptr && field.isRecording(); },
+      5000));
+  EXPECT_EQ(gs::getShortcut(translate), optionT);
+  EXPECT_TRUE(window.isActiveWindow());
+
+  run("xdotool key ctrl+alt+k");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !field.isRecording(); }, 5000));
+  EXPECT_EQ(gs::getShortcut(translate), Shortcut(Key::k, ModifierFlags::command | ModifierFlags::option));
 }
 
 }  // namespace
