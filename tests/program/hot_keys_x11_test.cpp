@@ -376,6 +376,28 @@ TEST_F(HotKeysX11Test, RegistrationsAfterTheConnectionBrokeAreRefusedAndSaidOnce
 
 namespace {
 
+// A shown, active window with a recorder for `name` and a line edit after it.
+struct RecordingWindow {
+  explicit RecordingWindow(const Name& name) : recorder(new gs::Recorder(name)) {
+    auto* layout = new QVBoxLayout(&window);
+    layout->addWidget(recorder);
+    layout->addWidget(new QLineEdit);
+  }
+  gs::RecorderCocoa& field() { return recorder->field(); }
+  // A click on the field once the focus guard of the newly shown window has lapsed.
+  void startRecording() {
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return field().focusPolicy() == Qt::StrongFocus; }, 5000));
+    QTest::mouseClick(&field(), Qt::LeftButton);
+    ASSERT_TRUE(field().isRecording());
+  }
+
+  QWidget window;
+  gs::Recorder* recorder;
+};
+
 // The whole road of a new shortcut: typed into the recorder by another X client while the old one's grab
 // is withdrawn, stored, and grabbed in its place.
 TEST_F(HotKeysX11Test, ARecorderRecordsATypedCombinationWhichThenFiresAndFreesTheOldOne) {
@@ -387,19 +409,9 @@ TEST_F(HotKeysX11Test, ARecorderRecordsATypedCombinationWhichThenFiresAndFreesTh
   const Name translate("translate", optionT);
   listen(translate);
   ASSERT_TRUE(gs::isEnabled(translate));
-  QWidget window;
-  auto* layout = new QVBoxLayout(&window);
-  auto* recorder = new gs::Recorder(translate);
-  layout->addWidget(recorder);
-  layout->addWidget(new QLineEdit);
-  window.show();
-  window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-  auto& field = recorder->field();
-  // Past the focus guard of a newly shown window.
-  ASSERT_TRUE(QTest::qWaitFor([&] { return field.focusPolicy() == Qt::StrongFocus; }, 5000));
-  QTest::mouseClick(&field, Qt::LeftButton);
-  ASSERT_TRUE(field.isRecording());
+  RecordingWindow window(translate);
+  ASSERT_NO_FATAL_FAILURE(window.startRecording());
+  auto& field = window.field();
   // Recording: our Alt+T grab is withdrawn.
   EXPECT_EQ(OtherClient().grab(keycode("AD05"), kMod1), 0);
 
@@ -436,18 +448,9 @@ TEST_F(HotKeysX11Test, AfterARealAlertTheRecorderRecordsTheNextPress) {
       },
       &alerts);
   const Name translate("translate", optionT);
-  QWidget window;
-  auto* layout = new QVBoxLayout(&window);
-  auto* recorder = new gs::Recorder(translate);
-  layout->addWidget(recorder);
-  layout->addWidget(new QLineEdit);
-  window.show();
-  window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-  auto& field = recorder->field();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return field.focusPolicy() == Qt::StrongFocus; }, 5000));
-  QTest::mouseClick(&field, Qt::LeftButton);
-  ASSERT_TRUE(field.isRecording());
+  RecordingWindow window(translate);
+  ASSERT_NO_FATAL_FAILURE(window.startRecording());
+  auto& field = window.field();
 
   // Return, typed by another client into the alert once it is up and has the keyboard.
   int answered = 0;
@@ -466,7 +469,7 @@ TEST_F(HotKeysX11Test, AfterARealAlertTheRecorderRecordsTheNextPress) {
       [&] { return answered == 1 && QApplication::activeModalWidget() == nullptr && field.isRecording(); },
       5000));
   EXPECT_EQ(gs::getShortcut(translate), optionT);
-  EXPECT_TRUE(window.isActiveWindow());
+  EXPECT_TRUE(window.window.isActiveWindow());
 
   run("xdotool key ctrl+alt+k");
   ASSERT_TRUE(QTest::qWaitFor([&] { return !field.isRecording(); }, 5000));
