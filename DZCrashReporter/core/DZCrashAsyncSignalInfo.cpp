@@ -133,6 +133,18 @@ constexpr SignalCode kSignalCodes[] = {
     {SIGABRT, 0, "#0"},
 };
 
+// Codes that say who sent a signal rather than why, the same for every signal: abort() raises SIGABRT
+// with SI_TKILL, and an x86 breakpoint arrives as SIGTRAP with SI_KERNEL. Looked at only when the
+// signal's own table has no entry for the code.
+constexpr SignalCode kSenderCodes[] = {
+    DZCRASH_CODE(0, SI_KERNEL),  DZCRASH_CODE(0, SI_QUEUE),   DZCRASH_CODE(0, SI_TIMER),
+    DZCRASH_CODE(0, SI_MESGQ),   DZCRASH_CODE(0, SI_ASYNCIO), DZCRASH_CODE(0, SI_SIGIO),
+    DZCRASH_CODE(0, SI_TKILL),
+#ifdef SI_ASYNCNL
+    DZCRASH_CODE(0, SI_ASYNCNL),
+#endif
+};
+
 #undef DZCRASH_SIGNAL
 #undef DZCRASH_CODE
 
@@ -150,6 +162,10 @@ const char* DZcrash_async_signal_signame(int signo) {
 const char* DZcrash_async_signal_sigcode(int signo, int code) {
   for (const SignalCode& entry : kSignalCodes) {
     if (entry.signo == signo && entry.code == code) return entry.name;
+  }
+  if (DZcrash_async_signal_signame(signo) == nullptr) return nullptr;
+  for (const SignalCode& entry : kSenderCodes) {
+    if (entry.code == code) return entry.name;
   }
   return nullptr;
 }

@@ -12,8 +12,9 @@ namespace dzcrash {
 // number the first listed wins (SIGABRT before SIGIOT). async-signal-safe.
 const char* DZcrash_async_signal_signame(int signo);
 
-// The host's name of a signal's code ("SEGV_ACCERR"), or null when the pair is not known.
-// async-signal-safe.
+// The host's name of a signal's code ("SEGV_ACCERR"), or null when the pair is not known. Codes that
+// name the sender rather than the cause ("SI_TKILL", "SI_KERNEL"; not SI_USER, which is 0) are named
+// for every signal the host names. async-signal-safe.
 const char* DZcrash_async_signal_sigcode(int signo, int code);
 
 // Mach exceptions come only from reports written on that system; their numbers, and the signal

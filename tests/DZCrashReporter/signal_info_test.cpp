@@ -45,6 +45,11 @@ TEST(SignalInfo, CodesFollowThisHostsNumbering) {
       {SIGABRT, 0, "#0"},
       {SIGABRT, 1, nullptr},
       {SIGTERM, 0, nullptr},
+      // Sender codes: abort(), a breakpoint instruction, sigqueue(); a signal the host does not name.
+      {SIGABRT, SI_TKILL, "SI_TKILL"},
+      {SIGTRAP, SI_KERNEL, "SI_KERNEL"},
+      {SIGUSR1, SI_QUEUE, "SI_QUEUE"},
+      {999, SI_TKILL, nullptr},
   };
   for (const Case& c : cases) {
     EXPECT_STREQ(DZcrash_async_signal_sigcode(c.signo, c.code), c.name) << c.signo << "/" << c.code;
