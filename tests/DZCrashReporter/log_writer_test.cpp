@@ -34,6 +34,7 @@
 #include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/ThreadSerialQueue.h"
 #include "tests/DZCrashReporter/MemoryReportFile.h"
+#include "tests/DZCrashReporter/ReportMessage.h"
 #include "tests/DZCrashReporter/WaitingThreads.h"
 #include "tests/support/CaseName.h"
 
@@ -140,13 +141,6 @@ dz_test_after_call:
 #endif
 
 namespace {
-
-using ReportMessage = std::unique_ptr<Dzcrash__CrashReport, void (*)(Dzcrash__CrashReport*)>;
-
-ReportMessage unpack(const std::vector<uint8_t>& bytes) {
-  return {dzcrash__crash_report__unpack(nullptr, bytes.size() - 8, bytes.data() + 8),
-          [](Dzcrash__CrashReport* m) { dzcrash__crash_report__free_unpacked(m, nullptr); }};
-}
 
 DZCrashReport decode(const std::vector<uint8_t>& bytes) {
   auto report = DZCrashReport::fromData(bytes);
@@ -501,7 +495,7 @@ void PrintTo(const SignalCase& c, std::ostream* os) {
 const SignalCase kSignalCases[] = {
     {"segmentation fault with Mach codes", {SIGSEGV, SEGV_MAPERR, 0x10}, {1, 0x10}, "SIGSEGV", "SEGV_MAPERR"},
     {"unknown signal and code", {77, 99, 0}, {}, "#77", "#99"},
-    {"negative code", {SIGABRT, SI_TKILL, 0}, {}, "SIGABRT", "#-6"},
+    {"negative code", {SIGABRT, -42, 0}, {}, "SIGABRT", "#-42"},
 };
 
 class ReportSignal : public LiveReport, public ::testing::WithParamInterface<SignalCase> {};
@@ -626,6 +620,18 @@ TEST_F(LiveReport, FindsAndUnwindsImagesLoadedAfterTheListWasFilled) {
     EXPECT_EQ(naming, 1u);
   }
   dlclose(library);
+}
+
+// A list that was never filled (a live report before the reporter is enabled) leaves every image to
+// the write's own search; the walk still unwinds through their tables instead of skipping frames.
+TEST_F(LiveReport, UnwindsThroughImagesFoundOnlyAtWriteTime) {
+  WaitingThreads threads({dz_test_parked_in_read});
+  dzcrash_async_image_list unfilled{};
+  const DZCrashReport report = decode(write(0, &unfilled));
+  threads.releaseAll();
+  size_t naming = 0;
+  for (const auto& thread : report.threads()) naming += symbolsOf(thread).count("dz_test_parked_in_read");
+  EXPECT_EQ(naming, 1u);
 }
 
 // The crash path writes on an alternate signal stack of 64 KiB plus the system's minimum; a write with
