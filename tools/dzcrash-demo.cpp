@@ -54,7 +54,7 @@ std::atomic<uint64_t> gAllocationsSinceCrash{0};
 // Cleared on a thread whose own allocations during the crash are the point of its kind.
 thread_local bool tCounted = true;
 
-void noteAllocation() {
+[[maybe_unused]] void noteAllocation() {
   if (gCrashBegan.load(std::memory_order_relaxed) && tCounted) {
     gAllocationsSinceCrash.fetch_add(1, std::memory_order_relaxed);
   }

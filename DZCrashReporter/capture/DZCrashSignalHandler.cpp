@@ -107,16 +107,16 @@ bool previous_action_callback(int signo, siginfo_t* info, ucontext_t* uap, void*
   r->previous.set_reading(false);
   if (!found) return false;
 
-  if ((previous.sa_flags & SA_SIGINFO) != 0) {
-    if (previous.sa_sigaction == nullptr) return false;
-    previous.sa_sigaction(signo, info, uap);
-    return true;
-  }
+  // SIG_DFL and SIG_IGN share the handler's storage with sa_sigaction: test them whatever the flags say.
   if (previous.sa_handler == SIG_DFL) return false;
   if (previous.sa_handler == SIG_IGN) {
     // The kernel never lets a thread ignore its own fault: returning would run the faulting instruction
     // again, forever. Such a signal takes its default action, as it would have without us.
     return !DZcrash_signal_is_fault(signo, info);
+  }
+  if ((previous.sa_flags & SA_SIGINFO) != 0) {
+    previous.sa_sigaction(signo, info, uap);
+    return true;
   }
   previous.sa_handler(signo);
   return true;
