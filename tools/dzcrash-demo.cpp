@@ -281,7 +281,40 @@ __attribute__((noinline)) void dz_demo_overflow() {
   keepFrame();
 }
 
+}  // extern "C"
+
+namespace {
+
+// Set by the main thread just before it joins, so that a thread can tell the join's wait from an
+// earlier one.
+std::atomic<bool> gMainJoining{false};
+
+// Whether `tid` is blocked in system call `number` with `firstArgument` (any when negative), as /proc
+// shows it. Allocates nothing: the thread it waits for may hold malloc's lock.
+bool blockedIn(pid_t tid, long number, long firstArgument = -1) {
+  char path[64];
+  std::snprintf(path, sizeof(path), "/proc/self/task/%d/syscall", static_cast<int>(tid));
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[64] = {};
+  const ssize_t n = read(fd, text, sizeof(text) - 1);
+  close(fd);
+  if (n <= 0) return false;
+  char expected[32];
+  if (firstArgument < 0) {
+    std::snprintf(expected, sizeof(expected), "%ld ", number);
+  } else {
+    std::snprintf(expected, sizeof(expected), "%ld 0x%lx ", number, firstArgument);
+  }
+  return std::strncmp(text, expected, std::strlen(expected)) == 0;
+}
+
+}  // namespace
+
+extern "C" {
+
 __attribute__((noinline)) void dz_demo_wait_for_thread(pthread_t thread) {
+  gMainJoining.store(true);
   pthread_join(thread, nullptr);
   keepFrame();
 }
@@ -291,6 +324,8 @@ __attribute__((noinline)) void dz_demo_thread_fault() {
 }
 
 __attribute__((noinline)) void* dz_demo_thread_body(void*) {
+  // The report must find the main thread in its wait, not still starting this thread.
+  for (int i = 0; i < 10'000 && !(gMainJoining.load() && blockedIn(getpid(), SYS_futex)); ++i) pauseBriefly();
   dz_demo_thread_fault();
   keepFrame();
   return nullptr;
@@ -322,22 +357,6 @@ __attribute__((noinline)) void* dz_demo_hold_malloc_lock(void*) {
 
 namespace {
 
-// Whether `tid` is blocked in write(2, ...), as /proc shows its system call. Allocates nothing: the
-// thread it waits for holds malloc's lock.
-bool blockedWritingStderr(pid_t tid) {
-  char path[64];
-  std::snprintf(path, sizeof(path), "/proc/self/task/%d/syscall", static_cast<int>(tid));
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char text[64] = {};
-  const ssize_t n = read(fd, text, sizeof(text) - 1);
-  close(fd);
-  if (n <= 0) return false;
-  char expected[32];
-  std::snprintf(expected, sizeof(expected), "%ld 0x2 ", static_cast<long>(SYS_write));
-  return std::strncmp(text, expected, std::strlen(expected)) == 0;
-}
-
 // Makes standard error a pipe that nobody reads and that is already full.
 bool fillStderr() {
   int fds[2];
@@ -362,7 +381,7 @@ __attribute__((noinline)) void dz_demo_malloc_lock() {
   if (pthread_create(&thread, nullptr, dz_demo_hold_malloc_lock, nullptr) != 0) return;
   for (int i = 0; i < 10'000; ++i) {
     const pid_t tid = gMallocStatsTid.load();
-    if (tid != 0 && blockedWritingStderr(tid)) {
+    if (tid != 0 && blockedIn(tid, SYS_write, STDERR_FILENO)) {
       storeTo(kFaultAddress);
       return;
     }
