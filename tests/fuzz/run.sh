@@ -102,7 +102,9 @@ cut_sections() {
       found && $1 == "size" { size = $2 }
       found && $1 == "offset" { print size, $2; exit }' "$headers") || continue
     name="$(basename "$(dirname "$binary")")-$(basename "$binary")"
-    tail -c +$((offset + 1)) "$binary" | head -c $((size)) >"$corpus/$name.${sectname#__}"
+    # One reader: with pipefail, `tail | head` fails whenever head stops reading first.
+    dd if="$binary" of="$corpus/$name.${sectname#__}" iflag=skip_bytes,count_bytes skip=$((offset)) \
+      count=$((size)) bs=65536 status=none
   done
 }
 # The compact-unwind seeds are the fixtures' __unwind_info sections.
