@@ -33,6 +33,7 @@
 #include "platform/ThreadCaptureSignal.h"
 #include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/ThreadSerialQueue.h"
+#include "tests/DZCrashReporter/DecodedReport.h"
 #include "tests/DZCrashReporter/MemoryReportFile.h"
 #include "tests/DZCrashReporter/ReportMessage.h"
 #include "tests/DZCrashReporter/WaitingThreads.h"
@@ -141,23 +142,6 @@ dz_test_after_call:
 #endif
 
 namespace {
-
-DZCrashReport decode(const std::vector<uint8_t>& bytes) {
-  auto report = DZCrashReport::fromData(bytes);
-  if (!report.ok()) {
-    ADD_FAILURE() << report.error().description();
-    std::abort();
-  }
-  return std::move(report).value();
-}
-
-std::set<std::string> symbolsOf(const DZCrashReportThreadInfo& thread) {
-  std::set<std::string> names;
-  for (const auto& frame : thread.stackFrames()) {
-    if (frame.symbolInfo()) names.insert(frame.symbolInfo()->symbolName());
-  }
-  return names;
-}
 
 // The images as the dynamic linker describes them, read here without the crash reporter's readers.
 struct OracleImage {

@@ -19,23 +19,17 @@
 #include "DZCrashReporter/report/DZCrashReport.h"
 #include "DZCrashReporter/report/DZCrashReportTextFormatter.h"
 #include "tests/DZCrashReporter/CapturedCrashLog.h"
+#include "tests/DZCrashReporter/ChildFinish.h"
+#include "tests/DZCrashReporter/DecodedReport.h"
 #include "tests/support/CaseName.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TestEnvironment.h"
 
 using namespace dzcrash;
+using namespace dzcrash::test;
 using quorvelle::test::TempDir;
 
 namespace {
-
-// Ends a death-test child: status 0 when `failure` is empty, else 1 with the failure on standard error.
-[[noreturn]] void finish(const std::string& failure) {
-  if (!failure.empty()) {
-    std::fprintf(stderr, "%s\n", failure.c_str());
-    _exit(1);
-  }
-  _exit(0);
-}
 
 DZCrashReporterConfig withBasePath(const std::filesystem::path& base, uint32_t signalHandlerType = 0) {
   DZCrashReporterConfig config;
@@ -142,10 +136,7 @@ std::vector<std::string> crashedThreadSymbols(const std::string& text) {
 }
 
 bool threadNames(const DZCrashReportThreadInfo& thread, const std::string& symbol) {
-  for (const auto& frame : thread.stackFrames()) {
-    if (frame.symbolInfo() && frame.symbolInfo()->symbolName() == symbol) return true;
-  }
-  return false;
+  return symbolsOf(thread).count(symbol) != 0;
 }
 
 bool anotherThreadNames(const DZCrashReport& report, const std::string& symbol) {

@@ -16,6 +16,7 @@
 #include "DZCrashReporter/core/DZCrashAsyncSymbol.h"
 #include "DZCrashReporter/report/DZCrashReport.h"
 #include "tests/DZCrashReporter/CapturedCrashLog.h"
+#include "tests/DZCrashReporter/DecodedReport.h"
 #include "tests/DZCrashReporter/ReportMessage.h"
 #include "tests/DZCrashReporter/WaitingThreads.h"
 #include "tests/support/CaseName.h"
@@ -46,35 +47,6 @@ DZCrashReporterConfig withBasePath(const std::filesystem::path& base) {
   config.basePath = base.string();
   config.symbolicationStrategy = DZCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE;
   return config;
-}
-
-DZCrashReport decode(const std::vector<uint8_t>& bytes) {
-  auto report = DZCrashReport::fromData(bytes);
-  if (!report.ok()) {
-    ADD_FAILURE() << report.error().description();
-    std::abort();
-  }
-  return std::move(report).value();
-}
-
-const DZCrashReportThreadInfo* crashedThread(const DZCrashReport& report) {
-  for (const auto& thread : report.threads()) {
-    if (thread.crashed()) return &thread;
-  }
-  return nullptr;
-}
-
-std::vector<std::string> symbolsOf(const DZCrashReportThreadInfo& thread) {
-  std::vector<std::string> names;
-  for (const auto& frame : thread.stackFrames()) {
-    if (frame.symbolInfo()) names.push_back(frame.symbolInfo()->symbolName());
-  }
-  return names;
-}
-
-bool names(const DZCrashReportThreadInfo& thread, const std::string& symbol) {
-  const auto symbols = symbolsOf(thread);
-  return std::find(symbols.begin(), symbols.end(), symbol) != symbols.end();
 }
 
 std::set<std::string> entriesOf(const std::filesystem::path& dir) {
@@ -216,7 +188,7 @@ TEST(Reporter, LiveReportOfTheCallingThreadIsAUserRequestedTraceTrap) {
   EXPECT_EQ(report.signalInfo().address(), 0u);
   const DZCrashReportThreadInfo* crashed = crashedThread(report);
   ASSERT_NE(crashed, nullptr);
-  EXPECT_TRUE(names(*crashed, "dz_test_live_report_here"));
+  EXPECT_EQ(symbolsOf(*crashed).count("dz_test_live_report_here"), 1u);
   EXPECT_FALSE(crashed->registers().empty());
   EXPECT_EQ(report.applicationInfo().applicationIdentifier(), "com.example.app");
   EXPECT_EQ(report.customData(), (std::vector<uint8_t>{'{', '}'}));
@@ -240,7 +212,7 @@ TEST(Reporter, LiveReportOfAnotherThreadWalksItWhereItWaits) {
   const DZCrashReport report = decode(bytes.value());
   const DZCrashReportThreadInfo* crashed = crashedThread(report);
   ASSERT_NE(crashed, nullptr);
-  EXPECT_TRUE(names(*crashed, "dz_test_parked_in_read"));
+  EXPECT_EQ(symbolsOf(*crashed).count("dz_test_parked_in_read"), 1u);
   // The calling thread is left out.
   EXPECT_EQ(report.threads().size(), processThreadCount - 1);
   EXPECT_TRUE(entriesOf(tmp.path()).empty());

@@ -9,23 +9,15 @@
 #include <thread>
 
 #include "DZCrashReporter/capture/DZCrashSignalHandler.h"
+#include "tests/DZCrashReporter/ChildFinish.h"
 
 using namespace dzcrash;
+using namespace dzcrash::test;
 
 // Every test runs in a child process (a death test): the registry is the process's, and its handlers
 // stay installed.
 
 namespace {
-
-// Ends the child: status 0 when `failure` is empty, else 1 with the failure on standard error, where the
-// death test shows it.
-[[noreturn]] void finish(const std::string& failure) {
-  if (!failure.empty()) {
-    std::fprintf(stderr, "%s\n", failure.c_str());
-    _exit(1);
-  }
-  _exit(0);
-}
 
 void install(int signo, void (*handler)(int)) {
   struct sigaction action = {};

@@ -1,0 +1,23 @@
+#pragma once
+
+// For death tests whose child checks things itself: the registry and the handlers they install are the
+// process's, so each check runs in a child of its own.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+namespace dzcrash::test {
+
+// Ends the child: status 0 when `failure` is empty, else 1 with the failure on standard error, where
+// the death test shows it.
+[[noreturn]] inline void finish(const std::string& failure) {
+  if (!failure.empty()) {
+    std::fprintf(stderr, "%s\n", failure.c_str());
+    _exit(1);
+  }
+  _exit(0);
+}
+
+}  // namespace dzcrash::test
