@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -11,7 +12,9 @@
 #include <functional>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -100,6 +103,45 @@ TEST(ReporterCrash, HandlerTypesZeroAndOneInstallTheSixSignalsAndOthersNone) {
 TEST(ReporterCrash, OnlyOneEnablePerProcess) {
   EXPECT_EXIT(finish(oneEnablePerProcess()), testing::ExitedWithCode(0), "");
   EXPECT_EXIT(finish(failedEnableStillCountsAsTheOne()), testing::ExitedWithCode(0), "");
+}
+
+namespace {
+
+// Two threads let their exceptions escape at the same moment.
+[[noreturn]] void twoUncaughtExceptions(const std::filesystem::path& base) {
+  DZCrashReporter reporter("app", "1", std::nullopt, withBasePath(base));
+  if (auto error = reporter.enableCrashReporter()) finish(error->description());
+  std::atomic<int> ready{0};
+  auto thrower = [&ready](const char* reason) {
+    ready.fetch_add(1);
+    while (ready.load() < 2) {
+    }
+    throw std::runtime_error(reason);
+  };
+  std::thread one(thrower, "one");
+  std::thread two(thrower, "two");
+  one.join();
+  two.join();
+  finish("no exception ended the process");
+}
+
+}  // namespace
+
+// The exception that came first is the report's, whole; the other thread's does not overwrite it or
+// end the process before it is written.
+TEST(ReporterCrash, OfTwoUncaughtExceptionsAtOnceTheFirstIsRecorded) {
+  TempDir base;
+  EXPECT_EXIT(twoUncaughtExceptions(base.path()), testing::KilledBySignal(SIGABRT), "");
+  const DZCrashReporter reporter("app", "1", std::nullopt, withBasePath(base.path()));
+  const auto bytes = reporter.loadPendingCrashReportData();
+  ASSERT_TRUE(bytes.ok()) << bytes.error().description();
+  const DZCrashReport report = decode(bytes.value());
+  EXPECT_EQ(report.signalInfo().name(), "SIGABRT");
+  ASSERT_TRUE(report.exceptionInfo().has_value());
+  EXPECT_EQ(report.exceptionInfo()->exceptionName(), "std::runtime_error");
+  const std::string reason = report.exceptionInfo()->exceptionReason();
+  EXPECT_TRUE(reason == "one" || reason == "two") << reason;
+  EXPECT_NE(crashedThread(report), nullptr);
 }
 
 // ---- Real crashes of tools/dzcrash-demo, one child per kind. ----
