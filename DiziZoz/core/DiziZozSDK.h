@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -143,6 +144,13 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
   // ignored without a diagnostic.
   void captureDeepLink(const DiziZozUserActivity& userActivity);
 
+  // Records one structured log line (see captureLogInternal); the level defaults to info.
+  void captureLog(const std::string& body, DiziZozLogSeverity level = DiziZozLogSeverity::info,
+                  std::optional<Properties> attributes = std::nullopt,
+                  std::optional<std::string> traceId = std::nullopt,
+                  std::optional<std::string> spanId = std::nullopt,
+                  std::optional<std::int64_t> traceFlags = std::nullopt);
+
   // The options in force: the constructor's, then setup()'s.
   std::shared_ptr<DiziZozConfig> config() const;
   DiziZozSessionManager& sessionManager() const { return *sessionManager_; }
@@ -173,6 +181,19 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
   bool isEnabled() const;
 
  private:
+  friend class DiziZozLogger;
+
+  // The log capture behind captureLog() and the logger, on the caller's thread. Refused before set-up,
+  // while opted out (both with their lines) and for a body that is blank after trimming ("captureLog:
+  // empty body, dropping"); dropped silently without a logs queue. The record keeps the body as given and
+  // carries the distinct id (absent when empty), the session id read without starting or rotating a
+  // session, the last screen, "background" or "foreground", the sorted keys of the cached flags whose
+  // value is not false, and one reading of the clock as both of its times; it then passes the logs
+  // before-send chain (a hook that throws drops it, logged) and goes to the logs queue.
+  void captureLogInternal(const std::string& body, DiziZozLogSeverity level,
+                          std::optional<Properties> attributes, std::optional<std::string> traceId,
+                          std::optional<std::string> spanId, std::optional<std::int64_t> traceFlags);
+
   // The set-up check of every public operation: true when set up; otherwise prints the not-set-up line.
   bool checkSetup() const;
   // buildProperties(); with `readOnlySession` the session id is read without starting or rotating a

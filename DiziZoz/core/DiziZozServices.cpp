@@ -6,6 +6,7 @@
 
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozLogger.h"
+#include "DiziZoz/core/DiziZozLogsOTLP.h"
 #include "DiziZoz/core/DiziZozMemoryQueue.h"
 #include "DiziZoz/core/DiziZozRemoteConfigProviding.h"
 #include "DiziZoz/core/HedgeLog.h"
@@ -51,7 +52,9 @@ DiziZozServices DiziZozServices::inert() {
   services.makeRemoteConfig = [](RemoteConfigParts) { return std::make_shared<DiziZozInertRemoteConfig>(); };
   services.makeReachability = [](const DiziZozConfig&) { return nullptr; };
   services.makePushHandler = [](PushParts) { return nullptr; };
-  services.makeLogsResourceAttributes = [](const DiziZozConfig&) { return Properties::object(); };
+  services.makeLogsResourceAttributes = [](const DiziZozConfig& config) {
+    return DiziZozLogsOTLP::buildResourceAttributes(*config.logs);
+  };
   services.makeEventQueue = [](QueueParts parts) {
     return std::make_shared<DiziZozMemoryQueue<DiziZozEvent>>(parts.config->maxQueueSize);
   };
@@ -59,7 +62,7 @@ DiziZozServices DiziZozServices::inert() {
     return std::make_shared<DiziZozMemoryReplayQueue>(parts.config->maxQueueSize);
   };
   services.makeLogsQueue = [](QueueParts parts, const Properties&) {
-    return std::make_shared<DiziZozMemoryQueue<DiziZozLogRecord>>(parts.config->maxQueueSize);
+    return std::make_shared<DiziZozMemoryQueue<DiziZozLogRecord>>(parts.config->logs->maxBufferSize);
   };
   services.makeLogger = [](std::weak_ptr<DiziZozSDK> sdk) {
     return std::make_shared<DiziZozLogger>(std::move(sdk));

@@ -49,36 +49,58 @@ bool isValidObjectAt(const Value& value, std::size_t depth) {
   return true;
 }
 
+// The length of the well-formed UTF-8 sequence at `text[i]`; 0 when none starts there.
+std::size_t sequenceLength(std::string_view text, std::size_t i) {
+  auto c = static_cast<unsigned char>(text[i]);
+  std::size_t extra;
+  std::uint32_t min, codePoint;
+  if (c < 0x80) {
+    return 1;
+  } else if ((c & 0xE0) == 0xC0) {
+    extra = 1, min = 0x80, codePoint = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    extra = 2, min = 0x800, codePoint = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    extra = 3, min = 0x10000, codePoint = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + extra >= text.size()) return 0;
+  for (std::size_t k = 1; k <= extra; ++k) {
+    auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    codePoint = (codePoint << 6) | (next & 0x3F);
+  }
+  if (codePoint < min || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) return 0;
+  return extra + 1;
+}
+
 }  // namespace
 
 bool isValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    auto c = static_cast<unsigned char>(text[i]);
-    std::size_t extra;
-    std::uint32_t min, codePoint;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1, min = 0x80, codePoint = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2, min = 0x800, codePoint = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3, min = 0x10000, codePoint = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      codePoint = (codePoint << 6) | (next & 0x3F);
-    }
-    if (codePoint < min || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) return false;
-    i += extra + 1;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = sequenceLength(text, i);
+    if (length == 0) return false;
+    i += length;
   }
   return true;
+}
+
+std::string toValidUtf8(std::string_view text) {
+  if (isValidUtf8(text)) return std::string(text);
+  std::string result;
+  result.reserve(text.size() + 8);
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = sequenceLength(text, i);
+    if (length == 0) {
+      result += "\xEF\xBF\xBD";  // U+FFFD
+      ++i;
+    } else {
+      result.append(text, i, length);
+      i += length;
+    }
+  }
+  return result;
 }
 
 bool isValidObject(const Value& value) {

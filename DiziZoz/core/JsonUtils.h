@@ -11,6 +11,9 @@ namespace dizizoz {
 // True for strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF. Writing anything else
 // would make the JSON writer fail or send text the server cannot read.
 bool isValidUtf8(std::string_view text);
+// `text` with every byte that does not begin a well-formed sequence replaced by U+FFFD: text that JSON
+// can carry, for values that must reach the disk or the service even when a caller's text is broken.
+std::string toValidUtf8(std::string_view text);
 
 // True when `value` can be written as JSON text as it is: null, Booleans, integers, finite doubles,
 // valid UTF-8 text, and arrays and objects made only of such values. URL, date and opaque values are not
