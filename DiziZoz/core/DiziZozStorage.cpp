@@ -164,17 +164,7 @@ std::error_code writeFileAtomically(const fs::path& path, std::string_view bytes
   std::string pattern = temporarySibling(path, "writing").string();
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) return lastError();
-  std::error_code ec;
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ec = lastError();
-      break;
-    }
-    written += static_cast<std::size_t>(n);
-  }
+  std::error_code ec = writeAll(fd, bytes);
   // Flushed before the rename, so that after a power loss the name never points at missing data.
   if (!ec && ::fsync(fd) != 0) ec = lastError();
   if (::close(fd) != 0 && !ec) ec = lastError();
@@ -488,6 +478,19 @@ void deleteSafely(const fs::path& path) {
   std::error_code ec;
   fs::remove_all(path, ec);
   if (ec) hedgeLog("Error trying to delete file " + path.string() + " " + ec.message());
+}
+
+std::error_code writeAll(int fd, std::string_view bytes) {
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return lastError();
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  return {};
 }
 
 void createDirectoryAtURLIfNeeded(const fs::path& path) {

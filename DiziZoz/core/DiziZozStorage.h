@@ -146,5 +146,7 @@ std::error_code migrateFile(const std::filesystem::path& from, const std::filesy
 // Removes a file or a whole folder; a missing item is not an error.
 void deleteSafely(const std::filesystem::path& path);
 void createDirectoryAtURLIfNeeded(const std::filesystem::path& path);
+// Writes every byte of `bytes` to the open file `fd`, going on after partial and interrupted writes.
+std::error_code writeAll(int fd, std::string_view bytes);
 
 }  // namespace dizizoz

@@ -7,6 +7,8 @@
 #include <array>
 #include <cerrno>
 
+#include "DiziZoz/core/DiziZozStorage.h"
+
 namespace dizizoz {
 namespace fs = std::filesystem;
 namespace {
@@ -117,17 +119,7 @@ class SystemQueueFileAccess final : public DiziZozQueueFileAccess {
   std::error_code write(const fs::path& path, const fs::path& temporary, std::string_view bytes) override {
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return lastError();
-    std::error_code ec;
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-      const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        ec = lastError();
-        break;
-      }
-      written += static_cast<std::size_t>(n);
-    }
+    std::error_code ec = writeAll(fd, bytes);
     // No fsync: records must survive the death of the process, which the page cache already gives, and a
     // flush per record would cost milliseconds on every capture. After a power loss a record may be
     // empty; it then decodes to nothing and is dropped.
