@@ -30,7 +30,8 @@ bool isEventsRetriableStatusCode(std::int64_t code);
 // its functions keep only the service client (and, for logs, the resource attributes and scope version).
 //
 // The upload queue calls the limit functions once, when it is built, and the others for every record or
-// batch, from any of its threads: every function is thread-safe.
+// batch, from any of its threads: every function is thread-safe. A factory given no service client makes
+// an endpoint whose batches complete at once with the empty outcome of a request that cannot be built.
 template <typename T>
 struct QueueEndpoint {
   using Completion = std::function<void(DiziZozUploadInfo)>;
