@@ -219,13 +219,7 @@ void DiziZozFileBackedQueue::add(std::string_view contents) {
 }
 
 std::vector<std::string> DiziZozFileBackedQueue::peek(std::size_t count) {
-  std::vector<std::string> contents;
-  for (auto& record : peekRecords(count)) contents.push_back(std::move(record.contents));
-  return contents;
-}
-
-std::vector<DiziZozFileBackedQueue::Record> DiziZozFileBackedQueue::peekRecords(std::size_t count) {
-  std::vector<Record> records;
+  std::vector<std::string> records;
   if (count == 0) return records;
   const std::vector<std::string> listed = names();
   std::set<std::string> dropped;
@@ -247,7 +241,7 @@ std::vector<DiziZozFileBackedQueue::Record> DiziZozFileBackedQueue::peekRecords(
       dropped.insert(name);
       continue;
     }
-    records.push_back({name, std::move(data)});
+    records.push_back(std::move(data));
     if (records.size() == count) break;
   }
   if (!dropped.empty()) {
@@ -280,20 +274,6 @@ void DiziZozFileBackedQueue::deleteAt(std::size_t index) {
     items_.erase(position);
   }
   deleteSafely(queue_ / name);
-}
-
-void DiziZozFileBackedQueue::remove(const std::vector<std::string>& names) {
-  const std::set<std::string> doomed(names.begin(), names.end());
-  std::vector<std::string> taken;
-  {
-    std::lock_guard lock(itemsLock_);
-    std::erase_if(items_, [&](const std::string& name) {
-      if (!doomed.contains(name)) return false;
-      taken.push_back(name);
-      return true;
-    });
-  }
-  for (const auto& name : taken) deleteSafely(queue_ / name);
 }
 
 void DiziZozFileBackedQueue::clear() {

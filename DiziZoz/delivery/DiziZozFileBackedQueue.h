@@ -39,7 +39,7 @@ class TimeBasedEpochGenerator;
 // every record is written, or when it holds no array).
 //
 // Thread-safe: the list is guarded by one lock that is never held during file input or output. add()
-// writes first and then appends the name; pop(), deleteAt() and remove() take names out first and then
+// writes first and then appends the name; pop() and deleteAt() take names out first and then
 // delete the files; peek() works on a copy of the list. No operation fails its caller: failures are
 // logged (debug logging) as the operations below describe.
 class DiziZozFileBackedQueue {
@@ -53,13 +53,6 @@ class DiziZozFileBackedQueue {
     DiziZozQueueFileAccess* files = &DiziZozQueueFileAccess::system();
     const platform::Clock* clock = nullptr;  // the system clock when null
     TimeBasedEpochGenerator* ids = nullptr;  // the shared generator when null
-  };
-
-  // A record as read: its file name and contents.
-  struct Record {
-    std::string name;
-    std::string contents;
-    bool operator==(const Record&) const = default;
   };
 
   // Creates `queue` (with its parents), migrates each older location in `oldQueues` that exists, in
@@ -82,15 +75,11 @@ class DiziZozFileBackedQueue {
   // no descriptors or memory left) ends the walk with what was read so far, leaving it and every later
   // name listed; a file that cannot be read for any other reason is deleted and its name dropped.
   std::vector<std::string> peek(std::size_t count);
-  // The same, with each record's name.
-  std::vector<Record> peekRecords(std::size_t count);
 
   // Takes up to `count` names from the head of the list and deletes their files.
   void pop(std::size_t count);
   // Takes the name at `index` out of the list and deletes its file; an index past the end does nothing.
   void deleteAt(std::size_t index);
-  // Takes every listed occurrence of `names` out of the list and deletes their files.
-  void remove(const std::vector<std::string>& names);
   // Writes one record and lists it last. A failed write is logged ("Could not write file ...") and the
   // record is lost; the list does not change.
   void add(std::string_view contents);

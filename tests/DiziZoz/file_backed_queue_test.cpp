@@ -248,7 +248,7 @@ const StrayEntryCase strayEntryCases[] = {
 INSTANTIATE_TEST_SUITE_P(Entries, StrayEntryTest, testing::ValuesIn(strayEntryCases),
                          quorvelle::test::NamedCase());
 
-TEST_F(FileBackedQueueTest, PopDeleteAtAndRemoveTakeNamesAndFiles) {
+TEST_F(FileBackedQueueTest, PopAndDeleteAtTakeNamesAndFiles) {
   auto two = store();
   two.add("A");
   two.add("B");
@@ -265,7 +265,7 @@ TEST_F(FileBackedQueueTest, PopDeleteAtAndRemoveTakeNamesAndFiles) {
   two.deleteAt(3);
   EXPECT_EQ(two.names(), (Names{names[0], names[2], names[3]}));
   two.pop(1);
-  two.remove({names[3], "not-listed"});
+  two.deleteAt(1);
   EXPECT_EQ(two.names(), Names{names[2]});
   EXPECT_EQ(entries(folder), Names{names[2]});
 
