@@ -49,10 +49,12 @@ void PopupPlacement::clampToVisibleFrame(platform::PopupPanel& panel, const plat
 void PopupPlacement::refitKeepingTopLeft(platform::PopupPanel& panel, const platform::Screens& screens) {
   if (!panel.isVisible()) return;
   const Rect before = panel.frame();
-  const double left = before.minX();
-  const double top = before.maxY();
-  fit(panel);
-  panel.setFrameOrigin({left, top - panel.frame().size.height});
+  Rect after = before;
+  if (const auto size = panel.fittingContentSize()) after.size = *size;
+  after.origin = {before.minX(), before.maxY() - after.size.height};
+  // One step: resized first and moved after, the panel would show for a moment with its bottom-left
+  // corner kept instead.
+  if (!(after == before)) panel.setFrame(after);
   clampToVisibleFrame(panel, screens);
 }
 

@@ -26,6 +26,9 @@ class PopupPanel {
   // Resizes the panel keeping its origin (the bottom-left corner). A change of size calls the resize
   // handler.
   virtual void setContentSize(Size size) = 0;
+  // Moves and resizes the panel in one step, so that a window manager never shows it at a place between
+  // the old frame and the new one. A change of size calls the resize handler.
+  virtual void setFrame(Rect frame) = 0;
   // The size the hosted content wants after laying itself out; nothing while there is no content.
   virtual std::optional<Size> fittingContentSize() = 0;
 

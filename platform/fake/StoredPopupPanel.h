@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "platform/PopupPanel.h"
 
@@ -18,16 +19,27 @@ class StoredPopupPanel final : public PopupPanel {
   bool hasFocus = false;
   int moveCount = 0;
   int showCount = 0;
+  // Every frame the panel was given, in order (set-up by place() aside).
+  std::vector<Rect> frames;
 
   Rect frame() const override { return frame_; }
   void setFrameOrigin(Point origin) override {
     frame_.origin = origin;
+    frames.push_back(frame_);
     ++moveCount;
   }
   void setContentSize(Size size) override {
     const bool changed = !(size == frame_.size);
     frame_.size = size;
+    frames.push_back(frame_);
     if (changed && resizeHandler_) resizeHandler_();
+  }
+  void setFrame(Rect frame) override {
+    const bool resized = !(frame.size == frame_.size);
+    frame_ = frame;
+    frames.push_back(frame_);
+    ++moveCount;
+    if (resized && resizeHandler_) resizeHandler_();
   }
   std::optional<Size> fittingContentSize() override { return contentFittingSize; }
 

@@ -134,6 +134,8 @@ TEST_F(PopupPlacementTest, RefitKeepsTheTopLeftCornerAndClamps) {
   panel.contentFittingSize = Size{320, 350};
   PopupPlacement::refitKeepingTopLeft(panel, screens);
   EXPECT_EQ(panel.frame(), (Rect{{100, 350}, {320, 350}}));
+  // In one step: never shown for a moment with the bottom-left corner kept.
+  EXPECT_EQ(panel.frames, (std::vector<Rect>{{{100, 350}, {320, 350}}}));
 
   // Shorter content: it shrinks toward the top.
   panel.contentFittingSize = Size{320, 100};

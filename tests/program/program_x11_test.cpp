@@ -15,10 +15,13 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QVBoxLayout>
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "app/AppSettings.h"
 #include "app/GeminiKeyManager.h"
@@ -268,6 +271,63 @@ TEST_F(ProgramX11Test, TranslateHotKeyOnASelectedWordOpensThePopupBesideThePoint
   // A click in another application closes it.
   clickAt(field->mapToGlobal(QPoint(field->width() - 10, field->height() / 2)));
   EXPECT_TRUE(waitForNoPopup());
+}
+
+// Keeps every core busy while it lives, as other programs on a loaded machine do.
+class CpuLoad {
+ public:
+  CpuLoad() {
+    const unsigned n = std::max(2u, std::thread::hardware_concurrency());
+    for (unsigned i = 0; i < n; ++i) {
+      threads_.emplace_back([this] {
+        while (!stop_.load(std::memory_order_relaxed)) {
+        }
+      });
+    }
+  }
+  ~CpuLoad() {
+    stop_ = true;
+    for (auto& t : threads_) t.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> threads_;
+};
+
+// The reply arrives while the window manager is still taking in the freshly mapped popup; the refit after
+// loading must keep the corner that placement chose.
+TEST_F(ProgramX11Test, PopupStaysBesideThePointerAfterLoadingOnABusyMachine) {
+  QLineEdit* field = openTextWindow("hello there");
+  ASSERT_NE(field, nullptr);
+  clickAt(field->mapToGlobal(QPoint(12, field->height() / 2)), 2);
+  ASSERT_TRUE(waitForPrimary("hello")) << field->selectedText().toStdString();
+  // A click here, beside the field, closes the popup and leaves the field's focus and selection alone.
+  const QPoint besideField = textWindow_.mapToGlobal(QPoint(2, 2));
+
+  CpuLoad load;
+  for (int press = 0; press < 30; ++press) {
+    SCOPED_TRACE("press " + std::to_string(press));
+    const QPoint pointer(300 + (press % 5) * 70, 200 + (press % 3) * 60);
+    ASSERT_NO_FATAL_FAILURE(pointerTo(pointer));
+    xdotool({"key", "alt+t"});
+    const auto popup = waitForPopup();
+    ASSERT_TRUE(popup) << "no popup mapped";
+    // Loaded: the translation and the dictionary entry make it taller than the loading line (68 pixels).
+    std::optional<QRect> frame;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          frame = geometry(*popup);
+          return frame && frame->height() > 80;
+        },
+        kStepTimeout))
+        << "the popup did not load";
+    const QPoint corner = frame->topLeft();
+    EXPECT_EQ(corner, pointer + QPoint(-20, 24)) << "at " << corner.x() << "," << corner.y();
+
+    clickAt(besideField);
+    ASSERT_TRUE(waitForNoPopup());
+  }
 }
 
 TEST_F(ProgramX11Test, TranslateHotKeyWithNothingSelectedOpensQuickTranslateThatEscapeCloses) {

@@ -4,6 +4,7 @@
 #include <QResizeEvent>
 #include <QWidget>
 #include <cmath>
+#include <optional>
 
 #include "platform/linux/desktop/QtScreenCoordinates.h"
 #include "platform/linux/desktop/QtScreens.h"
@@ -32,6 +33,13 @@ class QtPopupPanel::Window final : public QWidget {
   QPointer<QWidget> content;
   std::function<void()> resizeHandler;
   QSize lastSize;
+  // Where the panel was last put (Qt's top-left), the one authority on its position. A window manager
+  // reparents a freshly mapped window into a frame of its own, and until it has placed that frame Qt
+  // may read the window's position relative to the frame, (0, 0): a refit starting from that corner
+  // would throw the popup into the screen's corner. Nobody else moves a frameless panel.
+  std::optional<QPoint> placed;
+
+  QRect placedGeometry() const { return QRect(placed.value_or(pos()), size()); }
 
   // Calls the handler once per change of size, whoever made it.
   void noteSize() {
@@ -66,11 +74,12 @@ QWidget* QtPopupPanel::window() const {
 }
 
 Rect QtPopupPanel::frame() const {
-  return qt_coordinates::fromQt(QRectF(window_->geometry()));
+  return qt_coordinates::fromQt(QRectF(window_->placedGeometry()));
 }
 
 void QtPopupPanel::setFrameOrigin(Point origin) {
-  window_->move(qt_coordinates::topLeftInQt(origin, window_->height()));
+  window_->placed = qt_coordinates::topLeftInQt(origin, window_->height());
+  window_->move(*window_->placed);
 }
 
 void QtPopupPanel::setContentSize(Size size) {
@@ -79,7 +88,16 @@ void QtPopupPanel::setContentSize(Size size) {
   if (wanted == window_->size()) return;
   // The origin is the bottom-left corner: keep it, so a taller panel grows upward here and the
   // placement code decides where it goes.
-  window_->setGeometry(QRect(qt_coordinates::topLeftInQt(before.origin, wanted.height()), wanted));
+  window_->placed = qt_coordinates::topLeftInQt(before.origin, wanted.height());
+  window_->setGeometry(QRect(*window_->placed, wanted));
+  window_->noteSize();
+}
+
+void QtPopupPanel::setFrame(Rect frame) {
+  const QSize size(static_cast<int>(std::lround(frame.size.width)),
+                   static_cast<int>(std::lround(frame.size.height)));
+  window_->placed = qt_coordinates::topLeftInQt(frame.origin, size.height());
+  window_->setGeometry(QRect(*window_->placed, size));
   window_->noteSize();
 }
 
@@ -97,7 +115,7 @@ void QtPopupPanel::setTakesFocus(bool takesFocus) {
   const Qt::WindowFlags wanted = Window::flagsFor(takesFocus);
   if (window_->windowFlags() == wanted) return;
   // Changing the flags recreates the native window hidden, somewhere else: keep where it was.
-  const QRect geometry = window_->geometry();
+  const QRect geometry = window_->placedGeometry();
   window_->setWindowFlags(wanted);
   window_->setGeometry(geometry);
 }

@@ -34,6 +34,7 @@ class QtPopupPanel final : public PopupPanel {
   Rect frame() const override;
   void setFrameOrigin(Point origin) override;
   void setContentSize(Size size) override;
+  void setFrame(Rect frame) override;
   std::optional<Size> fittingContentSize() override;
   bool isVisible() const override;
   void orderFrontWithoutFocus() override;
