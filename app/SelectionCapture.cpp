@@ -25,13 +25,14 @@ AccessibilityRequestResult SelectionCapture::requestAccessibility() {
 }
 
 void SelectionCapture::captureSelection(Completion completion) {
-  auto text = accessibility_.focusedSelectedText();
-  if (text && !text->empty()) {
-    completion(std::move(text));
-    return;
-  }
-  waiting_.push_back(std::move(completion));
-  startNextPasteboardCapture();
+  auto done = std::make_shared<Completion>(std::move(completion));
+  accessibility_.readFocusedSelectedText(
+      [this, alive = task_.token(), done](std::optional<std::string> text) {
+        if (alive.isCancelled()) return;
+        if (text && !text->empty()) return (*done)(std::move(text));
+        waiting_.push_back(std::move(*done));
+        startNextPasteboardCapture();
+      });
 }
 
 void SelectionCapture::startNextPasteboardCapture() {

@@ -25,7 +25,8 @@ enum class AccessibilityRequestResult {
 // Reads the text selected in the application in front, and posts the keystrokes that replace it,
 // without any help from that application.
 //
-// A capture asks the accessibility service first. When that gives no text, it types the copy keystroke
+// A capture asks the accessibility service first (which may take a moment: on X11 the application that
+// owns the selection answers). When that gives no text, it types the copy keystroke
 // (Command-C, Ctrl+C here) into the application in front and, once the keystroke is out, waits
 // copySettleDelay for the copy to land on the pasteboard, reads it, and puts back every item and type
 // the pasteboard held before.
@@ -55,9 +56,10 @@ class SelectionCapture {
   // Trusted, or else opens the system's accessibility settings. Never prompts by itself.
   AccessibilityRequestResult requestAccessibility();
 
-  // Calls `completion` exactly once on the main thread: at once, before returning, with the
-  // accessibility text untrimmed when that is non-empty; otherwise later with the copied text trimmed
-  // of whitespace and newlines (possibly empty), or nothing when the application copied nothing.
+  // Calls `completion` exactly once on the main thread: with the accessibility text untrimmed when that
+  // is non-empty, as soon as the service answers (before returning when it answers at once); otherwise
+  // later with the copied text trimmed of whitespace and newlines (possibly empty), or nothing when the
+  // application copied nothing.
   void captureSelection(Completion completion);
 
   // Posts one Command keystroke of the key at Carbon position `keyCode` (Command is Ctrl here); the

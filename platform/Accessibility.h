@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,10 +10,13 @@ namespace platform {
 // What the program may learn about, and do to, the application in front through the system's
 // accessibility service.
 //
-// Backends: X11 (platform/linux/desktop/X11Accessibility: the PRIMARY selection, trusted when synthetic
-// keys can be posted) and ScriptedAccessibility (platform/fake). Main thread only.
+// Backends: X11 (platform/linux/desktop/X11Accessibility: the PRIMARY selection of the focused window's
+// client, trusted when synthetic keys can be posted) and ScriptedAccessibility (platform/fake). Main
+// thread only.
 class Accessibility {
  public:
+  using SelectedTextCompletion = std::function<void(std::optional<std::string> text)>;
+
   virtual ~Accessibility() = default;
 
   // True when the process may read other applications' selections and post keystrokes to them. Never
@@ -20,9 +24,11 @@ class Accessibility {
   virtual bool isTrusted() = 0;
   // Opens a system settings page; false when the URL names nothing this system can open.
   virtual bool openURL(std::string_view url) = 0;
-  // The text selected in the focused element of the application in front. Nothing when there is no
-  // focused element or it exposes no selection; an empty string when it has an empty selection.
-  virtual std::optional<std::string> focusedSelectedText() = 0;
+  // Asks for the text selected in the focused element of the application in front: nothing when there
+  // is no focused element or it exposes no selection (or does not answer in time); an empty string when
+  // it has an empty selection. `completion` runs exactly once on the main thread, before this returns or
+  // later: the application may take a moment to answer, though never longer than a short deadline.
+  virtual void readFocusedSelectedText(SelectedTextCompletion completion) = 0;
 };
 
 }  // namespace platform

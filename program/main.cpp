@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
   Keychain keychain(secrets);
   GeminiKeyManager geminiKey(secrets);
 
-  platform::X11Accessibility accessibility(x11.get());
+  platform::X11Accessibility accessibility(x11.get(), executor);
   platform::QtClipboardPasteboard pasteboard;
   platform::XTestKeystrokeSender keystrokes(*x11, executor);
   SelectionCapture selection(accessibility, pasteboard, keystrokes, executor);

@@ -3,19 +3,22 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/Accessibility.h"
 
 namespace platform::fake {
 
-// Accessibility for tests: answers what the test set and records what was asked.
+// Accessibility for tests: answers what the test set and records what was asked. The selected text is
+// answered at once, or, with answerLater, when the test calls answerPending().
 class ScriptedAccessibility final : public Accessibility {
  public:
   bool trusted = true;
   bool urlOpens = true;                     // what openURL() answers
-  std::optional<std::string> selectedText;  // what focusedSelectedText() answers
-  std::vector<std::string> openedURLs;      // every URL openURL() was given
+  std::optional<std::string> selectedText;  // what readFocusedSelectedText() answers
+  bool answerLater = false;
+  std::vector<std::string> openedURLs;  // every URL openURL() was given
   int selectedTextReads = 0;
 
   bool isTrusted() override { return trusted; }
@@ -23,10 +26,23 @@ class ScriptedAccessibility final : public Accessibility {
     openedURLs.emplace_back(url);
     return urlOpens;
   }
-  std::optional<std::string> focusedSelectedText() override {
+  void readFocusedSelectedText(SelectedTextCompletion completion) override {
     ++selectedTextReads;
-    return selectedText;
+    if (answerLater) {
+      pending_.push_back(std::move(completion));
+    } else {
+      completion(selectedText);
+    }
   }
+  // Answers every read still waiting with the current selectedText.
+  void answerPending() {
+    auto pending = std::move(pending_);
+    pending_.clear();
+    for (auto& completion : pending) completion(selectedText);
+  }
+
+ private:
+  std::vector<SelectedTextCompletion> pending_;
 };
 
 }  // namespace platform::fake

@@ -81,6 +81,29 @@ TEST_F(SelectionCaptureTest, NoOrEmptyAccessibilityTextFallsBackToTheCopyKeystro
   }
 }
 
+// The application in front answers in its own time: nothing happens until it has, and an empty answer
+// still leads to the copy.
+TEST_F(SelectionCaptureTest, AnAccessibilityAnswerThatComesLaterIsAwaited) {
+  accessibility.answerLater = true;
+  frontAppSelection = "copied";
+  accessibility.selectedText = "late words";
+  auto first = capture();
+  EXPECT_FALSE(first->has_value());
+  accessibility.answerPending();
+  ASSERT_TRUE(first->has_value());
+  EXPECT_EQ(**first, "late words");
+  EXPECT_TRUE(keys.sent.empty());
+
+  accessibility.selectedText = "";
+  auto second = capture();
+  executor.advance(1s);
+  EXPECT_TRUE(keys.sent.empty());
+  accessibility.answerPending();
+  executor.advance(150ms);
+  EXPECT_EQ(keys.sent, std::vector<Keystroke>{kCopy});
+  EXPECT_EQ(*second, std::optional<std::string>("copied"));
+}
+
 TEST_F(SelectionCaptureTest, CopiedTextIsReadAfterTheSettleDelayCountedFromTheKeystroke) {
   frontAppSelection = "hello";
   keys.holdKeys = true;  // the user still holds the hot key
@@ -193,6 +216,17 @@ TEST_F(SelectionCaptureTest, DestroyedCaptureDropsItsPendingCompletion) {
     SelectionCapture shortLived(accessibility, pasteboard, keys, executor);
     shortLived.captureSelection([&](std::optional<std::string>) { called = true; });
   }
+  executor.advance(1s);
+  EXPECT_FALSE(called);
+
+  // Also when the accessibility service answers after the capture has gone.
+  accessibility.answerLater = true;
+  accessibility.selectedText = "late words";
+  {
+    SelectionCapture shortLived(accessibility, pasteboard, keys, executor);
+    shortLived.captureSelection([&](std::optional<std::string>) { called = true; });
+  }
+  accessibility.answerPending();
   executor.advance(1s);
   EXPECT_FALSE(called);
 }

@@ -28,6 +28,7 @@
 #include "app/Keychain.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/LibsecretSecretStore.h"
+#include "tests/support/qt/TkTextWindow.h"
 
 namespace {
 
@@ -328,6 +329,41 @@ TEST_F(ProgramX11Test, PopupStaysBesideThePointerAfterLoadingOnABusyMachine) {
     clickAt(besideField);
     ASSERT_TRUE(waitForNoPopup());
   }
+}
+
+// PRIMARY keeps the word selected in window A after the user has clicked into window B: the hot key
+// acts on what B has, its own selection (copied) or nothing (quick translate), never on A's word.
+TEST_F(ProgramX11Test, AfterAClickIntoAnotherWindowTheOldPrimaryDoesNotCount) {
+  using quorvelle::test::TkTextWindow;
+  TkTextWindow a({.title = "window A", .text = "hello", .geometry = {100, 500, 400, 40}});
+  TkTextWindow b(
+      {.title = "window B", .text = "world", .geometry = {600, 500, 400, 40}, .exportSelection = false});
+  ASSERT_TRUE(a.isReady() && b.isReady()) << "wish did not start (scripts/setup.sh installs tk)";
+  a.focus();
+  a.select(0, 5);
+  ASSERT_TRUE(waitForPrimary("hello"));
+  const auto found = run("xdotool", {"search", "--onlyvisible", "--name", "^window B$"});
+  ASSERT_TRUE(found && !found->trimmed().isEmpty());
+  const auto bFrame = geometry(found->split('\n', Qt::SkipEmptyParts).first());
+  ASSERT_TRUE(bFrame);
+
+  // Nothing selected in B: quick translate.
+  clickAt(bFrame->center());
+  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
+  xdotool({"key", "alt+t"});
+  const auto quick = waitForPopup();
+  ASSERT_TRUE(quick) << "no quick-translate popup";
+  xdotool({"key", "Escape"});
+  ASSERT_TRUE(waitForNoPopup());
+
+  // B's own selection, which B keeps out of PRIMARY: copied and translated.
+  clickAt(bFrame->center());
+  b.select(0, 5);
+  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
+  xdotool({"key", "alt+t"});
+  EXPECT_TRUE(waitForRequest("GET /lookup/world?accent=uk")) << requests_.join('\n').toStdString();
+  EXPECT_FALSE(requests_.contains("GET /lookup/hello?accent=uk")) << "A's word was translated";
+  EXPECT_EQ(requests_.filter("POST /translate").size(), 1) << requests_.join('\n').toStdString();
 }
 
 TEST_F(ProgramX11Test, TranslateHotKeyWithNothingSelectedOpensQuickTranslateThatEscapeCloses) {

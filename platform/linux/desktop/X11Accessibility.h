@@ -1,10 +1,17 @@
 #pragma once
 
+#include <xcb/xcb.h>
+
+#include <memory>
+#include <optional>
+
 #include "platform/Accessibility.h"
+#include "platform/MainExecutor.h"
 
 namespace platform {
 
 class X11Connection;
+class X11SelectionReader;
 
 // Accessibility on an X11 desktop.
 //
@@ -13,18 +20,35 @@ class X11Connection;
 // Wayland, synthetic keys reach no native window: not trusted, and there is no settings page that could
 // change that, so openURL() fails.
 //
-// The selected text is the PRIMARY selection, which X11 applications set when the user selects text.
-// Main thread; needs the QGuiApplication. `x11` may be null (no X server): never trusted.
+// The selected text of the focused element:
+//   - in a window of this program, the focused widget's own selection (a line edit, a text edit, a
+//     selectable label); any other widget exposes none;
+//   - in another application's window, the PRIMARY selection, but only while its owner is the X client
+//     of the focused window (same resource-id base). PRIMARY keeps the last selection made anywhere: after
+//     a click into another window it still holds the first window's words, which are not what the user
+//     now has in front. Otherwise nothing, and the copy fallback asks the focused window itself.
+// The focused window is the X input focus; when the focus follows the pointer (PointerRoot, or the root
+// window), it is the window under the pointer. PRIMARY is read through X11SelectionReader, so an owner
+// that never answers costs a short deadline, not a frozen program.
+//
+// Main thread; needs the QApplication. `x11` may be null (no X server): never trusted, no text. `x11`
+// and `executor` must outlive this object.
 class X11Accessibility final : public Accessibility {
  public:
-  explicit X11Accessibility(const X11Connection* x11);
+  X11Accessibility(X11Connection* x11, MainExecutor& executor);
+  ~X11Accessibility() override;
 
   bool isTrusted() override;
   bool openURL(std::string_view url) override;
-  std::optional<std::string> focusedSelectedText() override;
+  void readFocusedSelectedText(SelectedTextCompletion completion) override;
 
  private:
-  const X11Connection* x11_;
+  std::optional<xcb_window_t> focusedWindow() const;
+  bool sameClient(xcb_window_t a, xcb_window_t b) const;
+  bool isOwnWindow(xcb_window_t window) const;
+
+  X11Connection* x11_;
+  std::unique_ptr<X11SelectionReader> reader_;
 };
 
 }  // namespace platform

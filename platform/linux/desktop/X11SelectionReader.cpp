@@ -1,0 +1,179 @@
+#include "platform/linux/desktop/X11SelectionReader.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/Log.h"
+#include "platform/linux/desktop/X11Connection.h"
+
+namespace platform {
+namespace {
+
+template <class T>
+struct FreeDeleter {
+  void operator()(T* p) const { std::free(p); }
+};
+template <class T>
+using Reply = std::unique_ptr<T, FreeDeleter<T>>;
+
+std::string latin1ToUtf8(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (const char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out.push_back(ch);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+struct X11SelectionReader::Read {
+  xcb_window_t requestor = XCB_NONE;
+  xcb_atom_t selection = XCB_NONE;
+  std::vector<xcb_atom_t> targets;  // still to ask for, first one next
+  xcb_atom_t target = XCB_NONE;     // the one asked for
+  bool incremental = false;
+  std::string data;
+  CancelToken deadline;
+  Completion completion;
+};
+
+X11SelectionReader::X11SelectionReader(X11Connection& x11, MainExecutor& executor,
+                                       std::chrono::milliseconds deadline)
+    : x11_(x11), executor_(executor), deadline_(deadline) {
+  utf8String_ = atom("UTF8_STRING");
+  incr_ = atom("INCR");
+  property_ = atom("QUORVELLE_SELECTION");
+  subscription_ = x11_.subscribe([this](const xcb_generic_event_t& event) { handle(event); });
+}
+
+X11SelectionReader::~X11SelectionReader() {
+  x11_.unsubscribe(subscription_);
+  for (auto& [window, read] : reads_) {
+    read->deadline.cancel();
+    xcb_destroy_window(x11_.connection(), window);
+  }
+  x11_.flush();
+}
+
+xcb_atom_t X11SelectionReader::atom(const char* name) const {
+  xcb_connection_t* c = x11_.connection();
+  Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+      c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
+  return reply ? reply->atom : XCB_NONE;
+}
+
+void X11SelectionReader::readText(xcb_atom_t selection, Completion completion) {
+  xcb_connection_t* c = x11_.connection();
+  auto read = std::make_unique<Read>();
+  read->selection = selection;
+  read->targets = {utf8String_, XCB_ATOM_STRING};
+  read->completion = std::move(completion);
+  read->requestor = xcb_generate_id(c);
+  // An unmapped window of our own receives the owner's property, and its changes during an incremental
+  // transfer.
+  const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, read->requestor, x11_.root(), -1, -1, 1, 1, 0,
+                    XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
+  Read& ref = *read;
+  reads_.emplace(read->requestor, std::move(read));
+  requestNextTarget(ref);
+}
+
+void X11SelectionReader::requestNextTarget(Read& read) {
+  if (read.targets.empty()) return finish(read.requestor, std::nullopt);
+  read.target = read.targets.front();
+  read.targets.erase(read.targets.begin());
+  xcb_convert_selection(x11_.connection(), read.requestor, read.selection, read.target, property_,
+                        XCB_CURRENT_TIME);
+  x11_.flush();
+  armDeadline(read);
+}
+
+void X11SelectionReader::armDeadline(Read& read) {
+  read.deadline.cancel();
+  const xcb_window_t requestor = read.requestor;
+  read.deadline = executor_.postAfter(deadline_, [this, requestor] {
+    log(LogLevel::info, "X11SelectionReader: the selection's owner did not answer in " +
+                            std::to_string(deadline_.count()) + " ms; taken as no text");
+    finish(requestor, std::nullopt);
+  });
+}
+
+void X11SelectionReader::handle(const xcb_generic_event_t& event) {
+  const auto type = event.response_type & 0x7f;
+  if (type == XCB_SELECTION_NOTIFY) {
+    const auto& notify = reinterpret_cast<const xcb_selection_notify_event_t&>(event);
+    const auto it = reads_.find(notify.requestor);
+    if (it == reads_.end() || it->second->incremental) return;
+    Read& read = *it->second;
+    if (notify.property == XCB_NONE) return requestNextTarget(read);  // refused: try the next target
+    return takeProperty(read);
+  }
+  if (type == XCB_PROPERTY_NOTIFY) {
+    const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+    const auto it = reads_.find(notify.window);
+    if (it == reads_.end() || !it->second->incremental || notify.atom != property_ ||
+        notify.state != XCB_PROPERTY_NEW_VALUE) {
+      return;
+    }
+    takeProperty(*it->second);
+  }
+}
+
+// Reads and deletes the property the owner wrote: the whole text, the start of an incremental transfer,
+// or its next part (an empty part ends it).
+void X11SelectionReader::takeProperty(Read& read) {
+  xcb_connection_t* c = x11_.connection();
+  const auto maxWords = static_cast<std::uint32_t>(kMaxBytes / 4 + 1);
+  Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+      c, xcb_get_property(c, 1, read.requestor, property_, XCB_GET_PROPERTY_TYPE_ANY, 0, maxWords), nullptr));
+  if (!reply) return finish(read.requestor, std::nullopt);
+  if (reply->bytes_after > 0) {
+    xcb_delete_property(c, read.requestor, property_);
+    log(LogLevel::info, "X11SelectionReader: the selection is too large to take");
+    return finish(read.requestor, std::nullopt);
+  }
+  if (!read.incremental && reply->type == incr_) {
+    // The owner sends the text in parts, each as we delete the previous one (the read above deleted the
+    // property, which asks for the first part).
+    read.incremental = true;
+    x11_.flush();
+    return armDeadline(read);
+  }
+  const int length = xcb_get_property_value_length(reply.get());
+  if (reply->format != 8 && length > 0) return finish(read.requestor, std::nullopt);
+  const auto* bytes = static_cast<const char*>(xcb_get_property_value(reply.get()));
+  if (read.data.size() + static_cast<std::size_t>(length) > kMaxBytes) {
+    log(LogLevel::info, "X11SelectionReader: the selection is too large to take");
+    return finish(read.requestor, std::nullopt);
+  }
+  read.data.append(bytes, static_cast<std::size_t>(length));
+  if (read.incremental && length > 0) {
+    x11_.flush();
+    return armDeadline(read);
+  }
+  std::string text = read.target == XCB_ATOM_STRING ? latin1ToUtf8(read.data) : std::move(read.data);
+  finish(read.requestor, std::move(text));
+}
+
+void X11SelectionReader::finish(xcb_window_t requestor, std::optional<std::string> text) {
+  const auto it = reads_.find(requestor);
+  if (it == reads_.end()) return;
+  std::unique_ptr<Read> read = std::move(it->second);
+  reads_.erase(it);
+  read->deadline.cancel();
+  xcb_destroy_window(x11_.connection(), requestor);
+  x11_.flush();
+  // Last: the completion may start another read.
+  read->completion(std::move(text));
+}
+
+}  // namespace platform
