@@ -5,6 +5,7 @@
 #include "app/APIEnvelope.h"
 #include "app/GeminiKeyManager.h"
 #include "app/UnicodeText.h"
+#include "platform/Log.h"
 
 namespace quorvelle {
 namespace {
@@ -78,6 +79,16 @@ std::string appendPath(std::string_view base, std::string_view path) {
   return url;
 }
 
+// One line per failed request, for whoever looks into a problem: which call, how it failed and the HTTP
+// status. Never the text, the word (it is part of the lookup's path) or the key.
+void logFailure(std::string_view endpoint, std::string_view kind, int status) {
+  const auto level = kind == platform::toString(platform::HttpErrorKind::cancelled)
+                         ? platform::LogLevel::info
+                         : platform::LogLevel::warning;
+  platform::log(level, "LookupClient: " + std::string(endpoint) + " failed: " + std::string(kind) +
+                           " (HTTP " + std::to_string(status) + ")");
+}
+
 // A compact JSON object of string members. Text that is not valid UTF-8 cannot travel in JSON: its bad
 // bytes are replaced rather than failing the whole request.
 std::string encodeBody(const nlohmann::json& body) {
@@ -112,7 +123,7 @@ platform::HttpRequest LookupClient::jsonPost(std::string_view path, const std::s
 void LookupClient::translate(const std::string& text, const std::string& target, platform::CancelToken cancel,
                              Completion<TranslationResult> completion) const {
   const nlohmann::json body = {{"text", text}, {"target", target}};
-  request<TranslationResult>(jsonPost("translate", encodeBody(body), std::move(cancel)),
+  request<TranslationResult>("translate", jsonPost("translate", encodeBody(body), std::move(cancel)),
                              std::move(completion));
 }
 
@@ -124,12 +135,14 @@ void LookupClient::refine(const std::string& text, const std::string& prompt, co
   // Read at every call, so a key saved or removed in the settings counts from the next request on.
   // A failed read counts as no key.
   if (const auto key = GeminiKeyManager(secrets_).key()) body["apiKey"] = *key;
-  request<RefineResult>(jsonPost("refine", encodeBody(body), std::move(cancel)), std::move(completion));
+  request<RefineResult>("refine", jsonPost("refine", encodeBody(body), std::move(cancel)),
+                        std::move(completion));
 }
 
 void LookupClient::lookup(const std::string& word, const std::string& accent, platform::CancelToken cancel,
                           Completion<DictionaryEntry> completion) const {
   if (!isUsableBase(baseURL_)) {
+    logFailure("lookup", "bad URL", 0);
     mainExecutor_.post(
         [completion = std::move(completion)] { completion(LookupError::server(kBadLookupURL)); });
     return;
@@ -139,7 +152,7 @@ void LookupClient::lookup(const std::string& word, const std::string& accent, pl
   request.timeout = requestTimeout_;
   request.maxResponseBytes = kMaxReplyBytes;
   request.cancel = std::move(cancel);
-  this->request<DictionaryEntry>(std::move(request), std::move(completion));
+  this->request<DictionaryEntry>("lookup", std::move(request), std::move(completion));
 }
 
 std::optional<std::string> LookupClient::audioProxyURL(const std::string& audioUrl) const {
@@ -148,11 +161,13 @@ std::optional<std::string> LookupClient::audioProxyURL(const std::string& audioU
 }
 
 template <class T>
-void LookupClient::request(platform::HttpRequest request, Completion<T> completion) const {
+void LookupClient::request(std::string_view endpoint, platform::HttpRequest request,
+                           Completion<T> completion) const {
   http_.send(std::move(request), mainExecutor_,
-             [completion = std::move(completion)](platform::HttpResult reply) {
+             [endpoint, completion = std::move(completion)](platform::HttpResult reply) {
                using platform::HttpErrorKind;
                if (!reply.ok() && reply.error->kind != HttpErrorKind::responseTooLarge) {
+                 logFailure(endpoint, platform::toString(reply.error->kind), reply.status);
                  return completion(LookupError::backendUnreachable());
                }
                // An oversized reply did arrive; it just cannot be an envelope, so it decodes as nothing
@@ -160,18 +175,21 @@ void LookupClient::request(platform::HttpRequest request, Completion<T> completi
                std::optional<APIEnvelope<T>> envelope;
                if (reply.ok()) envelope = APIEnvelope<T>::decode(std::string_view(reply.body));
                if (!envelope) {
+                 logFailure(endpoint, "unexpected response", reply.status);
                  return completion(LookupError::server("Server returned an unexpected response (HTTP " +
                                                        std::to_string(reply.status) + ")."));
                }
                if (envelope->success && envelope->data) return completion(std::move(*envelope->data));
+               logFailure(endpoint, "refused by the backend", reply.status);
                completion(LookupError::server(envelope->error.value_or(kUnknownBackendError)));
              });
 }
 
-template void LookupClient::request<TranslationResult>(platform::HttpRequest,
+template void LookupClient::request<TranslationResult>(std::string_view, platform::HttpRequest,
                                                        Completion<TranslationResult>) const;
-template void LookupClient::request<RefineResult>(platform::HttpRequest, Completion<RefineResult>) const;
-template void LookupClient::request<DictionaryEntry>(platform::HttpRequest,
+template void LookupClient::request<RefineResult>(std::string_view, platform::HttpRequest,
+                                                  Completion<RefineResult>) const;
+template void LookupClient::request<DictionaryEntry>(std::string_view, platform::HttpRequest,
                                                      Completion<DictionaryEntry>) const;
 
 }  // namespace quorvelle

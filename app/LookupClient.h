@@ -19,7 +19,8 @@ namespace quorvelle {
 
 // The application's client of its own backend: translate, refine, dictionary lookup and the address of
 // the pronunciation audio proxy. Every reply is one JSON envelope; transport failures, malformed replies
-// and refusals come back as LookupError values.
+// and refusals come back as LookupError values, and each failure leaves one log line (the call, how it
+// failed, the HTTP status; never the user's text or key).
 //
 // Call from the main thread. Each operation returns at once; its completion runs exactly once as a job on
 // the main executor, where the reply is also decoded. Cancelling the token while the transfer runs ends
@@ -52,8 +53,9 @@ class LookupClient {
  private:
   platform::HttpRequest jsonPost(std::string_view path, const std::string& body,
                                  platform::CancelToken cancel) const;
+  // `endpoint` names the call in the log line of a failure; a string literal.
   template <class T>
-  void request(platform::HttpRequest request, Completion<T> completion) const;
+  void request(std::string_view endpoint, platform::HttpRequest request, Completion<T> completion) const;
 
   platform::HttpClient& http_;
   platform::Executor& mainExecutor_;

@@ -1,9 +1,12 @@
 // Round trips per second of the HTTP transport against a server on 127.0.0.1, one request at a time and
 // with several in flight. Connections are reused, so this measures the transport, not TCP set-up.
+// postAfterIdle measures what a POST pays when its pooled connection has idled past the transport's
+// reuse limit for requests that must not be sent twice (a new connection) against one that reuses it.
 #include <benchmark/benchmark.h>
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "platform/linux/CurlHttpClient.h"
 #include "tests/support/http/LoopbackHttpServer.h"
@@ -58,5 +61,36 @@ void roundTrips(benchmark::State& state) {
 }
 
 BENCHMARK(roundTrips)->Arg(1)->Arg(8)->UseRealTime();
+
+// Arg 1: the pooled connection is past the limit (a new one is made); 0: it is reused.
+void postAfterIdle(benchmark::State& state) {
+  quorvelle::test::LoopbackHttpServer server([](const quorvelle::test::RecordedRequest&) {
+    return quorvelle::test::ScriptedReply::json(R"({"success":true,"data":{"translated":"Hallo"}})");
+  });
+  CountingExecutor executor;
+  const bool pastLimit = state.range(0) == 1;
+  platform::CurlHttpClient client(
+      {.unrepeatableReuseMaxIdle = pastLimit ? std::chrono::seconds(0) : std::chrono::seconds(3600)});
+  long sent = 0;
+  const auto post = [&] {
+    platform::HttpRequest request;
+    request.method = "POST";
+    request.url = server.baseURL() + "/translate";
+    request.body = R"({"text":"Hello","target":"de"})";
+    client.send(std::move(request), executor, [](platform::HttpResult) {});
+    executor.waitFor(++sent);
+  };
+  post();  // a connection in the pool
+  for (auto _ : state) {
+    state.PauseTiming();
+    // libcurl counts a connection's idle time in whole seconds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    state.ResumeTiming();
+    post();
+  }
+  state.counters["connections"] = static_cast<double>(server.requests().back().connection);
+}
+
+BENCHMARK(postAfterIdle)->Arg(0)->Arg(1)->Iterations(5)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -23,7 +23,7 @@ using Json = nlohmann::json;
 constexpr std::uint16_t kDefaultPort = 8787;
 
 const char* kHelp =
-    "usage: dev-backend [--port N] [--log-requests]\n"
+    "usage: dev-backend [--port N] [--log-requests] [--hang-up PATH]\n"
     "\n"
     "A development and demo stand-in for Quorvelle's backend. The real backend is a separate service that\n"
     "lies outside this program; this one answers from a tiny built-in word table so that the application "
@@ -32,7 +32,8 @@ const char* kHelp =
     "and prints its address on the first line of standard output. With --log-requests it then prints\n"
     "each request's method and target on a line of its own as the request arrives, followed by the\n"
     "member names of a JSON body (never their values, which may hold the user's key), e.g.\n"
-    "\"POST /refine apiKey,language,text\".\n"
+    "\"POST /refine apiKey,language,text\". With --hang-up it closes the connection without an answer on\n"
+    "every request for PATH (e.g. /refine), as a backend that drops connections does.\n"
     "\n"
     "  POST /translate     {\"text\", \"target\"}                      -> {\"translated\"}\n"
     "  POST /refine        {\"text\", \"language\", \"prompt\"?, \"apiKey\"?} -> {\"refined\"}: three "
@@ -214,6 +215,7 @@ class DevBackend {
 int main(int argc, char** argv) {
   long port = kDefaultPort;
   bool logRequests = false;
+  std::string hangUpPath;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -222,6 +224,10 @@ int main(int argc, char** argv) {
     }
     if (arg == "--log-requests") {
       logRequests = true;
+      continue;
+    }
+    if (arg == "--hang-up" && i + 1 < argc) {
+      hangUpPath = argv[++i];
       continue;
     }
     if (arg == "--port" && i + 1 < argc) {
@@ -243,7 +249,7 @@ int main(int argc, char** argv) {
     LoopbackHttpServer server({}, static_cast<std::uint16_t>(port));
     const DevBackend backend(server.baseURL());
     std::mutex output;
-    server.setHandler([&backend, &output, logRequests](const RecordedRequest& request) {
+    server.setHandler([&backend, &output, logRequests, hangUpPath](const RecordedRequest& request) {
       if (logRequests) {
         // Connections run on threads of their own: one whole line at a time.
         const std::lock_guard lock(output);
@@ -256,6 +262,11 @@ int main(int argc, char** argv) {
         }
         std::printf("%s\n", line.c_str());
         std::fflush(stdout);
+      }
+      if (!hangUpPath.empty() && request.path == hangUpPath) {
+        ScriptedReply hangUp;
+        hangUp.action = ScriptedReply::Action::drop;
+        return hangUp;
       }
       return backend.handle(request);
     });

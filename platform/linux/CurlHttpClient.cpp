@@ -116,6 +116,8 @@ struct Transfer {
   Clock::time_point deadline;
   int redirects = 0;
   bool tooLarge = false;
+  int attempts = 0;  // of the current hop
+  bool refusedResend = false;
   std::array<char, CURL_ERROR_SIZE> errorBuffer{};
 
   ~Transfer() {
@@ -154,6 +156,23 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// GET and HEAD change nothing on the server; any other request may have (a POST may be a billed call).
+bool mayBeSentAgain(const std::string& method) {
+  return method == "GET" || method == "HEAD";
+}
+
+// Called before each attempt to send the request. libcurl makes another attempt by itself when a
+// connection it took from its pool closes before any reply; but the server may have received the
+// request and acted on it before it hung up. A request that must not be repeated fails instead.
+int onAttempt(void* user, char*, char*, int, int) {
+  auto* transfer = static_cast<Transfer*>(user);
+  if (++transfer->attempts > 1 && !mayBeSentAgain(transfer->request.method)) {
+    transfer->refusedResend = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  return CURL_PREREQFUNC_OK;
+}
+
 bool isRedirect(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -167,8 +186,9 @@ struct CurlHttpClient::Impl {
   bool stopping = false;                            // guarded by mutex
   std::vector<std::unique_ptr<Transfer>> active;    // worker thread only
   std::thread worker;
+  const Options options;
 
-  Impl() {
+  explicit Impl(Options options) : options(options) {
     initCurlOnce();
     multi = curl_multi_init();
     worker = std::thread([this] { run(); });
@@ -237,6 +257,12 @@ struct CurlHttpClient::Impl {
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &onHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
+    t.attempts = 0;
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &onAttempt);
+    curl_easy_setopt(e, CURLOPT_PREREQDATA, &t);
+    if (!mayBeSentAgain(r.method)) {
+      curl_easy_setopt(e, CURLOPT_MAXAGE_CONN, static_cast<long>(options.unrepeatableReuseMaxIdle.count()));
+    }
 
     // Bodies arrive decoded. A caller's own Accept-Encoding names what is offered; libcurl then decodes it.
     const auto acceptEncoding = r.headers.get("Accept-Encoding");
@@ -352,6 +378,10 @@ struct CurlHttpClient::Impl {
     if (code == CURLE_WRITE_ERROR && t->tooLarge) {
       return fail(std::move(t), HttpErrorKind::responseTooLarge, "the reply body exceeds the allowed size");
     }
+    if (code == CURLE_ABORTED_BY_CALLBACK && t->refusedResend) {
+      return fail(std::move(t), HttpErrorKind::connectionLost,
+                  "the connection closed before a reply; the " + t->request.method + " is not sent again");
+    }
     std::string message = t->errorBuffer[0] != '\0' ? t->errorBuffer.data() : curl_easy_strerror(code);
     long osErrno = 0;
     curl_easy_getinfo(t->easy, CURLINFO_OS_ERRNO, &osErrno);
@@ -411,7 +441,7 @@ bool redirectLeavesHost(const std::string& from, const std::string& to) {
   return !host || host != hostOf(to) || urlPart(from, CURLUPART_SCHEME) != urlPart(to, CURLUPART_SCHEME);
 }
 
-CurlHttpClient::CurlHttpClient() : impl_(std::make_unique<Impl>()) {}
+CurlHttpClient::CurlHttpClient(Options options) : impl_(std::make_unique<Impl>(options)) {}
 
 CurlHttpClient::~CurlHttpClient() = default;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -17,9 +18,20 @@ namespace platform {
 // nor travel on over plain HTTP after an HTTPS hop. Unparseable addresses count as another host.
 bool redirectLeavesHost(const std::string& from, const std::string& to);
 
+//
+// A request other than GET or HEAD is never sent twice: libcurl would send it again by itself when a
+// pooled connection closes before any reply, though the server may have acted on it (a POST may be a
+// billed call); such a transfer fails with `connectionLost` instead. So that a server's closing of idle
+// connections (often after 5 s) does not meet such a request half-way, those requests reuse only
+// connections idle for less than `unrepeatableReuseMaxIdle`; GETs and HEADs reuse any.
 class CurlHttpClient final : public HttpClient {
  public:
-  CurlHttpClient();
+  struct Options {
+    std::chrono::seconds unrepeatableReuseMaxIdle{4};
+  };
+
+  CurlHttpClient() : CurlHttpClient(Options{}) {}
+  explicit CurlHttpClient(Options options);
   ~CurlHttpClient() override;
   CurlHttpClient(const CurlHttpClient&) = delete;
   CurlHttpClient& operator=(const CurlHttpClient&) = delete;

@@ -10,6 +10,7 @@
 #include "app/BackendAddress.h"
 #include "app/GeminiKeyManager.h"
 #include "app/LookupClient.h"
+#include "platform/Log.h"
 #include "platform/fake/MemorySecretStore.h"
 #include "platform/linux/CurlHttpClient.h"
 #include "tests/support/WaitingExecutor.h"
@@ -301,6 +302,34 @@ TEST_F(LookupClientTest, TransferFailuresAreBackendUnreachable) {
   const auto result = await<DictionaryEntry>([&](auto done) { bad.lookup("word", "uk", {}, done); });
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error(), LookupError::server("Bad lookup URL"));
+}
+
+TEST_F(LookupClientTest, EachFailureLeavesOneLogLineWithoutTheUsersTextOrKey) {
+  std::vector<std::string> lines;
+  const auto previous =
+      platform::setLogSink([&](platform::LogLevel, std::string_view line) { lines.emplace_back(line); });
+  secrets.write(GeminiKeyManager::kService, GeminiKeyManager::kAccount, "AIza-secret-key");
+  ScriptedReply drop;
+  drop.action = ScriptedReply::Action::drop;
+  ScriptedReply html;
+  html.status = 502;
+  html.body = "<html>Bad Gateway</html>";
+
+  server.enqueue(drop);
+  EXPECT_FALSE(translate("private sentence", "de").ok());
+  server.enqueue(html);
+  EXPECT_FALSE(refine("private draft", "").ok());
+  server.enqueue(ScriptedReply::json(R"({"success":false,"error":"no entry for privateword"})", 404));
+  EXPECT_FALSE(lookup("privateword").ok());
+  server.enqueue(ScriptedReply::json(R"({"success":true,"data":{"translated":"Hallo"}})"));
+  EXPECT_TRUE(translate("private sentence", "de").ok());
+  platform::setLogSink(previous);
+
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "LookupClient: translate failed: connection lost (HTTP 0)",
+                       "LookupClient: refine failed: unexpected response (HTTP 502)",
+                       "LookupClient: lookup failed: refused by the backend (HTTP 404)",
+                   }));
 }
 
 TEST_F(LookupClientTest, CancellingTheCallingTaskEndsTheCallAsUnreachable) {

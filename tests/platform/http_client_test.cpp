@@ -244,6 +244,29 @@ TEST_F(HttpClientTest, TransferFailuresHaveDistinctKinds) {
   EXPECT_EQ(arrived.status, 200);
 }
 
+// libcurl sends a request again by itself when a connection it took from its pool closes before any
+// reply. The server may have acted on it by then: a POST (a billed call, perhaps) is never sent twice;
+// it fails instead. GETs may be sent again. Keep-alive stays for the normal case.
+TEST_F(HttpClientTest, APostIsNeverSentTwiceWhenAReusedConnectionHangsUp) {
+  HttpRequest post = get(server.baseURL() + "/refine");
+  post.method = "POST";
+  post.body = R"({"text":"x"})";
+  for (int i = 0; i < 2; ++i) server.enqueue(ScriptedReply::json("{}"));
+  ASSERT_TRUE(run(post).ok());
+  ASSERT_TRUE(run(post).ok());
+  ASSERT_TRUE(server.waitForRequests(2));
+  EXPECT_EQ(server.requests().at(1).connection, server.requests().at(0).connection) << "keep-alive";
+
+  ScriptedReply hangUp;
+  hangUp.action = ScriptedReply::Action::drop;
+  for (int i = 0; i < 3; ++i) server.enqueue(hangUp);
+  const HttpResult result = run(post);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error->kind, HttpErrorKind::connectionLost) << result.error->message;
+  EXPECT_FALSE(server.waitForRequests(4, 300ms))
+      << "the POST was sent " << server.requests().size() - 2 << " times";
+}
+
 TEST_F(HttpClientTest, CancellingEndsARunningOrUnstartedTransfer) {
   ScriptedReply hang;
   hang.action = ScriptedReply::Action::hang;

@@ -25,12 +25,14 @@
 #include "platform/fake/RecordingKeystrokeSender.h"
 #include "platform/fake/ScriptedAccessibility.h"
 #include "platform/fake/ScriptedHttpClient.h"
+#include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/QtPopupPanel.h"
 #include "platform/linux/desktop/QtScreens.h"
 #include "platform/linux/desktop/X11Connection.h"
 #include "program/DesktopEventMonitors.h"
 #include "program/DesktopPopup.h"
+#include "tests/support/http/LoopbackHttpServer.h"
 
 namespace {
 
@@ -174,6 +176,34 @@ TEST_F(PopupPanelX11Test, ClickOrWheelInAnotherApplicationClosesAClickInsideDoes
   pointerTo({900, 200});
   xdotool({"click", "5"});
   EXPECT_TRUE(QTest::qWaitFor([&] { return !panel.isVisible(); }, 2000)) << "wheel turn elsewhere";
+}
+
+// The real transport against a backend that hangs up on the refine after a translation went well over
+// the same connection: the refine arrives once and the popup says the backend cannot be reached.
+TEST_F(PopupPanelX11Test, ABackendThatHangsUpIsAskedOnceAndThePopupShowsTheError) {
+  quorvelle::test::LoopbackHttpServer server;
+  platform::CurlHttpClient curl;
+  quorvelle::LookupClient backend{curl, executor, secrets, server.baseURL(), "Refine."};
+  platform::QtPopupPanel ownPanel;
+  quorvelle::DesktopPopup realPopup{ownPanel,
+                                    {executor, notifications, backend, ownPanel, screens, monitors, audio,
+                                     settings, pasteboard, selection}};
+  const auto& model = realPopup.controller().model();
+
+  server.enqueue(quorvelle::test::ScriptedReply::json(R"({"success":true,"data":{"translated":"Bonjour"}})"));
+  realPopup.show("Good morning", PopupMode::translate);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return model.translation().has_value(); }, 5000));
+
+  quorvelle::test::ScriptedReply hangUp;
+  hangUp.action = quorvelle::test::ScriptedReply::Action::drop;
+  for (int i = 0; i < 3; ++i) server.enqueue(hangUp);
+  realPopup.show("me and him goes", PopupMode::refine);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return model.errorMessage().has_value(); }, 5000));
+  EXPECT_EQ(*model.errorMessage(), quorvelle::LookupError::backendUnreachable().errorDescription());
+  EXPECT_TRUE(ownPanel.isVisible());
+  EXPECT_FALSE(server.waitForRequests(3, std::chrono::milliseconds(300)))
+      << "the refine was sent " << server.requests().size() - 1 << " times";
+  realPopup.controller().dismiss();
 }
 
 }  // namespace

@@ -102,6 +102,8 @@ class ProgramX11Test : public testing::Test {
     programEnv.insert("QUORVELLE_BACKEND_URL", backendURL_);
     programEnv.insert("QT_QPA_PLATFORM", "xcb");
     program_ = child(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {}, programEnv);
+    QObject::connect(program_.get(), &QProcess::readyReadStandardError,
+                     [this] { programLog_ += QString::fromUtf8(program_->readAllStandardError()); });
     ASSERT_TRUE(program_->waitForStarted(kStartTimeout));
 
     // The tray icon shows once start-up (which registers the hot keys) has run.
@@ -113,7 +115,7 @@ class ProgramX11Test : public testing::Test {
         },
         kStartTimeout))
         << "the tray icon did not appear; program output:\n"
-        << program_->readAll().toStdString();
+        << programLog_.toStdString();
   }
 
   void TearDown() override {
@@ -127,9 +129,11 @@ class ProgramX11Test : public testing::Test {
     stop(bus_);
   }
 
+  virtual QStringList extraBackendArguments() const { return {}; }
+
   void startBackend() {
-    backend_ =
-        child(QStringLiteral(QUORVELLE_BINARY_DIR "/tools/dev-backend"), {"--port", "0", "--log-requests"});
+    backend_ = child(QStringLiteral(QUORVELLE_BINARY_DIR "/tools/dev-backend"),
+                     QStringList{"--port", "0", "--log-requests"} + extraBackendArguments());
     QObject::connect(backend_.get(), &QProcess::readyReadStandardOutput, [this] {
       while (backend_->canReadLine()) requests_ << QString::fromUtf8(backend_->readLine()).trimmed();
     });
@@ -243,6 +247,7 @@ class ProgramX11Test : public testing::Test {
   std::unique_ptr<QProcess> program_;
   QString backendURL_;
   QStringList requests_;
+  QString programLog_;  // what the program wrote to its standard error
   QString trayIcon_;
   QWidget textWindow_;
 };
@@ -443,8 +448,41 @@ TEST_F(ProgramX11Test, TrayMenuOpensSettingsAndQuits) {
   xdotool({"key", "Down", "Down", "Down", "Return"});
   ASSERT_TRUE(QTest::qWaitFor([&] { return program_->state() == QProcess::NotRunning; }, kStepTimeout))
       << "Quit Quorvelle did not end the program";
-  EXPECT_EQ(program_->exitStatus(), QProcess::NormalExit) << program_->readAllStandardError().toStdString();
-  EXPECT_EQ(program_->exitCode(), 0) << program_->readAllStandardError().toStdString();
+  EXPECT_EQ(program_->exitStatus(), QProcess::NormalExit) << programLog_.toStdString();
+  EXPECT_EQ(program_->exitCode(), 0) << programLog_.toStdString();
+}
+
+// A backend that hangs up on every refine without an answer. The translation before leaves connections
+// in the transport's pool, which the refine then reuses: the refine reaches the backend once, however
+// the connection ends, and the failure is logged (never the text or the key).
+class ProgramWithAHangingUpBackendX11Test : public ProgramX11Test {
+ protected:
+  QStringList extraBackendArguments() const override { return {"--hang-up", "/refine"}; }
+};
+
+TEST_F(ProgramWithAHangingUpBackendX11Test, ARefineIsSentOnceAndItsFailureLogged) {
+  QLineEdit* field = openTextWindow("hello there");
+  ASSERT_NE(field, nullptr);
+  clickAt(field->mapToGlobal(QPoint(12, field->height() / 2)), 2);
+  ASSERT_TRUE(waitForPrimary("hello"));
+  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
+  xdotool({"key", "alt+t"});
+  ASSERT_TRUE(waitForRequest("GET /lookup/hello?accent=uk"));
+  ASSERT_TRUE(waitForPopup());
+  clickAt(textWindow_.mapToGlobal(QPoint(2, 2)));
+  ASSERT_TRUE(waitForNoPopup());
+
+  xdotool({"key", "ctrl+a"});
+  ASSERT_TRUE(waitForPrimary("hello there"));
+  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
+  xdotool({"key", "alt+r"});
+  const QString failure = "LookupClient: refine failed: connection lost (HTTP 0)";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return programLog_.contains(failure); }, kStepTimeout))
+      << programLog_.toStdString();
+  EXPECT_EQ(requests_.filter("POST /refine").size(), 1) << requests_.join('\n').toStdString();
+  EXPECT_EQ(programLog_.count("failed:"), 1) << programLog_.toStdString();
+  EXPECT_FALSE(programLog_.contains("hello") || programLog_.contains("AIza")) << programLog_.toStdString();
+  EXPECT_TRUE(waitForPopup()) << "the popup shows the error";
 }
 
 }  // namespace

@@ -229,8 +229,8 @@ void LoopbackHttpServer::acceptLoop() {
     auto connection = std::make_unique<Connection>();
     connection->fd = fd;
     Connection* raw = connection.get();
-    connection->thread = std::thread([this, raw] {
-      serve(raw->fd);
+    connection->thread = std::thread([this, raw, number = ++accepted_] {
+      serve(raw->fd, number);
       {
         // Closed under the lock so that stop() never shuts down a descriptor number already reused.
         std::lock_guard closeLock(mutex_);
@@ -268,7 +268,7 @@ ScriptedReply LoopbackHttpServer::replyFor(const RecordedRequest& request) {
   return notFound;
 }
 
-void LoopbackHttpServer::serve(int fd) {
+void LoopbackHttpServer::serve(int fd, std::size_t connection) {
   std::string buffer;
   char chunk[16384];
   auto readMore = [&]() {
@@ -289,6 +289,7 @@ void LoopbackHttpServer::serve(int fd) {
       }
     }
     RecordedRequest request;
+    request.connection = connection;
     std::string_view head(buffer.data(), headerEnd);
     const auto lineEnd = head.find("\r\n");
     const std::string_view requestLine = head.substr(0, lineEnd);

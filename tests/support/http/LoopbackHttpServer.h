@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -26,6 +27,8 @@ struct RecordedRequest {
   std::string query;  // without the "?"; empty when there is none
   HeaderFields headers;
   std::string body;  // raw bytes, exactly as received
+  // The connection it came on: 1 for the first the server accepted, 2 for the next, and so on.
+  std::size_t connection = 0;
 
   // The first header of that name (any case).
   std::optional<std::string> header(std::string_view name) const;
@@ -84,7 +87,7 @@ class LoopbackHttpServer {
  private:
   struct Connection;
   void acceptLoop();
-  void serve(int fd);
+  void serve(int fd, std::size_t connection);
   ScriptedReply replyFor(const RecordedRequest& request);
   // Waits up to `delay`, or forever when it is nullopt; false when the server is stopping.
   bool waitUnlessStopping(std::optional<std::chrono::milliseconds> delay);
@@ -101,6 +104,7 @@ class LoopbackHttpServer {
   std::deque<ScriptedReply> script_;
   std::vector<RecordedRequest> requests_;
   std::vector<std::unique_ptr<Connection>> connections_;
+  std::size_t accepted_ = 0;
 };
 
 }  // namespace quorvelle::test
