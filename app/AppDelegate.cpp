@@ -119,6 +119,8 @@ bool AppDelegate::hotkeysUnlocked() const {
 }
 
 void AppDelegate::showPopupForSelection(PopupMode mode) {
+  // Each press starts anew: a refine still waiting for the keyring is dropped.
+  keyRead_.cancel();
   if (!hotkeysUnlocked()) {
     showOnboarding();
     return;
@@ -131,16 +133,32 @@ void AppDelegate::showPopupForSelection(PopupMode mode) {
   });
 }
 
-void AppDelegate::route(const std::optional<std::string>& text, PopupMode mode) {
-  if (text && !text->empty()) {
-    // Only the key's presence matters here: an empty stored key counts as present.
-    if (mode == PopupMode::refine &&
-        !services_.keychain.read(GeminiKeyManager::kService, GeminiKeyManager::kAccount)) {
+void AppDelegate::routeRefine(const std::string& text, const platform::SecretReadResult& key) {
+  switch (key.status) {
+    case platform::SecretStatus::ok:
+      // Only the key's presence matters here: an empty stored key counts as present.
+      return popup_->show(text, PopupMode::refine);
+    case platform::SecretStatus::notFound:
       showSettings();
       services_.notifications.post(std::string(notifications::kFocusGeminiApiKey));
       return;
-    }
-    popup_->show(*text, mode);
+    case platform::SecretStatus::failed:
+      // Not "no key": sending the user to enter a key that is stored would not help.
+      return popup_->showError(text, PopupMode::refine, std::string(GeminiKeyManager::kKeyringDidNotAnswer));
+  }
+}
+
+void AppDelegate::route(const std::optional<std::string>& text, PopupMode mode) {
+  if (text && !text->empty()) {
+    if (mode != PopupMode::refine) return popup_->show(*text, mode);
+    // The keyring may take seconds to answer; the program stays responsive meanwhile.
+    keyRead_ = platform::CancelToken();
+    const std::weak_ptr<AppDelegate> weak = weak_from_this();
+    services_.keychain.read(GeminiKeyManager::kService, GeminiKeyManager::kAccount,
+                            [weak, token = keyRead_, text = *text](platform::SecretReadResult key) {
+                              auto self = weak.lock();
+                              if (self && !token.isCancelled()) self->routeRefine(text, key);
+                            });
     return;
   }
   if (mode != PopupMode::translate) {

@@ -27,9 +27,9 @@ namespace quorvelle {
 // hot keys alive across sleep and session switches, owns the settings and onboarding windows and turns a
 // hot-key press into a request on the selected text.
 //
-// One delegate lives for the whole program. Main thread only. Every closure it hands out (hot-key
-// handlers, the onboarding's finish callback, the selection's completion) holds it weakly and does
-// nothing once it is gone.
+// One delegate lives for the whole program. Main thread only (the keychain must deliver its reads on the
+// main thread). Every closure it hands out (hot-key handlers, the onboarding's finish callback, the
+// selection's completion, the keychain's completion) holds it weakly and does nothing once it is gone.
 class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
  public:
   static constexpr std::string_view kSettingsTitle = "Quorvelle Settings";
@@ -87,6 +87,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
  private:
   explicit AppDelegate(Services services);
   void route(const std::optional<std::string>& text, PopupMode mode);
+  void routeRefine(const std::string& text, const platform::SecretReadResult& key);
   void finishOnboarding();
   void centreOnMainScreen(platform::AppWindow& window) const;
 
@@ -97,6 +98,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   std::unique_ptr<platform::AppWindow> onboardingWindow_;
   platform::NotificationCenter::Token wakeObserver_;
   platform::NotificationCenter::Token sessionObserver_;
+  // The keyring read of the refine press under way; each press cancels it.
+  platform::CancelToken keyRead_;
 };
 
 }  // namespace quorvelle

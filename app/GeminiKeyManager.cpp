@@ -1,6 +1,7 @@
 #include "app/GeminiKeyManager.h"
 
-#include "app/Keychain.h"
+#include <utility>
+
 #include "app/UnicodeText.h"
 
 namespace quorvelle {
@@ -11,14 +12,15 @@ constexpr std::size_t kVisibleCharacters = 4;
 
 }  // namespace
 
-std::optional<std::string> GeminiKeyManager::key() const {
-  return Keychain(store_).read(kService, kAccount);
+void GeminiKeyManager::readKey(Keychain::ReadCompletion completion) const {
+  keychain_.read(kService, kAccount, std::move(completion));
 }
 
-std::optional<std::string> GeminiKeyManager::maskedKey() const {
-  const auto stored = key();
-  if (!stored) return std::nullopt;
-  return mask(*stored);
+void GeminiKeyManager::readMaskedKey(std::function<void(std::optional<std::string>)> completion) const {
+  readKey([completion = std::move(completion)](platform::SecretReadResult result) {
+    if (result.status != platform::SecretStatus::ok) return completion(std::nullopt);
+    completion(mask(result.value));
+  });
 }
 
 std::string GeminiKeyManager::mask(std::string_view key) {

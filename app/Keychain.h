@@ -1,24 +1,34 @@
 #pragma once
 
-#include <optional>
+#include <functional>
 #include <string>
 #include <string_view>
 
+#include "platform/Executor.h"
 #include "platform/SecretStore.h"
+#include "platform/SerialQueue.h"
 
 namespace quorvelle {
 
-// Generic passwords of the user's keyring, addressed by service and account. Failures never reach the
-// caller: a read that fails counts as a missing item, a failed save or delete changes nothing (the store
-// logs them). Nothing is cached, so every read sees the latest save or delete.
+// Generic passwords of the user's keyring, addressed by service and account. Nothing is cached, so every
+// read sees the latest save or delete.
 //
-// Main thread; the store must outlive the object.
+// The keyring answers over D-Bus and may take seconds (a hung Secret Service, an unlock prompt) until
+// the store gives up: every call therefore runs on `worker`, one at a time and in order, and the caller
+// never waits. A read tells a missing item from a keyring that failed or did not answer, so that nobody
+// is sent to enter a key that is stored; failed saves and deletes are silent (the store logs them).
+//
+// Call from any thread; read completions run on `completions`. The store, the worker and the executor
+// must outlive the object and every call still under way (destroy the worker first).
 class Keychain {
  public:
-  explicit Keychain(platform::SecretStore& store) : store_(store) {}
+  // `result.status`: ok (with the stored text, possibly empty), notFound, or failed.
+  using ReadCompletion = std::function<void(platform::SecretReadResult result)>;
 
-  // The stored text (possibly empty); nothing when there is no such item or it cannot be read.
-  std::optional<std::string> read(std::string_view service, std::string_view account) const;
+  Keychain(platform::SecretStore& store, platform::SerialQueue& worker, platform::Executor& completions)
+      : store_(store), worker_(worker), completions_(completions) {}
+
+  void read(std::string_view service, std::string_view account, ReadCompletion completion) const;
   // Adds the item or replaces the value of the existing one.
   void save(std::string_view value, std::string_view service, std::string_view account) const;
   // Removing a missing item does nothing.
@@ -26,6 +36,8 @@ class Keychain {
 
  private:
   platform::SecretStore& store_;
+  platform::SerialQueue& worker_;
+  platform::Executor& completions_;
 };
 
 }  // namespace quorvelle

@@ -3,7 +3,6 @@
 #include <nlohmann/json.hpp>
 
 #include "app/APIEnvelope.h"
-#include "app/GeminiKeyManager.h"
 #include "app/UnicodeText.h"
 #include "platform/Log.h"
 
@@ -98,11 +97,11 @@ std::string encodeBody(const nlohmann::json& body) {
 }  // namespace
 
 LookupClient::LookupClient(platform::HttpClient& http, platform::Executor& mainExecutor,
-                           platform::SecretStore& secrets, std::string baseURL,
+                           const GeminiKeyManager& geminiKey, std::string baseURL,
                            std::string defaultRefinePrompt, std::chrono::milliseconds requestTimeout)
     : http_(http),
       mainExecutor_(mainExecutor),
-      secrets_(secrets),
+      geminiKey_(geminiKey),
       baseURL_(std::move(baseURL)),
       defaultRefinePrompt_(std::move(defaultRefinePrompt)),
       requestTimeout_(requestTimeout) {}
@@ -132,11 +131,19 @@ void LookupClient::refine(const std::string& text, const std::string& prompt, co
   nlohmann::json body = {{"text", text}, {"language", language}};
   const std::string trimmed = trimmedWhitespaceAndNewlines(prompt);
   if (!trimmed.empty() && trimmed != defaultRefinePrompt_) body["prompt"] = trimmed;
-  // Read at every call, so a key saved or removed in the settings counts from the next request on.
-  // A failed read counts as no key.
-  if (const auto key = GeminiKeyManager(secrets_).key()) body["apiKey"] = *key;
-  request<RefineResult>("refine", jsonPost("refine", encodeBody(body), std::move(cancel)),
-                        std::move(completion));
+  // Read at every call, so a key saved or removed in the settings counts from the next request on. The
+  // completion holds a copy of the client (references and two strings), not the client itself.
+  geminiKey_.readKey([self = *this, body = std::move(body), cancel = std::move(cancel),
+                      completion = std::move(completion)](platform::SecretReadResult key) mutable {
+    if (key.status == platform::SecretStatus::failed) {
+      // Sent without the key, the refine would run as if the user had none.
+      logFailure("refine", "keyring failed", 0);
+      return completion(LookupError::server(std::string(GeminiKeyManager::kKeyringDidNotAnswer)));
+    }
+    if (key.status == platform::SecretStatus::ok) body["apiKey"] = std::move(key.value);
+    self.request<RefineResult>("refine", self.jsonPost("refine", encodeBody(body), std::move(cancel)),
+                               std::move(completion));
+  });
 }
 
 void LookupClient::lookup(const std::string& word, const std::string& accent, platform::CancelToken cancel,

@@ -7,13 +7,13 @@
 #include <string_view>
 
 #include "app/DictionaryEntry.h"
+#include "app/GeminiKeyManager.h"
 #include "app/LookupError.h"
 #include "app/RefineResult.h"
 #include "app/TranslationResult.h"
 #include "platform/CancelToken.h"
 #include "platform/Executor.h"
 #include "platform/HttpClient.h"
-#include "platform/SecretStore.h"
 
 namespace quorvelle {
 
@@ -25,7 +25,8 @@ namespace quorvelle {
 // Call from the main thread. Each operation returns at once; its completion runs exactly once as a job on
 // the main executor, where the reply is also decoded. Cancelling the token while the transfer runs ends
 // the call with backendUnreachable; once the reply has arrived it is delivered regardless. Calls are
-// independent and may overlap. The client keeps no per-call state; the references must outlive it.
+// independent and may overlap. The client keeps no per-call state; the references must outlive it and
+// the calls under way.
 class LookupClient {
  public:
   static constexpr std::chrono::milliseconds kRequestTimeout{60'000};
@@ -35,13 +36,16 @@ class LookupClient {
 
   // `baseURL`: the backend's address (compiledBackendURL() in the program, a loopback server in tests).
   // `defaultRefinePrompt`: the settings' default prompt, which refine never sends.
-  LookupClient(platform::HttpClient& http, platform::Executor& mainExecutor, platform::SecretStore& secrets,
-               std::string baseURL, std::string defaultRefinePrompt,
+  // `geminiKey` must deliver its reads on `mainExecutor`.
+  LookupClient(platform::HttpClient& http, platform::Executor& mainExecutor,
+               const GeminiKeyManager& geminiKey, std::string baseURL, std::string defaultRefinePrompt,
                std::chrono::milliseconds requestTimeout = kRequestTimeout);
 
   void translate(const std::string& text, const std::string& target, platform::CancelToken cancel,
                  Completion<TranslationResult> completion) const;
-  // Reads the Gemini key (GeminiKeyManager) from the secret store at every call.
+  // Reads the Gemini key (GeminiKeyManager) from the keyring at every call, without waiting for it on the
+  // calling thread. A keyring that fails or does not answer ends the call with a server error saying so
+  // (GeminiKeyManager::kKeyringDidNotAnswer), before anything is sent.
   void refine(const std::string& text, const std::string& prompt, const std::string& language,
               platform::CancelToken cancel, Completion<RefineResult> completion) const;
   void lookup(const std::string& word, const std::string& accent, platform::CancelToken cancel,
@@ -59,7 +63,7 @@ class LookupClient {
 
   platform::HttpClient& http_;
   platform::Executor& mainExecutor_;
-  platform::SecretStore& secrets_;
+  const GeminiKeyManager& geminiKey_;
   std::string baseURL_;
   std::string defaultRefinePrompt_;
   std::chrono::milliseconds requestTimeout_;

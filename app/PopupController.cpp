@@ -118,6 +118,14 @@ void PopupController::showQuickTranslate() {
   services_.executor.post(weakly(weak_from_this(), [](PopupController& c) { c.showPanel(true); }));
 }
 
+void PopupController::showError(const std::string& text, PopupMode mode, const std::string& message) {
+  loadTask_.cancel();
+  model_.reset(text, mode, false);
+  model_.setErrorMessage(message);
+  model_.setLoading(false);
+  services_.executor.post(weakly(weak_from_this(), [](PopupController& c) { c.showPanel(false); }));
+}
+
 void PopupController::showPanel(bool takeFocus) {
   PopupPlacement::fit(services_.panel);
   PopupPlacement::positionNearMouse(services_.panel, services_.screens);

@@ -74,6 +74,8 @@ class PopupController : public std::enable_shared_from_this<PopupController> {
   void show(const std::string& text, PopupMode mode);
   // Shows the empty type-to-translate popup, with keyboard focus in it.
   void showQuickTranslate();
+  // Shows the popup for `text` in `mode` with `message` in place of a result, and loads nothing.
+  void showError(const std::string& text, PopupMode mode, const std::string& message);
   // Quick translate's input changed: translated after a pause in typing. Ignored in other modes.
   void quickTranslateInput(const std::string& text);
   // Switches quick translate between English and Russian and translates the input again. Ignored in

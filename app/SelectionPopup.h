@@ -14,6 +14,8 @@ class SelectionPopup {
   virtual void show(const std::string& text, PopupMode mode) = 0;
   // The empty type-to-translate box.
   virtual void showQuickTranslate() = 0;
+  // A request that cannot go out: the popup for `text` in `mode`, with `message` in place of a result.
+  virtual void showError(const std::string& text, PopupMode mode, const std::string& message) = 0;
 };
 
 }  // namespace quorvelle

@@ -30,4 +30,8 @@ void DesktopPopup::showQuickTranslate() {
   controller_->showQuickTranslate();
 }
 
+void DesktopPopup::showError(const std::string& text, PopupMode mode, const std::string& message) {
+  controller_->showError(text, mode, message);
+}
+
 }  // namespace quorvelle

@@ -26,6 +26,7 @@ class DesktopPopup final : public SelectionPopup {
 
   void show(const std::string& text, PopupMode mode) override;
   void showQuickTranslate() override;
+  void showError(const std::string& text, PopupMode mode, const std::string& message) override;
 
   PopupController& controller() { return *controller_; }
 

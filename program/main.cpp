@@ -24,6 +24,7 @@
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/LibsecretSecretStore.h"
 #include "platform/linux/MachineIdFileIdentity.h"
+#include "platform/linux/ThreadSerialQueue.h"
 #include "platform/linux/desktop/LogindWorkspace.h"
 #include "platform/linux/desktop/MessageBoxAlertPresenter.h"
 #include "platform/linux/desktop/PackageManagerUpdater.h"
@@ -110,8 +111,11 @@ int main(int argc, char** argv) {
   DeviceIdentity device(machine, defaults, platform::SystemRandom::shared());
   AbsentAnalyticsClient analyticsClient;
   Analytics analytics(analyticsClient, bundle, device);
-  Keychain keychain(secrets);
-  GeminiKeyManager geminiKey(secrets);
+  // Keyring calls may block for seconds; they run here, never on the UI thread. Declared after the store
+  // and the executor, so that it ends (waiting for the call it runs) before they do.
+  platform::ThreadSerialQueue keyringWorker("keyring");
+  Keychain keychain(secrets, keyringWorker, executor);
+  GeminiKeyManager geminiKey(keychain);
 
   platform::X11Accessibility accessibility(x11.get(), executor);
   platform::QtClipboardPasteboard pasteboard;
@@ -127,7 +131,7 @@ int main(int argc, char** argv) {
 
   platform::CurlHttpClient http;
   // Built with the settings' own default, which refine must recognise so that it never sends it.
-  LookupClient lookup(http, executor, secrets, backendURL(), AppSettings::defaultRefinePrompt());
+  LookupClient lookup(http, executor, geminiKey, backendURL(), AppSettings::defaultRefinePrompt());
   platform::QtPopupPanel popupPanel;
   DesktopEventMonitors monitors(x11.get(), nullptr);
   platform::QtAudioPlayerFactory audio;

@@ -34,7 +34,11 @@ SettingsView::SettingsView(const AppSettings& settings, const GeminiKeyManager& 
   auto* refiningForm = new QFormLayout(refining);
   geminiKey_ = new QLineEdit(refining);
   geminiKey_->setObjectName(QStringLiteral("geminiApiKey"));
-  geminiKey_->setPlaceholderText(QString::fromStdString(geminiKey.maskedKey().value_or("Gemini API key")));
+  geminiKey_->setPlaceholderText(QStringLiteral("Gemini API key"));
+  // The keyring may take a while: the window shows at once and the stored key's mask when it arrives.
+  geminiKey.readMaskedKey([field = QPointer<QLineEdit>(geminiKey_)](std::optional<std::string> masked) {
+    if (field && masked) field->setPlaceholderText(QString::fromStdString(*masked));
+  });
   refiningForm->addRow(tr("Gemini API key:"), geminiKey_);
   panes_->addTab(refining, tr("Refining"));
 

@@ -13,9 +13,9 @@ class QTabWidget;
 namespace quorvelle {
 
 // The settings window's root view: a translating and a refining pane in a 640 by 460 frame, filled from
-// the user defaults and the keyring when made. While shown, "quorvelle.focusGeminiApiKey" switches it to
-// the refining pane and then focuses the Gemini key field. Main thread only; the services must outlive
-// the view.
+// the user defaults when made and from the keyring when it answers. While shown,
+// "quorvelle.focusGeminiApiKey" switches it to the refining pane and then focuses the Gemini key field. Main
+// thread only (the key manager must deliver its reads there); the services must outlive the view.
 class SettingsView final : public QWidget {
  public:
   static constexpr int kWidth = 640;

@@ -18,6 +18,7 @@
 #include "platform/fake/CountingSystemBeep.h"
 #include "platform/fake/FixedMachineIdentity.h"
 #include "platform/fake/FixedSystemInfo.h"
+#include "platform/fake/ManualSerialQueue.h"
 #include "platform/fake/ManualWorkspace.h"
 #include "platform/fake/MapBundleInfo.h"
 #include "platform/fake/MemoryPasteboard.h"
@@ -49,6 +50,10 @@ struct RecordingPopup final : SelectionPopup {
     calls.push_back(std::string("show ") + (mode == PopupMode::refine ? "refine " : "translate ") + text);
   }
   void showQuickTranslate() override { calls.push_back("quick"); }
+  void showError(const std::string& text, PopupMode mode, const std::string& message) override {
+    calls.push_back(std::string("error ") + (mode == PopupMode::refine ? "refine " : "translate ") + text +
+                    ": " + message);
+  }
   std::vector<std::string>& calls;
 };
 
@@ -124,7 +129,8 @@ struct AppDelegateTest : testing::Test {
   std::optional<std::string> pasteboardSelection;
   SelectionCapture capture{accessibility, pasteboard, keys, env.executor};
   platform::fake::MemorySecretStore secrets;
-  Keychain keychain{secrets};
+  platform::fake::ManualSerialQueue keyringWorker;
+  Keychain keychain{secrets, keyringWorker, env.executor};
   platform::fake::RecordingAppShell shell;
   platform::fake::RecordingUpdater updater;
   platform::fake::ManualWorkspace workspace;
@@ -379,6 +385,8 @@ TEST_F(AppDelegateTest, RoutesEachPressToItsOutcome) {
     delegate->showPopupForSelection(std::string(c.hotkey) == "refine" ? PopupMode::refine
                                                                       : PopupMode::translate);
     env.executor.advance(SelectionCapture::copySettleDelay);
+    keyringWorker.drain();
+    env.executor.runUntilIdle();
 
     EXPECT_EQ(popupCalls, c.popup);
     EXPECT_EQ(beep.beeps, c.beeps);
@@ -392,6 +400,38 @@ TEST_F(AppDelegateTest, RoutesEachPressToItsOutcome) {
     EXPECT_EQ(onboardingFronted, c.onboardingShown);
     EXPECT_EQ(accessibility.openedURLs.size(), !c.trusted && c.onboarded ? 1u : 0u);
   }
+}
+
+// The keyring answers refine presses on a worker, in its own time: meanwhile other presses work, and
+// each press drops the refine still waiting. A keyring that fails is said so in the popup; the user is
+// not sent to enter a key that may well be stored.
+TEST_F(AppDelegateTest, ARefineWaitingForTheKeyringNeitherBlocksNorPretendsThereIsNoKey) {
+  env.defaults.set(AppSettings::kHasCompletedOnboarding, true);
+  keychain.save("k", GeminiKeyManager::kService, GeminiKeyManager::kAccount);
+  keyringWorker.drain();
+  auto delegate = make();
+
+  accessibility.selectedText = "draft";
+  delegate->showPopupForSelection(PopupMode::refine);
+  env.executor.runUntilIdle();
+  EXPECT_TRUE(popupCalls.empty()) << "waiting for the keyring";
+  accessibility.selectedText = "hola";
+  delegate->showPopupForSelection(PopupMode::translate);
+  env.executor.runUntilIdle();
+  EXPECT_EQ(popupCalls, std::vector<std::string>{"show translate hola"});
+  keyringWorker.drain();
+  env.executor.runUntilIdle();
+  EXPECT_EQ(popupCalls, std::vector<std::string>{"show translate hola"}) << "the refine was dropped";
+
+  popupCalls.clear();
+  secrets.setFailing(true);
+  accessibility.selectedText = "draft";
+  delegate->showPopupForSelection(PopupMode::refine);
+  keyringWorker.drain();
+  env.executor.runUntilIdle();
+  EXPECT_EQ(popupCalls, std::vector<std::string>{"error refine draft: " +
+                                                 std::string(GeminiKeyManager::kKeyringDidNotAnswer)});
+  EXPECT_EQ(delegate->settingsWindow(), nullptr);
 }
 
 TEST_F(AppDelegateTest, TranslateNeverConsultsTheKeychain) {

@@ -1,11 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "app/GeminiKeyManager.h"
 #include "app/Keychain.h"
+#include "platform/fake/InlineSerialQueue.h"
+#include "platform/fake/ManualExecutor.h"
+#include "platform/fake/ManualSerialQueue.h"
 #include "platform/fake/MemorySecretStore.h"
 
 namespace {
 
+using platform::SecretStatus;
 using platform::fake::MemorySecretStore;
 using quorvelle::GeminiKeyManager;
 using quorvelle::Keychain;
@@ -13,34 +20,67 @@ using quorvelle::Keychain;
 constexpr std::string_view kService = GeminiKeyManager::kService;
 constexpr std::string_view kAccount = GeminiKeyManager::kAccount;
 
-TEST(Keychain, SavesReplacesReadsAndDeletes) {
+struct KeychainTest : testing::Test {
+  // The stored text, "(none)" for no item and "(failed)" for a failed read.
+  std::string read(std::string_view account = kAccount) {
+    std::optional<std::string> answer;
+    keychain.read(kService, account, [&](platform::SecretReadResult r) {
+      answer = r.status == SecretStatus::ok         ? r.value
+               : r.status == SecretStatus::notFound ? "(none)"
+                                                    : "(failed)";
+    });
+    executor.runUntilIdle();
+    return answer.value_or("(no answer)");
+  }
+
   MemorySecretStore store;
-  const Keychain keychain(store);
-  EXPECT_EQ(keychain.read(kService, kAccount), std::nullopt);
+  platform::fake::InlineSerialQueue worker;
+  platform::fake::ManualExecutor executor;
+  Keychain keychain{store, worker, executor};
+};
+
+TEST_F(KeychainTest, SavesReplacesReadsAndDeletes) {
+  EXPECT_EQ(read(), "(none)");
   keychain.remove(kService, kAccount);  // deleting a missing item does nothing
 
   keychain.save("first", kService, kAccount);
   keychain.save("second", kService, kAccount);
-  EXPECT_EQ(keychain.read(kService, kAccount), "second");
-  EXPECT_EQ(keychain.read(kService, "other"), std::nullopt);
+  EXPECT_EQ(read(), "second");
+  EXPECT_EQ(read("other"), "(none)");
 
   keychain.save("", kService, kAccount);
-  EXPECT_EQ(keychain.read(kService, kAccount), "") << "an empty key is a present key";
+  EXPECT_EQ(read(), "") << "an empty key is a present key";
 
   keychain.remove(kService, kAccount);
-  EXPECT_EQ(keychain.read(kService, kAccount), std::nullopt);
+  EXPECT_EQ(read(), "(none)");
 }
 
-TEST(Keychain, FailuresAreSilentAndReadAsNoKey) {
-  MemorySecretStore store;
-  const Keychain keychain(store);
+// A keyring that fails is not a keyring without the key.
+TEST_F(KeychainTest, FailuresAreToldApartFromAMissingItemAndChangeNothing) {
   keychain.save("key", kService, kAccount);
   store.setFailing(true);
-  EXPECT_EQ(keychain.read(kService, kAccount), std::nullopt);
+  EXPECT_EQ(read(), "(failed)");
   keychain.save("other", kService, kAccount);
   keychain.remove(kService, kAccount);
   store.setFailing(false);
-  EXPECT_EQ(keychain.read(kService, kAccount), "key") << "failed calls changed nothing";
+  EXPECT_EQ(read(), "key") << "failed calls changed nothing";
+}
+
+// The caller never waits for the keyring: every call runs on the worker, in order, and the answer comes
+// on the completions' executor.
+TEST_F(KeychainTest, CallsRunOnTheWorkerInOrderAndAnswerOnTheExecutor) {
+  platform::fake::ManualSerialQueue slowWorker;
+  const Keychain slow(store, slowWorker, executor);
+  std::optional<platform::SecretReadResult> answer;
+  slow.save("key", kService, kAccount);
+  slow.read(kService, kAccount, [&](platform::SecretReadResult r) { answer = r; });
+  EXPECT_EQ(store.readCount(), 0);
+  slowWorker.drain();
+  EXPECT_FALSE(answer) << "answers arrive on the executor";
+  executor.runUntilIdle();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, SecretStatus::ok);
+  EXPECT_EQ(answer->value, "key");
 }
 
 TEST(GeminiKeyManager, MasksTheStoredKey) {
@@ -58,14 +98,19 @@ TEST(GeminiKeyManager, MasksTheStoredKey) {
   }
 }
 
-TEST(GeminiKeyManager, MaskedKeyReadsTheKeyringEachTime) {
-  MemorySecretStore store;
-  const GeminiKeyManager manager(store);
-  EXPECT_EQ(manager.maskedKey(), std::nullopt);
-  Keychain(store).save("AIzaSyAbc123", kService, kAccount);
-  EXPECT_EQ(manager.maskedKey(), "••••c123");
+TEST_F(KeychainTest, MaskedKeyReadsTheKeyringEachTime) {
+  const GeminiKeyManager manager(keychain);
+  const auto masked = [&] {
+    std::optional<std::optional<std::string>> answer;
+    manager.readMaskedKey([&](std::optional<std::string> m) { answer = std::move(m); });
+    executor.runUntilIdle();
+    return answer.value_or("(no answer)");
+  };
+  EXPECT_EQ(masked(), std::nullopt);
+  keychain.save("AIzaSyAbc123", kService, kAccount);
+  EXPECT_EQ(masked(), "••••c123");
   store.setFailing(true);
-  EXPECT_EQ(manager.maskedKey(), std::nullopt);
+  EXPECT_EQ(masked(), std::nullopt);
 }
 
 }  // namespace

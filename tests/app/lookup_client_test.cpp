@@ -11,6 +11,7 @@
 #include "app/GeminiKeyManager.h"
 #include "app/LookupClient.h"
 #include "platform/Log.h"
+#include "platform/fake/InlineSerialQueue.h"
 #include "platform/fake/MemorySecretStore.h"
 #include "platform/linux/CurlHttpClient.h"
 #include "tests/support/WaitingExecutor.h"
@@ -38,7 +39,7 @@ const std::string kUnreachable = "Backend is not running. Start it with `bun run
 class LookupClientTest : public testing::Test {
  protected:
   LookupClient clientFor(const std::string& base, std::chrono::milliseconds timeout = 5s) {
-    return LookupClient(http, executor, secrets, base, kDefaultPrompt, timeout);
+    return LookupClient(http, executor, geminiKey, base, kDefaultPrompt, timeout);
   }
 
   template <class T, class Call>
@@ -70,6 +71,9 @@ class LookupClientTest : public testing::Test {
   WaitingExecutor executor;
   platform::CurlHttpClient http;
   platform::fake::MemorySecretStore secrets;
+  platform::fake::InlineSerialQueue keyringWorker;
+  quorvelle::Keychain keychain{secrets, keyringWorker, executor};
+  GeminiKeyManager geminiKey{keychain};
   LookupClient client = clientFor(server.baseURL());
 };
 
@@ -114,7 +118,7 @@ TEST_F(LookupClientTest, RefineSendsPromptOnlyWhenCustomAndTheKeyReadAtEveryCall
     EXPECT_EQ(Json::parse(request.body), expected);
   }
 
-  // The key is read afresh at every call; a failing store counts as no key and the request still goes.
+  // The key is read afresh at every call; a keyring that fails is no reason to send the refine without it.
   const auto apiKeyOf = [&] {
     return Json::parse(lastRequest().body).value("apiKey", std::string("<none>"));
   };
@@ -126,8 +130,11 @@ TEST_F(LookupClientTest, RefineSendsPromptOnlyWhenCustomAndTheKeyReadAtEveryCall
   ASSERT_TRUE(refine("d", "").ok());
   EXPECT_EQ(apiKeyOf(), " AIza key ");
   secrets.setFailing(true);
-  ASSERT_TRUE(refine("d", "").ok());
-  EXPECT_EQ(apiKeyOf(), "<none>");
+  const auto sent = server.requests().size();
+  const auto failed = refine("d", "");
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.error().errorDescription(), GeminiKeyManager::kKeyringDidNotAnswer);
+  EXPECT_EQ(server.requests().size(), sent);
   secrets.setFailing(false);
   secrets.remove(GeminiKeyManager::kService, GeminiKeyManager::kAccount);
   ASSERT_TRUE(refine("d", "").ok());
@@ -399,7 +406,10 @@ TEST(DevBackendTest, ServesTheClientsFourEndpoints) {
   WaitingExecutor executor;
   platform::CurlHttpClient http;
   platform::fake::MemorySecretStore secrets;
-  const LookupClient client(http, executor, secrets, base, kDefaultPrompt);
+  platform::fake::InlineSerialQueue keyringWorker;
+  const quorvelle::Keychain keychain(secrets, keyringWorker, executor);
+  const GeminiKeyManager geminiKey(keychain);
+  const LookupClient client(http, executor, geminiKey, base, kDefaultPrompt);
   std::optional<LookupResult<TranslationResult>> translation;
   std::optional<LookupResult<RefineResult>> refined;
   std::optional<LookupResult<DictionaryEntry>> entry;

@@ -11,6 +11,7 @@
 #include "app/AppNotifications.h"
 #include "platform/fake/FixedSystemInfo.h"
 #include "platform/fake/InjectableEventMonitors.h"
+#include "platform/fake/InlineSerialQueue.h"
 #include "platform/fake/ManualExecutor.h"
 #include "platform/fake/MemoryPasteboard.h"
 #include "platform/fake/MemorySecretStore.h"
@@ -97,7 +98,10 @@ class PopupControllerTest : public testing::Test {
   platform::NotificationCenter center;
   platform::fake::ScriptedHttpClient http;
   platform::fake::MemorySecretStore secrets;
-  LookupClient lookup{http, executor, secrets, kBase, AppSettings::defaultRefinePrompt()};
+  platform::fake::InlineSerialQueue keyringWorker;
+  Keychain keychain{secrets, keyringWorker, executor};
+  GeminiKeyManager geminiKey{keychain};
+  LookupClient lookup{http, executor, geminiKey, kBase, AppSettings::defaultRefinePrompt()};
   platform::fake::StoredScreens screens;
   platform::fake::StoredPopupPanel panel{&screens, kPanelId};
   platform::fake::InjectableEventMonitors monitors;
@@ -307,6 +311,16 @@ TEST_F(PopupControllerTest, RefineFailureAndRefineCancelledByClosing) {
   answerData("/refine", {{"refined", "Draft two."}});
   settle();
   EXPECT_FALSE(model.refined());
+
+  // A request that cannot go out: the message in place of a result, and the load before it dropped.
+  const auto sent = http.requests().size();
+  controller->show("draft three", PopupMode::refine);
+  controller->showError("draft three", PopupMode::refine, "The keyring did not answer");
+  settle();
+  EXPECT_EQ(http.requests().size(), sent);
+  EXPECT_EQ(model.errorMessage(), "The keyring did not answer");
+  EXPECT_FALSE(model.isLoading());
+  EXPECT_TRUE(panel.isVisible());
 }
 
 TEST_F(PopupControllerTest, QuickTranslateDebouncesTogglesAndLooksUpOnlyEnglish) {

@@ -18,6 +18,7 @@
 #include "app/SelectionCapture.h"
 #include "platform/NotificationCenter.h"
 #include "platform/fake/FixedSystemInfo.h"
+#include "platform/fake/InlineSerialQueue.h"
 #include "platform/fake/MemoryPasteboard.h"
 #include "platform/fake/MemorySecretStore.h"
 #include "platform/fake/MemoryUserDefaults.h"
@@ -101,7 +102,10 @@ class PopupPanelX11Test : public testing::Test {
   platform::NotificationCenter notifications;
   platform::fake::ScriptedHttpClient http;
   platform::fake::MemorySecretStore secrets;
-  quorvelle::LookupClient lookup{http, executor, secrets, "https://backend.invalid", "Refine."};
+  platform::fake::InlineSerialQueue keyringWorker;
+  quorvelle::Keychain keychain{secrets, keyringWorker, executor};
+  quorvelle::GeminiKeyManager geminiKey{keychain};
+  quorvelle::LookupClient lookup{http, executor, geminiKey, "https://backend.invalid", "Refine."};
   platform::QtPopupPanel panel;
   platform::QtScreens screens;
   quorvelle::DesktopEventMonitors monitors{x11.get(), nullptr};
@@ -183,7 +187,7 @@ TEST_F(PopupPanelX11Test, ClickOrWheelInAnotherApplicationClosesAClickInsideDoes
 TEST_F(PopupPanelX11Test, ABackendThatHangsUpIsAskedOnceAndThePopupShowsTheError) {
   quorvelle::test::LoopbackHttpServer server;
   platform::CurlHttpClient curl;
-  quorvelle::LookupClient backend{curl, executor, secrets, server.baseURL(), "Refine."};
+  quorvelle::LookupClient backend{curl, executor, geminiKey, server.baseURL(), "Refine."};
   platform::QtPopupPanel ownPanel;
   quorvelle::DesktopPopup realPopup{ownPanel,
                                     {executor, notifications, backend, ownPanel, screens, monitors, audio,

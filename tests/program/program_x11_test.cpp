@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRect>
@@ -25,7 +26,6 @@
 
 #include "app/AppSettings.h"
 #include "app/GeminiKeyManager.h"
-#include "app/Keychain.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/LibsecretSecretStore.h"
 #include "tests/support/qt/TkTextWindow.h"
@@ -89,7 +89,8 @@ class ProgramX11Test : public testing::Test {
     tray_ = child("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
                              "--transparent", "false"});
     ASSERT_NO_FATAL_FAILURE(startBackend());
-    ASSERT_NO_FATAL_FAILURE(startKeyring());
+    ASSERT_NO_FATAL_FAILURE(startBus());
+    ASSERT_NO_FATAL_FAILURE(startSecretService());
 
     // Onboarding done, translations into Russian.
     const QString config = root + "/program-config";
@@ -125,6 +126,7 @@ class ProgramX11Test : public testing::Test {
     stop(tray_);
     stop(windowManager_);
     stop(backend_);
+    stop(secretService_);
     // The keyring daemon leaves with its bus.
     stop(bus_);
   }
@@ -143,16 +145,18 @@ class ProgramX11Test : public testing::Test {
     backendURL_ = first.section(' ', -1);
   }
 
-  // A session bus of the test's own with an unlocked gnome-keyring, shared with the program, and the
-  // user's Gemini key stored in it.
-  void startKeyring() {
+  // A session bus of the test's own, shared with the program.
+  void startBus() {
     bus_ = child("dbus-daemon", {"--session", "--nofork", "--print-address=1"}, env_);
     ASSERT_TRUE(QTest::qWaitFor([&] { return bus_->canReadLine(); }, kStartTimeout));
     const QString address = QString::fromUtf8(bus_->readLine()).trimmed();
     env_.insert("DBUS_SESSION_BUS_ADDRESS", address);
     // libsecret in this process finds the bus through the environment.
     qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+  }
 
+  // An unlocked gnome-keyring on the bus, with the user's Gemini key stored in it.
+  virtual void startSecretService() {
     QProcess keyring;
     keyring.setProcessEnvironment(env_);
     keyring.start("gnome-keyring-daemon", {"--unlock", "--components=secrets", "--daemonize"});
@@ -162,11 +166,9 @@ class ProgramX11Test : public testing::Test {
     ASSERT_EQ(keyring.exitCode(), 0) << keyring.readAllStandardError().toStdString();
 
     platform::LibsecretSecretStore secrets;
-    const quorvelle::Keychain keychain(secrets);
-    keychain.save("AIza-test-key", quorvelle::GeminiKeyManager::kService,
-                  quorvelle::GeminiKeyManager::kAccount);
-    ASSERT_EQ(keychain.read(quorvelle::GeminiKeyManager::kService, quorvelle::GeminiKeyManager::kAccount),
-              "AIza-test-key");
+    using quorvelle::GeminiKeyManager;
+    ASSERT_EQ(secrets.write(GeminiKeyManager::kService, GeminiKeyManager::kAccount, "AIza-test-key"),
+              platform::SecretStatus::ok);
   }
 
   // The program's viewable windows.
@@ -244,6 +246,7 @@ class ProgramX11Test : public testing::Test {
   std::unique_ptr<QProcess> tray_;
   std::unique_ptr<QProcess> backend_;
   std::unique_ptr<QProcess> bus_;
+  std::unique_ptr<QProcess> secretService_;
   std::unique_ptr<QProcess> program_;
   QString backendURL_;
   QStringList requests_;
@@ -483,6 +486,54 @@ TEST_F(ProgramWithAHangingUpBackendX11Test, ARefineIsSentOnceAndItsFailureLogged
   EXPECT_EQ(programLog_.count("failed:"), 1) << programLog_.toStdString();
   EXPECT_FALSE(programLog_.contains("hello") || programLog_.contains("AIza")) << programLog_.toStdString();
   EXPECT_TRUE(waitForPopup()) << "the popup shows the error";
+}
+
+// The Secret Service accepts the call for the Gemini key and never answers. The program stays
+// responsive while it waits (a translate press works at once and drops the refine), and once the keyring
+// has had its time it says so in the popup instead of opening the settings as if no key were stored.
+class ProgramWithASilentKeyringX11Test : public ProgramX11Test {
+ protected:
+  void startSecretService() override {
+    secretService_ = child(QStringLiteral(QUORVELLE_BINARY_DIR "/tools/silent-secret-service"), {}, env_);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return secretService_->canReadLine(); }, kStartTimeout));
+    ASSERT_EQ(secretService_->readLine(), "ready\n");
+  }
+
+  bool settingsWindowShown() {
+    const auto out = run("xdotool", {"search", "--onlyvisible", "--name", "^Quorvelle Settings$"});
+    return out && !out->trimmed().isEmpty();
+  }
+};
+
+TEST_F(ProgramWithASilentKeyringX11Test, RefineWaitsForTheKeyringWithoutFreezingAndSaysItDidNotAnswer) {
+  QLineEdit* field = openTextWindow("hello there");
+  ASSERT_NE(field, nullptr);
+  xdotool({"key", "ctrl+a"});
+  ASSERT_TRUE(waitForPrimary("hello there"));
+  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
+  xdotool({"key", "alt+r"});
+
+  // Well within the keyring's five seconds: a translate press is answered at once.
+  QElapsedTimer sinceTranslate;
+  clickAt(field->mapToGlobal(QPoint(12, field->height() / 2)), 2);
+  ASSERT_TRUE(waitForPrimary("hello"));
+  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
+  sinceTranslate.start();
+  xdotool({"key", "alt+t"});
+  ASSERT_TRUE(waitForRequest("GET /lookup/hello?accent=uk"));
+  EXPECT_LT(sinceTranslate.elapsed(), 2500) << "the program was frozen";
+  ASSERT_TRUE(waitForPopup());
+  clickAt(textWindow_.mapToGlobal(QPoint(2, 2)));
+  ASSERT_TRUE(waitForNoPopup());
+
+  xdotool({"key", "ctrl+a"});
+  ASSERT_TRUE(waitForPrimary("hello there"));
+  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
+  xdotool({"key", "alt+r"});
+  EXPECT_TRUE(waitForPopup()) << "no popup after the keyring's time-out";
+  EXPECT_TRUE(programLog_.contains("no answer from the secret service in time")) << programLog_.toStdString();
+  EXPECT_FALSE(settingsWindowShown()) << "the settings opened as if no key were stored";
+  EXPECT_TRUE(requests_.filter("/refine").isEmpty()) << "a refine went out without the key";
 }
 
 }  // namespace

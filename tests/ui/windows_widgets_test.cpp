@@ -10,6 +10,7 @@
 #include "app/DeviceIdentity.h"
 #include "platform/fake/FixedMachineIdentity.h"
 #include "platform/fake/FixedSystemInfo.h"
+#include "platform/fake/InlineSerialQueue.h"
 #include "platform/fake/ManualExecutor.h"
 #include "platform/fake/MapBundleInfo.h"
 #include "platform/fake/MemorySecretStore.h"
@@ -34,9 +35,11 @@ struct WindowsTest : testing::Test {
   DeviceIdentity device{machine, defaults, random};
   Analytics analytics{client, bundle, device};
   platform::fake::MemorySecretStore secrets;
-  GeminiKeyManager geminiKey{secrets};
-  platform::NotificationCenter notifications;
   platform::fake::ManualExecutor executor;
+  platform::fake::InlineSerialQueue keyringWorker;
+  Keychain keychain{secrets, keyringWorker, executor};
+  GeminiKeyManager geminiKey{keychain};
+  platform::NotificationCenter notifications;
 };
 
 TEST_F(WindowsTest, OnboardingStoresTheLanguageCompletesReportsAndFinishesOnce) {
@@ -67,8 +70,13 @@ TEST_F(WindowsTest, OnboardingWithAnalyticsOffStillCompletes) {
 }
 
 TEST_F(WindowsTest, SettingsSwitchesToTheKeyFieldOnlyWhileShown) {
+  secrets.write(GeminiKeyManager::kService, GeminiKeyManager::kAccount, "AIzaSyAbc123");
   SettingsView view(settings, geminiKey, notifications, executor);
   EXPECT_EQ(view.size(), QSize(640, 460));
+  // The stored key's mask once the keyring has answered.
+  EXPECT_EQ(view.geminiKeyField()->placeholderText(), "Gemini API key");
+  executor.runUntilIdle();
+  EXPECT_EQ(view.geminiKeyField()->placeholderText(), "••••c123");
   notifications.post(std::string(notifications::kFocusGeminiApiKey));
   executor.runUntilIdle();
   EXPECT_EQ(view.currentPane(), SettingsView::translating);
