@@ -39,6 +39,7 @@
 #include "platform/linux/desktop/QtSystemInfo.h"
 #include "platform/linux/desktop/X11Accessibility.h"
 #include "platform/linux/desktop/X11Connection.h"
+#include "platform/linux/desktop/X11SingleInstance.h"
 #include "platform/linux/desktop/XTestKeystrokeSender.h"
 #include "program/AbsentAnalyticsClient.h"
 #include "program/DesktopEventMonitors.h"
@@ -79,6 +80,18 @@ int explainMissingDisplay() {
   return 1;
 }
 
+int handOverToTheRunningCopy(platform::X11SingleInstance& instance) {
+  const char* display = std::getenv("DISPLAY");
+  if (!instance.askRunningCopyToShowSettings()) {
+    std::fprintf(stderr, "quorvelle: the copy running on display %s is just ending; start quorvelle again\n",
+                 display ? display : "");
+    return 1;
+  }
+  std::printf("quorvelle: already running on display %s; showing its settings window\n",
+              display ? display : "");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,6 +103,9 @@ int main(int argc, char** argv) {
   // connection made earlier never hears of (the hot keys would be grabbed and never fire).
   auto x11 = platform::X11Connection::open();
   if (!x11) return explainMissingDisplay();
+  // Before the hot keys and the tray icon: a second copy would get neither (the first holds the keys).
+  platform::X11SingleInstance instance(*x11);
+  if (!instance.isFirst()) return handOverToTheRunningCopy(instance);
   QApplication::setApplicationName(QStringLiteral("Quorvelle"));
   QApplication::setDesktopFileName(QStringLiteral("quorvelle"));
   // A tray program: closing its last window does not end it; "Quit Quorvelle" does.
@@ -159,6 +175,7 @@ int main(int argc, char** argv) {
                                                   monitors, audio, settings, pasteboard, selection});
       },
   });
+  instance.onShowSettingsRequested([&delegate] { delegate->showSettings(); });
   quorvelleApp app(shell, delegate);
   app.launch();
   // The application and its delegate are destroyed first (declared last), before the services they use;

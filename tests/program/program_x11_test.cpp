@@ -455,6 +455,41 @@ TEST_F(ProgramX11Test, TrayMenuOpensSettingsAndQuits) {
   EXPECT_EQ(program_->exitCode(), 0) << programLog_.toStdString();
 }
 
+// A second copy finds the first, has it show its settings and ends, without a tray icon or hot keys of
+// its own.
+TEST_F(ProgramX11Test, ASecondCopyShowsTheFirstCopysSettingsAndEnds) {
+  QProcess second;
+  second.setProcessEnvironment(program_->processEnvironment());
+  second.start(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, kStepTimeout))
+      << "the second copy keeps running";
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+  const QStringList said = QString::fromUtf8(second.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(said.size(), 1) << said.join('\n').toStdString();
+  EXPECT_TRUE(said.front().contains("already running")) << said.front().toStdString();
+
+  QString settings;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        const auto out = run("xdotool", {"search", "--onlyvisible", "--name", "^Quorvelle Settings$"});
+        settings = out ? out->trimmed() : QString();
+        return !settings.isEmpty();
+      },
+      kStepTimeout))
+      << "the first copy did not show its settings";
+  EXPECT_TRUE(programWindows().contains(settings)) << "the settings window is not the first copy's";
+  EXPECT_EQ(program_->state(), QProcess::Running);
+
+  // The first copy still has its hot keys.
+  QLineEdit* field = openTextWindow("hello there");
+  ASSERT_NE(field, nullptr);
+  clickAt(field->mapToGlobal(QPoint(12, field->height() / 2)), 2);
+  ASSERT_TRUE(waitForPrimary("hello"));
+  xdotool({"key", "alt+t"});
+  EXPECT_TRUE(waitForRequest("GET /lookup/hello?accent=uk"));
+}
+
 // A backend that hangs up on every refine without an answer. The translation before leaves connections
 // in the transport's pool, which the refine then reuses: the refine reaches the backend once, however
 // the connection ends, and the failure is logged (never the text or the key).
