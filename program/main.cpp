@@ -44,6 +44,7 @@
 #include "program/AbsentAnalyticsClient.h"
 #include "program/DesktopEventMonitors.h"
 #include "program/DesktopPopup.h"
+#include "program/QuitSignals.h"
 #include "program/X11ShortcutServices.h"
 #include "ui/OnboardingView.h"
 #include "ui/SettingsView.h"
@@ -97,8 +98,11 @@ int handOverToTheRunningCopy(platform::X11SingleInstance& instance) {
 int main(int argc, char** argv) {
   // Before Qt, which would abort without a word of what the program needs.
   if (!displayReachable()) return explainMissingDisplay();
+  // Before any thread starts.
+  QuitSignals quitSignals;
 
   QApplication application(argc, argv);
+  quitSignals.listen();
   // Opened after the application: its events are read by the application's event loop, which a
   // connection made earlier never hears of (the hot keys would be grabbed and never fire).
   auto x11 = platform::X11Connection::open();

@@ -98,11 +98,17 @@ class ProgramX11Test : public testing::Test {
                                         "settings.json");
     defaults.set(quorvelle::AppSettings::kHasCompletedOnboarding, true);
     defaults.set(quorvelle::AppSettings::kTargetLanguage, std::string("ru"));
-    QProcessEnvironment programEnv = env_;
-    programEnv.insert("XDG_CONFIG_HOME", config);
-    programEnv.insert("QUORVELLE_BACKEND_URL", backendURL_);
-    programEnv.insert("QT_QPA_PLATFORM", "xcb");
-    program_ = child(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {}, programEnv);
+    programEnv_ = env_;
+    programEnv_.insert("XDG_CONFIG_HOME", config);
+    programEnv_.insert("QUORVELLE_BACKEND_URL", backendURL_);
+    programEnv_.insert("QT_QPA_PLATFORM", "xcb");
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+  }
+
+  // Starts the program and waits until it is up.
+  void startProgram() {
+    programLog_.clear();
+    program_ = child(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {}, programEnv_);
     QObject::connect(program_.get(), &QProcess::readyReadStandardError,
                      [this] { programLog_ += QString::fromUtf8(program_->readAllStandardError()); });
     ASSERT_TRUE(program_->waitForStarted(kStartTimeout));
@@ -236,12 +242,38 @@ class ProgramX11Test : public testing::Test {
     xdotool({"click", "--repeat", QString::number(repeat), "1"});
   }
 
+  // Opens the menu, "Check for Updates…", "Settings…", "Quit Quorvelle", and waits until it shows. The
+  // icon ignores clicks for a moment after it first shows, so the click is repeated until the menu
+  // comes (a repeat while the menu is open would close it, hence the long pause between them).
+  void openTrayMenu() {
+    const auto icon = geometry(trayIcon_);
+    ASSERT_TRUE(icon);
+    const qsizetype before = programWindows().size();
+    ASSERT_NO_FATAL_FAILURE(pointerTo(icon->center()));
+    bool shown = false;
+    for (int attempt = 0; attempt < 5 && !shown; ++attempt) {
+      xdotool({"click", "3"});
+      shown = QTest::qWaitFor([&] { return programWindows().size() > before; }, 2000);
+    }
+    ASSERT_TRUE(shown) << "no tray menu";
+  }
+
+  void quitThroughTheTrayMenu() {
+    ASSERT_NO_FATAL_FAILURE(openTrayMenu());
+    xdotool({"key", "Down", "Down", "Down", "Return"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return program_->state() == QProcess::NotRunning; }, kStepTimeout))
+        << "Quit Quorvelle did not end the program";
+    EXPECT_EQ(program_->exitStatus(), QProcess::NormalExit) << programLog_.toStdString();
+    EXPECT_EQ(program_->exitCode(), 0) << programLog_.toStdString();
+  }
+
   static bool waitForPrimary(const QString& text) {
     return QTest::qWaitFor([&] { return QGuiApplication::clipboard()->text(QClipboard::Selection) == text; },
                            kStepTimeout);
   }
 
   QProcessEnvironment env_;
+  QProcessEnvironment programEnv_;
   std::unique_ptr<QProcess> windowManager_;
   std::unique_ptr<QProcess> tray_;
   std::unique_ptr<QProcess> backend_;
@@ -422,22 +454,7 @@ TEST_F(ProgramX11Test, RefineHotKeyAndAClickOnAVariantReplaceTheSelection) {
 }
 
 TEST_F(ProgramX11Test, TrayMenuOpensSettingsAndQuits) {
-  const auto icon = geometry(trayIcon_);
-  ASSERT_TRUE(icon);
-  // Opens the menu, "Check for Updates…", "Settings…", "Quit Quorvelle", and waits until it shows. The
-  // icon ignores clicks for a moment after it first shows, so the click is repeated until the menu
-  // comes (a repeat while the menu is open would close it, hence the long pause between them).
-  auto openMenu = [&] {
-    const qsizetype before = programWindows().size();
-    ASSERT_NO_FATAL_FAILURE(pointerTo(icon->center()));
-    bool shown = false;
-    for (int attempt = 0; attempt < 5 && !shown; ++attempt) {
-      xdotool({"click", "3"});
-      shown = QTest::qWaitFor([&] { return programWindows().size() > before; }, 2000);
-    }
-    ASSERT_TRUE(shown) << "no tray menu";
-  };
-  ASSERT_NO_FATAL_FAILURE(openMenu());
+  ASSERT_NO_FATAL_FAILURE(openTrayMenu());
   xdotool({"key", "Down", "Down", "Return"});
   EXPECT_TRUE(QTest::qWaitFor(
       [&] {
@@ -447,19 +464,14 @@ TEST_F(ProgramX11Test, TrayMenuOpensSettingsAndQuits) {
       kStepTimeout))
       << "the settings window did not map";
 
-  ASSERT_NO_FATAL_FAILURE(openMenu());
-  xdotool({"key", "Down", "Down", "Down", "Return"});
-  ASSERT_TRUE(QTest::qWaitFor([&] { return program_->state() == QProcess::NotRunning; }, kStepTimeout))
-      << "Quit Quorvelle did not end the program";
-  EXPECT_EQ(program_->exitStatus(), QProcess::NormalExit) << programLog_.toStdString();
-  EXPECT_EQ(program_->exitCode(), 0) << programLog_.toStdString();
+  ASSERT_NO_FATAL_FAILURE(quitThroughTheTrayMenu());
 }
 
 // A second copy finds the first, has it show its settings and ends, without a tray icon or hot keys of
 // its own.
 TEST_F(ProgramX11Test, ASecondCopyShowsTheFirstCopysSettingsAndEnds) {
   QProcess second;
-  second.setProcessEnvironment(program_->processEnvironment());
+  second.setProcessEnvironment(programEnv_);
   second.start(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {});
   ASSERT_TRUE(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, kStepTimeout))
       << "the second copy keeps running";
@@ -488,6 +500,66 @@ TEST_F(ProgramX11Test, ASecondCopyShowsTheFirstCopysSettingsAndEnds) {
   ASSERT_TRUE(waitForPrimary("hello"));
   xdotool({"key", "alt+t"});
   EXPECT_TRUE(waitForRequest("GET /lookup/hello?accent=uk"));
+}
+
+// After the copy fallback the program owns CLIPBOARD, holding the user's own content that it put back.
+// When it quits, whether from its menu or asked to stop by the session (SIGTERM), the desktop's clipboard
+// manager takes that content over, so the user's clipboard outlives the program.
+TEST_F(ProgramX11Test, AtQuitTheClipboardManagerTakesOverTheUsersRestoredClipboard) {
+  const auto clipboardAs = [](const QString& target) {
+    return run("xclip", {"-o", "-selection", "clipboard", "-t", target}).value_or("(nothing)");
+  };
+  QLineEdit* field = openTextWindow("hello");
+  ASSERT_NE(field, nullptr);
+  for (const bool bySignal : {false, true}) {
+    SCOPED_TRACE(bySignal ? "SIGTERM" : "Quit Quorvelle");
+    if (program_->state() == QProcess::NotRunning) {
+      ASSERT_NO_FATAL_FAILURE(startProgram());
+    }
+    QProcess manager;
+    manager.start(QStringLiteral(QUORVELLE_BINARY_DIR "/tools/clipboard-manager"), {});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return manager.canReadLine(); }, kStepTimeout));
+    ASSERT_EQ(manager.readLine(), "ready\n");
+    QProcess owner;
+    owner.start(QStringLiteral(QUORVELLE_BINARY_DIR "/tools/clipboard-owner"),
+                {"text/plain", "user text", "text/html", "<i>user</i>"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return owner.canReadLine(); }, kStepTimeout));
+    ASSERT_EQ(owner.readLine(), "ready\n");
+
+    // Selected in a field that keeps it out of PRIMARY: the hot key copies it.
+    textWindow_.activateWindow();
+    field->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }, kStepTimeout));
+    QGuiApplication::clipboard()->clear(QClipboard::Selection);
+    field->selectAll();
+    requests_.clear();
+    ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
+    xdotool({"key", "alt+t"});
+    ASSERT_TRUE(waitForRequest("GET /lookup/hello?accent=uk")) << requests_.join('\n').toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clipboardAs("text/html") == "<i>user</i>"; }, kStepTimeout))
+        << "the program did not put the user's clipboard back";
+    owner.kill();
+    owner.waitForFinished();
+    ASSERT_TRUE(waitForPopup());
+    clickAt(textWindow_.mapToGlobal(QPoint(2, 2)));
+    ASSERT_TRUE(waitForNoPopup());
+
+    if (bySignal) {
+      program_->terminate();
+      ASSERT_TRUE(QTest::qWaitFor([&] { return program_->state() == QProcess::NotRunning; }, kStepTimeout));
+      EXPECT_EQ(program_->exitStatus(), QProcess::NormalExit) << "killed by the signal";
+    } else {
+      ASSERT_NO_FATAL_FAILURE(quitThroughTheTrayMenu());
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return manager.canReadLine(); }, kStepTimeout))
+        << "no hand-over to the clipboard manager";
+    const QString saved = QString::fromUtf8(manager.readLine());
+    EXPECT_TRUE(saved.contains("text/html") && saved.contains("text/plain")) << saved.toStdString();
+    EXPECT_EQ(clipboardAs("text/html"), "<i>user</i>");
+    EXPECT_EQ(clipboardAs("text/plain"), "user text");
+    manager.kill();
+    manager.waitForFinished();
+  }
 }
 
 // A backend that hangs up on every refine without an answer. The translation before leaves connections
