@@ -20,16 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/desktop/X11Reply.h"
+
 namespace {
 
 constexpr int kOwnerTimeoutMs = 3000;
 
-template <class T>
-struct FreeDeleter {
-  void operator()(T* p) const { std::free(p); }
-};
-template <class T>
-using Reply = std::unique_ptr<T, FreeDeleter<T>>;
+using platform::internAtom;
+using platform::XcbReply;
 
 struct Stored {
   xcb_atom_t type = XCB_NONE;
@@ -57,7 +55,7 @@ class Manager {
 
   bool takeManagerSelection() {
     xcb_set_selection_owner(c_, window_, manager_, XCB_CURRENT_TIME);
-    Reply<xcb_get_selection_owner_reply_t> owner(
+    XcbReply<xcb_get_selection_owner_reply_t> owner(
         xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, manager_), nullptr));
     return owner && owner->owner == window_;
   }
@@ -82,11 +80,7 @@ class Manager {
     answer(request, XCB_NONE);
   }
 
-  xcb_atom_t atom(const char* name) {
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        c_, xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
-    return reply ? reply->atom : XCB_NONE;
-  }
+  xcb_atom_t atom(const char* name) { return internAtom(c_, name); }
 
   void answer(const xcb_selection_request_event_t& request, xcb_atom_t property) {
     xcb_selection_notify_event_t notify;
@@ -117,7 +111,7 @@ class Manager {
           std::free(event);
           if (!ours) continue;
           if (refused) return std::nullopt;
-          Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+          XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
               c_, xcb_get_property(c_, 1, window_, transfer_, XCB_GET_PROPERTY_TYPE_ANY, 0, 1u << 24),
               nullptr));
           if (!reply) return std::nullopt;
@@ -170,7 +164,7 @@ class Manager {
   }
 
   std::string nameOf(xcb_atom_t a) {
-    Reply<xcb_get_atom_name_reply_t> reply(xcb_get_atom_name_reply(c_, xcb_get_atom_name(c_, a), nullptr));
+    XcbReply<xcb_get_atom_name_reply_t> reply(xcb_get_atom_name_reply(c_, xcb_get_atom_name(c_, a), nullptr));
     if (!reply) return "?";
     return std::string(xcb_get_atom_name_name(reply.get()),
                        static_cast<std::size_t>(xcb_get_atom_name_name_length(reply.get())));

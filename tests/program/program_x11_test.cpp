@@ -232,6 +232,40 @@ class ProgramX11Test : public testing::Test {
     return field;
   }
 
+  // Selects the field's first word with a double click, as a person does (PRIMARY follows).
+  void doubleClickFirstWord(QLineEdit* field) {
+    clickAt(field->mapToGlobal(QPoint(12, field->height() / 2)), 2);
+  }
+
+  // Closes the popup with a click in the text window beside its field, which keeps the field's focus and
+  // selection.
+  void closePopupBesideTheField() {
+    clickAt(textWindow_.mapToGlobal(QPoint(2, 2)));
+    ASSERT_TRUE(waitForNoPopup());
+  }
+
+  // Selects the whole field, which holds `text`, from the keyboard and presses `hotKey` with the pointer
+  // away from the field.
+  void selectAllAndPress(const QString& text, const QString& hotKey) {
+    xdotool({"key", "ctrl+a"});
+    ASSERT_TRUE(waitForPrimary(text));
+    ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
+    xdotool({"key", hotKey});
+  }
+
+  // The popup's frame once it is taller than `height` (it has loaded), or nothing.
+  std::optional<QRect> waitForPopupTallerThan(const QString& popup, int height) {
+    std::optional<QRect> frame;
+    if (!QTest::qWaitFor(
+            [&] {
+              frame = geometry(popup);
+              return frame && frame->height() > height;
+            },
+            kStepTimeout))
+      return std::nullopt;
+    return frame;
+  }
+
   void pointerTo(QPoint p) {
     xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
     ASSERT_TRUE(QTest::qWaitFor([&] { return QCursor::pos() == p; }, kStepTimeout));
@@ -291,7 +325,7 @@ TEST_F(ProgramX11Test, TranslateHotKeyOnASelectedWordOpensThePopupBesideThePoint
   QLineEdit* field = openTextWindow("hello there");
   ASSERT_NE(field, nullptr);
   // A double click selects the word, and with it PRIMARY.
-  clickAt(field->mapToGlobal(QPoint(12, field->height() / 2)), 2);
+  doubleClickFirstWord(field);
   ASSERT_TRUE(waitForPrimary("hello")) << field->selectedText().toStdString();
 
   const QPoint pointer(400, 300);
@@ -341,10 +375,8 @@ class CpuLoad {
 TEST_F(ProgramX11Test, PopupStaysBesideThePointerAfterLoadingOnABusyMachine) {
   QLineEdit* field = openTextWindow("hello there");
   ASSERT_NE(field, nullptr);
-  clickAt(field->mapToGlobal(QPoint(12, field->height() / 2)), 2);
+  doubleClickFirstWord(field);
   ASSERT_TRUE(waitForPrimary("hello")) << field->selectedText().toStdString();
-  // A click here, beside the field, closes the popup and leaves the field's focus and selection alone.
-  const QPoint besideField = textWindow_.mapToGlobal(QPoint(2, 2));
 
   CpuLoad load;
   for (int press = 0; press < 30; ++press) {
@@ -355,19 +387,11 @@ TEST_F(ProgramX11Test, PopupStaysBesideThePointerAfterLoadingOnABusyMachine) {
     const auto popup = waitForPopup();
     ASSERT_TRUE(popup) << "no popup mapped";
     // Loaded: the translation and the dictionary entry make it taller than the loading line (68 pixels).
-    std::optional<QRect> frame;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-          frame = geometry(*popup);
-          return frame && frame->height() > 80;
-        },
-        kStepTimeout))
-        << "the popup did not load";
+    const auto frame = waitForPopupTallerThan(*popup, 80);
+    ASSERT_TRUE(frame) << "the popup did not load";
     const QPoint corner = frame->topLeft();
     EXPECT_EQ(corner, pointer + QPoint(-20, 24)) << "at " << corner.x() << "," << corner.y();
-
-    clickAt(besideField);
-    ASSERT_TRUE(waitForNoPopup());
+    ASSERT_NO_FATAL_FAILURE(closePopupBesideTheField());
   }
 }
 
@@ -427,25 +451,15 @@ TEST_F(ProgramX11Test, TranslateHotKeyWithNothingSelectedOpensQuickTranslateThat
 TEST_F(ProgramX11Test, RefineHotKeyAndAClickOnAVariantReplaceTheSelection) {
   QLineEdit* field = openTextWindow("me and him goes to store");
   ASSERT_NE(field, nullptr);
-  xdotool({"key", "ctrl+a"});
-  ASSERT_TRUE(waitForPrimary("me and him goes to store")) << field->selectedText().toStdString();
-
-  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
-  xdotool({"key", "alt+r"});
+  ASSERT_NO_FATAL_FAILURE(selectAllAndPress("me and him goes to store", "alt+r"));
   // With the key from the keyring, and without the built-in prompt, which the backend has already.
   EXPECT_TRUE(waitForRequest("POST /refine apiKey,language,text")) << requests_.join('\n').toStdString();
   const auto popup = waitForPopup();
   ASSERT_TRUE(popup) << "no popup mapped";
   // Once the three variants have arrived the popup grows from its one loading line; then a click on the
   // first, "Me and him goes to store.".
-  std::optional<QRect> frame;
-  ASSERT_TRUE(QTest::qWaitFor(
-      [&] {
-        frame = geometry(*popup);
-        return frame && frame->height() > 100;
-      },
-      kStepTimeout))
-      << "the variants did not show";
+  const auto frame = waitForPopupTallerThan(*popup, 100);
+  ASSERT_TRUE(frame) << "the variants did not show";
   clickAt(frame->topLeft() + QPoint(60, 24));
 
   EXPECT_TRUE(QTest::qWaitFor([&] { return field->text() == "Me and him goes to store."; }, kStepTimeout))
@@ -496,7 +510,7 @@ TEST_F(ProgramX11Test, ASecondCopyShowsTheFirstCopysSettingsAndEnds) {
   // The first copy still has its hot keys.
   QLineEdit* field = openTextWindow("hello there");
   ASSERT_NE(field, nullptr);
-  clickAt(field->mapToGlobal(QPoint(12, field->height() / 2)), 2);
+  doubleClickFirstWord(field);
   ASSERT_TRUE(waitForPrimary("hello"));
   xdotool({"key", "alt+t"});
   EXPECT_TRUE(waitForRequest("GET /lookup/hello?accent=uk"));
@@ -541,8 +555,7 @@ TEST_F(ProgramX11Test, AtQuitTheClipboardManagerTakesOverTheUsersRestoredClipboa
     owner.kill();
     owner.waitForFinished();
     ASSERT_TRUE(waitForPopup());
-    clickAt(textWindow_.mapToGlobal(QPoint(2, 2)));
-    ASSERT_TRUE(waitForNoPopup());
+    ASSERT_NO_FATAL_FAILURE(closePopupBesideTheField());
 
     if (bySignal) {
       program_->terminate();
@@ -573,19 +586,15 @@ class ProgramWithAHangingUpBackendX11Test : public ProgramX11Test {
 TEST_F(ProgramWithAHangingUpBackendX11Test, ARefineIsSentOnceAndItsFailureLogged) {
   QLineEdit* field = openTextWindow("hello there");
   ASSERT_NE(field, nullptr);
-  clickAt(field->mapToGlobal(QPoint(12, field->height() / 2)), 2);
+  doubleClickFirstWord(field);
   ASSERT_TRUE(waitForPrimary("hello"));
   ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
   xdotool({"key", "alt+t"});
   ASSERT_TRUE(waitForRequest("GET /lookup/hello?accent=uk"));
   ASSERT_TRUE(waitForPopup());
-  clickAt(textWindow_.mapToGlobal(QPoint(2, 2)));
-  ASSERT_TRUE(waitForNoPopup());
+  ASSERT_NO_FATAL_FAILURE(closePopupBesideTheField());
 
-  xdotool({"key", "ctrl+a"});
-  ASSERT_TRUE(waitForPrimary("hello there"));
-  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
-  xdotool({"key", "alt+r"});
+  ASSERT_NO_FATAL_FAILURE(selectAllAndPress("hello there", "alt+r"));
   const QString failure = "LookupClient: refine failed: connection lost (HTTP 0)";
   ASSERT_TRUE(QTest::qWaitFor([&] { return programLog_.contains(failure); }, kStepTimeout))
       << programLog_.toStdString();
@@ -615,14 +624,11 @@ class ProgramWithASilentKeyringX11Test : public ProgramX11Test {
 TEST_F(ProgramWithASilentKeyringX11Test, RefineWaitsForTheKeyringWithoutFreezingAndSaysItDidNotAnswer) {
   QLineEdit* field = openTextWindow("hello there");
   ASSERT_NE(field, nullptr);
-  xdotool({"key", "ctrl+a"});
-  ASSERT_TRUE(waitForPrimary("hello there"));
-  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
-  xdotool({"key", "alt+r"});
+  ASSERT_NO_FATAL_FAILURE(selectAllAndPress("hello there", "alt+r"));
 
   // Well within the keyring's five seconds: a translate press is answered at once.
   QElapsedTimer sinceTranslate;
-  clickAt(field->mapToGlobal(QPoint(12, field->height() / 2)), 2);
+  doubleClickFirstWord(field);
   ASSERT_TRUE(waitForPrimary("hello"));
   ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
   sinceTranslate.start();
@@ -630,13 +636,9 @@ TEST_F(ProgramWithASilentKeyringX11Test, RefineWaitsForTheKeyringWithoutFreezing
   ASSERT_TRUE(waitForRequest("GET /lookup/hello?accent=uk"));
   EXPECT_LT(sinceTranslate.elapsed(), 2500) << "the program was frozen";
   ASSERT_TRUE(waitForPopup());
-  clickAt(textWindow_.mapToGlobal(QPoint(2, 2)));
-  ASSERT_TRUE(waitForNoPopup());
+  ASSERT_NO_FATAL_FAILURE(closePopupBesideTheField());
 
-  xdotool({"key", "ctrl+a"});
-  ASSERT_TRUE(waitForPrimary("hello there"));
-  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
-  xdotool({"key", "alt+r"});
+  ASSERT_NO_FATAL_FAILURE(selectAllAndPress("hello there", "alt+r"));
   EXPECT_TRUE(waitForPopup()) << "no popup after the keyring's time-out";
   EXPECT_TRUE(programLog_.contains("no answer from the secret service in time")) << programLog_.toStdString();
   EXPECT_FALSE(settingsWindowShown()) << "the settings opened as if no key were stored";

@@ -12,18 +12,12 @@
 
 #include "platform/Log.h"
 #include "platform/linux/desktop/X11Connection.h"
+#include "platform/linux/desktop/X11Reply.h"
 #include "platform/linux/desktop/X11SelectionReader.h"
 
 namespace platform {
 
 namespace {
-
-template <class T>
-struct FreeDeleter {
-  void operator()(T* p) const { std::free(p); }
-};
-template <class T>
-using Reply = std::unique_ptr<T, FreeDeleter<T>>;
 
 bool isWaylandSession() {
   const char* type = std::getenv("XDG_SESSION_TYPE");
@@ -71,13 +65,13 @@ bool X11Accessibility::openURL(std::string_view url) {
 
 std::optional<xcb_window_t> X11Accessibility::focusedWindow() const {
   xcb_connection_t* c = x11_->connection();
-  Reply<xcb_get_input_focus_reply_t> focus(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  XcbReply<xcb_get_input_focus_reply_t> focus(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
   if (!focus || focus->focus == XCB_NONE) return std::nullopt;
   if (focus->focus != XCB_INPUT_FOCUS_POINTER_ROOT && focus->focus != x11_->root()) return focus->focus;
   // Keys go to the window under the pointer: the deepest one there.
   xcb_window_t window = x11_->root();
   for (int depth = 0; depth < 64; ++depth) {
-    Reply<xcb_query_pointer_reply_t> pointer(
+    XcbReply<xcb_query_pointer_reply_t> pointer(
         xcb_query_pointer_reply(c, xcb_query_pointer(c, window), nullptr));
     if (!pointer || pointer->child == XCB_NONE) break;
     window = pointer->child;
@@ -105,7 +99,7 @@ void X11Accessibility::readFocusedSelectedText(SelectedTextCompletion completion
   if (isOwnWindow(*focus)) return completion(focusedWidgetSelection());
 
   xcb_connection_t* c = x11_->connection();
-  Reply<xcb_get_selection_owner_reply_t> owner(
+  XcbReply<xcb_get_selection_owner_reply_t> owner(
       xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, XCB_ATOM_PRIMARY), nullptr));
   if (!owner || owner->owner == XCB_NONE || !sameClient(owner->owner, *focus))
     return completion(std::nullopt);

@@ -11,19 +11,13 @@
 #include <map>
 
 #include "platform/Log.h"
+#include "platform/linux/desktop/X11Reply.h"
 #include "platform/linux/desktop/X11Xkb.h"
 #include "platform/linux/desktop/XkbKeyText.h"
 
 namespace platform {
 
 namespace {
-
-template <class T>
-struct FreeDeleter {
-  void operator()(T* p) const { std::free(p); }
-};
-template <class T>
-using Reply = std::unique_ptr<T, FreeDeleter<T>>;
 
 struct KeymapDeleter {
   void operator()(xkb_keymap* k) const { xkb_keymap_unref(k); }
@@ -134,7 +128,7 @@ struct X11Connection::Impl {
     dispatching = true;
     while (xcb_generic_event_t* event =
                readSocket ? xcb_poll_for_event(conn) : xcb_poll_for_queued_event(conn)) {
-      Reply<xcb_generic_event_t> owned(event);
+      XcbReply<xcb_generic_event_t> owned(event);
       dispatch(*event);
     }
     dispatching = false;
@@ -221,7 +215,7 @@ std::optional<std::string> X11Connection::nameForKeycode(xcb_keycode_t keycode) 
 
 X11Connection::KeyState X11Connection::keysDown() const {
   KeyState state{};
-  Reply<xcb_query_keymap_reply_t> reply(
+  XcbReply<xcb_query_keymap_reply_t> reply(
       xcb_query_keymap_reply(impl_->conn, xcb_query_keymap(impl_->conn), nullptr));
   if (!reply) return state;
   for (std::size_t code = 0; code < state.size(); ++code)
@@ -231,7 +225,7 @@ X11Connection::KeyState X11Connection::keysDown() const {
 
 std::vector<xcb_keycode_t> X11Connection::modifierKeycodes(bool includeLock) const {
   std::vector<xcb_keycode_t> result;
-  Reply<xcb_get_modifier_mapping_reply_t> reply(
+  XcbReply<xcb_get_modifier_mapping_reply_t> reply(
       xcb_get_modifier_mapping_reply(impl_->conn, xcb_get_modifier_mapping(impl_->conn), nullptr));
   if (!reply) return result;
   const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(reply.get());

@@ -6,16 +6,10 @@
 
 #include "platform/Log.h"
 #include "platform/linux/desktop/X11Connection.h"
+#include "platform/linux/desktop/X11Reply.h"
 
 namespace platform {
 namespace {
-
-template <class T>
-struct FreeDeleter {
-  void operator()(T* p) const { std::free(p); }
-};
-template <class T>
-using Reply = std::unique_ptr<T, FreeDeleter<T>>;
 
 std::string latin1ToUtf8(const std::string& bytes) {
   std::string out;
@@ -48,9 +42,10 @@ struct X11SelectionReader::Read {
 X11SelectionReader::X11SelectionReader(X11Connection& x11, MainExecutor& executor,
                                        std::chrono::milliseconds deadline)
     : x11_(x11), executor_(executor), deadline_(deadline) {
-  utf8String_ = atom("UTF8_STRING");
-  incr_ = atom("INCR");
-  property_ = atom("QUORVELLE_SELECTION");
+  xcb_connection_t* c = x11_.connection();
+  utf8String_ = internAtom(c, "UTF8_STRING");
+  incr_ = internAtom(c, "INCR");
+  property_ = internAtom(c, "QUORVELLE_SELECTION");
   subscription_ = x11_.subscribe([this](const xcb_generic_event_t& event) { handle(event); });
 }
 
@@ -61,13 +56,6 @@ X11SelectionReader::~X11SelectionReader() {
     xcb_destroy_window(x11_.connection(), window);
   }
   x11_.flush();
-}
-
-xcb_atom_t X11SelectionReader::atom(const char* name) const {
-  xcb_connection_t* c = x11_.connection();
-  Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-      c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
-  return reply ? reply->atom : XCB_NONE;
 }
 
 void X11SelectionReader::readText(xcb_atom_t selection, Completion completion) {
@@ -133,7 +121,7 @@ void X11SelectionReader::handle(const xcb_generic_event_t& event) {
 void X11SelectionReader::takeProperty(Read& read) {
   xcb_connection_t* c = x11_.connection();
   const auto maxWords = static_cast<std::uint32_t>(kMaxBytes / 4 + 1);
-  Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+  XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
       c, xcb_get_property(c, 1, read.requestor, property_, XCB_GET_PROPERTY_TYPE_ANY, 0, maxWords), nullptr));
   if (!reply) return finish(read.requestor, std::nullopt);
   if (reply->bytes_after > 0) {

@@ -48,9 +48,6 @@ class X11SelectionReader {
   // owner offers no text or does not answer in time.
   void readText(xcb_atom_t selection, Completion completion);
 
-  // The atom of `name`, interned on the reader's connection (one round trip to the server).
-  xcb_atom_t atom(const char* name) const;
-
  private:
   struct Read;
   void handle(const xcb_generic_event_t& event);

@@ -9,25 +9,9 @@
 
 #include "platform/Log.h"
 #include "platform/linux/desktop/X11Connection.h"
+#include "platform/linux/desktop/X11Reply.h"
 
 namespace platform {
-namespace {
-
-template <class T>
-struct FreeDeleter {
-  void operator()(T* p) const { std::free(p); }
-};
-template <class T>
-using Reply = std::unique_ptr<T, FreeDeleter<T>>;
-
-xcb_atom_t internAtom(xcb_connection_t* c, const std::string& name) {
-  Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-      c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr));
-  return reply ? reply->atom : XCB_NONE;
-}
-
-}  // namespace
-
 X11SingleInstance::X11SingleInstance(X11Connection& x11) : x11_(x11) {
   xcb_connection_t* c = x11_.connection();
   selection_ = internAtom(c, "_QUORVELLE_INSTANCE_" + std::to_string(::getuid()));
@@ -37,7 +21,7 @@ X11SingleInstance::X11SingleInstance(X11Connection& x11) : x11_(x11) {
   xcb_create_window(c, XCB_COPY_FROM_PARENT, window_, x11_.root(), -1, -1, 1, 1, 0,
                     XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
   xcb_grab_server(c);
-  Reply<xcb_get_selection_owner_reply_t> owner(
+  XcbReply<xcb_get_selection_owner_reply_t> owner(
       xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection_), nullptr));
   owner_ = owner ? owner->owner : XCB_NONE;
   if (owner_ == XCB_NONE) xcb_set_selection_owner(c, window_, selection_, XCB_CURRENT_TIME);
@@ -85,7 +69,7 @@ bool X11SingleInstance::askRunningCopyToShowSettings() {
   // An empty event mask sends the event to the client that created the window.
   const auto cookie =
       xcb_send_event_checked(c, 0, owner_, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
-  std::unique_ptr<xcb_generic_error_t, FreeDeleter<xcb_generic_error_t>> error(xcb_request_check(c, cookie));
+  const XcbReply<xcb_generic_error_t> error(xcb_request_check(c, cookie));
   return error == nullptr;
 }
 
