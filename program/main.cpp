@@ -179,7 +179,9 @@ int main(int argc, char** argv) {
                                                   monitors, audio, settings, pasteboard, selection});
       },
   });
-  instance.onShowSettingsRequested([&delegate] { delegate->showSettings(); });
+  instance.onShowSettingsRequested([weak = std::weak_ptr<AppDelegate>(delegate)] {
+    if (auto d = weak.lock()) d->showSettings();
+  });
   quorvelleApp app(shell, delegate);
   app.launch();
   // The application and its delegate are destroyed first (declared last), before the services they use;
