@@ -13,7 +13,6 @@
 #include "platform/Log.h"
 #include "platform/linux/desktop/X11Connection.h"
 #include "platform/linux/desktop/X11Reply.h"
-#include "platform/linux/desktop/X11SelectionReader.h"
 
 namespace platform {
 
@@ -48,8 +47,10 @@ std::optional<std::string> focusedWidgetSelection() {
 
 }  // namespace
 
-X11Accessibility::X11Accessibility(X11Connection* x11, MainExecutor& executor) : x11_(x11) {
-  if (x11_) reader_ = std::make_unique<X11SelectionReader>(*x11_, executor);
+X11Accessibility::X11Accessibility(X11Connection* x11, MainExecutor& executor,
+                                   std::chrono::milliseconds selectionDeadline)
+    : x11_(x11) {
+  if (x11_) reader_ = std::make_unique<X11SelectionReader>(*x11_, executor, selectionDeadline);
 }
 
 X11Accessibility::~X11Accessibility() = default;

@@ -2,16 +2,17 @@
 
 #include <xcb/xcb.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
 #include "platform/Accessibility.h"
 #include "platform/MainExecutor.h"
+#include "platform/linux/desktop/X11SelectionReader.h"
 
 namespace platform {
 
 class X11Connection;
-class X11SelectionReader;
 
 // Accessibility on an X11 desktop.
 //
@@ -32,10 +33,12 @@ class X11SelectionReader;
 // that never answers costs a short deadline, not a frozen program.
 //
 // Main thread; needs the QApplication. `x11` may be null (no X server): never trusted, no text. `x11`
-// and `executor` must outlive this object.
+// and `executor` must outlive this object. `selectionDeadline` bounds each wait for the owner of PRIMARY
+// (see X11SelectionReader).
 class X11Accessibility final : public Accessibility {
  public:
-  X11Accessibility(X11Connection* x11, MainExecutor& executor);
+  X11Accessibility(X11Connection* x11, MainExecutor& executor,
+                   std::chrono::milliseconds selectionDeadline = X11SelectionReader::kDefaultDeadline);
   ~X11Accessibility() override;
 
   bool isTrusted() override;
