@@ -430,6 +430,27 @@ TEST_F(ProgramX11Test, AfterAClickIntoAnotherWindowTheOldPrimaryDoesNotCount) {
   EXPECT_EQ(requests_.filter("POST /translate").size(), 1) << requests_.join('\n').toStdString();
 }
 
+// The focused application owns PRIMARY and never answers for it, as a hung window does: the hot key
+// gives up on it after a moment, its copy finds nothing either, and quick translate opens.
+TEST_F(ProgramX11Test, AFocusedWindowThatNeverAnswersForItsSelectionDoesNotFreezeTheProgram) {
+  QProcess silent;
+  silent.start(QStringLiteral(QUORVELLE_BINARY_DIR "/tools/silent-selection-owner"), {});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return silent.canReadLine(); }, kStepTimeout));
+  ASSERT_EQ(silent.readLine(), "ready\n");
+
+  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
+  QElapsedTimer sincePress;
+  sincePress.start();
+  xdotool({"key", "alt+t"});
+  EXPECT_TRUE(waitForPopup()) << "no quick-translate popup";
+  // A toolkit's own selection read waits twice five seconds for this owner, with the program frozen.
+  EXPECT_LT(sincePress.elapsed(), 4000) << "the program waited on the owner";
+  EXPECT_TRUE(programLog_.contains("the selection's owner did not answer")) << programLog_.toStdString();
+  EXPECT_TRUE(requests_.filter("/translate").isEmpty()) << requests_.join('\n').toStdString();
+  silent.kill();
+  silent.waitForFinished();
+}
+
 TEST_F(ProgramX11Test, TranslateHotKeyWithNothingSelectedOpensQuickTranslateThatEscapeCloses) {
   QLineEdit* field = openTextWindow("hello");
   ASSERT_NE(field, nullptr);
