@@ -1,13 +1,10 @@
 #include "DiziZoz/core/DiziZozIntegration.h"
 
-#include <cxxabi.h>
-
-#include <cstdlib>
-#include <memory>
 #include <typeinfo>
 #include <vector>
 
 #include "DiziZoz/core/DiziZozIntegrationInstallState.h"
+#include "DiziZoz/core/TypeNames.h"
 
 namespace dizizoz {
 
@@ -24,11 +21,7 @@ std::string_view description(DiziZozIntegrationInstallSkipReason reason) {
 }
 
 std::string integrationTypeName(const DiziZozIntegration& integration) {
-  const char* mangled = typeid(integration).name();
-  int status = 0;
-  std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
-                                                   std::free);
-  std::string name = status == 0 && demangled ? demangled.get() : mangled;
+  std::string name = demangledTypeName(typeid(integration));
   // Drop the namespaces, but not those inside template arguments.
   const auto templateStart = name.find('<');
   const auto lastScope = name.rfind("::", templateStart);

@@ -295,75 +295,6 @@ void DiziZozSDK::reconcileBootstrapIdentity() {
   // capture pipeline.
 }
 
-void DiziZozSDK::installIntegrations() {
-  std::lock_guard setupLock(setupLock_);
-  if (!installedIntegrations_.empty()) {
-    hedgeLog("[DiziZoz] Integrations already installed. Call uninstallIntegrations() first.");
-    return;
-  }
-  const auto config = this->config();
-  std::vector<std::shared_ptr<DiziZozIntegration>> installed;
-  for (auto& integration : config->getIntegrations()) {
-    const std::string name = integrationTypeName(*integration);
-    if (integration->requiresSwizzling() && !config->enableSwizzling) {
-      hedgeLog("Integration " + name +
-               " skipped. Integration requires swizzling but enableSwizzling is disabled in config");
-      continue;
-    }
-    const auto result = integration->install(*this);
-    if (result.isInstalled()) {
-      installed.push_back(std::move(integration));
-      hedgeLog("Integration " + name + " installed");
-    } else {
-      hedgeLog("Integration " + name + " skipped: " + std::string(description(*result.skipReason())));
-    }
-  }
-  installedIntegrations_ = std::move(installed);
-}
-
-void DiziZozSDK::uninstallIntegrations() {
-  std::lock_guard setupLock(setupLock_);
-  for (const auto& integration : installedIntegrations_) {
-    integration->uninstall(*this);
-    hedgeLog("Integration " + integrationTypeName(*integration) + " uninstalled");
-  }
-  installedIntegrations_.clear();
-}
-
-std::vector<std::shared_ptr<DiziZozIntegration>> DiziZozSDK::installedIntegrations() const {
-  std::lock_guard setupLock(setupLock_);
-  return installedIntegrations_;
-}
-
-void DiziZozSDK::createExceptionStepsBufferIfNeeded() {
-  std::lock_guard lock(exceptionStepsBufferLock_);
-  if (exceptionStepsBuffer_) return;
-  const std::weak_ptr<DiziZozSDK> weakSelf = weak_from_this();
-  exceptionStepsBuffer_ =
-      services_.makeExceptionStepsBuffer(config()->errorTrackingConfig->exceptionSteps->maxBytes,
-                                         [weakSelf](const std::vector<Properties>& steps) {
-                                           if (auto self = weakSelf.lock())
-                                             self->onExceptionStepsChanged.invoke(steps);
-                                         });
-}
-
-std::shared_ptr<DiziZozExceptionStepsBuffering> DiziZozSDK::exceptionStepsBuffer() const {
-  std::lock_guard lock(exceptionStepsBufferLock_);
-  return exceptionStepsBuffer_;
-}
-
-void DiziZozSDK::publishExceptionSteps() {
-  if (!checkSetup()) return;
-  if (config()->optOut) {
-    hedgeLog(optOutMessage);
-    return;
-  }
-  auto buffer = exceptionStepsBuffer();
-  if (!buffer) return;
-  auto steps = buffer->getAttachable();
-  if (!steps.empty()) onExceptionStepsChanged.invoke(steps);
-}
-
 void DiziZozSDK::notifyContextDidChange() {
   if (!checkSetup()) return;
   const std::string distinctId = getDistinctId();
@@ -372,10 +303,6 @@ void DiziZozSDK::notifyContextDidChange() {
                                                std::nullopt, true, std::nullopt, true);
   onEventContextChanged.invoke(
       Properties{{"distinct_id", distinctId}, {"event_properties", std::move(eventProperties)}});
-}
-
-void DiziZozSDK::reportFeatureFlagCalled(const std::string&, const std::optional<Value>&) {
-  // The "$feature_flag_called" event is built with the feature-flag operations.
 }
 
 void DiziZozSDK::debug(bool enabled) {

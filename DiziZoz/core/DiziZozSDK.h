@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -8,14 +10,17 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "DiziZoz/core/DiziZozCaptureArguments.h"
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozEvent.h"
+#include "DiziZoz/core/DiziZozFeatureFlagResult.h"
 #include "DiziZoz/core/DiziZozIntegration.h"
 #include "DiziZoz/core/DiziZozLogRecord.h"
 #include "DiziZoz/core/DiziZozMulticastCallback.h"
+#include "DiziZoz/core/DiziZozNotificationResponse.h"
 #include "DiziZoz/core/DiziZozQueueing.h"
 #include "DiziZoz/core/DiziZozServices.h"
 #include "DiziZoz/core/DiziZozUserActivity.h"
@@ -51,6 +56,9 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
   // Posted (no user info) on the services' notification center, on the main executor, after each
   // successful set-up.
   static constexpr std::string_view didStartNotification = "DiziZozDidStart";
+  // Posted (no user info) on the services' notification center, on the main executor, by the remote
+  // configuration each time flags have loaded.
+  static constexpr std::string_view didReceiveFeatureFlags = "DiziZozDidReceiveFeatureFlags";
   // The refusal lines every operation shares.
   static constexpr std::string_view notSetUpMessage =
       "[DiziZoz] DiziZoz method was called without `setup` being complete. Call wil be ignored.";
@@ -150,6 +158,78 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
                   std::optional<std::string> traceId = std::nullopt,
                   std::optional<std::string> spanId = std::nullopt,
                   std::optional<std::int64_t> traceFlags = std::nullopt);
+  // --- Handled failures and exception steps. ---
+
+  // Records "$exception" for a handled failure: {"$exception_level": "error"} with the exception list (and
+  // its debug images) of the services' exception processor, then the caller's `properties` copied over
+  // them (so a caller may set "$exception_level" or the list itself); the capture pipeline attaches the
+  // exception steps. A null exception_ptr is refused with a diagnostic line: there is nothing to report.
+  void captureException(const std::exception_ptr& exception,
+                        std::optional<Properties> properties = std::nullopt);
+  void captureException(const std::error_code& error, std::optional<Properties> properties = std::nullopt);
+
+  // Records a breadcrumb for later exception events: the caller's properties with "$message" = `message`
+  // and "$timestamp" = now (API date text); a "$message" or "$timestamp" among the properties is dropped
+  // with a diagnostic line. Refused (with its line) before set-up, while opted out, with steps disabled
+  // and for an empty message; nothing happens while the client has no buffer.
+  void addExceptionStep(const std::string& message, std::optional<Properties> properties = std::nullopt);
+
+  // --- Integrations. Each runs under the set-up lock. ---
+
+  // Installs `integration` unless that very object is installed already; keeps it only when it
+  // installed ("Integration <type> added"). It does not consult `enableSwizzling`.
+  void addIntegration(std::shared_ptr<DiziZozIntegration> integration);
+  // Uninstalls `integration` and forgets it ("Integration <type> removed").
+  void removeIntegration(const std::shared_ptr<DiziZozIntegration>& integration);
+
+  // --- Feature flags, read from the remote configuration. ---
+  //
+  // Reading a flag's value (getFeatureFlagResult, getFeatureFlag, isFeatureEnabled) reports it as
+  // "$feature_flag_called" when `sendFeatureFlagEvent` says so (the option, unless given): once per
+  // distinct value of a flag for the life of the client. Before set-up every read answers nothing.
+
+  // Asks the remote configuration for fresh flags. `callback` runs once the request has ended, on the
+  // thread that ends it, whatever the outcome; at once when the client is not set up.
+  void reloadFeatureFlags();
+  void reloadFeatureFlags(std::function<void()> callback);
+  std::optional<DiziZozFeatureFlagResult> getFeatureFlagResult(const std::string& key);
+  std::optional<DiziZozFeatureFlagResult> getFeatureFlagResult(const std::string& key,
+                                                               bool sendFeatureFlagEvent);
+  // The flag's value: its variant text, else whether it is enabled.
+  std::optional<Value> getFeatureFlag(const std::string& key);
+  std::optional<Value> getFeatureFlag(const std::string& key, bool sendFeatureFlagEvent);
+  // True for any variant (the empty text too) and for an enabled flag.
+  bool isFeatureEnabled(const std::string& key);
+  bool isFeatureEnabled(const std::string& key, bool sendFeatureFlagEvent);
+  // The flag's payload; never reported.
+  std::optional<Value> getFeatureFlagPayload(const std::string& key);
+  // Every cached flag; nothing when none are cached. Never reported.
+  std::optional<std::vector<DiziZozFeatureFlagResult>> getAllFeatureFlags();
+  // "$feature_view" / "$feature_interaction" for `flag` with {"feature_flag": flag,
+  // "feature_flag_variant": the value when it is text} and the person property "<event>/<flag>" = value.
+  // The value is `flagVariant`, else the flag's current value (not reported); without one nothing is
+  // captured.
+  void captureFeatureView(const std::string& flag,
+                          const std::optional<std::string>& flagVariant = std::nullopt);
+  void captureFeatureInteraction(const std::string& flag,
+                                 const std::optional<std::string>& flagVariant = std::nullopt);
+  // The only properties a "$feature_flag_called" event keeps when the service asks for minimal flag
+  // events and the flag runs no experiment.
+  static const std::set<std::string>& minimalFeatureFlagCalledProperties();
+
+  // --- Push notifications. ---
+
+  // "$push_notification_opened" for an opened notification. The response's texts count only when its
+  // payload has a "dizizoz" entry; the payload and the action identifier are passed on as they are.
+  void capturePushNotificationOpened(const DiziZozNotificationResponse& response);
+  // The event carries "$notification_title", "$notification_subtitle" and "$notification_body" (texts that
+  // are given and not empty), then "$notification_<key>" for each entry of the payload's "dizizoz" object
+  // (or JSON text of an object), then "$notification_action" for an action other than the default one.
+  void capturePushNotificationOpened(const std::optional<std::string>& title = std::nullopt,
+                                     const std::optional<std::string>& subtitle = std::nullopt,
+                                     const std::optional<std::string>& body = std::nullopt,
+                                     const std::optional<Properties>& payload = std::nullopt,
+                                     const std::optional<std::string>& action = std::nullopt);
 
   // The options in force: the constructor's, then setup()'s.
   std::shared_ptr<DiziZozConfig> config() const;
@@ -193,6 +273,8 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
   void captureLogInternal(const std::string& body, DiziZozLogSeverity level,
                           std::optional<Properties> attributes, std::optional<std::string> traceId,
                           std::optional<std::string> spanId, std::optional<std::int64_t> traceFlags);
+  // Tests reach the install loop through it; defined only by tests.
+  friend struct DiziZozSDKTestAccess;
 
   // The set-up check of every public operation: true when set up; otherwise prints the not-set-up line.
   bool checkSetup() const;
@@ -218,6 +300,15 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
   // The registered groups (type -> key) stored under groups; an empty object when missing or not all
   // text. Call under groupsLock_.
   Properties storedGroupsLocked() const;
+  // The shared end of the captureException forms.
+  void captureExceptionEvent(Properties properties, const std::optional<Properties>& additionalProperties);
+  // The flag lookup every read goes through; `sendEvent` decides reporting, the option when absent.
+  std::optional<DiziZozFeatureFlagResult> featureFlagResult(const std::string& key,
+                                                            std::optional<bool> sendEvent);
+  void captureFeatureEvent(const std::string& event, const std::string& flag,
+                           const std::optional<std::string>& flagVariant, std::string_view logName);
+  // The "dizizoz" entry of a push payload as a map: an object as it is, text holding a JSON object parsed.
+  static std::optional<Properties> dizizozPayload(const std::optional<Value>& entry);
   void reconcileBootstrapIdentity();  // under setupLock_
   void installIntegrations();         // under setupLock_
   void uninstallIntegrations();       // under setupLock_

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "DiziZoz/core/DiziZozContext.h"
-#include "DiziZoz/core/DiziZozExceptionStepsBuffering.h"
 #include "DiziZoz/core/DiziZozRemoteConfigProviding.h"
 #include "DiziZoz/core/DiziZozReplayQueueing.h"
 #include "DiziZoz/core/DiziZozSDK.h"
@@ -277,15 +276,6 @@ void DiziZozSDK::setPersonPropertiesForFlagsIfNeeded(const std::optional<Propert
   if (auto setOnce = sanitized(userPropertiesSetOnce)) addAbsent(merged, *setOnce);
   if (merged.empty()) return;
   if (auto remoteConfig = this->remoteConfig()) remoteConfig->setPersonPropertiesForFlags(merged);
-}
-
-std::optional<std::vector<Properties>> DiziZozSDK::attachableExceptionSteps() const {
-  if (!config()->errorTrackingConfig->exceptionSteps->enabled) return std::nullopt;
-  const auto buffer = exceptionStepsBuffer();
-  if (!buffer) return std::nullopt;
-  auto steps = buffer->getAttachable();
-  if (steps.empty()) return std::nullopt;
-  return steps;
 }
 
 std::optional<DiziZozEvent> DiziZozSDK::buildEvent(const std::string& event, const std::string& distinctId,

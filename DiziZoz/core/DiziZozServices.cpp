@@ -4,6 +4,8 @@
 #include <optional>
 #include <utility>
 
+#include "DiziZoz/core/DiziZozBasicExceptionProcessor.h"
+#include "DiziZoz/core/DiziZozBasicExceptionStepsBuffer.h"
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozLogger.h"
 #include "DiziZoz/core/DiziZozLogsOTLP.h"
@@ -67,8 +69,10 @@ DiziZozServices DiziZozServices::inert() {
   services.makeLogger = [](std::weak_ptr<DiziZozSDK> sdk) {
     return std::make_shared<DiziZozLogger>(std::move(sdk));
   };
-  services.makeExceptionStepsBuffer = [](int, DiziZozExceptionStepsBuffering::OnStepsChanged) {
-    return nullptr;
+  services.exceptionProcessor = std::make_shared<DiziZozBasicExceptionProcessor>();
+  services.makeExceptionStepsBuffer = [](int maxBytes,
+                                         DiziZozExceptionStepsBuffering::OnStepsChanged onChanged) {
+    return std::make_shared<DiziZozBasicExceptionStepsBuffer>(maxBytes, std::move(onChanged));
   };
   return services;
 }

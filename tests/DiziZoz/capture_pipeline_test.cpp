@@ -19,6 +19,7 @@
 #include "DiziZoz/core/ExceptionListMatching.h"
 #include "tests/DiziZoz/CapturedLog.h"
 #include "tests/support/dizizoz/FakeIntegrations.h"
+#include "tests/support/dizizoz/FixedStepsBuffer.h"
 #include "tests/support/dizizoz/TestServices.h"
 
 namespace {
@@ -32,24 +33,13 @@ using dizizoz::DiziZozSDK;
 using dizizoz::Properties;
 using dizizoz::Value;
 using dizizoz::test::CapturedLog;
+using dizizoz::test::FixedStepsBuffer;
 using dizizoz::test::TestServices;
 using Key = dizizoz::DiziZozStorage::StorageKey;
 
 bool contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
-
-// An exception-steps buffer holding fixed steps.
-class FixedStepsBuffer final : public dizizoz::DiziZozExceptionStepsBuffering {
- public:
-  explicit FixedStepsBuffer(std::vector<Properties> steps) : steps_(std::move(steps)) {}
-  bool add(const Properties&) override { return false; }
-  std::vector<Properties> getAttachable() const override { return steps_; }
-  void clear() override {}
-
- private:
-  std::vector<Properties> steps_;
-};
 
 class CapturePipelineTest : public ::testing::Test {
  protected:

@@ -73,7 +73,7 @@ TEST_F(SdkSetupTest, BuildsItsPartsInOrderAndStartsTheQueues) {
   EXPECT_EQ(ts.factoryLog->entries(),
             (std::vector<std::string>{"api", "remoteConfig", "reachability", "pushHandler", "logsAttributes",
                                       "eventQueue", "replayQueue", "logsQueue", "events start",
-                                      "replay start", "logs start", "logger"}));
+                                      "replay start", "logs start", "logger", "stepsBuffer"}));
   EXPECT_EQ(ts.lastEventQueue()->starts().front().disableQueueTimerForTesting, true);
   EXPECT_EQ(client->queue(), ts.lastEventQueue());
   EXPECT_EQ(client->reachability(), ts.lastReachability());
@@ -204,6 +204,8 @@ TEST_F(SdkSetupTest, StoredOptOutOverridesTheOptionsAndSkipsIntegrationsAndTheCo
   EXPECT_TRUE(options->optOut);
   EXPECT_TRUE(client->installedIntegrations().empty());
   EXPECT_EQ(contextNotices, 0);
+  const auto built = ts.factoryLog->entries();
+  EXPECT_EQ(std::count(built.begin(), built.end(), "stepsBuffer"), 0) << "no exception-steps buffer";
   EXPECT_EQ(ts.lastPushHandler()->calls.entries(), std::vector<std::string>{"retryIfNeeded"});
   // Still set up: queues started, a session, the start notification.
   EXPECT_EQ(ts.lastEventQueue()->starts().size(), 1u);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "DiziZoz/core/DiziZozBasicExceptionProcessor.h"
+#include "DiziZoz/core/DiziZozBasicExceptionStepsBuffer.h"
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozLogger.h"
 #include "DiziZoz/core/DiziZozSDK.h"
@@ -29,7 +31,8 @@ namespace dizizoz::test {
 // A services record for clients under test: a manual clock shared by a manual main executor, seeded ids,
 // a private notification center, fixed host facts, files in a temporary folder, and recording parts. Each
 // factory call is written to `factoryLog` ("api", "remoteConfig", "reachability", "pushHandler",
-// "logsAttributes", "eventQueue", "replayQueue", "logsQueue", "logger"), as are the queues' own calls.
+// "logsAttributes", "eventQueue", "replayQueue", "logsQueue", "logger", "stepsBuffer"), as are the queues'
+// own calls. Handled exceptions and steps use the basic processor and buffer of the default services.
 // The parts made last are kept for the test (`lastEventQueue`, ...). `withReachability` and `withPush`
 // choose whether those factories give a part.
 //
@@ -121,7 +124,12 @@ class TestServices {
       log->add("logger");
       return std::make_shared<DiziZozLogger>(std::move(sdk));
     };
-    s.makeExceptionStepsBuffer = [](int, DiziZozExceptionStepsBuffering::OnStepsChanged) { return nullptr; };
+    s.exceptionProcessor = std::make_shared<DiziZozBasicExceptionProcessor>();
+    s.makeExceptionStepsBuffer = [log = factoryLog](
+                                     int maxBytes, DiziZozExceptionStepsBuffering::OnStepsChanged onChanged) {
+      log->add("stepsBuffer");
+      return std::make_shared<DiziZozBasicExceptionStepsBuffer>(maxBytes, std::move(onChanged));
+    };
     return s;
   }
 
