@@ -287,7 +287,7 @@ TEST_F(FeatureFlagsTest, FeatureViewsAndInteractions) {
       {"view of a Boolean flag", false, "on", std::nullopt, Value(true)},
       {"view with a given variant and no result", false, "gone", "red", Value("red")},
       {"given variant wins", true, "colour", "green", Value("green")},
-      {"interaction without a value", true, "gone", std::nullopt, std::nullopt},
+      {"view without a value", false, "gone", std::nullopt, std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -302,7 +302,7 @@ TEST_F(FeatureFlagsTest, FeatureViewsAndInteractions) {
     if (!c.value) {
       EXPECT_EQ(eventsNamed(event).size(), before);
       EXPECT_EQ(log.lines,
-                std::vector<std::string>{"[DiziZoz] captureFeatureInteraction called for flag '" + c.flag +
+                std::vector<std::string>{"[DiziZoz] captureFeatureView called for flag '" + c.flag +
                                          "' but no variant value is available. Event will not "
                                          "be captured."});
       continue;
