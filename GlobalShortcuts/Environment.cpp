@@ -31,6 +31,7 @@ InstalledEnvironment::InstalledEnvironment(Environment environment) {
   }
   if (!environment.makeKeyEventMonitor) environment.makeKeyEventMonitor = &KeyEventMonitor::makeQtMonitor;
   if (!environment.mainMenu) environment.mainMenu = [] { return Menu{}; };
+  if (!environment.keyRepeat) environment.keyRepeat = [] { return KeyRepeat{}; };
   registry::reset();
   resetInitialization();
   resetLocalization();
@@ -50,6 +51,10 @@ const Environment& environment() {
   const auto& value = installed();
   if (!value) throw std::logic_error("GlobalShortcuts: no environment installed");
   return *value;
+}
+
+bool isEnvironmentInstalled() {
+  return installed().has_value();
 }
 
 }  // namespace GlobalShortcuts

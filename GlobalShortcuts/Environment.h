@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -20,6 +21,13 @@ class SystemBeep;
 }  // namespace platform
 
 namespace GlobalShortcuts {
+
+// How a held key repeats: the first repeat after `delay`, then one every `interval`. The defaults are the
+// X server's.
+struct KeyRepeat {
+  std::chrono::milliseconds delay{660};
+  std::chrono::milliseconds interval{40};
+};
 
 // The services the shortcuts package works with. The package's process-wide objects (the shared hot-key
 // center, the store of named shortcuts) reach the system only through the environment installed by an
@@ -54,6 +62,8 @@ struct Environment {
   // Whether the desktop refuses this application shortcuts whose modifiers are Option alone or Option
   // with Shift. No Linux desktop does; tests set it.
   bool optionShortcutsDisallowed = false;
+  // The user's key-repeat setting, read afresh on every call (main thread). Empty: the KeyRepeat defaults.
+  std::function<KeyRepeat()> keyRepeat = {};
 };
 
 // Installs `environment` for the object's life and starts the package afresh (no handlers, no hot keys,
@@ -75,5 +85,7 @@ class InstalledEnvironment {
 // The installed environment, with the defaults above filled in. Throws std::logic_error when none is
 // installed. Main thread (the pointers themselves may be read on any thread once installed).
 const Environment& environment();
+// Whether an environment is installed: work queued on the main executor may outlive it. Main thread.
+bool isEnvironmentInstalled();
 
 }  // namespace GlobalShortcuts

@@ -31,6 +31,8 @@ namespace platform {
 //   - post(fn)     runs fn in a later turn of the main executor unless cancelled;
 //   - join(n, fn)  returns an "arrive" callable; the n-th call runs fn unless cancelled: the way to
 //                  await several operations started in parallel.
+//   - onCancel(fn) runs fn when the task is cancelled: the way for something the task waits on (a
+//                  stream it reads) to learn that nobody waits any more.
 // So the check "am I cancelled?" happens after every await without the task body writing it. Hand
 // token() to services that can stop work early (an HTTP request). Cancelling is thread-safe and
 // idempotent. Dropping the last handle does NOT cancel: a fire-and-forget task runs to its end.
@@ -71,11 +73,14 @@ class Task {
     if (!state_) return;
     state_->token.cancel();
     std::vector<CancelToken> timers;
+    std::vector<Job> handlers;
     {
       std::lock_guard lock(state_->mutex);
       timers.swap(state_->timers);
+      handlers.swap(state_->cancelHandlers);
     }
     for (const auto& timer : timers) timer.cancel();
+    for (const auto& handler : handlers) handler();
   }
   bool isCancelled() const { return !state_ || state_->token.isCancelled(); }
   // The task's token; cancelling it cancels the task's future steps (not its pending timers).
@@ -103,6 +108,20 @@ class Task {
       if (!state->token.isCancelled()) then();
     });
     state_->timers.push_back(*timer);
+  }
+
+  // Runs `handler` once, on the thread that calls cancel(), when the task is cancelled; at once (on the
+  // calling thread) when it already is, or when there is no task. Cancelling through token() does not
+  // run it. Handlers stay with the task until then: register one per thing waited on, not per wait.
+  void onCancel(Job handler) const {
+    if (state_) {
+      std::lock_guard lock(state_->mutex);
+      if (!state_->token.isCancelled()) {
+        state_->cancelHandlers.push_back(std::move(handler));
+        return;
+      }
+    }
+    handler();
   }
 
   // Returns a copyable callable that may be called from any thread with any arguments `fn` accepts.
@@ -141,6 +160,7 @@ class Task {
     CancelToken token;
     std::mutex mutex;
     std::vector<CancelToken> timers;  // pending sleeps
+    std::vector<Job> cancelHandlers;
   };
   static CancelToken cancelledToken() {
     CancelToken t;

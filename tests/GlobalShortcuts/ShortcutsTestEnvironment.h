@@ -65,15 +65,16 @@ class FakeKeyEventMonitors {
 // after the hot keys the test made: ending it releases the package's hot keys and its hot-key center.
 //
 // The keyboard layout is the fake US one unless the test hands in another (which must outlive this object);
-// the texts are English unless the test gives `system` other languages before the first text is read.
-// Alerts are answered by `alerts`, beeps counted by `beep`.
+// a held key repeats after 500 ms, then every 50 ms; the texts are English unless the test gives `system`
+// other languages before the first text is read. Alerts are answered by `alerts`, beeps counted by `beep`.
 struct ShortcutsTestEnvironment {
   explicit ShortcutsTestEnvironment(platform::KeyboardLayout* otherLayout = nullptr,
                                     std::function<GlobalShortcuts::Menu()> mainMenu = {},
                                     bool optionShortcutsDisallowed = false)
       : installed({&executor, &defaults, &hotKeys, &notifications, &symbolicHotKeys, &menus,
                    otherLayout != nullptr ? otherLayout : &layout, monitors.factory(), &system,
-                   std::move(mainMenu), &alerts, &beep, optionShortcutsDisallowed}) {}
+                   std::move(mainMenu), &alerts, &beep, optionShortcutsDisallowed,
+                   [this] { return keyRepeat; }}) {}
 
   platform::fake::ManualExecutor executor;
   platform::fake::MemoryUserDefaults defaults;
@@ -86,6 +87,7 @@ struct ShortcutsTestEnvironment {
   FakeKeyEventMonitors monitors;
   platform::fake::ScriptedAlertPresenter alerts;
   platform::fake::CountingSystemBeep beep;
+  GlobalShortcuts::KeyRepeat keyRepeat{std::chrono::milliseconds(500), std::chrono::milliseconds(50)};
   // Last: uninstalled while the services above still exist.
   GlobalShortcuts::InstalledEnvironment installed;
 };

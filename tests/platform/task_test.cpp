@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -124,4 +125,37 @@ TEST(Task, CancelAfterAnAnswerArrivedButBeforeItsStepRuns) {
   executor.advance(1s);
   EXPECT_FALSE(ran);
   EXPECT_TRUE(none.isCancelled());
+}
+
+TEST(Task, CancelHandlersRunOnceWhenCancelledAndAtOnceWhenAlreadyCancelled) {
+  ManualExecutor executor;
+  Task task(executor);
+  int first = 0;
+  int second = 0;
+  task.onCancel([&] { ++first; });
+  task.onCancel([&] { ++second; });
+  task.token().cancel();  // the token alone stops steps but tells nobody
+  EXPECT_EQ(first + second, 0);
+  task.cancel();
+  task.cancel();
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 1);
+
+  int late = 0;
+  task.onCancel([&] { ++late; });
+  Task().onCancel([&] { ++late; });
+  EXPECT_EQ(late, 2);
+}
+
+// Registration and cancellation race: every handler runs exactly once, whichever comes first.
+TEST(Task, CancelHandlersRegisteredWhileAnotherThreadCancelsRunExactlyOnce) {
+  ManualExecutor executor;
+  for (int round = 0; round < 200; ++round) {
+    Task task(executor);
+    std::atomic<int> runs{0};
+    std::thread canceller([&] { task.cancel(); });
+    for (int i = 0; i < 20; ++i) task.onCancel([&] { runs.fetch_add(1); });
+    canceller.join();
+    EXPECT_EQ(runs.load(), 20);
+  }
 }
