@@ -20,6 +20,10 @@ X11ShortcutServices::X11ShortcutServices(platform::X11Connection& x11, platform:
         environment.mainMenu = std::move(mainMenu);
         environment.alertPresenter = alerts;
         environment.systemBeep = beep;
+        environment.keyRepeat = [this] {
+          const auto repeat = hotKeys_.keyRepeat();
+          return GlobalShortcuts::KeyRepeat{repeat.delay, repeat.interval};
+        };
         return environment;
       }()) {}
 

@@ -18,12 +18,12 @@
 namespace quorvelle {
 
 // The desktop's shortcut services on one X connection (hot keys, the list of combinations other clients
-// hold, menu tracking, the live keyboard layout), installed as the shortcuts package's environment for the
-// object's life, with the user's languages for the package's texts, the application's menu for its
-// conflict checks, and the alerts and beep of its recorders (all optional: English, no menu, no alert
-// and no sound). Ending the object lets go of the package's hot keys first and then of the services. Main
-// thread only; the connection, executor, defaults, system information, alerts and beep must outlive the
-// object.
+// hold, menu tracking, the live keyboard layout, the keyboard's auto-repeat setting), installed as the
+// shortcuts package's environment for the object's life, with the user's languages for the package's texts,
+// the application's menu for its conflict checks, and the alerts and beep of its recorders (all optional:
+// English, no menu, no alert and no sound). Ending the object lets go of the package's hot keys first and
+// then of the services. Main thread only; the connection, executor, defaults, system information, alerts
+// and beep must outlive the object.
 class X11ShortcutServices {
  public:
   X11ShortcutServices(platform::X11Connection& x11, platform::MainExecutor& executor,
