@@ -214,6 +214,8 @@ void HotKeyCenter::setRawKeyEventHandlingEnabled(bool enabled) {
     if (!runLoopKeyEventMonitor_->isRunning()) runLoopKeyEventMonitor_->start();
     if (!appKitKeyEventMonitor_->isRunning()) appKitKeyEventMonitor_->start();
   } else {
+    // Releases are no longer seen here: a press still held is not ours to end.
+    rawKeysDown_.clear();
     if (runLoopKeyEventMonitor_ && runLoopKeyEventMonitor_->isRunning()) runLoopKeyEventMonitor_->stop();
     if (appKitKeyEventMonitor_ && appKitKeyEventMonitor_->isRunning()) appKitKeyEventMonitor_->stop();
   }
@@ -285,14 +287,28 @@ HotKeyCenter::Status HotKeyCenter::handleRawKeyEvent(std::uint16_t keyCode, std:
       continue;
     }
     if (eventKind == kEventRawKeyDown) {
+      rawKeysDown_[keyCode] = id;
       hotKey->deliverKeyDown();
       return HotKeySystem::kNoErr;
     }
     if (eventKind == kEventRawKeyUp) {
+      rawKeysDown_.erase(keyCode);
       hotKey->deliverKeyUp();
       return HotKeySystem::kNoErr;
     }
     return HotKeySystem::kEventNotHandledErr;
+  }
+  // A modifier let go before the key: the key's release carries other modifiers, yet it ends the press
+  // that its key-down began (a lost key-up would leave the hot key held for good).
+  if (eventKind == kEventRawKeyUp) {
+    if (const auto it = rawKeysDown_.find(keyCode); it != rawKeysDown_.end()) {
+      const auto hotKey = lookUp(it->second);
+      rawKeysDown_.erase(it);
+      if (hotKey) {
+        hotKey->deliverKeyUp();
+        return HotKeySystem::kNoErr;
+      }
+    }
   }
   return HotKeySystem::kEventNotHandledErr;
 }

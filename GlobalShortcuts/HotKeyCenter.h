@@ -133,6 +133,8 @@ class HotKeyCenter : public std::enable_shared_from_this<HotKeyCenter> {
   const std::vector<platform::HotKeySystem::EventTypeSpec> hotKeyEventTypes_{
       {platform::HotKeySystem::kEventClassKeyboard, platform::HotKeySystem::kEventHotKeyPressed},
       {platform::HotKeySystem::kEventClassKeyboard, platform::HotKeySystem::kEventHotKeyReleased}};
+  // While a menu is open: the hot key whose key-down each key code delivered, until its key-up.
+  std::map<std::uint16_t, HotKey::Id> rawKeysDown_;
   std::unique_ptr<KeyEventMonitor> runLoopKeyEventMonitor_;
   std::unique_ptr<KeyEventMonitor> appKitKeyEventMonitor_;
   Mode mode_ = Mode::normal;

@@ -168,6 +168,15 @@ TEST_F(HotKeyCenterTest, RawKeysMatchWhileAMenuIsOpen) {
   EXPECT_EQ(log, (std::vector<std::string>{"t down", "f5 down", "fn-t down"}));
   log.clear();
 
+  // Alt let go before T: the release carries no Option, yet it ends the press of Option+T. Only once, and
+  // only for a key that is down.
+  env.monitors.deliver({down, kT, ModifierFlags::option});
+  env.monitors.deliver({up, kT, ModifierFlags()});
+  env.monitors.deliver({up, kT, ModifierFlags()});
+  env.monitors.deliver({up, kR, ModifierFlags()});
+  EXPECT_EQ(log, (std::vector<std::string>{"t down", "t up"}));
+  log.clear();
+
   // Closed again: the monitors stop and the system delivers.
   env.menus.close();
   env.monitors.deliver({down, kT, ModifierFlags::option}, /*menuOpen=*/false);
