@@ -7,6 +7,7 @@
 #include "GlobalShortcuts/HotKeyCenter.h"
 #include "GlobalShortcuts/KeyEvent.h"
 #include "GlobalShortcuts/KeyEventMonitor.h"
+#include "GlobalShortcuts/Shortcut.h"
 #include "platform/NotificationCenter.h"
 #include "platform/fake/CountingSystemBeep.h"
 #include "platform/fake/FakeHotKeySystem.h"
@@ -76,6 +77,13 @@ struct ShortcutsTestEnvironment {
                    std::move(mainMenu), &alerts, &beep, optionShortcutsDisallowed,
                    [this] { return keyRepeat; }}) {}
 
+  // The shortcut's keys on the fake hot-key service.
+  void press(const GlobalShortcuts::Shortcut& s) { hotKeys.press(keyCode(s), modifiers(s)); }
+  void release(const GlobalShortcuts::Shortcut& s) { hotKeys.release(keyCode(s), modifiers(s)); }
+  bool isRegistered(const GlobalShortcuts::Shortcut& s) const {
+    return hotKeys.isRegistered(keyCode(s), modifiers(s));
+  }
+
   platform::fake::ManualExecutor executor;
   platform::fake::MemoryUserDefaults defaults;
   platform::NotificationCenter notifications;
@@ -90,6 +98,14 @@ struct ShortcutsTestEnvironment {
   GlobalShortcuts::KeyRepeat keyRepeat{std::chrono::milliseconds(500), std::chrono::milliseconds(50)};
   // Last: uninstalled while the services above still exist.
   GlobalShortcuts::InstalledEnvironment installed;
+
+ private:
+  static std::uint32_t keyCode(const GlobalShortcuts::Shortcut& s) {
+    return static_cast<std::uint32_t>(s.carbonKeyCode());
+  }
+  static std::uint32_t modifiers(const GlobalShortcuts::Shortcut& s) {
+    return static_cast<std::uint32_t>(s.carbonModifiers());
+  }
 };
 
 }  // namespace quorvelle::test

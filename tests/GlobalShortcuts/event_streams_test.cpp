@@ -29,18 +29,9 @@ using Events = std::vector<EventType>;
 
 class EventStreamsTest : public ::testing::Test {
  protected:
-  void press(const Shortcut& s) {
-    env.hotKeys.press(static_cast<std::uint32_t>(s.carbonKeyCode()),
-                      static_cast<std::uint32_t>(s.carbonModifiers()));
-  }
-  void release(const Shortcut& s) {
-    env.hotKeys.release(static_cast<std::uint32_t>(s.carbonKeyCode()),
-                        static_cast<std::uint32_t>(s.carbonModifiers()));
-  }
-  bool systemHas(const Shortcut& s) {
-    return env.hotKeys.isRegistered(static_cast<std::uint32_t>(s.carbonKeyCode()),
-                                    static_cast<std::uint32_t>(s.carbonModifiers()));
-  }
+  void press(const Shortcut& s) { env.press(s); }
+  void release(const Shortcut& s) { env.release(s); }
+  bool systemHas(const Shortcut& s) { return env.isRegistered(s); }
   long now() const { return static_cast<long>(env.executor.now() / 1ms); }
 
   // Reads every tick as it comes, noting the virtual time.
@@ -127,7 +118,7 @@ TEST(EventStreams, RepeatsStopWhenTheHeldShortcutCouldNoLongerFire) {
     Millis seen;
     stream.forEach(task,
                    [&](std::monostate) { seen.push_back(static_cast<long>(local.executor.now() / 1ms)); });
-    local.hotKeys.press(17, kOption);
+    local.press(optionT);
     local.executor.advance(520ms);
     c.change(translate);
     local.executor.advance(1s);

@@ -208,7 +208,8 @@ TEST(Constants, SandboxedIsReadFromTheEnvironmentOnce) {
       setenv("APP_SANDBOX_CONTAINER_ID", "container", 1);
     }
     const bool second = GlobalShortcuts::Constants::isSandboxed();
-    std::exit(first == setFirst && second == setFirst ? 0 : 1);
+    // _Exit: the child must not run the parent's exit handlers, which remove the tests' shared folders.
+    std::_Exit(first == setFirst && second == setFirst ? 0 : 1);
   };
   // In child processes: the answer is kept for the life of the process.
   EXPECT_EXIT(answers(true), ::testing::ExitedWithCode(0), "");

@@ -32,16 +32,11 @@ class ViewModifiersTest : public ::testing::Test {
     env.notifications.post(gs::kRecorderActiveStatusDidChange, platform::UserInfo{{"isActive", active}});
   }
   void tap(const Shortcut& s) {
-    const auto code = static_cast<std::uint32_t>(s.carbonKeyCode());
-    const auto modifiers = static_cast<std::uint32_t>(s.carbonModifiers());
-    env.hotKeys.press(code, modifiers);
-    env.hotKeys.release(code, modifiers);
+    env.press(s);
+    env.release(s);
     env.executor.runUntilIdle();
   }
-  bool systemHas(const Shortcut& s) {
-    return env.hotKeys.isRegistered(static_cast<std::uint32_t>(s.carbonKeyCode()),
-                                    static_cast<std::uint32_t>(s.carbonModifiers()));
-  }
+  bool systemHas(const Shortcut& s) { return env.isRegistered(s); }
   static std::string keys(const QKeySequence& sequence) {
     return sequence.toString(QKeySequence::PortableText).toStdString();
   }
