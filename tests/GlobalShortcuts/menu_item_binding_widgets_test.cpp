@@ -41,6 +41,9 @@ TEST_F(MenuItemBindingTest, ABoundActionShowsTheStoredShortcutAndFollowsItUntilU
 
   gs::setShortcut(optionR, translate);
   EXPECT_EQ(shown(), "Alt+R");
+  const Name refine("refine", Shortcut(Key::y, ModifierFlags::option));
+  gs::setShortcut(Shortcut(Key::u, ModifierFlags::option), refine);
+  EXPECT_EQ(shown(), "Alt+R") << "another name's change";
   gs::setShortcut(std::nullopt, translate);  // cleared: false is stored
   EXPECT_EQ(shown(), "Ctrl+Q");
   EXPECT_TRUE(gs::allowsAutomaticKeyEquivalentLocalization(action));
