@@ -9,9 +9,6 @@ namespace GlobalShortcuts {
 
 // Readers of the user info that the shortcuts package puts on its notifications. Any thread.
 
-// Posted by a recorder field when it starts or stops recording, with "isActive" in the user info.
-inline constexpr const char* kRecorderActiveStatusDidChange = "GlobalShortcuts_recorderActiveStatusDidChange";
-
 inline constexpr const char* kUserInfoNameKey = "name";
 inline constexpr const char* kUserInfoIsActiveKey = "isActive";
 

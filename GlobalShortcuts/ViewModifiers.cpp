@@ -12,6 +12,7 @@
 #include "GlobalShortcuts/Environment.h"
 #include "GlobalShortcuts/EventStreams.h"
 #include "GlobalShortcuts/NotificationUserInfo.h"
+#include "GlobalShortcuts/RecorderCocoa.h"
 #include "GlobalShortcuts/ShortcutStorage.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Task.h"

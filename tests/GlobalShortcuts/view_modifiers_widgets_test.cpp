@@ -10,6 +10,7 @@
 
 #include "GlobalShortcuts/Key.h"
 #include "GlobalShortcuts/NotificationUserInfo.h"
+#include "GlobalShortcuts/RecorderCocoa.h"
 #include "GlobalShortcuts/ShortcutStorage.h"
 #include "GlobalShortcuts/ViewModifiers.h"
 #include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
