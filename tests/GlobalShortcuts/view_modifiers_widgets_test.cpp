@@ -1,15 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QPushButton>
+#include <QTest>
+#include <QVBoxLayout>
 #include <QWidget>
+#include <QWindow>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "GlobalShortcuts/Key.h"
 #include "GlobalShortcuts/NotificationUserInfo.h"
+#include "GlobalShortcuts/Recorder.h"
 #include "GlobalShortcuts/RecorderCocoa.h"
 #include "GlobalShortcuts/ShortcutStorage.h"
 #include "GlobalShortcuts/ViewModifiers.h"
@@ -62,6 +68,35 @@ TEST_F(ViewModifiersTest, AControlHasNoShortcutWhileARecorderRecordsAndThenGetsT
   recording(true);
   env.notifications.post(gs::kRecorderActiveStatusDidChange);
   EXPECT_EQ(keys(button.shortcut()), "Alt+R");
+}
+
+// The whole road: a real recorder field in the button's window records a new shortcut for the name.
+TEST_F(ViewModifiersTest, AButtonLetsARecorderInItsWindowHaveTheKeysAndThenAnswersToTheRecordedOnes) {
+  const Name translate("translate", optionT);
+  QWidget window;
+  auto* layout = new QVBoxLayout(&window);
+  auto* recorder = new gs::Recorder(translate);
+  auto* button = new QPushButton("Translate");
+  layout->addWidget(recorder);
+  layout->addWidget(button);
+  gs::globalKeyboardShortcut(*button, translate);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  EXPECT_EQ(keys(button->shortcut()), "Alt+T");
+
+  env.executor.runUntilIdle();  // the window's focus guard lapses
+  QTest::mouseClick(&recorder->field(), Qt::LeftButton);
+  env.executor.runUntilIdle();
+  ASSERT_TRUE(recorder->field().isRecording());
+  EXPECT_EQ(keys(button->shortcut()), "");
+
+  // Ctrl+Alt+K, as the window system hands it to the window (keycode of K on the US layout).
+  QKeyEvent down(QEvent::KeyPress, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier, 45, 0, 0);
+  QCoreApplication::sendEvent(window.windowHandle(), &down);
+  env.executor.runUntilIdle();
+  EXPECT_FALSE(recorder->field().isRecording());
+  EXPECT_EQ(keys(button->shortcut()), "Ctrl+Alt+K");
 }
 
 TEST_F(ViewModifiersTest, AControlFollowsItsNameOnly) {
