@@ -151,13 +151,15 @@ void PopupController::load(const Task& task, const std::string& text,
   const bool hasWord = word.has_value();
   const auto self = weak_from_this();
 
-  auto showEntry = [task](PopupController& c, const LookupResult<DictionaryEntry>& result) {
+  auto showEntry = [task, self](PopupController& c, const LookupResult<DictionaryEntry>& result) {
     c.model_.setEntry(result.ok() ? std::optional(result.value()) : std::nullopt);
     const auto& entry = c.model_.entry();
-    if (!task.isCancelled() && entry && entry->audioUrl && c.services_.settings.autoPlayPronunciation()) {
-      c.playAudio();
-    }
     c.finishLoad();
+    // The popup is refitted to its result first: starting the sound (which may load the audio back end)
+    // is a later job, dropped when the popup closes or the next request comes meanwhile.
+    if (entry && entry->audioUrl && c.services_.settings.autoPlayPronunciation()) {
+      task.post(weakly(self, [](PopupController& c2) { c2.playAudio(); }));
+    }
   };
 
   // Both requests go out at once and are not tied to the load's cancellation: a newer popup only
@@ -273,9 +275,9 @@ void PopupController::playAudio() {
   if (!entry || !entry->audioUrl) return;
   const auto url = services_.lookup.audioProxyURL(*entry->audioUrl);
   if (!url) return;
-  player_ = services_.audio.makePlayer(*url);
-  player_->setVolume(static_cast<float>(services_.settings.pronunciationVolume()));
-  player_->play();
+  services_.audio.setSource(*url);
+  services_.audio.setVolume(static_cast<float>(services_.settings.pronunciationVolume()));
+  services_.audio.play();
 }
 
 void PopupController::copy(const std::string& text) {
@@ -296,7 +298,7 @@ void PopupController::replaceSelection(const std::string& text) {
 
 void PopupController::dismiss() {
   loadTask_.cancel();
-  if (player_) player_->pause();
+  services_.audio.pause();
   removeDismissMonitors();
   services_.panel.orderOut();
 }

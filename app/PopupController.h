@@ -47,7 +47,8 @@ class PopupController : public std::enable_shared_from_this<PopupController> {
     platform::PopupPanel& panel;
     const platform::Screens& screens;
     platform::EventMonitors& monitors;
-    platform::AudioPlayerFactory& audio;
+    // The one player of every pronunciation.
+    platform::AudioPlayer& audio;
     // Read at the moment each step needs a setting.
     const AppSettings& settings;
     platform::Pasteboard& pasteboard;
@@ -111,7 +112,6 @@ class PopupController : public std::enable_shared_from_this<PopupController> {
 
   Services services_;
   PopupModel model_;
-  std::unique_ptr<platform::AudioPlayer> player_;
   std::vector<platform::EventMonitors::Token> dismissMonitors_;
   platform::Task loadTask_;
 };

@@ -2,9 +2,11 @@
 // needs.
 #include <xcb/xcb.h>
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "app/Analytics.h"
@@ -25,12 +27,13 @@
 #include "platform/linux/LibsecretSecretStore.h"
 #include "platform/linux/MachineIdFileIdentity.h"
 #include "platform/linux/ThreadSerialQueue.h"
+#include "platform/linux/desktop/AudioModule.h"
 #include "platform/linux/desktop/LogindWorkspace.h"
 #include "platform/linux/desktop/MessageBoxAlertPresenter.h"
+#include "platform/linux/desktop/ModuleAudioPlayer.h"
 #include "platform/linux/desktop/PackageManagerUpdater.h"
 #include "platform/linux/desktop/QtAppShell.h"
 #include "platform/linux/desktop/QtAppWindowHost.h"
-#include "platform/linux/desktop/QtAudioPlayer.h"
 #include "platform/linux/desktop/QtClipboardPasteboard.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/QtPopupPanel.h"
@@ -45,6 +48,7 @@
 #include "program/DesktopEventMonitors.h"
 #include "program/DesktopPopup.h"
 #include "program/QuitSignals.h"
+#include "program/StartupTrace.h"
 #include "program/X11ShortcutServices.h"
 #include "ui/OnboardingView.h"
 #include "ui/SettingsView.h"
@@ -61,6 +65,13 @@ std::string backendURL() {
   platform::log(platform::LogLevel::warning,
                 std::string("Quorvelle: using the backend at ") + override + " (QUORVELLE_BACKEND_URL)");
   return override;
+}
+
+// A file installed beside the program's executable (its modules).
+std::filesystem::path besideProgram(const char* name) {
+  std::error_code error;
+  const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::filesystem::path(name) : executable.parent_path() / name;
 }
 
 bool displayReachable() {
@@ -96,13 +107,16 @@ int handOverToTheRunningCopy(platform::X11SingleInstance& instance) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  StartupTrace trace = StartupTrace::fromEnvironment();
   // Before Qt, which would abort without a word of what the program needs.
   if (!displayReachable()) return explainMissingDisplay();
   // Before any thread starts.
   QuitSignals quitSignals;
+  trace.step("X display reachable");
 
   QApplication application(argc, argv);
   quitSignals.listen();
+  trace.step("QApplication");
   // Opened after the application: its events are read by the application's event loop, which a
   // connection made earlier never hears of (the hot keys would be grabbed and never fire).
   auto x11 = platform::X11Connection::open();
@@ -114,6 +128,7 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("quorvelle"));
   // A tray program: closing its last window does not end it; "Quit Quorvelle" does.
   QApplication::setQuitOnLastWindowClosed(false);
+  trace.step("X11 connection");
 
   platform::QtMainExecutor executor;
   platform::FileUserDefaults defaults;
@@ -122,10 +137,12 @@ int main(int argc, char** argv) {
   platform::CompiledBundleInfo bundle;
   platform::LibsecretSecretStore secrets;
 
+  trace.step("settings, identity, keyring");
   platform::MessageBoxAlertPresenter alerts;
   platform::QtSystemBeep beep;
   X11ShortcutServices shortcutServices(*x11, executor, defaults, &system, &quorvelleApp::shortcutMenu,
                                        &alerts, &beep);
+  trace.step("hot-key services");
 
   AppSettings settings(defaults, system);
   DeviceIdentity device(machine, defaults, platform::SystemRandom::shared());
@@ -154,7 +171,9 @@ int main(int argc, char** argv) {
   LookupClient lookup(http, executor, geminiKey, backendURL(), AppSettings::defaultRefinePrompt());
   platform::QtPopupPanel popupPanel;
   DesktopEventMonitors monitors(x11.get(), nullptr);
-  platform::QtAudioPlayerFactory audio;
+  platform::ModuleAudioPlayer audio(besideProgram(platform::audio_module::kFileName));
+
+  trace.step("selection, windows, transport, audio");
 
   auto delegate = AppDelegate::create({
       shell,
@@ -182,8 +201,16 @@ int main(int argc, char** argv) {
   instance.onShowSettingsRequested([weak = std::weak_ptr<AppDelegate>(delegate)] {
     if (auto d = weak.lock()) d->showSettings();
   });
+  trace.step("delegate and popup");
   quorvelleApp app(shell, delegate);
   app.launch();
+  trace.step("tray and hot keys up");
+  if (trace.enabled()) {
+    // After the popup's own handler, which builds its view at this moment.
+    QObject::connect(
+        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &application,
+        [&trace] { trace.step("event loop waiting, popup view built"); }, Qt::SingleShotConnection);
+  }
   // The application and its delegate are destroyed first (declared last), before the services they use;
   // the shortcut services let go of the package's hot keys before the executor and defaults end.
   return QApplication::exec();

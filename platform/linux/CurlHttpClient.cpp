@@ -10,7 +10,9 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/Log.h"
 #include "platform/ThreadCaptureSignal.h"
+#include "platform/linux/Libcurl.h"
 
 namespace platform {
 namespace {
@@ -180,28 +182,57 @@ bool isRedirect(int status) {
 }  // namespace
 
 struct CurlHttpClient::Impl {
+  // Made by the worker once libcurl is open; fixed from the moment `ready` is set.
   CURLM* multi = nullptr;
   std::mutex mutex;
   std::vector<std::unique_ptr<Transfer>> incoming;  // guarded by mutex
   bool stopping = false;                            // guarded by mutex
+  bool ready = false;                               // guarded by mutex: `multi` exists
+  std::string unavailable;                          // guarded by mutex: why libcurl cannot be used
   std::vector<std::unique_ptr<Transfer>> active;    // worker thread only
   std::thread worker;
   const Options options;
 
+  // The worker opens libcurl itself, so that the caller of the first request does not wait for it.
   explicit Impl(Options options) : options(options) {
-    initCurlOnce();
-    multi = curl_multi_init();
     worker = std::thread([this] { run(); });
   }
 
   ~Impl() {
+    bool wake = false;
     {
       std::lock_guard lock(mutex);
       stopping = true;
+      wake = ready;
     }
-    curl_multi_wakeup(multi);
+    if (wake) curl_multi_wakeup(multi);
     worker.join();
-    curl_multi_cleanup(multi);
+    if (multi != nullptr) curl_multi_cleanup(multi);
+  }
+
+  // Opens libcurl and makes the multi handle; otherwise refuses what has come and what will come.
+  bool openLibcurl() {
+    std::string error;
+    CURLM* made = nullptr;
+    if (libcurl::open(error)) {
+      initCurlOnce();
+      made = curl_multi_init();
+      if (made == nullptr) error = "no multi handle";
+    }
+    std::vector<std::unique_ptr<Transfer>> refused;
+    {
+      std::lock_guard lock(mutex);
+      if (made != nullptr) {
+        multi = made;
+        ready = true;
+        return true;
+      }
+      unavailable = "libcurl cannot be used: " + error;
+      refused.swap(incoming);
+    }
+    log(LogLevel::error, "HttpClient: " + unavailable);
+    for (auto& t : refused) fail(std::move(t), HttpErrorKind::other, unavailable);
+    return false;
   }
 
   static void deliver(std::unique_ptr<Transfer> transfer) {
@@ -396,6 +427,7 @@ struct CurlHttpClient::Impl {
     // Crash reports record this thread's stack through the capture signal.
     sigdelset(&mask, threadCaptureSignal());
     pthread_sigmask(SIG_BLOCK, &mask, nullptr);
+    if (!openLibcurl()) return;
 
     for (;;) {
       std::vector<std::unique_ptr<Transfer>> fresh;
@@ -441,20 +473,34 @@ bool redirectLeavesHost(const std::string& from, const std::string& to) {
   return !host || host != hostOf(to) || urlPart(from, CURLUPART_SCHEME) != urlPart(to, CURLUPART_SCHEME);
 }
 
-CurlHttpClient::CurlHttpClient(Options options) : impl_(std::make_unique<Impl>(options)) {}
+CurlHttpClient::CurlHttpClient(Options options) : options_(options) {}
 
 CurlHttpClient::~CurlHttpClient() = default;
+
+CurlHttpClient::Impl* CurlHttpClient::started() {
+  std::call_once(start_, [this] { impl_ = std::make_unique<Impl>(options_); });
+  return impl_.get();
+}
 
 void CurlHttpClient::send(HttpRequest request, Executor& executor, HttpCompletion completion) {
   auto transfer = std::make_unique<Transfer>();
   transfer->request = std::move(request);
   transfer->executor = &executor;
   transfer->completion = std::move(completion);
+  Impl* impl = started();
+  bool wake = false;
+  std::string refusal;
   {
-    std::lock_guard lock(impl_->mutex);
-    impl_->incoming.push_back(std::move(transfer));
+    std::lock_guard lock(impl->mutex);
+    refusal = impl->unavailable;
+    if (refusal.empty()) {
+      impl->incoming.push_back(std::move(transfer));
+      // Before then the worker takes what has come as soon as libcurl is open.
+      wake = impl->ready;
+    }
   }
-  curl_multi_wakeup(impl_->multi);
+  if (!refusal.empty()) return Impl::fail(std::move(transfer), HttpErrorKind::other, std::move(refusal));
+  if (wake) curl_multi_wakeup(impl->multi);
 }
 
 }  // namespace platform

@@ -16,7 +16,7 @@
 #include "platform/fake/MemoryPasteboard.h"
 #include "platform/fake/MemorySecretStore.h"
 #include "platform/fake/MemoryUserDefaults.h"
-#include "platform/fake/RecordingAudioPlayerFactory.h"
+#include "platform/fake/RecordingAudioPlayer.h"
 #include "platform/fake/RecordingKeystrokeSender.h"
 #include "platform/fake/ScriptedAccessibility.h"
 #include "platform/fake/ScriptedHttpClient.h"
@@ -105,7 +105,7 @@ class PopupControllerTest : public testing::Test {
   platform::fake::StoredScreens screens;
   platform::fake::StoredPopupPanel panel{&screens, kPanelId};
   platform::fake::InjectableEventMonitors monitors;
-  platform::fake::RecordingAudioPlayerFactory audio;
+  platform::fake::RecordingAudioPlayer audio;
   platform::fake::MemoryUserDefaults defaults;
   platform::fake::FixedSystemInfo system{{"fr-FR"}};
   AppSettings settings{defaults, system};
@@ -142,20 +142,35 @@ TEST_F(PopupControllerTest, SingleWordTranslatesAndLooksUpInParallelThenPlays) {
   settle();
   EXPECT_EQ(model.translation(), TranslationResult{"Hallo"});
   EXPECT_TRUE(model.isLoading());
-  EXPECT_TRUE(audio.records.empty());
+  EXPECT_TRUE(audio.sources.empty());
 
   ASSERT_TRUE(answerData("/lookup/", kHelloEntry));
   panel.contentFittingSize = platform::Size{360, 300};
+  std::optional<platform::Rect> frameWhenPlayed;
+  audio.onPlay = [&] { frameWhenPlayed = panel.frame(); };
   settle();
   ASSERT_TRUE(model.entry());
   EXPECT_EQ(model.entry()->ipa, "/həˈləʊ/");
   EXPECT_FALSE(model.isLoading());
-  ASSERT_EQ(audio.records.size(), 1u);
-  EXPECT_EQ(audio.records[0]->url, std::string(kBase) + "/audio?src=https%3A%2F%2Fcdn.test%2Fhello.mp3");
-  EXPECT_FLOAT_EQ(audio.records[0]->volume, 0.25f);
-  EXPECT_TRUE(audio.records[0]->isPlaying());
-  // Refitted to the taller content with the top-left corner kept.
+  EXPECT_EQ(audio.sources,
+            std::vector<std::string>{std::string(kBase) + "/audio?src=https%3A%2F%2Fcdn.test%2Fhello.mp3"});
+  EXPECT_FLOAT_EQ(audio.volume, 0.25f);
+  EXPECT_TRUE(audio.playing);
+  // Refitted to the taller content with the top-left corner kept, before the sound started.
   EXPECT_EQ(panel.frame(), (platform::Rect{{680, 176}, {360, 300}}));
+  EXPECT_EQ(frameWhenPlayed, panel.frame());
+}
+
+TEST_F(PopupControllerTest, APopupClosedBeforeItsPronunciationStartsStaysSilent) {
+  controller->show("hello", PopupMode::translate);
+  settle();
+  ASSERT_TRUE(answerData("/translate", {{"translated", "Hallo"}}));
+  ASSERT_TRUE(answerData("/lookup/", kHelloEntry));
+  while (!model.entry()) ASSERT_GT(executor.runOnce(), 0u);
+  controller->dismiss();
+  settle();
+  EXPECT_TRUE(audio.sources.empty());
+  EXPECT_FALSE(audio.playing);
 }
 
 TEST_F(PopupControllerTest, AnEntryThatArrivesFirstWaitsForTheTranslation) {
@@ -164,7 +179,7 @@ TEST_F(PopupControllerTest, AnEntryThatArrivesFirstWaitsForTheTranslation) {
   ASSERT_TRUE(answerData("/lookup/", kHelloEntry));
   settle();
   EXPECT_FALSE(model.entry());
-  EXPECT_TRUE(audio.records.empty());
+  EXPECT_TRUE(audio.sources.empty());
 
   // A failed translation is shown and the entry still comes.
   ASSERT_TRUE(answerError("/translate", "Quota exceeded"));
@@ -172,7 +187,7 @@ TEST_F(PopupControllerTest, AnEntryThatArrivesFirstWaitsForTheTranslation) {
   EXPECT_EQ(model.errorMessage(), "Quota exceeded");
   EXPECT_TRUE(model.entry());
   EXPECT_FALSE(model.isLoading());
-  EXPECT_EQ(audio.records.size(), 1u);
+  EXPECT_EQ(audio.sources.size(), 1u);
 }
 
 TEST_F(PopupControllerTest, PronunciationPlaysByItselfOnlyWithAutoPlayAndAnAudioAddress) {
@@ -190,7 +205,7 @@ TEST_F(PopupControllerTest, PronunciationPlaysByItselfOnlyWithAutoPlayAndAnAudio
       {"failed lookup", true, Json(), true, false},
   };
   for (const auto& c : cases) {
-    audio.records.clear();
+    audio.sources.clear();
     defaults.set(AppSettings::kAutoPlayPronunciation, c.autoPlay);
     controller->show("hello", PopupMode::translate);
     settle();
@@ -201,14 +216,15 @@ TEST_F(PopupControllerTest, PronunciationPlaysByItselfOnlyWithAutoPlayAndAnAudio
       answerData("/lookup/", c.entry);
     }
     settle();
-    EXPECT_EQ(audio.records.size(), c.plays ? 1u : 0u) << c.name;
+    EXPECT_EQ(audio.sources.size(), c.plays ? 1u : 0u) << c.name;
     EXPECT_FALSE(model.isLoading()) << c.name;
     EXPECT_EQ(model.errorMessage(), std::nullopt) << c.name << ": a failed lookup is not reported";
   }
 
-  // With auto-play off the speaker control still plays, and a second play replaces the first player.
+  // With auto-play off the speaker control still plays; a second press starts the recording again on
+  // the same player.
   defaults.set(AppSettings::kAutoPlayPronunciation, false);
-  audio.records.clear();
+  audio.sources.clear();
   controller->show("hello", PopupMode::translate);
   settle();
   answerData("/translate", {{"translated", "Hallo"}});
@@ -217,13 +233,13 @@ TEST_F(PopupControllerTest, PronunciationPlaysByItselfOnlyWithAutoPlayAndAnAudio
   const auto callbacks = controller->viewCallbacks();
   callbacks.onPlayAudio();
   callbacks.onPlayAudio();
-  ASSERT_EQ(audio.records.size(), 2u);
-  EXPECT_TRUE(audio.records[0]->destroyed);
-  EXPECT_TRUE(audio.records[1]->isPlaying());
+  ASSERT_EQ(audio.sources.size(), 2u);
+  EXPECT_EQ(audio.sources[0], audio.sources[1]);
+  EXPECT_TRUE(audio.playing);
 
   // Closing pauses it.
   controller->dismiss();
-  EXPECT_FALSE(audio.records[1]->isPlaying());
+  EXPECT_FALSE(audio.playing);
 }
 
 TEST_F(PopupControllerTest, UnsetSettingsReadTheirDefaultsAtEachLoad) {
@@ -238,8 +254,8 @@ TEST_F(PopupControllerTest, UnsetSettingsReadTheirDefaultsAtEachLoad) {
   answerData("/translate", {{"translated", "Bonjour"}});
   answerData("/lookup/", kHelloEntry);
   settle();
-  ASSERT_EQ(audio.records.size(), 1u);
-  EXPECT_FLOAT_EQ(audio.records[0]->volume, 0.5f);
+  ASSERT_EQ(audio.sources.size(), 1u);
+  EXPECT_FLOAT_EQ(audio.volume, 0.5f);
 
   // The built-in prompt does not travel.
   controller->show("draft", PopupMode::refine);
@@ -285,7 +301,7 @@ TEST_F(PopupControllerTest, ASecondShowDropsTheFirstLoadsLateResults) {
   settle();
   EXPECT_FALSE(model.translation());
   EXPECT_FALSE(model.entry());
-  EXPECT_TRUE(audio.records.empty());
+  EXPECT_TRUE(audio.sources.empty());
   EXPECT_TRUE(model.isLoading());
 
   answerData("/refine", {{"refined", "I want to go home.\n---\nI'd like to go home."}});
@@ -353,7 +369,7 @@ TEST_F(PopupControllerTest, QuickTranslateDebouncesTogglesAndLooksUpOnlyEnglish)
   settle();
   EXPECT_TRUE(model.entry());
   EXPECT_FALSE(model.isLoading());
-  EXPECT_TRUE(audio.records.empty());
+  EXPECT_TRUE(audio.sources.empty());
 
   // Tab through the key monitor: swallowed, target "ru", the input translated again after the pause.
   controller->model().setSourceText("hello");
@@ -553,7 +569,7 @@ TEST_F(PopupControllerTest, CallbacksAndLateRepliesOutliveTheController) {
   executor.advance(1s);
   EXPECT_FALSE(pasteboard.string());
   EXPECT_TRUE(keystrokes.sent.empty());
-  EXPECT_TRUE(audio.records.empty());
+  EXPECT_TRUE(audio.sources.empty());
 }
 
 }  // namespace

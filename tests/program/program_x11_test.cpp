@@ -10,9 +10,11 @@
 #include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRect>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 #include <QVBoxLayout>
@@ -102,6 +104,7 @@ class ProgramX11Test : public testing::Test {
     programEnv_.insert("XDG_CONFIG_HOME", config);
     programEnv_.insert("QUORVELLE_BACKEND_URL", backendURL_);
     programEnv_.insert("QT_QPA_PLATFORM", "xcb");
+    programEnv_.insert("QUORVELLE_TRACE_STARTUP", "1");
     ASSERT_NO_FATAL_FAILURE(startProgram());
   }
 
@@ -214,6 +217,12 @@ class ProgramX11Test : public testing::Test {
 
   bool waitForNoPopup() {
     return QTest::qWaitFor([&] { return programWindows() == QStringList{trayIcon_}; }, kStepTimeout);
+  }
+
+  // True when the program has mapped a shared object whose path holds `name`.
+  bool programMaps(const QString& name) const {
+    QFile maps(QString("/proc/%1/maps").arg(program_->processId()));
+    return maps.open(QIODevice::ReadOnly) && QString::fromUtf8(maps.readAll()).contains(name);
   }
 
   bool waitForRequest(const QString& line) {
@@ -449,6 +458,30 @@ TEST_F(ProgramX11Test, AFocusedWindowThatNeverAnswersForItsSelectionDoesNotFreez
   EXPECT_TRUE(requests_.filter("/translate").isEmpty()) << requests_.join('\n').toStdString();
   silent.kill();
   silent.waitForFinished();
+}
+
+TEST_F(ProgramX11Test, StartsWithoutTheTransportAndAudioLibrariesAndLoadsThemWithTheirFirstUse) {
+  // Each start-up step says when it ended, up to the event loop's first wait.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return programLog_.contains("event loop waiting, popup view built"); },
+                              kStepTimeout))
+      << programLog_.toStdString();
+  EXPECT_TRUE(
+      programLog_.contains(QRegularExpression(R"(startup: [0-9.]+ ms \(\+[0-9.]+\) tray and hot keys up)")))
+      << programLog_.toStdString();
+  EXPECT_FALSE(programMaps("libcurl.so"));
+  EXPECT_FALSE(programMaps("libQt6Multimedia.so"));
+  EXPECT_FALSE(programMaps("quorvelle-audio.so"));
+
+  QLineEdit* field = openTextWindow("hello there");
+  ASSERT_NE(field, nullptr);
+  doubleClickFirstWord(field);
+  ASSERT_TRUE(waitForPrimary("hello")) << field->selectedText().toStdString();
+  xdotool({"key", "alt+t"});
+  EXPECT_TRUE(waitForRequest("POST /translate target,text")) << requests_.join('\n').toStdString();
+  EXPECT_TRUE(programMaps("libcurl.so"));
+  // The dictionary entry of "hello" has a recording, which plays by itself once the popup shows it.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return programMaps("quorvelle-audio.so"); }, kStepTimeout));
+  EXPECT_TRUE(programMaps("libQt6Multimedia.so"));
 }
 
 TEST_F(ProgramX11Test, TranslateHotKeyWithNothingSelectedOpensQuickTranslateThatEscapeCloses) {
