@@ -1,5 +1,6 @@
 #include "program/DesktopPopup.h"
 
+#include <QAbstractEventDispatcher>
 #include <stdexcept>
 
 #include "app/PopupView.h"
@@ -13,20 +14,37 @@ DesktopPopup::DesktopPopup(platform::QtPopupPanel& panel, PopupController::Servi
   if (&services.panel != &panel)
     throw std::invalid_argument("DesktopPopup: the controller must drive the panel");
   controller_ = PopupController::create(services);
-  panel_.setContent(new PopupView(controller_->model(), controller_->viewCallbacks()));
+  // Just before the loop first waits for events: after the toolkit has flushed what start-up drew (the
+  // tray icon among it), so that building the view delays nothing the user sees.
+  if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
+    whenIdle_ =
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [this] { buildView(); });
+  } else {
+    buildView();
+  }
 }
 
 DesktopPopup::~DesktopPopup() {
+  QObject::disconnect(whenIdle_);
   controller_->dismiss();
   // The view watches the controller's model.
   panel_.setContent(nullptr);
 }
 
+void DesktopPopup::buildView() {
+  QObject::disconnect(whenIdle_);
+  if (viewBuilt_) return;
+  viewBuilt_ = true;
+  panel_.setContent(new PopupView(controller_->model(), controller_->viewCallbacks()));
+}
+
 void DesktopPopup::show(const std::string& text, PopupMode mode) {
+  buildView();
   controller_->show(text, mode);
 }
 
 void DesktopPopup::showQuickTranslate() {
+  buildView();
   controller_->showQuickTranslate();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaObject>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,9 @@ namespace quorvelle {
 // The popup as the program shows it: the one controller, with a PopupView of its model and callbacks
 // hosted in a Qt panel. Hot-key requests go to the controller.
 //
+// The view is built when the event loop first gets ready to wait (after the program's start-up, once the
+// tray icon and the hot keys are up), or by the first request if that comes sooner.
+//
 // `services.panel` must be `panel`. The panel and every service must outlive this object; destroying it
 // closes the popup and removes the view from the panel before the model it watches goes. Main thread only.
 class DesktopPopup final : public SelectionPopup {
@@ -29,10 +33,15 @@ class DesktopPopup final : public SelectionPopup {
   void showError(const std::string& text, PopupMode mode, const std::string& message) override;
 
   PopupController& controller() { return *controller_; }
+  // Builds the view unless it exists.
+  void buildView();
+  bool hasView() const { return viewBuilt_; }
 
  private:
   platform::QtPopupPanel& panel_;
   std::shared_ptr<PopupController> controller_;
+  bool viewBuilt_ = false;
+  QMetaObject::Connection whenIdle_;
 };
 
 }  // namespace quorvelle

@@ -4,10 +4,12 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cstdlib>
 #include <memory>
@@ -15,6 +17,7 @@
 #include "app/AppSettings.h"
 #include "app/LookupClient.h"
 #include "app/PopupController.h"
+#include "app/PopupView.h"
 #include "app/SelectionCapture.h"
 #include "platform/NotificationCenter.h"
 #include "platform/fake/FixedSystemInfo.h"
@@ -22,7 +25,7 @@
 #include "platform/fake/MemoryPasteboard.h"
 #include "platform/fake/MemorySecretStore.h"
 #include "platform/fake/MemoryUserDefaults.h"
-#include "platform/fake/RecordingAudioPlayerFactory.h"
+#include "platform/fake/RecordingAudioPlayer.h"
 #include "platform/fake/RecordingKeystrokeSender.h"
 #include "platform/fake/ScriptedAccessibility.h"
 #include "platform/fake/ScriptedHttpClient.h"
@@ -109,7 +112,7 @@ class PopupPanelX11Test : public testing::Test {
   platform::QtPopupPanel panel;
   platform::QtScreens screens;
   quorvelle::DesktopEventMonitors monitors{x11.get(), nullptr};
-  platform::fake::RecordingAudioPlayerFactory audio;
+  platform::fake::RecordingAudioPlayer audio;
   platform::fake::MemoryUserDefaults defaults;
   platform::fake::FixedSystemInfo system{{"fr-FR"}};
   quorvelle::AppSettings settings{defaults, system};
@@ -208,6 +211,18 @@ TEST_F(PopupPanelX11Test, ABackendThatHangsUpIsAskedOnceAndThePopupShowsTheError
   EXPECT_FALSE(server.waitForRequests(3, std::chrono::milliseconds(300)))
       << "the refine was sent " << server.requests().size() - 1 << " times";
   realPopup.controller().dismiss();
+}
+
+TEST_F(PopupPanelX11Test, TheViewIsBuiltWhenTheEventLoopFirstWaitsUnlessARequestCameFirst) {
+  // Nothing has run the event loop since the popup was made (OpensNextToThePointer... shows before it
+  // does, so the request builds the view there).
+  EXPECT_FALSE(popup.hasView());
+  EXPECT_EQ(panel.window()->findChild<quorvelle::PopupView*>(), nullptr);
+  QEventLoop loop;
+  QTimer::singleShot(0, &loop, &QEventLoop::quit);
+  loop.exec();
+  EXPECT_TRUE(popup.hasView());
+  EXPECT_NE(panel.window()->findChild<quorvelle::PopupView*>(), nullptr);
 }
 
 }  // namespace
