@@ -1,38 +1,45 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine (packages, build) and starts Quorvelle on the current X11 desktop.
+# Sets up a fresh Debian 12 machine (packages, the optimised build) and starts Quorvelle on the current X11
+# desktop.
 #
-#   scripts/run.sh               the backend address compiled in (QUORVELLE_BACKEND_URL)
-#   scripts/run.sh --local       builds against tools/dev-backend on 127.0.0.1:8787 and starts it too
+#   scripts/run.sh               against tools/dev-backend, started along with it on a free port of
+#                                127.0.0.1 (the backend address compiled in is a service out of reach here)
+#   scripts/run.sh --backend URL against the backend at URL (QUORVELLE_BACKEND_URL set in the environment
+#                                does the same)
 #   scripts/run.sh --xvfb        no desktop at hand: a virtual X server with openbox and a trayer tray
-#                                (combine with --local; reach it with x11vnc or xdotool)
+#                                (reach it with x11vnc or xdotool)
 #
 # Quorvelle needs an X11 session (DISPLAY set; XKB and XTEST extensions) for its hot keys and for reading
 # and replacing selections, a system tray for its menu (without one the settings window opens instead),
-# and a Secret Service keyring (gnome-keyring or KWallet) to keep the Gemini key.
+# and a Secret Service keyring (gnome-keyring or KWallet) to keep the Gemini key. Other arguments go to
+# the program.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
 
-LOCAL=0
 XVFB=0
+BACKEND="${QUORVELLE_BACKEND_URL:-}"
 ARGS=()
-for arg in "$@"; do
-  case "$arg" in
-    --local) LOCAL=1 ;;
-    --xvfb) XVFB=1 ;;
-    *) ARGS+=("$arg") ;;
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --xvfb) XVFB=1; shift ;;
+    --backend)
+      [ $# -ge 2 ] || { echo "run.sh: --backend needs an address, e.g. --backend https://api.quorvelle.app" >&2; exit 2; }
+      BACKEND="$2"; shift 2 ;;
+    *) ARGS+=("$1"); shift ;;
   esac
 done
 
-quorvelle_install_packages
-if [ "$LOCAL" = 1 ]; then
-  cmake --preset default -S "$ROOT" -DQUORVELLE_BACKEND_URL=http://127.0.0.1:8787 >/dev/null
-elif [ -f "$ROOT/build/default/CMakeCache.txt" ] && grep -q '^QUORVELLE_BACKEND_URL:STRING=http://127.0.0.1' \
-  "$ROOT/build/default/CMakeCache.txt"; then
-  echo "run.sh: the build is configured for the local development backend (run without --local after" \
-    "'cmake --preset default -DQUORVELLE_BACKEND_URL=https://api.quorvelle.app' for the real one)"
+if [ "$XVFB" = 0 ] && [ -z "${DISPLAY:-}" ]; then
+  echo "run.sh: no X11 display (DISPLAY is not set). Quorvelle is a tray utility for an X11 desktop:" >&2
+  echo "  start it from a desktop session (Xorg, or Xwayland with QT_QPA_PLATFORM=xcb)," >&2
+  echo "  or run 'scripts/run.sh --xvfb' for a virtual display with openbox and trayer." >&2
+  exit 1
 fi
-quorvelle_build default
+
+quorvelle_install_packages
+quorvelle_build release quorvelle dev-backend
+BUILD="$ROOT/build/release"
 
 PIDS=()
 cleanup() {
@@ -41,11 +48,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
-URL="$(sed -n 's/^QUORVELLE_BACKEND_URL:STRING=//p' "$ROOT/build/default/CMakeCache.txt")"
-if [[ "$URL" =~ ^http://(127\.0\.0\.1|localhost):([0-9]+)$ ]]; then
-  "$ROOT/build/default/tools/dev-backend" --port "${BASH_REMATCH[2]}" &
+if [ -z "$BACKEND" ]; then
+  LOG="$(mktemp)"
+  "$BUILD/tools/dev-backend" --port 0 >"$LOG" &
   PIDS+=($!)
+  for _ in $(seq 100); do
+    grep -q listening "$LOG" && break
+    sleep 0.05
+  done
+  BACKEND="$(sed -n '1s/^dev-backend listening on //p' "$LOG")"
+  rm -f "$LOG"
+  [ -n "$BACKEND" ] || { echo "run.sh: tools/dev-backend did not start" >&2; exit 1; }
+  echo "run.sh: Quorvelle uses the development backend (tools/dev-backend) at $BACKEND;" \
+    "'scripts/run.sh --backend URL' uses another"
 fi
+export QUORVELLE_BACKEND_URL="$BACKEND"
 
 if [ "$XVFB" = 1 ]; then
   for tool in openbox trayer; do
@@ -69,11 +86,5 @@ if [ "$XVFB" = 1 ]; then
   echo "run.sh: Quorvelle runs on the virtual display $DISPLAY"
 fi
 
-if [ -z "${DISPLAY:-}" ]; then
-  echo "run.sh: no X11 display (DISPLAY is not set). Quorvelle is a tray utility for an X11 desktop:" >&2
-  echo "  start it from a desktop session (Xorg, or Xwayland with QT_QPA_PLATFORM=xcb)," >&2
-  echo "  or run 'scripts/run.sh --xvfb' for a virtual display with openbox and trayer." >&2
-  exit 1
-fi
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-xcb}"
-"$ROOT/build/default/program/quorvelle" "${ARGS[@]+"${ARGS[@]}"}"
+"$BUILD/program/quorvelle" "${ARGS[@]+"${ARGS[@]}"}"

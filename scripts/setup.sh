@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need (only those missing), then configures and
-# builds the given CMake preset (default: "default"). Sourced or run by run.sh and test.sh.
+# builds the given CMake preset (default: "default"), or only the targets named after it. Sourced or run
+# by run.sh and test.sh.
 set -euo pipefail
 
 PACKAGES=(
@@ -34,10 +35,11 @@ quorvelle_install_packages() {
 
 quorvelle_build() {
   local preset="${1:-default}"
+  local targets=("${@:2}")
   local root
   root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
   cmake --preset "$preset" -S "$root" >/dev/null
-  cmake --build "$root/build/$preset" -j "$(nproc)"
+  cmake --build "$root/build/$preset" -j "$(nproc)" ${targets[@]+--target "${targets[@]}"}
   if [ "$preset" = default ]; then
     # Short path for the developer tools of the default build: build/tools/<name>.
     ln -sfn default/tools "$root/build/tools"
@@ -46,5 +48,5 @@ quorvelle_build() {
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   quorvelle_install_packages
-  quorvelle_build "${1:-default}"
+  quorvelle_build "$@"
 fi

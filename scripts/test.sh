@@ -7,7 +7,8 @@
 #   3b. secret-store tests against a real gnome-keyring on a private D-Bus session,
 #   4. unit, keyring and x11 tests of the AddressSanitizer + UndefinedBehaviorSanitizer build (leaks that
 #      system libraries keep are suppressed by scripts/lsan.supp),
-#   5. concurrency stress tests of the ThreadSanitizer build (only their targets are built).
+#   5. concurrency stress tests of the ThreadSanitizer build (only their targets are built),
+#   6. the optimised (release) build, which users run, and its unit tests.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
@@ -52,3 +53,8 @@ cd "$ROOT/build/tsan"
 echo "== concurrency stress tests under ThreadSanitizer =="
 TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1}" \
   ctest -L '^tsan$' -j "$JOBS" --output-on-failure --no-tests=error
+
+quorvelle_build release
+cd "$ROOT/build/release"
+echo "== unit tests of the optimised build =="
+ctest -L '^unit$' -j "$JOBS" --output-on-failure --no-tests=error
