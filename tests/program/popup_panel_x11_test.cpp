@@ -214,8 +214,8 @@ TEST_F(PopupPanelX11Test, ABackendThatHangsUpIsAskedOnceAndThePopupShowsTheError
 }
 
 TEST_F(PopupPanelX11Test, TheViewIsBuiltWhenTheEventLoopFirstWaitsUnlessARequestCameFirst) {
-  // Nothing has run the event loop since the popup was made (OpensNextToThePointer... shows before it
-  // does, so the request builds the view there).
+  // No event loop has waited since the popup was made. (The other tests show it before one does: there
+  // the request builds the view, which their sizes depend on.)
   EXPECT_FALSE(popup.hasView());
   EXPECT_EQ(panel.window()->findChild<quorvelle::PopupView*>(), nullptr);
   QEventLoop loop;
