@@ -8,7 +8,7 @@
 #   4. unit, keyring and x11 tests of the AddressSanitizer + UndefinedBehaviorSanitizer build (leaks that
 #      system libraries keep are suppressed by scripts/lsan.supp),
 #   5. concurrency stress tests of the ThreadSanitizer build (only their targets are built),
-#   6. the optimised (release) build, which users run (warnings are errors there too).
+#   6. the optimised (release) build, which users run (warnings are errors there too), and its unit tests.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
@@ -56,3 +56,6 @@ TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1}" \
 
 echo "== the optimised (release) build =="
 quorvelle_build release
+cd "$ROOT/build/release"
+echo "== unit tests of the optimised build =="
+ctest -L '^unit$' -j "$JOBS" --output-on-failure --no-tests=error

@@ -27,10 +27,12 @@ dzcrash_error_t walkOurs(dzcrash_async_thread_state* state, void*) {
 }
 
 // Both walks start here, each at its own call; from the caller on (the handler, then the signal frame)
-// they must agree.
+// they must agree. The barrier after the second call keeps it a real call in optimised builds: as a tail
+// call, libunwind's walk would start at the handler and lack this frame.
 __attribute__((noinline)) void walkBoth() {
   DZcrash_async_thread_state_current(walkOurs, nullptr);
   walkWithLibunwind(&gTheirs);
+  __asm__ volatile("" ::: "memory");
 }
 
 void onSignal(int, siginfo_t*, void* context) {
