@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
+#include <cmath>
 
 namespace quorvelle {
 
@@ -51,6 +52,68 @@ void paintPopupSymbol(QPainter& painter, std::string_view name, const QRectF& bo
     painter.drawLine(at(0.08, 0.5), at(0.72, 0.5));
     painter.drawPolyline(QPolygonF{at(0.45, 0.22), at(0.72, 0.5), at(0.45, 0.78)});
     painter.drawLine(at(0.92, 0.15), at(0.92, 0.85));
+  } else if (name == "globe") {
+    const QRectF round(at(0.08, 0.08), at(0.92, 0.92));
+    painter.drawEllipse(round);
+    painter.drawEllipse(QRectF(at(0.32, 0.08), at(0.68, 0.92)));
+    painter.drawLine(at(0.08, 0.5), at(0.92, 0.5));
+    painter.drawLine(at(0.16, 0.29), at(0.84, 0.29));
+    painter.drawLine(at(0.16, 0.71), at(0.84, 0.71));
+  } else if (name == "wand.and.stars") {
+    painter.drawLine(at(0.1, 0.9), at(0.62, 0.38));
+    // Four-pointed sparkles: a big one by the wand's tip, two small ones around it.
+    auto sparkle = [&](double cx, double cy, double r) {
+      QPainterPath star;
+      star.moveTo(at(cx, cy - r));
+      star.quadTo(at(cx, cy), at(cx + r, cy));
+      star.quadTo(at(cx, cy), at(cx, cy + r));
+      star.quadTo(at(cx, cy), at(cx - r, cy));
+      star.quadTo(at(cx, cy), at(cx, cy - r));
+      painter.save();
+      painter.setPen(Qt::NoPen);
+      painter.setBrush(color);
+      painter.drawPath(star);
+      painter.restore();
+    };
+    sparkle(0.72, 0.22, 0.2);
+    sparkle(0.32, 0.2, 0.11);
+    sparkle(0.84, 0.62, 0.11);
+  } else if (name == "checkmark.seal.fill") {
+    // A seal with twelve round bumps, and a white check inside.
+    QPainterPath seal;
+    constexpr int kBumps = 12;
+    for (int i = 0; i <= kBumps * 2; ++i) {
+      const double angle = i * M_PI / kBumps;
+      const double radius = (i % 2 == 0) ? 0.46 : 0.39;
+      const QPointF p = at(0.5 + radius * std::cos(angle), 0.5 + radius * std::sin(angle));
+      if (i == 0) {
+        seal.moveTo(p);
+      } else {
+        seal.lineTo(p);
+      }
+    }
+    painter.save();
+    painter.setPen(QPen(color, s * 0.06, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(color);
+    painter.drawPath(seal);
+    painter.restore();
+    painter.setPen(
+        QPen(Qt::white, std::max(1.0, s / 9.0) * weight, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawPolyline(QPolygonF{at(0.32, 0.52), at(0.45, 0.65), at(0.7, 0.37)});
+  } else if (name == "exclamationmark.triangle.fill") {
+    QPainterPath triangle;
+    triangle.moveTo(at(0.5, 0.06));
+    triangle.lineTo(at(0.95, 0.9));
+    triangle.lineTo(at(0.05, 0.9));
+    triangle.closeSubpath();
+    painter.save();
+    painter.setPen(QPen(color, s * 0.08, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(color);
+    painter.drawPath(triangle);
+    painter.restore();
+    painter.setPen(QPen(Qt::white, std::max(1.0, s / 9.0) * weight, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(at(0.5, 0.34), at(0.5, 0.6));
+    painter.drawPoint(at(0.5, 0.76));
   }
   painter.restore();
 }

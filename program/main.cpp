@@ -19,6 +19,7 @@
 #include "app/LookupClient.h"
 #include "app/SelectionCapture.h"
 #include "app/quorvelleApp.h"
+#include "platform/AppNotifications.h"
 #include "platform/Log.h"
 #include "platform/Random.h"
 #include "platform/linux/CompiledBundleInfo.h"
@@ -52,6 +53,7 @@
 #include "program/X11ShortcutServices.h"
 #include "ui/OnboardingView.h"
 #include "ui/SettingsView.h"
+#include "ui/WindowServices.h"
 
 namespace {
 
@@ -128,6 +130,7 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("quorvelle"));
   // A tray program: closing its last window does not end it; "Quit Quorvelle" does.
   QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setWindowIcon(platform::QtAppShell::applicationIcon());
   trace.step("X11 connection");
 
   platform::QtMainExecutor executor;
@@ -165,6 +168,13 @@ int main(int argc, char** argv) {
   platform::QtAppWindowHost windows;
   platform::QtScreens screens;
   platform::NotificationCenter& notifications = platform::NotificationCenter::defaultCenter();
+  // The settings window re-checks the accessibility permission whenever the user comes back.
+  QObject::connect(&application, &QGuiApplication::applicationStateChanged, [&](Qt::ApplicationState state) {
+    if (state == Qt::ApplicationActive) {
+      notifications.post(std::string(platform::notifications::applicationDidBecomeActive));
+    }
+  });
+  const WindowServices windowServices{settings, geminiKey, accessibility, workspace, notifications, executor};
 
   platform::CurlHttpClient http;
   // Built with the settings' own default, which refine must recognise so that it never sends it.
@@ -191,7 +201,7 @@ int main(int argc, char** argv) {
       [&](std::function<void()> onFinish) -> QWidget* {
         return new OnboardingView(settings, analytics, std::move(onFinish));
       },
-      [&]() -> QWidget* { return new SettingsView(settings, geminiKey, notifications, executor); },
+      [&]() -> QWidget* { return new SettingsView(windowServices); },
       [&] {
         return std::make_unique<DesktopPopup>(
             popupPanel, PopupController::Services{executor, notifications, lookup, popupPanel, screens,

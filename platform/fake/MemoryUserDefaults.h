@@ -1,6 +1,9 @@
 #pragma once
 
 #include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/UserDefaults.h"
 
@@ -21,6 +24,7 @@ class MemoryUserDefaults final : public UserDefaults {
   void set(std::string_view key, DefaultsValue value) override {
     std::lock_guard lock(mutex_);
     values_[std::string(key)] = std::move(value);
+    writes_.emplace_back(key);
   }
   void remove(std::string_view key) override {
     std::lock_guard lock(mutex_);
@@ -31,9 +35,16 @@ class MemoryUserDefaults final : public UserDefaults {
     return values_;
   }
 
+  // The key of every set() so far, in order; a test takes them with takeWrites().
+  std::vector<std::string> takeWrites() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(writes_, {});
+  }
+
  private:
   mutable std::mutex mutex_;
   DefaultsValue::Dictionary values_;
+  std::vector<std::string> writes_;
 };
 
 }  // namespace platform::fake

@@ -25,6 +25,7 @@
 #include "GlobalShortcuts/RecorderCocoa.h"
 #include "GlobalShortcuts/ShortcutStorage.h"
 #include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
+#include "tests/GlobalShortcuts/WindowKeys.h"
 #include "tests/support/CaseName.h"
 
 namespace gs = GlobalShortcuts;
@@ -49,22 +50,8 @@ const Shortcut optionR(Key::r, ModifierFlags::option);
 const Shortcut commandOptionK(Key::k, ModifierFlags::command | ModifierFlags::option);
 const Shortcut commandQ(Key::q, ModifierFlags::command);
 
-struct KeyPress {
-  quint32 keycode;
-  Qt::Key key;
-  Qt::KeyboardModifiers modifiers = Qt::NoModifier;
-};
-
-// As the window system hands a key to the application: the window's shortcuts may take it, otherwise
-// the press and the release go to the window.
-void type(QWidget& window, const KeyPress& press) {
-  QWindow* handle = window.windowHandle();
-  if (qt_sendShortcutOverrideEvent(handle, 0, press.key, press.modifiers)) return;
-  QKeyEvent down(QEvent::KeyPress, press.key, press.modifiers, press.keycode, 0, 0);
-  QCoreApplication::sendEvent(handle, &down);
-  QKeyEvent up(QEvent::KeyRelease, press.key, press.modifiers, press.keycode, 0, 0);
-  QCoreApplication::sendEvent(handle, &up);
-}
+using quorvelle::test::KeyPress;
+using quorvelle::test::type;
 
 // A shown, active window with recorders and, last, a plain line edit.
 struct Window {

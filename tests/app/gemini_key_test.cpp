@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/GeminiKeyManager.h"
 #include "app/Keychain.h"
@@ -98,19 +99,25 @@ TEST(GeminiKeyManager, MasksTheStoredKey) {
   }
 }
 
-TEST_F(KeychainTest, MaskedKeyReadsTheKeyringEachTime) {
+// The trimming that every place storing a typed key shares, and the keyring's answer to each write.
+TEST_F(KeychainTest, SavesTheTrimmedKeyAndAnswersEachWriteOnTheExecutor) {
   const GeminiKeyManager manager(keychain);
-  const auto masked = [&] {
-    std::optional<std::optional<std::string>> answer;
-    manager.readMaskedKey([&](std::optional<std::string> m) { answer = std::move(m); });
-    executor.runUntilIdle();
-    return answer.value_or("(no answer)");
-  };
-  EXPECT_EQ(masked(), std::nullopt);
-  keychain.save("AIzaSyAbc123", kService, kAccount);
-  EXPECT_EQ(masked(), "••••c123");
+  std::vector<SecretStatus> answers;
+  auto answer = [&](SecretStatus status) { answers.push_back(status); };
+
+  EXPECT_FALSE(manager.saveKey(" \n\t", answer)) << "nothing to store";
+  EXPECT_TRUE(manager.saveKey("\u00a0 AIza key\r\n", answer));
+  EXPECT_TRUE(answers.empty()) << "answers arrive on the executor";
+  executor.runUntilIdle();
+  EXPECT_EQ(read(), "AIza key") << "trimmed at both ends, inner space kept";
+  manager.removeKey(answer);
+  manager.removeKey(answer);
   store.setFailing(true);
-  EXPECT_EQ(masked(), std::nullopt);
+  EXPECT_TRUE(manager.saveKey("other", answer));
+  manager.removeKey(answer);
+  executor.runUntilIdle();
+  EXPECT_EQ(answers, (std::vector{SecretStatus::ok, SecretStatus::ok, SecretStatus::notFound,
+                                  SecretStatus::failed, SecretStatus::failed}));
 }
 
 }  // namespace

@@ -6,17 +6,18 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/AppNotifications.h"
 #include "app/DeviceIdentity.h"
 #include "platform/fake/FixedMachineIdentity.h"
 #include "platform/fake/FixedSystemInfo.h"
 #include "platform/fake/InlineSerialQueue.h"
-#include "platform/fake/ManualExecutor.h"
+#include "platform/fake/ManualWorkspace.h"
 #include "platform/fake/MapBundleInfo.h"
 #include "platform/fake/MemorySecretStore.h"
 #include "platform/fake/MemoryUserDefaults.h"
+#include "platform/fake/ScriptedAccessibility.h"
 #include "platform/fake/SeededRandom.h"
 #include "platform/linux/desktop/QtAppWindowHost.h"
+#include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
 #include "tests/support/RecordingAnalyticsClient.h"
 #include "ui/OnboardingView.h"
 #include "ui/SettingsView.h"
@@ -34,12 +35,15 @@ struct WindowsTest : testing::Test {
   platform::fake::SeededRandom random{1};
   DeviceIdentity device{machine, defaults, random};
   Analytics analytics{client, bundle, device};
+  platform::fake::ScriptedAccessibility accessibility;
+  platform::fake::ManualWorkspace workspace;
+  test::ShortcutsTestEnvironment shortcuts;
   platform::fake::MemorySecretStore secrets;
-  platform::fake::ManualExecutor executor;
   platform::fake::InlineSerialQueue keyringWorker;
-  Keychain keychain{secrets, keyringWorker, executor};
+  Keychain keychain{secrets, keyringWorker, shortcuts.executor};
   GeminiKeyManager geminiKey{keychain};
-  platform::NotificationCenter notifications;
+  WindowServices services{settings,          geminiKey, accessibility, workspace, shortcuts.notifications,
+                          shortcuts.executor};
 };
 
 TEST_F(WindowsTest, OnboardingStoresTheLanguageCompletesReportsAndFinishesOnce) {
@@ -69,30 +73,9 @@ TEST_F(WindowsTest, OnboardingWithAnalyticsOffStillCompletes) {
   EXPECT_TRUE(client.captures.empty());
 }
 
-TEST_F(WindowsTest, SettingsSwitchesToTheKeyFieldOnlyWhileShown) {
-  secrets.write(GeminiKeyManager::kService, GeminiKeyManager::kAccount, "AIzaSyAbc123");
-  SettingsView view(settings, geminiKey, notifications, executor);
-  EXPECT_EQ(view.size(), QSize(640, 460));
-  // The stored key's mask once the keyring has answered.
-  EXPECT_EQ(view.geminiKeyField()->placeholderText(), "Gemini API key");
-  executor.runUntilIdle();
-  EXPECT_EQ(view.geminiKeyField()->placeholderText(), "••••c123");
-  notifications.post(std::string(notifications::kFocusGeminiApiKey));
-  executor.runUntilIdle();
-  EXPECT_EQ(view.currentPane(), SettingsView::translating);
-
-  view.show();
-  view.activateWindow();
-  notifications.post(std::string(notifications::kFocusGeminiApiKey));
-  EXPECT_EQ(view.currentPane(), SettingsView::refining);
-  EXPECT_FALSE(view.geminiKeyField()->hasFocus());  // queued behind the switch
-  executor.runUntilIdle();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return view.geminiKeyField()->hasFocus(); }, 1000));
-}
-
 TEST_F(WindowsTest, WindowHostFlipsGeometryFitsItsContentAndSurvivesBeingDroppedFromItsContent) {
   platform::QtAppWindowHost host;
-  auto* content = new SettingsView(settings, geminiKey, notifications, executor);
+  auto* content = new SettingsView(services);
   auto window = host.makeWindow(content);
   EXPECT_EQ(window->contentFittingSize(), (platform::Size{640, 460}));
   window->setContentSize({640, 460});

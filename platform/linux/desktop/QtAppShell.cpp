@@ -38,6 +38,10 @@ QIcon iconNamed(const std::string& name) {
 }  // namespace
 
 QtAppShell::QtAppShell() = default;
+
+QIcon QtAppShell::applicationIcon() {
+  return iconNamed("book.fill");
+}
 QtAppShell::~QtAppShell() = default;
 
 bool QtAppShell::installStatusMenu(const std::string& title, const std::string& iconName,

@@ -7,6 +7,8 @@
 class QSystemTrayIcon;
 class QMenu;
 
+class QIcon;
+
 namespace platform {
 
 // The status icon as a QSystemTrayIcon (XEmbed or StatusNotifierItem, whichever the desktop hosts) with a
@@ -16,6 +18,9 @@ class QtAppShell final : public AppShell {
  public:
   QtAppShell();
   ~QtAppShell() override;
+
+  // The tray's book: the program's icon, for its windows too.
+  static QIcon applicationIcon();
 
   bool installStatusMenu(const std::string& title, const std::string& iconName,
                          std::vector<StatusMenuItem> items) override;
