@@ -16,6 +16,7 @@
 #include "app/PopupModel.h"
 #include "app/PopupView.h"
 #include "app/RefinedVariantRow.h"
+#include "tools/GalleryRun.h"
 
 namespace {
 
@@ -24,14 +25,6 @@ using quorvelle::PopupMode;
 using quorvelle::PopupModel;
 using quorvelle::PopupView;
 using quorvelle::TranslationResult;
-
-int warnings = 0;
-
-void countWarnings(QtMsgType type, const QMessageLogContext&, const QString& message) {
-  if (type == QtDebugMsg || type == QtInfoMsg) return;
-  ++warnings;
-  std::fprintf(stderr, "popup-gallery: %s\n", message.toLocal8Bit().constData());
-}
 
 DictionaryEntry serendipity() {
   return {"/ˌser.ənˈdɪp.ə.ti/",
@@ -120,18 +113,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: popup-gallery <output folder>\n");
     return 2;
   }
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  // Qt wants a private runtime folder; without one it warns before any popup is drawn.
-  QByteArray runtime;
-  if (std::getenv("XDG_RUNTIME_DIR") == nullptr) {
-    char pattern[] = "/tmp/popup-gallery-XXXXXX";
-    if (const char* made = mkdtemp(pattern)) {
-      runtime = made;
-      setenv("XDG_RUNTIME_DIR", made, 1);
-    }
-  }
+  GalleryRun run("popup-gallery");
   QApplication app(argc, argv);
-  qInstallMessageHandler(countWarnings);
+  run.install();
 
   const QDir folder(QString::fromLocal8Bit(argv[1]));
   if (!folder.mkpath(".")) {
@@ -153,15 +137,7 @@ int main(int argc, char** argv) {
       if (static_cast<std::size_t>(state.hoveredRow) < rows.size()) rows[state.hoveredRow]->setHovering(true);
     }
     QApplication::processEvents();
-    const QString path = folder.filePath(QString("%1.png").arg(state.name));
-    if (!view.grab().save(path)) {
-      std::fprintf(stderr, "popup-gallery: cannot write %s\n", path.toLocal8Bit().constData());
-      written = false;
-    } else {
-      std::printf("%s\n", path.toLocal8Bit().constData());
-    }
+    written = GalleryRun::save(view, folder, QString::fromUtf8(state.name)) && written;
   }
-  if (!runtime.isEmpty()) QDir(QString::fromLocal8Bit(runtime)).removeRecursively();
-  if (warnings > 0) std::fprintf(stderr, "popup-gallery: %d warning(s)\n", warnings);
-  return written && warnings == 0 ? 0 : 1;
+  return run.finish(written);
 }

@@ -244,6 +244,8 @@ QWidget* SettingsView::makeTranslatingPane() {
   shortcutRow->addWidget(translateRecorder_);
   shortcutRow->addStretch();
   layout->addLayout(shortcutRow);
+  // The rows keep their height at the top of a taller pane.
+  layout->addStretch();
   return pane;
 }
 
@@ -278,6 +280,7 @@ QWidget* SettingsView::makeRefiningPane() {
       QStringLiteral("#refinePrompt { border: 1px solid palette(mid); border-radius: 4px; }"));
   promptSection->addWidget(prompt_);
   layout->addLayout(promptSection);
+  layout->addStretch();
   connect(resetPrompt_, &QPushButton::clicked, this, [this] { model_.resetPrompt(); });
   connect(prompt_, &QPlainTextEdit::textChanged, this,
           [this] { model_.setRefinePrompt(prompt_->toPlainText().toStdString()); });

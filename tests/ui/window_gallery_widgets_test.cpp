@@ -1,0 +1,24 @@
+// The window gallery draws every state of the settings window without a single Qt warning.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/ProgramRun.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace {
+
+TEST(WindowGallery, RendersEveryStateWithoutAWarning) {
+  const quorvelle::test::TempDir dir;
+  const auto pictures = dir / "pictures";
+  const auto run =
+      quorvelle::test::runProgram({QUORVELLE_BINARY_DIR "/tools/window-gallery", pictures.string()}, dir);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  for (const char* state :
+       {"translating", "refining-entry", "refining-stored", "refining-key-refused", "accessibility-bar"}) {
+    EXPECT_GT(std::filesystem::file_size(pictures / (std::string(state) + ".png")), 1000u) << state;
+  }
+}
+
+}  // namespace
