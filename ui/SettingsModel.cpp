@@ -88,39 +88,33 @@ void SettingsModel::save() {
   defaults.set(AppSettings::kRefinePrompt, refinePrompt_);
 }
 
-void SettingsModel::setLanguageCode(const std::string& code) {
-  if (code == languageCode_) return;
-  languageCode_ = code;
+template <class T>
+void SettingsModel::change(T& setting, const T& value) {
+  // A value the user did not change is no change: nothing is written.
+  if (setting == value) return;
+  setting = value;
   save();
   changed();
+}
+
+void SettingsModel::setLanguageCode(const std::string& code) {
+  change(languageCode_, code);
 }
 
 void SettingsModel::setAccent(const std::string& accent) {
-  if (accent == accent_) return;
-  accent_ = accent;
-  save();
-  changed();
+  change(accent_, accent);
 }
 
 void SettingsModel::setAutoPlayPronunciation(bool on) {
-  if (on == autoPlayPronunciation_) return;
-  autoPlayPronunciation_ = on;
-  save();
-  changed();
+  change(autoPlayPronunciation_, on);
 }
 
 void SettingsModel::setPronunciationVolume(double volume) {
-  if (volume == pronunciationVolume_) return;
-  pronunciationVolume_ = volume;
-  save();
-  changed();
+  change(pronunciationVolume_, volume);
 }
 
 void SettingsModel::setRefinePrompt(const std::string& prompt) {
-  if (prompt == refinePrompt_) return;
-  refinePrompt_ = prompt;
-  save();
-  changed();
+  change(refinePrompt_, prompt);
 }
 
 std::string SettingsModel::percentText(double volume) {

@@ -91,6 +91,9 @@ class SettingsModel {
   void readKey();
   void focusGeminiApiKey();
   void changed();
+  // Sets one of the five settings; when that changes it, saves and tells the view.
+  template <class T>
+  void change(T& setting, const T& value);
   // Runs `action` only while the model lives.
   std::function<void()> whileAlive(std::function<void()> action) const;
 

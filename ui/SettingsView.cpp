@@ -63,6 +63,25 @@ QFont withPointSizeFactor(QFont font, double factor) {
   return font;
 }
 
+// A pane's vertical stack: rows 12 apart.
+QVBoxLayout* paneLayout(QWidget* pane) {
+  auto* layout = new QVBoxLayout(pane);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(12);
+  return layout;
+}
+
+// A row of a pane: "Shortcut" and the recorder of the named shortcut, at its own width.
+GlobalShortcuts::Recorder* addShortcutRow(QVBoxLayout* layout, const GlobalShortcuts::Name& name,
+                                          QWidget* pane) {
+  auto* recorder = new GlobalShortcuts::Recorder(QObject::tr("Shortcut"), name, {}, pane);
+  auto* row = new QHBoxLayout;
+  row->addWidget(recorder);
+  row->addStretch();
+  layout->addLayout(row);
+  return recorder;
+}
+
 // A sidebar row: symbol and title, the whole row clickable; the selected one on an accent-filled
 // rounded rectangle in white.
 class PaneRow final : public QAbstractButton {
@@ -185,9 +204,7 @@ QWidget* SettingsView::makeSidebar() {
 
 QWidget* SettingsView::makeTranslatingPane() {
   auto* pane = new QWidget;
-  auto* layout = new QVBoxLayout(pane);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSpacing(12);
+  auto* layout = paneLayout(pane);
 
   auto addRow = [&](const QString& label, QWidget* control) {
     auto* row = new QHBoxLayout;
@@ -239,11 +256,7 @@ QWidget* SettingsView::makeTranslatingPane() {
   connect(volume_, &QSlider::valueChanged, this,
           [this](int value) { model_.setPronunciationVolume(double(value) / kVolumeSteps); });
 
-  translateRecorder_ = new GlobalShortcuts::Recorder(tr("Shortcut"), shortcuts::translate(), {}, pane);
-  auto* shortcutRow = new QHBoxLayout;
-  shortcutRow->addWidget(translateRecorder_);
-  shortcutRow->addStretch();
-  layout->addLayout(shortcutRow);
+  translateRecorder_ = addShortcutRow(layout, shortcuts::translate(), pane);
   // The rows keep their height at the top of a taller pane.
   layout->addStretch();
   return pane;
@@ -251,15 +264,8 @@ QWidget* SettingsView::makeTranslatingPane() {
 
 QWidget* SettingsView::makeRefiningPane() {
   auto* pane = new QWidget;
-  auto* layout = new QVBoxLayout(pane);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSpacing(12);
-
-  refineRecorder_ = new GlobalShortcuts::Recorder(tr("Shortcut"), shortcuts::refine(), {}, pane);
-  auto* shortcutRow = new QHBoxLayout;
-  shortcutRow->addWidget(refineRecorder_);
-  shortcutRow->addStretch();
-  layout->addLayout(shortcutRow);
+  auto* layout = paneLayout(pane);
+  refineRecorder_ = addShortcutRow(layout, shortcuts::refine(), pane);
 
   layout->addWidget(makeKeySection(pane));
 
