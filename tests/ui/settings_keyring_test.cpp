@@ -1,0 +1,70 @@
+// The settings window's key section against a Secret Service that accepts calls and never answers them,
+// on a session bus of the test's own.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "platform/fake/FixedSystemInfo.h"
+#include "platform/fake/ManualExecutor.h"
+#include "platform/fake/ManualWorkspace.h"
+#include "platform/fake/MemoryUserDefaults.h"
+#include "platform/fake/ScriptedAccessibility.h"
+#include "platform/linux/LibsecretSecretStore.h"
+#include "platform/linux/ThreadSerialQueue.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/WaitingExecutor.h"
+#include "ui/SettingsModel.h"
+
+namespace quorvelle {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+TEST(SettingsKeyring, ASaveTheKeyringNeverAnswersFailsWithinTheTimeOutAndTheSectionSaysSo) {
+  test::ChildProcess bus({"dbus-daemon", "--session", "--nofork", "--print-address=1"});
+  ASSERT_TRUE(bus.waitForOutput("\n")) << "no dbus-daemon";
+  const std::string address = bus.output().substr(0, bus.output().find('\n'));
+  // Before libsecret first connects: it keeps its connection for the life of the process.
+  setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+  test::ChildProcess silent({QUORVELLE_BINARY_DIR "/tools/silent-secret-service"});
+  ASSERT_TRUE(silent.waitForOutput("ready\n")) << silent.output();
+
+  constexpr auto kTimeout = 1500ms;
+  platform::LibsecretSecretStore store(kTimeout);
+  test::WaitingExecutor answers;
+  platform::ThreadSerialQueue worker("keyring");
+  const Keychain keychain(store, worker, answers);
+  const GeminiKeyManager geminiKey(keychain);
+  platform::fake::MemoryUserDefaults defaults;
+  platform::fake::FixedSystemInfo system;
+  AppSettings settings(defaults, system);
+  platform::fake::ScriptedAccessibility accessibility;
+  platform::fake::ManualWorkspace workspace;
+  platform::NotificationCenter notifications;
+  platform::fake::ManualExecutor main;
+  SettingsModel model({settings, geminiKey, accessibility, workspace, notifications, main});
+
+  // The read made when the window is made cannot tell whether a key is stored, and says so.
+  ASSERT_TRUE(answers.runUntil([&] { return !model.keyMessage().empty(); }, kTimeout + 10s));
+  EXPECT_EQ(model.keyMessage(), GeminiKeyManager::kKeyringDidNotAnswer);
+  EXPECT_FALSE(model.hasGeminiKey());
+
+  model.setGeminiKeyInput("AIzaSyAbc123");
+  const auto start = Clock::now();
+  model.saveGeminiKey();
+  EXPECT_LT(Clock::now() - start, kTimeout / 3) << "the window waited for the keyring";
+  EXPECT_TRUE(model.keyBusy());
+
+  ASSERT_TRUE(answers.runUntil([&] { return !model.keyBusy(); }, kTimeout + 10s));
+  EXPECT_LT(Clock::now() - start, kTimeout + 5s) << "the save did not fail within the store's time-out";
+  EXPECT_EQ(model.keyMessage(), GeminiKeyManager::kSaveFailed);
+  EXPECT_FALSE(model.hasGeminiKey()) << "a key the keyring did not take is not shown as saved";
+  EXPECT_EQ(model.geminiKeyInput(), "AIzaSyAbc123") << "nothing typed is lost";
+  EXPECT_TRUE(model.canSaveGeminiKey()) << "the user can try again";
+}
+
+}  // namespace
+}  // namespace quorvelle
