@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 
 #include "platform/fake/FixedSystemInfo.h"
@@ -13,7 +12,7 @@
 #include "platform/fake/ScriptedAccessibility.h"
 #include "platform/linux/LibsecretSecretStore.h"
 #include "platform/linux/ThreadSerialQueue.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/SilentKeyring.h"
 #include "tests/support/WaitingExecutor.h"
 #include "ui/SettingsModel.h"
 
@@ -24,13 +23,8 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 TEST(SettingsKeyring, ASaveTheKeyringNeverAnswersFailsWithinTheTimeOutAndTheSectionSaysSo) {
-  test::ChildProcess bus({"dbus-daemon", "--session", "--nofork", "--print-address=1"});
-  ASSERT_TRUE(bus.waitForOutput("\n")) << "no dbus-daemon";
-  const std::string address = bus.output().substr(0, bus.output().find('\n'));
-  // Before libsecret first connects: it keeps its connection for the life of the process.
-  setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-  test::ChildProcess silent({QUORVELLE_BINARY_DIR "/tools/silent-secret-service"});
-  ASSERT_TRUE(silent.waitForOutput("ready\n")) << silent.output();
+  const test::SilentKeyring keyring;
+  ASSERT_EQ(keyring.failure(), "");
 
   constexpr auto kTimeout = 1500ms;
   platform::LibsecretSecretStore store(kTimeout);
