@@ -166,6 +166,11 @@ SettingsView::SettingsView(const WindowServices& services, QWidget* parent)
   refresh();
 }
 
+SettingsView::~SettingsView() {
+  // The controls go first, while the model that their signals reach still exists.
+  qDeleteAll(findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
+}
+
 QWidget* SettingsView::makeSidebar() {
   auto* sidebar = new QWidget(this);
   sidebar->setFixedWidth(kSidebarWidth);

@@ -39,6 +39,7 @@ class SettingsView final : public QWidget {
   static constexpr Pane refining = Pane::refining;
 
   explicit SettingsView(const WindowServices& services, QWidget* parent = nullptr);
+  ~SettingsView() override;
 
   QSize sizeHint() const override { return {kWidth, kHeight}; }
   SettingsModel& model() { return model_; }
