@@ -81,6 +81,13 @@ void DZcrash_nasync_image_list_remove(dzcrash_async_image_list* list, uint64_t h
   list->list->set_reading(false);
 }
 
+const ElfW(Phdr) * DZcrash_header_segment(const dl_phdr_info* info) {
+  for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+    if (info->dlpi_phdr[i].p_type == PT_LOAD && info->dlpi_phdr[i].p_offset == 0) return &info->dlpi_phdr[i];
+  }
+  return nullptr;
+}
+
 namespace {
 
 struct AddLoadedContext {
@@ -90,14 +97,7 @@ struct AddLoadedContext {
 
 int addLoadedObject(dl_phdr_info* info, size_t, void* data) {
   auto* context = static_cast<AddLoadedContext*>(data);
-  // The header sits at the start of the load segment that maps file offset 0.
-  const ElfW(Phdr)* headerSegment = nullptr;
-  for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
-    if (info->dlpi_phdr[i].p_type == PT_LOAD && info->dlpi_phdr[i].p_offset == 0) {
-      headerSegment = &info->dlpi_phdr[i];
-      break;
-    }
-  }
+  const ElfW(Phdr)* headerSegment = DZcrash_header_segment(info);
   if (headerSegment == nullptr) return 0;
   const uint64_t header = static_cast<uint64_t>(info->dlpi_addr) + headerSegment->p_vaddr;
   if (DZcrash_async_image_list_holds(context->list, header)) return 0;

@@ -6,6 +6,8 @@
 // On Linux the list is fed from dl_iterate_phdr when the reporter is enabled; at crash time the
 // dynamic linker's own map (r_debug) can be walked without its lock to see what was loaded since.
 
+#include <link.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -105,6 +107,10 @@ void DZcrash_nasync_image_list_append(dzcrash_async_image_list* list, uint64_t h
 // Not async-signal-safe. Unlinks the first image with this header address. Its record is kept, not
 // freed, because a crash handler may be reading it; the list frees it at the end.
 void DZcrash_nasync_image_list_remove(dzcrash_async_image_list* list, uint64_t header_address);
+
+// The load segment of a loaded object (as dl_iterate_phdr describes it) that maps file offset 0: its ELF
+// header lies at the segment's start. Null when there is none. async-signal-safe.
+const ElfW(Phdr) * DZcrash_header_segment(const dl_phdr_info* info);
 
 // Not async-signal-safe. Appends every object the dynamic linker has loaded and the list does not
 // hold yet (the program itself under its executable path). Returns how many were appended.

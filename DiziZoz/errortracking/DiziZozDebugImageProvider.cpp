@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "DZCrashReporter/core/DZCrashAsyncElfImage.h"
+#include "DZCrashReporter/core/DZCrashAsyncImageList.h"
 #include "DiziZoz/errortracking/DiziZozBinaryImageInfo.h"
 #include "DiziZoz/errortracking/DiziZozDebugUtils.h"
 #include "DiziZoz/errortracking/FormattedAsUUID.h"
@@ -42,15 +43,8 @@ struct Walk {
 
 int visitImage(dl_phdr_info* info, std::size_t, void* data) {
   auto* walk = static_cast<Walk*>(data);
-  // The header, and so the load address that frames name, lies at the start of the load segment that
-  // maps file offset 0.
-  const ElfW(Phdr)* headerSegment = nullptr;
-  for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
-    if (info->dlpi_phdr[i].p_type == PT_LOAD && info->dlpi_phdr[i].p_offset == 0) {
-      headerSegment = &info->dlpi_phdr[i];
-      break;
-    }
-  }
+  // The load address that frames name is where the header lies.
+  const ElfW(Phdr)* headerSegment = dzcrash::DZcrash_header_segment(info);
   if (!headerSegment) return 0;
   const std::uint64_t header = static_cast<std::uint64_t>(info->dlpi_addr) + headerSegment->p_vaddr;
   if (!walk->wanted->contains(header)) return 0;
