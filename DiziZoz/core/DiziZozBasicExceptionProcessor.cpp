@@ -23,7 +23,7 @@ Properties entry(const std::string& type, const std::optional<std::string>& mess
 
 std::vector<Properties> DiziZozBasicExceptionProcessor::buildExceptionList(
     const std::exception_ptr& exception, bool handled, const std::string& mechanismType,
-    const DiziZozErrorTrackingConfig&) {
+    const DiziZozErrorTrackingConfig&, const void*) {
   if (!exception) return {};
   try {
     std::rethrow_exception(exception);
@@ -36,9 +36,11 @@ std::vector<Properties> DiziZozBasicExceptionProcessor::buildExceptionList(
   }
 }
 
-std::vector<Properties> DiziZozBasicExceptionProcessor::buildExceptionList(
-    const std::error_code& error, bool handled, const std::string& mechanismType,
-    const DiziZozErrorTrackingConfig&) {
+std::vector<Properties> DiziZozBasicExceptionProcessor::buildExceptionList(const std::error_code& error,
+                                                                           bool handled,
+                                                                           const std::string& mechanismType,
+                                                                           const DiziZozErrorTrackingConfig&,
+                                                                           const void*) {
   return {entry(error.category().name(), error.message(), handled, mechanismType)};
 }
 

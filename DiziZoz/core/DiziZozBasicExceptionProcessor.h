@@ -15,10 +15,12 @@ class DiziZozBasicExceptionProcessor final : public DiziZozExceptionProcessing {
  public:
   std::vector<Properties> buildExceptionList(const std::exception_ptr& exception, bool handled,
                                              const std::string& mechanismType,
-                                             const DiziZozErrorTrackingConfig& config) override;
+                                             const DiziZozErrorTrackingConfig& config,
+                                             const void* callSite) override;
   std::vector<Properties> buildExceptionList(const std::error_code& error, bool handled,
                                              const std::string& mechanismType,
-                                             const DiziZozErrorTrackingConfig& config) override;
+                                             const DiziZozErrorTrackingConfig& config,
+                                             const void* callSite) override;
   // Sets "$exception_list" to a list that is not empty; an empty one changes nothing.
   void attachExceptionsAndDebugImages(const std::vector<Properties>& exceptionList,
                                       Properties& properties) override;

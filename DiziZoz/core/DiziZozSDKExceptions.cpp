@@ -23,33 +23,37 @@ constexpr std::string_view stepTimestampKey = "$timestamp";
 // without a processor.
 template <typename Failure>
 Properties exceptionProperties(DiziZozExceptionProcessing* processor, const Failure& failure,
-                               const DiziZozErrorTrackingConfig& config) {
+                               const DiziZozErrorTrackingConfig& config, const void* callSite) {
   Properties properties{{"$exception_level", "error"}};
   if (processor) {
     processor->attachExceptionsAndDebugImages(
-        processor->buildExceptionList(failure, true, std::string(handledMechanism), config), properties);
+        processor->buildExceptionList(failure, true, std::string(handledMechanism), config, callSite),
+        properties);
   }
   return properties;
 }
 
 }  // namespace
 
-void DiziZozSDK::captureException(const std::exception_ptr& exception, std::optional<Properties> properties) {
+// Not inlined: the trace of the failure starts at the return address into the application's code.
+__attribute__((noinline)) void DiziZozSDK::captureException(const std::exception_ptr& exception,
+                                                            std::optional<Properties> properties) {
   if (!checkSetup()) return;
   if (!exception) {
     hedgeLog("captureException called without an exception, ignoring");
     return;
   }
-  captureExceptionEvent(
-      exceptionProperties(services_.exceptionProcessor.get(), exception, *config()->errorTrackingConfig),
-      properties);
+  captureExceptionEvent(exceptionProperties(services_.exceptionProcessor.get(), exception,
+                                            *config()->errorTrackingConfig, __builtin_return_address(0)),
+                        properties);
 }
 
-void DiziZozSDK::captureException(const std::error_code& error, std::optional<Properties> properties) {
+__attribute__((noinline)) void DiziZozSDK::captureException(const std::error_code& error,
+                                                            std::optional<Properties> properties) {
   if (!checkSetup()) return;
-  captureExceptionEvent(
-      exceptionProperties(services_.exceptionProcessor.get(), error, *config()->errorTrackingConfig),
-      properties);
+  captureExceptionEvent(exceptionProperties(services_.exceptionProcessor.get(), error,
+                                            *config()->errorTrackingConfig, __builtin_return_address(0)),
+                        properties);
 }
 
 void DiziZozSDK::captureExceptionEvent(Properties properties,

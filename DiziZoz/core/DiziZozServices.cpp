@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "DiziZoz/core/DiziZozBasicExceptionProcessor.h"
-#include "DiziZoz/core/DiziZozBasicExceptionStepsBuffer.h"
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozLogger.h"
 #include "DiziZoz/core/DiziZozLogsOTLP.h"
@@ -70,9 +69,9 @@ DiziZozServices DiziZozServices::inert() {
     return std::make_shared<DiziZozLogger>(std::move(sdk));
   };
   services.exceptionProcessor = std::make_shared<DiziZozBasicExceptionProcessor>();
-  services.makeExceptionStepsBuffer = [](int maxBytes,
-                                         DiziZozExceptionStepsBuffering::OnStepsChanged onChanged) {
-    return std::make_shared<DiziZozBasicExceptionStepsBuffer>(maxBytes, std::move(onChanged));
+  // Error tracking brings the steps buffer (addErrorTrackingServices); without it steps are not kept.
+  services.makeExceptionStepsBuffer = [](int, DiziZozExceptionStepsBuffering::OnStepsChanged) {
+    return nullptr;
   };
   return services;
 }

@@ -9,12 +9,12 @@
 
 #include "DiziZoz/core/DateFormats.h"
 #include "DiziZoz/core/DiziZozBasicExceptionProcessor.h"
-#include "DiziZoz/core/DiziZozBasicExceptionStepsBuffer.h"
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozErrorTrackingConfig.h"
 #include "DiziZoz/core/DiziZozSDK.h"
 #include "DiziZoz/core/DiziZozSessionManager.h"
 #include "DiziZoz/core/DiziZozStorage.h"
+#include "DiziZoz/errortracking/DiziZozExceptionStepsBuffer.h"
 #include "tests/DiziZoz/CapturedLog.h"
 #include "tests/support/dizizoz/FakeIntegrations.h"
 #include "tests/support/dizizoz/FixedStepsBuffer.h"
@@ -306,13 +306,15 @@ TEST_F(ExceptionsAndIntegrationsTest, StepsBufferedBeforeSetUpAreAnnouncedAfterT
   EXPECT_EQ(order, (std::vector<std::string>{"context", "steps"}));
 }
 
-TEST(BasicExceptionStepsBufferTest, KeepsTheNewestStepsWithinItsBudget) {
+TEST(ExceptionStepsBufferTest, KeepsTheNewestStepsWithinItsBudget) {
   std::vector<std::vector<Properties>> published;
-  const auto step = [](const std::string& message) { return Properties{{"$message", message}}; };
+  const auto step = [](const std::string& message) {
+    return Properties{{"$message", message}, {"$timestamp", "t"}};
+  };
   const auto bytes = [](const Properties& p) { return static_cast<int>(p.dump().size()); };
   // Room for exactly two of these steps.
-  dizizoz::DiziZozBasicExceptionStepsBuffer buffer(2 * bytes(step("aa")),
-                                                   [&](const auto& steps) { published.push_back(steps); });
+  dizizoz::DiziZozExceptionStepsBuffer buffer(2 * bytes(step("aa")),
+                                              [&](const auto& steps) { published.push_back(steps); });
 
   EXPECT_TRUE(buffer.add(step("aa")));
   EXPECT_TRUE(buffer.add(step("bb")));
@@ -326,8 +328,10 @@ TEST(BasicExceptionStepsBufferTest, KeepsTheNewestStepsWithinItsBudget) {
     Properties step;
   };
   const Refusal refusals[] = {
-      {"no message", {{"other", 1}}},          {"empty message", {{"$message", ""}}},
-      {"message not text", {{"$message", 3}}}, {"larger than the budget", step(std::string(64, 'x'))},
+      {"no message", {{"other", 1}, {"$timestamp", "t"}}},
+      {"empty message", {{"$message", ""}, {"$timestamp", "t"}}},
+      {"message not text", {{"$message", 3}, {"$timestamp", "t"}}},
+      {"larger than the budget", step(std::string(64, 'x'))},
       {"not an object", Value::array({1})},
   };
   for (const auto& r : refusals) {
@@ -337,7 +341,8 @@ TEST(BasicExceptionStepsBufferTest, KeepsTheNewestStepsWithinItsBudget) {
   EXPECT_EQ(published.size(), 3u) << "refusals change nothing";
 
   // What JSON cannot carry is dropped before the step is measured.
-  EXPECT_TRUE(buffer.add(Properties{{"$message", "dd"}, {"odd", dizizoz::value::opaque("handle")}}));
+  EXPECT_TRUE(buffer.add(
+      Properties{{"$message", "dd"}, {"$timestamp", "t"}, {"odd", dizizoz::value::opaque("handle")}}));
   EXPECT_EQ(buffer.getAttachable().back(), step("dd"));
 
   buffer.clear();
@@ -420,7 +425,7 @@ TEST_F(ExceptionsAndIntegrationsTest, HandledFailuresBecomeExceptionEvents) {
 TEST(BasicExceptionProcessorTest, AnEmptyListAttachesNothing) {
   dizizoz::DiziZozBasicExceptionProcessor processor;
   const dizizoz::DiziZozErrorTrackingConfig config;
-  EXPECT_TRUE(processor.buildExceptionList(std::exception_ptr(), true, "generic", config).empty());
+  EXPECT_TRUE(processor.buildExceptionList(std::exception_ptr(), true, "generic", config, nullptr).empty());
   Properties properties{{"$exception_level", "error"}};
   processor.attachExceptionsAndDebugImages({}, properties);
   EXPECT_EQ(properties, (Properties{{"$exception_level", "error"}}));

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "DiziZoz/core/DiziZozBasicExceptionStepsBuffer.h"
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozSDK.h"
+#include "DiziZoz/errortracking/DiziZozExceptionStepsBuffer.h"
 #include "tests/support/dizizoz/FakeIntegrations.h"
 #include "tests/support/dizizoz/TestServices.h"
 
@@ -63,14 +63,15 @@ TEST(FeatureFlagStress, EachValueIsReportedOnceAcrossThreads) {
 TEST(ExceptionStepsStress, TheLastPublishedListIsTheFinalOne) {
   std::mutex lock;
   std::vector<Properties> lastPublished;
-  dizizoz::DiziZozBasicExceptionStepsBuffer buffer(1024, [&](const std::vector<Properties>& steps) {
+  dizizoz::DiziZozExceptionStepsBuffer buffer(1024, [&](const std::vector<Properties>& steps) {
     std::lock_guard guard(lock);
     lastPublished = steps;
   });
   std::vector<std::thread> writers;
   for (int t = 0; t < 8; ++t) {
     writers.emplace_back([&, t] {
-      for (int i = 0; i < 200; ++i) buffer.add(Properties{{"$message", "step"}, {"t", t}, {"i", i}});
+      for (int i = 0; i < 200; ++i)
+        buffer.add(Properties{{"$message", "step"}, {"$timestamp", "t"}, {"t", t}, {"i", i}});
     });
   }
   for (auto& writer : writers) writer.join();

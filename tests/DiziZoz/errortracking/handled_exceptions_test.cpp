@@ -7,13 +7,17 @@
 #include <string>
 #include <system_error>
 
+#include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozErrorTrackingConfig.h"
+#include "DiziZoz/core/DiziZozSDK.h"
 #include "DiziZoz/errortracking/DiziZozBinaryImageInfo.h"
 #include "DiziZoz/errortracking/DiziZozDebugImageProvider.h"
 #include "DiziZoz/errortracking/DiziZozExceptionProcessor.h"
 #include "DiziZoz/errortracking/DiziZozStackFrame.h"
 #include "DiziZoz/errortracking/DiziZozStackTraceProcessor.h"
+#include "DiziZoz/errortracking/ErrorTrackingServices.h"
 #include "DiziZoz/errortracking/FormattedAsUUID.h"
+#include "tests/support/dizizoz/TestServices.h"
 
 using dizizoz::DiziZozErrorTrackingConfig;
 using dizizoz::DiziZozExceptionProcessor;
@@ -44,6 +48,11 @@ __attribute__((noinline)) std::vector<Properties> dizizoz_test_application_code(
   auto list = dizizoz_test_client_capture(exception, config);
   asm volatile("");
   return list;
+}
+
+__attribute__((noinline)) void dizizoz_test_application_reports(dizizoz::DiziZozSDK& client) {
+  client.captureException(std::make_exception_ptr(std::runtime_error("sync failed")));
+  asm volatile("");
 }
 
 __attribute__((noinline)) void dizizoz_test_throw_nested() {
@@ -354,6 +363,49 @@ TEST(DebugImages, AttachAddsTheListAndTheImagesOfItsFrames) {
   for (const auto& image : images) described.insert(image.at("image_addr").get<std::string>());
   EXPECT_EQ(described, frameImages);
   EXPECT_EQ(described.size(), images.size());
+}
+
+TEST(HandledExceptions, AnExceptionCapturedThroughTheClientCarriesTracesImagesAndSteps) {
+  test::TestServices ts;
+  auto services = ts.services();
+  addErrorTrackingServices(services);
+  auto options = std::make_shared<DiziZozConfig>("phc_handled_exceptions");
+  options->disableFlushOnBackgroundForTesting = true;
+  auto client = DiziZozSDK::create(options, services);
+  client->setup(options);
+  client->addExceptionStep("opened sync", Properties{{"account", 2}});
+
+  dizizoz_test_application_reports(*client);
+
+  const auto events = ts.lastEventQueue()->records();
+  ASSERT_FALSE(events.empty());
+  const auto& event = events.back();
+  ASSERT_EQ(event.event, "$exception");
+  const auto& properties = event.properties;
+  EXPECT_EQ(properties.at("$exception_level"), "error");
+  const auto& list = properties.at("$exception_list");
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].at("type"), "std::runtime_error");
+  EXPECT_EQ(list[0].at("value"), "sync failed");
+  EXPECT_EQ(list[0].at("mechanism"),
+            (Properties{{"type", "generic"}, {"handled", true}, {"synthetic", true}}));
+  // None of the client's own frames: the trace starts in the code that called captureException.
+  const auto& frame = innermostFrame(list[0]);
+  EXPECT_EQ(frame.at("function"), "dizizoz_test_application_reports");
+  EXPECT_EQ(frame.at("in_app"), true);
+
+  const auto& images = properties.at("$debug_images");
+  const auto program = std::find_if(images.begin(), images.end(), [&](const Properties& image) {
+    return image.at("image_addr") == frame.at("image_addr");
+  });
+  ASSERT_NE(program, images.end());
+  EXPECT_EQ(program->at("code_file"), programPath());
+  EXPECT_EQ(program->at("debug_id"), formattedAsUUID(buildIdFromReadelf()));
+
+  const auto& steps = properties.at("$exception_steps");
+  ASSERT_EQ(steps.size(), 1u);
+  EXPECT_EQ(steps[0].at("$message"), "opened sync");
+  EXPECT_EQ(steps[0].at("account"), 2);
 }
 
 }  // namespace

@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "DiziZoz/core/DiziZozBasicExceptionProcessor.h"
-#include "DiziZoz/core/DiziZozBasicExceptionStepsBuffer.h"
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozLogger.h"
 #include "DiziZoz/core/DiziZozSDK.h"
 #include "DiziZoz/core/DiziZozServices.h"
 #include "DiziZoz/core/TimeBasedEpochGenerator.h"
+#include "DiziZoz/errortracking/DiziZozExceptionStepsBuffer.h"
 #include "platform/NotificationCenter.h"
 #include "platform/fake/FixedHostFacts.h"
 #include "platform/fake/ManualClock.h"
@@ -32,7 +32,8 @@ namespace dizizoz::test {
 // a private notification center, fixed host facts, files in a temporary folder, and recording parts. Each
 // factory call is written to `factoryLog` ("api", "remoteConfig", "reachability", "pushHandler",
 // "logsAttributes", "eventQueue", "replayQueue", "logsQueue", "logger", "stepsBuffer"), as are the queues'
-// own calls. Handled exceptions and steps use the basic processor and buffer of the default services.
+// own calls. Handled exceptions use the basic processor of the default services, steps error tracking's
+// buffer.
 // The parts made last are kept for the test (`lastEventQueue`, ...). `withReachability` and `withPush`
 // choose whether those factories give a part.
 //
@@ -128,7 +129,7 @@ class TestServices {
     s.makeExceptionStepsBuffer = [log = factoryLog](
                                      int maxBytes, DiziZozExceptionStepsBuffering::OnStepsChanged onChanged) {
       log->add("stepsBuffer");
-      return std::make_shared<DiziZozBasicExceptionStepsBuffer>(maxBytes, std::move(onChanged));
+      return std::make_shared<DiziZozExceptionStepsBuffer>(maxBytes, std::move(onChanged));
     };
     return s;
   }
