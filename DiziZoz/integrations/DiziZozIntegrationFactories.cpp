@@ -1,15 +1,20 @@
 #include "DiziZoz/integrations/DiziZozIntegrationFactories.h"
 
-#include <memory>
+#include <utility>
 
 #include "DiziZoz/core/DiziZozConfig.h"
+#include "DiziZoz/integrations/DiziZozAppLifeCycleIntegration.h"
 #include "DiziZoz/integrations/DiziZozScreenViewIntegration.h"
 
 namespace dizizoz {
 
-void registerIntegrationFactories() {
+void registerIntegrationFactories(std::shared_ptr<platform::UserDefaults> standardUserDefaults) {
   DiziZozConfig::setIntegrationFactory(DiziZozIntegrationKind::screenViews,
                                        [] { return std::make_shared<DiziZozScreenViewIntegration>(); });
+  DiziZozConfig::setIntegrationFactory(DiziZozIntegrationKind::appLifecycle,
+                                       [defaults = std::move(standardUserDefaults)] {
+                                         return std::make_shared<DiziZozAppLifeCycleIntegration>(defaults);
+                                       });
 }
 
 }  // namespace dizizoz

@@ -1,10 +1,17 @@
 #pragma once
 
+#include <memory>
+
+namespace platform {
+class UserDefaults;
+}
+
 namespace dizizoz {
 
 // Puts the automatic integrations built in this folder into DiziZozConfig's integration table, so that
 // set-up installs those the options switch on. The program calls it once at start-up, before the first
-// set-up; calling it again changes nothing.
-void registerIntegrationFactories();
+// set-up, with its standard user defaults (where the life-cycle events remember the version and build
+// they last saw; kept for the life of the process); calling it again replaces the earlier entries.
+void registerIntegrationFactories(std::shared_ptr<platform::UserDefaults> standardUserDefaults);
 
 }  // namespace dizizoz

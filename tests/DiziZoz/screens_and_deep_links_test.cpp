@@ -12,6 +12,7 @@
 #include "DiziZoz/core/DiziZozSDK.h"
 #include "DiziZoz/core/DiziZozScreenNameSanitizer.h"
 #include "DiziZoz/integrations/DiziZozIntegrationFactories.h"
+#include "platform/fake/MemoryUserDefaults.h"
 #include "tests/DiziZoz/CapturedLog.h"
 #include "tests/support/dizizoz/FakeIntegrations.h"
 #include "tests/support/dizizoz/TestServices.h"
@@ -138,7 +139,9 @@ TEST_F(ScreensAndDeepLinksTest, NameThatCleansToNothingSendsNothingAndKeepsTheLa
 }
 
 TEST_F(ScreensAndDeepLinksTest, ScreenViewIntegrationFeedsDetectedScreensToItsClient) {
-  dizizoz::registerIntegrationFactories();
+  dizizoz::registerIntegrationFactories(std::make_shared<platform::fake::MemoryUserDefaults>());
+  // Only the screen-view integration is looked at here.
+  DiziZozConfig::setIntegrationFactory(dizizoz::DiziZozIntegrationKind::appLifecycle, {});
   auto& publisher = ApplicationScreenViewPublisher::shared();
   auto first = setUp(config("_a"));
   auto firstQueue = ts.lastEventQueue();
