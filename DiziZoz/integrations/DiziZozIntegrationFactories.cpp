@@ -11,6 +11,7 @@ namespace dizizoz {
 void registerIntegrationFactories(std::shared_ptr<platform::UserDefaults> standardUserDefaults) {
   DiziZozConfig::setIntegrationFactory(DiziZozIntegrationKind::screenViews,
                                        [] { return std::make_shared<DiziZozScreenViewIntegration>(); });
+  if (!standardUserDefaults) return;  // no place to remember versions: no life-cycle events
   DiziZozConfig::setIntegrationFactory(DiziZozIntegrationKind::appLifecycle,
                                        [defaults = std::move(standardUserDefaults)] {
                                          return std::make_shared<DiziZozAppLifeCycleIntegration>(defaults);

@@ -9,6 +9,7 @@
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozSDK.h"
 #include "DiziZoz/integrations/DiziZozAppLifeCycleIntegration.h"
+#include "DiziZoz/integrations/DiziZozIntegrationFactories.h"
 #include "platform/fake/MemoryUserDefaults.h"
 #include "tests/DiziZoz/CapturedLog.h"
 #include "tests/support/dizizoz/FakeAppLifecycle.h"
@@ -168,6 +169,14 @@ TEST_F(AppLifecycleTest, InstallOrUpdateIsDecidedByTheStoredBuildAlone) {
     }
     EXPECT_EQ(defaults->dictionaryRepresentation(), c.storedAfter);
   }
+}
+
+TEST_F(AppLifecycleTest, TheRegisteredIntegrationKeepsItsKeysInTheGivenDefaults) {
+  auto programDefaults = std::make_shared<MemoryUserDefaults>();
+  dizizoz::registerIntegrationFactories(programDefaults);
+  auto client = setUp(config());
+  EXPECT_EQ(eventNames(), std::vector<std::string>{"Application Installed"});
+  EXPECT_EQ(programDefaults->stringForKey("DZGBuildKeyV2"), "42");
 }
 
 TEST_F(AppLifecycleTest, TheCheckMadeWithTheOptionOffIsUsedUpForTheProcess) {
