@@ -180,13 +180,14 @@ TEST_F(AppLifecycleTest, TheRegisteredIntegrationKeepsItsKeysInTheGivenDefaults)
 }
 
 TEST_F(AppLifecycleTest, TheCheckMadeWithTheOptionOffIsUsedUpForTheProcess) {
-  // Set-up builds no life-cycle integration while the option is off; one installed by hand makes the check.
+  // Set-up builds no life-cycle integration while the option is off; one added later makes the check.
   auto options = config();
   options->captureApplicationLifecycleEvents = false;
   auto client = setUp(options);
   CapturedLog log;
   auto integration = std::make_shared<DiziZozAppLifeCycleIntegration>(defaults, lifecycle);
-  ASSERT_TRUE(integration->install(*client).isInstalled());
+  client->addIntegration(integration);
+  ASSERT_EQ(client->installedIntegrations().back(), integration);
   EXPECT_TRUE(eventNames().empty());
   EXPECT_NE(std::find(log.lines.begin(), log.lines.end(), kInstallOptionOffLine), log.lines.end());
   EXPECT_TRUE(defaults->dictionaryRepresentation().empty()) << "nothing was looked at";
@@ -195,7 +196,7 @@ TEST_F(AppLifecycleTest, TheCheckMadeWithTheOptionOffIsUsedUpForTheProcess) {
   options->captureApplicationLifecycleEvents = true;
   lifecycle.finishedLaunching.invoke();
   EXPECT_TRUE(eventNames().empty());
-  integration->uninstall(*client);
+  client->removeIntegration(integration);
   client.reset();
   auto next = setUp(config());
   EXPECT_TRUE(eventNames().empty());
