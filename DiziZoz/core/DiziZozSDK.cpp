@@ -71,6 +71,11 @@ std::shared_ptr<DiziZozConfig> DiziZozSDK::config() const {
   return config_;
 }
 
+std::shared_ptr<DiziZozStorageManager> DiziZozSDK::identityCache() const {
+  std::lock_guard lock(configLock_);
+  return config_->storageManager;
+}
+
 bool DiziZozSDK::isEnabled() const {
   std::lock_guard lock(setupLock_);
   return enabled_;
@@ -121,10 +126,13 @@ void DiziZozSDK::setup(std::shared_ptr<DiziZozConfig> newConfig) {
   const DiziZozStorageLocation location = services_.storageLocation(*config);
   auto storage = DiziZozStorage::open(*config, location);
   auto api = services_.makeApiClient(config);
-  if (!config->storageManager)
-    config->storageManager = std::make_shared<DiziZozStorageManager>(*config, location);
+  {
+    std::lock_guard lock(configLock_);
+    if (!config->storageManager)
+      config->storageManager = std::make_shared<DiziZozStorageManager>(*config, location);
+  }
   // A device id exists from the first set-up on.
-  config->storageManager->getDeviceId();
+  identityCache()->getDeviceId();
 
   auto remoteConfig = services_.makeRemoteConfig({
       .config = config,
@@ -229,14 +237,93 @@ void DiziZozSDK::setup(std::shared_ptr<DiziZozConfig> newConfig) {
       [center = services_.notificationCenter] { center->post(std::string(didStartNotification)); });
 }
 
+void DiziZozSDK::close() {
+  if (!checkSetup()) return;
+  {
+    std::lock_guard setupLock(setupLock_);
+    // Another thread may have closed the client since the check.
+    if (!enabled_) return;
+    enabled_ = false;
+    const auto config = this->config();
+    {
+      auto& registry = projectTokens();
+      std::lock_guard lock(registry.lock);
+      registry.tokens.erase(config->projectToken());
+    }
+
+    std::shared_ptr<DiziZozQueueing<DiziZozEvent>> queue;
+    std::shared_ptr<DiziZozReplayQueueing> replayQueue;
+    std::shared_ptr<DiziZozQueueing<DiziZozLogRecord>> logsQueue;
+    {
+      std::lock_guard lock(partsLock_);
+      queue = std::exchange(queue_, nullptr);
+      replayQueue = std::exchange(replayQueue_, nullptr);
+      logsQueue = std::exchange(logsQueue_, nullptr);
+      pushSubscriptionHandler_ = nullptr;
+    }
+    // Their files stay for the next set-up.
+    if (queue) queue->stop();
+    if (replayQueue) replayQueue->innerQueue().stop();
+    if (logsQueue) logsQueue->stop();
+
+    std::shared_ptr<DiziZozExceptionStepsBuffering> buffer;
+    {
+      std::lock_guard lock(exceptionStepsBufferLock_);
+      buffer = std::exchange(exceptionStepsBuffer_, nullptr);
+    }
+    if (buffer) buffer->clear();
+
+    // Cached values only: every key file stays.
+    if (auto identity = identityCache()) identity->reset(config->reuseAnonymousId, false);
+    std::shared_ptr<DiziZozReachabilityMonitoring> reachability;
+    {
+      std::lock_guard lock(configLock_);
+      config->storageManager = nullptr;
+      config_ = std::make_shared<DiziZozConfig>("");
+    }
+    {
+      std::lock_guard lock(partsLock_);
+      remoteConfig_ = nullptr;
+      storage_ = nullptr;
+      reachability = std::exchange(reachability_, nullptr);
+    }
+    if (reachability) reachability->stopNotifier();
+    {
+      std::lock_guard lock(flagCallReportedLock_);
+      flagCallReported_.clear();
+    }
+    {
+      std::lock_guard lock(partsLock_);
+      context_ = nullptr;
+    }
+    sessionManager_->endSession();
+    didEnterBackgroundToken_.release();
+    {
+      std::lock_guard lock(partsLock_);
+      logger_ = nullptr;
+    }
+    // Diagnostics of every client in the process stop, until a set-up with the debug option.
+    setHedgeLogEnabled(false);
+    uninstallIntegrations();
+  }
+  std::lock_guard lock(lastScreenLock_);
+  lastScreenName_.reset();
+}
+
+std::shared_ptr<DiziZozSDK> DiziZozSDK::with(std::shared_ptr<DiziZozConfig> config,
+                                             DiziZozServices services) {
+  auto client = create(config, std::move(services));
+  client->setup(std::move(config));
+  return client;
+}
+
 DiziZozPushProviders DiziZozSDK::makePushProviders() {
   const std::weak_ptr<DiziZozSDK> weakSelf = weak_from_this();
   return {
       .distinctId =
           [weakSelf] {
             auto self = weakSelf.lock();
-            if (!self || !self->checkSetup()) return std::string();
-            return self->config()->storageManager->getDistinctId();
+            return self ? self->getDistinctId() : std::string();
           },
       .isConnected =
           [weakSelf] {
@@ -265,13 +352,14 @@ DiziZozPushProviders DiziZozSDK::makePushProviders() {
 
 void DiziZozSDK::reconcileBootstrapIdentity() {
   const auto config = this->config();
+  const auto identityCache = this->identityCache();
   const auto& bootstrap = config->bootstrap;
   if (!bootstrap || !bootstrap->isIdentifiedId || !bootstrap->distinctId ||
-      trimmedWhitespace(*bootstrap->distinctId).empty() || !config->storageManager) {
+      trimmedWhitespace(*bootstrap->distinctId).empty() || !identityCache) {
     return;
   }
   const std::string& bootstrapId = *bootstrap->distinctId;
-  auto& identity = *config->storageManager;
+  auto& identity = *identityCache;
   const bool identified = identity.isIdentified();
   if (identity.getDistinctId() == bootstrapId) {
     if (!identified) identity.setIdentified(true);
@@ -291,8 +379,7 @@ void DiziZozSDK::reconcileBootstrapIdentity() {
     }
     return;
   }
-  // Otherwise the bootstrap id is identified through identify(), which sends "$identify" through the
-  // capture pipeline.
+  identify(bootstrapId);
 }
 
 void DiziZozSDK::notifyContextDidChange() {
@@ -312,19 +399,19 @@ void DiziZozSDK::debug(bool enabled) {
 
 std::string DiziZozSDK::getDistinctId() {
   if (!checkSetup()) return {};
-  auto identity = config()->storageManager;
+  auto identity = identityCache();
   return identity ? identity->getDistinctId() : std::string();
 }
 
 std::string DiziZozSDK::getAnonymousId() {
   if (!checkSetup()) return {};
-  auto identity = config()->storageManager;
+  auto identity = identityCache();
   return identity ? identity->getAnonymousId() : std::string();
 }
 
 std::string DiziZozSDK::getDeviceId() {
   if (!checkSetup()) return {};
-  auto identity = config()->storageManager;
+  auto identity = identityCache();
   return identity ? identity->getDeviceId() : std::string();
 }
 

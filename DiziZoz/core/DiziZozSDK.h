@@ -38,6 +38,7 @@ class DiziZozRemoteConfigProviding;
 class DiziZozReplayQueueing;
 class DiziZozSessionManager;
 class DiziZozStorage;
+class DiziZozStorageManager;
 
 // The analytics client: the one object through which the application and the integrations talk to
 // analytics. One instance per analytics project; `shared()` is the process-wide one.
@@ -88,8 +89,64 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
   std::string getAnonymousId();
   std::string getDeviceId();
 
-  // Flushes the event, replay and logs queues, then lets the push handler resend what is pending.
+  // Flushes the event, replay and logs queues, then lets the push handler resend what is pending. Also
+  // while opted out: what was queued before is still the user's to send.
   void flush();
+
+  // --- Opt-out and the client's end. ---
+
+  // True while opted out, and before set-up.
+  bool isOptOut();
+  // Stops (starts again) every capture and persists the choice for the next set-up. Opting out makes the
+  // push handler forget its identity token and uninstalls the integrations; opting in installs them again
+  // and announces the context. Queued events, the session and the identity are left as they are.
+  void optOut();
+  void optIn();
+  // Takes the client back to disabled: the queues are stopped and dropped (their files stay for the next
+  // set-up), the identity cache forgets its values, the session ends, the integrations are uninstalled and
+  // diagnostics of every client are switched off. A later setup() starts it again.
+  void close();
+  // A further client, independent of shared(), set up with `config` over `services`.
+  static std::shared_ptr<DiziZozSDK> with(std::shared_ptr<DiziZozConfig> config,
+                                          DiziZozServices services = DiziZozServices::installed());
+
+  // --- Identity, person properties and super properties. Run on the caller's thread. ---
+
+  // Ties the installation to `distinctId`. The anonymous user becomes `distinctId` ("$identify" with
+  // "$anon_distinct_id", straight to the event queue; flags reload); the current id, not yet identified,
+  // is marked identified ("$set"); an identified user keeps its id until reset() (diagnostic line); the
+  // same identified id with person properties sends "$set" unless it repeats the last one sent.
+  void identify(const std::string& distinctId, std::optional<Properties> userProperties = std::nullopt,
+                std::optional<Properties> userPropertiesSetOnce = std::nullopt);
+  // "$set" with the person maps, unless both are empty or they repeat the last person properties sent
+  // for the same distinct id. They also go to the person properties for flags (no reload).
+  void setPersonProperties(std::optional<Properties> userPropertiesToSet,
+                           std::optional<Properties> userPropertiesToSetOnce = std::nullopt);
+  // Merges `properties` (sanitised) into the super properties every event carries, persisted.
+  void registerProperties(const Properties& properties);
+  // Removes one super property; the file is rewritten and the context announced even when it was absent.
+  void unregister(const std::string& key);
+  // "$create_alias" with {"alias": alias} for the current distinct id; the identity does not change.
+  void alias(const std::string& alias);
+  // Returns the installation to an anonymous user: the identity, flags, groups, super properties and
+  // the stored opt-out are deleted (queued events, the device id and the in-memory opt-out stay), the
+  // session is renewed, flags reload, and a registered push token moves from the old id to the new one.
+  void reset();
+
+  // --- Groups and the properties sent with flag requests. ---
+
+  // Registers the user in group `type` = `key` (persisted; flags reload when the groups changed) and
+  // sends "$groupidentify", with "$group_set" when properties are given.
+  void group(const std::string& type, const std::string& key,
+             std::optional<Properties> groupProperties = std::nullopt);
+  // Person / group properties for flag requests only (never captured). Empty properties change nothing.
+  void setPersonPropertiesForFlags(const Properties& properties, bool reloadFeatureFlags = true);
+  void resetPersonPropertiesForFlags(bool reloadFeatureFlags = true);
+  void setGroupPropertiesForFlags(const std::string& groupType, const Properties& properties,
+                                  bool reloadFeatureFlags = true);
+  // Forgets one group type's flag properties, or every type's when none is named.
+  void resetGroupPropertiesForFlags(const std::optional<std::string>& groupType = std::nullopt,
+                                    bool reloadFeatureFlags = true);
 
   // --- Capturing. Runs on the caller's thread up to the queue's add. ---
 
@@ -309,6 +366,26 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
                            const std::optional<std::string>& flagVariant, std::string_view logName);
   // The "dizizoz" entry of a push payload as a map: an object as it is, text holding a JSON object parsed.
   static std::optional<Properties> dizizozPayload(const std::optional<Value>& entry);
+  // The identity cache of the options in force; null before set-up and after close().
+  std::shared_ptr<DiziZozStorageManager> identityCache() const;
+  // The de-duplication of person properties: false when (distinct id, set, set-once) is the payload
+  // let through last; otherwise it becomes that payload.
+  bool shouldCapturePersonPropertiesEvent(const std::string& distinctId,
+                                          const std::optional<Properties>& userPropertiesToSet,
+                                          const std::optional<Properties>& userPropertiesToSetOnce);
+  // Stores the person-properties fingerprint of the payload without comparing.
+  void rememberPersonProperties(const std::string& distinctId,
+                                const std::optional<Properties>& userProperties,
+                                const std::optional<Properties>& userPropertiesSetOnce);
+  // "$set" for `distinctId` through the capture pipeline.
+  void capturePersonProperties(const std::string& distinctId, const std::optional<Properties>& userProperties,
+                               const std::optional<Properties>& userPropertiesSetOnce);
+  // Merges `groups` into the stored ones; flags reload when one was new or changed.
+  Properties groups(const DiziZozGroups& groups);
+  void groupIdentify(const std::string& type, const std::string& key,
+                     const std::optional<Properties>& groupProperties);
+  void setGroupPropertiesForFlagsIfNeeded(const std::string& type,
+                                          const std::optional<Properties>& groupProperties);
   void reconcileBootstrapIdentity();  // under setupLock_
   void installIntegrations();         // under setupLock_
   void uninstallIntegrations();       // under setupLock_
@@ -325,6 +402,8 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
   mutable std::recursive_mutex setupLock_;
   bool enabled_ = false;  // setupLock_
 
+  // Also guards `config_->storageManager`, which set-up fills in and close() takes away while other
+  // threads read it: read it through identityCache().
   mutable std::mutex configLock_;
   std::shared_ptr<DiziZozConfig> config_;  // configLock_
 

@@ -169,7 +169,7 @@ Properties DiziZozSDK::buildProperties(const std::string& distinctId,
       for (const auto& [type, key] : *groups) merged.emplace(type, key);
       result["$groups"] = std::move(merged);
     }
-    if (auto identity = config()->storageManager) result["$is_identified"] = identity->isIdentified();
+    if (auto identity = identityCache()) result["$is_identified"] = identity->isIdentified();
     result["$process_person_profile"] = hasPersonProcessing();
 
     std::optional<std::string> lastScreenName;
@@ -255,7 +255,7 @@ bool DiziZozSDK::hasPersonProcessing() {
     case DiziZozPersonProfiles::identifiedOnly:
       break;
   }
-  const auto identity = config->storageManager;
+  const auto identity = identityCache();
   return !identity || identity->isIdentified() || identity->isPersonProcessing();
 }
 
@@ -266,7 +266,7 @@ bool DiziZozSDK::requirePersonProcessing(std::string_view functionName) {
              " was called, but `personProfiles` is set to `never`. This call will be ignored.");
     return false;
   }
-  if (const auto identity = config->storageManager) identity->setPersonProcessing(true);
+  if (const auto identity = identityCache()) identity->setPersonProcessing(true);
   return true;
 }
 
