@@ -98,6 +98,9 @@ void DiziZozSDK::captureInternal(const std::string& event, DiziZozCaptureArgumen
   const bool appendSharedProps = event != snapshotEvent;
   const Date timestamp = arguments.timestamp.value_or(services_.clock->now());
   const std::string distinctId = arguments.distinctId ? *arguments.distinctId : getDistinctId();
+  // Only a close() since the check above leaves no identity: the event would outlive the client in the
+  // queue's files with no one to belong to.
+  if (distinctId.empty() && !arguments.distinctId) return;
 
   if (isNonEmpty(arguments.userProperties) || isNonEmpty(arguments.userPropertiesSetOnce) ||
       (arguments.groups && !arguments.groups->empty())) {

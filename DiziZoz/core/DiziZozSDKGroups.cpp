@@ -65,6 +65,7 @@ void DiziZozSDK::groupIdentify(const std::string& type, const std::string& key,
   setGroupPropertiesForFlagsIfNeeded(type, groupProperties);
 
   const std::string distinctId = getDistinctId();
+  if (distinctId.empty()) return;  // closed since the check above
   Properties built =
       buildProperties(distinctId, properties, std::nullopt, std::nullopt, std::nullopt, true, std::nullopt);
   auto event =

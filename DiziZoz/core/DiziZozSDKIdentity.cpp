@@ -206,6 +206,7 @@ void DiziZozSDK::alias(const std::string& alias) {
   const auto queue = this->queue();
   if (!queue) return;
   const std::string distinctId = getDistinctId();
+  if (distinctId.empty()) return;  // closed since the check above
   Properties properties = buildProperties(distinctId, Properties{{"alias", alias}}, std::nullopt,
                                           std::nullopt, std::nullopt, true, std::nullopt);
   auto event =
