@@ -39,7 +39,9 @@ std::shared_ptr<DiziZozRemoteConfig> DiziZozRemoteConfig::create(DiziZozServices
                                                                  Environment environment) {
   std::shared_ptr<DiziZozRemoteConfig> store(
       new DiziZozRemoteConfig(std::move(parts), std::move(environment)));
-  // The start-up load holds the store weakly, so it waits until the store is owned.
+  // Listeners hear of seeded bootstrap flags, and the start-up load runs, only once the store is owned:
+  // both outlive the constructor.
+  if (store->seededAtConstruction_) store->notifyFeatureFlags(store->cachedFlags());
   store->preloadRemoteConfig();
   return store;
 }
@@ -67,7 +69,7 @@ DiziZozRemoteConfig::DiziZozRemoteConfig(DiziZozServices::RemoteConfigParts part
       environment_(std::move(environment)) {
   filterBootstrap();
   loadCachedPropertiesForFlags();
-  if (seedBootstrapFlagsIfNeeded()) notifyFeatureFlags(cachedFlags());
+  seededAtConstruction_ = seedBootstrapFlagsIfNeeded();
   preloadSessionReplay();
   preloadErrorTrackingConfig();
 }
@@ -514,10 +516,10 @@ void DiziZozRemoteConfig::normalizeResponse(Properties& response) {
 }
 
 void DiziZozRemoteConfig::notifyFeatureFlags(const std::optional<Properties>& flags) {
-  environment_.mainExecutor->post([loaded = &onFeatureFlagsLoaded, center = environment_.notificationCenter,
-                                   flags, keepAlive = weak_from_this().lock()] {
-    loaded->invoke(flags);
-    if (center) center->post(std::string(DiziZozSDK::didReceiveFeatureFlags));
+  environment_.mainExecutor->post([self = shared_from_this(), flags] {
+    self->onFeatureFlagsLoaded.invoke(flags);
+    if (self->environment_.notificationCenter)
+      self->environment_.notificationCenter->post(std::string(DiziZozSDK::didReceiveFeatureFlags));
   });
 }
 

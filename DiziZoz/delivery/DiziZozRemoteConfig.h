@@ -137,6 +137,7 @@ class DiziZozRemoteConfig final : public DiziZozRemoteConfigProviding,
   const std::function<Properties()> getDefaultPersonProperties_;
   const FlagCalled featureFlagCalledCallback_;
   const Environment environment_;
+  bool seededAtConstruction_ = false;
 
   std::mutex loadingFeatureFlagsLock_;
   bool loadingFeatureFlags_ = false;
