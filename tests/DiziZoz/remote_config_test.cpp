@@ -60,6 +60,8 @@ class RemoteConfigTest : public testing::Test {
     config->storageManager = std::make_shared<DiziZozStorageManager>(*config, location());
     config->storageManager->getDeviceId();
   }
+  // Work still queued holds the store, which holds its queues: run it out so that nothing is left behind.
+  ~RemoteConfigTest() override { settle(); }
 
   DiziZozStorageLocation location() const {
     return DiziZozStorageLocation{.applicationSupport = dir.path(),
