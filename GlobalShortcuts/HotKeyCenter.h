@@ -130,7 +130,7 @@ class HotKeyCenter : public std::enable_shared_from_this<HotKeyCenter> {
   bool isMenuOpen_ = false;
   bool isHotKeyEventHandlingEnabled_ = false;
   bool isRawKeyEventHandlingEnabled_ = false;
-  const std::vector<platform::HotKeySystem::EventTypeSpec> hotKeyEventTypes_{
+  const std::vector<platform::HotKeySystem::EventTypeFilter> hotKeyEventTypes_{
       {platform::HotKeySystem::kEventClassKeyboard, platform::HotKeySystem::kEventHotKeyPressed},
       {platform::HotKeySystem::kEventClassKeyboard, platform::HotKeySystem::kEventHotKeyReleased}};
   // While a menu is open: the hot key whose key-down each key code delivered, until its key-up.

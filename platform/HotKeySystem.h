@@ -43,10 +43,10 @@ class HotKeySystem {
     friend bool operator==(const HotKeyId&, const HotKeyId&) = default;
   };
 
-  struct EventTypeSpec {
+  struct EventTypeFilter {
     std::uint32_t eventClass = 0;
     std::uint32_t eventKind = 0;
-    friend bool operator==(const EventTypeSpec&, const EventTypeSpec&) = default;
+    friend bool operator==(const EventTypeFilter&, const EventTypeFilter&) = default;
   };
 
   struct HotKeyEvent {
@@ -70,8 +70,8 @@ class HotKeySystem {
 
   // Installs a handler that initially receives no event types. Nothing when it cannot be installed.
   virtual std::optional<HandlerRef> installEventHandler(Handler handler) = 0;
-  virtual void addEventTypesToHandler(HandlerRef handler, const std::vector<EventTypeSpec>& types) = 0;
-  virtual void removeEventTypesFromHandler(HandlerRef handler, const std::vector<EventTypeSpec>& types) = 0;
+  virtual void addEventTypesToHandler(HandlerRef handler, const std::vector<EventTypeFilter>& types) = 0;
+  virtual void removeEventTypesFromHandler(HandlerRef handler, const std::vector<EventTypeFilter>& types) = 0;
 };
 
 }  // namespace platform

@@ -26,7 +26,7 @@ std::optional<HotKeySystem::HandlerRef> FakeHotKeySystem::installEventHandler(Ha
   return ref;
 }
 
-void FakeHotKeySystem::addEventTypesToHandler(HandlerRef handler, const std::vector<EventTypeSpec>& types) {
+void FakeHotKeySystem::addEventTypesToHandler(HandlerRef handler, const std::vector<EventTypeFilter>& types) {
   std::lock_guard lock(mutex_);
   auto it = handlers_.find(handler);
   if (it == handlers_.end()) return;
@@ -34,7 +34,7 @@ void FakeHotKeySystem::addEventTypesToHandler(HandlerRef handler, const std::vec
 }
 
 void FakeHotKeySystem::removeEventTypesFromHandler(HandlerRef handler,
-                                                   const std::vector<EventTypeSpec>& types) {
+                                                   const std::vector<EventTypeFilter>& types) {
   std::lock_guard lock(mutex_);
   auto it = handlers_.find(handler);
   if (it == handlers_.end()) return;

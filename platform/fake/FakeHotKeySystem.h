@@ -29,8 +29,8 @@ class FakeHotKeySystem final : public HotKeySystem {
                                           HotKeyId id) override;
   void unregisterHotKey(HotKeyRef ref) override;
   std::optional<HandlerRef> installEventHandler(Handler handler) override;
-  void addEventTypesToHandler(HandlerRef handler, const std::vector<EventTypeSpec>& types) override;
-  void removeEventTypesFromHandler(HandlerRef handler, const std::vector<EventTypeSpec>& types) override;
+  void addEventTypesToHandler(HandlerRef handler, const std::vector<EventTypeFilter>& types) override;
+  void removeEventTypesFromHandler(HandlerRef handler, const std::vector<EventTypeFilter>& types) override;
 
   // Another client holds the combination: registering it is refused until allow().
   void refuse(std::uint32_t keyCode, std::uint32_t modifiers);

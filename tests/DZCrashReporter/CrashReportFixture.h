@@ -1,7 +1,7 @@
 #pragma once
 
 // Crash report files built from plain values with protobuf-c's own packer, for the reader's,
-// formatter's and tool's tests and the fuzz seeds. A spec starts as the smallest report the reader
+// formatter's and tool's tests and the fuzz seeds. A shape starts as the smallest report the reader
 // accepts; tests change, drop or bend any part of it before packing.
 
 #include <cstdint>
@@ -16,46 +16,46 @@
 
 namespace dzcrash::test {
 
-struct ProcessorSpec {
+struct ProcessorShape {
   int encoding = DZCRASH__CRASH_REPORT__PROCESSOR__TYPE_ENCODING__TYPE_ENCODING_MACH;
   uint64_t type = 0;
   uint64_t subtype = 0;
 };
 
-struct SymbolSpec {
+struct SymbolShape {
   std::string name{};
   uint64_t start = 0;
   std::optional<uint64_t> end{};
 };
 
-struct FrameSpec {
+struct FrameShape {
   uint64_t pc = 0;
-  std::optional<SymbolSpec> symbol{};
+  std::optional<SymbolShape> symbol{};
 };
 
-struct ThreadSpec {
+struct ThreadShape {
   uint32_t number = 0;
   bool crashed = false;
-  std::vector<FrameSpec> frames{};
+  std::vector<FrameShape> frames{};
   std::vector<std::pair<std::string, uint64_t>> registers{};
 };
 
-struct ImageSpec {
+struct ImageShape {
   uint64_t base = 0;
   uint64_t size = 0;
   std::string name{};
   std::optional<std::vector<uint8_t>> uuid{};
-  std::optional<ProcessorSpec> codeType{};
+  std::optional<ProcessorShape> codeType{};
 };
 
-struct MachineSpec {
+struct MachineShape {
   std::optional<std::string> model{};
-  ProcessorSpec processor;
+  ProcessorShape processor;
   uint32_t processorCount = 4;
   uint32_t logicalProcessorCount = 8;
 };
 
-struct ProcessSpec {
+struct ProcessShape {
   std::optional<std::string> name{};
   uint32_t pid = 0;
   std::optional<std::string> path{};
@@ -65,23 +65,23 @@ struct ProcessSpec {
   std::optional<uint64_t> startTime{};
 };
 
-struct MachSpec {
+struct MachShape {
   uint64_t type = 0;
   std::vector<uint64_t> codes{};
 };
 
-struct ExceptionSpec {
+struct ExceptionShape {
   std::string name{};
   std::string reason{};
-  std::vector<FrameSpec> frames{};
+  std::vector<FrameShape> frames{};
 };
 
-struct ReportInfoSpec {
+struct ReportInfoShape {
   bool userRequested = false;
   std::optional<std::vector<uint8_t>> uuid{};
 };
 
-struct ReportSpec {
+struct ReportShape {
   std::optional<int> operatingSystem = DZCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__OS_UNKNOWN;
   std::string osVersion = "6.1.0";
   std::optional<std::string> osBuild{};
@@ -94,14 +94,15 @@ struct ReportSpec {
   std::string signalCode = "SEGV_MAPERR";
   uint64_t signalAddress = 0;
   std::optional<std::string> crashInfoMessage{};
-  std::optional<MachSpec> mach{};
-  std::optional<MachineSpec> machine{};
-  std::optional<ProcessSpec> process{};
-  std::optional<ReportInfoSpec> reportInfo{};
-  std::optional<ExceptionSpec> exception{};
+  std::optional<MachShape> mach{};
+  std::optional<MachineShape> machine{};
+  std::optional<ProcessShape> process{};
+  std::optional<ReportInfoShape> reportInfo{};
+  std::optional<ExceptionShape> exception{};
   std::optional<std::vector<uint8_t>> customData{};
-  std::vector<ThreadSpec> threads = {ThreadSpec{.number = 0, .crashed = true}};
-  std::vector<ImageSpec> images = {ImageSpec{.base = 0x400000, .size = 0x1000, .name = "/usr/bin/quorvelle"}};
+  std::vector<ThreadShape> threads = {ThreadShape{.number = 0, .crashed = true}};
+  std::vector<ImageShape> images = {
+      ImageShape{.base = 0x400000, .size = 0x1000, .name = "/usr/bin/quorvelle"}};
 };
 
 namespace detail {
@@ -109,99 +110,99 @@ namespace detail {
 // Owns every C structure of one packing; the structures point into each other and into the strings.
 class Packer {
  public:
-  std::vector<uint8_t> pack(const ReportSpec& spec) {
+  std::vector<uint8_t> pack(const ReportShape& shape) {
     Dzcrash__CrashReport report = DZCRASH__CRASH_REPORT__INIT;
 
     auto& system = make<Dzcrash__CrashReport__SystemInfo>();
     dzcrash__crash_report__system_info__init(&system);
-    if (spec.operatingSystem) {
+    if (shape.operatingSystem) {
       system.has_operating_system = 1;
       system.operating_system =
-          static_cast<Dzcrash__CrashReport__SystemInfo__OperatingSystem>(*spec.operatingSystem);
+          static_cast<Dzcrash__CrashReport__SystemInfo__OperatingSystem>(*shape.operatingSystem);
     }
-    system.os_version = text(spec.osVersion);
-    system.os_build = text(spec.osBuild);
-    system.architecture = static_cast<Dzcrash__Architecture>(spec.architecture);
-    system.timestamp = spec.timestamp;
+    system.os_version = text(shape.osVersion);
+    system.os_build = text(shape.osBuild);
+    system.architecture = static_cast<Dzcrash__Architecture>(shape.architecture);
+    system.timestamp = shape.timestamp;
     report.system_info = &system;
 
     auto& app = make<Dzcrash__CrashReport__ApplicationInfo>();
     dzcrash__crash_report__application_info__init(&app);
-    app.identifier = text(spec.appIdentifier);
-    app.version = text(spec.appVersion);
-    app.marketing_version = text(spec.appMarketingVersion);
+    app.identifier = text(shape.appIdentifier);
+    app.version = text(shape.appVersion);
+    app.marketing_version = text(shape.appMarketingVersion);
     report.application_info = &app;
 
     auto& signal = make<Dzcrash__CrashReport__Signal>();
     dzcrash__crash_report__signal__init(&signal);
-    signal.name = text(spec.signalName);
-    signal.code = text(spec.signalCode);
-    signal.address = spec.signalAddress;
-    signal.crash_info_message = text(spec.crashInfoMessage);
-    if (spec.mach) {
+    signal.name = text(shape.signalName);
+    signal.code = text(shape.signalCode);
+    signal.address = shape.signalAddress;
+    signal.crash_info_message = text(shape.crashInfoMessage);
+    if (shape.mach) {
       auto& mach = make<Dzcrash__CrashReport__Signal__MachException>();
       dzcrash__crash_report__signal__mach_exception__init(&mach);
-      mach.type = spec.mach->type;
-      auto& codes = make<std::vector<uint64_t>>(spec.mach->codes);
+      mach.type = shape.mach->type;
+      auto& codes = make<std::vector<uint64_t>>(shape.mach->codes);
       mach.n_codes = codes.size();
       mach.codes = codes.data();
       signal.mach_exception = &mach;
     }
     report.signal = &signal;
 
-    if (spec.machine) {
+    if (shape.machine) {
       auto& machine = make<Dzcrash__CrashReport__MachineInfo>();
       dzcrash__crash_report__machine_info__init(&machine);
-      machine.model = text(spec.machine->model);
-      machine.processor = processor(spec.machine->processor);
-      machine.processor_count = spec.machine->processorCount;
-      machine.logical_processor_count = spec.machine->logicalProcessorCount;
+      machine.model = text(shape.machine->model);
+      machine.processor = processor(shape.machine->processor);
+      machine.processor_count = shape.machine->processorCount;
+      machine.logical_processor_count = shape.machine->logicalProcessorCount;
       report.machine_info = &machine;
     }
 
-    if (spec.process) {
+    if (shape.process) {
       auto& process = make<Dzcrash__CrashReport__ProcessInfo>();
       dzcrash__crash_report__process_info__init(&process);
-      process.process_name = text(spec.process->name);
-      process.process_id = spec.process->pid;
-      process.process_path = text(spec.process->path);
-      process.parent_process_name = text(spec.process->parentName);
-      process.parent_process_id = spec.process->parentPid;
-      process.native = spec.process->native;
-      if (spec.process->startTime) {
+      process.process_name = text(shape.process->name);
+      process.process_id = shape.process->pid;
+      process.process_path = text(shape.process->path);
+      process.parent_process_name = text(shape.process->parentName);
+      process.parent_process_id = shape.process->parentPid;
+      process.native = shape.process->native;
+      if (shape.process->startTime) {
         process.has_start_time = 1;
-        process.start_time = *spec.process->startTime;
+        process.start_time = *shape.process->startTime;
       }
       report.process_info = &process;
     }
 
-    if (spec.reportInfo) {
+    if (shape.reportInfo) {
       auto& info = make<Dzcrash__CrashReport__ReportInfo>();
       dzcrash__crash_report__report_info__init(&info);
-      info.user_requested = spec.reportInfo->userRequested;
-      if (spec.reportInfo->uuid) {
+      info.user_requested = shape.reportInfo->userRequested;
+      if (shape.reportInfo->uuid) {
         info.has_uuid = 1;
-        info.uuid = bytes(*spec.reportInfo->uuid);
+        info.uuid = bytes(*shape.reportInfo->uuid);
       }
       report.report_info = &info;
     }
 
-    if (spec.exception) {
+    if (shape.exception) {
       auto& exception = make<Dzcrash__CrashReport__Exception>();
       dzcrash__crash_report__exception__init(&exception);
-      exception.name = text(spec.exception->name);
-      exception.reason = text(spec.exception->reason);
-      frames(spec.exception->frames, exception.n_frames, exception.frames);
+      exception.name = text(shape.exception->name);
+      exception.reason = text(shape.exception->reason);
+      frames(shape.exception->frames, exception.n_frames, exception.frames);
       report.exception = &exception;
     }
 
-    if (spec.customData) {
+    if (shape.customData) {
       report.has_custom_data = 1;
-      report.custom_data = bytes(*spec.customData);
+      report.custom_data = bytes(*shape.customData);
     }
 
     auto& threads = make<std::vector<Dzcrash__CrashReport__Thread*>>();
-    for (const ThreadSpec& t : spec.threads) {
+    for (const ThreadShape& t : shape.threads) {
       auto& thread = make<Dzcrash__CrashReport__Thread>();
       dzcrash__crash_report__thread__init(&thread);
       thread.thread_number = t.number;
@@ -223,7 +224,7 @@ class Packer {
     report.threads = threads.data();
 
     auto& images = make<std::vector<Dzcrash__CrashReport__BinaryImage*>>();
-    for (const ImageSpec& i : spec.images) {
+    for (const ImageShape& i : shape.images) {
       auto& image = make<Dzcrash__CrashReport__BinaryImage>();
       dzcrash__crash_report__binary_image__init(&image);
       image.base_address = i.base;
@@ -260,20 +261,20 @@ class Packer {
     return ProtobufCBinaryData{copy.size(), copy.data()};
   }
 
-  Dzcrash__CrashReport__Processor* processor(const ProcessorSpec& spec) {
+  Dzcrash__CrashReport__Processor* processor(const ProcessorShape& shape) {
     auto& cpu = make<Dzcrash__CrashReport__Processor>();
     dzcrash__crash_report__processor__init(&cpu);
     cpu.has_encoding = 1;
-    cpu.encoding = static_cast<Dzcrash__CrashReport__Processor__TypeEncoding>(spec.encoding);
-    cpu.type = spec.type;
-    cpu.subtype = spec.subtype;
+    cpu.encoding = static_cast<Dzcrash__CrashReport__Processor__TypeEncoding>(shape.encoding);
+    cpu.type = shape.type;
+    cpu.subtype = shape.subtype;
     return &cpu;
   }
 
-  void frames(const std::vector<FrameSpec>& specs, size_t& count,
+  void frames(const std::vector<FrameShape>& shapes, size_t& count,
               Dzcrash__CrashReport__Thread__StackFrame**& out) {
     auto& list = make<std::vector<Dzcrash__CrashReport__Thread__StackFrame*>>();
-    for (const FrameSpec& f : specs) {
+    for (const FrameShape& f : shapes) {
       auto& frame = make<Dzcrash__CrashReport__Thread__StackFrame>();
       dzcrash__crash_report__thread__stack_frame__init(&frame);
       frame.pc = f.pc;
@@ -300,14 +301,14 @@ class Packer {
 }  // namespace detail
 
 // The serialised dzcrash.CrashReport alone.
-inline std::vector<uint8_t> packReportMessage(const ReportSpec& spec) {
-  return detail::Packer().pack(spec);
+inline std::vector<uint8_t> packReportMessage(const ReportShape& shape) {
+  return detail::Packer().pack(shape);
 }
 
 // A whole report file: the "dzcrash" header, version 1, then the message.
-inline std::vector<uint8_t> packReportFile(const ReportSpec& spec) {
+inline std::vector<uint8_t> packReportFile(const ReportShape& shape) {
   std::vector<uint8_t> file = {'d', 'z', 'c', 'r', 'a', 's', 'h', 1};
-  const std::vector<uint8_t> message = packReportMessage(spec);
+  const std::vector<uint8_t> message = packReportMessage(shape);
   file.insert(file.end(), message.begin(), message.end());
   return file;
 }

@@ -18,8 +18,8 @@ DZCrashReporterResult<DZCrashReport> decode(const std::vector<uint8_t>& bytes) {
   return DZCrashReport::fromData(bytes);
 }
 
-DZCrashReport decodeOk(const ReportSpec& spec) {
-  auto result = decode(packReportFile(spec));
+DZCrashReport decodeOk(const ReportShape& shape) {
+  auto result = decode(packReportFile(shape));
   if (!result.ok()) ADD_FAILURE() << result.error().description();
   return std::move(result).value();
 }
@@ -63,7 +63,7 @@ std::vector<uint64_t> countingCodes(size_t n) {
 }  // namespace
 
 TEST(CrashReportReader, RejectionsCarryTheirExactTexts) {
-  const std::vector<uint8_t> body = packReportMessage(ReportSpec{});
+  const std::vector<uint8_t> body = packReportMessage(ReportShape{});
   // protobuf-c refuses a report without its required signal; assembled by hand because its packer
   // writes every required field.
   Dzcrash__CrashReport__SystemInfo system = DZCRASH__CRASH_REPORT__SYSTEM_INFO__INIT;
@@ -101,7 +101,7 @@ TEST(CrashReportReader, RejectionsCarryTheirExactTexts) {
     EXPECT_EQ(result.error().description(), c.text) << c.name;
     EXPECT_FALSE(result.error().posixErrno()) << c.name;
   }
-  const std::vector<uint8_t> file = packReportFile(ReportSpec{});
+  const std::vector<uint8_t> file = packReportFile(ReportShape{});
   const auto truncated = decode(std::vector<uint8_t>(file.begin(), file.end() - 3));
   ASSERT_FALSE(truncated.ok());
   EXPECT_EQ(truncated.error().description(),
@@ -111,24 +111,24 @@ TEST(CrashReportReader, RejectionsCarryTheirExactTexts) {
 TEST(CrashReportReader, BuildRejectsBrokenSectionsInItsOrder) {
   struct Case {
     const char* name;
-    ReportSpec spec;
+    ReportShape shape;
     std::string text;
   };
-  ReportSpec shortUuid;
-  shortUuid.reportInfo = ReportInfoSpec{.uuid = std::vector<uint8_t>(15, 7)};
-  ReportSpec longUuid;
-  longUuid.reportInfo = ReportInfoSpec{.uuid = std::vector<uint8_t>(17, 7)};
-  ReportSpec unknownArchitecture;
+  ReportShape shortUuid;
+  shortUuid.reportInfo = ReportInfoShape{.uuid = std::vector<uint8_t>(15, 7)};
+  ReportShape longUuid;
+  longUuid.reportInfo = ReportInfoShape{.uuid = std::vector<uint8_t>(17, 7)};
+  ReportShape unknownArchitecture;
   unknownArchitecture.architecture = DZCRASH__ARCHITECTURE__ARCHITECTURE_UNKNOWN;
-  ReportSpec noThreads;
+  ReportShape noThreads;
   noThreads.threads.clear();
-  ReportSpec noImages;
+  ReportShape noImages;
   noImages.images.clear();
-  ReportSpec tooManyCodes;
-  tooManyCodes.mach = MachSpec{.type = 1, .codes = countingCodes(256)};
-  ReportSpec uuidBeforeThreads = noThreads;
+  ReportShape tooManyCodes;
+  tooManyCodes.mach = MachShape{.type = 1, .codes = countingCodes(256)};
+  ReportShape uuidBeforeThreads = noThreads;
   uuidBeforeThreads.reportInfo = shortUuid.reportInfo;
-  ReportSpec threadsBeforeImages = noThreads;
+  ReportShape threadsBeforeImages = noThreads;
   threadsBeforeImages.images.clear();
 
   const Case cases[] = {
@@ -142,7 +142,7 @@ TEST(CrashReportReader, BuildRejectsBrokenSectionsInItsOrder) {
       {"threads before images", threadsBeforeImages, "Crash report is missing thread state information"},
   };
   for (const Case& c : cases) {
-    const auto result = decode(packReportFile(c.spec));
+    const auto result = decode(packReportFile(c.shape));
     ASSERT_FALSE(result.ok()) << c.name;
     EXPECT_EQ(result.error().code(), DZCrashReporterErrorCode::invalidCrashReport) << c.name;
     EXPECT_EQ(result.error().description(), c.text) << c.name;
@@ -150,50 +150,50 @@ TEST(CrashReportReader, BuildRejectsBrokenSectionsInItsOrder) {
 }
 
 TEST(CrashReportReader, EveryFieldReachesTheModel) {
-  ReportSpec spec;
-  spec.operatingSystem = DZCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__MAC_OS_X;
-  spec.osVersion = "14.2.1";
-  spec.osBuild = "23C71";
-  spec.timestamp = 1700000000;
-  spec.appMarketingVersion = "1.4";
-  spec.signalAddress = 0xdead;
-  spec.crashInfoMessage = "assertion failed";
-  spec.mach = MachSpec{.type = 1, .codes = {1, 0x10}};
-  spec.machine = MachineSpec{.model = "MacBookPro18,3",
-                             .processor = {.type = 0x1000007, .subtype = 8},
-                             .processorCount = 8,
-                             .logicalProcessorCount = 16};
-  spec.process = ProcessSpec{.name = "quorvelle",
-                             .pid = 4242,
-                             .path = "/usr/bin/quorvelle",
-                             .parentName = "systemd",
-                             .parentPid = 1,
-                             .native = false,
-                             .startTime = 1699999000};
-  spec.reportInfo =
-      ReportInfoSpec{.userRequested = true,
-                     .uuid = std::vector<uint8_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}};
-  spec.customData = std::vector<uint8_t>{'{', '}', 0};
-  spec.threads = {
-      ThreadSpec{.number = 0, .frames = {{.pc = 0x401000}}},
-      ThreadSpec{.number = 1,
-                 .crashed = true,
-                 .frames = {{.pc = 0x400010,
-                             .symbol = SymbolSpec{.name = "main", .start = 0x400000, .end = 0x400100}},
-                            {.pc = 0x400020, .symbol = SymbolSpec{.name = "start", .start = 0x400018}}},
-                 .registers = {{"rip", 0x400010}, {"rsp", 0x7ffc0000}}},
+  ReportShape shape;
+  shape.operatingSystem = DZCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__MAC_OS_X;
+  shape.osVersion = "14.2.1";
+  shape.osBuild = "23C71";
+  shape.timestamp = 1700000000;
+  shape.appMarketingVersion = "1.4";
+  shape.signalAddress = 0xdead;
+  shape.crashInfoMessage = "assertion failed";
+  shape.mach = MachShape{.type = 1, .codes = {1, 0x10}};
+  shape.machine = MachineShape{.model = "MacBookPro18,3",
+                               .processor = {.type = 0x1000007, .subtype = 8},
+                               .processorCount = 8,
+                               .logicalProcessorCount = 16};
+  shape.process = ProcessShape{.name = "quorvelle",
+                               .pid = 4242,
+                               .path = "/usr/bin/quorvelle",
+                               .parentName = "systemd",
+                               .parentPid = 1,
+                               .native = false,
+                               .startTime = 1699999000};
+  shape.reportInfo =
+      ReportInfoShape{.userRequested = true,
+                      .uuid = std::vector<uint8_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}};
+  shape.customData = std::vector<uint8_t>{'{', '}', 0};
+  shape.threads = {
+      ThreadShape{.number = 0, .frames = {{.pc = 0x401000}}},
+      ThreadShape{.number = 1,
+                  .crashed = true,
+                  .frames = {{.pc = 0x400010,
+                              .symbol = SymbolShape{.name = "main", .start = 0x400000, .end = 0x400100}},
+                             {.pc = 0x400020, .symbol = SymbolShape{.name = "start", .start = 0x400018}}},
+                  .registers = {{"rip", 0x400010}, {"rsp", 0x7ffc0000}}},
   };
-  spec.images = {
-      ImageSpec{.base = 0x400000,
-                .size = 0x2000,
-                .name = "/usr/bin/quorvelle",
-                .uuid = std::vector<uint8_t>(16, 0xAB),
-                .codeType = ProcessorSpec{.type = 0x1000007, .subtype = 3}},
-      ImageSpec{.base = 0x7f0000000000, .size = 0x1000, .name = "/lib/libc.so.6"},
+  shape.images = {
+      ImageShape{.base = 0x400000,
+                 .size = 0x2000,
+                 .name = "/usr/bin/quorvelle",
+                 .uuid = std::vector<uint8_t>(16, 0xAB),
+                 .codeType = ProcessorShape{.type = 0x1000007, .subtype = 3}},
+      ImageShape{.base = 0x7f0000000000, .size = 0x1000, .name = "/lib/libc.so.6"},
   };
-  spec.exception =
-      ExceptionSpec{.name = "std::runtime_error", .reason = "boom", .frames = {{.pc = 0x400010}}};
-  const DZCrashReport report = decodeOk(spec);
+  shape.exception =
+      ExceptionShape{.name = "std::runtime_error", .reason = "boom", .frames = {{.pc = 0x400010}}};
+  const DZCrashReport report = decodeOk(shape);
 
   const auto& system = report.systemInfo();
   EXPECT_EQ(system.operatingSystem(), 0);
@@ -271,13 +271,13 @@ TEST(CrashReportReader, EveryFieldReachesTheModel) {
 }
 
 TEST(CrashReportReader, OptionalSectionsAndEmptyValuesReadAsAbsent) {
-  ReportSpec spec;
-  spec.operatingSystem.reset();  // the schema's default, OS_UNKNOWN
-  spec.timestamp = 0;
-  spec.exception = ExceptionSpec{.name = "E", .reason = ""};
-  spec.reportInfo = ReportInfoSpec{.userRequested = false};
-  spec.images[0].uuid = std::vector<uint8_t>{};
-  const DZCrashReport report = decodeOk(spec);
+  ReportShape shape;
+  shape.operatingSystem.reset();  // the schema's default, OS_UNKNOWN
+  shape.timestamp = 0;
+  shape.exception = ExceptionShape{.name = "E", .reason = ""};
+  shape.reportInfo = ReportInfoShape{.userRequested = false};
+  shape.images[0].uuid = std::vector<uint8_t>{};
+  const DZCrashReport report = decodeOk(shape);
   EXPECT_EQ(report.systemInfo().operatingSystem(),
             DZCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__OS_UNKNOWN);
   EXPECT_FALSE(report.systemInfo().timestamp());
@@ -298,7 +298,7 @@ TEST(CrashReportReader, OptionalSectionsAndEmptyValuesReadAsAbsent) {
   EXPECT_FALSE(report.images()[0].hasImageUUID());
   EXPECT_FALSE(report.images()[0].imageUUID());
 
-  ReportSpec noInfo;
+  ReportShape noInfo;
   EXPECT_FALSE(decodeOk(noInfo).uuidRef());
 }
 
@@ -314,22 +314,22 @@ TEST(CrashReportReader, ProcessorIsMadeUpFromTheArchitectureWithoutAMachineSecti
       {DZCRASH__ARCHITECTURE__PPC64, 0x1000012, 0}, {DZCRASH__ARCHITECTURE__ARMV7, 12, 9},
   };
   for (const Case& c : cases) {
-    ReportSpec spec;
-    spec.architecture = c.architecture;
-    EXPECT_EQ(decodeOk(spec).systemInfo().processorInfo(), DZCrashReportProcessorInfo(1, c.type, c.subtype))
+    ReportShape shape;
+    shape.architecture = c.architecture;
+    EXPECT_EQ(decodeOk(shape).systemInfo().processorInfo(), DZCrashReportProcessorInfo(1, c.type, c.subtype))
         << c.architecture;
   }
   // A machine section makes any architecture value acceptable: its processor is the one reported.
-  ReportSpec unknownWithMachine;
+  ReportShape unknownWithMachine;
   unknownWithMachine.architecture = DZCRASH__ARCHITECTURE__ARCHITECTURE_UNKNOWN;
-  unknownWithMachine.machine = MachineSpec{.processor = {.encoding = 0, .type = 99, .subtype = 1}};
+  unknownWithMachine.machine = MachineShape{.processor = {.encoding = 0, .type = 99, .subtype = 1}};
   EXPECT_EQ(decodeOk(unknownWithMachine).systemInfo().processorInfo(), DZCrashReportProcessorInfo(0, 99, 1));
 }
 
 TEST(CrashReportReader, MachCodesUpToTheLimitAndInEitherEncoding) {
-  ReportSpec spec;
-  spec.mach = MachSpec{.type = 1, .codes = countingCodes(255)};
-  const DZCrashReport report = decodeOk(spec);
+  ReportShape shape;
+  shape.mach = MachShape{.type = 1, .codes = countingCodes(255)};
+  const DZCrashReport report = decodeOk(shape);
   ASSERT_TRUE(report.machExceptionInfo());
   EXPECT_EQ(report.machExceptionInfo()->codes(), countingCodes(255));
 
@@ -340,7 +340,7 @@ TEST(CrashReportReader, MachCodesUpToTheLimitAndInEitherEncoding) {
   signal.code = const_cast<char*>("BUS_ADRERR");
   const std::vector<uint8_t> mach = concat({{0x08, 0x01}, field(2, {0x01, 0x90, 0x03})});
   const std::vector<uint8_t> signalBytes = concat({packed(signal), field(4, mach)});
-  ReportSpec rest;
+  ReportShape rest;
   std::vector<uint8_t> message = packReportMessage(rest);
   // The rest of the report with its own signal; a later signal field replaces an earlier one.
   message = concat({message, field(6, signalBytes)});
@@ -357,10 +357,10 @@ TEST(CrashReportReader, ImageIdentifiersAreLowerCaseHexOfAnyLength) {
   macho[1] = 0xAB;
   std::vector<uint8_t> buildId(20);
   for (size_t i = 0; i < buildId.size(); ++i) buildId[i] = static_cast<uint8_t>(0xF0 + i % 16);
-  ReportSpec spec;
-  spec.images = {ImageSpec{.base = 0x1000, .size = 0x10, .name = "/a", .uuid = macho},
-                 ImageSpec{.base = 0x2000, .size = 0x10, .name = "/b", .uuid = buildId}};
-  const DZCrashReport report = decodeOk(spec);
+  ReportShape shape;
+  shape.images = {ImageShape{.base = 0x1000, .size = 0x10, .name = "/a", .uuid = macho},
+                  ImageShape{.base = 0x2000, .size = 0x10, .name = "/b", .uuid = buildId}};
+  const DZCrashReport report = decodeOk(shape);
   EXPECT_TRUE(report.images()[0].hasImageUUID());
   EXPECT_EQ(report.images()[0].imageUUID(), "00abcdcdcdcdcdcdcdcdcdcdcdcdcdcd");
   EXPECT_EQ(report.images()[1].imageUUID(), "f0f1f2f3f4f5f6f7f8f9fafbfcfdfefff0f1f2f3");
@@ -371,35 +371,35 @@ TEST(CrashReportReader, PointerAuthenticationBitsGoOnlyOnArm64e) {
   constexpr uint64_t kLow36 = 0x0000000123456789;
   struct Case {
     const char* name;
-    std::optional<MachineSpec> machine;
+    std::optional<MachineShape> machine;
     uint64_t expected;
   };
   const Case cases[] = {
-      {"arm64e machine", MachineSpec{.processor = {.type = 0x100000c, .subtype = 2}}, kLow36},
-      {"arm64 machine", MachineSpec{.processor = {.type = 0x100000c, .subtype = 0}}, kSigned},
-      {"x86-64 machine", MachineSpec{.processor = {.type = 0x1000007, .subtype = 3}}, kSigned},
+      {"arm64e machine", MachineShape{.processor = {.type = 0x100000c, .subtype = 2}}, kLow36},
+      {"arm64 machine", MachineShape{.processor = {.type = 0x100000c, .subtype = 0}}, kSigned},
+      {"x86-64 machine", MachineShape{.processor = {.type = 0x1000007, .subtype = 3}}, kSigned},
       {"no machine", std::nullopt, kSigned},
   };
   for (const Case& c : cases) {
-    ReportSpec spec;
-    spec.machine = c.machine;
-    spec.threads[0].frames = {{.pc = kSigned}};
-    spec.exception = ExceptionSpec{.name = "E", .reason = "R", .frames = {{.pc = kSigned}}};
-    const DZCrashReport report = decodeOk(spec);
+    ReportShape shape;
+    shape.machine = c.machine;
+    shape.threads[0].frames = {{.pc = kSigned}};
+    shape.exception = ExceptionShape{.name = "E", .reason = "R", .frames = {{.pc = kSigned}}};
+    const DZCrashReport report = decodeOk(shape);
     EXPECT_EQ(report.threads()[0].stackFrames()[0].instructionPointer(), c.expected) << c.name;
     EXPECT_EQ((*report.exceptionInfo()->stackFrames())[0].instructionPointer(), c.expected) << c.name;
   }
 }
 
 TEST(CrashReportReader, ImageForAddressTakesTheFirstImageThatHoldsIt) {
-  ReportSpec spec;
-  spec.images = {
-      ImageSpec{.base = 0x1000, .size = 0x1000, .name = "/first"},
-      ImageSpec{.base = 0x1800, .size = 0x1000, .name = "/overlapping"},
-      ImageSpec{.base = 0x3000, .size = 0, .name = "/empty"},
-      ImageSpec{.base = 0xfffffffffffff000, .size = 0x1000, .name = "/top"},
+  ReportShape shape;
+  shape.images = {
+      ImageShape{.base = 0x1000, .size = 0x1000, .name = "/first"},
+      ImageShape{.base = 0x1800, .size = 0x1000, .name = "/overlapping"},
+      ImageShape{.base = 0x3000, .size = 0, .name = "/empty"},
+      ImageShape{.base = 0xfffffffffffff000, .size = 0x1000, .name = "/top"},
   };
-  const DZCrashReport report = decodeOk(spec);
+  const DZCrashReport report = decodeOk(shape);
   struct Case {
     uint64_t address;
     const char* image;
@@ -428,7 +428,7 @@ TEST(CrashReportReader, EnumerationNumbersTheSchemaDoesNotNameSurvive) {
   const std::vector<uint8_t> processor = concat({{0x08}, minusOne, {0x10, 0x07, 0x18, 0x03}});
   const std::vector<uint8_t> machine = concat({field(2, processor), {0x18, 0x01, 0x20, 0x01}});
   // A later occurrence of a section takes the place of the packed one.
-  const std::vector<uint8_t> base = packReportMessage(ReportSpec{});
+  const std::vector<uint8_t> base = packReportMessage(ReportShape{});
 
   const auto noMachine = decode(withHeader(std::string("dzcrash\x01", 8), concat({base, field(1, system)})));
   ASSERT_FALSE(noMachine.ok());

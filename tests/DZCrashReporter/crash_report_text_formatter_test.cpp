@@ -17,16 +17,16 @@ using namespace dzcrash::test;
 namespace {
 
 constexpr int kOsUnknown = DZCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__OS_UNKNOWN;
-constexpr ProcessorSpec kX86_64{.type = 0x1000007, .subtype = 3};
+constexpr ProcessorShape kX86_64{.type = 0x1000007, .subtype = 3};
 
-DZCrashReport decodeOk(const ReportSpec& spec) {
-  auto result = DZCrashReport::fromData(packReportFile(spec));
+DZCrashReport decodeOk(const ReportShape& shape) {
+  auto result = DZCrashReport::fromData(packReportFile(shape));
   if (!result.ok()) ADD_FAILURE() << result.error().description();
   return std::move(result).value();
 }
 
-std::string format(const ReportSpec& spec) {
-  return DZCrashReportTextFormatter::stringValueForCrashReport(decodeOk(spec),
+std::string format(const ReportShape& shape) {
+  return DZCrashReportTextFormatter::stringValueForCrashReport(decodeOk(shape),
                                                                DZCrashReportTextFormat::classic);
 }
 
@@ -57,45 +57,46 @@ std::vector<uint8_t> buildId(uint8_t first) {
 }
 
 // A crash of this system: an uncaught C++ exception ends in abort on thread 0 of two.
-ReportSpec linuxReport() {
-  ReportSpec spec;
-  spec.operatingSystem = kOsUnknown;
-  spec.osVersion = "6.1.0";
-  spec.osBuild = "#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1";
-  spec.timestamp = 1700000000;
-  spec.appIdentifier = "com.quorvelle.app";
-  spec.appVersion = "42";
-  spec.appMarketingVersion = "1.4";
-  spec.signalName = "SIGABRT";
-  spec.signalCode = "#0";
-  spec.signalAddress = 0;
-  spec.machine = MachineSpec{.model = "Standard PC (Q35 + ICH9, 2009)", .processor = kX86_64};
-  spec.process = ProcessSpec{.name = "quorvelle",
-                             .pid = 4242,
-                             .path = "/usr/bin/quorvelle",
-                             .parentName = "bash",
-                             .parentPid = 4000,
-                             .native = true,
-                             .startTime = 1699999900};
-  spec.reportInfo =
-      ReportInfoSpec{.uuid = std::vector<uint8_t>{0x6b, 0x2c, 0x8a, 0x10, 0xe4, 0x51, 0x4f, 0x0c, 0x9a, 0x3e,
-                                                  0x11, 0x22, 0x33, 0x44, 0x55, 0x66}};
-  spec.exception = ExceptionSpec{
+ReportShape linuxReport() {
+  ReportShape shape;
+  shape.operatingSystem = kOsUnknown;
+  shape.osVersion = "6.1.0";
+  shape.osBuild = "#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1";
+  shape.timestamp = 1700000000;
+  shape.appIdentifier = "com.quorvelle.app";
+  shape.appVersion = "42";
+  shape.appMarketingVersion = "1.4";
+  shape.signalName = "SIGABRT";
+  shape.signalCode = "#0";
+  shape.signalAddress = 0;
+  shape.machine = MachineShape{.model = "Standard PC (Q35 + ICH9, 2009)", .processor = kX86_64};
+  shape.process = ProcessShape{.name = "quorvelle",
+                               .pid = 4242,
+                               .path = "/usr/bin/quorvelle",
+                               .parentName = "bash",
+                               .parentPid = 4000,
+                               .native = true,
+                               .startTime = 1699999900};
+  shape.reportInfo =
+      ReportInfoShape{.uuid = std::vector<uint8_t>{0x6b, 0x2c, 0x8a, 0x10, 0xe4, 0x51, 0x4f, 0x0c, 0x9a, 0x3e,
+                                                   0x11, 0x22, 0x33, 0x44, 0x55, 0x66}};
+  shape.exception = ExceptionShape{
       .name = "std::runtime_error",
       .reason = "lookup failed",
       .frames = {
           {.pc = 0x55d4c0a1b2c4,
-           .symbol = SymbolSpec{.name = "_ZN9quorvelle12LookupClient5fetchEv", .start = 0x55d4c0a1b200}},
-          {.pc = 0x55d4c0a10f10, .symbol = SymbolSpec{.name = "main", .start = 0x55d4c0a10e80}}}};
-  spec.threads = {
-      ThreadSpec{
+           .symbol = SymbolShape{.name = "_ZN9quorvelle12LookupClient5fetchEv", .start = 0x55d4c0a1b200}},
+          {.pc = 0x55d4c0a10f10, .symbol = SymbolShape{.name = "main", .start = 0x55d4c0a10e80}}}};
+  shape.threads = {
+      ThreadShape{
           .number = 0,
           .crashed = true,
           .frames = {{.pc = 0x7f3a1c0a9e2c,
-                      .symbol = SymbolSpec{.name = "__pthread_kill_implementation", .start = 0x7f3a1c0a9d30}},
-                     {.pc = 0x7f3a1c05b472, .symbol = SymbolSpec{.name = "raise", .start = 0x7f3a1c05b450}},
+                      .symbol =
+                          SymbolShape{.name = "__pthread_kill_implementation", .start = 0x7f3a1c0a9d30}},
+                     {.pc = 0x7f3a1c05b472, .symbol = SymbolShape{.name = "raise", .start = 0x7f3a1c05b450}},
                      {.pc = 0x7f3a1c5a54e8},
-                     {.pc = 0x55d4c0a10f10, .symbol = SymbolSpec{.name = "main", .start = 0x55d4c0a10e80}},
+                     {.pc = 0x55d4c0a10f10, .symbol = SymbolShape{.name = "main", .start = 0x55d4c0a10e80}},
                      {.pc = 0x1234}},
           .registers = {{"rax", 0},
                         {"rbx", 0x7f3a1b5ff700},
@@ -110,30 +111,30 @@ ReportSpec linuxReport() {
                         {"rip", 0x7f3a1c0a9e2c},
                         {"rflags", 0x246},
                         {"cs", 0x33}}},
-      ThreadSpec{.number = 1,
-                 .frames = {{.pc = 0x7f3a1c0f5d7f,
-                             .symbol = SymbolSpec{.name = "__GI___poll", .start = 0x7f3a1c0f5cf0}},
-                            {.pc = 0x55d4c0a20400}}},
+      ThreadShape{.number = 1,
+                  .frames = {{.pc = 0x7f3a1c0f5d7f,
+                              .symbol = SymbolShape{.name = "__GI___poll", .start = 0x7f3a1c0f5cf0}},
+                             {.pc = 0x55d4c0a20400}}},
   };
-  spec.images = {
-      ImageSpec{.base = 0x55d4c0a00000,
-                .size = 0x3a000,
-                .name = "/usr/bin/quorvelle",
-                .uuid = buildId(0x10),
-                .codeType = kX86_64},
-      ImageSpec{.base = 0x7f3a1c5a0000,
-                .size = 0x1b6000,
-                .name = "/usr/lib/x86_64-linux-gnu/libstdc++.so.6",
-                .uuid = buildId(0x40),
-                .codeType = kX86_64},
-      ImageSpec{.base = 0x7f3a1c028000,
-                .size = 0x155000,
-                .name = "/usr/lib/x86_64-linux-gnu/libc.so.6",
-                .uuid = buildId(0x80),
-                .codeType = kX86_64},
-      ImageSpec{.base = 0x7ffd5c3f1000, .size = 0x2000, .name = "linux-vdso.so.1"},
+  shape.images = {
+      ImageShape{.base = 0x55d4c0a00000,
+                 .size = 0x3a000,
+                 .name = "/usr/bin/quorvelle",
+                 .uuid = buildId(0x10),
+                 .codeType = kX86_64},
+      ImageShape{.base = 0x7f3a1c5a0000,
+                 .size = 0x1b6000,
+                 .name = "/usr/lib/x86_64-linux-gnu/libstdc++.so.6",
+                 .uuid = buildId(0x40),
+                 .codeType = kX86_64},
+      ImageShape{.base = 0x7f3a1c028000,
+                 .size = 0x155000,
+                 .name = "/usr/lib/x86_64-linux-gnu/libc.so.6",
+                 .uuid = buildId(0x80),
+                 .codeType = kX86_64},
+      ImageShape{.base = 0x7ffd5c3f1000, .size = 0x2000, .name = "linux-vdso.so.1"},
   };
-  return spec;
+  return shape;
 }
 
 }  // namespace
@@ -164,18 +165,18 @@ TEST(CrashReportTextFormatter, SixtyFourBitReportMatchesItsGoldenText) {
 }
 
 TEST(CrashReportTextFormatter, ThirtyTwoBitReportsUseNarrowColumns) {
-  ReportSpec spec;
-  spec.machine = MachineSpec{.processor = kX86_64};  // a 32-bit process on a 64-bit host
-  spec.threads = {
-      ThreadSpec{.number = 0,
-                 .crashed = true,
-                 .frames = {{.pc = 0x8048010, .symbol = SymbolSpec{.name = "f", .start = 0x8048000}}},
-                 .registers = {{"eax", 1}, {"ebx", 2}, {"ecx", 3}, {"edx", 4}, {"esi", 0xffffffff}}}};
-  spec.images = {ImageSpec{.base = 0x8048000,
-                           .size = 0x1000,
-                           .name = "/opt/app32",
-                           .codeType = ProcessorSpec{.type = 7, .subtype = 3}}};
-  const std::string text = format(spec);
+  ReportShape shape;
+  shape.machine = MachineShape{.processor = kX86_64};  // a 32-bit process on a 64-bit host
+  shape.threads = {
+      ThreadShape{.number = 0,
+                  .crashed = true,
+                  .frames = {{.pc = 0x8048010, .symbol = SymbolShape{.name = "f", .start = 0x8048000}}},
+                  .registers = {{"eax", 1}, {"ebx", 2}, {"ecx", 3}, {"edx", 4}, {"esi", 0xffffffff}}}};
+  shape.images = {ImageShape{.base = 0x8048000,
+                             .size = 0x1000,
+                             .name = "/opt/app32",
+                             .codeType = ProcessorShape{.type = 7, .subtype = 3}}};
+  const std::string text = format(shape);
   EXPECT_EQ(lineStartingWith(text, "Code Type:"), "Code Type:       X86");
   EXPECT_EQ(lineStartingWith(text, "0   "), "0   app32                               0x08048010 f + 16");
   EXPECT_NE(text.find("Thread 0 crashed with X86 Thread State:\n"
@@ -187,9 +188,9 @@ TEST(CrashReportTextFormatter, ThirtyTwoBitReportsUseNarrowColumns) {
             (std::vector<std::string>{" 0x8048000 -  0x8048fff  app32 i386  <?\?\?> /opt/app32"}));
 
   // 32-bit ARM names r12 by its role.
-  spec.images[0].codeType = ProcessorSpec{.type = 12, .subtype = 9};
-  spec.threads[0].registers = {{"r11", 1}, {"r12", 2}};
-  const std::string arm = format(spec);
+  shape.images[0].codeType = ProcessorShape{.type = 12, .subtype = 9};
+  shape.threads[0].registers = {{"r11", 1}, {"r12", 2}};
+  const std::string arm = format(shape);
   EXPECT_NE(arm.find("Thread 0 crashed with ARM Thread State:\n"
                      "   r11: 0x00000001     ip: 0x00000002 \n\n"),
             std::string::npos)
@@ -197,11 +198,11 @@ TEST(CrashReportTextFormatter, ThirtyTwoBitReportsUseNarrowColumns) {
 }
 
 TEST(CrashReportTextFormatter, AbsentSectionsPrintQuestionMarks) {
-  ReportSpec spec;
-  spec.osBuild.reset();
-  spec.timestamp = 0;
-  spec.threads[0].crashed = false;
-  const std::string text = format(spec);
+  ReportShape shape;
+  shape.osBuild.reset();
+  shape.timestamp = 0;
+  shape.threads[0].crashed = false;
+  const std::string text = format(shape);
   EXPECT_EQ(text.substr(0, text.find("Date/Time:")),
             "Incident Identifier: ???\n"
             "Hardware Model:      ???\n"
@@ -220,22 +221,22 @@ TEST(CrashReportTextFormatter, AbsentSectionsPrintQuestionMarks) {
   EXPECT_NE(text.find("Exception Codes: SEGV_MAPERR at 0x0\n\nThread 0:\n\n"), std::string::npos) << text;
 
   // A process section with its optional names absent.
-  spec.process = ProcessSpec{.pid = 7, .parentPid = 1};
-  const std::string partial = format(spec);
+  shape.process = ProcessShape{.pid = 7, .parentPid = 1};
+  const std::string partial = format(shape);
   EXPECT_EQ(lineStartingWith(partial, "Process:"), "Process:         ??? [7]");
   EXPECT_EQ(lineStartingWith(partial, "Parent Process:"), "Parent Process:  ??? [1]");
 }
 
 TEST(CrashReportTextFormatter, BinaryImagesAreSortedAndListedOncePerBase) {
-  ReportSpec spec;
-  spec.process = ProcessSpec{.path = "/usr/bin/quorvelle"};
-  spec.images = {
-      ImageSpec{.base = 0x7f0000002000, .size = 0x1000, .name = "/lib/libb.so", .codeType = kX86_64},
-      ImageSpec{.base = 0x400000, .size = 0x2000, .name = "/usr/bin/quorvelle", .codeType = kX86_64},
-      ImageSpec{.base = 0x7f0000001000, .size = 0, .name = "/lib/empty.so", .codeType = kX86_64},
-      ImageSpec{.base = 0x7f0000002000, .size = 0x800, .name = "/lib/libb-again.so", .codeType = kX86_64},
+  ReportShape shape;
+  shape.process = ProcessShape{.path = "/usr/bin/quorvelle"};
+  shape.images = {
+      ImageShape{.base = 0x7f0000002000, .size = 0x1000, .name = "/lib/libb.so", .codeType = kX86_64},
+      ImageShape{.base = 0x400000, .size = 0x2000, .name = "/usr/bin/quorvelle", .codeType = kX86_64},
+      ImageShape{.base = 0x7f0000001000, .size = 0, .name = "/lib/empty.so", .codeType = kX86_64},
+      ImageShape{.base = 0x7f0000002000, .size = 0x800, .name = "/lib/libb-again.so", .codeType = kX86_64},
   };
-  EXPECT_EQ(imageLines(format(spec)),
+  EXPECT_EQ(imageLines(format(shape)),
             (std::vector<std::string>{
                 "          0x400000 -           0x401fff +quorvelle x86_64  <?\?\?> /usr/bin/quorvelle",
                 "    0x7f0000001000 -     0x7f0000001000  empty.so x86_64  <?\?\?> /lib/empty.so",
@@ -246,21 +247,21 @@ TEST(CrashReportTextFormatter, BinaryImagesAreSortedAndListedOncePerBase) {
 TEST(CrashReportTextFormatter, CodeTypeComesFromTheFirstKnownImageElseTheHost) {
   struct Case {
     const char* name;
-    std::vector<std::optional<ProcessorSpec>> images;
-    std::optional<MachineSpec> machine;
+    std::vector<std::optional<ProcessorShape>> images;
+    std::optional<MachineShape> machine;
     int architecture;
     const char* codeType;
     const char* frameAddress;
   };
   const Case cases[] = {
       {"first known image",
-       {std::nullopt, ProcessorSpec{.type = 12, .subtype = 9}, kX86_64},
+       {std::nullopt, ProcessorShape{.type = 12, .subtype = 9}, kX86_64},
        std::nullopt,
        1,
        "ARM",
        "0x00001000"},
       {"mach encoding needed",
-       {ProcessorSpec{.encoding = 0, .type = 7}},
+       {ProcessorShape{.encoding = 0, .type = 7}},
        std::nullopt,
        1,
        "X86-64",
@@ -274,28 +275,28 @@ TEST(CrashReportTextFormatter, CodeTypeComesFromTheFirstKnownImageElseTheHost) {
        "0x0000000000001000"},
       {"host arm64",
        {std::nullopt},
-       MachineSpec{.processor = {.type = 0x100000c, .subtype = 2}},
+       MachineShape{.processor = {.type = 0x100000c, .subtype = 2}},
        6,
        "ARM-64",
        "0x0000000000001000"},
       {"host not mach",
        {std::nullopt},
-       MachineSpec{.processor = {.encoding = 0, .type = 7}},
+       MachineShape{.processor = {.encoding = 0, .type = 7}},
        6,
        "Unknown",
        "0x0000000000001000"},
   };
   for (const Case& c : cases) {
-    ReportSpec spec;
-    spec.architecture = c.architecture;
-    spec.machine = c.machine;
-    spec.images.clear();
+    ReportShape shape;
+    shape.architecture = c.architecture;
+    shape.machine = c.machine;
+    shape.images.clear();
     uint64_t base = 0x10000;
     for (const auto& codeType : c.images)
-      spec.images.push_back(
-          ImageSpec{.base = base += 0x10000, .size = 0x100, .name = "/i", .codeType = codeType});
-    spec.threads[0].frames = {{.pc = 0x1000}};
-    const std::string text = format(spec);
+      shape.images.push_back(
+          ImageShape{.base = base += 0x10000, .size = 0x100, .name = "/i", .codeType = codeType});
+    shape.threads[0].frames = {{.pc = 0x1000}};
+    const std::string text = format(shape);
     EXPECT_EQ(lineStartingWith(text, "Code Type:"), std::string("Code Type:       ") + c.codeType) << c.name;
     EXPECT_NE(text.find(std::string(" ") + c.frameAddress + " 0x0 + 0\n"), std::string::npos)
         << c.name << text;
@@ -304,29 +305,29 @@ TEST(CrashReportTextFormatter, CodeTypeComesFromTheFirstKnownImageElseTheHost) {
 
 TEST(CrashReportTextFormatter, ImageArchitectureNames) {
   struct Case {
-    std::optional<ProcessorSpec> codeType;
+    std::optional<ProcessorShape> codeType;
     const char* name;
   };
   const Case cases[] = {
-      {ProcessorSpec{.type = 7, .subtype = 3}, "i386"},
-      {ProcessorSpec{.type = 0x1000007, .subtype = 3}, "x86_64"},
-      {ProcessorSpec{.type = 18, .subtype = 0}, "powerpc"},
-      {ProcessorSpec{.type = 12, .subtype = 6}, "armv6"},
-      {ProcessorSpec{.type = 12, .subtype = 9}, "armv7"},
-      {ProcessorSpec{.type = 12, .subtype = 11}, "armv7s"},
-      {ProcessorSpec{.type = 12, .subtype = 12}, "arm-unknown"},
-      {ProcessorSpec{.type = 0x100000c, .subtype = 0}, "arm64"},
-      {ProcessorSpec{.type = 0x100000c, .subtype = 1}, "armv8"},
-      {ProcessorSpec{.type = 0x100000c, .subtype = 0x80000002}, "arm64e"},  // capability bits ignored
-      {ProcessorSpec{.type = 0x100000c, .subtype = 3}, "arm64-unknown"},
-      {ProcessorSpec{.type = 0x1000012, .subtype = 0}, "???"},
-      {ProcessorSpec{.encoding = 0, .type = 7, .subtype = 3}, "???"},
+      {ProcessorShape{.type = 7, .subtype = 3}, "i386"},
+      {ProcessorShape{.type = 0x1000007, .subtype = 3}, "x86_64"},
+      {ProcessorShape{.type = 18, .subtype = 0}, "powerpc"},
+      {ProcessorShape{.type = 12, .subtype = 6}, "armv6"},
+      {ProcessorShape{.type = 12, .subtype = 9}, "armv7"},
+      {ProcessorShape{.type = 12, .subtype = 11}, "armv7s"},
+      {ProcessorShape{.type = 12, .subtype = 12}, "arm-unknown"},
+      {ProcessorShape{.type = 0x100000c, .subtype = 0}, "arm64"},
+      {ProcessorShape{.type = 0x100000c, .subtype = 1}, "armv8"},
+      {ProcessorShape{.type = 0x100000c, .subtype = 0x80000002}, "arm64e"},  // capability bits ignored
+      {ProcessorShape{.type = 0x100000c, .subtype = 3}, "arm64-unknown"},
+      {ProcessorShape{.type = 0x1000012, .subtype = 0}, "???"},
+      {ProcessorShape{.encoding = 0, .type = 7, .subtype = 3}, "???"},
       {std::nullopt, "???"},
   };
   for (const Case& c : cases) {
-    ReportSpec spec;
-    spec.images = {ImageSpec{.base = 0x1000, .size = 0x10, .name = "/x", .codeType = c.codeType}};
-    const std::vector<std::string> lines = imageLines(format(spec));
+    ReportShape shape;
+    shape.images = {ImageShape{.base = 0x1000, .size = 0x10, .name = "/x", .codeType = c.codeType}};
+    const std::vector<std::string> lines = imageLines(format(shape));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find(std::string(" x ") + c.name + "  <"), std::string::npos) << lines[0];
   }
@@ -352,10 +353,10 @@ TEST(CrashReportTextFormatter, SymbolUnderscoreIsDroppedOnlyWhereTheSystemAddsIt
       {kOsUnknown, "main", "main + 16", "Unknown (3)", false},
   };
   for (const Case& c : cases) {
-    ReportSpec spec;
-    spec.operatingSystem = c.operatingSystem;
-    spec.images = {ImageSpec{.base = 0x1000, .size = 0x1000, .name = "/bin/app", .codeType = kX86_64}};
-    const DZCrashReport report = decodeOk(spec);
+    ReportShape shape;
+    shape.operatingSystem = c.operatingSystem;
+    shape.images = {ImageShape{.base = 0x1000, .size = 0x1000, .name = "/bin/app", .codeType = kX86_64}};
+    const DZCrashReport report = decodeOk(shape);
     const DZCrashReportStackFrameInfo frame(0x1010, DZCrashReportSymbolInfo(c.symbol, 0x1000, 0));
     CapturedCrashLog log;
     EXPECT_EQ(DZCrashReportTextFormatter::formatStackFrame(frame, 3, report, true),
@@ -372,10 +373,10 @@ TEST(CrashReportTextFormatter, SymbolUnderscoreIsDroppedOnlyWhereTheSystemAddsIt
 }
 
 TEST(CrashReportTextFormatter, FramesWithoutSymbolsShowTheirImageOffset) {
-  ReportSpec spec;
-  spec.images = {
-      ImageSpec{.base = 0x1000, .size = 0x1000, .name = "/lib/a-library-with-a-name-longer-than-35.so"}};
-  const DZCrashReport report = decodeOk(spec);
+  ReportShape shape;
+  shape.images = {
+      ImageShape{.base = 0x1000, .size = 0x1000, .name = "/lib/a-library-with-a-name-longer-than-35.so"}};
+  const DZCrashReport report = decodeOk(shape);
   CapturedCrashLog log;
   EXPECT_EQ(DZCrashReportTextFormatter::formatStackFrame(DZCrashReportStackFrameInfo(0x1800, std::nullopt),
                                                          12, report, true),
@@ -391,9 +392,9 @@ TEST(CrashReportTextFormatter, FramesWithoutSymbolsShowTheirImageOffset) {
 }
 
 TEST(CrashReportTextFormatter, BytesFollowTheChosenEncoding) {
-  ReportSpec spec;
-  spec.appIdentifier = "caf\xC3\xA9.app\xFF";  // é, then a byte that is not UTF-8
-  const DZCrashReport report = decodeOk(spec);
+  ReportShape shape;
+  shape.appIdentifier = "caf\xC3\xA9.app\xFF";  // é, then a byte that is not UTF-8
+  const DZCrashReport report = decodeOk(shape);
   const std::string utf8 =
       DZCrashReportTextFormatter(DZCrashReportTextFormat::classic, DZCrashReportStringEncoding::utf8)
           .formatReport(report);

@@ -29,10 +29,10 @@ quorvelle::test::ProgramRun runTool(const quorvelle::test::TempDir& dir, const s
 
 TEST(CrashReportTool, PrintsAReportFileAsText) {
   quorvelle::test::TempDir dir;
-  ReportSpec spec;
-  spec.process = ProcessSpec{.name = "quorvelle", .pid = 31, .path = "/usr/bin/quorvelle", .parentPid = 1};
-  spec.threads[0].frames = {{.pc = 0x400010, .symbol = SymbolSpec{.name = "_start", .start = 0x400000}}};
-  const std::vector<uint8_t> bytes = packReportFile(spec);
+  ReportShape shape;
+  shape.process = ProcessShape{.name = "quorvelle", .pid = 31, .path = "/usr/bin/quorvelle", .parentPid = 1};
+  shape.threads[0].frames = {{.pc = 0x400010, .symbol = SymbolShape{.name = "_start", .start = 0x400000}}};
+  const std::vector<uint8_t> bytes = packReportFile(shape);
   writeFile(dir / "live_report.dzcrash", bytes);
 
   const auto run = runTool(dir, (dir / "live_report.dzcrash").string());
@@ -47,7 +47,7 @@ TEST(CrashReportTool, PrintsAReportFileAsText) {
 
 TEST(CrashReportTool, PrintsTheReadersErrorForABrokenFile) {
   quorvelle::test::TempDir dir;
-  std::vector<uint8_t> bytes = packReportFile(ReportSpec{});
+  std::vector<uint8_t> bytes = packReportFile(ReportShape{});
   bytes.resize(bytes.size() / 2);
   writeFile(dir / "truncated.dzcrash", bytes);
   const std::string path = (dir / "truncated.dzcrash").string();

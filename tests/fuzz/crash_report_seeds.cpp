@@ -15,47 +15,47 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: crash_report_seeds DIRECTORY\n");
     return 2;
   }
-  constexpr ProcessorSpec kX86_64{.type = 0x1000007, .subtype = 3};
-  std::vector<ReportSpec> seeds(4);
+  constexpr ProcessorShape kX86_64{.type = 0x1000007, .subtype = 3};
+  std::vector<ReportShape> seeds(4);
 
-  ReportSpec& full = seeds[1];
+  ReportShape& full = seeds[1];
   full.operatingSystem = 0;
   full.osBuild = "23C71";
   full.appMarketingVersion = "1.4";
   full.crashInfoMessage = "assertion failed";
-  full.mach = MachSpec{.type = 1, .codes = {1, 0x10}};
-  full.machine = MachineSpec{.model = "PC", .processor = kX86_64};
+  full.mach = MachShape{.type = 1, .codes = {1, 0x10}};
+  full.machine = MachineShape{.model = "PC", .processor = kX86_64};
   full.process =
-      ProcessSpec{.name = "quorvelle", .pid = 42, .path = "/usr/bin/quorvelle", .parentName = "sh"};
-  full.reportInfo = ReportInfoSpec{.uuid = std::vector<uint8_t>(16, 0x5a)};
+      ProcessShape{.name = "quorvelle", .pid = 42, .path = "/usr/bin/quorvelle", .parentName = "sh"};
+  full.reportInfo = ReportInfoShape{.uuid = std::vector<uint8_t>(16, 0x5a)};
   full.customData = std::vector<uint8_t>{'{', '}'};
-  full.exception = ExceptionSpec{.name = "E", .reason = "R", .frames = {{.pc = 0x400010}}};
+  full.exception = ExceptionShape{.name = "E", .reason = "R", .frames = {{.pc = 0x400010}}};
   full.threads = {
-      ThreadSpec{.number = 0,
-                 .crashed = true,
-                 .frames = {{.pc = 0x400010,
-                             .symbol = SymbolSpec{.name = "_main", .start = 0x400000, .end = 0x400100}},
-                            {.pc = 0x9000}},
-                 .registers = {{"rip", 0x400010}, {"rsp", 0x7ffc0000}, {"rbp", 0}, {"rax", 1}, {"rbx", 2}}},
-      ThreadSpec{.number = 1, .frames = {{.pc = 0x7f0000000100}}},
+      ThreadShape{.number = 0,
+                  .crashed = true,
+                  .frames = {{.pc = 0x400010,
+                              .symbol = SymbolShape{.name = "_main", .start = 0x400000, .end = 0x400100}},
+                             {.pc = 0x9000}},
+                  .registers = {{"rip", 0x400010}, {"rsp", 0x7ffc0000}, {"rbp", 0}, {"rax", 1}, {"rbx", 2}}},
+      ThreadShape{.number = 1, .frames = {{.pc = 0x7f0000000100}}},
   };
   full.images = {
-      ImageSpec{.base = 0x400000,
-                .size = 0x2000,
-                .name = "/usr/bin/quorvelle",
-                .uuid = std::vector<uint8_t>(20, 1),
-                .codeType = kX86_64},
-      ImageSpec{.base = 0x7f0000000000, .size = 0, .name = "/lib/libc.so.6"},
-      ImageSpec{.base = 0x7f0000000000, .size = 0x1000, .name = "/lib/libc.so.6"},
+      ImageShape{.base = 0x400000,
+                 .size = 0x2000,
+                 .name = "/usr/bin/quorvelle",
+                 .uuid = std::vector<uint8_t>(20, 1),
+                 .codeType = kX86_64},
+      ImageShape{.base = 0x7f0000000000, .size = 0, .name = "/lib/libc.so.6"},
+      ImageShape{.base = 0x7f0000000000, .size = 0x1000, .name = "/lib/libc.so.6"},
   };
 
-  ReportSpec& arm32 = seeds[2];
+  ReportShape& arm32 = seeds[2];
   arm32.architecture = 5;
   arm32.threads[0].registers = {{"r12", 1}, {"pc", 2}};
-  arm32.images[0].codeType = ProcessorSpec{.type = 12, .subtype = 9};
+  arm32.images[0].codeType = ProcessorShape{.type = 12, .subtype = 9};
 
-  ReportSpec& arm64e = seeds[3];
-  arm64e.machine = MachineSpec{.processor = {.type = 0x100000c, .subtype = 2}};
+  ReportShape& arm64e = seeds[3];
+  arm64e.machine = MachineShape{.processor = {.type = 0x100000c, .subtype = 2}};
   arm64e.threads[0].frames = {{.pc = 0x8e23000000401000}};
 
   for (size_t i = 0; i < seeds.size(); ++i) {

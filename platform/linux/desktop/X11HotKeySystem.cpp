@@ -373,14 +373,14 @@ std::optional<HotKeySystem::HandlerRef> X11HotKeySystem::installEventHandler(Han
   return ref;
 }
 
-void X11HotKeySystem::addEventTypesToHandler(HandlerRef handler, const std::vector<EventTypeSpec>& types) {
+void X11HotKeySystem::addEventTypesToHandler(HandlerRef handler, const std::vector<EventTypeFilter>& types) {
   const auto it = impl_->handlers.find(handler);
   if (it == impl_->handlers.end()) return;
   for (const auto& type : types) it->second.types.insert({type.eventClass, type.eventKind});
 }
 
 void X11HotKeySystem::removeEventTypesFromHandler(HandlerRef handler,
-                                                  const std::vector<EventTypeSpec>& types) {
+                                                  const std::vector<EventTypeFilter>& types) {
   const auto it = impl_->handlers.find(handler);
   if (it == impl_->handlers.end()) return;
   for (const auto& type : types) it->second.types.erase({type.eventClass, type.eventKind});

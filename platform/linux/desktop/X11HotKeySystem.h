@@ -55,8 +55,8 @@ class X11HotKeySystem final : public HotKeySystem {
                                           HotKeyId id) override;
   void unregisterHotKey(HotKeyRef ref) override;
   std::optional<HandlerRef> installEventHandler(Handler handler) override;
-  void addEventTypesToHandler(HandlerRef handler, const std::vector<EventTypeSpec>& types) override;
-  void removeEventTypesFromHandler(HandlerRef handler, const std::vector<EventTypeSpec>& types) override;
+  void addEventTypesToHandler(HandlerRef handler, const std::vector<EventTypeFilter>& types) override;
+  void removeEventTypesFromHandler(HandlerRef handler, const std::vector<EventTypeFilter>& types) override;
 
   // For each combination (Carbon units): whether another client holds it, found by trying to grab it
   // (and letting go at once). Combinations held by this process, or that cannot be expressed on this
