@@ -6,8 +6,9 @@
 #                                127.0.0.1 (the backend address compiled in is a service out of reach here)
 #   scripts/run.sh --backend URL against the backend at URL (QUORVELLE_BACKEND_URL set in the environment
 #                                does the same)
-#   scripts/run.sh --xvfb        no desktop at hand: a virtual X server with openbox and a trayer tray
-#                                (reach it with x11vnc or xdotool)
+#   scripts/run.sh --xvfb        no desktop at hand: a virtual X server with openbox and a trayer tray,
+#                                and a throw-away keyring when no session bus is at hand (reach it with
+#                                x11vnc or xdotool)
 #
 # Quorvelle needs an X11 session (DISPLAY set; XKB and XTEST extensions) for its hot keys and for reading
 # and replacing selections, a system tray for its menu (without one the settings window opens instead),
@@ -87,4 +88,18 @@ if [ "$XVFB" = 1 ]; then
 fi
 
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-xcb}"
-"$BUILD/program/quorvelle" "${ARGS[@]+"${ARGS[@]}"}"
+if [ "$XVFB" = 1 ] && [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+  # A virtual display has no desktop session: give it a session bus and a keyring of its own, kept in a
+  # folder of its own under a random password (never the user's keyring), so that a Gemini key can be saved and refining works.
+  KEYRING="$(mktemp -d)"
+  trap 'cleanup; rm -rf "$KEYRING"' EXIT
+  mkdir -m 700 "$KEYRING/runtime"
+  echo "run.sh: the virtual display has a keyring of its own; a Gemini key saved there lasts until Quorvelle ends"
+  XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$KEYRING/runtime}" dbus-run-session -- bash -c '
+    head -c 18 /dev/urandom | base64 | XDG_DATA_HOME="$1" gnome-keyring-daemon --unlock --components=secrets \
+      --daemonize >/dev/null
+    shift
+    exec "$@"' run.sh "$KEYRING" "$BUILD/program/quorvelle" "${ARGS[@]+"${ARGS[@]}"}"
+else
+  "$BUILD/program/quorvelle" "${ARGS[@]+"${ARGS[@]}"}"
+fi
