@@ -33,11 +33,9 @@
 #include <vector>
 
 #include "DZCrashReporter/DZCrashReporter.h"
-#include "DZCrashReporter/DZCrashReporterLog.h"
 #include "DZCrashReporter/capture/DZCrashSignalHandler.h"
 #include "DZCrashReporter/core/DZCrashAsyncSymbol.h"
-#include "DZCrashReporter/report/DZCrashReport.h"
-#include "DZCrashReporter/report/DZCrashReportTextFormatter.h"
+#include "tools/PrintCrashReport.h"
 
 using namespace dzcrash;
 
@@ -548,24 +546,13 @@ int show() {
   if (auto error = reporter->purgePendingCrashReport()) {
     std::fprintf(stderr, "dzcrash-demo: %s\n", error->description().c_str());
   }
-  const auto report = DZCrashReport::fromData(data.value());
-  if (!report.ok()) {
-    std::fprintf(stderr, "dzcrash-demo: %s\n", report.error().description().c_str());
-    return 1;
-  }
-  const std::string text =
-      DZCrashReportTextFormatter(DZCrashReportTextFormat::classic, DZCrashReportStringEncoding::utf8)
-          .formatReport(report.value());
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  return tools::printReportData("dzcrash-demo", data.value());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  DZCrashReporterSetLogSink([](std::string_view line) {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
-  });
+  tools::logToStandardError();
   const std::string_view command = argc > 1 ? argv[1] : "";
   if (command == "show" && argc == 2) return show();
   if (command == "crash" && argc == 3) {

@@ -16,10 +16,8 @@
 #include <vector>
 
 #include "DZCrashReporter/DZCrashReporter.h"
-#include "DZCrashReporter/DZCrashReporterLog.h"
 #include "DZCrashReporter/core/DZCrashAsyncSymbol.h"
-#include "DZCrashReporter/report/DZCrashReport.h"
-#include "DZCrashReporter/report/DZCrashReportTextFormatter.h"
+#include "tools/PrintCrashReport.h"
 
 using namespace dzcrash;
 
@@ -50,9 +48,7 @@ extern "C" __attribute__((noinline)) int dz_live_waits_deeper(int fd, std::atomi
 }
 
 int main() {
-  DZCrashReporterSetLogSink([](std::string_view line) {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
-  });
+  tools::logToStandardError();
 
   DZCrashReporterConfig config;
   config.symbolicationStrategy = DZCRASH_ASYNC_SYMBOL_STRATEGY_ALL;
@@ -86,14 +82,5 @@ int main() {
     return 1;
   }
 
-  const auto report = DZCrashReport::fromData(bytes.value());
-  if (!report.ok()) {
-    std::fprintf(stderr, "dzcrash-live-report: %s\n", report.error().description().c_str());
-    return 1;
-  }
-  const std::string text =
-      DZCrashReportTextFormatter(DZCrashReportTextFormat::classic, DZCrashReportStringEncoding::utf8)
-          .formatReport(report.value());
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  return tools::printReportData("dzcrash-live-report", bytes.value());
 }

@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "DZCrashReporter/DZCrashReporterLog.h"
 #include "DZCrashReporter/report/DZCrashReport.h"
-#include "DZCrashReporter/report/DZCrashReportTextFormatter.h"
+#include "tools/PrintCrashReport.h"
 
 using namespace dzcrash;
 
@@ -42,12 +41,6 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  DZCrashReporterSetLogSink([](std::string_view line) {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
-  });
-  const std::string text =
-      DZCrashReportTextFormatter(DZCrashReportTextFormat::classic, DZCrashReportStringEncoding::utf8)
-          .formatReport(report.value());
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  tools::logToStandardError();
+  return tools::printReport(report.value());
 }
