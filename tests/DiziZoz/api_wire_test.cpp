@@ -18,6 +18,7 @@
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/WaitingExecutor.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
+#include "tests/support/dizizoz/LoopbackApiEnvironment.h"
 
 namespace {
 
@@ -61,16 +62,7 @@ class DiziZozApiWireTest : public testing::Test {
   }
 
   DiziZozApiEnvironment environment() {
-    return DiziZozApiEnvironment{
-        .http = http,
-        .completionQueue = completions,
-        .retryQueue = retries,
-        .clock = clock,
-        .timeZone = [] { return std::string("Europe/Berlin"); },
-        .timeout = 5s,
-        .addresses = {},
-        .compress = {},
-    };
+    return dizizoz::test::loopbackApiEnvironment(http, completions, retries, clock, "Europe/Berlin");
   }
 
   std::unique_ptr<DiziZozApi> api(std::shared_ptr<DiziZozConfig> config) {

@@ -18,10 +18,10 @@
 #include "tests/DiziZoz/CapturedLog.h"
 #include "tests/support/WaitingExecutor.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
+#include "tests/support/dizizoz/LoopbackApiEnvironment.h"
 
 namespace {
 
-using namespace std::chrono_literals;
 using dizizoz::DiziZozConfig;
 using dizizoz::DiziZozEvent;
 using dizizoz::DiziZozLogRecord;
@@ -174,16 +174,8 @@ class QueueEndpointSendTest : public testing::Test {
  protected:
   QueueEndpointSendTest() {
     config->snapshotEndpoint = "/s/";
-    api = std::make_shared<dizizoz::DiziZozApi>(config, dizizoz::DiziZozApiEnvironment{
-                                                            .http = http,
-                                                            .completionQueue = completions,
-                                                            .retryQueue = retries,
-                                                            .clock = clock,
-                                                            .timeZone = [] { return std::string("UTC"); },
-                                                            .timeout = 5s,
-                                                            .addresses = {},
-                                                            .compress = {},
-                                                        });
+    api = std::make_shared<dizizoz::DiziZozApi>(
+        config, dizizoz::test::loopbackApiEnvironment(http, completions, retries, clock));
   }
 
   template <typename T>

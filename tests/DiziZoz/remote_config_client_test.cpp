@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,13 +13,12 @@
 #include "tests/support/WaitingExecutor.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
 #include "tests/support/dizizoz/FakeIntegrations.h"
+#include "tests/support/dizizoz/LoopbackApiEnvironment.h"
 #include "tests/support/dizizoz/TestServices.h"
 
 namespace {
 
-using namespace std::chrono_literals;
 using dizizoz::DiziZozApi;
-using dizizoz::DiziZozApiEnvironment;
 using dizizoz::DiziZozConfig;
 using dizizoz::DiziZozEvent;
 using dizizoz::DiziZozRemoteConfig;
@@ -52,16 +50,8 @@ TEST(RemoteConfigClientTest, FlagCalledEventsCarryWhatTheServiceAnswered) {
   dizizoz::test::TestServices ts;
   auto services = ts.services();
   services.makeApiClient = [&](const std::shared_ptr<DiziZozConfig>& config) {
-    return std::make_shared<DiziZozApi>(config, DiziZozApiEnvironment{
-                                                    .http = http,
-                                                    .completionQueue = completions,
-                                                    .retryQueue = retries,
-                                                    .clock = ts.clock,
-                                                    .timeZone = [] { return std::string("UTC"); },
-                                                    .timeout = 5s,
-                                                    .addresses = {},
-                                                    .compress = {},
-                                                });
+    return std::make_shared<DiziZozApi>(
+        config, dizizoz::test::loopbackApiEnvironment(http, completions, retries, ts.clock));
   };
   services.makeRemoteConfig = DiziZozRemoteConfig::servicesFactory(
       [&](std::string_view label) {

@@ -23,12 +23,12 @@
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/WaitingExecutor.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
+#include "tests/support/dizizoz/LoopbackApiEnvironment.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using dizizoz::DiziZozApi;
-using dizizoz::DiziZozApiEnvironment;
 using dizizoz::DiziZozBootstrapConfig;
 using dizizoz::DiziZozConfig;
 using dizizoz::DiziZozRemoteConfig;
@@ -38,6 +38,7 @@ using dizizoz::DiziZozStorageManager;
 using dizizoz::Properties;
 using dizizoz::Value;
 using dizizoz::test::CapturedLog;
+using dizizoz::test::loopbackApiEnvironment;
 using quorvelle::test::AnalyticsEndpoint;
 using quorvelle::test::AnalyticsServiceStandIn;
 using quorvelle::test::TempDir;
@@ -72,16 +73,7 @@ class RemoteConfigTest : public testing::Test {
   std::shared_ptr<DiziZozStorage> storage() { return DiziZozStorage::open(*config, location()); }
 
   std::shared_ptr<DiziZozRemoteConfig> makeStore() {
-    api = std::make_shared<DiziZozApi>(config, DiziZozApiEnvironment{
-                                                   .http = http,
-                                                   .completionQueue = completions,
-                                                   .retryQueue = retries,
-                                                   .clock = clock,
-                                                   .timeZone = [] { return std::string("UTC"); },
-                                                   .timeout = 5s,
-                                                   .addresses = {},
-                                                   .compress = {},
-                                               });
+    api = std::make_shared<DiziZozApi>(config, loopbackApiEnvironment(http, completions, retries, clock));
     auto store = DiziZozRemoteConfig::create(
         {.config = config,
          .storage = storage(),
