@@ -31,10 +31,6 @@ constexpr std::string_view captureInternalName =
 constexpr std::string_view featureFlagPrefix = "$feature/";
 constexpr std::string_view activeFeatureFlagsKey = "$active_feature_flags";
 
-bool isNonEmpty(const std::optional<Properties>& map) {
-  return map && map->is_object() && !map->empty();
-}
-
 std::optional<Properties> sanitized(const std::optional<Properties>& map) {
   return map ? sanitizeDictionary(*map) : std::nullopt;
 }
@@ -102,7 +98,7 @@ void DiziZozSDK::captureInternal(const std::string& event, DiziZozCaptureArgumen
   // queue's files with no one to belong to.
   if (distinctId.empty() && !arguments.distinctId) return;
 
-  if (isNonEmpty(arguments.userProperties) || isNonEmpty(arguments.userPropertiesSetOnce) ||
+  if (isNonEmptyObject(arguments.userProperties) || isNonEmptyObject(arguments.userPropertiesSetOnce) ||
       (arguments.groups && !arguments.groups->empty())) {
     requirePersonProcessing(captureInternalName);
   }

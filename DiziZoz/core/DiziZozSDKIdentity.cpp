@@ -26,10 +26,6 @@ constexpr std::string_view setPersonPropertiesName =
     "setPersonProperties(userPropertiesToSet:userPropertiesToSetOnce:)";
 constexpr std::string_view aliasName = "alias(_:)";
 
-bool isNonEmpty(const std::optional<Properties>& map) {
-  return map && map->is_object() && !map->empty();
-}
-
 // The payload the de-duplication compares: JSON with sorted keys (the object type keeps its keys sorted).
 std::string personPropertiesFingerprint(const std::string& distinctId,
                                         const std::optional<Properties>& userPropertiesToSet,
@@ -88,7 +84,7 @@ void DiziZozSDK::identify(const std::string& distinctId, std::optional<Propertie
       setPersonPropertiesForFlagsIfNeeded(userProperties, userPropertiesSetOnce);
       capturePersonProperties(distinctId, userProperties, userPropertiesSetOnce);
       rememberPersonProperties(distinctId, userProperties, userPropertiesSetOnce);
-      if (isNonEmpty(userProperties) || isNonEmpty(userPropertiesSetOnce)) reloadFeatureFlags();
+      if (isNonEmptyObject(userProperties) || isNonEmptyObject(userPropertiesSetOnce)) reloadFeatureFlags();
       notifyContextDidChange();
       return;
 
@@ -116,7 +112,7 @@ void DiziZozSDK::identify(const std::string& distinctId, std::optional<Propertie
       return;
 
     case Case::alreadySame:
-      if (!isNonEmpty(userProperties) && !isNonEmpty(userPropertiesSetOnce)) {
+      if (!isNonEmptyObject(userProperties) && !isNonEmptyObject(userPropertiesSetOnce)) {
         hedgeLog(alreadyIdentified);
       } else if (shouldCapturePersonPropertiesEvent(distinctId, userProperties, userPropertiesSetOnce)) {
         capturePersonProperties(distinctId, userProperties, userPropertiesSetOnce);
@@ -140,7 +136,7 @@ void DiziZozSDK::capturePersonProperties(const std::string& distinctId,
 void DiziZozSDK::setPersonProperties(std::optional<Properties> userPropertiesToSet,
                                      std::optional<Properties> userPropertiesToSetOnce) {
   if (!checkSetup()) return;
-  if (!isNonEmpty(userPropertiesToSet) && !isNonEmpty(userPropertiesToSetOnce)) return;
+  if (!isNonEmptyObject(userPropertiesToSet) && !isNonEmptyObject(userPropertiesToSetOnce)) return;
   if (!requirePersonProcessing(setPersonPropertiesName)) return;
   const std::string distinctId = getDistinctId();
   if (!shouldCapturePersonPropertiesEvent(distinctId, userPropertiesToSet, userPropertiesToSetOnce)) {
@@ -148,8 +144,8 @@ void DiziZozSDK::setPersonProperties(std::optional<Properties> userPropertiesToS
     return;
   }
   Properties merged = Properties::object();
-  if (isNonEmpty(userPropertiesToSetOnce)) merged.update(*userPropertiesToSetOnce);
-  if (isNonEmpty(userPropertiesToSet)) merged.update(*userPropertiesToSet);
+  if (isNonEmptyObject(userPropertiesToSetOnce)) merged.update(*userPropertiesToSetOnce);
+  if (isNonEmptyObject(userPropertiesToSet)) merged.update(*userPropertiesToSet);
   if (!merged.empty()) setPersonPropertiesForFlags(merged, false);
   capturePersonProperties(distinctId, userPropertiesToSet, userPropertiesToSetOnce);
 }

@@ -103,6 +103,10 @@ std::string toValidUtf8(std::string_view text) {
   return result;
 }
 
+bool isNonEmptyObject(const std::optional<Properties>& map) {
+  return map && map->is_object() && !map->empty();
+}
+
 bool isValidObject(const Value& value) {
   return isValidObjectAt(value, 1);
 }

@@ -15,6 +15,9 @@ bool isValidUtf8(std::string_view text);
 // can carry, for values that must reach the disk or the service even when a caller's text is broken.
 std::string toValidUtf8(std::string_view text);
 
+// True when `map` holds an object with at least one entry.
+bool isNonEmptyObject(const std::optional<Properties>& map);
+
 // True when `value` can be written as JSON text as it is: null, Booleans, integers, finite doubles,
 // valid UTF-8 text, and arrays and objects made only of such values. URL, date and opaque values are not
 // (the sanitiser converts the first two at the top level). Arrays and objects nested deeper than
