@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,14 @@ class CapturedLog {
   CapturedLog& operator=(const CapturedLog&) = delete;
 
   std::vector<std::string> lines;
+
+  // Whether exactly `line` was logged.
+  bool has(std::string_view line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
+  // Whether some logged line contains `text`.
+  bool mentions(std::string_view text) const {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& line) { return line.find(text) != std::string::npos; });
+  }
 
  private:
   bool wasEnabled_;

@@ -50,11 +50,6 @@ struct Fetched {
   std::optional<DiziZozApiError> error;
 };
 
-bool contains(const std::vector<std::string>& lines, std::string_view text) {
-  return std::any_of(lines.begin(), lines.end(),
-                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
-}
-
 class DiziZozApiWireTest : public testing::Test {
  protected:
   std::shared_ptr<DiziZozConfig> config(const std::string& hostSuffix = "") {
@@ -248,7 +243,7 @@ TEST_F(DiziZozApiWireTest, BatchIsTheGzippedEnvelopeOfTheEventsInOrder) {
   ASSERT_EQ(seen.body["batch"].size(), 3u);
   for (std::size_t i = 0; i < events.size(); ++i) EXPECT_EQ(seen.body["batch"][i], events[i].toJSON()) << i;
   EXPECT_EQ(service.event(events[1].uuid.toString()), events[1].toJSON());
-  EXPECT_TRUE(contains(log.lines, "[DiziZoz] batch sent successfully."));
+  EXPECT_TRUE(log.mentions("[DiziZoz] batch sent successfully."));
 }
 
 TEST_F(DiziZozApiWireTest, BodiesOfSnapshotsLogsAndPushSubscriptions) {
@@ -296,8 +291,8 @@ TEST_F(DiziZozApiWireTest, FailingCompressionSendsThePlainJsonWithoutContentEnco
   EXPECT_FALSE(seen.raw.header("Content-Encoding").has_value());
   EXPECT_EQ(Json::parse(seen.raw.body)["batch"][0], sent.toJSON());
   EXPECT_EQ(seen.problems, std::vector<std::string>{});
-  EXPECT_TRUE(contains(log.lines,
-                       "[DiziZoz] Error gzipping the batch body, sending it uncompressed: out of memory."));
+  EXPECT_TRUE(
+      log.mentions("[DiziZoz] Error gzipping the batch body, sending it uncompressed: out of memory."));
 }
 
 TEST_F(DiziZozApiWireTest, BodiesThatJsonCannotCarryCompleteAtOnceAndSendNothing) {
@@ -306,7 +301,7 @@ TEST_F(DiziZozApiWireTest, BodiesThatJsonCannotCarryCompleteAtOnceAndSendNothing
   client->logs(Properties{{"ratio", std::nan("")}}, [&](DiziZozUploadInfo i) { info = i; });
   ASSERT_TRUE(info.has_value());
   EXPECT_FALSE(info->statusCode || info->error || info->retryAfter);
-  EXPECT_TRUE(contains(log.lines, "[DiziZoz] Error parsing the logs body"));
+  EXPECT_TRUE(log.mentions("[DiziZoz] Error parsing the logs body"));
 
   std::optional<Fetched> fetched;
   client->flags("device-1", std::nullopt, std::nullopt, {}, Properties{{"name", "\xff\xfe"}}, std::nullopt,
@@ -315,7 +310,7 @@ TEST_F(DiziZozApiWireTest, BodiesThatJsonCannotCarryCompleteAtOnceAndSendNothing
                 });
   ASSERT_TRUE(fetched.has_value());
   EXPECT_FALSE(fetched->object || fetched->error);
-  EXPECT_TRUE(contains(log.lines, "[DiziZoz] Error parsing the flags body"));
+  EXPECT_TRUE(log.mentions("[DiziZoz] Error parsing the flags body"));
   EXPECT_TRUE(service.requests().empty());
 }
 
@@ -434,8 +429,8 @@ TEST_F(DiziZozApiWireTest, UploadOutcomesCarryTheStatusAndTheParsedRetryAfter) {
       EXPECT_NEAR(*info.retryAfter, *c.retryAfter, 1e-6);
     }
   }
-  EXPECT_TRUE(contains(log.lines,
-                       R"([DiziZoz] Error sending to batch API: status: 503, body: {"detail":"scripted"}.)"));
+  EXPECT_TRUE(
+      log.mentions(R"([DiziZoz] Error sending to batch API: status: 503, body: {"detail":"scripted"}.)"));
 }
 
 TEST_F(DiziZozApiWireTest, RefusedConnectionGivesTheErrorOnly) {
@@ -446,7 +441,7 @@ TEST_F(DiziZozApiWireTest, RefusedConnectionGivesTheErrorOnly) {
   EXPECT_EQ(info.error->kind, HttpErrorKind::cannotConnect);
   EXPECT_FALSE(info.statusCode.has_value());
   EXPECT_FALSE(info.retryAfter.has_value());
-  EXPECT_TRUE(contains(log.lines, "[DiziZoz] Error calling the batch API: "));
+  EXPECT_TRUE(log.mentions("[DiziZoz] Error calling the batch API: "));
 }
 
 TEST_F(DiziZozApiWireTest, FlagsBodyLeavesOutWhatIsEmptyButAlwaysSendsGroups) {
@@ -524,7 +519,7 @@ TEST_F(DiziZozApiWireTest, TimeoutsAndLostConnectionsAreRetriedOnceAfterAShortDe
     }
     ASSERT_TRUE(completions->runUntil([&] { return retries->pendingCount() == 1; }));
     EXPECT_FALSE(fetched.has_value());
-    EXPECT_TRUE(contains(log.lines, "Retrying in 0.3 seconds (attempt 1/1)."));
+    EXPECT_TRUE(log.mentions("Retrying in 0.3 seconds (attempt 1/1)."));
 
     retries->advance(299ms);
     EXPECT_EQ(retries->pendingCount(), 1u);
@@ -591,8 +586,7 @@ TEST_F(DiziZozApiWireTest, BadGatewayAnswersAreRetriedOtherStatusesAndZeroRetrie
   EXPECT_TRUE(
       text.starts_with(R"(Error calling flags API: status: 500, body: {"error":"boom"}. (DiziZozApi.cpp:)"))
       << text;
-  EXPECT_TRUE(
-      contains(log.lines, R"([DiziZoz] Error calling flags API: status: 500, body: {"error":"boom"}.)"));
+  EXPECT_TRUE(log.mentions(R"([DiziZoz] Error calling flags API: status: 500, body: {"error":"boom"}.)"));
 }
 
 TEST_F(DiziZozApiWireTest, AnswersThatAreNotAJsonObjectGiveNoFlagsNorConfiguration) {
@@ -621,8 +615,8 @@ TEST_F(DiziZozApiWireTest, AnswersThatAreNotAJsonObjectGiveNoFlagsNorConfigurati
       }
     }
   }
-  EXPECT_TRUE(contains(log.lines, "[DiziZoz] Error parsing the flags response: "));
-  EXPECT_TRUE(contains(log.lines, "[DiziZoz] Error parsing the remote config response: "));
+  EXPECT_TRUE(log.mentions("[DiziZoz] Error parsing the flags response: "));
+  EXPECT_TRUE(log.mentions("[DiziZoz] Error parsing the remote config response: "));
 }
 
 TEST_F(DiziZozApiWireTest, RemoteConfigErrorsAreReportedAndNeverRetried) {
@@ -630,7 +624,7 @@ TEST_F(DiziZozApiWireTest, RemoteConfigErrorsAreReportedAndNeverRetried) {
   service.setRemoteConfig(Json{{"hasFeatureFlags", false}});
   EXPECT_EQ(fetch([&](auto done) { client->remoteConfig(std::move(done)); }).object,
             (Json{{"hasFeatureFlags", false}}));
-  EXPECT_TRUE(contains(log.lines, "[DiziZoz] Remote config called successfully."));
+  EXPECT_TRUE(log.mentions("[DiziZoz] Remote config called successfully."));
 
   service.script(AnalyticsEndpoint::remoteConfig, reply::status(502));
   const Fetched bad = fetch([&](auto done) { client->remoteConfig(std::move(done)); });
@@ -647,7 +641,7 @@ TEST_F(DiziZozApiWireTest, RemoteConfigErrorsAreReportedAndNeverRetried) {
   ASSERT_TRUE(refused.error && std::holds_alternative<platform::HttpError>(*refused.error));
   EXPECT_EQ(std::get<platform::HttpError>(*refused.error).kind, HttpErrorKind::cannotConnect);
   EXPECT_EQ(retries->pendingCount(), 0u);
-  EXPECT_TRUE(contains(log.lines, "[DiziZoz] Error calling the remote config API: "));
+  EXPECT_TRUE(log.mentions("[DiziZoz] Error calling the remote config API: "));
 }
 
 // An HTTPS peer whose certificate no authority vouches for: the handshake fails and nothing is sent.

@@ -55,10 +55,6 @@ Names entries(const fs::path& folder) {
   return names;
 }
 
-bool logged(const CapturedLog& log, const std::string& line) {
-  return std::find(log.lines.begin(), log.lines.end(), line) != log.lines.end();
-}
-
 long countLines(const CapturedLog& log, const std::string& prefix) {
   return std::count_if(log.lines.begin(), log.lines.end(),
                        [&](const std::string& line) { return line.starts_with(prefix); });
@@ -179,7 +175,7 @@ TEST_P(UnreadableFileTest, StopsTheWalkOrDeletesTheFile) {
   EXPECT_EQ(queue.names(), listed);
   EXPECT_EQ(fs::exists(folder / names[1]), c.keptInList);
   const std::string message = std::make_error_code(c.error).message();
-  EXPECT_TRUE(logged(log, "[DiziZoz] File " + url(folder / names[1]) + c.line + message)) << log.lines.back();
+  EXPECT_TRUE(log.has("[DiziZoz] File " + url(folder / names[1]) + c.line + message)) << log.lines.back();
 
   files.heal();
   const Names afterHealing = c.keptInList ? Names{"A", "B", "C"} : Names{"A", "C"};
@@ -273,8 +269,8 @@ TEST_F(FileBackedQueueTest, PopAndDeleteAtTakeNamesAndFiles) {
   files.fail(Operation::remove, names[2], std::errc::io_error);
   two.pop(1);
   EXPECT_EQ(two.depth(), 0u);
-  EXPECT_TRUE(logged(log, "[DiziZoz] Error trying to delete file " + (folder / names[2]).string() + " " +
-                              std::make_error_code(std::errc::io_error).message()));
+  EXPECT_TRUE(log.has("[DiziZoz] Error trying to delete file " + (folder / names[2]).string() + " " +
+                      std::make_error_code(std::errc::io_error).message()));
 }
 
 TEST_F(FileBackedQueueTest, AFailedWriteLosesOnlyThatRecord) {
@@ -299,7 +295,7 @@ TEST_F(FileBackedQueueTest, AFailedWriteLosesOnlyThatRecord) {
     queue.add(std::string(c.size, 'x'));
     EXPECT_EQ(queue.depth(), 1u);
     EXPECT_EQ(entries(folder).size(), 1u);
-    EXPECT_TRUE(logged(log, "[DiziZoz] Could not write file " + c.line)) << log.lines.back();
+    EXPECT_TRUE(log.has("[DiziZoz] Could not write file " + c.line)) << log.lines.back();
     files.heal();
     queue.add("after");
     EXPECT_EQ(queue.peek(5), (Names{"before", "after"}));
@@ -311,8 +307,8 @@ TEST_F(FileBackedQueueTest, AFolderThatCannotBeMadeOrListedIsLogged) {
   files.fail(Operation::list, "dizizoz.queueFolder.uuid", std::errc::read_only_file_system);
   auto queue = store();
   EXPECT_EQ(queue.depth(), 0u);
-  EXPECT_TRUE(logged(log, "[DiziZoz] Error trying to create caching folder Read-only file system"));
-  EXPECT_TRUE(logged(log, "[DiziZoz] Failed to load files for queue Read-only file system"));
+  EXPECT_TRUE(log.has("[DiziZoz] Error trying to create caching folder Read-only file system"));
+  EXPECT_TRUE(log.has("[DiziZoz] Failed to load files for queue Read-only file system"));
 }
 
 TEST_F(FileBackedQueueTest, ClearLeavesAnExistingEmptyFolder) {
@@ -334,7 +330,7 @@ TEST_F(FileBackedQueueTest, AnOldQueueFolderIsMovedInAndRemovedOnceEveryFileMove
 
   auto first = store({old});
   EXPECT_EQ(first.names(), Names{"f1"});
-  EXPECT_TRUE(logged(log, "[DiziZoz] Failed to migrate file f2: Input/output error"));
+  EXPECT_TRUE(log.has("[DiziZoz] Failed to migrate file f2: Input/output error"));
   ASSERT_TRUE(fs::is_directory(old)) << "a file that could not move keeps its folder for the next start";
   EXPECT_EQ(entries(old), Names{"f2"});
 
@@ -350,7 +346,7 @@ TEST_F(FileBackedQueueTest, AnOldQueueFolderIsMovedInAndRemovedOnceEveryFileMove
   writeFile(old / "f3", "three");
   files.fail(Operation::list, "dizizoz.queueFolder", std::errc::permission_denied);
   store({old});
-  EXPECT_TRUE(logged(log, "[DiziZoz] Failed to read queue folder Permission denied"));
+  EXPECT_TRUE(log.has("[DiziZoz] Failed to read queue folder Permission denied"));
   EXPECT_EQ(entries(old), Names{"f3"});
 }
 
@@ -385,7 +381,7 @@ TEST_P(OldPlistTest, IsMigratedAndRemoved) {
   EXPECT_EQ(queue.depth(), expectedNames.size());
   EXPECT_FALSE(fs::exists(old));
   if (c.line) {
-    EXPECT_TRUE(logged(log, c.line));
+    EXPECT_TRUE(log.has(c.line));
   }
 }
 
@@ -422,7 +418,7 @@ TEST_F(FileBackedQueueTest, AnOldPlistThatCannotBeFullyWrittenIsKeptAndMigratedA
 
   store({old});
   EXPECT_EQ(entries(folder), Names{"1704164645.678"});
-  EXPECT_TRUE(logged(log, "[DiziZoz] Failed to migrate queue No space left on device"));
+  EXPECT_TRUE(log.has("[DiziZoz] Failed to migrate queue No space left on device"));
   ASSERT_TRUE(fs::exists(old)) << "the unwritten record is only in the old file";
 
   files.heal();

@@ -48,11 +48,6 @@ namespace reply = quorvelle::test::analytics_reply;
 
 constexpr const char* kToken = "phc_flags";
 
-bool logged(const std::vector<std::string>& lines, std::string_view text) {
-  return std::any_of(lines.begin(), lines.end(),
-                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
-}
-
 // One client's store over the stand-in: its serial queue and the main executor run only when the test
 // pumps them; answers of the stand-in arrive on the test's thread through `completions`.
 class RemoteConfigTest : public testing::Test {
@@ -190,7 +185,7 @@ TEST_F(RemoteConfigTest, CachedConfigurationWithoutNetworkLoadsNoFlags) {
   EXPECT_EQ(loadedFlags, std::vector<std::optional<Properties>>{std::nullopt});
   EXPECT_TRUE(loadedConfigs.empty());
   EXPECT_EQ(requests(AnalyticsEndpoint::flags), 0u);
-  EXPECT_TRUE(logged(log.lines, "Remote config response is missing, skipping loading flags"));
+  EXPECT_TRUE(log.mentions("Remote config response is missing, skipping loading flags"));
 }
 
 TEST_F(RemoteConfigTest, ErrorTrackingSwitchFollowsTheShapeOfItsValue) {
@@ -403,11 +398,11 @@ TEST_F(FlagsTest, UnusableAnswersLeaveTheStoredFlags) {
     settle();
     EXPECT_EQ(loadedFlags, std::vector<std::optional<Properties>>{c.expected});
     EXPECT_EQ(store->getFeatureFlags(), (Properties{{"cached", true}}));
-    EXPECT_TRUE(logged(log.lines, c.line));
+    EXPECT_TRUE(log.mentions(c.line));
   }
   service.script(AnalyticsEndpoint::flags, reply::status(500));
   EXPECT_EQ(reload(*store), std::nullopt);
-  EXPECT_TRUE(logged(log.lines, "Flags response data is nil"));
+  EXPECT_TRUE(log.mentions("Flags response data is nil"));
   // Every ending releases the in-flight state: a later reload is sent.
   service.setFlags(Properties::parse(R"({"featureFlags": {"n": "v"}, "featureFlagPayloads": {}})"));
   EXPECT_EQ(reload(*store), (Properties{{"n", "v"}}));
@@ -420,9 +415,8 @@ TEST_F(FlagsTest, BootstrapKeepsOnlyUsableFlagsAndTheirPayloads) {
   auto store = makeStore();
   EXPECT_EQ(store->getFeatureFlags(), (Properties{{"A", true}, {"D", "variant"}}));
   EXPECT_EQ(storage()->getJson(Key::enabledFeatureFlagPayloads), (Properties{{"A", "a"}}));
-  EXPECT_TRUE(
-      logged(log.lines,
-             "[DiziZoz] Bootstrap featureFlags values for [E] are not a Bool or String and were ignored."));
+  EXPECT_TRUE(log.mentions(
+      "[DiziZoz] Bootstrap featureFlags values for [E] are not a Bool or String and were ignored."));
   main->runUntilIdle();
   EXPECT_EQ(loadedFlags.size(), 1u) << "seeded flags notified";
 

@@ -39,10 +39,6 @@ using Key = DiziZozStorage::StorageKey;
 constexpr const char* notSetUp =
     "[DiziZoz] DiziZoz method was called without `setup` being complete. Call wil be ignored.";
 
-bool contains(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 class SdkSetupTest : public ::testing::Test {
  protected:
   SdkSetupTest() { dizizoz::test::registerFakeIntegrations(); }
@@ -178,11 +174,11 @@ TEST_F(SdkSetupTest, SecondClientWithTheSameTokenWarnsAndIsSetUp) {
 
   CapturedLog log;
   a->setup(first);
-  EXPECT_FALSE(contains(
-      log.lines, "[DiziZoz] Project token: " + first->projectToken() + " already has a DiziZoz instance."));
+  EXPECT_FALSE(
+      log.has("[DiziZoz] Project token: " + first->projectToken() + " already has a DiziZoz instance."));
   b->setup(second);
-  EXPECT_TRUE(contains(
-      log.lines, "[DiziZoz] Project token: " + first->projectToken() + " already has a DiziZoz instance."));
+  EXPECT_TRUE(
+      log.has("[DiziZoz] Project token: " + first->projectToken() + " already has a DiziZoz instance."));
   EXPECT_TRUE(b->isEnabled());
   EXPECT_EQ(a->getDeviceId(), b->getDeviceId()) << "both read the project's files";
 }
@@ -341,10 +337,10 @@ TEST_F(SdkSetupTest, BootstrapIdentityIsReconciledWithTheStoredOne) {
       EXPECT_EQ(files(*options)->getTypedValue<bool>(Key::isIdentified), true) << "persisted";
     }
     if (c.expectedLine) {
-      EXPECT_TRUE(contains(log.lines, c.expectedLine));
+      EXPECT_TRUE(log.has(c.expectedLine));
     } else {
-      EXPECT_FALSE(contains(log.lines, differs));
-      EXPECT_FALSE(contains(log.lines, optedOut));
+      EXPECT_FALSE(log.has(differs));
+      EXPECT_FALSE(log.has(optedOut));
     }
     EXPECT_TRUE(ts.lastEventQueue()->records().empty()) << "no event without identify";
   }
