@@ -6,12 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/GeminiKeyManager.h"
-#include "app/Keychain.h"
-#include "platform/linux/LibsecretSecretStore.h"
-#include "platform/linux/ThreadSerialQueue.h"
-#include "tests/support/SilentKeyring.h"
-#include "tests/support/WaitingExecutor.h"
+#include "tests/support/SilentKeyringGeminiKey.h"
 
 namespace quorvelle {
 namespace {
@@ -20,19 +15,14 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 TEST(KeychainKeyring, AKeyringThatNeverAnswersNeitherBlocksTheCallerNorReadsAsNoKey) {
-  const test::SilentKeyring keyring;
-  ASSERT_EQ(keyring.failure(), "");
-
-  constexpr auto kTimeout = 1500ms;
-  platform::LibsecretSecretStore store(kTimeout);
-  platform::ThreadSerialQueue worker("keyring");
-  test::WaitingExecutor main;
-  const Keychain keychain(store, worker, main);
-  const GeminiKeyManager geminiKey(keychain);
+  test::SilentKeyringGeminiKey silent;
+  ASSERT_EQ(silent.keyring.failure(), "");
+  constexpr auto kTimeout = test::SilentKeyringGeminiKey::kTimeout;
+  test::WaitingExecutor& main = silent.answers;
 
   const auto start = Clock::now();
   std::optional<platform::SecretReadResult> key;
-  geminiKey.readKey([&](platform::SecretReadResult r) { key = std::move(r); });
+  silent.geminiKey.readKey([&](platform::SecretReadResult r) { key = std::move(r); });
   EXPECT_LT(Clock::now() - start, kTimeout / 3) << "the caller waited for the keyring";
 
   // Meanwhile the caller's thread goes on with its own work.

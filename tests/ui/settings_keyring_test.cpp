@@ -10,10 +10,7 @@
 #include "platform/fake/ManualWorkspace.h"
 #include "platform/fake/MemoryUserDefaults.h"
 #include "platform/fake/ScriptedAccessibility.h"
-#include "platform/linux/LibsecretSecretStore.h"
-#include "platform/linux/ThreadSerialQueue.h"
-#include "tests/support/SilentKeyring.h"
-#include "tests/support/WaitingExecutor.h"
+#include "tests/support/SilentKeyringGeminiKey.h"
 #include "ui/SettingsModel.h"
 
 namespace quorvelle {
@@ -23,15 +20,10 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 TEST(SettingsKeyring, ASaveTheKeyringNeverAnswersFailsWithinTheTimeOutAndTheSectionSaysSo) {
-  const test::SilentKeyring keyring;
-  ASSERT_EQ(keyring.failure(), "");
-
-  constexpr auto kTimeout = 1500ms;
-  platform::LibsecretSecretStore store(kTimeout);
-  test::WaitingExecutor answers;
-  platform::ThreadSerialQueue worker("keyring");
-  const Keychain keychain(store, worker, answers);
-  const GeminiKeyManager geminiKey(keychain);
+  test::SilentKeyringGeminiKey silent;
+  ASSERT_EQ(silent.keyring.failure(), "");
+  constexpr auto kTimeout = test::SilentKeyringGeminiKey::kTimeout;
+  test::WaitingExecutor& answers = silent.answers;
   platform::fake::MemoryUserDefaults defaults;
   platform::fake::FixedSystemInfo system;
   AppSettings settings(defaults, system);
@@ -39,7 +31,7 @@ TEST(SettingsKeyring, ASaveTheKeyringNeverAnswersFailsWithinTheTimeOutAndTheSect
   platform::fake::ManualWorkspace workspace;
   platform::NotificationCenter notifications;
   platform::fake::ManualExecutor main;
-  SettingsModel model({settings, geminiKey, accessibility, workspace, notifications, main});
+  SettingsModel model({settings, silent.geminiKey, accessibility, workspace, notifications, main});
 
   // The read made when the window is made cannot tell whether a key is stored, and says so.
   ASSERT_TRUE(answers.runUntil([&] { return !model.keyMessage().empty(); }, kTimeout + 10s));
