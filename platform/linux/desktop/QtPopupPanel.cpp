@@ -10,6 +10,13 @@
 #include "platform/linux/desktop/QtScreens.h"
 
 namespace platform {
+namespace {
+
+QSize pixelSize(Size size) {
+  return {static_cast<int>(std::lround(size.width)), static_cast<int>(std::lround(size.height))};
+}
+
+}  // namespace
 
 WindowId windowIdOf(const QWidget* topLevel) {
   return reinterpret_cast<std::uintptr_t>(topLevel);
@@ -83,19 +90,14 @@ void QtPopupPanel::setFrameOrigin(Point origin) {
 }
 
 void QtPopupPanel::setContentSize(Size size) {
-  const Rect before = frame();
-  const QSize wanted(static_cast<int>(std::lround(size.width)), static_cast<int>(std::lround(size.height)));
-  if (wanted == window_->size()) return;
+  if (pixelSize(size) == window_->size()) return;
   // The origin is the bottom-left corner: keep it, so a taller panel grows upward here and the
   // placement code decides where it goes.
-  window_->placed = qt_coordinates::topLeftInQt(before.origin, wanted.height());
-  window_->setGeometry(QRect(*window_->placed, wanted));
-  window_->noteSize();
+  setFrame({frame().origin, size});
 }
 
 void QtPopupPanel::setFrame(Rect frame) {
-  const QSize size(static_cast<int>(std::lround(frame.size.width)),
-                   static_cast<int>(std::lround(frame.size.height)));
+  const QSize size = pixelSize(frame.size);
   window_->placed = qt_coordinates::topLeftInQt(frame.origin, size.height());
   window_->setGeometry(QRect(*window_->placed, size));
   window_->noteSize();
