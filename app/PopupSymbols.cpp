@@ -114,6 +114,36 @@ void paintPopupSymbol(QPainter& painter, std::string_view name, const QRectF& bo
     painter.setPen(QPen(Qt::white, std::max(1.0, s / 9.0) * weight, Qt::SolidLine, Qt::RoundCap));
     painter.drawLine(at(0.5, 0.34), at(0.5, 0.6));
     painter.drawPoint(at(0.5, 0.76));
+  } else if (name == "checkmark.circle.fill") {
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    painter.drawEllipse(QRectF(at(0.04, 0.04), at(0.96, 0.96)));
+    painter.restore();
+    painter.setPen(
+        QPen(Qt::white, std::max(1.0, s / 9.0) * weight, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawPolyline(QPolygonF{at(0.3, 0.52), at(0.44, 0.66), at(0.7, 0.36)});
+  } else if (name == "circle.dashed") {
+    // Twelve short arcs round the circle.
+    const QRectF ring(at(0.1, 0.1), at(0.9, 0.9));
+    constexpr int kDashes = 12;
+    constexpr int kStep = 360 * 16 / kDashes;
+    for (int i = 0; i < kDashes; ++i) painter.drawArc(ring, i * kStep, kStep / 2);
+  } else if (name == "key.fill") {
+    // A round bow with a hole, and a blade with two teeth.
+    QPainterPath key;
+    key.addEllipse(QRectF(at(0.06, 0.22), at(0.5, 0.66)));
+    key.addRect(QRectF(at(0.44, 0.38), at(0.94, 0.5)));
+    key.addRect(QRectF(at(0.74, 0.5), at(0.82, 0.64)));
+    key.addRect(QRectF(at(0.86, 0.5), at(0.94, 0.6)));
+    key.setFillRule(Qt::WindingFill);
+    QPainterPath hole;
+    hole.addEllipse(QRectF(at(0.17, 0.38), at(0.29, 0.5)));
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    painter.drawPath(key.simplified().subtracted(hole));
+    painter.restore();
   }
   painter.restore();
 }
