@@ -1,15 +1,18 @@
-// Renders the settings window in each of its states to PNG files, for a person to look at:
+// Renders the settings window and the tutorial pages in each of their states to PNG files, for a person
+// to look at:
 //   window-gallery <folder>
 // The Translating pane, the Refining pane with the key entry, with a stored key and after a key the
-// keyring refused, and the accessibility bar. Everything behind the window is in memory (the settings, the
-// keyring, the hot keys); nothing is stored on the machine. Runs on the offscreen platform unless
-// QT_QPA_PLATFORM says otherwise. Any Qt warning while rendering makes the run fail, after every file has
-// been written.
+// keyring refused, and the accessibility bar; each tutorial page pending and done, the refine page's key
+// prompt, its form and a refused key, and an animation area whose animation is missing. Everything behind the
+// window is in memory (the settings, the keyring, the hot keys); nothing is stored on the machine. Runs on
+// the offscreen platform unless QT_QPA_PLATFORM says otherwise. Any Qt warning while rendering makes the run
+// fail, after every file has been written.
 
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -17,21 +20,36 @@
 #include "GlobalShortcuts/Environment.h"
 #include "platform/fake/FakeHotKeySystem.h"
 #include "platform/fake/FakeKeyboardLayout.h"
+#include "platform/fake/FixedMachineIdentity.h"
 #include "platform/fake/FixedSystemInfo.h"
 #include "platform/fake/InlineSerialQueue.h"
 #include "platform/fake/ManualExecutor.h"
 #include "platform/fake/ManualWorkspace.h"
+#include "platform/fake/MapBundleInfo.h"
 #include "platform/fake/MemorySecretStore.h"
 #include "platform/fake/MemoryUserDefaults.h"
 #include "platform/fake/ScriptedAccessibility.h"
+#include "platform/fake/SeededRandom.h"
 #include "platform/linux/desktop/QtAppShell.h"
 #include "tools/GalleryRun.h"
+#include "ui/AnimationView.h"
 #include "ui/SettingsView.h"
+#include "ui/TutorialStep.h"
 
 namespace {
 
 using quorvelle::SettingsView;
 using Pane = quorvelle::SettingsModel::Pane;
+using quorvelle::TutorialAction;
+using quorvelle::TutorialStep;
+
+// Analytics stay off here (never set up), so nothing reaches the client.
+struct SilentAnalyticsClient final : quorvelle::AnalyticsClient {
+  void setup(const quorvelle::AnalyticsClientConfig&) override {}
+  void identify(const std::string&) override {}
+  void capture(const std::string&, const std::optional<dizizoz::Properties>&,
+               const std::optional<dizizoz::Properties>&) override {}
+};
 
 // One window's world, in memory.
 struct World {
@@ -54,6 +72,18 @@ struct World {
                                                    .hotKeySystem = &hotKeys,
                                                    .notificationCenter = &notifications,
                                                    .keyboardLayout = &layout}};
+  SilentAnalyticsClient analyticsClient;
+  platform::fake::MapBundleInfo bundle;
+  platform::fake::FixedMachineIdentity machine{"6F1C2D3E-0000-4000-8000-123456789ABC"};
+  platform::fake::SeededRandom random{1};
+  quorvelle::DeviceIdentity device{machine, defaults, random};
+  quorvelle::Analytics analytics{analyticsClient, bundle, device};
+  bool done = false;
+
+  void storeKey() {
+    secrets.write(quorvelle::GeminiKeyManager::kService, quorvelle::GeminiKeyManager::kAccount,
+                  "AIzaSyD-example-9f3K");
+  }
 };
 
 struct State {
@@ -81,6 +111,36 @@ std::vector<State> states() {
          v.saveKeyButton()->click();
        }},
       {"accessibility-bar", [](World& w) { w.accessibility.trusted = false; }, {}},
+  };
+}
+
+struct TutorialState {
+  const char* name;
+  TutorialAction action;
+  bool keyStored;
+  bool done;
+  // Once the page is shown.
+  std::function<void(World&, TutorialStep&)> act;
+};
+
+std::vector<TutorialState> tutorialStates() {
+  auto addKey = [](World&, TutorialStep& page) { page.addKeyButton()->click(); };
+  return {
+      {"tutorial-translate", TutorialAction::translate, true, false, {}},
+      {"tutorial-translate-done", TutorialAction::translate, true, true, {}},
+      {"tutorial-quick-translate", TutorialAction::quickTranslate, true, false, {}},
+      {"tutorial-quick-translate-done", TutorialAction::quickTranslate, true, true, {}},
+      {"tutorial-refine", TutorialAction::refine, true, false, {}},
+      {"tutorial-refine-done", TutorialAction::refine, true, true, {}},
+      {"tutorial-refine-key-prompt", TutorialAction::refine, false, false, {}},
+      {"tutorial-refine-key-form", TutorialAction::refine, false, false, addKey},
+      {"tutorial-refine-key-refused", TutorialAction::refine, false, false,
+       [addKey](World& w, TutorialStep& page) {
+         addKey(w, page);
+         w.secrets.setFailing(true);
+         page.keyField()->insert(QStringLiteral("AIzaSyD-example-9f3K"));
+         page.saveKeyButton()->click();
+       }},
   };
 }
 
@@ -113,6 +173,35 @@ int main(int argc, char** argv) {
     world.executor.runUntilIdle();
     QApplication::processEvents();
     written = GalleryRun::save(view, folder, QString::fromUtf8(state.name)) && written;
+  }
+  for (const TutorialState& state : tutorialStates()) {
+    World world;
+    if (state.keyStored) world.storeKey();
+    world.done = state.done;
+    // In a host that takes no size constraint from the page, so that pages whose content changes once
+    // shown do not ask the window system for new size hints.
+    QWidget host;
+    auto* hostLayout = new QVBoxLayout(&host);
+    hostLayout->setSizeConstraint(QLayout::SetNoConstraint);
+    hostLayout->setContentsMargins(0, 0, 0, 0);
+    auto* page = new TutorialStep(state.action, "uk", world.done, world.services, world.analytics, &host);
+    hostLayout->addWidget(page);
+    host.resize(620, state.action == TutorialAction::quickTranslate ? 220 : 560);
+    host.show();
+    world.executor.runUntilIdle();
+    if (state.act) state.act(world, *page);
+    world.executor.runUntilIdle();
+    QApplication::processEvents();
+    written = GalleryRun::save(host, folder, QString::fromUtf8(state.name)) && written;
+  }
+  {
+    World world;
+    quorvelle::AnimationView missing(QStringLiteral("missing-animation"),
+                                     QColor::fromRgbF(0.95f, 0.95f, 0.965f), world.executor);
+    missing.resize(465, 310);
+    missing.show();
+    QApplication::processEvents();
+    written = GalleryRun::save(missing, folder, QStringLiteral("tutorial-animation-missing")) && written;
   }
   return run.finish(written);
 }

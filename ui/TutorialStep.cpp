@@ -113,6 +113,7 @@ TutorialStep::TutorialStep(TutorialAction action, std::string languageCode, bool
 
   card_ = new Card(this);
   card_->setMaximumWidth(kCardMaxWidth);
+  card_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
   auto* cardLayout = new QVBoxLayout(card_);
   cardLayout->setContentsMargins(kCardPadding, kCardPadding, kCardPadding, kCardPadding);
   cardPages_ = new QStackedWidget(card_);
@@ -196,24 +197,26 @@ QWidget* TutorialStep::makeKeyPrompt(QWidget* parent) {
   keyField_ = new QLineEdit(form);
   keyField_->setEchoMode(QLineEdit::Password);
   keyField_->setPlaceholderText(QStringLiteral("AIza\u2026"));
-  keyField_->setMaximumWidth(kKeyFieldMaxWidth);
+  keyField_->setFixedWidth(kKeyFieldMaxWidth);
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   keyField_->setFont(mono);
   formLayout->addWidget(keyField_, 0, Qt::AlignHCenter);
   saveKey_ = new QPushButton(QObject::tr("Save"), form);
   saveKey_->setDefault(true);
   formLayout->addWidget(saveKey_, 0, Qt::AlignHCenter);
-  keyMessage_ = captionLabel({}, form, false);
+  keyLink_ = captionLabel(QStringLiteral("<a href=\"key\">%1</a>").arg(qs(kLinkText)), form, false);
+  keyLink_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+  formLayout->addWidget(keyLink_, 0, Qt::AlignHCenter);
+  keyPages_->addWidget(form);
+
+  // Below the pages rather than in one, so that a wrapped message gets the height it needs.
+  keyMessage_ = captionLabel({}, keyPrompt_, false);
   keyMessage_->setWordWrap(true);
   keyMessage_->setAlignment(Qt::AlignCenter);
   QPalette warning = keyMessage_->palette();
   warning.setColor(QPalette::WindowText, QColor(200, 40, 40));
   keyMessage_->setPalette(warning);
-  formLayout->addWidget(keyMessage_);
-  keyLink_ = captionLabel(QStringLiteral("<a href=\"key\">%1</a>").arg(qs(kLinkText)), form, false);
-  keyLink_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-  formLayout->addWidget(keyLink_, 0, Qt::AlignHCenter);
-  keyPages_->addWidget(form);
+  outer->addWidget(keyMessage_);
 
   connect(keyField_, &QLineEdit::textEdited, this,
           [this](const QString& text) { model_->setKeyInput(text.toStdString()); });

@@ -1,4 +1,5 @@
-// The window gallery draws every state of the settings window without a single Qt warning.
+// The window gallery draws every state of the settings window and the tutorial pages without a single Qt
+// warning.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,8 +16,11 @@ TEST(WindowGallery, RendersEveryStateWithoutAWarning) {
       quorvelle::test::runProgram({QUORVELLE_BINARY_DIR "/tools/window-gallery", pictures.string()}, dir);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
-  for (const char* state :
-       {"translating", "refining-entry", "refining-stored", "refining-key-refused", "accessibility-bar"}) {
+  for (const char* state : {"translating", "refining-entry", "refining-stored", "refining-key-refused",
+                            "accessibility-bar", "tutorial-translate", "tutorial-translate-done",
+                            "tutorial-quick-translate", "tutorial-quick-translate-done", "tutorial-refine",
+                            "tutorial-refine-done", "tutorial-refine-key-prompt", "tutorial-refine-key-form",
+                            "tutorial-refine-key-refused", "tutorial-animation-missing"}) {
     EXPECT_GT(std::filesystem::file_size(pictures / (std::string(state) + ".png")), 1000u) << state;
   }
 }

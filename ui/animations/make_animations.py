@@ -28,20 +28,24 @@ def animated(*keys):
     return {"a": 1, "k": frames}
 
 
+TRANSFORM = {"ty": "tr", "p": static([0, 0]), "a": static([0, 0]), "s": static([100, 100]), "r": static(0),
+             "o": static(100)}
+
+
 def rect(width, height, radius, colour, opacity=100):
-    return [
+    """One filled rounded rectangle, in a group of its own so that its fill paints it alone."""
+    return [{"ty": "gr", "nm": "rect", "it": [
         {"ty": "rc", "d": 1, "s": static([width, height]), "p": static([0, 0]), "r": static(radius)},
         {"ty": "fl", "c": static(colour + [1]), "o": static(opacity), "r": 1},
-    ]
+        TRANSFORM]}]
 
 
 def layer(index, name, items, position, opacity=static(100), scale=static([100, 100, 100])):
     return {
         "ddd": 0, "ind": index, "ty": 4, "nm": name, "sr": 1, "ao": 0,
         "ks": {"o": opacity, "r": static(0), "p": position, "a": static([0, 0, 0]), "s": scale},
-        "shapes": [{"ty": "gr", "nm": name, "it": items + [{
-            "ty": "tr", "p": static([0, 0]), "a": static([0, 0]), "s": static([100, 100]),
-            "r": static(0), "o": static(100)}]}],
+        # A group paints its first shape on top: reversed, so that each rectangle given lies over the ones before.
+        "shapes": [{"ty": "gr", "nm": name, "it": list(reversed(items)) + [TRANSFORM]}],
         "ip": 0, "op": FRAMES, "st": 0, "bm": 0,
     }
 
