@@ -1,0 +1,113 @@
+// The tutorial's practice fields with the real desktop peers: a word double-clicked there is what the
+// hot key reads, and a variant pasted with synthetic Ctrl+V replaces the selected draft.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QProcess>
+#include <QTest>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/fake/FixedMachineIdentity.h"
+#include "platform/fake/FixedSystemInfo.h"
+#include "platform/fake/InlineSerialQueue.h"
+#include "platform/fake/ManualWorkspace.h"
+#include "platform/fake/MapBundleInfo.h"
+#include "platform/fake/MemorySecretStore.h"
+#include "platform/fake/ScriptedAccessibility.h"
+#include "platform/fake/SeededRandom.h"
+#include "platform/linux/desktop/QtMainExecutor.h"
+#include "platform/linux/desktop/X11Accessibility.h"
+#include "platform/linux/desktop/X11Connection.h"
+#include "platform/linux/desktop/XTestKeystrokeSender.h"
+#include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
+#include "tests/support/RecordingAnalyticsClient.h"
+#include "ui/TutorialSample.h"
+#include "ui/TutorialStep.h"
+
+namespace quorvelle {
+namespace {
+
+struct TutorialX11 : testing::Test {
+  void SetUp() override {
+    x11 = platform::X11Connection::open();
+    ASSERT_TRUE(x11);
+    ASSERT_TRUE(x11->hasXTest());
+    executor = std::make_unique<platform::QtMainExecutor>();
+    secrets.write(GeminiKeyManager::kService, GeminiKeyManager::kAccount, "AIzaStored");
+  }
+
+  void show(TutorialStep& page) {
+    page.resize(620, 560);
+    page.show();
+    page.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page, 5000));
+    env.executor.runUntilIdle();
+  }
+
+  static void run(const QStringList& args) {
+    QProcess p;
+    p.start("xdotool", args);
+    ASSERT_TRUE(p.waitForStarted(5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 10000));
+  }
+
+  test::ShortcutsTestEnvironment env;
+  platform::fake::FixedSystemInfo system{{"en-US"}};
+  AppSettings settings{env.defaults, system};
+  platform::fake::MemorySecretStore secrets;
+  platform::fake::InlineSerialQueue keyringWorker;
+  Keychain keychain{secrets, keyringWorker, env.executor};
+  GeminiKeyManager geminiKey{keychain};
+  platform::fake::ScriptedAccessibility scripted;
+  platform::fake::ManualWorkspace workspace;
+  WindowServices services{settings, geminiKey, scripted, workspace, env.notifications, env.executor};
+  test::RecordingAnalyticsClient client;
+  platform::fake::MapBundleInfo bundle;
+  platform::fake::FixedMachineIdentity machine{"6F1C2D3E-0000-4000-8000-123456789ABC"};
+  platform::fake::SeededRandom random{1};
+  DeviceIdentity device{machine, env.defaults, random};
+  Analytics analytics{client, bundle, device};
+  bool done = false;
+
+  std::unique_ptr<platform::X11Connection> x11;
+  std::unique_ptr<platform::QtMainExecutor> executor;
+};
+
+TEST_F(TutorialX11, ADoubleClickedWordIsWhatTheHotKeyReads) {
+  TutorialStep page(TutorialAction::translate, "en", done, services, analytics);
+  ASSERT_NO_FATAL_FAILURE(show(page));
+  const QPoint at = page.sample()->mapToGlobal(page.sample()->rect().center());
+  ASSERT_NO_FATAL_FAILURE(run({"mousemove", QString::number(at.x()), QString::number(at.y()), "click",
+                               "--repeat", "2", "--delay", "80", "1"}));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return page.sample()->textCursor().selectedText() == "serendipity"; }, 5000));
+
+  platform::X11Accessibility accessibility(x11.get(), *executor);
+  std::optional<std::optional<std::string>> read;
+  accessibility.readFocusedSelectedText([&](std::optional<std::string> text) { read = std::move(text); });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return read.has_value(); }, 10000));
+  EXPECT_EQ(*read, std::optional<std::string>("serendipity"));
+  EXPECT_EQ(page.sample()->toPlainText(), "serendipity");
+}
+
+TEST_F(TutorialX11, APastedVariantReplacesTheSelectedDraft) {
+  TutorialStep page(TutorialAction::refine, "en", done, services, analytics);
+  ASSERT_NO_FATAL_FAILURE(show(page));
+  ASSERT_TRUE(page.sample()->isVisible());
+  page.sample()->setFocus();
+  page.sample()->selectAll();
+  const QString variant = "I wrote this sentence very quickly; please improve it.";
+  QGuiApplication::clipboard()->setText(variant);
+
+  platform::XTestKeystrokeSender keys(*x11, *executor);
+  keys.send({.keyName = "AB04", .modifiers = platform::Keystroke::control});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return page.sample()->toPlainText() == variant; }, 5000))
+      << page.sample()->toPlainText().toStdString();
+  EXPECT_EQ(page.model().sample(), variant.toStdString());
+}
+
+}  // namespace
+}  // namespace quorvelle
