@@ -148,4 +148,13 @@ void paintPopupSymbol(QPainter& painter, std::string_view name, const QRectF& bo
   painter.restore();
 }
 
+QPixmap popupSymbolPixmap(std::string_view name, const QColor& color, int size, qreal ratio) {
+  QPixmap pixmap(QSize(size, size) * ratio);
+  pixmap.setDevicePixelRatio(ratio);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  paintPopupSymbol(painter, name, QRectF(0, 0, size, size), color);
+  return pixmap;
+}
+
 }  // namespace quorvelle

@@ -42,18 +42,9 @@ QString qs(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-QPixmap symbolPixmap(std::string_view name, const QColor& color, int size, qreal ratio) {
-  QPixmap pixmap(QSize(size, size) * ratio);
-  pixmap.setDevicePixelRatio(ratio);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  paintPopupSymbol(painter, name, QRectF(0, 0, size, size), color);
-  return pixmap;
-}
-
 QLabel* symbolLabel(std::string_view name, const QColor& color, QWidget* parent) {
   auto* label = new QLabel(parent);
-  label->setPixmap(symbolPixmap(name, color, kSymbolSize, parent->devicePixelRatioF()));
+  label->setPixmap(popupSymbolPixmap(name, color, kSymbolSize, parent->devicePixelRatioF()));
   label->setFixedSize(kSymbolSize, kSymbolSize);
   return label;
 }

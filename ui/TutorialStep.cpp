@@ -34,15 +34,6 @@ QString qs(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QPixmap symbol(std::string_view name, const QColor& color, int size, qreal ratio) {
-  QPixmap pixmap(QSize(size, size) * ratio);
-  pixmap.setDevicePixelRatio(ratio);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  paintPopupSymbol(painter, name, QRectF(0, 0, size, size), color);
-  return pixmap;
-}
-
 QLabel* captionLabel(const QString& text, QWidget* parent, bool semibold) {
   auto* label = new QLabel(text, parent);
   QFont font = label->font();
@@ -176,7 +167,7 @@ QWidget* TutorialStep::makeKeyPrompt(QWidget* parent) {
   askLayout->setAlignment(Qt::AlignHCenter);
   auto* keySymbol = new QLabel(ask);
   keySymbol->setPixmap(
-      symbol("key.fill", palette().color(QPalette::Highlight), kStatusSize, devicePixelRatioF()));
+      popupSymbolPixmap("key.fill", palette().color(QPalette::Highlight), kStatusSize, devicePixelRatioF()));
   askLayout->addWidget(keySymbol, 0, Qt::AlignHCenter);
   auto* needs = captionLabel(QObject::tr("Refining needs a Gemini API key"), ask, true);
   needs->setAlignment(Qt::AlignCenter);
@@ -228,9 +219,10 @@ QWidget* TutorialStep::makeKeyPrompt(QWidget* parent) {
 
 void TutorialStep::refresh() {
   const bool done = model_->done();
-  status_->setPixmap(symbol(done ? "checkmark.circle.fill" : "circle.dashed",
-                            done ? TutorialSample::doneColor() : palette().color(QPalette::PlaceholderText),
-                            kStatusSize, devicePixelRatioF()));
+  status_->setPixmap(
+      popupSymbolPixmap(done ? "checkmark.circle.fill" : "circle.dashed",
+                        done ? TutorialSample::doneColor() : palette().color(QPalette::PlaceholderText),
+                        kStatusSize, devicePixelRatioF()));
   status_->setObjectName(done ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("circle.dashed"));
   card_->setDone(done);
   if (sample_) {

@@ -10,16 +10,7 @@
 #include "GlobalShortcuts/Recorder.h"
 #include "GlobalShortcuts/RecorderCocoa.h"
 #include "app/AppNotifications.h"
-#include "platform/fake/FixedMachineIdentity.h"
-#include "platform/fake/FixedSystemInfo.h"
-#include "platform/fake/InlineSerialQueue.h"
-#include "platform/fake/ManualWorkspace.h"
-#include "platform/fake/MapBundleInfo.h"
-#include "platform/fake/MemorySecretStore.h"
-#include "platform/fake/ScriptedAccessibility.h"
-#include "platform/fake/SeededRandom.h"
-#include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
-#include "tests/support/RecordingAnalyticsClient.h"
+#include "tests/ui/TutorialWorld.h"
 #include "ui/AnimationView.h"
 #include "ui/TutorialSample.h"
 #include "ui/TutorialStep.h"
@@ -29,35 +20,11 @@ namespace {
 
 using Action = TutorialAction;
 
-struct TutorialStepWidgetsTest : testing::Test {
-  test::ShortcutsTestEnvironment env;
-  platform::fake::FixedSystemInfo system{{"en-US"}};
-  AppSettings settings{env.defaults, system};
-  platform::fake::MemorySecretStore secrets;
-  platform::fake::InlineSerialQueue keyringWorker;
-  Keychain keychain{secrets, keyringWorker, env.executor};
-  GeminiKeyManager geminiKey{keychain};
-  platform::fake::ScriptedAccessibility accessibility;
-  platform::fake::ManualWorkspace workspace;
-  WindowServices services{settings, geminiKey, accessibility, workspace, env.notifications, env.executor};
-  test::RecordingAnalyticsClient client;
-  platform::fake::MapBundleInfo bundle{{{"DiziZozAPIKey", "phc_key"}, {"DiziZozHost", "https://eu.example"}}};
-  platform::fake::FixedMachineIdentity machine{"6F1C2D3E-0000-4000-8000-123456789ABC"};
-  platform::fake::SeededRandom random{1};
-  DeviceIdentity device{machine, env.defaults, random};
-  Analytics analytics{client, bundle, device};
-  bool done = false;
-
+struct TutorialStepWidgetsTest : testing::Test, test::TutorialWorld {
   void show(QWidget& page) {
     page.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
     env.executor.runUntilIdle();
-  }
-  void storeKey() { secrets.write(GeminiKeyManager::kService, GeminiKeyManager::kAccount, "AIzaStored"); }
-  std::optional<std::string> storedKey() {
-    auto read = secrets.read(GeminiKeyManager::kService, GeminiKeyManager::kAccount);
-    if (read.status != platform::SecretStatus::ok) return std::nullopt;
-    return read.value;
   }
 };
 

@@ -10,33 +10,24 @@
 #include <optional>
 #include <string>
 
-#include "platform/fake/FixedMachineIdentity.h"
-#include "platform/fake/FixedSystemInfo.h"
-#include "platform/fake/InlineSerialQueue.h"
-#include "platform/fake/ManualWorkspace.h"
-#include "platform/fake/MapBundleInfo.h"
-#include "platform/fake/MemorySecretStore.h"
-#include "platform/fake/ScriptedAccessibility.h"
-#include "platform/fake/SeededRandom.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/X11Accessibility.h"
 #include "platform/linux/desktop/X11Connection.h"
 #include "platform/linux/desktop/XTestKeystrokeSender.h"
-#include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
-#include "tests/support/RecordingAnalyticsClient.h"
+#include "tests/ui/TutorialWorld.h"
 #include "ui/TutorialSample.h"
 #include "ui/TutorialStep.h"
 
 namespace quorvelle {
 namespace {
 
-struct TutorialX11 : testing::Test {
+struct TutorialX11 : testing::Test, test::TutorialWorld {
   void SetUp() override {
     x11 = platform::X11Connection::open();
     ASSERT_TRUE(x11);
     ASSERT_TRUE(x11->hasXTest());
     executor = std::make_unique<platform::QtMainExecutor>();
-    secrets.write(GeminiKeyManager::kService, GeminiKeyManager::kAccount, "AIzaStored");
+    storeKey();
   }
 
   void show(TutorialStep& page) {
@@ -53,24 +44,6 @@ struct TutorialX11 : testing::Test {
     ASSERT_TRUE(p.waitForStarted(5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 10000));
   }
-
-  test::ShortcutsTestEnvironment env;
-  platform::fake::FixedSystemInfo system{{"en-US"}};
-  AppSettings settings{env.defaults, system};
-  platform::fake::MemorySecretStore secrets;
-  platform::fake::InlineSerialQueue keyringWorker;
-  Keychain keychain{secrets, keyringWorker, env.executor};
-  GeminiKeyManager geminiKey{keychain};
-  platform::fake::ScriptedAccessibility scripted;
-  platform::fake::ManualWorkspace workspace;
-  WindowServices services{settings, geminiKey, scripted, workspace, env.notifications, env.executor};
-  test::RecordingAnalyticsClient client;
-  platform::fake::MapBundleInfo bundle;
-  platform::fake::FixedMachineIdentity machine{"6F1C2D3E-0000-4000-8000-123456789ABC"};
-  platform::fake::SeededRandom random{1};
-  DeviceIdentity device{machine, env.defaults, random};
-  Analytics analytics{client, bundle, device};
-  bool done = false;
 
   std::unique_ptr<platform::X11Connection> x11;
   std::unique_ptr<platform::QtMainExecutor> executor;
