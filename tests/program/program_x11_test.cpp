@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
+#include <xcb/xcb.h>
 
 #include <QApplication>
 #include <QClipboard>
@@ -524,6 +525,36 @@ TEST_F(ProgramX11Test, TranslateHotKeyWithNothingSelectedOpensQuickTranslateThat
   xdotool({"key", "Escape"});
   EXPECT_TRUE(waitForNoPopup());
   EXPECT_TRUE(requests_.filter("/translate").isEmpty()) << "nothing was typed, nothing is translated";
+}
+
+// The tutorial's quick-translate page: the word the translate page had the user double-click still holds
+// PRIMARY when they click the desktop, where nothing is selected, and press the hot key. That word is not
+// what they have in front: quick translate opens.
+TEST_F(ProgramX11Test, AfterAClickOnTheDesktopTheHotKeyOpensQuickTranslateWhateverPrimaryHolds) {
+  QLineEdit* field = openTextWindow("serendipity");
+  ASSERT_NE(field, nullptr);
+  doubleClickFirstWord(field);
+  ASSERT_TRUE(waitForPrimary("serendipity")) << field->selectedText().toStdString();
+
+  // The desktop: no window under the pointer but the root.
+  const QPoint desktop(400, 300);
+  ASSERT_NO_FATAL_FAILURE(pointerTo(desktop));
+  const auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+  ASSERT_NE(x11, nullptr);
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x11->connection())).data->root;
+  const auto under = run("xdotool", {"getmouselocation", "--shell"});
+  ASSERT_TRUE(under && under->contains(QString("WINDOW=%1\n").arg(root))) << under.value_or("").toStdString();
+  clickAt(desktop);
+  ASSERT_TRUE(waitForPrimary("serendipity")) << "the click on the desktop is not a selection";
+  xdotool({"key", "alt+t"});
+  const auto popup = waitForPopup();
+  ASSERT_TRUE(popup) << "no quick-translate popup mapped";
+  // Quick translate waits for typing: nothing is looked up, neither now nor a moment later.
+  EXPECT_FALSE(QTest::qWaitFor([&] { return !requests_.filter("/translate").isEmpty(); }, 1500))
+      << requests_.join('\n').toStdString();
+  EXPECT_FALSE(requests_.contains("GET /lookup/serendipity?accent=uk"));
+  xdotool({"key", "Escape"});
+  EXPECT_TRUE(waitForNoPopup());
 }
 
 TEST_F(ProgramX11Test, RefineWithoutAKeyAsksForItAndWithTheKeyReplacesTheSelection) {
