@@ -5,17 +5,7 @@
 #include <vector>
 
 #include "app/AppNotifications.h"
-#include "platform/fake/FixedMachineIdentity.h"
-#include "platform/fake/FixedSystemInfo.h"
-#include "platform/fake/InlineSerialQueue.h"
-#include "platform/fake/ManualExecutor.h"
-#include "platform/fake/ManualWorkspace.h"
-#include "platform/fake/MapBundleInfo.h"
-#include "platform/fake/MemorySecretStore.h"
-#include "platform/fake/MemoryUserDefaults.h"
-#include "platform/fake/ScriptedAccessibility.h"
-#include "platform/fake/SeededRandom.h"
-#include "tests/support/RecordingAnalyticsClient.h"
+#include "tests/ui/TutorialWorld.h"
 #include "ui/SettingsModel.h"
 #include "ui/TutorialStepModel.h"
 
@@ -24,37 +14,10 @@ namespace {
 
 using Action = TutorialAction;
 
-struct TutorialStepModelTest : testing::Test {
-  platform::fake::MemoryUserDefaults defaults;
-  platform::fake::FixedSystemInfo system{{"en-US"}};
-  AppSettings settings{defaults, system};
-  platform::fake::ScriptedAccessibility accessibility;
-  platform::fake::ManualWorkspace workspace;
-  platform::NotificationCenter notifications;
-  platform::fake::ManualExecutor executor;
-  platform::fake::MemorySecretStore secrets;
-  platform::fake::InlineSerialQueue keyringWorker;
-  Keychain keychain{secrets, keyringWorker, executor};
-  GeminiKeyManager geminiKey{keychain};
-  WindowServices services{settings, geminiKey, accessibility, workspace, notifications, executor};
+struct TutorialStepModelTest : testing::Test, test::TutorialWorld {
+  platform::fake::ManualExecutor& executor = env.executor;
+  platform::NotificationCenter& notifications = env.notifications;
 
-  test::RecordingAnalyticsClient client;
-  platform::fake::MapBundleInfo bundle{{{"DiziZozAPIKey", "phc_key"}, {"DiziZozHost", "https://eu.example"}}};
-  platform::fake::FixedMachineIdentity machine{"6F1C2D3E-0000-4000-8000-123456789ABC"};
-  platform::fake::SeededRandom random{1};
-  DeviceIdentity device{machine, defaults, random};
-  Analytics analytics{client, bundle, device};
-
-  bool done = false;
-
-  void storeKey(std::string_view key) {
-    secrets.write(GeminiKeyManager::kService, GeminiKeyManager::kAccount, key);
-  }
-  std::optional<std::string> storedKey() {
-    auto result = secrets.read(GeminiKeyManager::kService, GeminiKeyManager::kAccount);
-    if (result.status != platform::SecretStatus::ok) return std::nullopt;
-    return result.value;
-  }
   void post(std::string_view name) { notifications.post(std::string(name)); }
 };
 
@@ -176,7 +139,7 @@ TEST_F(TutorialStepModelTest, OnlyTheRefinePageWithoutAStoredKeyPrompts) {
     executor.runUntilIdle();
     EXPECT_FALSE(model.showsKeyPrompt());
   }
-  storeKey("AIzaStored");
+  storeKey();
   TutorialStepModel model(Action::refine, "en", done, services, analytics);
   executor.runUntilIdle();
   EXPECT_FALSE(model.showsKeyPrompt());
