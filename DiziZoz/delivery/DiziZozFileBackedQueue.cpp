@@ -219,7 +219,13 @@ void DiziZozFileBackedQueue::add(std::string_view contents) {
 }
 
 std::vector<std::string> DiziZozFileBackedQueue::peek(std::size_t count) {
-  std::vector<std::string> records;
+  std::vector<std::string> contents;
+  for (auto& record : peekNamed(count)) contents.push_back(std::move(record.contents));
+  return contents;
+}
+
+std::vector<DiziZozFileBackedQueue::NamedRecord> DiziZozFileBackedQueue::peekNamed(std::size_t count) {
+  std::vector<NamedRecord> records;
   if (count == 0) return records;
   const std::vector<std::string> listed = names();
   std::set<std::string> dropped;
@@ -241,7 +247,7 @@ std::vector<std::string> DiziZozFileBackedQueue::peek(std::size_t count) {
       dropped.insert(name);
       continue;
     }
-    records.push_back(std::move(data));
+    records.push_back({name, std::move(data)});
     if (records.size() == count) break;
   }
   if (!dropped.empty()) {
@@ -262,6 +268,20 @@ void DiziZozFileBackedQueue::pop(std::size_t count) {
     }
     deleteSafely(queue_ / name);
   }
+}
+
+void DiziZozFileBackedQueue::remove(const std::vector<std::string>& names) {
+  const std::set<std::string> wanted(names.begin(), names.end());
+  std::vector<std::string> listed;
+  {
+    std::lock_guard lock(itemsLock_);
+    std::erase_if(items_, [&](const std::string& name) {
+      if (!wanted.contains(name)) return false;
+      listed.push_back(name);
+      return true;
+    });
+  }
+  for (const auto& name : listed) deleteSafely(queue_ / name);
 }
 
 void DiziZozFileBackedQueue::deleteAt(std::size_t index) {

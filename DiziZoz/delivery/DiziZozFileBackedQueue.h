@@ -75,9 +75,18 @@ class DiziZozFileBackedQueue {
   // no descriptors or memory left) ends the walk with what was read so far, leaving it and every later
   // name listed; a file that cannot be read for any other reason is deleted and its name dropped.
   std::vector<std::string> peek(std::size_t count);
+  // peek() with each record's name, for removing exactly those records later.
+  struct NamedRecord {
+    std::string name;
+    std::string contents;
+  };
+  std::vector<NamedRecord> peekNamed(std::size_t count);
 
   // Takes up to `count` names from the head of the list and deletes their files.
   void pop(std::size_t count);
+  // Takes each of `names` that is still listed out of the list and deletes its file; names no longer
+  // listed (removed meanwhile, or gone with a clear()) are left alone.
+  void remove(const std::vector<std::string>& names);
   // Takes the name at `index` out of the list and deletes its file; an index past the end does nothing.
   void deleteAt(std::size_t index);
   // Writes one record and lists it last. A failed write is logged ("Could not write file ...") and the
