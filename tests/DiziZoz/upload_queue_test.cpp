@@ -20,6 +20,7 @@
 #include "platform/fake/ManualExecutor.h"
 #include "platform/fake/ManualSerialQueue.h"
 #include "tests/DiziZoz/CapturedLog.h"
+#include "tests/support/dizizoz/FakeReachability.h"
 
 namespace {
 
@@ -54,7 +55,9 @@ class QueueHarness {
     typename QueueEndpoint<T>::Completion completion;
   };
 
-  QueueHarness(QueueEndpoint<T> endpoint, const DiziZozConfig& config) : executor(clock) {
+  QueueHarness(QueueEndpoint<T> endpoint, const DiziZozConfig& config,
+               std::shared_ptr<dizizoz::DiziZozReachabilityMonitoring> network = nullptr)
+      : executor(clock), reachability(std::move(network)) {
     char pattern[] = "/tmp/upload-queue-XXXXXX";
     folder = mkdtemp(pattern);
     dizizoz::DiziZozStorageLocation location;
@@ -74,7 +77,7 @@ class QueueHarness {
     environment.mainExecutor = &executor;
     environment.makeSerialQueue = [this](const std::string&) { return serial; };
     environment.clock = &clock;
-    queue = DiziZozQueue<T>::create(config, *storage, endpoint_, nullptr, environment);
+    queue = DiziZozQueue<T>::create(config, *storage, endpoint_, reachability, environment);
   }
   ~QueueHarness() {
     queue.reset();
@@ -100,6 +103,7 @@ class QueueHarness {
   std::filesystem::path folder;
   std::vector<Sent> sent;
   std::size_t answered = 0;
+  std::shared_ptr<dizizoz::DiziZozReachabilityMonitoring> reachability;
   std::shared_ptr<DiziZozStorage> storage;
   QueueEndpoint<T> endpoint_;
   std::shared_ptr<DiziZozQueue<T>> queue;
@@ -379,6 +383,57 @@ TEST(UploadQueueTest, ReleasedWhileInFlightIgnoresTheOutcome) {
   h.answer(200);
   h.reopen(config);
   EXPECT_EQ(h.queue->depth(), 1u);
+}
+
+TEST(UploadQueueTest, ReachabilityPausesAndResumesUntilStopped) {
+  using dizizoz::DiziZozConnection;
+  CapturedLog log;
+  DiziZozConfig config("key");
+  auto network = std::make_shared<dizizoz::test::FakeReachability>();
+  EventHarness h(QueueEndpoint<DiziZozEvent>::batch(nullptr), config, network);
+  h.queue->start(false, true);
+  h.queue->add(event("a"));
+  network->setConnection(DiziZozConnection::unavailable);
+  EXPECT_TRUE(contains(log.lines, "[DiziZoz] Queue is paused because network is unreachable"));
+  h.flush();
+  EXPECT_TRUE(h.sent.empty());
+  EXPECT_TRUE(contains(log.lines, "The queue is paused due to the reachability check"));
+  network->setConnection(DiziZozConnection::wifi);  // unpauses and flushes
+  h.serial->drain();
+  ASSERT_EQ(h.sent.size(), 1u);
+  h.answer(200);
+
+  h.queue->stop();
+  network->setConnection(DiziZozConnection::unavailable);
+  EXPECT_FALSE(h.queue->pauseReason());
+}
+
+TEST(UploadQueueTest, WifiOnlyModePausesWithoutWifi) {
+  using dizizoz::DiziZozConnection;
+  CapturedLog log;
+  DiziZozConfig config("key");
+  config.dataMode = dizizoz::DiziZozDataMode::wifi;
+  auto network = std::make_shared<dizizoz::test::FakeReachability>(DiziZozConnection::unavailable);
+  EventHarness h(QueueEndpoint<DiziZozEvent>::batch(nullptr), config, network);
+  h.queue->start(false, true);
+  network->setConnection(DiziZozConnection::cellular);
+  EXPECT_TRUE(contains(log.lines, "[DiziZoz] Queue is paused because its not in WiFi mode"));
+  EXPECT_TRUE(h.queue->pauseReason());
+  network->setConnection(DiziZozConnection::wifi);
+  EXPECT_FALSE(h.queue->pauseReason());
+}
+
+TEST(UploadQueueTest, NotifierFailureIsLoggedAndTheQueueStaysUsable) {
+  CapturedLog log;
+  DiziZozConfig config("key");
+  auto network = std::make_shared<dizizoz::test::FakeReachability>();
+  network->startFailure = "no netlink";
+  EventHarness h(QueueEndpoint<DiziZozEvent>::batch(nullptr), config, network);
+  h.queue->start(false, true);
+  EXPECT_TRUE(contains(log.lines, "Error: Unable to monitor network reachability: no netlink"));
+  h.queue->add(event("a"));
+  h.flush();
+  EXPECT_EQ(h.sent.size(), 1u);
 }
 
 }  // namespace
