@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DiziZoz/core/DiziZozConfig.h"
+#include "DiziZoz/core/DiziZozStorage.h"
+#include "DiziZoz/core/TimeBasedEpochGenerator.h"
+#include "DiziZoz/delivery/DiziZozQueue.h"
+#include "DiziZoz/delivery/QueueEndpoint.h"
+#include "platform/fake/ManualExecutor.h"
+#include "platform/linux/ThreadSerialQueue.h"
+
+namespace {
+
+using dizizoz::DiziZozEvent;
+using dizizoz::DiziZozQueue;
+using dizizoz::QueueEndpoint;
+
+// Several threads add while batches are read on the queue's thread and answered on another one: every
+// record arrives, and none is deleted before it was sent.
+TEST(UploadQueueTsanTest, ConcurrentAddsWhileBatchesComplete) {
+  char pattern[] = "/tmp/upload-queue-tsan-XXXXXX";
+  const std::filesystem::path folder = mkdtemp(pattern);
+  dizizoz::DiziZozConfig config("key");
+  config.flushAt = 5;
+  config.maxBatchSize = 7;
+  config.maxQueueSize = 100000;
+  dizizoz::DiziZozStorageLocation location;
+  location.applicationSupport = folder;
+  location.bundleIdentifier = "com.quorvelle.test";
+  auto storage = dizizoz::DiziZozStorage::open(config, location);
+  ASSERT_TRUE(storage);
+
+  auto network = std::make_shared<platform::ThreadSerialQueue>("upload-answers");
+  std::mutex receivedLock;
+  std::multiset<std::string> received;
+  auto endpoint = QueueEndpoint<DiziZozEvent>::batch(nullptr);
+  endpoint.send = [&](std::vector<DiziZozEvent> records, QueueEndpoint<DiziZozEvent>::Completion completion) {
+    network->async([&, records = std::move(records), completion = std::move(completion)] {
+      {
+        std::lock_guard lock(receivedLock);
+        for (const auto& record : records) received.insert(record.uuid.toString());
+      }
+      completion(dizizoz::DiziZozUploadInfo{200, std::nullopt, std::nullopt});
+    });
+  };
+  platform::fake::ManualExecutor executor;
+  DiziZozQueue<DiziZozEvent>::Environment environment;
+  environment.mainExecutor = &executor;
+  environment.makeSerialQueue = [](const std::string& label) {
+    return std::make_shared<platform::ThreadSerialQueue>(label);
+  };
+  auto queue = DiziZozQueue<DiziZozEvent>::create(config, *storage, endpoint, nullptr, environment);
+
+  constexpr int threads = 4, perThread = 60;
+  std::set<std::string> added;
+  std::mutex addedLock;
+  std::vector<std::thread> adders;
+  for (int t = 0; t < threads; ++t) {
+    adders.emplace_back([&] {
+      for (int i = 0; i < perThread; ++i) {
+        DiziZozEvent event("e", "device", dizizoz::Properties::object(), std::chrono::system_clock::now(),
+                           dizizoz::TimeBasedEpochGenerator::shared().v7());
+        {
+          std::lock_guard lock(addedLock);
+          added.insert(event.uuid.toString());
+        }
+        queue->add(std::move(event));
+      }
+    });
+  }
+  for (auto& adder : adders) adder.join();
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (queue->depth() > 0 && std::chrono::steady_clock::now() < deadline) {
+    queue->flush();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  network->sync([] {});
+  EXPECT_EQ(queue->depth(), 0u);
+  std::lock_guard lock(receivedLock);
+  for (const auto& uuid : added) EXPECT_TRUE(received.contains(uuid)) << uuid;
+  queue.reset();
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
