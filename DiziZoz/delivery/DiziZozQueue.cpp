@@ -78,8 +78,14 @@ DiziZozQueue<T>::DiziZozQueue(const DiziZozConfig& config, const DiziZozStorage&
 
 template <typename T>
 DiziZozQueue<T>::~DiziZozQueue() {
-  std::lock_guard lock(timerLock_);
-  if (timer_) timer_->cancel();
+  {
+    std::lock_guard lock(timerLock_);
+    if (timer_) timer_->cancel();
+  }
+  // The last owner can be a job of the queue's own serial queue, which cannot wait for itself to end:
+  // the serial queue is then let go on the main executor, after this job has finished.
+  if (dispatchQueue_ && dispatchQueue_->isCurrent())
+    mainExecutor_.post([serial = std::move(dispatchQueue_)] {});
 }
 
 template <typename T>

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -90,6 +91,48 @@ TEST(UploadQueueTsanTest, ConcurrentAddsWhileBatchesComplete) {
   std::lock_guard lock(receivedLock);
   for (const auto& uuid : added) EXPECT_TRUE(received.contains(uuid)) << uuid;
   queue.reset();
+  std::filesystem::remove_all(folder);
+}
+
+// The reader holds the queue while it reads a batch; when the program lets the queue go meanwhile, the
+// queue ends on its own serial thread and must not wait for that thread.
+TEST(UploadQueueTsanTest, QueueLastReleasedOnItsOwnThreadEndsCleanly) {
+  char pattern[] = "/tmp/upload-queue-tsan-XXXXXX";
+  const std::filesystem::path folder = mkdtemp(pattern);
+  dizizoz::DiziZozConfig config("key");
+  dizizoz::DiziZozStorageLocation location;
+  location.applicationSupport = folder;
+  location.bundleIdentifier = "com.quorvelle.test";
+  auto storage = dizizoz::DiziZozStorage::open(config, location);
+  ASSERT_TRUE(storage);
+
+  std::promise<void> reading, released;
+  auto endpoint = QueueEndpoint<DiziZozEvent>::batch(nullptr);
+  auto decode = endpoint.decode;
+  endpoint.decode = [&, decode](std::string_view bytes) {
+    reading.set_value();
+    released.get_future().wait();
+    return decode(bytes);
+  };
+  endpoint.send = [](std::vector<DiziZozEvent>, QueueEndpoint<DiziZozEvent>::Completion) {};
+  platform::fake::ManualExecutor executor;
+  DiziZozQueue<DiziZozEvent>::Environment environment;
+  environment.mainExecutor = &executor;
+  environment.makeSerialQueue = [](const std::string& label) {
+    return std::make_shared<platform::ThreadSerialQueue>(label);
+  };
+  auto queue = DiziZozQueue<DiziZozEvent>::create(config, *storage, endpoint, nullptr, environment);
+  queue->add(DiziZozEvent("e", "device", dizizoz::Properties::object(), std::chrono::system_clock::now(),
+                          dizizoz::TimeBasedEpochGenerator::shared().v7()));
+  queue->flush();
+  reading.get_future().wait();
+  std::weak_ptr<DiziZozQueue<DiziZozEvent>> weak = queue;
+  queue.reset();
+  released.set_value();
+  while (!weak.expired()) std::this_thread::yield();
+  // The serial queue was handed to the main executor; letting it go there joins its thread.
+  while (executor.pendingCount() == 0) std::this_thread::yield();
+  executor.runUntilIdle();
   std::filesystem::remove_all(folder);
 }
 
