@@ -66,6 +66,7 @@ DiziZozQueue<T>::DiziZozQueue(const DiziZozConfig& config, const DiziZozStorage&
       configuredMaxQueueSize_(endpoint_.maxQueueSize(config)),
       timerInterval_(endpoint_.flushIntervalSeconds(config)),
       reachability_(std::move(reachability)),
+      owners_(environment.owners),
       mainExecutor_(*environment.mainExecutor),
       clock_(environment.clock ? *environment.clock : platform::SystemClock::shared()),
       cap_(std::max(1, endpoint_.initialCap(config))),

@@ -61,6 +61,8 @@ class DiziZozQueue final : public DiziZozQueueing<T>, public std::enable_shared_
     SerialQueueMaker makeSerialQueue;                // required
     const platform::Clock* clock = nullptr;          // the system clock when null
     DiziZozFileBackedQueue::Environment files;       // the store's files and ids
+    // Kept alive as long as the queue (the owners of what the pointers above point at).
+    std::vector<std::shared_ptr<const void>> owners;
   };
 
   // Reads the endpoint's limits once (cap and threshold raised to 1), creates and migrates the store
@@ -114,6 +116,7 @@ class DiziZozQueue final : public DiziZozQueueing<T>, public std::enable_shared_
   int configuredMaxQueueSize_;
   double timerInterval_;
   std::shared_ptr<DiziZozReachabilityMonitoring> reachability_;
+  const std::vector<std::shared_ptr<const void>> owners_;
   platform::MainExecutor& mainExecutor_;
   const platform::Clock& clock_;
 

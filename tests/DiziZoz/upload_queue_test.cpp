@@ -12,8 +12,11 @@
 #include <vector>
 
 #include "DiziZoz/core/DiziZozConfig.h"
+#include "DiziZoz/core/DiziZozReplayQueueing.h"
+#include "DiziZoz/core/DiziZozServices.h"
 #include "DiziZoz/core/DiziZozStorage.h"
 #include "DiziZoz/core/TimeBasedEpochGenerator.h"
+#include "DiziZoz/delivery/DeliveryQueues.h"
 #include "DiziZoz/delivery/DiziZozQueue.h"
 #include "DiziZoz/delivery/QueueEndpoint.h"
 #include "platform/fake/ManualClock.h"
@@ -434,6 +437,37 @@ TEST(UploadQueueTest, NotifierFailureIsLoggedAndTheQueueStaysUsable) {
   h.queue->add(event("a"));
   h.flush();
   EXPECT_EQ(h.sent.size(), 1u);
+}
+
+TEST(UploadQueueTest, ServicesBuildFileBackedQueuesForEveryStream) {
+  char pattern[] = "/tmp/upload-queue-services-XXXXXX";
+  const std::filesystem::path folder = mkdtemp(pattern);
+  auto config = std::make_shared<DiziZozConfig>("key");
+  dizizoz::DiziZozStorageLocation location;
+  location.applicationSupport = folder;
+  location.bundleIdentifier = "com.quorvelle.test";
+  std::shared_ptr<DiziZozStorage> storage = DiziZozStorage::open(*config, location);
+  auto services = dizizoz::DiziZozServices::inert();
+  auto serial = std::make_shared<platform::fake::ManualSerialQueue>();
+  dizizoz::useFileBackedQueues(services, [&](const std::string&) { return serial; });
+  dizizoz::DiziZozServices::QueueParts parts{config, storage, nullptr, nullptr};
+  auto events = services.makeEventQueue(parts);
+  auto replay = services.makeReplayQueue(parts);
+  auto logs = services.makeLogsQueue(parts, Properties::object());
+  events->add(event("a"));
+  replay->add(event("$snapshot"));
+  logs->add(logRecord("l"));
+  for (auto key : {DiziZozStorage::StorageKey::queue, DiziZozStorage::StorageKey::replayQeueue,
+                   DiziZozStorage::StorageKey::logsQueue}) {
+    SCOPED_TRACE(std::string(DiziZozStorage::rawValue(key)));
+    auto entries = std::distance(std::filesystem::directory_iterator(storage->url(key)),
+                                 std::filesystem::directory_iterator());
+    EXPECT_EQ(entries, 1);
+  }
+  events.reset();
+  replay.reset();
+  logs.reset();
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
