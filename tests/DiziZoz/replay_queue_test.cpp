@@ -18,6 +18,7 @@
 #include "platform/fake/ManualExecutor.h"
 #include "platform/fake/ManualSerialQueue.h"
 #include "tests/DiziZoz/CapturedLog.h"
+#include "tests/DiziZoz/QueueTestFolder.h"
 
 namespace {
 
@@ -38,18 +39,8 @@ class Delegate final : public dizizoz::DiziZozReplayBufferDelegate {
 
 class ReplayQueueTest : public ::testing::Test {
  protected:
-  ReplayQueueTest() : executor(clock) {
-    char pattern[] = "/tmp/replay-queue-XXXXXX";
-    folder = mkdtemp(pattern);
-    dizizoz::DiziZozStorageLocation location;
-    location.applicationSupport = folder;
-    location.bundleIdentifier = "com.quorvelle.test";
-    storage = DiziZozStorage::open(config, location);
-  }
-  ~ReplayQueueTest() override {
-    replay.reset();
-    fs::remove_all(folder);
-  }
+  ReplayQueueTest() : executor(clock) {}
+  ~ReplayQueueTest() override { replay.reset(); }
   void open() {
     auto endpoint = QueueEndpoint<DiziZozEvent>::snapshot(nullptr);
     endpoint.send = [this](std::vector<DiziZozEvent> records, QueueEndpoint<DiziZozEvent>::Completion) {
@@ -73,8 +64,8 @@ class ReplayQueueTest : public ::testing::Test {
   platform::fake::ManualExecutor executor;
   std::shared_ptr<platform::fake::ManualSerialQueue> serial =
       std::make_shared<platform::fake::ManualSerialQueue>();
-  fs::path folder;
-  std::shared_ptr<DiziZozStorage> storage;
+  dizizoz::test::QueueTestFolder files{config};
+  std::shared_ptr<DiziZozStorage> storage = files.storage;
   std::vector<std::vector<DiziZozEvent>> sent;
   std::unique_ptr<DiziZozReplayQueue> replay;
 };

@@ -23,6 +23,7 @@
 #include "platform/fake/ManualExecutor.h"
 #include "platform/fake/ManualSerialQueue.h"
 #include "tests/DiziZoz/CapturedLog.h"
+#include "tests/DiziZoz/QueueTestFolder.h"
 #include "tests/support/dizizoz/FakeReachability.h"
 
 namespace {
@@ -60,13 +61,11 @@ class QueueHarness {
 
   QueueHarness(QueueEndpoint<T> endpoint, const DiziZozConfig& config,
                std::shared_ptr<dizizoz::DiziZozReachabilityMonitoring> network = nullptr)
-      : executor(clock), reachability(std::move(network)) {
-    char pattern[] = "/tmp/upload-queue-XXXXXX";
-    folder = mkdtemp(pattern);
-    dizizoz::DiziZozStorageLocation location;
-    location.applicationSupport = folder;
-    location.bundleIdentifier = "com.quorvelle.test";
-    storage = DiziZozStorage::open(config, location);
+      : executor(clock),
+        reachability(std::move(network)),
+        files(config),
+        folder(files.folder),
+        storage(files.storage) {
     endpoint.send = [this](std::vector<T> records, typename QueueEndpoint<T>::Completion completion) {
       sent.push_back({std::move(records), std::move(completion)});
     };
@@ -82,10 +81,7 @@ class QueueHarness {
     environment.clock = &clock;
     queue = DiziZozQueue<T>::create(config, *storage, endpoint_, reachability, environment);
   }
-  ~QueueHarness() {
-    queue.reset();
-    std::filesystem::remove_all(folder);
-  }
+  ~QueueHarness() { queue.reset(); }
 
   // Answers the oldest unanswered batch and runs what follows.
   void answer(std::optional<std::int64_t> status, std::optional<double> retryAfter = std::nullopt) {
@@ -103,10 +99,11 @@ class QueueHarness {
   platform::fake::ManualExecutor executor;
   std::shared_ptr<platform::fake::ManualSerialQueue> serial =
       std::make_shared<platform::fake::ManualSerialQueue>();
-  std::filesystem::path folder;
   std::vector<Sent> sent;
   std::size_t answered = 0;
   std::shared_ptr<dizizoz::DiziZozReachabilityMonitoring> reachability;
+  dizizoz::test::QueueTestFolder files;
+  std::filesystem::path folder;
   std::shared_ptr<DiziZozStorage> storage;
   QueueEndpoint<T> endpoint_;
   std::shared_ptr<DiziZozQueue<T>> queue;
@@ -440,13 +437,9 @@ TEST(UploadQueueTest, NotifierFailureIsLoggedAndTheQueueStaysUsable) {
 }
 
 TEST(UploadQueueTest, ServicesBuildFileBackedQueuesForEveryStream) {
-  char pattern[] = "/tmp/upload-queue-services-XXXXXX";
-  const std::filesystem::path folder = mkdtemp(pattern);
   auto config = std::make_shared<DiziZozConfig>("key");
-  dizizoz::DiziZozStorageLocation location;
-  location.applicationSupport = folder;
-  location.bundleIdentifier = "com.quorvelle.test";
-  std::shared_ptr<DiziZozStorage> storage = DiziZozStorage::open(*config, location);
+  dizizoz::test::QueueTestFolder files(*config);
+  const auto storage = files.storage;
   auto services = dizizoz::DiziZozServices::inert();
   auto serial = std::make_shared<platform::fake::ManualSerialQueue>();
   dizizoz::useFileBackedQueues(services, [&](const std::string&) { return serial; });
@@ -467,7 +460,6 @@ TEST(UploadQueueTest, ServicesBuildFileBackedQueuesForEveryStream) {
   events.reset();
   replay.reset();
   logs.reset();
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "DiziZoz/delivery/QueueEndpoint.h"
 #include "platform/fake/ManualExecutor.h"
 #include "platform/linux/ThreadSerialQueue.h"
+#include "tests/DiziZoz/QueueTestFolder.h"
 
 namespace {
 
@@ -29,16 +30,12 @@ using dizizoz::QueueEndpoint;
 // Several threads add while batches are read on the queue's thread and answered on another one: every
 // record arrives, and none is deleted before it was sent.
 TEST(UploadQueueTsanTest, ConcurrentAddsWhileBatchesComplete) {
-  char pattern[] = "/tmp/upload-queue-tsan-XXXXXX";
-  const std::filesystem::path folder = mkdtemp(pattern);
   dizizoz::DiziZozConfig config("key");
   config.flushAt = 5;
   config.maxBatchSize = 7;
   config.maxQueueSize = 100000;
-  dizizoz::DiziZozStorageLocation location;
-  location.applicationSupport = folder;
-  location.bundleIdentifier = "com.quorvelle.test";
-  auto storage = dizizoz::DiziZozStorage::open(config, location);
+  dizizoz::test::QueueTestFolder files(config);
+  auto storage = files.storage;
   ASSERT_TRUE(storage);
 
   auto network = std::make_shared<platform::ThreadSerialQueue>("upload-answers");
@@ -91,19 +88,14 @@ TEST(UploadQueueTsanTest, ConcurrentAddsWhileBatchesComplete) {
   std::lock_guard lock(receivedLock);
   for (const auto& uuid : added) EXPECT_TRUE(received.contains(uuid)) << uuid;
   queue.reset();
-  std::filesystem::remove_all(folder);
 }
 
 // The reader holds the queue while it reads a batch; when the program lets the queue go meanwhile, the
 // queue ends on its own serial thread and must not wait for that thread.
 TEST(UploadQueueTsanTest, QueueLastReleasedOnItsOwnThreadEndsCleanly) {
-  char pattern[] = "/tmp/upload-queue-tsan-XXXXXX";
-  const std::filesystem::path folder = mkdtemp(pattern);
   dizizoz::DiziZozConfig config("key");
-  dizizoz::DiziZozStorageLocation location;
-  location.applicationSupport = folder;
-  location.bundleIdentifier = "com.quorvelle.test";
-  auto storage = dizizoz::DiziZozStorage::open(config, location);
+  dizizoz::test::QueueTestFolder files(config);
+  auto storage = files.storage;
   ASSERT_TRUE(storage);
 
   std::promise<void> reading, released;
@@ -133,7 +125,6 @@ TEST(UploadQueueTsanTest, QueueLastReleasedOnItsOwnThreadEndsCleanly) {
   // The serial queue was handed to the main executor; letting it go there joins its thread.
   while (executor.pendingCount() == 0) std::this_thread::yield();
   executor.runUntilIdle();
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
