@@ -27,6 +27,19 @@ using dizizoz::DiziZozEvent;
 using dizizoz::DiziZozQueue;
 using dizizoz::QueueEndpoint;
 
+// A queue on a real serial thread of its own.
+std::shared_ptr<DiziZozQueue<DiziZozEvent>> threadedQueue(const dizizoz::DiziZozConfig& config,
+                                                          const dizizoz::DiziZozStorage& storage,
+                                                          QueueEndpoint<DiziZozEvent> endpoint,
+                                                          platform::MainExecutor& executor) {
+  DiziZozQueue<DiziZozEvent>::Environment environment;
+  environment.mainExecutor = &executor;
+  environment.makeSerialQueue = [](const std::string& label) {
+    return std::make_shared<platform::ThreadSerialQueue>(label);
+  };
+  return DiziZozQueue<DiziZozEvent>::create(config, storage, std::move(endpoint), nullptr, environment);
+}
+
 // Several threads add while batches are read on the queue's thread and answered on another one: every
 // record arrives, and none is deleted before it was sent.
 TEST(UploadQueueTsanTest, ConcurrentAddsWhileBatchesComplete) {
@@ -52,12 +65,7 @@ TEST(UploadQueueTsanTest, ConcurrentAddsWhileBatchesComplete) {
     });
   };
   platform::fake::ManualExecutor executor;
-  DiziZozQueue<DiziZozEvent>::Environment environment;
-  environment.mainExecutor = &executor;
-  environment.makeSerialQueue = [](const std::string& label) {
-    return std::make_shared<platform::ThreadSerialQueue>(label);
-  };
-  auto queue = DiziZozQueue<DiziZozEvent>::create(config, *storage, endpoint, nullptr, environment);
+  auto queue = threadedQueue(config, *storage, endpoint, executor);
 
   constexpr int threads = 4, perThread = 60;
   std::set<std::string> added;
@@ -108,12 +116,7 @@ TEST(UploadQueueTsanTest, QueueLastReleasedOnItsOwnThreadEndsCleanly) {
   };
   endpoint.send = [](std::vector<DiziZozEvent>, QueueEndpoint<DiziZozEvent>::Completion) {};
   platform::fake::ManualExecutor executor;
-  DiziZozQueue<DiziZozEvent>::Environment environment;
-  environment.mainExecutor = &executor;
-  environment.makeSerialQueue = [](const std::string& label) {
-    return std::make_shared<platform::ThreadSerialQueue>(label);
-  };
-  auto queue = DiziZozQueue<DiziZozEvent>::create(config, *storage, endpoint, nullptr, environment);
+  auto queue = threadedQueue(config, *storage, endpoint, executor);
   queue->add(DiziZozEvent("e", "device", dizizoz::Properties::object(), std::chrono::system_clock::now(),
                           dizizoz::TimeBasedEpochGenerator::shared().v7()));
   queue->flush();
