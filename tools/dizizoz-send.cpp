@@ -1,0 +1,144 @@
+// Sends events through the real analytics client to a running service (tools/dizizoz-collector by
+// default), so that a person can watch batching, pauses and retries: the client runs on its real
+// delivery (files, HTTP, serial queues) over a thread that plays the main thread.
+
+#include <signal.h>
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DiziZoz/core/DiziZozConfig.h"
+#include "DiziZoz/core/DiziZozReplayQueueing.h"
+#include "DiziZoz/core/DiziZozSDK.h"
+#include "DiziZoz/core/DiziZozServices.h"
+#include "DiziZoz/delivery/DeliveryServices.h"
+#include "platform/linux/CurlHttpClient.h"
+#include "platform/linux/ThreadMainExecutor.h"
+#include "platform/linux/ThreadSerialQueue.h"
+#include "tools/StopSignals.h"
+
+namespace {
+
+constexpr const char* kTool = "dizizoz-send";
+constexpr const char* kBundleIdentifier = "com.quorvelle.dizizoz-send";
+
+const char* kHelp =
+    "usage: dizizoz-send [--host URL] [--token T] [--distinct-id ID] [--wait SECONDS] [--debug] [EVENT...]\n"
+    "\n"
+    "Sets up the analytics client on its real delivery, identifies, captures each EVENT (an event name)\n"
+    "and flushes, then flushes again every second until nothing is queued or the wait ends. Events are\n"
+    "stored under $XDG_DATA_HOME/com.quorvelle.dizizoz-send/ first: what is not delivered stays there and\n"
+    "goes with the next run (run it without events to send only what is left).\n"
+    "\n"
+    "  --host URL        the analytics service (default http://127.0.0.1:8788, where dizizoz-collector\n"
+    "                    listens)\n"
+    "  --token T         the project token (default phc_dizizoz_send)\n"
+    "  --distinct-id ID  the identity to identify with (default dizizoz-send)\n"
+    "  --wait SECONDS    how long to keep retrying (default 30)\n"
+    "  --debug           print the client's diagnostics: queued records, batches, pauses, retries\n"
+    "\n"
+    "Exits 0 when everything queued was delivered, 1 when records stay queued, 2 on a bad argument.\n"
+    "The network's reachability is not watched: the service is expected on this machine.\n";
+
+// Waits up to `seconds` for Ctrl+C or a termination request (blocked by StopSignals); true when one came.
+bool stopRequested(double seconds) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  const auto nanoseconds = static_cast<long long>(seconds * 1e9);
+  const timespec timeout{static_cast<time_t>(nanoseconds / 1'000'000'000),
+                         static_cast<long>(nanoseconds % 1'000'000'000)};
+  return sigtimedwait(&signals, nullptr, &timeout) > 0;
+}
+
+std::size_t queuedRecords(dizizoz::DiziZozSDK& client) {
+  std::size_t count = 0;
+  if (auto events = client.queue()) count += events->depth();
+  if (auto replay = client.replayQueue()) count += replay->innerQueue().depth();
+  if (auto logs = client.logsQueue()) count += logs->depth();
+  return count;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string host = "http://127.0.0.1:8788";
+  std::string token = "phc_dizizoz_send";
+  std::string distinctId = "dizizoz-send";
+  double waitSeconds = 30;
+  bool debug = false;
+  std::vector<std::string> events;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    } else if (arg == "--debug") {
+      debug = true;
+    } else if (arg == "--host" && hasValue) {
+      host = argv[++i];
+    } else if (arg == "--token" && hasValue) {
+      token = argv[++i];
+    } else if (arg == "--distinct-id" && hasValue) {
+      distinctId = argv[++i];
+    } else if (arg == "--wait" && hasValue) {
+      char* end = nullptr;
+      waitSeconds = std::strtod(argv[++i], &end);
+      if (*end != '\0' || !(waitSeconds >= 0) || waitSeconds > 86'400) {
+        std::fprintf(stderr, "%s: bad value \"%s\" for --wait\n", kTool, argv[i]);
+        return 2;
+      }
+    } else if (arg.starts_with("--") || arg.empty()) {
+      std::fprintf(stderr, "%s: unknown argument \"%s\"\n\n%s", kTool, arg.c_str(), kHelp);
+      return 2;
+    } else {
+      events.push_back(arg);
+    }
+  }
+
+  const StopSignals stopSignals;  // before any thread starts
+  platform::CurlHttpClient http;
+  auto services = dizizoz::DiziZozServices::inert();
+  services.mainExecutor = std::make_shared<platform::ThreadMainExecutor>("dizizoz-send-main");
+  dizizoz::addDeliveryServices(
+      services, {.http = &http,
+                 .makeSerialQueue = [](std::string_view label) -> std::shared_ptr<platform::SerialQueue> {
+                   return std::make_shared<platform::ThreadSerialQueue>(std::string(label));
+                 },
+                 .openReachabilitySource = {}});
+
+  auto config = dizizoz::DiziZozConfig::withApiKey(token, host, {.identifier = kBundleIdentifier});
+  config->debug = debug;
+  auto client = dizizoz::DiziZozSDK::with(config, services);
+  if (!client || !client->queue()) {
+    std::fprintf(stderr, "%s: the client could not be set up with token \"%s\"\n", kTool, token.c_str());
+    return 2;
+  }
+  client->identify(distinctId);
+  for (const auto& event : events) client->capture(event);
+  std::printf("%s: captured %zu event(s) for %s, sending to %s\n", kTool, events.size(), distinctId.c_str(),
+              host.c_str());
+  std::fflush(stdout);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(waitSeconds);
+  std::size_t queued = queuedRecords(*client);
+  while (queued > 0 && std::chrono::steady_clock::now() < deadline) {
+    client->flush();
+    if (stopRequested(1.0)) break;
+    queued = queuedRecords(*client);
+  }
+  client->close();
+  if (queued > 0) {
+    std::printf("%s: %zu record(s) stay queued for the next run\n", kTool, queued);
+    return 1;
+  }
+  std::printf("%s: everything was delivered\n", kTool);
+  return 0;
+}
