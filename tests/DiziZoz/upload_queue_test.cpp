@@ -206,27 +206,30 @@ TEST(UploadQueueTest, RetryAfterLongerThanTheBackOffWins) {
 
 TEST(UploadQueueTest, TooLargeHalvesCapAndThresholdThenDropsTheStream) {
   CapturedLog log;
-  DiziZozConfig config("key");
-  config.flushAt = 60;  // no threshold flush while filling
+  DiziZozConfig config("key");  // cap 50, flushAt 20
   EventHarness h(QueueEndpoint<DiziZozEvent>::batch(nullptr), config);
+  // The threshold flushes queue up behind the first one, which reads all 50 when the serial queue runs.
   for (int i = 0; i < 50; ++i) h.queue->add(event("e"));
   h.serial->drain();
-  ASSERT_EQ(h.queue->cap(), 50);
-  h.flush();
+  ASSERT_EQ(h.sent.size(), 1u);
   ASSERT_EQ(h.sent.back().records.size(), 50u);
   h.answer(413);
   EXPECT_EQ(h.queue->cap(), 25);
-  EXPECT_EQ(h.queue->flushAt(), 25);  // min(25, 60 / 2)
+  EXPECT_EQ(h.queue->flushAt(), 10);  // min(25, 20 / 2)
+  EXPECT_TRUE(contains(log.lines, "Queue: HTTP 413, halved batch cap to 25"));
   EXPECT_EQ(h.queue->depth(), 50u);
   EXPECT_FALSE(h.queue->pauseReason());
   h.flush();
   EXPECT_EQ(h.sent.back().records.size(), 25u);
   h.answer(413);
   EXPECT_EQ(h.queue->cap(), 12);
-  EXPECT_EQ(h.queue->flushAt(), 12);
+  EXPECT_EQ(h.queue->flushAt(), 5);
   h.flush();
+  EXPECT_EQ(h.sent.back().records.size(), 12u);
   h.answer(413);
   EXPECT_EQ(h.queue->cap(), 6);
+  EXPECT_EQ(h.queue->flushAt(), 2);
+  EXPECT_EQ(h.queue->depth(), 50u);
   h.flush();
   h.answer(413);  // the fourth in a row
   EXPECT_TRUE(contains(log.lines, "max retries (3) exceeded after repeated HTTP 413"));
