@@ -1,7 +1,8 @@
 // One capture() of an onboarding-style event on the caller's thread, through the whole pipeline: set-up and
 // opt-out checks, sanitising, the property builder (context, super properties and groups read from their
 // files, session), a version 7 id, the before-send chain and the queue's add. The default services' event
-// queue keeps events in memory; the median of the repetitions is the figure to compare.
+// queue keeps events in memory; the file-backed case writes each event to its own file as delivery does.
+// The median of the repetitions is the figure to compare.
 
 #include <benchmark/benchmark.h>
 
@@ -14,6 +15,9 @@
 #include "DiziZoz/core/DiziZozSDK.h"
 #include "DiziZoz/core/DiziZozServices.h"
 #include "DiziZoz/core/DiziZozStorage.h"
+#include "DiziZoz/delivery/DeliveryQueues.h"
+#include "DiziZoz/delivery/DiziZozQueue.h"
+#include "platform/linux/ThreadSerialQueue.h"
 
 namespace {
 
@@ -22,7 +26,7 @@ namespace fs = std::filesystem;
 // A client over the default services with its files in a temporary folder, removed at exit.
 class BenchClient {
  public:
-  explicit BenchClient(const std::string& token) {
+  explicit BenchClient(const std::string& token, bool fileBacked = false) {
     std::string pattern = (fs::temp_directory_path() / "dizizoz-bench-XXXXXX").string();
     folder_ = mkdtemp(pattern.data()) ? fs::path(pattern) : fs::temp_directory_path() / "dizizoz-bench";
     auto services = dizizoz::DiziZozServices::inert();
@@ -32,7 +36,13 @@ class BenchClient {
       location.bundleIdentifier = "com.quorvelle.app";
       return location;
     };
+    if (fileBacked) {
+      dizizoz::useFileBackedQueues(services, [](const std::string& label) {
+        return std::make_shared<platform::ThreadSerialQueue>(label);
+      });
+    }
     auto config = std::make_shared<dizizoz::DiziZozConfig>(token);
+    if (fileBacked) config->flushAt = config->maxQueueSize + 1;  // no API client: nothing to upload to
     config->captureApplicationLifecycleEvents = false;
     config->captureScreenViews = false;
     config->capturePushNotificationOpened = false;
@@ -70,5 +80,27 @@ void BM_CaptureWithSuperPropertiesAndGroups(benchmark::State& state) {
   for (auto _ : state) bench.client->capture("onboarding_step_completed", {.properties = stepProperties});
 }
 BENCHMARK(BM_CaptureWithSuperPropertiesAndGroups)->Repetitions(9)->ReportAggregatesOnly(true);
+
+// Each capture stored as a file of the event queue. The queue is emptied outside the timing every few
+// hundred captures, so that the store never reaches its size limit (which would add a removal).
+void BM_CaptureFileBacked(benchmark::State& state) {
+  BenchClient bench("phc_bench_capture_files", true);
+  auto queue = std::dynamic_pointer_cast<dizizoz::DiziZozQueue<dizizoz::DiziZozEvent>>(bench.client->queue());
+  if (!queue) {
+    state.SkipWithError("the client has no file-backed event queue");
+    return;
+  }
+  int sinceCleared = 0;
+  for (auto _ : state) {
+    bench.client->capture("onboarding_step_completed", {.properties = stepProperties});
+    if (++sinceCleared == 500) {
+      state.PauseTiming();
+      queue->clear();
+      sinceCleared = 0;
+      state.ResumeTiming();
+    }
+  }
+}
+BENCHMARK(BM_CaptureFileBacked)->Repetitions(9)->ReportAggregatesOnly(true);
 
 }  // namespace
