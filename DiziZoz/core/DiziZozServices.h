@@ -40,8 +40,9 @@ class TimeBasedEpochGenerator;
 // inert() is what the program starts with: real clock, ids, main executor and notification center, files
 // in the standard location, and parts that keep events in memory without sending them (no API client,
 // no flags, no reachability, no push), the basic exception list of DiziZozBasicExceptionProcessor and no
-// exception-steps buffer. The delivery side, integrations, error tracking (addErrorTrackingServices: the
-// full exception list and the steps buffer) and the program replace the factories they own; the program
+// exception-steps buffer. The delivery side (addDeliveryServices: the API client, remote configuration,
+// reachability and the file-backed upload queues), integrations, error tracking (addErrorTrackingServices:
+// the full exception list and the steps buffer) and the program replace the factories they own; the program
 // installs its full record before it first touches DiziZozSDK::shared().
 struct DiziZozServices {
   // What the queue factories get.
