@@ -5,6 +5,10 @@
 #include "DiziZoz/core/AppLifecyclePublishing.h"
 #include "DiziZoz/core/ScreenViewPublishing.h"
 
+namespace dizizoz {
+class PushNotificationPublisher;
+}
+
 namespace dizizoz::DI {
 
 // The holder of the shared publishers that integrations and the client subscribe to. Each entry
@@ -14,10 +18,13 @@ class Container {
  public:
   AppLifecyclePublishing& appLifecyclePublisher();
   ScreenViewPublishing& screenViewPublisher();
+  // Defined with the publisher (dizizoz_integrations): only code that links it may ask.
+  PushNotificationPublisher& pushNotificationPublisher();
 
  private:
   std::atomic<AppLifecyclePublishing*> appLifecyclePublisher_{nullptr};
   std::atomic<ScreenViewPublishing*> screenViewPublisher_{nullptr};
+  std::atomic<PushNotificationPublisher*> pushNotificationPublisher_{nullptr};
 };
 
 // The one container, created on first use and never destroyed.

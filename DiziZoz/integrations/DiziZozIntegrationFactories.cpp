@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "DiziZoz/core/DI.h"
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/integrations/DiziZozAppLifeCycleIntegration.h"
 #include "DiziZoz/integrations/DiziZozPushNotificationOpenIntegration.h"
@@ -15,7 +16,8 @@ void registerIntegrationFactories(std::shared_ptr<platform::UserDefaults> standa
                                        [] { return std::make_shared<DiziZozScreenViewIntegration>(); });
   // A Linux executable has no bundle path extension: the integration installs without subscribing.
   DiziZozConfig::setIntegrationFactory(DiziZozIntegrationKind::pushNotificationOpened, [] {
-    return std::make_shared<DiziZozPushNotificationOpenIntegration>(PushNotificationPublisher::shared(), "");
+    return std::make_shared<DiziZozPushNotificationOpenIntegration>(DI::main().pushNotificationPublisher(),
+                                                                    "");
   });
   if (!standardUserDefaults) return;  // no place to remember versions: no life-cycle events
   DiziZozConfig::setIntegrationFactory(DiziZozIntegrationKind::appLifecycle,

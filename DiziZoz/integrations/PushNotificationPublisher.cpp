@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "DiziZoz/core/DI.h"
 #include "DiziZoz/core/HedgeLog.h"
 #include "DiziZoz/core/JsonUtils.h"
 #include "platform/MainExecutor.h"
@@ -38,6 +39,20 @@ PushNotificationPublisher& PushNotificationPublisher::shared() {
       new std::shared_ptr(make(platform::inertUserNotificationCenter(), platform::standaloneMainExecutor()));
   return **publisher;
 }
+
+namespace DI {
+
+PushNotificationPublisher& Container::pushNotificationPublisher() {
+  auto* publisher = pushNotificationPublisher_.load(std::memory_order_acquire);
+  if (publisher == nullptr) {
+    // The shared publisher is made once, so racing first accesses store the same object.
+    publisher = &PushNotificationPublisher::shared();
+    pushNotificationPublisher_.store(publisher, std::memory_order_release);
+  }
+  return *publisher;
+}
+
+}  // namespace DI
 
 std::shared_ptr<PushNotificationPublisher> PushNotificationPublisher::make(
     platform::UserNotificationCenter& center, platform::Executor& mainExecutor) {

@@ -13,6 +13,10 @@ class ManualSerialQueue final : public SerialQueue {
  public:
   using Duration = SerialQueue::Duration;
 
+  ManualSerialQueue() = default;
+  // Moves `clock` along with the queue's virtual time (see ManualExecutor); the clock must outlive it.
+  explicit ManualSerialQueue(ManualClock& clock) : loop_(clock) {}
+
   void async(Job job) override;
   void sync(Job job) override;
   CancelToken asyncAfter(Duration delay, Job job) override;
