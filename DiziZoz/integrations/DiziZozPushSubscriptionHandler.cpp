@@ -1,7 +1,9 @@
 #include "DiziZoz/integrations/DiziZozPushSubscriptionHandler.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <thread>
 #include <utility>
 
 #include "DiziZoz/core/DiziZozConfig.h"
@@ -70,6 +72,19 @@ DiziZozPushSubscriptionHandler::DiziZozPushSubscriptionHandler(Private, DiziZozS
       config_(std::move(parts.config)),
       providers_(std::move(parts.providers)),
       environment_(std::move(environment)) {}
+
+DiziZozPushSubscriptionHandler::~DiziZozPushSubscriptionHandler() {
+  contextChangedToken_.release();
+  // The last owner may let go while one of the handler's own jobs holds it. A queue cannot be torn down
+  // from its own thread (its worker would join itself), so then the queues go on a thread of their own.
+  auto& e = environment_;
+  if (e.mintQueue->isCurrent() || e.workQueue->isCurrent() || e.httpQueue->isCurrent() ||
+      e.timeoutQueue->isCurrent()) {
+    std::thread([queues = std::array{std::move(e.mintQueue), std::move(e.workQueue), std::move(e.httpQueue),
+                                     std::move(e.timeoutQueue)}] {
+    }).detach();
+  }
+}
 
 // MARK: - Records
 

@@ -73,6 +73,7 @@ class DiziZozPushSubscriptionHandler final
       std::function<std::shared_ptr<platform::SerialQueue>(std::string_view label)> makeSerialQueue,
       std::shared_ptr<const platform::Clock> clock);
 
+  ~DiziZozPushSubscriptionHandler() override;
   DiziZozPushSubscriptionHandler(const DiziZozPushSubscriptionHandler&) = delete;
   DiziZozPushSubscriptionHandler& operator=(const DiziZozPushSubscriptionHandler&) = delete;
 
