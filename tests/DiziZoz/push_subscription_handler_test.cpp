@@ -393,4 +393,21 @@ TEST_F(PushSubscriptionHandlerTest, ATriggerWhileSendingCollapsesIntoOneResend) 
   EXPECT_EQ(sent().size(), 2u);
 }
 
+TEST_F(PushSubscriptionHandlerTest, OptingOutForgetsTheCachedIdentityToken) {
+  int calls = 0;
+  config->pushIdentityProvider = [&](const std::string&, const std::string&, TokenCompletion done) {
+    done("identity-" + std::to_string(++calls));
+  };
+  handler->reregisterAfterReset("tok", "app");
+  queue->drain();
+  answer(500);
+  handler->optOut();
+  queue->advance(5s);
+  handler->retryIfNeeded();
+  queue->drain();
+  ASSERT_EQ(sent().size(), 2u);
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(body(1)["identity_token"], "identity-2");
+}
+
 }  // namespace
