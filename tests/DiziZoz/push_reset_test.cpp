@@ -17,6 +17,7 @@
 #include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/ThreadSerialQueue.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
+#include "tests/support/dizizoz/LoopbackApiEnvironment.h"
 #include "tests/support/dizizoz/TestServices.h"
 
 namespace {
@@ -38,13 +39,8 @@ struct PushResetRig {
     auto services = ts.services();
     services.makeApiClient = [this](const std::shared_ptr<dizizoz::DiziZozConfig>& options) {
       return std::make_shared<dizizoz::DiziZozApi>(
-          options, dizizoz::DiziZozApiEnvironment{.http = http,
-                                                  .completionQueue = completions,
-                                                  .retryQueue = completions,
-                                                  .timeZone = [] { return std::string("UTC"); },
-                                                  .timeout = 5s,
-                                                  .addresses = {},
-                                                  .compress = {}});
+          options, dizizoz::test::loopbackApiEnvironment(http, completions, completions,
+                                                         platform::SystemClock::shared()));
     };
     services.makePushHandler = dizizoz::DiziZozPushSubscriptionHandler::servicesFactory(
         [](std::string_view label) {

@@ -23,6 +23,7 @@
 #include "platform/fake/ScriptedHttpClient.h"
 #include "tests/DiziZoz/CapturedLog.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/dizizoz/LoopbackApiEnvironment.h"
 
 namespace {
 
@@ -77,11 +78,6 @@ class PushSubscriptionHandlerTest : public ::testing::Test {
   std::vector<platform::HttpRequest> sent() const { return http.requests(); }
   Json body(std::size_t index) const { return Json::parse(sent().at(index).body); }
 
-  bool logged(const std::string& text) const {
-    return std::any_of(log.lines.begin(), log.lines.end(),
-                       [&](const std::string& line) { return line == "[DiziZoz] " + text; });
-  }
-
   std::string fileText(dizizoz::DiziZozStorage::StorageKey key) const {
     std::ifstream in(storage->url(key), std::ios::binary);
     std::stringstream text;
@@ -97,21 +93,12 @@ class PushSubscriptionHandlerTest : public ::testing::Test {
   std::shared_ptr<platform::fake::ManualSerialQueue> queue =
       std::make_shared<platform::fake::ManualSerialQueue>(clock);
   platform::fake::ScriptedHttpClient http;
-  std::shared_ptr<dizizoz::DiziZozApi> api = std::make_shared<dizizoz::DiziZozApi>(
-      config, dizizoz::DiziZozApiEnvironment{
-                  .http = http,
-                  .completionQueue = queue,
-                  .retryQueue = queue,
-                  .clock = clock,
-                  .timeZone = [] { return std::string("UTC"); },
-                  .timeout = 5s,
-                  .addresses = {},
-                  // Bodies go uncompressed here, so that the test can read them off the scripted transport.
-                  .compress =
-                      [](std::string_view) {
-                        return dizizoz::GzipResult{{}, dizizoz::GzipError{}};
-                      },
-              });
+  std::shared_ptr<dizizoz::DiziZozApi> api = [this] {
+    auto environment = dizizoz::test::loopbackApiEnvironment(http, queue, queue, clock);
+    // Bodies go uncompressed here, so that the test can read them off the scripted transport.
+    environment.compress = [](std::string_view) { return dizizoz::GzipResult{{}, dizizoz::GzipError{}}; };
+    return std::make_shared<dizizoz::DiziZozApi>(config, std::move(environment));
+  }();
   std::shared_ptr<dizizoz::DiziZozStorage> storage = dizizoz::DiziZozStorage::open(
       *config, dizizoz::DiziZozStorageLocation{.applicationSupport = folder / "support",
                                                .bundleIdentifier = "com.quorvelle.app",
@@ -136,7 +123,7 @@ TEST_F(PushSubscriptionHandlerTest, TransientFailuresPauseFiveTenTwentySecondsTh
   EXPECT_EQ(sent()[0].method, "POST");
   EXPECT_EQ(body(0)["distinct_id"], "user-1");
   answer(500);
-  EXPECT_TRUE(logged("Push subscription failed (attempt 1/3). Retrying in 5.0s."));
+  EXPECT_TRUE(log.has("[DiziZoz] Push subscription failed (attempt 1/3). Retrying in 5.0s."));
 
   struct Step {
     std::chrono::milliseconds pause;
@@ -168,7 +155,7 @@ TEST_F(PushSubscriptionHandlerTest, TransientFailuresPauseFiveTenTwentySecondsTh
     queue->drain();
     ASSERT_EQ(sent().size(), before + 1);
     step.fail();
-    EXPECT_TRUE(logged(step.line));
+    EXPECT_TRUE(log.has(std::string("[DiziZoz] ") + step.line));
   }
 
   queue->advance(120s);
@@ -183,7 +170,7 @@ TEST_F(PushSubscriptionHandlerTest, TransientFailuresPauseFiveTenTwentySecondsTh
   queue->drain();
   ASSERT_EQ(sent().size(), 5u);
   answer(200);
-  EXPECT_TRUE(logged("Push subscription sent successfully."));
+  EXPECT_TRUE(log.has("[DiziZoz] Push subscription sent successfully."));
   EXPECT_EQ(dizizoz::loadPushRecord(*storage), (DiziZozPushPendingRecord{"tok", "app", "user-1"}));
   handler = makeHandler();
   handler->retryIfNeeded();
@@ -196,7 +183,7 @@ TEST_F(PushSubscriptionHandlerTest, RetryAfterReplacesTheComputedPause) {
   handler->retryIfNeeded();
   queue->drain();
   answer(429, "2");
-  EXPECT_TRUE(logged("Push subscription failed (attempt 1/3). Retrying in 2.0s."));
+  EXPECT_TRUE(log.has("[DiziZoz] Push subscription failed (attempt 1/3). Retrying in 2.0s."));
   queue->advance(1999ms);
   handler->retryIfNeeded();
   queue->drain();
@@ -219,13 +206,14 @@ TEST_F(PushSubscriptionHandlerTest, UnauthorisedWithAProviderMintsOnceMoreThenHa
   ASSERT_EQ(sent().size(), 1u);
   EXPECT_EQ(body(0)["identity_token"], "identity-1");
   answer(401);
-  EXPECT_TRUE(logged("Push subscription rejected (401). Retrying once with a fresh identity token."));
+  EXPECT_TRUE(
+      log.has("[DiziZoz] Push subscription rejected (401). Retrying once with a fresh identity token."));
   queue->drain();
   ASSERT_EQ(sent().size(), 2u);
   EXPECT_EQ(calls, 2) << "the cached token was cleared";
   EXPECT_EQ(body(1)["identity_token"], "identity-2");
   answer(401);
-  EXPECT_TRUE(logged("Push subscription rejected (status 401). Keeping record for next launch."));
+  EXPECT_TRUE(log.has("[DiziZoz] Push subscription rejected (status 401). Keeping record for next launch."));
   handler->retryIfNeeded();
   queue->drain();
   EXPECT_EQ(sent().size(), 2u) << "halted";
@@ -247,9 +235,9 @@ TEST_F(PushSubscriptionHandlerTest, UnauthorisedWithoutAProviderHaltsAndOtherRej
     EXPECT_EQ(sent().size(), before + 1) << "halted";
   }
   EXPECT_TRUE(
-      logged("Push subscription rejected (401): identity verification may be required — set "
-             "config.pushIdentityProvider. Keeping record for next launch."));
-  EXPECT_TRUE(logged("Push subscription rejected (status 400). Keeping record for next launch."));
+      log.has("[DiziZoz] Push subscription rejected (401): identity verification may be required — set "
+              "config.pushIdentityProvider. Keeping record for next launch."));
+  EXPECT_TRUE(log.has("[DiziZoz] Push subscription rejected (status 400). Keeping record for next launch."));
   EXPECT_TRUE(dizizoz::loadPushRecord(*storage));
 }
 
@@ -262,7 +250,8 @@ TEST_F(PushSubscriptionHandlerTest,
   queue->advance(1ms);
   ASSERT_EQ(sent().size(), 1u);
   EXPECT_FALSE(body(0).contains("identity_token"));
-  EXPECT_TRUE(logged("pushIdentityProvider did not complete within 10.0s; sending without identity token."));
+  EXPECT_TRUE(log.has(
+      "[DiziZoz] pushIdentityProvider did not complete within 10.0s; sending without identity token."));
 
   ASSERT_EQ(mints.size(), 1u);
   mints[0]("late");
@@ -273,7 +262,7 @@ TEST_F(PushSubscriptionHandlerTest,
   ASSERT_EQ(sent().size(), 2u);
   EXPECT_EQ(body(1)["identity_token"], "late");
   EXPECT_EQ(mints.size(), 1u) << "the late token came from the cache";
-  EXPECT_TRUE(logged("Attaching cached identity token to push request."));
+  EXPECT_TRUE(log.has("[DiziZoz] Attaching cached identity token to push request."));
 }
 
 TEST_F(PushSubscriptionHandlerTest, ADistinctIdChangedWhileMintingDropsTheAttempt) {
@@ -285,7 +274,8 @@ TEST_F(PushSubscriptionHandlerTest, ADistinctIdChangedWhileMintingDropsTheAttemp
   mints[0]("identity");
   queue->advance(60s);
   EXPECT_TRUE(sent().empty());
-  EXPECT_TRUE(logged("Push subscription skipped: distinct id changed while minting the identity token."));
+  EXPECT_TRUE(
+      log.has("[DiziZoz] Push subscription skipped: distinct id changed while minting the identity token."));
   // The drop leaves no attempt in flight: the next one goes out.
   handler->retryIfNeeded();
   queue->drain();
@@ -303,7 +293,7 @@ TEST_F(PushSubscriptionHandlerTest, AnUnansweredUnregisterIsKeptForTheNextFlush)
   EXPECT_EQ(sent()[0].method, "DELETE");
   EXPECT_EQ(body(0)["distinct_id"], "old-user");
   queue->advance(30s);
-  EXPECT_TRUE(logged("Push unregister failed (status none); will retry on flush/next launch."));
+  EXPECT_TRUE(log.has("[DiziZoz] Push unregister failed (status none); will retry on flush/next launch."));
   const DiziZozPushPendingUnregister pending{"old-user", "tok", "app"};
   EXPECT_EQ(dizizoz::loadPushPendingUnregister(*storage), pending);
 
@@ -315,7 +305,7 @@ TEST_F(PushSubscriptionHandlerTest, AnUnansweredUnregisterIsKeptForTheNextFlush)
   ASSERT_EQ(sent().size(), 2u);
   answer(204);
   EXPECT_FALSE(dizizoz::loadPushPendingUnregister(*storage));
-  EXPECT_TRUE(logged("Push subscription unregistered successfully."));
+  EXPECT_TRUE(log.has("[DiziZoz] Push subscription unregistered successfully."));
 }
 
 TEST_F(PushSubscriptionHandlerTest, UnregisterResultsKeepOrDropThePendingRemoval) {
@@ -333,14 +323,14 @@ TEST_F(PushSubscriptionHandlerTest, UnregisterResultsKeepOrDropThePendingRemoval
     handler->unregister("old-user", "tok", "app");
     queue->drain();
     answer(c.status);
-    EXPECT_TRUE(logged(c.line));
+    EXPECT_TRUE(log.has(std::string("[DiziZoz] ") + c.line));
     EXPECT_EQ(dizizoz::loadPushPendingUnregister(*storage).has_value(), c.kept);
   }
 }
 
 TEST_F(PushSubscriptionHandlerTest, RefusedInputsAndRecordsSendNothing) {
   handler->unregister("old-user", "tok", "");
-  EXPECT_TRUE(logged("Push unregister skipped: missing distinct id, token, or app id."));
+  EXPECT_TRUE(log.has("[DiziZoz] Push unregister skipped: missing distinct id, token, or app id."));
   EXPECT_FALSE(
       std::filesystem::exists(storage->url(dizizoz::DiziZozStorage::StorageKey::pushPendingUnregister)));
 

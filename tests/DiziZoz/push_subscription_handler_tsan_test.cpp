@@ -19,6 +19,7 @@
 #include "platform/linux/ThreadSerialQueue.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
+#include "tests/support/dizizoz/LoopbackApiEnvironment.h"
 
 namespace {
 
@@ -45,13 +46,8 @@ TEST(PushSubscriptionHandlerStress, EntryPointsAndContextChangesFromSeveralThrea
     providerThread->async([id, done = std::move(done)] { done("identity-for-" + id); });
   };
   auto api = std::make_shared<dizizoz::DiziZozApi>(
-      config, dizizoz::DiziZozApiEnvironment{.http = http,
-                                             .completionQueue = completions,
-                                             .retryQueue = completions,
-                                             .timeZone = [] { return std::string("UTC"); },
-                                             .timeout = 5s,
-                                             .addresses = {},
-                                             .compress = {}});
+      config,
+      dizizoz::test::loopbackApiEnvironment(http, completions, completions, platform::SystemClock::shared()));
   auto storage = dizizoz::DiziZozStorage::open(*config, {.applicationSupport = folder / "support",
                                                          .bundleIdentifier = "com.quorvelle.app",
                                                          .groupContainer = {},
