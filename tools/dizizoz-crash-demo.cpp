@@ -4,7 +4,8 @@
 // event, and waits until the event queue has been uploaded. Point it at dizizoz-collector to watch:
 //
 //   dizizoz-collector --port 8788 &
-//   dizizoz-crash-demo --host http://127.0.0.1:8788 crash; dizizoz-crash-demo --host http://127.0.0.1:8788 send
+//   dizizoz-crash-demo --host http://127.0.0.1:8788 crash; dizizoz-crash-demo --host http://127.0.0.1:8788
+//   send
 //
 // Files live where the client and the crash reporter keep them ($XDG_DATA_HOME, $XDG_CACHE_HOME). The
 // client's diagnostic lines go to standard output; "crash" prints "session <id>" before crashing.
@@ -102,7 +103,8 @@ int main(int argc, char** argv) {
   dizizoz::registerErrorTrackingIntegrationFactory();
 
   auto config = std::make_shared<dizizoz::DiziZozConfig>(
-      token, host, dizizoz::DiziZozBundleInfo{.identifier = kBundleIdentifier, .executableName = "dizizoz-crash-demo"});
+      token, host,
+      dizizoz::DiziZozBundleInfo{.identifier = kBundleIdentifier, .executableName = "dizizoz-crash-demo"});
   config->debug = true;
   config->flushAt = 1;
   config->errorTrackingConfig->autoCapture = true;
@@ -115,7 +117,7 @@ int main(int argc, char** argv) {
     client->registerProperties({{"demo_run", "crash"}});
     client->addExceptionStep("Opened the settings");
     client->addExceptionStep("Saved the key", dizizoz::Properties{{"length", 39}});
-    std::printf("session %s\n", client->getSessionId().value_or("").c_str());
+    std::printf("crashing in session %s\n", client->getSessionId().value_or("").c_str());
     dizizoz_demo_run_until_crash();
     return 1;  // not reached
   }

@@ -35,9 +35,9 @@ constexpr std::array<int, 4> machOperatingSystems{0, 1, 2, 4};
 
 const std::map<std::uint64_t, std::string_view>& machExceptionNames() {
   static const std::map<std::uint64_t, std::string_view> names{
-      {1, "EXC_BAD_ACCESS"}, {2, "EXC_BAD_INSTRUCTION"}, {3, "EXC_ARITHMETIC"},   {4, "EXC_EMULATION"},
-      {5, "EXC_SOFTWARE"},   {6, "EXC_BREAKPOINT"},      {7, "EXC_SYSCALL"},      {8, "EXC_MACH_SYSCALL"},
-      {9, "EXC_RPC_ALERT"},  {10, "EXC_CRASH"},          {11, "EXC_RESOURCE"},    {12, "EXC_GUARD"},
+      {1, "EXC_BAD_ACCESS"},    {2, "EXC_BAD_INSTRUCTION"}, {3, "EXC_ARITHMETIC"}, {4, "EXC_EMULATION"},
+      {5, "EXC_SOFTWARE"},      {6, "EXC_BREAKPOINT"},      {7, "EXC_SYSCALL"},    {8, "EXC_MACH_SYSCALL"},
+      {9, "EXC_RPC_ALERT"},     {10, "EXC_CRASH"},          {11, "EXC_RESOURCE"},  {12, "EXC_GUARD"},
       {13, "EXC_CORPSE_NOTIFY"}};
   return names;
 }
@@ -167,7 +167,8 @@ std::string lastPathComponent(const std::string& path) {
 
 const DZCrashReportThreadInfo* findCrashedThread(const DZCrashReport& report) {
   const auto& threads = report.threads();
-  const auto crashed = std::find_if(threads.begin(), threads.end(), [](const auto& t) { return t.crashed(); });
+  const auto crashed =
+      std::find_if(threads.begin(), threads.end(), [](const auto& t) { return t.crashed(); });
   if (crashed != threads.end()) return &*crashed;
   return threads.empty() ? nullptr : &threads.front();
 }
@@ -200,8 +201,7 @@ std::vector<DiziZozStackFrame> buildStackFrames(const DZCrashReport& report,
       if (!symbol->symbolName().empty()) frame.function = symbol->symbolName();
       frame.symbolAddress = symbol->startAddress();
     }
-    frame.inApp =
-        frame.module && DiziZozStackTraceProcessor::isInApp(*frame.module, frame.package, config);
+    frame.inApp = frame.module && DiziZozStackTraceProcessor::isInApp(*frame.module, frame.package, config);
     frames.push_back(std::move(frame));
   }
   return frames;
@@ -219,7 +219,8 @@ std::optional<Properties> buildExceptionInfo(const DZCrashReport& report,
   } else if (hasSignal(report.signalInfo())) {
     const auto& signal = report.signalInfo();
     std::optional<std::string> crashInfoMessage;
-    if (signal.crashInfoMessage()) crashInfoMessage = nonEmpty(std::string(trimmed(*signal.crashInfoMessage())));
+    if (signal.crashInfoMessage())
+      crashInfoMessage = nonEmpty(std::string(trimmed(*signal.crashInfoMessage())));
     const auto fatalErrorType = crashInfoMessage ? parseSwiftFatalErrorType(*crashInfoMessage) : std::nullopt;
     if (fatalErrorType) {
       exception["type"] = *fatalErrorType;
@@ -239,7 +240,8 @@ std::optional<Properties> buildExceptionInfo(const DZCrashReport& report,
     Properties meta{{"exception", mach->type()}};
     if (!mach->codes().empty()) meta["code"] = mach->codes()[0];
     if (mach->codes().size() >= 2) meta["subcode"] = mach->codes()[1];
-    mechanism = {{"type", "mach_exception"}, {"handled", false}, {"synthetic", false}, {"meta", {{"mach", meta}}}};
+    mechanism = {
+        {"type", "mach_exception"}, {"handled", false}, {"synthetic", false}, {"meta", {{"mach", meta}}}};
   } else {
     return std::nullopt;
   }
@@ -269,7 +271,8 @@ std::optional<std::string> archName(const std::optional<dzcrash::DZCrashReportPr
   }
 }
 
-std::vector<Properties> buildDebugImages(const DZCrashReport& report, const std::vector<DiziZozStackFrame>& frames) {
+std::vector<Properties> buildDebugImages(const DZCrashReport& report,
+                                         const std::vector<DiziZozStackFrame>& frames) {
   std::set<std::uint64_t> wanted;
   for (const auto& frame : frames) {
     if (frame.imageAddress) wanted.insert(*frame.imageAddress);
@@ -277,10 +280,10 @@ std::vector<Properties> buildDebugImages(const DZCrashReport& report, const std:
   std::vector<Properties> images;
   if (wanted.empty()) return images;
   const int os = report.systemInfo().operatingSystem();
-  const auto format = std::find(machOperatingSystems.begin(), machOperatingSystems.end(), os) !=
-                              machOperatingSystems.end()
-                          ? DiziZozBinaryImageFormat::macho
-                          : DiziZozBinaryImageFormat::elf;
+  const auto format =
+      std::find(machOperatingSystems.begin(), machOperatingSystems.end(), os) != machOperatingSystems.end()
+          ? DiziZozBinaryImageFormat::macho
+          : DiziZozBinaryImageFormat::elf;
   for (const auto& image : report.images()) {
     if (!wanted.contains(image.imageBaseAddress()) || image.imageName().empty()) continue;
     DiziZozBinaryImageInfo info;

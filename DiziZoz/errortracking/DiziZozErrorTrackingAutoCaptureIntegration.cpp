@@ -6,11 +6,11 @@
 #include "DZCrashReporter/report/DZCrashReport.h"
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozEvent.h"
+#include "DiziZoz/core/DiziZozReplayQueueing.h"
 #include "DiziZoz/core/DiziZozSDK.h"
 #include "DiziZoz/core/ExceptionListMatching.h"
 #include "DiziZoz/core/HedgeLog.h"
 #include "DiziZoz/core/JsonUtils.h"
-#include "DiziZoz/core/DiziZozReplayQueueing.h"
 #include "DiziZoz/delivery/DiziZozRemoteConfig.h"
 #include "DiziZoz/errortracking/DiziZozCrashCustomDataWriter.h"
 #include "DiziZoz/errortracking/DiziZozCrashReportProcessor.h"
@@ -115,7 +115,8 @@ void captureCrashEvent(DiziZozSDK& client, const std::optional<std::string>& cra
     return;
   }
   const std::string distinctId = crashDistinctId ? *crashDistinctId : client.getDistinctId();
-  auto event = client.buildEvent(std::string(exceptionEventName), distinctId, std::move(properties), timestamp);
+  auto event =
+      client.buildEvent(std::string(exceptionEventName), distinctId, std::move(properties), timestamp);
   if (!event) return;
   // A before-send hook may have renamed the event: route it by the name it has now.
   if (event->event == snapshotEventName) {
@@ -147,7 +148,8 @@ DiziZozIntegrationInstallResult DiziZozErrorTrackingAutoCaptureIntegration::inst
         reporter->purgePendingCrashReport();
       }
       if (!fetched) watchForRemoteEnable(client);
-      return DiziZozIntegrationInstallResult::skipped(DiziZozIntegrationInstallSkipReason::disabledInRemoteConfig);
+      return DiziZozIntegrationInstallResult::skipped(
+          DiziZozIntegrationInstallSkipReason::disabledInRemoteConfig);
     }
   }
   setPendingEnableToken({});
@@ -160,8 +162,9 @@ void DiziZozErrorTrackingAutoCaptureIntegration::watchForRemoteEnable(DiziZozSDK
   // The integration is held here alone while it waits; the client and the store only weakly: a client
   // closed meanwhile is not revived.
   std::weak_ptr<DiziZozRemoteConfig> weakStore = store;
-  setPendingEnableToken(store->onRemoteConfigLoaded.subscribe(
-      [self = shared_from_this(), clientRef = weakClient(client), weakStore](const std::optional<Properties>&) {
+  setPendingEnableToken(
+      store->onRemoteConfigLoaded.subscribe([self = shared_from_this(), clientRef = weakClient(client),
+                                             weakStore](const std::optional<Properties>&) {
         setPendingEnableToken({});
         const auto client = clientRef.lock();
         const auto store = weakStore.lock();
@@ -189,9 +192,10 @@ void DiziZozErrorTrackingAutoCaptureIntegration::start(DiziZozSDK& client) {
   auto contextToken = client.onEventContextChanged.subscribe([weakWriter](const Properties& context) {
     if (auto writer = weakWriter.lock()) writer->setContext(context);
   });
-  auto stepsToken = client.onExceptionStepsChanged.subscribe([weakWriter](const std::vector<Properties>& steps) {
-    if (auto writer = weakWriter.lock()) writer->setSteps(steps);
-  });
+  auto stepsToken =
+      client.onExceptionStepsChanged.subscribe([weakWriter](const std::vector<Properties>& steps) {
+        if (auto writer = weakWriter.lock()) writer->setSteps(steps);
+      });
   RegistrationToken remoteToken;
   const auto store = std::dynamic_pointer_cast<DiziZozRemoteConfig>(client.remoteConfig());
   if (store && !store->hasFetchedRemoteConfig()) {
@@ -245,9 +249,9 @@ void DiziZozErrorTrackingAutoCaptureIntegration::processPendingCrashReport() {
   const auto& errorTracking = *config->errorTrackingConfig;
   CrashContext context = readCrashContext(report.value().customData());
   Properties properties = std::move(context.eventProperties);
-  for (auto& [key, value] : DiziZozCrashReportProcessor::processReport(report.value(), errorTracking).items()) {
-    properties[key] = std::move(value);
-  }
+  // On a key the crashed run's properties share with the crash itself, the crash wins.
+  Properties crash = DiziZozCrashReportProcessor::processReport(report.value(), errorTracking);
+  for (auto& [key, value] : crash.items()) properties[key] = std::move(value);
   if (!properties.contains("$exception_steps") && !context.steps.empty()) {
     properties["$exception_steps"] = std::move(context.steps);
   }

@@ -59,7 +59,7 @@ class DiziZozErrorTrackingAutoCaptureIntegration final
   void enableCrashReporter(dzcrash::DZCrashReporter& reporter);
 
   std::mutex lock_;
-  std::shared_ptr<dzcrash::DZCrashReporter> crashReporter_;         // lock_
+  std::shared_ptr<dzcrash::DZCrashReporter> crashReporter_;        // lock_
   std::shared_ptr<DiziZozCrashCustomDataWriter> crashCustomData_;  // lock_
   RegistrationToken contextChangedToken_;                          // lock_
   RegistrationToken exceptionStepsChangedToken_;                   // lock_

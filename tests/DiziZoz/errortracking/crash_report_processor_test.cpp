@@ -31,7 +31,8 @@ dzcrash::DZCrashReport decoded(const ReportSpec& spec) {
   return std::move(report).value();
 }
 
-Properties process(const ReportSpec& spec, const DiziZozErrorTrackingConfig& config = DiziZozErrorTrackingConfig()) {
+Properties process(const ReportSpec& spec,
+                   const DiziZozErrorTrackingConfig& config = DiziZozErrorTrackingConfig()) {
   return processor::processReport(decoded(spec), config);
 }
 
@@ -52,16 +53,18 @@ ReportSpec programReport() {
 
 TEST(CrashReportProcessor, UncaughtExceptionUsesItsOwnFramesOutermostFirst) {
   ReportSpec spec = programReport();
-  spec.exception = ExceptionSpec{.name = "NSInvalidArgumentException",
-                                 .reason = "unrecognized selector",
-                                 .frames = {{.pc = 0x401010, .symbol = {{.name = "thrower", .start = 0x401000}}},
-                                            {.pc = 0x7f0000001234}}};
+  spec.exception =
+      ExceptionSpec{.name = "NSInvalidArgumentException",
+                    .reason = "unrecognized selector",
+                    .frames = {{.pc = 0x401010, .symbol = {{.name = "thrower", .start = 0x401000}}},
+                               {.pc = 0x7f0000001234}}};
   spec.threads = {ThreadSpec{.number = 2, .crashed = true, .frames = {{.pc = 0x405000}}}};
   const Properties entry = entryOf(process(spec));
 
   EXPECT_EQ(entry.at("type"), "NSInvalidArgumentException");
   EXPECT_EQ(entry.at("value"), "unrecognized selector");
-  EXPECT_EQ(entry.at("mechanism"), (Properties{{"type", "nsexception"}, {"handled", false}, {"synthetic", false}}));
+  EXPECT_EQ(entry.at("mechanism"),
+            (Properties{{"type", "nsexception"}, {"handled", false}, {"synthetic", false}}));
   EXPECT_EQ(entry.at("thread_id"), 2);
   const auto& frames = entry.at("stacktrace").at("frames");
   EXPECT_EQ(entry.at("stacktrace").at("type"), "raw");
@@ -123,8 +126,10 @@ TEST_P(CrashReportSignalTable, TypeValueAndMeta) {
   spec.signalAddress = 0x1234;
   spec.crashInfoMessage = c.crashInfoMessage;
   const Properties entry = entryOf(process(spec));
-  EXPECT_EQ(entry.contains("type") ? std::optional(entry.at("type").get<std::string>()) : std::nullopt, c.type);
-  EXPECT_EQ(entry.contains("value") ? std::optional(entry.at("value").get<std::string>()) : std::nullopt, c.value);
+  EXPECT_EQ(entry.contains("type") ? std::optional(entry.at("type").get<std::string>()) : std::nullopt,
+            c.type);
+  EXPECT_EQ(entry.contains("value") ? std::optional(entry.at("value").get<std::string>()) : std::nullopt,
+            c.value);
   EXPECT_EQ(entry.at("mechanism").at("meta").at("signal"), c.signalMeta);
 }
 
@@ -157,7 +162,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "\n  assertion FAILED: file a.swift, line 3 \n",
                    "assertion FAILED",
                    "assertion FAILED: file a.swift, line 3",
-                   {{"code", "TRAP_BRKPT"}, {"name", "SIGTRAP"}, {"crash_info_message", "assertion FAILED: file a.swift, line 3"}}},
+                   {{"code", "TRAP_BRKPT"},
+                    {"name", "SIGTRAP"},
+                    {"crash_info_message", "assertion FAILED: file a.swift, line 3"}}},
         SignalCase{"other_message_keeps_the_signal_text",
                    "SIGABRT",
                    "SI_TKILL",
@@ -165,11 +172,26 @@ INSTANTIATE_TEST_SUITE_P(
                    "SIGABRT",
                    "SIGABRT (code SI_TKILL) at address 0x0000000000001234",
                    {{"code", "SI_TKILL"}, {"name", "SIGABRT"}, {"crash_info_message", "abort() called"}}},
-        SignalCase{"blank_message_counts_as_none", "SIGABRT", "SI_TKILL", " \n", "SIGABRT",
-                   "SIGABRT (code SI_TKILL) at address 0x0000000000001234", {{"code", "SI_TKILL"}, {"name", "SIGABRT"}}},
-        SignalCase{"no_code_gives_no_value", "SIGTRAP", "", std::nullopt, "SIGTRAP", std::nullopt, {{"name", "SIGTRAP"}}},
+        SignalCase{"blank_message_counts_as_none",
+                   "SIGABRT",
+                   "SI_TKILL",
+                   " \n",
+                   "SIGABRT",
+                   "SIGABRT (code SI_TKILL) at address 0x0000000000001234",
+                   {{"code", "SI_TKILL"}, {"name", "SIGABRT"}}},
+        SignalCase{"no_code_gives_no_value",
+                   "SIGTRAP",
+                   "",
+                   std::nullopt,
+                   "SIGTRAP",
+                   std::nullopt,
+                   {{"name", "SIGTRAP"}}},
         // The matcher recurses per character: an overlong message is never matched, and never crashes.
-        SignalCase{"overlong_message_is_not_matched", "SIGTRAP", "TRAP_BRKPT", kLongMessage, "SIGTRAP",
+        SignalCase{"overlong_message_is_not_matched",
+                   "SIGTRAP",
+                   "TRAP_BRKPT",
+                   kLongMessage,
+                   "SIGTRAP",
                    "SIGTRAP (code TRAP_BRKPT) at address 0x0000000000001234",
                    {{"code", "TRAP_BRKPT"}, {"name", "SIGTRAP"}, {"crash_info_message", kLongMessage}}}),
     quorvelle::test::NamedCase());
@@ -204,19 +226,37 @@ TEST_P(CrashReportMachTable, NameMessageAndMeta) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CrashReportMachTable,
-    testing::Values(
-        MachCase{"bad_access_with_subcode", 1, {1, 8}, "EXC_BAD_ACCESS",
-                 "EXC_BAD_ACCESS, Code KERN_INVALID_ADDRESS (1), Subcode 0x0000000000000008",
-                 {{"exception", 1}, {"code", 1}, {"subcode", 8}}},
-        MachCase{"unknown_type", 99, {5}, "EXC_UNKNOWN_99", "EXC_UNKNOWN_99, Code 5", {{"exception", 99}, {"code", 5}}},
-        MachCase{"arm_data_abort_code", 1, {261, 0}, "EXC_BAD_ACCESS",
-                 "EXC_BAD_ACCESS, Code EXC_ARM_PAC_FAIL (261), Subcode 0x0000000000000000",
-                 {{"exception", 1}, {"code", 261}, {"subcode", 0}}},
-        MachCase{"arithmetic_zero_code", 3, {0}, "EXC_ARITHMETIC", "EXC_ARITHMETIC, Code EXC_ARM_FP_UNDEFINED (0)",
-                 {{"exception", 3}, {"code", 0}}},
-        MachCase{"code_outside_the_table", 6, {7}, "EXC_BREAKPOINT", "EXC_BREAKPOINT, Code 7",
-                 {{"exception", 6}, {"code", 7}}},
-        MachCase{"no_codes", 10, {}, "EXC_CRASH", "EXC_CRASH", {{"exception", 10}}}),
+    testing::Values(MachCase{"bad_access_with_subcode",
+                             1,
+                             {1, 8},
+                             "EXC_BAD_ACCESS",
+                             "EXC_BAD_ACCESS, Code KERN_INVALID_ADDRESS (1), Subcode 0x0000000000000008",
+                             {{"exception", 1}, {"code", 1}, {"subcode", 8}}},
+                    MachCase{"unknown_type",
+                             99,
+                             {5},
+                             "EXC_UNKNOWN_99",
+                             "EXC_UNKNOWN_99, Code 5",
+                             {{"exception", 99}, {"code", 5}}},
+                    MachCase{"arm_data_abort_code",
+                             1,
+                             {261, 0},
+                             "EXC_BAD_ACCESS",
+                             "EXC_BAD_ACCESS, Code EXC_ARM_PAC_FAIL (261), Subcode 0x0000000000000000",
+                             {{"exception", 1}, {"code", 261}, {"subcode", 0}}},
+                    MachCase{"arithmetic_zero_code",
+                             3,
+                             {0},
+                             "EXC_ARITHMETIC",
+                             "EXC_ARITHMETIC, Code EXC_ARM_FP_UNDEFINED (0)",
+                             {{"exception", 3}, {"code", 0}}},
+                    MachCase{"code_outside_the_table",
+                             6,
+                             {7},
+                             "EXC_BREAKPOINT",
+                             "EXC_BREAKPOINT, Code 7",
+                             {{"exception", 6}, {"code", 7}}},
+                    MachCase{"no_codes", 10, {}, "EXC_CRASH", "EXC_CRASH", {{"exception", 10}}}),
     quorvelle::test::NamedCase());
 
 TEST(CrashReportProcessor, SignalWinsOverMachAndNeitherGivesNoEntry) {
@@ -253,9 +293,10 @@ TEST(CrashReportProcessor, InAppFollowsTheListsThenSystemPathsThenTheDefault) {
                  ImageSpec{.base = 0x2000, .size = 0x100, .name = "/opt/app/libshared.so"},
                  ImageSpec{.base = 0x3000, .size = 0x100, .name = kLibc},
                  ImageSpec{.base = 0x4000, .size = 0x100, .name = "/opt/app/libother.so"}};
-  spec.threads = {ThreadSpec{.number = 0,
-                             .crashed = true,
-                             .frames = {{.pc = 0x1010}, {.pc = 0x2010}, {.pc = 0x3010}, {.pc = 0x4010}, {.pc = 0x9000}}}};
+  spec.threads = {
+      ThreadSpec{.number = 0,
+                 .crashed = true,
+                 .frames = {{.pc = 0x1010}, {.pc = 0x2010}, {.pc = 0x3010}, {.pc = 0x4010}, {.pc = 0x9000}}}};
   DiziZozErrorTrackingConfig config;
   config.inAppIncludes = {"libApp"};
   config.inAppExcludes = {"libAppKit", "libshared"};
@@ -266,7 +307,9 @@ TEST(CrashReportProcessor, InAppFollowsTheListsThenSystemPathsThenTheDefault) {
   EXPECT_EQ(frames[2].at("in_app"), false);  // the system's library folder
   EXPECT_EQ(frames[1].at("in_app"), true);   // the default
   // An address in no image: no module, package or image address, and never in-app.
-  EXPECT_EQ(frames[0], (Properties{{"instruction_addr", "0x0000000000009000"}, {"platform", "apple"}, {"in_app", false}}));
+  EXPECT_EQ(
+      frames[0],
+      (Properties{{"instruction_addr", "0x0000000000009000"}, {"platform", "apple"}, {"in_app", false}}));
 }
 
 TEST(CrashReportProcessor, DebugImagesAreTheNamedImagesFramesPointInto) {
@@ -279,7 +322,8 @@ TEST(CrashReportProcessor, DebugImagesAreTheNamedImagesFramesPointInto) {
                  ImageSpec{.base = 0x5000, .size = 0x100, .name = "/a/unreferenced"},
                  ImageSpec{.base = 0x1000, .size = 0x100, .name = "/a/same-base", .uuid = macUuid},
                  ImageSpec{.base = 0x6000, .size = 0x100, .name = ""}};
-  spec.threads = {ThreadSpec{.number = 0, .crashed = true, .frames = {{.pc = 0x1010}, {.pc = 0x1020}, {.pc = 0x6010}}}};
+  spec.threads = {
+      ThreadSpec{.number = 0, .crashed = true, .frames = {{.pc = 0x1010}, {.pc = 0x1020}, {.pc = 0x6010}}}};
   const Properties images = process(spec).at("$debug_images");
   ASSERT_EQ(images.size(), 2u);
   EXPECT_EQ(images[0], (Properties{{"type", "elf"},
@@ -309,21 +353,23 @@ class CrashReportArchTable : public testing::TestWithParam<ArchCase> {};
 
 TEST_P(CrashReportArchTable, ArchOfTheImage) {
   ReportSpec spec;
-  spec.images = {ImageSpec{.base = 0x1000, .size = 0x100, .name = "/a/image", .codeType = GetParam().codeType}};
+  spec.images = {
+      ImageSpec{.base = 0x1000, .size = 0x100, .name = "/a/image", .codeType = GetParam().codeType}};
   spec.threads = {ThreadSpec{.number = 0, .crashed = true, .frames = {{.pc = 0x1010}}}};
   const Properties image = process(spec).at("$debug_images").at(0);
   EXPECT_EQ(image.contains("arch") ? std::optional(image.at("arch").get<std::string>()) : std::nullopt,
             GetParam().arch);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CrashReportArchTable,
-                         testing::Values(ArchCase{"armv7", ProcessorSpec{.type = 12, .subtype = 9}, "armv7"},
-                                         ArchCase{"armv7s", ProcessorSpec{.type = 12, .subtype = 11}, "armv7s"},
-                                         ArchCase{"arm", ProcessorSpec{.type = 12, .subtype = 6}, "arm"},
-                                         ArchCase{"x86_64", ProcessorSpec{.type = 0x1000007, .subtype = 3}, "x86_64"},
-                                         ArchCase{"arm64", ProcessorSpec{.type = 0x100000C, .subtype = 2}, "arm64"},
-                                         ArchCase{"other_type", ProcessorSpec{.type = 7, .subtype = 3}, std::nullopt},
-                                         ArchCase{"no_processor", std::nullopt, std::nullopt}),
-                         quorvelle::test::NamedCase());
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CrashReportArchTable,
+    testing::Values(ArchCase{"armv7", ProcessorSpec{.type = 12, .subtype = 9}, "armv7"},
+                    ArchCase{"armv7s", ProcessorSpec{.type = 12, .subtype = 11}, "armv7s"},
+                    ArchCase{"arm", ProcessorSpec{.type = 12, .subtype = 6}, "arm"},
+                    ArchCase{"x86_64", ProcessorSpec{.type = 0x1000007, .subtype = 3}, "x86_64"},
+                    ArchCase{"arm64", ProcessorSpec{.type = 0x100000C, .subtype = 2}, "arm64"},
+                    ArchCase{"other_type", ProcessorSpec{.type = 7, .subtype = 3}, std::nullopt},
+                    ArchCase{"no_processor", std::nullopt, std::nullopt}),
+    quorvelle::test::NamedCase());
 
 }  // namespace
