@@ -22,7 +22,8 @@ class DiziZozErrorTrackingConfig;
 namespace DiziZozCrashReportProcessor {
 
 // {"$exception_level": "fatal"}, then "$exception_list" with the one entry the report describes (its
-// uncaught exception, else its signal; nothing when it describes neither) and "$debug_images" of the
+// uncaught exception, else its signal, else its Mach exception; nothing when it describes none of them:
+// a signal with neither name nor code counts as none) and "$debug_images" of the
 // named images its frames point into (when there are any). Frames are outermost first: the uncaught
 // exception's own trace when it has one, else the crashed thread's (the first thread when none is
 // marked). Never fails; missing parts of the report leave keys out.

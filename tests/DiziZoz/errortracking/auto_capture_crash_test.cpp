@@ -38,6 +38,7 @@
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/WaitingExecutor.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
+#include "tests/support/dizizoz/LoopbackApiEnvironment.h"
 #include "tests/support/dizizoz/TestServices.h"
 
 namespace {
@@ -299,16 +300,8 @@ struct GateHarness {
     auto services = ts.services();
     dizizoz::addErrorTrackingServices(services);
     services.makeApiClient = [this](const std::shared_ptr<DiziZozConfig>& config) {
-      return std::make_shared<dizizoz::DiziZozApi>(config, dizizoz::DiziZozApiEnvironment{
-                                                               .http = http,
-                                                               .completionQueue = completions,
-                                                               .retryQueue = retries,
-                                                               .clock = ts.clock,
-                                                               .timeZone = [] { return std::string("UTC"); },
-                                                               .timeout = 5s,
-                                                               .addresses = {},
-                                                               .compress = {},
-                                                           });
+      return std::make_shared<dizizoz::DiziZozApi>(
+          config, dizizoz::test::loopbackApiEnvironment(http, completions, retries, ts.clock));
     };
     services.makeRemoteConfig = dizizoz::DiziZozRemoteConfig::servicesFactory(
         [this](std::string_view) { return storeQueue; }, services.mainExecutor, services.notificationCenter);
