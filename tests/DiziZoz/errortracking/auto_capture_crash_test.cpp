@@ -330,8 +330,8 @@ struct GateHarness {
     return pendingReportPath(folder / "cache", "com.quorvelle.app");
   }
 
-  void writeReport(dzcrash::test::ReportSpec spec = {}) {
-    writeFile(pendingReport(), dzcrash::test::packReportFile(spec));
+  void writeReport(dzcrash::test::ReportShape shape = {}) {
+    writeFile(pendingReport(), dzcrash::test::packReportFile(shape));
   }
 
   std::shared_ptr<DiziZozErrorTrackingAutoCaptureIntegration> integration(
@@ -463,10 +463,10 @@ TEST(AutoCaptureGate, AnIgnoredExceptionTypeQueuesNothingAndTheReportIsGone) {
   EXPECT_EQ(inChild([] {
               GateHarness h;
               dizizoz::test::CapturedLog log;
-              dzcrash::test::ReportSpec spec;
-              spec.exception =
-                  dzcrash::test::ExceptionSpec{.name = "RCTFatalException", .reason = "x", .frames = {}};
-              h.writeReport(spec);
+              dzcrash::test::ReportShape shape;
+              shape.exception =
+                  dzcrash::test::ExceptionShape{.name = "RCTFatalException", .reason = "x", .frames = {}};
+              h.writeReport(shape);
               auto client = h.setUp(h.config());
               CHECK_THAT(!std::filesystem::exists(h.pendingReport()));
               CHECK_THAT(logged(log,
@@ -521,10 +521,10 @@ TEST(AutoCaptureGate, TheEventCarriesTheCrashedRunsContextWithTheCrashWinningAnd
         const std::string customData =
             R"({"distinct_id":"crashed-user","event_properties":{"$exception_level":"error","plan":"pro"},)"
             R"("$exception_steps":[{"$message":"step","$timestamp":"2026-01-01T00:00:00Z"}]})";
-        dzcrash::test::ReportSpec spec;
-        spec.timestamp = 1700000000;
-        spec.customData = std::vector<uint8_t>(customData.begin(), customData.end());
-        h.writeReport(spec);
+        dzcrash::test::ReportShape shape;
+        shape.timestamp = 1700000000;
+        shape.customData = std::vector<uint8_t>(customData.begin(), customData.end());
+        h.writeReport(shape);
         auto client = h.setUp(h.config());
         const auto queued = h.queued();
         CHECK_THAT(queued.size() == 1);

@@ -13,27 +13,27 @@ namespace {
 
 using dizizoz::DiziZozErrorTrackingConfig;
 using dizizoz::Properties;
-using dzcrash::test::ExceptionSpec;
-using dzcrash::test::FrameSpec;
-using dzcrash::test::ImageSpec;
-using dzcrash::test::MachSpec;
-using dzcrash::test::ProcessorSpec;
-using dzcrash::test::ReportSpec;
-using dzcrash::test::ThreadSpec;
+using dzcrash::test::ExceptionShape;
+using dzcrash::test::FrameShape;
+using dzcrash::test::ImageShape;
+using dzcrash::test::MachShape;
+using dzcrash::test::ProcessorShape;
+using dzcrash::test::ReportShape;
+using dzcrash::test::ThreadShape;
 namespace processor = dizizoz::DiziZozCrashReportProcessor;
 
 constexpr const char* kProgram = "/opt/quorvelle/bin/quorvelle";
 constexpr const char* kLibc = "/usr/lib/x86_64-linux-gnu/libc.so.6";
 
-dzcrash::DZCrashReport decoded(const ReportSpec& spec) {
-  auto report = dzcrash::DZCrashReport::fromData(dzcrash::test::packReportFile(spec));
+dzcrash::DZCrashReport decoded(const ReportShape& shape) {
+  auto report = dzcrash::DZCrashReport::fromData(dzcrash::test::packReportFile(shape));
   if (!report.ok()) throw std::runtime_error(report.error().description());
   return std::move(report).value();
 }
 
-Properties process(const ReportSpec& spec,
+Properties process(const ReportShape& shape,
                    const DiziZozErrorTrackingConfig& config = DiziZozErrorTrackingConfig()) {
-  return processor::processReport(decoded(spec), config);
+  return processor::processReport(decoded(shape), config);
 }
 
 // The report's one exception entry.
@@ -44,22 +44,22 @@ Properties entryOf(const Properties& properties) {
   return list.at(0);
 }
 
-ReportSpec programReport() {
-  ReportSpec spec;
-  spec.images = {ImageSpec{.base = 0x400000, .size = 0x10000, .name = kProgram},
-                 ImageSpec{.base = 0x7f0000000000, .size = 0x200000, .name = kLibc}};
-  return spec;
+ReportShape programReport() {
+  ReportShape shape;
+  shape.images = {ImageShape{.base = 0x400000, .size = 0x10000, .name = kProgram},
+                  ImageShape{.base = 0x7f0000000000, .size = 0x200000, .name = kLibc}};
+  return shape;
 }
 
 TEST(CrashReportProcessor, UncaughtExceptionUsesItsOwnFramesOutermostFirst) {
-  ReportSpec spec = programReport();
-  spec.exception =
-      ExceptionSpec{.name = "NSInvalidArgumentException",
-                    .reason = "unrecognized selector",
-                    .frames = {{.pc = 0x401010, .symbol = {{.name = "thrower", .start = 0x401000}}},
-                               {.pc = 0x7f0000001234}}};
-  spec.threads = {ThreadSpec{.number = 2, .crashed = true, .frames = {{.pc = 0x405000}}}};
-  const Properties entry = entryOf(process(spec));
+  ReportShape shape = programReport();
+  shape.exception =
+      ExceptionShape{.name = "NSInvalidArgumentException",
+                     .reason = "unrecognized selector",
+                     .frames = {{.pc = 0x401010, .symbol = {{.name = "thrower", .start = 0x401000}}},
+                                {.pc = 0x7f0000001234}}};
+  shape.threads = {ThreadShape{.number = 2, .crashed = true, .frames = {{.pc = 0x405000}}}};
+  const Properties entry = entryOf(process(shape));
 
   EXPECT_EQ(entry.at("type"), "NSInvalidArgumentException");
   EXPECT_EQ(entry.at("value"), "unrecognized selector");
@@ -86,10 +86,10 @@ TEST(CrashReportProcessor, UncaughtExceptionUsesItsOwnFramesOutermostFirst) {
 }
 
 TEST(CrashReportProcessor, SignalEntryCarriesItsMessageAndMeta) {
-  ReportSpec spec = programReport();
-  spec.signalAddress = 0x10;
-  spec.threads = {ThreadSpec{.number = 0, .crashed = true, .frames = {{.pc = 0x401010}, {.pc = 0x401fff}}}};
-  const Properties properties = process(spec);
+  ReportShape shape = programReport();
+  shape.signalAddress = 0x10;
+  shape.threads = {ThreadShape{.number = 0, .crashed = true, .frames = {{.pc = 0x401010}, {.pc = 0x401fff}}}};
+  const Properties properties = process(shape);
   const Properties entry = entryOf(properties);
   EXPECT_EQ(entry.at("type"), "SIGSEGV");
   EXPECT_EQ(entry.at("value"), "SIGSEGV (code SEGV_MAPERR) at address 0x0000000000000010");
@@ -120,12 +120,12 @@ class CrashReportSignalTable : public testing::TestWithParam<SignalCase> {};
 
 TEST_P(CrashReportSignalTable, TypeValueAndMeta) {
   const SignalCase& c = GetParam();
-  ReportSpec spec = programReport();
-  spec.signalName = c.signal;
-  spec.signalCode = c.code;
-  spec.signalAddress = 0x1234;
-  spec.crashInfoMessage = c.crashInfoMessage;
-  const Properties entry = entryOf(process(spec));
+  ReportShape shape = programReport();
+  shape.signalName = c.signal;
+  shape.signalCode = c.code;
+  shape.signalAddress = 0x1234;
+  shape.crashInfoMessage = c.crashInfoMessage;
+  const Properties entry = entryOf(process(shape));
   EXPECT_EQ(entry.contains("type") ? std::optional(entry.at("type").get<std::string>()) : std::nullopt,
             c.type);
   EXPECT_EQ(entry.contains("value") ? std::optional(entry.at("value").get<std::string>()) : std::nullopt,
@@ -211,11 +211,11 @@ class CrashReportMachTable : public testing::TestWithParam<MachCase> {};
 // exception.
 TEST_P(CrashReportMachTable, NameMessageAndMeta) {
   const MachCase& c = GetParam();
-  ReportSpec spec = programReport();
-  spec.signalName = "";
-  spec.signalCode = "";
-  spec.mach = MachSpec{.type = c.type, .codes = c.codes};
-  const Properties entry = entryOf(process(spec));
+  ReportShape shape = programReport();
+  shape.signalName = "";
+  shape.signalCode = "";
+  shape.mach = MachShape{.type = c.type, .codes = c.codes};
+  const Properties entry = entryOf(process(shape));
   EXPECT_EQ(entry.at("type"), c.typeName);
   EXPECT_EQ(entry.at("value"), c.message);
   EXPECT_EQ(entry.at("mechanism"), (Properties{{"type", "mach_exception"},
@@ -260,47 +260,48 @@ INSTANTIATE_TEST_SUITE_P(
     quorvelle::test::NamedCase());
 
 TEST(CrashReportProcessor, SignalWinsOverMachAndNeitherGivesNoEntry) {
-  ReportSpec spec = programReport();
-  spec.mach = MachSpec{.type = 1, .codes = {1, 8}};
-  EXPECT_EQ(entryOf(process(spec)).at("mechanism").at("type"), "signal");
+  ReportShape shape = programReport();
+  shape.mach = MachShape{.type = 1, .codes = {1, 8}};
+  EXPECT_EQ(entryOf(process(shape)).at("mechanism").at("type"), "signal");
 
-  spec.signalName = "";
-  spec.signalCode = "";
-  spec.mach.reset();
-  spec.threads = {ThreadSpec{.number = 0, .crashed = true, .frames = {{.pc = 0x401010}}}};
-  const Properties properties = process(spec);
+  shape.signalName = "";
+  shape.signalCode = "";
+  shape.mach.reset();
+  shape.threads = {ThreadShape{.number = 0, .crashed = true, .frames = {{.pc = 0x401010}}}};
+  const Properties properties = process(shape);
   EXPECT_FALSE(properties.contains("$exception_list"));
   EXPECT_EQ(properties.at("$exception_level"), "fatal");
   EXPECT_EQ(properties.at("$debug_images").size(), 1u);
 }
 
 TEST(CrashReportProcessor, WithoutACrashedThreadTheFirstThreadIsUsed) {
-  ReportSpec spec = programReport();
-  spec.threads = {ThreadSpec{.number = 3, .crashed = false, .frames = {{.pc = 0x401010}}},
-                  ThreadSpec{.number = 4, .crashed = false, .frames = {{.pc = 0x402020}, {.pc = 0x402030}}}};
-  const Properties entry = entryOf(process(spec));
+  ReportShape shape = programReport();
+  shape.threads = {
+      ThreadShape{.number = 3, .crashed = false, .frames = {{.pc = 0x401010}}},
+      ThreadShape{.number = 4, .crashed = false, .frames = {{.pc = 0x402020}, {.pc = 0x402030}}}};
+  const Properties entry = entryOf(process(shape));
   EXPECT_EQ(entry.at("thread_id"), 3);
   ASSERT_EQ(entry.at("stacktrace").at("frames").size(), 1u);
   EXPECT_EQ(entry.at("stacktrace").at("frames")[0].at("instruction_addr"), "0x0000000000401010");
 
-  spec.threads = {ThreadSpec{.number = 0, .crashed = true}};  // no frames: no stack trace
-  EXPECT_FALSE(entryOf(process(spec)).contains("stacktrace"));
+  shape.threads = {ThreadShape{.number = 0, .crashed = true}};  // no frames: no stack trace
+  EXPECT_FALSE(entryOf(process(shape)).contains("stacktrace"));
 }
 
 TEST(CrashReportProcessor, InAppFollowsTheListsThenSystemPathsThenTheDefault) {
-  ReportSpec spec;
-  spec.images = {ImageSpec{.base = 0x1000, .size = 0x100, .name = "/opt/app/libAppKit.so"},
-                 ImageSpec{.base = 0x2000, .size = 0x100, .name = "/opt/app/libshared.so"},
-                 ImageSpec{.base = 0x3000, .size = 0x100, .name = kLibc},
-                 ImageSpec{.base = 0x4000, .size = 0x100, .name = "/opt/app/libother.so"}};
-  spec.threads = {
-      ThreadSpec{.number = 0,
-                 .crashed = true,
-                 .frames = {{.pc = 0x1010}, {.pc = 0x2010}, {.pc = 0x3010}, {.pc = 0x4010}, {.pc = 0x9000}}}};
+  ReportShape shape;
+  shape.images = {ImageShape{.base = 0x1000, .size = 0x100, .name = "/opt/app/libAppKit.so"},
+                  ImageShape{.base = 0x2000, .size = 0x100, .name = "/opt/app/libshared.so"},
+                  ImageShape{.base = 0x3000, .size = 0x100, .name = kLibc},
+                  ImageShape{.base = 0x4000, .size = 0x100, .name = "/opt/app/libother.so"}};
+  shape.threads = {ThreadShape{
+      .number = 0,
+      .crashed = true,
+      .frames = {{.pc = 0x1010}, {.pc = 0x2010}, {.pc = 0x3010}, {.pc = 0x4010}, {.pc = 0x9000}}}};
   DiziZozErrorTrackingConfig config;
   config.inAppIncludes = {"libApp"};
   config.inAppExcludes = {"libAppKit", "libshared"};
-  const auto frames = entryOf(process(spec, config)).at("stacktrace").at("frames");
+  const auto frames = entryOf(process(shape, config)).at("stacktrace").at("frames");
   ASSERT_EQ(frames.size(), 5u);
   EXPECT_EQ(frames[4].at("in_app"), true);   // includes win over excludes
   EXPECT_EQ(frames[3].at("in_app"), false);  // excluded
@@ -317,14 +318,14 @@ TEST(CrashReportProcessor, DebugImagesAreTheNamedImagesFramesPointInto) {
                                         0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
   std::vector<uint8_t> buildId(20);
   for (size_t i = 0; i < buildId.size(); ++i) buildId[i] = static_cast<uint8_t>(0xa0 + i);
-  ReportSpec spec;
-  spec.images = {ImageSpec{.base = 0x1000, .size = 0x100, .name = "/a/first", .uuid = buildId},
-                 ImageSpec{.base = 0x5000, .size = 0x100, .name = "/a/unreferenced"},
-                 ImageSpec{.base = 0x1000, .size = 0x100, .name = "/a/same-base", .uuid = macUuid},
-                 ImageSpec{.base = 0x6000, .size = 0x100, .name = ""}};
-  spec.threads = {
-      ThreadSpec{.number = 0, .crashed = true, .frames = {{.pc = 0x1010}, {.pc = 0x1020}, {.pc = 0x6010}}}};
-  const Properties images = process(spec).at("$debug_images");
+  ReportShape shape;
+  shape.images = {ImageShape{.base = 0x1000, .size = 0x100, .name = "/a/first", .uuid = buildId},
+                  ImageShape{.base = 0x5000, .size = 0x100, .name = "/a/unreferenced"},
+                  ImageShape{.base = 0x1000, .size = 0x100, .name = "/a/same-base", .uuid = macUuid},
+                  ImageShape{.base = 0x6000, .size = 0x100, .name = ""}};
+  shape.threads = {
+      ThreadShape{.number = 0, .crashed = true, .frames = {{.pc = 0x1010}, {.pc = 0x1020}, {.pc = 0x6010}}}};
+  const Properties images = process(shape).at("$debug_images");
   ASSERT_EQ(images.size(), 2u);
   EXPECT_EQ(images[0], (Properties{{"type", "elf"},
                                    {"code_file", "/a/first"},
@@ -335,40 +336,40 @@ TEST(CrashReportProcessor, DebugImagesAreTheNamedImagesFramesPointInto) {
   EXPECT_EQ(images[1].at("debug_id"), "01234567-89AB-CDEF-0123-456789ABCDEF");
 
   // A report of a Mach-O system names its images so.
-  spec.operatingSystem = DZCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__MAC_OS_X;
-  EXPECT_EQ(process(spec).at("$debug_images")[0].at("type"), "macho");
+  shape.operatingSystem = DZCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__MAC_OS_X;
+  EXPECT_EQ(process(shape).at("$debug_images")[0].at("type"), "macho");
 
   // No frame points into an image: no debug images at all.
-  spec.threads = {ThreadSpec{.number = 0, .crashed = true, .frames = {{.pc = 0x9000}}}};
-  EXPECT_FALSE(process(spec).contains("$debug_images"));
+  shape.threads = {ThreadShape{.number = 0, .crashed = true, .frames = {{.pc = 0x9000}}}};
+  EXPECT_FALSE(process(shape).contains("$debug_images"));
 }
 
 struct ArchCase {
   std::string name;
-  std::optional<ProcessorSpec> codeType;
+  std::optional<ProcessorShape> codeType;
   std::optional<std::string> arch;
 };
 
 class CrashReportArchTable : public testing::TestWithParam<ArchCase> {};
 
 TEST_P(CrashReportArchTable, ArchOfTheImage) {
-  ReportSpec spec;
-  spec.images = {
-      ImageSpec{.base = 0x1000, .size = 0x100, .name = "/a/image", .codeType = GetParam().codeType}};
-  spec.threads = {ThreadSpec{.number = 0, .crashed = true, .frames = {{.pc = 0x1010}}}};
-  const Properties image = process(spec).at("$debug_images").at(0);
+  ReportShape shape;
+  shape.images = {
+      ImageShape{.base = 0x1000, .size = 0x100, .name = "/a/image", .codeType = GetParam().codeType}};
+  shape.threads = {ThreadShape{.number = 0, .crashed = true, .frames = {{.pc = 0x1010}}}};
+  const Properties image = process(shape).at("$debug_images").at(0);
   EXPECT_EQ(image.contains("arch") ? std::optional(image.at("arch").get<std::string>()) : std::nullopt,
             GetParam().arch);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CrashReportArchTable,
-    testing::Values(ArchCase{"armv7", ProcessorSpec{.type = 12, .subtype = 9}, "armv7"},
-                    ArchCase{"armv7s", ProcessorSpec{.type = 12, .subtype = 11}, "armv7s"},
-                    ArchCase{"arm", ProcessorSpec{.type = 12, .subtype = 6}, "arm"},
-                    ArchCase{"x86_64", ProcessorSpec{.type = 0x1000007, .subtype = 3}, "x86_64"},
-                    ArchCase{"arm64", ProcessorSpec{.type = 0x100000C, .subtype = 2}, "arm64"},
-                    ArchCase{"other_type", ProcessorSpec{.type = 7, .subtype = 3}, std::nullopt},
+    testing::Values(ArchCase{"armv7", ProcessorShape{.type = 12, .subtype = 9}, "armv7"},
+                    ArchCase{"armv7s", ProcessorShape{.type = 12, .subtype = 11}, "armv7s"},
+                    ArchCase{"arm", ProcessorShape{.type = 12, .subtype = 6}, "arm"},
+                    ArchCase{"x86_64", ProcessorShape{.type = 0x1000007, .subtype = 3}, "x86_64"},
+                    ArchCase{"arm64", ProcessorShape{.type = 0x100000C, .subtype = 2}, "arm64"},
+                    ArchCase{"other_type", ProcessorShape{.type = 7, .subtype = 3}, std::nullopt},
                     ArchCase{"no_processor", std::nullopt, std::nullopt}),
     quorvelle::test::NamedCase());
 
