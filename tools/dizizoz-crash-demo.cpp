@@ -46,7 +46,9 @@ constexpr auto kUploadWait = 20s;
 
 // Exported, so that reports and the tests' symbol lookups can name it.
 extern "C" __attribute__((noinline)) void dizizoz_demo_crash() {
-  *reinterpret_cast<volatile int*>(static_cast<std::uintptr_t>(0x10)) = 1;
+  // Read at run time, so that the optimiser neither folds the store nor warns about it.
+  static volatile std::uintptr_t faultAddress = 0x10;
+  *reinterpret_cast<volatile int*>(faultAddress) = 1;
   asm volatile("");  // no tail position: the caller stays on the stack
 }
 
