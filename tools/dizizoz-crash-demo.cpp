@@ -21,13 +21,9 @@
 
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozSDK.h"
-#include "DiziZoz/delivery/DeliveryQueues.h"
-#include "DiziZoz/delivery/DiziZozApi.h"
-#include "DiziZoz/delivery/DiziZozRemoteConfig.h"
+#include "DiziZoz/delivery/DeliveryServices.h"
 #include "DiziZoz/errortracking/DiziZozErrorTrackingAutoCaptureIntegration.h"
 #include "DiziZoz/errortracking/ErrorTrackingServices.h"
-#include "platform/Clock.h"
-#include "platform/MainExecutor.h"
 #include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/ThreadSerialQueue.h"
 
@@ -81,27 +77,15 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
   platform::CurlHttpClient http;
-  auto completions = std::make_shared<platform::ThreadSerialQueue>("com.dizizoz.crashdemo.completions");
   auto services = dizizoz::DiziZozServices::inert();
   dizizoz::addErrorTrackingServices(services);
-  services.makeApiClient = [&http, completions](const std::shared_ptr<dizizoz::DiziZozConfig>& config) {
-    return std::make_shared<dizizoz::DiziZozApi>(config, dizizoz::DiziZozApiEnvironment{
-                                                             .http = http,
-                                                             .completionQueue = completions,
-                                                             .retryQueue = completions,
-                                                             .clock = platform::SystemClock::shared(),
-                                                             .timeZone = [] { return std::string("UTC"); },
-                                                             .timeout = 10s,
-                                                             .addresses = {},
-                                                             .compress = {},
-                                                         });
-  };
-  auto makeSerialQueue = [](std::string_view label) {
-    return std::make_shared<platform::ThreadSerialQueue>(std::string(label));
-  };
-  services.makeRemoteConfig = dizizoz::DiziZozRemoteConfig::servicesFactory(
-      makeSerialQueue, services.mainExecutor, services.notificationCenter);
-  dizizoz::useFileBackedQueues(services, makeSerialQueue);
+  dizizoz::addDeliveryServices(
+      services, {.http = &http,
+                 .makeSerialQueue =
+                     [](std::string_view label) {
+                       return std::make_shared<platform::ThreadSerialQueue>(std::string(label));
+                     },
+                 .openReachabilitySource = {}});
   dizizoz::registerErrorTrackingIntegrationFactory();
 
   auto config = std::make_shared<dizizoz::DiziZozConfig>(
