@@ -12,6 +12,20 @@ void paintPopupSymbol(QPainter& painter, std::string_view name, const QRectF& bo
   const double s = std::min(box.width(), box.height());
   const QRectF r(box.center().x() - s / 2, box.center().y() - s / 2, s, s);
   auto at = [&](double fx, double fy) { return QPointF(r.left() + fx * s, r.top() + fy * s); };
+  // A four-pointed star centred at (cx, cy), `radius` from centre to tip, in fractions of the box.
+  auto sparkle = [&](double cx, double cy, double radius) {
+    QPainterPath star;
+    star.moveTo(at(cx, cy - radius));
+    star.quadTo(at(cx, cy), at(cx + radius, cy));
+    star.quadTo(at(cx, cy), at(cx, cy + radius));
+    star.quadTo(at(cx, cy), at(cx - radius, cy));
+    star.quadTo(at(cx, cy), at(cx, cy - radius));
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    painter.drawPath(star);
+    painter.restore();
+  };
 
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
@@ -61,20 +75,7 @@ void paintPopupSymbol(QPainter& painter, std::string_view name, const QRectF& bo
     painter.drawLine(at(0.16, 0.71), at(0.84, 0.71));
   } else if (name == "wand.and.stars") {
     painter.drawLine(at(0.1, 0.9), at(0.62, 0.38));
-    // Four-pointed sparkles: a big one by the wand's tip, two small ones around it.
-    auto sparkle = [&](double cx, double cy, double r) {
-      QPainterPath star;
-      star.moveTo(at(cx, cy - r));
-      star.quadTo(at(cx, cy), at(cx + r, cy));
-      star.quadTo(at(cx, cy), at(cx, cy + r));
-      star.quadTo(at(cx, cy), at(cx - r, cy));
-      star.quadTo(at(cx, cy), at(cx, cy - r));
-      painter.save();
-      painter.setPen(Qt::NoPen);
-      painter.setBrush(color);
-      painter.drawPath(star);
-      painter.restore();
-    };
+    // Sparkles: a big one by the wand's tip, two small ones around it.
     sparkle(0.72, 0.22, 0.2);
     sparkle(0.32, 0.2, 0.11);
     sparkle(0.84, 0.62, 0.11);
@@ -129,6 +130,25 @@ void paintPopupSymbol(QPainter& painter, std::string_view name, const QRectF& bo
     constexpr int kDashes = 12;
     constexpr int kStep = 360 * 16 / kDashes;
     for (int i = 0; i < kDashes; ++i) painter.drawArc(ring, i * kStep, kStep / 2);
+  } else if (name == "accessibility") {
+    // A figure with open arms inside a ring.
+    painter.drawEllipse(QRectF(at(0.04, 0.04), at(0.96, 0.96)));
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    painter.drawEllipse(QRectF(at(0.42, 0.16), at(0.58, 0.32)));
+    painter.restore();
+    painter.drawLine(at(0.24, 0.4), at(0.76, 0.4));
+    painter.drawLine(at(0.5, 0.4), at(0.5, 0.6));
+    painter.drawPolyline(QPolygonF{at(0.36, 0.82), at(0.5, 0.6), at(0.64, 0.82)});
+  } else if (name == "book") {
+    // An open book: two pages meeting at the spine.
+    painter.drawPolygon(QPolygonF{at(0.5, 0.24), at(0.5, 0.86), at(0.06, 0.78), at(0.06, 0.16)});
+    painter.drawPolygon(QPolygonF{at(0.5, 0.24), at(0.94, 0.16), at(0.94, 0.78), at(0.5, 0.86)});
+  } else if (name == "sparkles") {
+    sparkle(0.4, 0.58, 0.36);
+    sparkle(0.78, 0.22, 0.18);
+    sparkle(0.8, 0.8, 0.12);
   } else if (name == "key.fill") {
     // A round bow with a hole, and a blade with two teeth.
     QPainterPath key;

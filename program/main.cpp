@@ -4,10 +4,13 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "app/Analytics.h"
 #include "app/AppDelegate.h"
@@ -27,6 +30,7 @@
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/LibsecretSecretStore.h"
 #include "platform/linux/MachineIdFileIdentity.h"
+#include "platform/linux/SpawnRelauncher.h"
 #include "platform/linux/ThreadSerialQueue.h"
 #include "platform/linux/desktop/AudioModule.h"
 #include "platform/linux/desktop/LogindWorkspace.h"
@@ -94,6 +98,18 @@ int explainMissingDisplay() {
   return 1;
 }
 
+constexpr int kReplaceAttempts = 100;
+constexpr std::chrono::milliseconds kReplacePollInterval{100};
+
+// True when a relaunch started this copy, to take over from the copy that started it; forgets the mark
+// so that a later relaunch of ours does not inherit it.
+bool waitForTheCopyWeReplace() {
+  const char* replaces = std::getenv(platform::SpawnRelauncher::kReplacesVariable);
+  const bool relaunched = replaces != nullptr && *replaces != '\0';
+  ::unsetenv(platform::SpawnRelauncher::kReplacesVariable);
+  return relaunched;
+}
+
 int handOverToTheRunningCopy(platform::X11SingleInstance& instance) {
   const char* display = std::getenv("DISPLAY");
   if (!instance.askRunningCopyToShowSettings()) {
@@ -124,8 +140,16 @@ int main(int argc, char** argv) {
   auto x11 = platform::X11Connection::open();
   if (!x11) return explainMissingDisplay();
   // Before the hot keys and the tray icon: a second copy would get neither (the first holds the keys).
-  platform::X11SingleInstance instance(*x11);
-  if (!instance.isFirst()) return handOverToTheRunningCopy(instance);
+  auto instance = std::make_unique<platform::X11SingleInstance>(*x11);
+  if (!instance->isFirst() && waitForTheCopyWeReplace()) {
+    // Started by a relaunch: the copy that started us ends once we run; take over from it.
+    for (int attempt = 0; attempt < kReplaceAttempts && !instance->isFirst(); ++attempt) {
+      std::this_thread::sleep_for(kReplacePollInterval);
+      instance.reset();
+      instance = std::make_unique<platform::X11SingleInstance>(*x11);
+    }
+  }
+  if (!instance->isFirst()) return handOverToTheRunningCopy(*instance);
   QApplication::setApplicationName(QStringLiteral("Quorvelle"));
   QApplication::setDesktopFileName(QStringLiteral("quorvelle"));
   // A tray program: closing its last window does not end it; "Quit Quorvelle" does.
@@ -163,6 +187,7 @@ int main(int argc, char** argv) {
   SelectionCapture selection(accessibility, pasteboard, keystrokes, executor);
 
   platform::QtAppShell shell;
+  platform::SpawnRelauncher relauncher;
   platform::PackageManagerUpdater updater(alerts);
   platform::LogindWorkspace workspace;
   platform::QtAppWindowHost windows;
@@ -199,7 +224,9 @@ int main(int argc, char** argv) {
       keychain,
       HotkeyRegistry::globalShortcuts(),
       [&](std::function<void()> onFinish) -> QWidget* {
-        return new OnboardingView(settings, analytics, std::move(onFinish));
+        return new OnboardingView(
+            {windowServices, analytics, selection, relauncher, shell, HotkeyRegistry::globalShortcuts()},
+            std::move(onFinish));
       },
       [&]() -> QWidget* { return new SettingsView(windowServices); },
       [&] {
@@ -208,7 +235,7 @@ int main(int argc, char** argv) {
                                                   monitors, audio, settings, pasteboard, selection});
       },
   });
-  instance.onShowSettingsRequested([weak = std::weak_ptr<AppDelegate>(delegate)] {
+  instance->onShowSettingsRequested([weak = std::weak_ptr<AppDelegate>(delegate)] {
     if (auto d = weak.lock()) d->showSettings();
   });
   trace.step("delegate and popup");

@@ -1,39 +1,132 @@
 #pragma once
 
-#include <functional>
-
+#include <QPointer>
 #include <QWidget>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
 
 #include "app/Analytics.h"
-#include "app/AppSettings.h"
+#include "app/HotkeyRegistry.h"
+#include "app/SelectionCapture.h"
+#include "platform/AppShell.h"
+#include "platform/Relauncher.h"
+#include "ui/OnboardingFlow.h"
+#include "ui/WindowServices.h"
 
-class QComboBox;
+class QAbstractAnimation;
+class QLabel;
 class QPushButton;
+class QScrollArea;
 
 namespace quorvelle {
 
-// The onboarding window's root view: the user picks the target language and finishes. Finishing stores
-// the language, marks onboarding complete, reports "onboarding_completed" and calls `onFinish` once.
-// Main thread only; the settings and analytics must outlive the view.
+class ChoiceCard;
+class TutorialStep;
+
+// The onboarding window's root view: one page per step of the flow (splash, language, purpose, the
+// accessibility permission while it is missing, three hands-on tutorial pages) and, below every page but
+// the splash, the bottom bar with Back, the progress dots and Continue (with Skip on a tutorial page not
+// yet done). The decisions are the flow's (OnboardingFlow); this view shows them and hands it the user's
+// clicks.
+//
+// Each step gets a new page when it comes on screen, so a page shown again starts afresh (a tutorial page
+// reads the key again); the flow's state (choices, done flags) stays. A step change slides the new page
+// in from the side the move came from and fades the old one out (transitionDuration(), 0 for none).
+//
+// Return acts as Continue while Continue is enabled, unless a text field, practice field or shortcut
+// recorder has the focus: those keep their Return.
+//
+// Needs the shortcuts package's environment installed for its whole life. Main thread only; the services
+// must outlive the view.
 class OnboardingView final : public QWidget {
  public:
-  static constexpr std::string_view kCompletedEvent = "onboarding_completed";
+  static constexpr int kWidth = 720;
+  static constexpr int kHeight = 620;
+  static constexpr int kMargin = 28;
+  static constexpr int kDefaultTransitionMs = 350;
 
-  OnboardingView(AppSettings& settings, Analytics& analytics, std::function<void()> onFinish,
-                 QWidget* parent = nullptr);
+  struct Services {
+    const WindowServices& windows;
+    Analytics& analytics;
+    SelectionCapture& selection;
+    platform::Relauncher& relauncher;
+    platform::AppShell& shell;
+    HotkeyRegistry hotkeys;
+  };
 
-  // What the finish button does.
-  void finish();
+  OnboardingView(Services services, std::function<void()> onFinish, QWidget* parent = nullptr);
+  ~OnboardingView() override;
 
-  QComboBox* languagePicker() const { return language_; }
-  QPushButton* finishButton() const { return finish_; }
+  // The common heading of the language, purpose and accessibility pages: an optional symbol, the title
+  // and the subtitle, centred.
+  static QWidget* header(const std::optional<std::string>& symbol, const QString& title,
+                         const QString& subtitle, QWidget* parent);
+
+  OnboardingFlow& flow() { return *flow_; }
+  int transitionDuration() const { return transitionMs_; }
+  void setTransitionDuration(int milliseconds) { transitionMs_ = milliseconds; }
+
+  // Parts, for tests and the gallery; null where the current page has none.
+  QWidget* page() const { return page_; }
+  QWidget* bottomBar() const { return bottomBar_; }
+  QPushButton* backButton() const { return back_; }
+  QPushButton* skipButton() const { return skip_; }
+  QPushButton* continueButton() const { return continue_; }
+  // The steps that have a dot, and the one drawn highlighted (none when the step has no dot).
+  std::vector<OnboardingStep> dotSteps() const;
+  std::optional<OnboardingStep> highlightedDot() const;
+  ChoiceCard* languageCard(const std::string& code) const;
+  ChoiceCard* purposeCard(const std::string& id) const;
+  QScrollArea* languageScroll() const { return languageScroll_; }
+  QPushButton* allowButton() const { return allow_; }
+  QLabel* trustedMark() const { return trustedMark_; }
+  QLabel* accessibilityError() const { return accessibilityError_; }
+  QWidget* relaunchHint() const { return relaunchHint_; }
+  QPushButton* relaunchButton() const { return relaunch_; }
+  TutorialStep* tutorialStep() const;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  AppSettings& settings_;
-  Analytics& analytics_;
-  std::function<void()> onFinish_;
-  QComboBox* language_;
-  QPushButton* finish_;
+  class Dots;
+  class StepArea;
+
+  QWidget* makePage(OnboardingStep step);
+  QWidget* makeLanguagePage();
+  QWidget* makePurposePage();
+  QWidget* makeAccessibilityPage();
+  void refresh();
+  void showStep();
+
+  Services services_;
+  std::unique_ptr<OnboardingFlow> flow_;
+  int transitionMs_ = kDefaultTransitionMs;
+  OnboardingStep shownStep_ = OnboardingStep::splash;
+
+  StepArea* area_ = nullptr;
+  QWidget* page_ = nullptr;
+  QPointer<QWidget> leaving_;
+  QPointer<QAbstractAnimation> transition_;
+  QWidget* bottomBar_ = nullptr;
+  QPushButton* back_ = nullptr;
+  Dots* dots_ = nullptr;
+  QPushButton* skip_ = nullptr;
+  QPushButton* continue_ = nullptr;
+
+  // The current page's parts.
+  std::map<std::string, ChoiceCard*> languageCards_;
+  std::map<std::string, ChoiceCard*> purposeCards_;
+  QScrollArea* languageScroll_ = nullptr;
+  QPushButton* allow_ = nullptr;
+  QLabel* trustedMark_ = nullptr;
+  QLabel* accessibilityError_ = nullptr;
+  QWidget* relaunchHint_ = nullptr;
+  QPushButton* relaunch_ = nullptr;
 };
 
 }  // namespace quorvelle
