@@ -38,7 +38,8 @@ class ChoiceCard final : public QAbstractButton {
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return sizeHint(); }
-  bool hasHeightForWidth() const override { return true; }
+  // A wrapped detail line grows with a narrower card.
+  bool hasHeightForWidth() const override { return detail_ != nullptr; }
   int heightForWidth(int width) const override;
 
  protected:

@@ -315,8 +315,10 @@ QWidget* OnboardingView::makePage(OnboardingStep step) {
       const TutorialAction action = step == OnboardingStep::tutorialTranslate ? TutorialAction::translate
                                     : step == OnboardingStep::tutorialRefine  ? TutorialAction::refine
                                                                              : TutorialAction::quickTranslate;
-      return new TutorialStep(action, flow_->languageCode(), flow_->tutorialDone(step), services_.windows,
-                              services_.analytics, area_);
+      auto* page = new TutorialStep(action, flow_->languageCode(), flow_->tutorialDone(step),
+                                    services_.windows, services_.analytics, area_);
+      page->setOnDone([this] { refresh(); });
+      return page;
     }
   }
   return new QWidget(area_);

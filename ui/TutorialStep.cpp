@@ -241,6 +241,10 @@ void TutorialStep::refresh() {
     keyMessage_->setText(QString::fromStdString(model_->keyMessage()));
     keyMessage_->setVisible(!model_->keyMessage().empty());
   }
+  if (done && !shownDone_) {
+    shownDone_ = true;
+    if (onDone_) onDone_();
+  }
 }
 
 }  // namespace quorvelle

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -47,6 +48,9 @@ class TutorialStep final : public QWidget {
   }
 
   const TutorialStepModel& model() const { return *model_; }
+  // Called once the page's action has been performed, after the page shows it: where the flow enables
+  // its Continue.
+  void setOnDone(std::function<void()> onDone) { onDone_ = std::move(onDone); }
 
   // Parts, for tests and the gallery; null where the page has none.
   QLabel* title() const { return title_; }
@@ -84,6 +88,7 @@ class TutorialStep final : public QWidget {
   QPushButton* saveKey_ = nullptr;
   QLabel* keyLink_ = nullptr;
   QLabel* keyMessage_ = nullptr;
+  std::function<void()> onDone_;
   bool shownDone_ = false;
 };
 
