@@ -3,10 +3,11 @@
 //   window-gallery <folder>
 // The Translating pane, the Refining pane with the key entry, with a stored key and after a key the
 // keyring refused, and the accessibility bar; each tutorial page pending and done, the refine page's key
-// prompt, its form and a refused key, and an animation area whose animation is missing. Everything behind the
-// window is in memory (the settings, the keyring, the hot keys); nothing is stored on the machine. Runs on
-// the offscreen platform unless QT_QPA_PLATFORM says otherwise. Any Qt warning while rendering makes the run
-// fail, after every file has been written.
+// prompt, its form and a refused key, and an animation area whose animation is missing; each onboarding
+// step, the accessibility step in its four states. Everything behind the window is in memory (the settings,
+// the keyring, the hot keys); nothing is stored on the machine. Runs on the offscreen platform unless
+// QT_QPA_PLATFORM says otherwise. Any Qt warning while rendering makes the run fail, after every file has
+// been written.
 
 #include <QApplication>
 #include <QDir>
@@ -26,13 +27,18 @@
 #include "platform/fake/ManualExecutor.h"
 #include "platform/fake/ManualWorkspace.h"
 #include "platform/fake/MapBundleInfo.h"
+#include "platform/fake/MemoryPasteboard.h"
 #include "platform/fake/MemorySecretStore.h"
 #include "platform/fake/MemoryUserDefaults.h"
+#include "platform/fake/RecordingAppShell.h"
+#include "platform/fake/RecordingKeystrokeSender.h"
+#include "platform/fake/RecordingRelauncher.h"
 #include "platform/fake/ScriptedAccessibility.h"
 #include "platform/fake/SeededRandom.h"
 #include "platform/linux/desktop/QtAppShell.h"
 #include "tools/GalleryRun.h"
 #include "ui/AnimationView.h"
+#include "ui/OnboardingView.h"
 #include "ui/SettingsView.h"
 #include "ui/TutorialStep.h"
 
@@ -79,6 +85,11 @@ struct World {
   quorvelle::DeviceIdentity device{machine, defaults, random};
   quorvelle::Analytics analytics{analyticsClient, bundle, device};
   bool done = false;
+  platform::fake::MemoryPasteboard pasteboard;
+  platform::fake::RecordingKeystrokeSender keystrokes;
+  quorvelle::SelectionCapture selection{accessibility, pasteboard, keystrokes, executor};
+  platform::fake::RecordingRelauncher relauncher;
+  platform::fake::RecordingAppShell shell;
 
   void storeKey() {
     secrets.write(quorvelle::GeminiKeyManager::kService, quorvelle::GeminiKeyManager::kAccount,
@@ -144,6 +155,75 @@ std::vector<TutorialState> tutorialStates() {
   };
 }
 
+using Step = quorvelle::OnboardingStep;
+
+struct OnboardingState {
+  const char* name;
+  // Before the window is made.
+  std::function<void(World&)> arrange;
+  // Once it is shown: the moves that lead to the state.
+  std::function<void(World&, quorvelle::OnboardingFlow&)> act;
+};
+
+std::vector<OnboardingState> onboardingStates() {
+  auto untrusted = [](World& w) { w.accessibility.trusted = false; };
+  auto toPurpose = [](World& w, quorvelle::OnboardingFlow& flow) {
+    flow.splashDone();
+    flow.chooseLanguage("de");
+    w.executor.advance(quorvelle::OnboardingFlow::kChoiceDelay);
+  };
+  auto toAccessibility = [toPurpose](World& w, quorvelle::OnboardingFlow& flow) {
+    toPurpose(w, flow);
+    flow.choosePurpose("writing");
+    w.executor.advance(quorvelle::OnboardingFlow::kChoiceDelay);
+  };
+  auto toTutorial = [toAccessibility](Step target) {
+    return [toAccessibility, target](World& w, quorvelle::OnboardingFlow& flow) {
+      toAccessibility(w, flow);
+      while (flow.step() != target) flow.skipTapped();
+    };
+  };
+  return {
+      {"onboarding-splash", {}, {}},
+      {"onboarding-language", {}, [](World&, quorvelle::OnboardingFlow& flow) { flow.splashDone(); }},
+      {"onboarding-purpose", {}, toPurpose},
+      {"onboarding-purpose-chosen",
+       {},
+       [toPurpose](World& w, quorvelle::OnboardingFlow& flow) {
+         toPurpose(w, flow);
+         flow.choosePurpose("both");
+       }},
+      {"onboarding-accessibility", untrusted, toAccessibility},
+      {"onboarding-accessibility-settings-opened", untrusted,
+       [toAccessibility](World& w, quorvelle::OnboardingFlow& flow) {
+         toAccessibility(w, flow);
+         flow.allowAccessibility();
+       }},
+      {"onboarding-accessibility-failed", untrusted,
+       [toAccessibility](World& w, quorvelle::OnboardingFlow& flow) {
+         toAccessibility(w, flow);
+         w.accessibility.urlOpens = false;
+         flow.allowAccessibility();
+       }},
+      {"onboarding-accessibility-trusted", untrusted,
+       [toAccessibility](World& w, quorvelle::OnboardingFlow& flow) {
+         toAccessibility(w, flow);
+         w.accessibility.trusted = true;
+         flow.allowAccessibility();
+       }},
+      {"onboarding-tutorial-translate", {}, toTutorial(Step::tutorialTranslate)},
+      {"onboarding-tutorial-translate-done",
+       {},
+       [toTutorial](World& w, quorvelle::OnboardingFlow& flow) {
+         toTutorial(Step::tutorialTranslate)(w, flow);
+         w.notifications.post("quorvelle.didTranslateSelection");
+       }},
+      {"onboarding-tutorial-quick-translate", {}, toTutorial(Step::tutorialQuickTranslate)},
+      {"onboarding-tutorial-refine", [](World& w) { w.storeKey(); }, toTutorial(Step::tutorialRefine)},
+      {"onboarding-tutorial-refine-key-prompt", {}, toTutorial(Step::tutorialRefine)},
+  };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -193,6 +273,19 @@ int main(int argc, char** argv) {
     world.executor.runUntilIdle();
     QApplication::processEvents();
     written = GalleryRun::save(host, folder, QString::fromUtf8(state.name)) && written;
+  }
+  for (const OnboardingState& state : onboardingStates()) {
+    World world;
+    if (state.arrange) state.arrange(world);
+    quorvelle::OnboardingView view(
+        {world.services, world.analytics, world.selection, world.relauncher, world.shell, {}}, [] {});
+    view.setTransitionDuration(0);
+    view.show();
+    QApplication::processEvents();
+    if (state.act) state.act(world, view.flow());
+    world.executor.runUntilIdle();
+    QApplication::processEvents();
+    written = GalleryRun::save(view, folder, QString::fromUtf8(state.name)) && written;
   }
   {
     World world;

@@ -87,6 +87,14 @@ int ChoiceCard::heightForWidth(int width) const {
   return layout()->totalHeightForWidth(width);
 }
 
+void ChoiceCard::resizeEvent(QResizeEvent* event) {
+  QAbstractButton::resizeEvent(event);
+  // The layouts above may not ask for the wrapped detail's height: the card asks for it itself.
+  if (!detail_) return;
+  const int needed = heightForWidth(width());
+  if (needed > 0 && minimumHeight() != needed) setMinimumHeight(needed);
+}
+
 void ChoiceCard::enterEvent(QEnterEvent* event) {
   QAbstractButton::enterEvent(event);
   hovering_ = true;

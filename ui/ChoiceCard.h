@@ -44,6 +44,7 @@ class ChoiceCard final : public QAbstractButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
   // The whole card is its hit area.

@@ -266,8 +266,11 @@ QWidget* OnboardingView::header(const std::optional<std::string>& symbol, const 
   subtitleLabel->setObjectName(QStringLiteral("headerSubtitle"));
   subtitleLabel->setWordWrap(true);
   subtitleLabel->setAlignment(Qt::AlignCenter);
-  subtitleLabel->setMaximumWidth(kHeaderSubtitleWidth);
+  // A fixed width, so that the wrapped text's height is known before the page is laid out.
+  subtitleLabel->setFixedWidth(kHeaderSubtitleWidth);
+  subtitleLabel->setMinimumHeight(subtitleLabel->heightForWidth(kHeaderSubtitleWidth));
   layout->addWidget(subtitleLabel, 0, Qt::AlignHCenter);
+  box->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   return box;
 }
 
@@ -337,7 +340,7 @@ QWidget* OnboardingView::makeLanguagePage() {
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setWidgetResizable(true);
   scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   auto* grid = new QWidget(scroll);
   auto* cells = new QGridLayout(grid);
   cells->setContentsMargins(2, 2, 2, 2);
@@ -369,7 +372,7 @@ QWidget* OnboardingView::makePurposePage() {
   layout->addWidget(header(std::nullopt, tr("What brings you to Quorvelle?"),
                            tr("So we know which part matters most to you."), page));
   auto* list = new QWidget(page);
-  list->setMaximumWidth(kChoiceWidth);
+  list->setFixedWidth(kChoiceWidth);
   auto* rows = new QVBoxLayout(list);
   rows->setContentsMargins(0, 0, 0, 0);
   rows->setSpacing(10);

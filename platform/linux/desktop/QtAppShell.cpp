@@ -13,19 +13,26 @@ namespace platform {
 namespace {
 
 // A closed book, drawn so that the icon exists whatever icon theme the desktop has.
+// Drawn at the tray's size and at the onboarding splash's, so that neither is a scaled-up picture.
 QIcon bookIcon() {
-  QPixmap pixmap(64, 64);
-  pixmap.fill(Qt::transparent);
-  QPainter p(&pixmap);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(Qt::NoPen);
-  p.setBrush(QColor(60, 60, 70));
-  p.drawRoundedRect(QRectF(12, 6, 40, 52), 5, 5);
-  p.setBrush(QColor(235, 235, 240));
-  p.drawRect(QRectF(16, 48, 34, 6));
-  p.setBrush(QColor(60, 60, 70));
-  p.drawRect(QRectF(12, 6, 6, 52));
-  return QIcon(pixmap);
+  QIcon icon;
+  for (int size : {64, 128}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(60, 60, 70));
+    p.drawRoundedRect(QRectF(12, 6, 40, 52), 5, 5);
+    p.setBrush(QColor(235, 235, 240));
+    p.drawRect(QRectF(16, 48, 34, 6));
+    p.setBrush(QColor(60, 60, 70));
+    p.drawRect(QRectF(12, 6, 6, 52));
+    p.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
 }
 
 QIcon iconNamed(const std::string& name) {
