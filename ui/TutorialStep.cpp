@@ -176,7 +176,11 @@ QWidget* TutorialStep::makeKeyPrompt(QWidget* parent) {
   addKey_ = new QPushButton(QObject::tr("Add key"), ask);
   addKey_->setDefault(true);
   askLayout->addWidget(addKey_, 0, Qt::AlignHCenter);
-  connect(addKey_, &QPushButton::clicked, this, [this] { model_->addKey(); });
+  connect(addKey_, &QPushButton::clicked, this, [this] {
+    model_->addKey();
+    // Straight into the field, where the user pastes the key.
+    keyField_->setFocus();
+  });
   keyPages_->addWidget(ask);
 
   auto* form = new QWidget(keyPages_);
