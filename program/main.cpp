@@ -103,7 +103,7 @@ constexpr std::chrono::milliseconds kReplacePollInterval{100};
 
 // True when a relaunch started this copy, to take over from the copy that started it; forgets the mark
 // so that a later relaunch of ours does not inherit it.
-bool waitForTheCopyWeReplace() {
+bool startedToReplaceAnotherCopy() {
   const char* replaces = std::getenv(platform::SpawnRelauncher::kReplacesVariable);
   const bool relaunched = replaces != nullptr && *replaces != '\0';
   ::unsetenv(platform::SpawnRelauncher::kReplacesVariable);
@@ -140,8 +140,9 @@ int main(int argc, char** argv) {
   auto x11 = platform::X11Connection::open();
   if (!x11) return explainMissingDisplay();
   // Before the hot keys and the tray icon: a second copy would get neither (the first holds the keys).
+  const bool replacing = startedToReplaceAnotherCopy();
   auto instance = std::make_unique<platform::X11SingleInstance>(*x11);
-  if (!instance->isFirst() && waitForTheCopyWeReplace()) {
+  if (!instance->isFirst() && replacing) {
     // Started by a relaunch: the copy that started us ends once we run; take over from it.
     for (int attempt = 0; attempt < kReplaceAttempts && !instance->isFirst(); ++attempt) {
       std::this_thread::sleep_for(kReplacePollInterval);

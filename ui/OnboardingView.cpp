@@ -76,8 +76,12 @@ QPushButton* prominentButton(const QString& text, QWidget* parent) {
   auto* button = new QPushButton(text, parent);
   button->setAutoDefault(false);
   QPalette accent = button->palette();
-  accent.setColor(QPalette::Button, parent->palette().color(QPalette::Highlight));
-  accent.setColor(QPalette::ButtonText, parent->palette().color(QPalette::HighlightedText));
+  accent.setColor(QPalette::Active, QPalette::Button, parent->palette().color(QPalette::Highlight));
+  accent.setColor(QPalette::Inactive, QPalette::Button, parent->palette().color(QPalette::Highlight));
+  accent.setColor(QPalette::Active, QPalette::ButtonText, parent->palette().color(QPalette::HighlightedText));
+  accent.setColor(QPalette::Inactive, QPalette::ButtonText,
+                  parent->palette().color(QPalette::HighlightedText));
+  // Disabled, it keeps the plain look, so that a Continue that does nothing yet does not invite a click.
   button->setPalette(accent);
   return button;
 }
@@ -192,6 +196,7 @@ OnboardingView::OnboardingView(Services services, std::function<void()> onFinish
       std::move(onFinish));
 
   setFixedSize(kWidth, kHeight);
+  setFocusPolicy(Qt::ClickFocus);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
   layout->setSpacing(0);
@@ -231,6 +236,14 @@ OnboardingView::OnboardingView(Services services, std::function<void()> onFinish
   page_ = makePage(flow_->step());
   page_->setGeometry(area_->rect());
   refresh();
+  takeFocusFromPages();
+}
+
+void OnboardingView::takeFocusFromPages() {
+  // Left to the toolkit, the focus would land on the first field of a new page, which on a tutorial page
+  // is the shortcut recorder: focused, it records the next keys, and the hot key the page asks for
+  // would not act. The user clicks into the page where they want to type.
+  setFocus(Qt::OtherFocusReason);
 }
 
 OnboardingView::~OnboardingView() {
@@ -501,6 +514,7 @@ void OnboardingView::showStep() {
   const QRect home = area_->rect();
   page_->setGeometry(home);
   page_->show();
+  takeFocusFromPages();
   if (transitionMs_ <= 0 || !isVisible()) {
     leaving_->hide();
     leaving_->deleteLater();

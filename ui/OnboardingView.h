@@ -88,6 +88,9 @@ class OnboardingView final : public QWidget {
   QPushButton* relaunchButton() const { return relaunch_; }
   TutorialStep* tutorialStep() const;
 
+  // The window is fitted to this before it is laid out.
+  QSize sizeHint() const override { return {kWidth, kHeight}; }
+
  protected:
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -102,6 +105,7 @@ class OnboardingView final : public QWidget {
   QWidget* makeAccessibilityPage();
   void refresh();
   void showStep();
+  void takeFocusFromPages();
 
   Services services_;
   std::unique_ptr<OnboardingFlow> flow_;

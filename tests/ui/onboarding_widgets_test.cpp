@@ -159,6 +159,8 @@ TEST_F(OnboardingWidgetsTest, WalkingThroughEveryPageWithoutThePermission) {
   TutorialStep* translate = view->tutorialStep();
   ASSERT_NE(translate, nullptr);
   EXPECT_EQ(translate->model().action(), TutorialAction::translate);
+  // Not the recorder: focused, it would record the hot key the page asks for.
+  EXPECT_EQ(view->focusWidget(), view.get());
   EXPECT_TRUE(visible(view->skipButton()));
   EXPECT_FALSE(view->continueButton()->isEnabled());
   pressReturn(view->continueButton());
