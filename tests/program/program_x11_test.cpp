@@ -352,6 +352,38 @@ TEST_F(ProgramX11Test, ASecondCopyShowsTheFirstCopysSettingsAndEnds) {
 // After the copy fallback the program owns CLIPBOARD, holding the user's own content that it put back.
 // When it quits, whether from its menu or asked to stop by the session (SIGTERM), the desktop's clipboard
 // manager takes that content over, so the user's clipboard outlives the program.
+// A relaunch starts the new copy while the old one still runs: the new copy waits for the old to end
+// instead of handing over to it, then takes over the hot keys.
+TEST_F(ProgramX11Test, ACopyStartedByARelaunchWaitsForTheOldOneAndTakesOver) {
+  QProcessEnvironment env = programEnv_;
+  env.insert("QUORVELLE_REPLACES_PID", QString::number(program_->processId()));
+  auto next = child(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {}, env);
+  ASSERT_TRUE(next->waitForStarted(kStartTimeout));
+  QTest::qWait(1500);
+  EXPECT_EQ(next->state(), QProcess::Running) << "the new copy handed over to the old one";
+  const auto settings = run("xdotool", {"search", "--onlyvisible", "--name", "^Quorvelle Settings$"});
+  EXPECT_TRUE(!settings || settings->trimmed().isEmpty())
+      << "the new copy asked the old one for its settings";
+
+  ASSERT_NO_FATAL_FAILURE(quitThroughTheTrayMenu());
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        const auto out =
+            run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(next->processId())});
+        return out && !out->trimmed().isEmpty();
+      },
+      kStartTimeout))
+      << "the new copy did not take over";
+
+  QLineEdit* field = openTextWindow("hello there");
+  ASSERT_NE(field, nullptr);
+  doubleClickFirstWord(field);
+  ASSERT_TRUE(waitForPrimary("hello"));
+  xdotool({"key", "alt+t"});
+  EXPECT_TRUE(waitForRequest("GET /lookup/hello?accent=uk")) << "the new copy has no hot keys";
+  stop(next);
+}
+
 TEST_F(ProgramX11Test, AtQuitTheClipboardManagerTakesOverTheUsersRestoredClipboard) {
   const auto clipboardAs = [](const QString& target) {
     return run("xclip", {"-o", "-selection", "clipboard", "-t", target}).value_or("(nothing)");
