@@ -92,13 +92,13 @@ class OnboardingX11Test : public ProgramX11Test {
 TEST_F(OnboardingX11Test, AFirstRunFromSplashToTheLastPageThenTheHotKeysWork) {
   shot("01-splash");
   // The splash leaves by itself; a card of the language grid, then one of the purposes.
-  QTest::qWait(2500);
+  QTest::qWait(3000);
   shot("02-language");
   clickInOnboarding(kGermanCard);
-  QTest::qWait(1200);
+  QTest::qWait(1500);
   shot("03-purpose");
   clickInOnboarding(kWritingCard);
-  QTest::qWait(1200);
+  QTest::qWait(1500);
 
   // Translate page: the real hot key on the practice word, selected with a double click.
   shot("04-translate");

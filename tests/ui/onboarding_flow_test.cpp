@@ -58,6 +58,17 @@ struct OnboardingFlowTest : testing::Test {
     }
   }
 
+  // Without the permission, to its step, where Allow opens the settings but the permission stays missing.
+  void askForThePermissionInVain() {
+    w.accessibility.trusted = false;
+    make();
+    reach(Step::purpose);
+    flow->choosePurpose("both");
+    advance(250ms);
+    ASSERT_EQ(flow->step(), Step::accessibility);
+    flow->allowAccessibility();
+  }
+
   std::vector<std::string> stepsCompleted() const {
     std::vector<std::string> steps;
     for (const auto& capture : w.client.captures) {
@@ -342,12 +353,7 @@ TEST_F(OnboardingFlowTest, AllowShowsWhatTheRequestGave) {
 }
 
 TEST_F(OnboardingFlowTest, RelaunchLetsGoOfTheHotKeysAndEndsOnlyOnceTheNewCopyRuns) {
-  w.accessibility.trusted = false;
-  make();
-  reach(Step::purpose);
-  flow->choosePurpose("both");
-  advance(250ms);
-  flow->allowAccessibility();
+  askForThePermissionInVain();
   std::vector<std::string> atLaunch;
   w.relauncher.onLaunch = [&] { atLaunch = w.hotkeyCalls; };
 
@@ -359,12 +365,7 @@ TEST_F(OnboardingFlowTest, RelaunchLetsGoOfTheHotKeysAndEndsOnlyOnceTheNewCopyRu
 }
 
 TEST_F(OnboardingFlowTest, AFailedRelaunchTakesTheHotKeysBackStaysAndShowsTheInstructions) {
-  w.accessibility.trusted = false;
-  make();
-  reach(Step::purpose);
-  flow->choosePurpose("both");
-  advance(250ms);
-  flow->allowAccessibility();
+  askForThePermissionInVain();
   ASSERT_FALSE(flow->accessibilitySettingsError());
   w.relauncher.succeeds = false;
 

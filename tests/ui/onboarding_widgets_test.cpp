@@ -65,6 +65,10 @@ TEST_F(OnboardingWidgetsTest, WalkingThroughEveryPageWithoutThePermission) {
   make();
   EXPECT_EQ(view->size(), QSize(720, 620));
   EXPECT_EQ(w.events(), (std::vector<std::string>{"onboarding_started"}));
+  // Each time the window comes on screen again.
+  view->hide();
+  view->show();
+  EXPECT_EQ(w.events(), (std::vector<std::string>{"onboarding_started", "onboarding_started"}));
 
   // Splash: no bottom bar; it leaves by itself after 1.8 s.
   auto* splash = dynamic_cast<SplashStep*>(view->page());
