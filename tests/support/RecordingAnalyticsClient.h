@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,7 +30,11 @@ class RecordingAnalyticsClient final : public AnalyticsClient {
                const std::optional<dizizoz::Properties>& userProperties) override {
     captures.push_back({event, properties, userProperties});
     calls.push_back("capture");
+    if (onCapture) onCapture(captures.back());
   }
+
+  // Runs at each capture, once it is recorded: where a test looks at what the event finds.
+  std::function<void(const Capture&)> onCapture;
 
   std::vector<AnalyticsClientConfig> setups;
   std::vector<std::string> identified;

@@ -82,11 +82,14 @@ struct OnboardingFlowTest : testing::Test {
 TEST_F(OnboardingFlowTest, ATrustedRunSendsEveryEventInOrderAndFinishesWithTheWritesLast) {
   w.analytics.setUp();
   make();
-  atFinish = [this] {
-    // The settings are written and the last event sent before the window is told to close.
+  // The settings are written before the last event, and both before the window is told to close.
+  w.client.onCapture = [this](const test::RecordingAnalyticsClient::Capture& capture) {
+    if (capture.event != OnboardingFlow::kCompletedEvent) return;
     EXPECT_TRUE(w.env.defaults.boolForKey(AppSettings::kHasCompletedOnboarding));
-    EXPECT_EQ(w.events().back(), OnboardingFlow::kCompletedEvent);
+    EXPECT_EQ(w.env.defaults.stringForKey(AppSettings::kTargetLanguage), "de");
+    EXPECT_EQ(finishes, 0);
   };
+  atFinish = [this] { EXPECT_EQ(w.events().back(), OnboardingFlow::kCompletedEvent); };
   const std::size_t before = w.client.captures.size();
 
   flow->shown();
