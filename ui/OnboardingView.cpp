@@ -287,6 +287,13 @@ QWidget* OnboardingView::header(const std::optional<std::string>& symbol, const 
   return box;
 }
 
+void OnboardingView::setTransitionDuration(int milliseconds) {
+  transitionMs_ = milliseconds;
+  if (auto* splash = dynamic_cast<SplashStep*>(page_)) {
+    splash->setAppearDuration(milliseconds > 0 ? SplashStep::kAppearMs : 0);
+  }
+}
+
 std::vector<OnboardingStep> OnboardingView::dotSteps() const {
   return dots_->steps();
 }
@@ -318,7 +325,8 @@ QWidget* OnboardingView::makePage(OnboardingStep step) {
   relaunchHint_ = nullptr;
   switch (step) {
     case OnboardingStep::splash:
-      return new SplashStep([this] { flow_->splashDone(); }, services_.windows.executor, area_);
+      return new SplashStep([this] { flow_->splashDone(); }, services_.windows.executor,
+                            transitionMs_ > 0 ? SplashStep::kAppearMs : 0, area_);
     case OnboardingStep::language:
       return makeLanguagePage();
     case OnboardingStep::purpose:

@@ -67,7 +67,8 @@ class OnboardingView final : public QWidget {
 
   OnboardingFlow& flow() { return *flow_; }
   int transitionDuration() const { return transitionMs_; }
-  void setTransitionDuration(int milliseconds) { transitionMs_ = milliseconds; }
+  // Also the splash's entrance, when it has not shown yet.
+  void setTransitionDuration(int milliseconds);
 
   // Parts, for tests and the gallery; null where the current page has none.
   QWidget* page() const { return page_; }

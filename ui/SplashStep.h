@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 #include <functional>
 
@@ -20,8 +21,15 @@ class SplashStep final : public QWidget {
   static constexpr int kIconSize = 128;
   static constexpr int kNameSize = 34;
 
-  SplashStep(std::function<void()> onDone, platform::MainExecutor& executor, QWidget* parent = nullptr);
+  static constexpr int kAppearMs = 600;
+
+  // `appearMs`: how long the icon and name take to come in; 0 shows them at once.
+  SplashStep(std::function<void()> onDone, platform::MainExecutor& executor, int appearMs = kAppearMs,
+             QWidget* parent = nullptr);
   ~SplashStep() override;
+
+  // Before the page shows.
+  void setAppearDuration(int milliseconds) { appearMs_ = milliseconds; }
 
   QLabel* icon() const { return icon_; }
   QLabel* name() const { return name_; }
@@ -31,10 +39,18 @@ class SplashStep final : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
+  static constexpr double kHiddenScale = 0.6;
+  static constexpr int kNameDrop = 10;
+
+  // 0 before the entrance, 1 after (a little beyond on the way, as the curve overshoots).
+  void setAppearance(double progress);
+
   std::function<void()> onDone_;
   platform::MainExecutor& executor_;
   platform::CancelToken timer_;
+  int appearMs_;
   bool scheduled_ = false;
+  QPixmap iconPicture_;
   QLabel* icon_;
   QLabel* name_;
 };

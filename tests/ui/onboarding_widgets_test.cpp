@@ -280,7 +280,7 @@ TEST_F(OnboardingWidgetsTest, AChoiceCardGrowsOnlyUnselectedAndTakesClicksAnywhe
 TEST_F(OnboardingWidgetsTest, TheSplashTimerIsDroppedWithThePage) {
   int done = 0;
   {
-    SplashStep splash([&] { ++done; }, w.env.executor);
+    SplashStep splash([&] { ++done; }, w.env.executor, 0);
     splash.show();
     w.env.executor.advance(1s);
   }
