@@ -21,6 +21,10 @@ constexpr int kSymbolFrame = 26;
 ChoiceCard::ChoiceCard(std::optional<std::string> symbol, std::optional<std::string> emoji,
                        const QString& title, const QString& detail, QWidget* parent)
     : QAbstractButton(parent), symbol_(std::move(symbol)), emoji_(std::move(emoji)) {
+  easing_ = new QVariantAnimation(this);
+  easing_->setEasingCurve(QEasingCurve::OutCubic);
+  easing_->setStartValue(0.0);
+  easing_->setEndValue(1.0);
   setCursor(Qt::PointingHandCursor);
   setFocusPolicy(Qt::StrongFocus);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -76,7 +80,7 @@ QString ChoiceCard::leading() const {
 void ChoiceCard::setSelected(bool selected) {
   if (selected_ == selected) return;
   selected_ = selected;
-  update();
+  easeToState();
 }
 
 QSize ChoiceCard::sizeHint() const {
@@ -95,16 +99,37 @@ void ChoiceCard::resizeEvent(QResizeEvent* event) {
   if (needed > 0 && minimumHeight() != needed) setMinimumHeight(needed);
 }
 
+void ChoiceCard::easeToState() {
+  easing_->stop();
+  easing_->disconnect(this);
+  const double fromScale = drawnScale_, toScale = scale();
+  const double fromSelection = drawnSelection_, toSelection = selected_ ? 1.0 : 0.0;
+  connect(easing_, &QVariantAnimation::valueChanged, this, [=, this](const QVariant& value) {
+    const double t = value.toDouble();
+    drawnScale_ = fromScale + (toScale - fromScale) * t;
+    drawnSelection_ = fromSelection + (toSelection - fromSelection) * t;
+    update();
+  });
+  if (!isVisible() || easingMs_ <= 0) {
+    drawnScale_ = toScale;
+    drawnSelection_ = toSelection;
+    update();
+    return;
+  }
+  easing_->setDuration(easingMs_);
+  easing_->start();
+}
+
 void ChoiceCard::enterEvent(QEnterEvent* event) {
   QAbstractButton::enterEvent(event);
   hovering_ = true;
-  update();
+  easeToState();
 }
 
 void ChoiceCard::leaveEvent(QEvent* event) {
   QAbstractButton::leaveEvent(event);
   hovering_ = false;
-  update();
+  easeToState();
 }
 
 void ChoiceCard::paintEvent(QPaintEvent*) {
@@ -113,28 +138,28 @@ void ChoiceCard::paintEvent(QPaintEvent*) {
   // The growth under the pointer stays inside the widget: the card is drawn a little smaller at rest.
   const double inset = (kHoverScale - 1.0) * width() / 2 + 1;
   QRectF box = QRectF(rect()).adjusted(inset, inset, -inset, -inset);
-  const double s = scale();
+  const double s = drawnScale_;
   const QPointF centre = box.center();
   box = QRectF(centre.x() - box.width() * s / 2, centre.y() - box.height() * s / 2, box.width() * s,
                box.height() * s);
   QPainterPath shape;
   shape.addRoundedRect(box, kRadius, kRadius);
+  // The resting look blends into the selected one as the selection eases in.
+  const double t = drawnSelection_;
+  auto mix = [t](const QColor& a, const QColor& b) {
+    return QColor::fromRgbF(
+        float(a.redF() + (b.redF() - a.redF()) * t), float(a.greenF() + (b.greenF() - a.greenF()) * t),
+        float(a.blueF() + (b.blueF() - a.blueF()) * t), float(a.alphaF() + (b.alphaF() - a.alphaF()) * t));
+  };
   const QColor tint = palette().color(QPalette::Highlight);
-  QColor fill = tint;
-  if (selected_) {
-    fill.setAlphaF(0.12f);
-  } else {
-    fill = palette().color(QPalette::WindowText);
-    fill.setAlphaF(0.05f);
-  }
-  painter.fillPath(shape, fill);
-  if (selected_) {
-    painter.setPen(QPen(tint, 1.5));
-  } else {
-    QColor separator = palette().color(QPalette::Mid);
-    separator.setAlphaF(hovering_ ? 1.0f : 0.6f);
-    painter.setPen(QPen(separator, 1));
-  }
+  QColor restFill = palette().color(QPalette::WindowText);
+  restFill.setAlphaF(0.05f);
+  QColor chosenFill = tint;
+  chosenFill.setAlphaF(0.12f);
+  painter.fillPath(shape, mix(restFill, chosenFill));
+  QColor separator = palette().color(QPalette::Mid);
+  separator.setAlphaF(hovering_ ? 1.0f : 0.6f);
+  painter.setPen(QPen(mix(separator, tint), 1.0 + 0.5 * t));
   painter.drawPath(shape);
   if (hasFocus()) {
     QColor ring = tint;

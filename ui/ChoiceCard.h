@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QVariantAnimation>
 #include <optional>
 #include <string>
 
@@ -17,6 +18,7 @@ namespace quorvelle {
 class ChoiceCard final : public QAbstractButton {
  public:
   static constexpr double kHoverScale = 1.015;
+  static constexpr int kEasingMs = 150;
   static constexpr int kHorizontalPadding = 14;
   static constexpr int kPaddingWithDetail = 14;
   static constexpr int kPaddingWithoutDetail = 12;
@@ -25,6 +27,8 @@ class ChoiceCard final : public QAbstractButton {
              const QString& detail, QWidget* parent = nullptr);
 
   void setSelected(bool selected);
+  // How long hover and selection changes ease; 0 shows them at once.
+  void setEasingDuration(int milliseconds) { easingMs_ = milliseconds; }
   bool isSelected() const { return selected_; }
   bool isHovering() const { return hovering_; }
   // 1.015 while the pointer is over an unselected card, 1 otherwise.
@@ -44,6 +48,7 @@ class ChoiceCard final : public QAbstractButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void easeToState();
   void resizeEvent(QResizeEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
@@ -58,6 +63,11 @@ class ChoiceCard final : public QAbstractButton {
   QLabel* detail_ = nullptr;
   bool selected_ = false;
   bool hovering_ = false;
+  // What is drawn, easing towards scale() and the selected look over 0.15 s.
+  double drawnScale_ = 1.0;
+  double drawnSelection_ = 0.0;
+  QVariantAnimation* easing_;
+  int easingMs_ = kEasingMs;
 };
 
 }  // namespace quorvelle

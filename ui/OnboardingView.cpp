@@ -370,6 +370,7 @@ QWidget* OnboardingView::makeLanguagePage() {
   int index = 0;
   for (const Language& language : Language::all()) {
     auto* card = new ChoiceCard(std::nullopt, language.flag, QString::fromStdString(language.name), {}, grid);
+    card->setEasingDuration(transitionMs_ > 0 ? ChoiceCard::kEasingMs : 0);
     card->setObjectName(QString::fromStdString(language.code));
     cells->addWidget(card, index / 3, index % 3);
     for (int column = 0; column < 3; ++column) cells->setColumnStretch(column, 1);
@@ -401,6 +402,7 @@ QWidget* OnboardingView::makePurposePage() {
     auto* card = new ChoiceCard(std::string(purpose.symbol), std::nullopt, qs(purpose.title),
                                 qs(purpose.detail), list);
     card->setObjectName(qs(purpose.id));
+    card->setEasingDuration(transitionMs_ > 0 ? ChoiceCard::kEasingMs : 0);
     rows->addWidget(card);
     purposeCards_[std::string(purpose.id)] = card;
     connect(card, &ChoiceCard::clicked, this,
