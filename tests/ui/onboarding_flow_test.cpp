@@ -58,14 +58,18 @@ struct OnboardingFlowTest : testing::Test {
     }
   }
 
-  // Without the permission, to its step, where Allow opens the settings but the permission stays missing.
-  void askForThePermissionInVain() {
+  // Without the permission, to its step.
+  void toThePermissionStep() {
     w.accessibility.trusted = false;
     make();
     reach(Step::purpose);
     flow->choosePurpose("both");
     advance(250ms);
     ASSERT_EQ(flow->step(), Step::accessibility);
+  }
+  // There, Allow opens the settings but the permission stays missing.
+  void askForThePermissionInVain() {
+    toThePermissionStep();
     flow->allowAccessibility();
   }
 
@@ -322,12 +326,7 @@ TEST_F(OnboardingFlowTest, TheSplashsLateCallIsDroppedOnceTheSplashHasLeft) {
 }
 
 TEST_F(OnboardingFlowTest, AllowShowsWhatTheRequestGave) {
-  w.accessibility.trusted = false;
-  make();
-  reach(Step::purpose);
-  flow->choosePurpose("both");
-  advance(250ms);
-  ASSERT_EQ(flow->step(), Step::accessibility);
+  ASSERT_NO_FATAL_FAILURE(toThePermissionStep());
   EXPECT_FALSE(flow->requestedAccessibility());
 
   w.accessibility.urlOpens = false;
