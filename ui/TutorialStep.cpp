@@ -163,8 +163,8 @@ QWidget* TutorialStep::makeKeyPrompt(QWidget* parent) {
 
   auto* ask = new QWidget(keyPages_);
   auto* askLayout = new QVBoxLayout(ask);
+  // Each item centres itself; the wrapped sentence takes the whole width, so it wraps only when it must.
   askLayout->setSpacing(8);
-  askLayout->setAlignment(Qt::AlignHCenter);
   auto* keySymbol = new QLabel(ask);
   keySymbol->setPixmap(
       popupSymbolPixmap("key.fill", palette().color(QPalette::Highlight), kStatusSize, devicePixelRatioF()));
