@@ -17,12 +17,12 @@
 #include "app/AppSettings.h"
 #include "app/BackendAddress.h"
 #include "app/DeviceIdentity.h"
+#include "app/DiziZozAnalyticsClient.h"
 #include "app/GeminiKeyManager.h"
 #include "app/Keychain.h"
 #include "app/LookupClient.h"
 #include "app/SelectionCapture.h"
 #include "app/quorvelleApp.h"
-#include "platform/AppNotifications.h"
 #include "platform/Log.h"
 #include "platform/Random.h"
 #include "platform/linux/CompiledBundleInfo.h"
@@ -39,7 +39,9 @@
 #include "platform/linux/desktop/PackageManagerUpdater.h"
 #include "platform/linux/desktop/QtAppShell.h"
 #include "platform/linux/desktop/QtAppWindowHost.h"
+#include "platform/linux/desktop/QtApplicationNotifications.h"
 #include "platform/linux/desktop/QtClipboardPasteboard.h"
+#include "platform/linux/desktop/QtKeyWindowScreen.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/QtPopupPanel.h"
 #include "platform/linux/desktop/QtScreens.h"
@@ -49,9 +51,11 @@
 #include "platform/linux/desktop/X11Connection.h"
 #include "platform/linux/desktop/X11SingleInstance.h"
 #include "platform/linux/desktop/XTestKeystrokeSender.h"
-#include "program/AbsentAnalyticsClient.h"
+#include "program/AnalyticsThreads.h"
 #include "program/DesktopEventMonitors.h"
 #include "program/DesktopPopup.h"
+#include "program/EnvironmentBundleInfo.h"
+#include "program/ProgramAnalytics.h"
 #include "program/QuitSignals.h"
 #include "program/StartupTrace.h"
 #include "program/X11ShortcutServices.h"
@@ -78,6 +82,12 @@ std::filesystem::path besideProgram(const char* name) {
   std::error_code error;
   const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
   return error ? std::filesystem::path(name) : executable.parent_path() / name;
+}
+
+// A shared_ptr to an object of main() that outlives every use made through it.
+template <typename T>
+std::shared_ptr<T> unowned(T& object) {
+  return std::shared_ptr<T>(std::shared_ptr<void>(), &object);
 }
 
 bool displayReachable() {
@@ -159,10 +169,13 @@ int main(int argc, char** argv) {
   trace.step("X11 connection");
 
   platform::QtMainExecutor executor;
-  platform::FileUserDefaults defaults;
+  // Shared with the analytics client's life-cycle events, which remember the version and build in it.
+  const auto standardDefaults = std::make_shared<platform::FileUserDefaults>();
+  platform::FileUserDefaults& defaults = *standardDefaults;
   platform::QtSystemInfo system;
   platform::MachineIdFileIdentity machine;
-  platform::CompiledBundleInfo bundle;
+  platform::CompiledBundleInfo compiledBundle;
+  const EnvironmentBundleInfo bundle(compiledBundle);
   platform::LibsecretSecretStore secrets;
 
   trace.step("settings, identity, keyring");
@@ -174,7 +187,21 @@ int main(int argc, char** argv) {
 
   AppSettings settings(defaults, system);
   DeviceIdentity device(machine, defaults, platform::SystemRandom::shared());
-  AbsentAnalyticsClient analyticsClient;
+  platform::NotificationCenter& notifications = platform::NotificationCenter::defaultCenter();
+  // The application and window changes the analytics client and the settings window follow.
+  platform::QtApplicationNotifications applicationNotifications(notifications);
+
+  // Declared before the transport, which runs its last completions on them as it ends.
+  AnalyticsThreads analyticsThreads;
+  platform::CurlHttpClient http;
+  // The record goes in before anything asks for the shared analytics client.
+  installProgramAnalytics({.http = http,
+                           .threads = analyticsThreads,
+                           .mainExecutor = unowned(executor),
+                           .notificationCenter = unowned(notifications),
+                           .keyWindowScreen = std::make_shared<platform::QtKeyWindowScreen>()},
+                          standardDefaults);
+  DiziZozAnalyticsClient analyticsClient(analyticsBundleInfo(bundle));
   Analytics analytics(analyticsClient, bundle, device);
   // Keyring calls may block for seconds; they run here, never on the UI thread. Declared after the store
   // and the executor, so that it ends (waiting for the call it runs) before they do.
@@ -193,16 +220,8 @@ int main(int argc, char** argv) {
   platform::LogindWorkspace workspace;
   platform::QtAppWindowHost windows;
   platform::QtScreens screens;
-  platform::NotificationCenter& notifications = platform::NotificationCenter::defaultCenter();
-  // The settings window re-checks the accessibility permission whenever the user comes back.
-  QObject::connect(&application, &QGuiApplication::applicationStateChanged, [&](Qt::ApplicationState state) {
-    if (state == Qt::ApplicationActive) {
-      notifications.post(std::string(platform::notifications::applicationDidBecomeActive));
-    }
-  });
   const WindowServices windowServices{settings, geminiKey, accessibility, workspace, notifications, executor};
 
-  platform::CurlHttpClient http;
   // Built with the settings' own default, which refine must recognise so that it never sends it.
   LookupClient lookup(http, executor, geminiKey, backendURL(), AppSettings::defaultRefinePrompt());
   platform::QtPopupPanel popupPanel;
@@ -242,6 +261,7 @@ int main(int argc, char** argv) {
   trace.step("delegate and popup");
   quorvelleApp app(shell, delegate);
   app.launch();
+  applicationNotifications.finishedLaunching();
   trace.step("tray and hot keys up");
   if (trace.enabled()) {
     // After the popup's own handler, which builds its view at this moment.
@@ -249,7 +269,11 @@ int main(int argc, char** argv) {
         QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &application,
         [&trace] { trace.step("event loop waiting, popup view built"); }, Qt::SingleShotConnection);
   }
+  const int status = QApplication::exec();
+  // Before the transport and the executors end; what has not been uploaded stays on disk for the next run.
+  analyticsClient.close();
   // The application and its delegate are destroyed first (declared last), before the services they use;
-  // the shortcut services let go of the package's hot keys before the executor and defaults end.
-  return QApplication::exec();
+  // the shortcut services let go of the package's hot keys before the executor and defaults end; the
+  // transport's end cancels a hanging upload, and then the analytics threads end.
+  return status;
 }

@@ -3,6 +3,11 @@
 namespace platform {
 
 CompiledBundleInfo::CompiledBundleInfo() {
+  values_.emplace(bundle_keys::identifier, "com.quorvelle.app");
+  values_.emplace(bundle_keys::name, "Quorvelle");
+  values_.emplace(bundle_keys::executable, "quorvelle");
+  values_.emplace(bundle_keys::shortVersion, QUORVELLE_BUNDLE_VERSION);
+  values_.emplace(bundle_keys::build, QUORVELLE_BUNDLE_BUILD);
 #ifdef QUORVELLE_DIZIZOZ_API_KEY
   values_.emplace("DiziZozAPIKey", QUORVELLE_DIZIZOZ_API_KEY);
 #endif

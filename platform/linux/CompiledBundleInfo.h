@@ -8,9 +8,11 @@
 
 namespace platform {
 
-// The application's fixed information, compiled in by CMake. "DiziZozAPIKey" and "DiziZozHost" are present
-// only when the cache variables QUORVELLE_DIZIZOZ_API_KEY and QUORVELLE_DIZIZOZ_HOST are defined at
-// configure time; a default build has neither, which keeps analytics off.
+// The application's fixed information, compiled in by CMake: its identifier, name and executable, the
+// project's version and the build number (cache variable QUORVELLE_BUILD_NUMBER). "DiziZozAPIKey" and
+// "DiziZozHost" are present only when the cache variables QUORVELLE_DIZIZOZ_API_KEY and
+// QUORVELLE_DIZIZOZ_HOST are defined at configure time; a default build has neither, which keeps analytics
+// off.
 class CompiledBundleInfo final : public BundleInfo {
  public:
   CompiledBundleInfo();
