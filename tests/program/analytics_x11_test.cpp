@@ -1,0 +1,365 @@
+// The program's analytics end to end: the real executable on a desktop with a window manager and a tray,
+// with a fresh configuration, reporting to the analytics service stand-in through the two environment
+// values of the bundle keys.
+
+#include <gtest/gtest.h>
+#include <sys/prctl.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRect>
+#include <QStandardPaths>
+#include <QTest>
+#include <QWidget>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "DiziZoz/core/DiziZozConfig.h"
+#include "DiziZoz/core/DiziZozStorage.h"
+#include "DiziZoz/core/Versions.h"
+#include "app/Analytics.h"
+#include "app/DeviceIdentity.h"
+#include "platform/Random.h"
+#include "platform/linux/CompiledBundleInfo.h"
+#include "platform/linux/FileUserDefaults.h"
+#include "platform/linux/MachineIdFileIdentity.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/support/analytics/AnalyticsServiceStandIn.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using quorvelle::test::AnalyticsEndpoint;
+using quorvelle::test::AnalyticsServiceStandIn;
+using Json = nlohmann::json;
+
+constexpr int kStartTimeout = 20000;
+constexpr int kStepTimeout = 10000;
+// Well under the analytics requests' own 10 s timeout: a quit that waited for a hanging upload would miss it.
+constexpr int kQuitTimeout = 5000;
+constexpr const char* kToken = "phc_stand_in";
+constexpr const char* kBundleId = "com.quorvelle.app";
+
+std::unique_ptr<QProcess> child(const QString& program, const QStringList& args,
+                                const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+  auto process = std::make_unique<QProcess>();
+  process->setProcessEnvironment(env);
+  process->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+  process->start(program, args);
+  return process;
+}
+
+void stop(std::unique_ptr<QProcess>& process) {
+  if (!process || process->state() == QProcess::NotRunning) return;
+  process->terminate();
+  if (!process->waitForFinished(5000)) {
+    process->kill();
+    process->waitForFinished(5000);
+  }
+}
+
+std::optional<QString> run(const QString& program, const QStringList& args) {
+  QProcess process;
+  process.start(program, args);
+  if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, kStepTimeout)) {
+    process.kill();
+    process.waitForFinished();
+    return std::nullopt;
+  }
+  if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) return std::nullopt;
+  return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+void xdotool(const QStringList& args) {
+  ASSERT_TRUE(run("xdotool", args)) << "xdotool " << args.join(' ').toStdString();
+}
+
+std::optional<QRect> geometry(const QString& window) {
+  const auto out = run("xdotool", {"getwindowgeometry", "--shell", window});
+  if (!out) return std::nullopt;
+  QRect rect;
+  for (const QString& line : out->split('\n')) {
+    const QString value = line.section('=', 1);
+    if (line.startsWith("X=")) rect.moveLeft(value.toInt());
+    if (line.startsWith("Y=")) rect.moveTop(value.toInt());
+    if (line.startsWith("WIDTH=")) rect.setWidth(value.toInt());
+    if (line.startsWith("HEIGHT=")) rect.setHeight(value.toInt());
+  }
+  return rect;
+}
+
+// The events of the queue files left in `folder`, oldest first.
+std::vector<Json> queuedEvents(const fs::path& folder) {
+  std::vector<fs::path> files;
+  std::error_code error;
+  for (auto it = fs::directory_iterator(folder, error); !error && it != fs::directory_iterator(); ++it)
+    files.push_back(it->path());
+  std::sort(files.begin(), files.end());
+  std::vector<Json> events;
+  for (const auto& file : files) events.push_back(Json::parse(std::ifstream(file), nullptr, false));
+  return events;
+}
+
+class AnalyticsX11Test : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr);
+    for (const char* tool : {"openbox", "trayer", "xdotool"}) {
+      ASSERT_FALSE(QStandardPaths::findExecutable(tool).isEmpty())
+          << tool << " is needed (scripts/setup.sh installs it)";
+    }
+    windowManager_ = child("openbox", {"--sm-disable", "--config-file", "/dev/null"});
+    tray_ = child("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
+                             "--transparent", "false"});
+    // A window of another application, to take the focus from the program.
+    other_.setWindowTitle("Another application");
+    other_.setGeometry(100, 600, 300, 100);
+    other_.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other_));
+  }
+
+  void TearDown() override {
+    stop(program_);
+    stop(tray_);
+    stop(windowManager_);
+  }
+
+  fs::path configHome() const { return home_ / "config"; }
+  fs::path dataHome() const { return home_ / "data"; }
+  fs::path analyticsFolder() const { return dataHome() / kBundleId; }
+  fs::path queueFolder() const { return analyticsFolder() / kToken / "dizizoz.queueFolder.uuid"; }
+
+  // A fresh configuration; the analytics keys from the environment when `host` is given.
+  QProcessEnvironment programEnvironment(const std::optional<std::string>& host) const {
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", QString::fromStdString(home_.path().string()));
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString(configHome().string()));
+    env.insert("XDG_DATA_HOME", QString::fromStdString(dataHome().string()));
+    env.insert("XDG_CACHE_HOME", QString::fromStdString((home_ / "cache").string()));
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    // Nothing here goes to the backend; no keyring is asked for.
+    env.insert("QUORVELLE_BACKEND_URL", "http://127.0.0.1:9");
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+    env.remove("QUORVELLE_DIZIZOZ_API_KEY");
+    env.remove("QUORVELLE_DIZIZOZ_HOST");
+    if (host) {
+      env.insert("QUORVELLE_DIZIZOZ_API_KEY", kToken);
+      env.insert("QUORVELLE_DIZIZOZ_HOST", QString::fromStdString(*host));
+    }
+    return env;
+  }
+
+  // Starts the program and waits for its tray icon and its onboarding window.
+  void startProgram(const QProcessEnvironment& env) {
+    programLog_.clear();
+    trayIcon_.clear();
+    onboarding_.clear();
+    program_ = child(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {}, env);
+    QObject::connect(program_.get(), &QProcess::readyReadStandardError,
+                     [this] { programLog_ += QString::fromUtf8(program_->readAllStandardError()); });
+    ASSERT_TRUE(program_->waitForStarted(kStartTimeout));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          for (const QString& window : programWindows()) {
+            const auto frame = geometry(window);
+            if (!frame) continue;
+            (frame->height() <= 24 ? trayIcon_ : onboarding_) = window;
+          }
+          return !trayIcon_.isEmpty() && !onboarding_.isEmpty();
+        },
+        kStartTimeout))
+        << "no tray icon and onboarding window; program output:\n"
+        << programLog_.toStdString();
+  }
+
+  QStringList programWindows() {
+    const auto out =
+        run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(program_->processId())});
+    return out ? out->split('\n', Qt::SkipEmptyParts) : QStringList();
+  }
+
+  // The program becomes the active application, then another one takes the focus: the program reports
+  // being opened and backgrounded, and flushes its queue.
+  void focusTheProgramAndLeaveIt() {
+    xdotool({"windowactivate", "--sync", onboarding_});
+    xdotool({"windowactivate", "--sync", QString::number(other_.winId())});
+  }
+
+  void quitThroughTheTrayMenu() {
+    const auto icon = geometry(trayIcon_);
+    ASSERT_TRUE(icon);
+    const qsizetype before = programWindows().size();
+    xdotool({"mousemove", QString::number(icon->center().x()), QString::number(icon->center().y())});
+    bool shown = false;
+    // The icon ignores clicks for a moment after it first shows.
+    for (int attempt = 0; attempt < 5 && !shown; ++attempt) {
+      xdotool({"click", "3"});
+      shown = QTest::qWaitFor([&] { return programWindows().size() > before; }, 2000);
+    }
+    ASSERT_TRUE(shown) << "no tray menu";
+    xdotool({"key", "Down", "Down", "Down", "Return"});
+  }
+
+  void expectEndedWithStatusZero(int timeout) {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return program_->state() == QProcess::NotRunning; }, timeout))
+        << "the program did not end";
+    EXPECT_EQ(program_->exitStatus(), QProcess::NormalExit) << programLog_.toStdString();
+    EXPECT_EQ(program_->exitCode(), 0) << programLog_.toStdString();
+  }
+
+  void terminate() {
+    program_->terminate();
+    ASSERT_NO_FATAL_FAILURE(expectEndedWithStatusZero(kStepTimeout));
+  }
+
+  // The event of that name the service received, once it has.
+  static std::optional<Json> waitForEventNamed(const AnalyticsServiceStandIn& service,
+                                               const std::string& name) {
+    std::optional<Json> found;
+    (void)QTest::qWaitFor(
+        [&] {
+          for (const auto& event : service.events()) {
+            if (event["event"] == name) found = event;
+          }
+          return found.has_value();
+        },
+        kStepTimeout);
+    return found;
+  }
+
+  quorvelle::test::TempDir home_;
+  QWidget other_;
+  std::unique_ptr<QProcess> windowManager_;
+  std::unique_ptr<QProcess> tray_;
+  std::unique_ptr<QProcess> program_;
+  QString programLog_;
+  QString trayIcon_;
+  QString onboarding_;
+};
+
+TEST_F(AnalyticsX11Test, AFreshRunIdentifiesTheDeviceAndReportsTheInstallWithVersionAndBuild) {
+  AnalyticsServiceStandIn service;
+  ASSERT_NO_FATAL_FAILURE(startProgram(programEnvironment(service.baseURL())));
+  ASSERT_NO_FATAL_FAILURE(focusTheProgramAndLeaveIt());
+
+  const auto installed = waitForEventNamed(service, "Application Installed");
+  const auto identify = waitForEventNamed(service, "$identify");
+  ASSERT_TRUE(installed && identify) << programLog_.toStdString();
+  ASSERT_NO_FATAL_FAILURE(terminate());
+  EXPECT_TRUE(service.problems().empty()) << service.problems().front();
+  for (const auto& batch : service.requests(AnalyticsEndpoint::batch)) EXPECT_TRUE(batch.gzipped);
+
+  // The device id the program derives, from the machine and the program's own settings.
+  platform::FileUserDefaults defaults(configHome() / "quorvelle" / "settings.json");
+  platform::MachineIdFileIdentity machine;
+  const quorvelle::DeviceIdentity device(machine, defaults, platform::SystemRandom::shared());
+  EXPECT_EQ((*identify)["distinct_id"], device.deviceID());
+  // The install came first, under the anonymous id that the identify names.
+  EXPECT_EQ((*identify)["properties"]["$anon_distinct_id"], (*installed)["distinct_id"]);
+  EXPECT_NE((*installed)["distinct_id"], device.deviceID());
+
+  const platform::CompiledBundleInfo bundle;
+  namespace keys = platform::bundle_keys;
+  EXPECT_EQ((*installed)["properties"]["version"], *bundle.infoValue(keys::shortVersion));
+  EXPECT_EQ((*installed)["properties"]["build"], dizizoz::parseBundleVersion(*bundle.infoValue(keys::build)));
+}
+
+TEST_F(AnalyticsX11Test, EventsOfAKilledRunCutOffFromTheServiceStayOnDiskAndTheNextRunDeliversThem) {
+  std::string host;
+  {
+    AnalyticsServiceStandIn stopped;
+    host = stopped.baseURL();
+  }
+  ASSERT_NO_FATAL_FAILURE(startProgram(programEnvironment(host)));
+  ASSERT_NO_FATAL_FAILURE(focusTheProgramAndLeaveIt());
+  // Opened, then backgrounded: the last event of the run is on disk once backgrounding is.
+  std::vector<Json> stored;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        stored = queuedEvents(queueFolder());
+        return !stored.empty() && stored.back()["event"] == "Application Backgrounded";
+      },
+      kStepTimeout));
+  program_->kill();
+  ASSERT_TRUE(program_->waitForFinished(kStepTimeout));
+  EXPECT_EQ(queuedEvents(queueFolder()), stored);
+
+  AnalyticsServiceStandIn::Options options;
+  options.port = static_cast<std::uint16_t>(std::stoi(host.substr(host.rfind(':') + 1)));
+  AnalyticsServiceStandIn service(options);
+  ASSERT_NO_FATAL_FAILURE(startProgram(programEnvironment(host)));
+  ASSERT_NO_FATAL_FAILURE(focusTheProgramAndLeaveIt());
+  for (const auto& event : stored) {
+    const std::string uuid = event["uuid"];
+    const auto delivered = service.waitForEvent(uuid);
+    ASSERT_TRUE(delivered) << event["event"] << " " << uuid << " was not delivered";
+    EXPECT_EQ((*delivered)["event"], event["event"]);
+  }
+  ASSERT_NO_FATAL_FAILURE(terminate());
+  std::vector<std::string> names;
+  for (const auto& event : stored) names.push_back(event["event"]);
+  EXPECT_EQ(names, (std::vector<std::string>{"Application Installed", "$identify", "Application Opened",
+                                             "Application Backgrounded"}));
+}
+
+TEST_F(AnalyticsX11Test, AStoredOptOutSendsNothing) {
+  AnalyticsServiceStandIn service;
+  const auto config =
+      dizizoz::DiziZozConfig::withApiKey(kToken, service.baseURL(), {.identifier = kBundleId});
+  dizizoz::DiziZozStorageLocation location;
+  location.applicationSupport = analyticsFolder();
+  location.bundleIdentifier = kBundleId;
+  dizizoz::DiziZozStorage::open(*config, location)
+      ->setJson(dizizoz::DiziZozStorage::StorageKey::optOut, true);
+
+  ASSERT_NO_FATAL_FAILURE(startProgram(programEnvironment(service.baseURL())));
+  ASSERT_NO_FATAL_FAILURE(focusTheProgramAndLeaveIt());
+  // A second way round, so that any flush has had its time.
+  ASSERT_NO_FATAL_FAILURE(focusTheProgramAndLeaveIt());
+  ASSERT_NO_FATAL_FAILURE(terminate());
+  EXPECT_TRUE(service.requests(AnalyticsEndpoint::batch).empty());
+  EXPECT_TRUE(service.events().empty());
+  EXPECT_TRUE(queuedEvents(queueFolder()).empty());
+}
+
+TEST_F(AnalyticsX11Test, QuittingFromTheTrayWhileAnUploadHangsEndsAtOnceAndKeepsTheQueuedFiles) {
+  AnalyticsServiceStandIn service;
+  service.script(AnalyticsEndpoint::batch, quorvelle::test::analytics_reply::hanging());
+  ASSERT_NO_FATAL_FAILURE(startProgram(programEnvironment(service.baseURL())));
+  ASSERT_NO_FATAL_FAILURE(focusTheProgramAndLeaveIt());
+  ASSERT_TRUE(service.waitForRequests(AnalyticsEndpoint::batch, 1));
+  const auto hanging = service.requests(AnalyticsEndpoint::batch).front().events();
+  ASSERT_FALSE(hanging.empty());
+
+  ASSERT_NO_FATAL_FAILURE(quitThroughTheTrayMenu());
+  ASSERT_NO_FATAL_FAILURE(expectEndedWithStatusZero(kQuitTimeout));
+  std::set<std::string> kept;
+  for (const auto& event : queuedEvents(queueFolder())) kept.insert(event["uuid"].get<std::string>());
+  for (const auto& event : hanging) EXPECT_TRUE(kept.contains(event["uuid"].get<std::string>())) << event;
+  service.stop();
+}
+
+TEST_F(AnalyticsX11Test, WithoutKeysTheProgramSendsNothingAndCreatesNoAnalyticsFolder) {
+  const platform::CompiledBundleInfo bundle;
+  ASSERT_FALSE(bundle.infoValue(quorvelle::Analytics::kApiKeyInfoKey))
+      << "this build has analytics keys compiled in; the default build has none";
+  ASSERT_NO_FATAL_FAILURE(startProgram(programEnvironment(std::nullopt)));
+  ASSERT_NO_FATAL_FAILURE(focusTheProgramAndLeaveIt());
+  // Nothing was sent: the transport's library was never even loaded.
+  QFile maps(QString("/proc/%1/maps").arg(program_->processId()));
+  ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(QString::fromUtf8(maps.readAll()).contains("libcurl"));
+  ASSERT_NO_FATAL_FAILURE(terminate());
+  EXPECT_FALSE(fs::exists(analyticsFolder()));
+  EXPECT_FALSE(programLog_.contains("analytics")) << programLog_.toStdString();
+}
+
+}  // namespace
