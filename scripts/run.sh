@@ -9,6 +9,10 @@
 #   scripts/run.sh --xvfb        no desktop at hand: a virtual X server with openbox and a trayer tray,
 #                                and a throw-away keyring when no session bus is at hand (reach it with
 #                                x11vnc or xdotool)
+#   scripts/run.sh --collector   analytics on, reported to tools/dizizoz-collector, started along with it
+#                                on a free port of 127.0.0.1, which prints each event as it arrives
+#                                (QUORVELLE_DIZIZOZ_API_KEY and QUORVELLE_DIZIZOZ_HOST set in the
+#                                environment point the program at another analytics service)
 #
 # Quorvelle needs an X11 session (DISPLAY set; XKB and XTEST extensions) for its hot keys and for reading
 # and replacing selections, a system tray for its menu (without one the settings window opens instead),
@@ -19,11 +23,13 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
 
 XVFB=0
+COLLECTOR=0
 BACKEND="${QUORVELLE_BACKEND_URL:-}"
 ARGS=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --xvfb) XVFB=1; shift ;;
+    --collector) COLLECTOR=1; shift ;;
     --backend)
       [ $# -ge 2 ] || { echo "run.sh: --backend needs an address, e.g. --backend https://api.quorvelle.app" >&2; exit 2; }
       BACKEND="$2"; shift 2 ;;
@@ -39,7 +45,7 @@ if [ "$XVFB" = 0 ] && [ -z "${DISPLAY:-}" ]; then
 fi
 
 quorvelle_install_packages
-quorvelle_build release quorvelle dev-backend
+quorvelle_build release quorvelle dev-backend dizizoz-collector
 BUILD="$ROOT/build/release"
 
 PIDS=()
@@ -64,6 +70,22 @@ if [ -z "$BACKEND" ]; then
     "'scripts/run.sh --backend URL' uses another"
 fi
 export QUORVELLE_BACKEND_URL="$BACKEND"
+
+if [ "$COLLECTOR" = 1 ]; then
+  LOG="$(mktemp)"
+  # Its lines go to this terminal as well: one per request, event and log record.
+  "$BUILD/tools/dizizoz-collector" --port 0 > >(tee "$LOG") &
+  PIDS+=($!)
+  for _ in $(seq 100); do
+    grep -q listening "$LOG" && break
+    sleep 0.05
+  done
+  COLLECTOR_URL="$(sed -n '1s/^dizizoz-collector listening on //p' "$LOG")"
+  rm -f "$LOG"
+  [ -n "$COLLECTOR_URL" ] || { echo "run.sh: tools/dizizoz-collector did not start" >&2; exit 1; }
+  export QUORVELLE_DIZIZOZ_API_KEY="phc_collector" QUORVELLE_DIZIZOZ_HOST="$COLLECTOR_URL"
+  echo "run.sh: analytics go to tools/dizizoz-collector at $COLLECTOR_URL"
+fi
 
 if [ "$XVFB" = 1 ]; then
   for tool in openbox trayer; do
