@@ -2,13 +2,17 @@
 
 #include <regex>
 
+#include "DiziZoz/core/DiziZozConfig.h"
+#include "DiziZoz/core/DiziZozSDK.h"
 #include "app/Analytics.h"
 #include "app/DeviceIdentity.h"
+#include "app/DiziZozAnalyticsClient.h"
 #include "platform/fake/FixedMachineIdentity.h"
 #include "platform/fake/MapBundleInfo.h"
 #include "platform/fake/MemoryUserDefaults.h"
 #include "platform/fake/SeededRandom.h"
 #include "tests/support/RecordingAnalyticsClient.h"
+#include "tests/support/dizizoz/TestServices.h"
 
 namespace {
 
@@ -117,6 +121,48 @@ TEST_F(AnalyticsFixture, AnEmptyHostIsPassedOnForTheClientToJudge) {
   EXPECT_TRUE(analytics.enabled());
   ASSERT_EQ(client.setups.size(), 1u);
   EXPECT_EQ(client.setups[0].host, "");
+}
+
+// The application's calls reach the analytics client library as they were made.
+TEST(DiziZozAnalyticsClientTest, ConfiguresTheLibraryClientOnlyWithKeyHostAndBundleAndPassesEveryCallOn) {
+  dizizoz::test::TestServices ts;
+  std::shared_ptr<dizizoz::DiziZozSDK> library;
+  int asked = 0;
+  const MapBundleInfo bundle({{"CFBundleIdentifier", "com.quorvelle.app"},
+                              {"CFBundleShortVersionString", "2.1"},
+                              {"CFBundleVersion", "9"}});
+  quorvelle::DiziZozAnalyticsClient client(quorvelle::analyticsBundleInfo(bundle), [&] {
+    ++asked;
+    library = ts.client(std::make_shared<dizizoz::DiziZozConfig>(""));
+    return library;
+  });
+  client.capture("before set-up", dizizoz::Properties{{"a", 1}}, std::nullopt);
+  EXPECT_EQ(asked, 0);
+
+  client.setup({.apiKey = "phc_app", .host = "http://127.0.0.1:1"});
+  client.setup({.apiKey = "phc_other", .host = "http://127.0.0.1:2"});
+  ASSERT_EQ(asked, 1);
+  const auto config = library->config();
+  EXPECT_EQ(config->projectToken(), "phc_app");
+  EXPECT_EQ(config->host(), "http://127.0.0.1:1");
+  EXPECT_EQ(config->bundle().shortVersion, "2.1");
+  EXPECT_EQ(config->bundle().build, "9");
+  EXPECT_EQ(config->flushAt, dizizoz::DiziZozConfig("phc_app").flushAt);
+
+  client.identify("DEVICE-1");
+  client.capture("onboarding_language_selected", dizizoz::Properties{{"language", "de"}},
+                 dizizoz::Properties{{"native_language", "de"}});
+  client.close();
+  EXPECT_FALSE(library->isEnabled());
+  client.capture("after close", std::nullopt, std::nullopt);
+
+  std::vector<std::string> names;
+  for (const auto& event : ts.lastEventQueue()->records()) names.push_back(event.event);
+  EXPECT_EQ(names, (std::vector<std::string>{"$identify", "onboarding_language_selected"}));
+  const auto selected = ts.lastEventQueue()->records().back();
+  EXPECT_EQ(selected.distinctId, "DEVICE-1");
+  EXPECT_EQ(selected.properties["language"], "de");
+  EXPECT_EQ(selected.properties["$set"]["native_language"], "de");
 }
 
 }  // namespace

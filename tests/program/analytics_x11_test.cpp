@@ -254,6 +254,9 @@ TEST_F(AnalyticsX11Test, AFreshRunIdentifiesTheDeviceAndReportsTheInstallWithVer
   const auto identify = waitForEventNamed(service, "$identify");
   ASSERT_TRUE(installed && identify) << programLog_.toStdString();
   ASSERT_NO_FATAL_FAILURE(terminate());
+  EXPECT_TRUE(
+      programLog_.contains(QString::fromStdString("using the analytics service at " + service.baseURL())))
+      << programLog_.toStdString();
   EXPECT_TRUE(service.problems().empty()) << service.problems().front();
   for (const auto& batch : service.requests(AnalyticsEndpoint::batch)) EXPECT_TRUE(batch.gzipped);
 
