@@ -1,5 +1,6 @@
 #include "program/AnalyticsThreads.h"
 
+#include <future>
 #include <string>
 #include <utility>
 
@@ -7,21 +8,76 @@
 
 namespace quorvelle {
 
+// A serial queue whose thread ends when end() is called, after which jobs are dropped.
+class AnalyticsThreads::Handle final : public platform::SerialQueue {
+ public:
+  explicit Handle(std::string label)
+      : queue_(std::make_unique<platform::ThreadSerialQueue>(std::move(label))) {}
+
+  void async(platform::Job job) override {
+    std::lock_guard guard(lock_);
+    if (queue_) queue_->async(std::move(job));
+  }
+
+  void sync(platform::Job job) override {
+    if (isCurrent()) {
+      job();
+      return;
+    }
+    // Waits outside the lock, so that end() never waits for a caller; a job dropped by end() breaks the
+    // promise, which ends the wait too.
+    std::promise<void> done;
+    auto finished = done.get_future();
+    async([job = std::move(job), done = std::make_shared<std::promise<void>>(std::move(done))] {
+      job();
+      done->set_value();
+    });
+    finished.wait();
+  }
+
+  platform::CancelToken asyncAfter(Duration delay, platform::Job job) override {
+    std::lock_guard guard(lock_);
+    if (queue_) return queue_->asyncAfter(delay, std::move(job));
+    platform::CancelToken dropped;
+    dropped.cancel();
+    return dropped;
+  }
+
+  bool isCurrent() const override {
+    std::lock_guard guard(lock_);
+    return queue_ && queue_->isCurrent();
+  }
+
+  void end() {
+    std::unique_ptr<platform::ThreadSerialQueue> queue;
+    {
+      std::lock_guard guard(lock_);
+      queue = std::move(queue_);
+    }
+    // Joins the running job, which may use this handle: it no longer holds the lock.
+    queue.reset();
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::unique_ptr<platform::ThreadSerialQueue> queue_;  // lock_; null once ended
+};
+
 AnalyticsThreads::~AnalyticsThreads() {
-  std::vector<std::shared_ptr<platform::SerialQueue>> queues;
+  std::vector<std::shared_ptr<Handle>> handles;
   {
     std::lock_guard guard(lock_);
-    queues = std::move(queues_);
+    handles = std::move(handles_);
   }
   // Newest first: a queue's dropped jobs may hold parts that use an older one.
-  while (!queues.empty()) queues.pop_back();
+  for (auto it = handles.rbegin(); it != handles.rend(); ++it) (*it)->end();
 }
 
 std::shared_ptr<platform::SerialQueue> AnalyticsThreads::makeSerialQueue(std::string_view label) {
-  auto queue = std::make_shared<platform::ThreadSerialQueue>(std::string(label));
+  auto handle = std::make_shared<Handle>(std::string(label));
   std::lock_guard guard(lock_);
-  queues_.push_back(queue);
-  return queue;
+  handles_.push_back(handle);
+  return handle;
 }
 
 }  // namespace quorvelle
