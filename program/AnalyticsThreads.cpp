@@ -37,7 +37,7 @@ class AnalyticsThreads::Handle final : public platform::SerialQueue {
 
   platform::CancelToken asyncAfter(Duration delay, platform::Job job) override {
     std::lock_guard guard(lock_);
-    if (queue_) return queue_->asyncAfter(delay, std::move(job));
+    if (started()) return queue_->asyncAfter(delay, std::move(job));
     platform::CancelToken dropped;
     dropped.cancel();
     return dropped;
@@ -52,6 +52,7 @@ class AnalyticsThreads::Handle final : public platform::SerialQueue {
     std::unique_ptr<platform::ThreadSerialQueue> queue;
     {
       std::lock_guard guard(lock_);
+      ended_ = true;
       queue = std::move(queue_);
     }
     // Joins the running job, which may use this handle: it no longer holds the lock.
@@ -59,8 +60,16 @@ class AnalyticsThreads::Handle final : public platform::SerialQueue {
   }
 
  private:
+  // The thread starts with the first job: a part that is made but never used (analytics off) costs none.
+  bool started() {
+    if (!queue_ && !ended_) queue_ = std::make_unique<platform::ThreadSerialQueue>(label_);
+    return queue_ != nullptr;
+  }
+
+  const std::string label_;
   mutable std::mutex lock_;
-  std::unique_ptr<platform::ThreadSerialQueue> queue_;  // lock_; null once ended
+  std::unique_ptr<platform::ThreadSerialQueue> queue_;  // lock_; made by the first job, null once ended
+  bool ended_ = false;                                  // lock_
 };
 
 AnalyticsThreads::~AnalyticsThreads() {

@@ -26,8 +26,8 @@ struct ProgramAnalyticsParts {
   std::shared_ptr<const platform::KeyWindowScreen> keyWindowScreen;
 };
 
-// The services record of the program's analytics client: the API client over `http` with a completion
-// queue of its own, remote configuration and flags, reachability over NetworkManager when it owns its
+// The services record of the program's analytics client: the API client over `http` with its completions
+// on a queue of their own, remote configuration and flags, reachability over NetworkManager when it owns its
 // name on the system bus and the kernel's routing table otherwise, the file-backed upload queues, the
 // host's facts, the key window's screen, and the Qt main executor. No push handler: a Linux desktop
 // receives no remote notifications. Error tracking's services stay out: its option is off.
