@@ -6,7 +6,6 @@
 // synthetic keys. Tests derive from ProgramX11Test; by default the program starts with onboarding done.
 
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
@@ -34,50 +33,13 @@
 #include "app/GeminiKeyManager.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/LibsecretSecretStore.h"
+#include "tests/support/qt/DesktopTools.h"
 #include "tests/support/qt/TkTextWindow.h"
 
 namespace quorvelle::test {
 
 inline constexpr int kStartTimeout = 20000;
 inline constexpr int kStepTimeout = 20000;
-
-// A child that ends with this test process even if the test dies.
-inline std::unique_ptr<QProcess> child(
-    const QString& program, const QStringList& args,
-    const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-  auto process = std::make_unique<QProcess>();
-  process->setProcessEnvironment(env);
-  process->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-  process->start(program, args);
-  return process;
-}
-
-inline void stop(std::unique_ptr<QProcess>& process) {
-  if (!process || process->state() == QProcess::NotRunning) return;
-  process->terminate();
-  if (!process->waitForFinished(5000)) {
-    process->kill();
-    process->waitForFinished(5000);
-  }
-}
-
-// Runs a short command while this process keeps serving its own windows and selections, and returns
-// its standard output, or nothing when it failed.
-inline std::optional<QString> run(const QString& program, const QStringList& args) {
-  QProcess process;
-  process.start(program, args);
-  if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, kStepTimeout)) {
-    process.kill();
-    process.waitForFinished();
-    return std::nullopt;
-  }
-  if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) return std::nullopt;
-  return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-inline void xdotool(const QStringList& args) {
-  ASSERT_TRUE(run("xdotool", args)) << "xdotool " << args.join(' ').toStdString();
-}
 
 class ProgramX11Test : public testing::Test {
  protected:
@@ -92,9 +54,9 @@ class ProgramX11Test : public testing::Test {
     env_.insert("HOME", root + "/home");
     QDir().mkpath(root + "/home");
 
-    windowManager_ = child("openbox", {"--sm-disable", "--config-file", "/dev/null"});
-    tray_ = child("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
-                             "--transparent", "false"});
+    windowManager_ = startChild("openbox", {"--sm-disable", "--config-file", "/dev/null"});
+    tray_ = startChild("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height",
+                                  "24", "--transparent", "false"});
     ASSERT_NO_FATAL_FAILURE(startBackend());
     ASSERT_NO_FATAL_FAILURE(startBus());
     ASSERT_NO_FATAL_FAILURE(startSecretService());
@@ -126,7 +88,7 @@ class ProgramX11Test : public testing::Test {
   // Starts the program and waits until it is up.
   void startProgram() {
     programLog_.clear();
-    program_ = child(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {}, programEnv_);
+    program_ = startChild(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {}, programEnv_);
     QObject::connect(program_.get(), &QProcess::readyReadStandardError,
                      [this] { programLog_ += QString::fromUtf8(program_->readAllStandardError()); });
     ASSERT_TRUE(program_->waitForStarted(kStartTimeout));
@@ -139,7 +101,7 @@ class ProgramX11Test : public testing::Test {
           if (windows.size() != windowsAtStart()) return false;
           int smallest = std::numeric_limits<int>::max();
           for (const QString& window : windows) {
-            const auto frame = geometry(window);
+            const auto frame = windowGeometry(window);
             const int area = frame ? frame->width() * frame->height() : 0;
             if (area < smallest) {
               smallest = area;
@@ -155,21 +117,21 @@ class ProgramX11Test : public testing::Test {
 
   void TearDown() override {
     if (program_ && program_->state() != QProcess::NotRunning) {
-      stop(program_);
+      stopChild(program_);
     }
-    stop(tray_);
-    stop(windowManager_);
-    stop(backend_);
-    stop(secretService_);
+    stopChild(tray_);
+    stopChild(windowManager_);
+    stopChild(backend_);
+    stopChild(secretService_);
     // The keyring daemon leaves with its bus.
-    stop(bus_);
+    stopChild(bus_);
   }
 
   virtual QStringList extraBackendArguments() const { return {}; }
 
   void startBackend() {
-    backend_ = child(QStringLiteral(QUORVELLE_BINARY_DIR "/tools/dev-backend"),
-                     QStringList{"--port", "0", "--log-requests"} + extraBackendArguments());
+    backend_ = startChild(QStringLiteral(QUORVELLE_BINARY_DIR "/tools/dev-backend"),
+                          QStringList{"--port", "0", "--log-requests"} + extraBackendArguments());
     QObject::connect(backend_.get(), &QProcess::readyReadStandardOutput, [this] {
       while (backend_->canReadLine()) requests_ << QString::fromUtf8(backend_->readLine()).trimmed();
     });
@@ -181,7 +143,7 @@ class ProgramX11Test : public testing::Test {
 
   // A session bus of the test's own, shared with the program.
   void startBus() {
-    bus_ = child("dbus-daemon", {"--session", "--nofork", "--print-address=1"}, env_);
+    bus_ = startChild("dbus-daemon", {"--session", "--nofork", "--print-address=1"}, env_);
     ASSERT_TRUE(QTest::qWaitFor([&] { return bus_->canReadLine(); }, kStartTimeout));
     const QString address = QString::fromUtf8(bus_->readLine()).trimmed();
     env_.insert("DBUS_SESSION_BUS_ADDRESS", address);
@@ -220,7 +182,7 @@ class ProgramX11Test : public testing::Test {
     std::optional<QString> found;
     (void)QTest::qWaitFor(
         [&] {
-          const auto out = run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"});
+          const auto out = runTool("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"});
           if (out && !out->trimmed().isEmpty()) found = out->split('\n', Qt::SkipEmptyParts).front();
           return found.has_value();
         },
@@ -231,22 +193,8 @@ class ProgramX11Test : public testing::Test {
   // The program's viewable windows.
   QStringList programWindows() {
     const auto out =
-        run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(program_->processId())});
+        runTool("xdotool", {"search", "--onlyvisible", "--pid", QString::number(program_->processId())});
     return out ? out->split('\n', Qt::SkipEmptyParts) : QStringList();
-  }
-
-  static std::optional<QRect> geometry(const QString& window) {
-    const auto out = run("xdotool", {"getwindowgeometry", "--shell", window});
-    if (!out) return std::nullopt;
-    QRect rect;
-    for (const QString& line : out->split('\n')) {
-      const QString value = line.section('=', 1);
-      if (line.startsWith("X=")) rect.moveLeft(value.toInt());
-      if (line.startsWith("Y=")) rect.moveTop(value.toInt());
-      if (line.startsWith("WIDTH=")) rect.setWidth(value.toInt());
-      if (line.startsWith("HEIGHT=")) rect.setHeight(value.toInt());
-    }
-    return rect;
   }
 
   // The program's one viewable window other than the tray icon, once there is one.
@@ -315,7 +263,7 @@ class ProgramX11Test : public testing::Test {
     std::optional<QRect> frame;
     if (!QTest::qWaitFor(
             [&] {
-              frame = geometry(popup);
+              frame = windowGeometry(popup);
               return frame && frame->height() > height;
             },
             kStepTimeout))
@@ -337,7 +285,7 @@ class ProgramX11Test : public testing::Test {
   // icon ignores clicks for a moment after it first shows, so the click is repeated until the menu
   // comes (a repeat while the menu is open would close it, hence the long pause between them).
   void openTrayMenu() {
-    const auto icon = geometry(trayIcon_);
+    const auto icon = windowGeometry(trayIcon_);
     ASSERT_TRUE(icon);
     const qsizetype before = programWindows().size();
     ASSERT_NO_FATAL_FAILURE(pointerTo(icon->center()));

@@ -33,8 +33,15 @@
 #include "platform/linux/MachineIdFileIdentity.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
+#include "tests/support/qt/DesktopTools.h"
 
 namespace {
+
+using quorvelle::test::runTool;
+using quorvelle::test::startChild;
+using quorvelle::test::stopChild;
+using quorvelle::test::windowGeometry;
+using quorvelle::test::xdotool;
 
 namespace fs = std::filesystem;
 using quorvelle::test::AnalyticsEndpoint;
@@ -47,54 +54,6 @@ constexpr int kStepTimeout = 10000;
 constexpr int kQuitTimeout = 5000;
 constexpr const char* kToken = "phc_stand_in";
 constexpr const char* kBundleId = "com.quorvelle.app";
-
-std::unique_ptr<QProcess> child(const QString& program, const QStringList& args,
-                                const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-  auto process = std::make_unique<QProcess>();
-  process->setProcessEnvironment(env);
-  process->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-  process->start(program, args);
-  return process;
-}
-
-void stop(std::unique_ptr<QProcess>& process) {
-  if (!process || process->state() == QProcess::NotRunning) return;
-  process->terminate();
-  if (!process->waitForFinished(5000)) {
-    process->kill();
-    process->waitForFinished(5000);
-  }
-}
-
-std::optional<QString> run(const QString& program, const QStringList& args) {
-  QProcess process;
-  process.start(program, args);
-  if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, kStepTimeout)) {
-    process.kill();
-    process.waitForFinished();
-    return std::nullopt;
-  }
-  if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) return std::nullopt;
-  return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-void xdotool(const QStringList& args) {
-  ASSERT_TRUE(run("xdotool", args)) << "xdotool " << args.join(' ').toStdString();
-}
-
-std::optional<QRect> geometry(const QString& window) {
-  const auto out = run("xdotool", {"getwindowgeometry", "--shell", window});
-  if (!out) return std::nullopt;
-  QRect rect;
-  for (const QString& line : out->split('\n')) {
-    const QString value = line.section('=', 1);
-    if (line.startsWith("X=")) rect.moveLeft(value.toInt());
-    if (line.startsWith("Y=")) rect.moveTop(value.toInt());
-    if (line.startsWith("WIDTH=")) rect.setWidth(value.toInt());
-    if (line.startsWith("HEIGHT=")) rect.setHeight(value.toInt());
-  }
-  return rect;
-}
 
 // The events of the queue files left in `folder`, oldest first.
 std::vector<Json> queuedEvents(const fs::path& folder) {
@@ -116,9 +75,9 @@ class AnalyticsX11Test : public testing::Test {
       ASSERT_FALSE(QStandardPaths::findExecutable(tool).isEmpty())
           << tool << " is needed (scripts/setup.sh installs it)";
     }
-    windowManager_ = child("openbox", {"--sm-disable", "--config-file", "/dev/null"});
-    tray_ = child("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
-                             "--transparent", "false"});
+    windowManager_ = startChild("openbox", {"--sm-disable", "--config-file", "/dev/null"});
+    tray_ = startChild("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height",
+                                  "24", "--transparent", "false"});
     // A window of another application, to take the focus from the program.
     other_.setWindowTitle("Another application");
     other_.setGeometry(100, 600, 300, 100);
@@ -127,9 +86,9 @@ class AnalyticsX11Test : public testing::Test {
   }
 
   void TearDown() override {
-    stop(program_);
-    stop(tray_);
-    stop(windowManager_);
+    stopChild(program_);
+    stopChild(tray_);
+    stopChild(windowManager_);
   }
 
   fs::path configHome() const { return home_ / "config"; }
@@ -162,14 +121,14 @@ class AnalyticsX11Test : public testing::Test {
     programLog_.clear();
     trayIcon_.clear();
     onboarding_.clear();
-    program_ = child(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {}, env);
+    program_ = startChild(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {}, env);
     QObject::connect(program_.get(), &QProcess::readyReadStandardError,
                      [this] { programLog_ += QString::fromUtf8(program_->readAllStandardError()); });
     ASSERT_TRUE(program_->waitForStarted(kStartTimeout));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
           for (const QString& window : programWindows()) {
-            const auto frame = geometry(window);
+            const auto frame = windowGeometry(window);
             if (!frame) continue;
             (frame->height() <= 24 ? trayIcon_ : onboarding_) = window;
           }
@@ -182,7 +141,7 @@ class AnalyticsX11Test : public testing::Test {
 
   QStringList programWindows() {
     const auto out =
-        run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(program_->processId())});
+        runTool("xdotool", {"search", "--onlyvisible", "--pid", QString::number(program_->processId())});
     return out ? out->split('\n', Qt::SkipEmptyParts) : QStringList();
   }
 
@@ -194,7 +153,7 @@ class AnalyticsX11Test : public testing::Test {
   }
 
   void quitThroughTheTrayMenu() {
-    const auto icon = geometry(trayIcon_);
+    const auto icon = windowGeometry(trayIcon_);
     ASSERT_TRUE(icon);
     const qsizetype before = programWindows().size();
     xdotool({"mousemove", QString::number(icon->center().x()), QString::number(icon->center().y())});

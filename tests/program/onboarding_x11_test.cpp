@@ -40,7 +40,7 @@ class OnboardingX11Test : public ProgramX11Test {
   // The onboarding window's origin on the screen. (xdotool counts the window manager's frame twice for
   // a managed window; xwininfo does not.)
   QPoint origin() {
-    const auto out = run("xwininfo", {"-id", onboarding_});
+    const auto out = runTool("xwininfo", {"-id", onboarding_});
     EXPECT_TRUE(out);
     QPoint p;
     for (const QString& line : out ? out->split('\n') : QStringList()) {

@@ -3,7 +3,6 @@
 // application (this test process) through global hot keys, the PRIMARY selection and synthetic keys.
 
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
 #include <xcb/xcb.h>
 
 #include <QApplication>
@@ -55,7 +54,7 @@ TEST_F(ProgramX11Test, TranslateHotKeyOnASelectedWordOpensThePopupBesideThePoint
   EXPECT_TRUE(waitForRequest("GET /lookup/hello?accent=uk"));
   const auto popup = waitForPopup();
   ASSERT_TRUE(popup) << "no popup mapped";
-  const auto frame = geometry(*popup);
+  const auto frame = windowGeometry(*popup);
   ASSERT_TRUE(frame);
   EXPECT_EQ(frame->topLeft(), pointer + QPoint(-20, 24));
   // The popup leaves the keyboard where it was: the selection is untouched.
@@ -125,9 +124,9 @@ TEST_F(ProgramX11Test, AfterAClickIntoAnotherWindowTheOldPrimaryDoesNotCount) {
   a.focus();
   a.select(0, 5);
   ASSERT_TRUE(waitForPrimary("hello"));
-  const auto found = run("xdotool", {"search", "--onlyvisible", "--name", "^window B$"});
+  const auto found = runTool("xdotool", {"search", "--onlyvisible", "--name", "^window B$"});
   ASSERT_TRUE(found && !found->trimmed().isEmpty());
-  const auto bFrame = geometry(found->split('\n', Qt::SkipEmptyParts).first());
+  const auto bFrame = windowGeometry(found->split('\n', Qt::SkipEmptyParts).first());
   ASSERT_TRUE(bFrame);
 
   // Nothing selected in B: quick translate.
@@ -228,7 +227,7 @@ TEST_F(ProgramX11Test, AfterAClickOnTheDesktopTheHotKeyOpensQuickTranslateWhatev
   const auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
   ASSERT_NE(x11, nullptr);
   const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x11->connection())).data->root;
-  const auto under = run("xdotool", {"getmouselocation", "--shell"});
+  const auto under = runTool("xdotool", {"getmouselocation", "--shell"});
   ASSERT_TRUE(under && under->contains(QString("WINDOW=%1\n").arg(root))) << under.value_or("").toStdString();
   clickAt(desktop);
   ASSERT_TRUE(waitForPrimary("serendipity")) << "the click on the desktop is not a selection";
@@ -262,7 +261,7 @@ TEST_F(ProgramX11Test, RefineWithoutAKeyAsksForItAndWithTheKeyReplacesTheSelecti
   ASSERT_TRUE(settings) << "the settings window did not map";
   ASSERT_TRUE(QTest::qWaitFor(
       [&] {
-        const auto active = run("xdotool", {"getactivewindow"});
+        const auto active = runTool("xdotool", {"getactivewindow"});
         return active && active->trimmed() == *settings;
       },
       kStepTimeout))
@@ -305,7 +304,7 @@ TEST_F(ProgramX11Test, TrayMenuOpensSettingsAndQuits) {
   xdotool({"key", "Down", "Down", "Return"});
   EXPECT_TRUE(QTest::qWaitFor(
       [&] {
-        const auto out = run("xdotool", {"search", "--onlyvisible", "--name", "^Quorvelle Settings$"});
+        const auto out = runTool("xdotool", {"search", "--onlyvisible", "--name", "^Quorvelle Settings$"});
         return out && !out->trimmed().isEmpty();
       },
       kStepTimeout))
@@ -331,7 +330,7 @@ TEST_F(ProgramX11Test, ASecondCopyShowsTheFirstCopysSettingsAndEnds) {
   QString settings;
   EXPECT_TRUE(QTest::qWaitFor(
       [&] {
-        const auto out = run("xdotool", {"search", "--onlyvisible", "--name", "^Quorvelle Settings$"});
+        const auto out = runTool("xdotool", {"search", "--onlyvisible", "--name", "^Quorvelle Settings$"});
         settings = out ? out->trimmed() : QString();
         return !settings.isEmpty();
       },
@@ -357,11 +356,11 @@ TEST_F(ProgramX11Test, ASecondCopyShowsTheFirstCopysSettingsAndEnds) {
 TEST_F(ProgramX11Test, ACopyStartedByARelaunchWaitsForTheOldOneAndTakesOver) {
   QProcessEnvironment env = programEnv_;
   env.insert("QUORVELLE_REPLACES_PID", QString::number(program_->processId()));
-  auto next = child(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {}, env);
+  auto next = startChild(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {}, env);
   ASSERT_TRUE(next->waitForStarted(kStartTimeout));
   QTest::qWait(1500);
   EXPECT_EQ(next->state(), QProcess::Running) << "the new copy handed over to the old one";
-  const auto settings = run("xdotool", {"search", "--onlyvisible", "--name", "^Quorvelle Settings$"});
+  const auto settings = runTool("xdotool", {"search", "--onlyvisible", "--name", "^Quorvelle Settings$"});
   EXPECT_TRUE(!settings || settings->trimmed().isEmpty())
       << "the new copy asked the old one for its settings";
 
@@ -369,7 +368,7 @@ TEST_F(ProgramX11Test, ACopyStartedByARelaunchWaitsForTheOldOneAndTakesOver) {
   ASSERT_TRUE(QTest::qWaitFor(
       [&] {
         const auto out =
-            run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(next->processId())});
+            runTool("xdotool", {"search", "--onlyvisible", "--pid", QString::number(next->processId())});
         return out && !out->trimmed().isEmpty();
       },
       kStartTimeout))
@@ -381,12 +380,12 @@ TEST_F(ProgramX11Test, ACopyStartedByARelaunchWaitsForTheOldOneAndTakesOver) {
   ASSERT_TRUE(waitForPrimary("hello"));
   xdotool({"key", "alt+t"});
   EXPECT_TRUE(waitForRequest("GET /lookup/hello?accent=uk")) << "the new copy has no hot keys";
-  stop(next);
+  stopChild(next);
 }
 
 TEST_F(ProgramX11Test, AtQuitTheClipboardManagerTakesOverTheUsersRestoredClipboard) {
   const auto clipboardAs = [](const QString& target) {
-    return run("xclip", {"-o", "-selection", "clipboard", "-t", target}).value_or("(nothing)");
+    return runTool("xclip", {"-o", "-selection", "clipboard", "-t", target}).value_or("(nothing)");
   };
   QLineEdit* field = openTextWindow("hello");
   ASSERT_NE(field, nullptr);
@@ -475,13 +474,14 @@ TEST_F(ProgramWithAHangingUpBackendX11Test, ARefineIsSentOnceAndItsFailureLogged
 class ProgramWithASilentKeyringX11Test : public ProgramX11Test {
  protected:
   void startSecretService() override {
-    secretService_ = child(QStringLiteral(QUORVELLE_BINARY_DIR "/tools/silent-secret-service"), {}, env_);
+    secretService_ =
+        startChild(QStringLiteral(QUORVELLE_BINARY_DIR "/tools/silent-secret-service"), {}, env_);
     ASSERT_TRUE(QTest::qWaitFor([&] { return secretService_->canReadLine(); }, kStartTimeout));
     ASSERT_EQ(secretService_->readLine(), "ready\n");
   }
 
   bool settingsWindowShown() {
-    const auto out = run("xdotool", {"search", "--onlyvisible", "--name", "^Quorvelle Settings$"});
+    const auto out = runTool("xdotool", {"search", "--onlyvisible", "--name", "^Quorvelle Settings$"});
     return out && !out->trimmed().isEmpty();
   }
 };
