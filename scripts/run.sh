@@ -55,36 +55,39 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -z "$BACKEND" ]; then
-  LOG="$(mktemp)"
-  "$BUILD/tools/dev-backend" --port 0 >"$LOG" &
+# Starts tools/$1 on a free port of 127.0.0.1 and sets ADDRESS to where it listens; with "show" as $2 its
+# output also goes to this terminal.
+start_tool() {
+  local name="$1" show="${2:-}" log
+  log="$(mktemp)"
+  if [ "$show" = show ]; then
+    "$BUILD/tools/$name" --port 0 > >(tee "$log") &
+  else
+    "$BUILD/tools/$name" --port 0 >"$log" &
+  fi
   PIDS+=($!)
   for _ in $(seq 100); do
-    grep -q listening "$LOG" && break
+    grep -q listening "$log" && break
     sleep 0.05
   done
-  BACKEND="$(sed -n '1s/^dev-backend listening on //p' "$LOG")"
-  rm -f "$LOG"
-  [ -n "$BACKEND" ] || { echo "run.sh: tools/dev-backend did not start" >&2; exit 1; }
+  ADDRESS="$(sed -n "1s/^$name listening on //p" "$log")"
+  rm -f "$log"
+  [ -n "$ADDRESS" ] || { echo "run.sh: tools/$name did not start" >&2; exit 1; }
+}
+
+if [ -z "$BACKEND" ]; then
+  start_tool dev-backend
+  BACKEND="$ADDRESS"
   echo "run.sh: Quorvelle uses the development backend (tools/dev-backend) at $BACKEND;" \
     "'scripts/run.sh --backend URL' uses another"
 fi
 export QUORVELLE_BACKEND_URL="$BACKEND"
 
 if [ "$COLLECTOR" = 1 ]; then
-  LOG="$(mktemp)"
-  # Its lines go to this terminal as well: one per request, event and log record.
-  "$BUILD/tools/dizizoz-collector" --port 0 > >(tee "$LOG") &
-  PIDS+=($!)
-  for _ in $(seq 100); do
-    grep -q listening "$LOG" && break
-    sleep 0.05
-  done
-  COLLECTOR_URL="$(sed -n '1s/^dizizoz-collector listening on //p' "$LOG")"
-  rm -f "$LOG"
-  [ -n "$COLLECTOR_URL" ] || { echo "run.sh: tools/dizizoz-collector did not start" >&2; exit 1; }
-  export QUORVELLE_DIZIZOZ_API_KEY="phc_collector" QUORVELLE_DIZIZOZ_HOST="$COLLECTOR_URL"
-  echo "run.sh: analytics go to tools/dizizoz-collector at $COLLECTOR_URL"
+  # Its lines go to this terminal: one per request, event and log record.
+  start_tool dizizoz-collector show
+  export QUORVELLE_DIZIZOZ_API_KEY="phc_collector" QUORVELLE_DIZIZOZ_HOST="$ADDRESS"
+  echo "run.sh: analytics go to tools/dizizoz-collector at $ADDRESS"
 fi
 
 if [ "$XVFB" = 1 ]; then
