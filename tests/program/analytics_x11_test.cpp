@@ -78,6 +78,15 @@ class AnalyticsX11Test : public testing::Test {
     windowManager_ = startChild("openbox", {"--sm-disable", "--config-file", "/dev/null"});
     tray_ = startChild("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height",
                                   "24", "--transparent", "false"});
+    // The tray is up before the program starts, which would otherwise open its settings window instead.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          const auto out =
+              runTool("xdotool", {"search", "--onlyvisible", "--pid", QString::number(tray_->processId())});
+          return out && !out->trimmed().isEmpty();
+        },
+        kStartTimeout))
+        << "trayer did not show";
     // A window of another application, to take the focus from the program.
     other_.setWindowTitle("Another application");
     other_.setGeometry(100, 600, 300, 100);
@@ -149,6 +158,8 @@ class AnalyticsX11Test : public testing::Test {
   // being opened and backgrounded, and flushes its queue.
   void focusTheProgramAndLeaveIt() {
     xdotool({"windowactivate", "--sync", onboarding_});
+    // The program hears of the focus after the window manager has moved it: let it take it first.
+    QTest::qWait(500);
     xdotool({"windowactivate", "--sync", QString::number(other_.winId())});
   }
 
