@@ -9,7 +9,8 @@
 namespace quorvelle::test {
 
 namespace {
-constexpr int kToolTimeout = 10000;
+// Room for a loaded machine and a sanitizer build.
+constexpr int kToolTimeout = 20000;
 }
 
 std::unique_ptr<QProcess> startChild(const QString& program, const QStringList& args,

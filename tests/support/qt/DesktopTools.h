@@ -19,7 +19,7 @@ std::unique_ptr<QProcess> startChild(
     const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
 // Asks the child to end (SIGTERM), killing it when it does not within 5 s.
 void stopChild(std::unique_ptr<QProcess>& process);
-// Runs a short command (10 s at most) and gives its standard output, or nothing when it failed.
+// Runs a short command (20 s at most) and gives its standard output, or nothing when it failed.
 std::optional<QString> runTool(const QString& program, const QStringList& args);
 // Runs xdotool, and fails the test when it fails.
 void xdotool(const QStringList& args);
