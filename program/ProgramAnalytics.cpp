@@ -34,9 +34,9 @@ dizizoz::DiziZozServices programAnalyticsServices(const ProgramAnalyticsParts& p
 void installProgramAnalytics(const ProgramAnalyticsParts& parts,
                              std::shared_ptr<platform::UserDefaults> standardDefaults) {
   dizizoz::DiziZozServices::install(programAnalyticsServices(parts));
-  // Screen views and the application's life-cycle events.
+  // Screen views, the application's life-cycle events and push-notification opening. Error tracking's
+  // integration is not registered: its option stays off in this application.
   dizizoz::registerIntegrationFactories(std::move(standardDefaults));
-  // Push-notification opening registers here once its integration is part of the build.
 }
 
 }  // namespace quorvelle
