@@ -72,6 +72,7 @@ class ProgramX11Test : public testing::Test {
     programEnv_.insert("QUORVELLE_BACKEND_URL", backendURL_);
     programEnv_.insert("QT_QPA_PLATFORM", "xcb");
     programEnv_.insert("QUORVELLE_TRACE_STARTUP", "1");
+    arrangeEnvironment(programEnv_);
     ASSERT_NO_FATAL_FAILURE(startProgram());
   }
 
@@ -80,6 +81,8 @@ class ProgramX11Test : public testing::Test {
     defaults.set(quorvelle::AppSettings::kHasCompletedOnboarding, true);
     defaults.set(quorvelle::AppSettings::kTargetLanguage, std::string("ru"));
   }
+  // The program's environment beyond the fixture's own.
+  virtual void arrangeEnvironment(QProcessEnvironment&) {}
   // Whether the keyring holds the user's Gemini key before the program starts.
   virtual bool storesGeminiKey() const { return true; }
   // The windows the program shows once it is up: the tray icon, and the windows start-up opens.

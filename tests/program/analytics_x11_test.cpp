@@ -279,8 +279,9 @@ TEST_F(AnalyticsX11Test, EventsOfAKilledRunCutOffFromTheServiceStayOnDiskAndTheN
   ASSERT_NO_FATAL_FAILURE(terminate());
   std::vector<std::string> names;
   for (const auto& event : stored) names.push_back(event["event"]);
-  EXPECT_EQ(names, (std::vector<std::string>{"Application Installed", "$identify", "Application Opened",
-                                             "Application Backgrounded"}));
+  // A fresh configuration: the onboarding window shows, and says so.
+  EXPECT_EQ(names, (std::vector<std::string>{"Application Installed", "$identify", "onboarding_started",
+                                             "Application Opened", "Application Backgrounded"}));
 }
 
 TEST_F(AnalyticsX11Test, AStoredOptOutSendsNothing) {
