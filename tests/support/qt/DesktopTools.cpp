@@ -11,7 +11,7 @@ namespace quorvelle::test {
 namespace {
 // Room for a loaded machine and a sanitizer build.
 constexpr int kToolTimeout = 20000;
-}
+}  // namespace
 
 std::unique_ptr<QProcess> startChild(const QString& program, const QStringList& args,
                                      const QProcessEnvironment& env) {
