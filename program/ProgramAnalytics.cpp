@@ -6,6 +6,7 @@
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/delivery/DeliveryServices.h"
 #include "DiziZoz/integrations/DiziZozIntegrationFactories.h"
+#include "DiziZoz/integrations/DiziZozPushSubscriptionHandler.h"
 #include "platform/KeyWindowScreen.h"
 #include "platform/MainExecutor.h"
 #include "platform/NotificationCenter.h"
@@ -28,6 +29,10 @@ dizizoz::DiziZozServices programAnalyticsServices(const ProgramAnalyticsParts& p
           .makeSerialQueue = [threads](std::string_view label) { return threads->makeSerialQueue(label); },
           .openReachabilitySource = &platform::openSystemReachabilitySource,
       });
+  // The subscription handler sends nothing while the desktop gives no device token, but reset and
+  // opt-out still reach it, as they would with one.
+  services.makePushHandler = dizizoz::DiziZozPushSubscriptionHandler::servicesFactory(
+      [threads](std::string_view label) { return threads->makeSerialQueue(label); }, services.clock);
   return services;
 }
 
