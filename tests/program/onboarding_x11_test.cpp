@@ -20,6 +20,13 @@ using namespace quorvelle::test;
 
 constexpr const char* kOnboardingTitle = "Welcome to Quorvelle";
 
+// The walk waits for the window's slides and the splash by time; a sanitizer build runs them slower.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kPace = 3;
+#else
+constexpr int kPace = 1;
+#endif
+
 // Where the onboarding view's parts lie, in its own coordinates (720 × 620, margin 28).
 constexpr QPoint kContinue{648, 577};
 constexpr QPoint kGermanCard{360, 211};
@@ -97,18 +104,18 @@ class OnboardingX11Test : public ProgramX11Test {
   void walkToTheEnd() {
     shot("01-splash");
     // The splash leaves by itself; a card of the language grid, then one of the purposes.
-    QTest::qWait(3000);
+    QTest::qWait(3000 * kPace);
     shot("02-language");
     clickInOnboarding(kGermanCard);
-    QTest::qWait(1500);
+    QTest::qWait(1500 * kPace);
     shot("03-purpose");
     clickInOnboarding(kWritingCard);
-    QTest::qWait(1500);
+    QTest::qWait(1500 * kPace);
 
     // Translate page: the real hot key on the practice word, selected with a double click.
     shot("04-translate");
     clickInOnboarding(kPracticeWord, 2);
-    QTest::qWait(300);
+    QTest::qWait(300 * kPace);
     shot("04b-word-selected");
     xdotool({"key", "alt+t"});
     ASSERT_TRUE(waitForRequest("GET /lookup/serendipity?accent=uk")) << requests_.join('\n').toStdString();
@@ -118,7 +125,7 @@ class OnboardingX11Test : public ProgramX11Test {
     ASSERT_TRUE(waitForOnlyOnboarding());
     // Continue works only once the page is done.
     clickInOnboarding(kContinue);
-    QTest::qWait(800);
+    QTest::qWait(800 * kPace);
     shot("06-quick-translate");
 
     // Quick translate: the focus in another window with nothing selected.
@@ -132,17 +139,17 @@ class OnboardingX11Test : public ProgramX11Test {
     ASSERT_TRUE(waitForOnlyOnboarding());
     textWindow_.hide();
     clickInOnboarding(kContinue);
-    QTest::qWait(800);
+    QTest::qWait(800 * kPace);
     shot("08-refine-key-prompt");
 
     // Refine: the key prompt, then the draft replaced by a variant.
     clickInOnboarding(kAddKey);
-    QTest::qWait(300);
+    QTest::qWait(300 * kPace);
     xdotool({"type", "--delay", "30", "  AIza-onboarding-key"});
     xdotool({"key", "Return"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return storedGeminiKey() == "AIza-onboarding-key"; }, kStepTimeout))
         << "the key typed into the prompt is not in the keyring";
-    QTest::qWait(300);
+    QTest::qWait(300 * kPace);
     shot("09-refine-draft");
     clickInOnboarding(kDraft);
     xdotool({"key", "ctrl+a"});
@@ -156,7 +163,7 @@ class OnboardingX11Test : public ProgramX11Test {
     shot("10-refine-variants");
     clickAt(frame->topLeft() + QPoint(60, 24));
     ASSERT_TRUE(waitForOnlyOnboarding());
-    QTest::qWait(500);
+    QTest::qWait(500 * kPace);
     shot("11-refine-done");
     clickInOnboarding(kContinue);
 
@@ -225,7 +232,7 @@ TEST_F(OnboardingAnalyticsX11Test, TheServiceReceivesEachStepOfTheFirstRunInOrde
   ASSERT_TRUE(settings) << "the settings window did not map";
   xdotool({"windowactivate", "--sync", *settings});
   // The program hears of the focus after the window manager has moved it: let it take it first.
-  QTest::qWait(500);
+  QTest::qWait(500 * kPace);
   textWindow_.show();
   xdotool({"windowactivate", "--sync", QString::number(textWindow_.winId())});
   ASSERT_TRUE(QTest::qWaitFor(
