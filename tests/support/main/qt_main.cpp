@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTest>
 #include <cstdlib>
 #include <cstring>
 
+#include "tests/support/Eventually.h"
 #include "tests/support/TestEnvironment.h"
 
 // Shared main of the Qt tests. Widget tests run on the offscreen platform unless the caller chose one;
@@ -20,6 +22,9 @@ int main(int argc, char** argv) {
   int rc = 0;
   {
     QApplication app(argc, argv);
+    // Waits keep this process's windows, selections and child processes answering.
+    quorvelle::test::setWaitPump(
+        [](std::chrono::milliseconds pause) { QTest::qWait(static_cast<int>(pause.count())); });
     rc = RUN_ALL_TESTS();
   }
   quorvelle::test::cleanUpTestEnvironment();
