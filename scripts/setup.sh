@@ -47,6 +47,35 @@ quorvelle_build() {
   fi
 }
 
+# Exports the sanitizer options the asan build's tests run with: "unit" for the unit tests, "desktop" for the
+# keyring and x11 tests (full unwinding on malloc, so that leak stacks reach the system libraries that
+# scripts/lsan.supp names). Values already in the environment win.
+quorvelle_sanitizer_env() {
+  local root
+  root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+  export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+  if [ "${1:-unit}" = desktop ]; then
+    export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/scripts/lsan.supp:print_suppressions=0}"
+    export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:fast_unwind_on_malloc=0}"
+  else
+    export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
+  fi
+}
+
+# Runs ctest in the current build folder with the given arguments, forgetting the failures of an earlier run
+# first, so that quorvelle_failed_tests names this run's only.
+quorvelle_ctest() {
+  rm -f Testing/Temporary/LastTestsFailed.log
+  ctest "$@"
+}
+
+# The tests that failed in the last quorvelle_ctest run of build folder $1, one name a line.
+quorvelle_failed_tests() {
+  local log="$1/Testing/Temporary/LastTestsFailed.log"
+  [ -f "$log" ] && sed -E 's/^[0-9]+://' "$log"
+  return 0
+}
+
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   quorvelle_install_packages
   quorvelle_build "$@"

@@ -9,53 +9,90 @@
 #      system libraries keep are suppressed by scripts/lsan.supp),
 #   5. concurrency stress tests of the ThreadSanitizer build (only their targets are built),
 #   6. the optimised (release) build, which users run (warnings are errors there too), and its unit tests.
+# When a stage fails, the last lines say which, and name the tests of that stage that failed.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
-echo "== layering of the includes =="
+JOBS="$(nproc)"
+
+STAGE="set-up"
+STAGE_BUILD=""  # the build folder of the stage's tests, when it runs ctest
+RUN_START=$SECONDS
+STAGE_START=$SECONDS
+stage() {
+  echo "== $1 ==  (after $((SECONDS - RUN_START)) s)"
+  STAGE="$1"
+  STAGE_BUILD=""
+  STAGE_START=$SECONDS
+}
+tests_in() {
+  STAGE_BUILD="$1"
+  cd "$1"
+  shift
+  quorvelle_ctest "$@"
+}
+report() {
+  local rc=$?
+  [ "$rc" -eq 0 ] && return
+  echo
+  echo "== test.sh FAILED in the stage \"$STAGE\" (exit status $rc, after $((SECONDS - STAGE_START)) s of it) =="
+  if [ -n "$STAGE_BUILD" ]; then
+    local failed
+    failed="$(quorvelle_failed_tests "$STAGE_BUILD")"
+    if [ -n "$failed" ]; then
+      echo "Failed tests (their output is above; all of it in $STAGE_BUILD/Testing/Temporary/LastTest.log):"
+      printf '  %s\n' $failed
+    fi
+  fi
+}
+trap report EXIT
+
+stage "layering of the includes"
 bash "$ROOT/scripts/check-layering.sh"
 bash "$ROOT/scripts/check-layering.sh" --self-test
+stage "packages"
 quorvelle_install_packages
-echo "== clang-format on the changed files =="
+stage "clang-format on the changed files"
 bash "$ROOT/scripts/check-format.sh"
 
-JOBS="$(nproc)"
+stage "default build"
 quorvelle_build default
-cd "$ROOT/build/default"
-echo "== unit and widgets tests =="
-ctest -L '^(unit|widgets)$' -j "$JOBS" --output-on-failure --no-tests=ignore
-echo "== x11 tests (own Xvfb each) =="
-ctest -L '^x11$' -j "$JOBS" --output-on-failure --no-tests=ignore
-echo "== crash tests =="
-ctest -L '^crash$' -j "$JOBS" --output-on-failure --no-tests=ignore
-echo "== Mach-O, ELF, compact-unwind and crash report reader fuzz runs (20 s each) =="
+stage "unit and widgets tests"
+tests_in "$ROOT/build/default" -L '^(unit|widgets)$' -j "$JOBS" --output-on-failure --no-tests=ignore
+stage "x11 tests (own Xvfb each)"
+tests_in "$ROOT/build/default" -L '^x11$' -j "$JOBS" --output-on-failure --no-tests=ignore
+stage "crash tests"
+tests_in "$ROOT/build/default" -L '^crash$' -j "$JOBS" --output-on-failure --no-tests=ignore
+stage "Mach-O, ELF, compact-unwind and crash report reader fuzz runs (20 s each)"
 bash "$ROOT/tests/fuzz/run.sh" 20
-echo "== keyring tests (own D-Bus session and gnome-keyring each) =="
-ctest -L '^keyring$' -j "$JOBS" --output-on-failure --no-tests=error
+stage "keyring tests (own D-Bus session and gnome-keyring each)"
+tests_in "$ROOT/build/default" -L '^keyring$' -j "$JOBS" --output-on-failure --no-tests=error
 
+stage "AddressSanitizer + UndefinedBehaviorSanitizer build"
 quorvelle_build asan
-cd "$ROOT/build/asan"
-echo "== unit tests under AddressSanitizer + UndefinedBehaviorSanitizer =="
-ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}" \
-UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
-  ctest -L '^unit$' -j "$JOBS" --output-on-failure --no-tests=ignore
-echo "== keyring and x11 tests under AddressSanitizer + UndefinedBehaviorSanitizer =="
-# Full unwinding on malloc, so that leak stacks reach the system libraries the suppressions name.
-LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0}" \
-ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:fast_unwind_on_malloc=0}" \
-UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
-  ctest -L '^(keyring|x11)$' -j "$JOBS" --output-on-failure --no-tests=error
+stage "unit tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+STAGE_BUILD="$ROOT/build/asan"
+(
+  quorvelle_sanitizer_env unit
+  tests_in "$ROOT/build/asan" -L '^unit$' -j "$JOBS" --output-on-failure --no-tests=ignore
+)
+stage "keyring and x11 tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+STAGE_BUILD="$ROOT/build/asan"
+(
+  quorvelle_sanitizer_env desktop
+  tests_in "$ROOT/build/asan" -L '^(keyring|x11)$' -j "$JOBS" --output-on-failure --no-tests=error
+)
 
+stage "ThreadSanitizer build"
 cd "$ROOT"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$JOBS"
-cd "$ROOT/build/tsan"
-echo "== concurrency stress tests under ThreadSanitizer =="
+stage "concurrency stress tests under ThreadSanitizer"
 TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1}" \
-  ctest -L '^tsan$' -j "$JOBS" --output-on-failure --no-tests=error
+  tests_in "$ROOT/build/tsan" -L '^tsan$' -j "$JOBS" --output-on-failure --no-tests=error
 
-echo "== the optimised (release) build =="
+stage "the optimised (release) build"
 quorvelle_build release
-cd "$ROOT/build/release"
-echo "== unit tests of the optimised build =="
-ctest -L '^unit$' -j "$JOBS" --output-on-failure --no-tests=error
+stage "unit tests of the optimised build"
+tests_in "$ROOT/build/release" -L '^unit$' -j "$JOBS" --output-on-failure --no-tests=error
+echo "== every stage passed (in $((SECONDS - RUN_START)) s) =="

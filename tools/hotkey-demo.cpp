@@ -4,8 +4,8 @@
 // system-wide hot keys through the shortcut registry and prints one line for each key-down and key-up,
 // e.g. "translate key-down". With --repeat it prints "translate tick" instead, once when the shortcut is
 // pressed and again at the keyboard's auto-repeat rate for as long as it is held. Stored shortcuts for the
-// two names (in the program's settings) win over those initial ones. Runs until interrupted (Ctrl+C).
-// Needs an X11 display.
+// two names (in the program's settings) win over those initial ones. Says "hotkey-demo: listening" on
+// standard error once the hot keys are registered. Runs until interrupted (Ctrl+C). Needs an X11 display.
 #include <QApplication>
 #include <cstdio>
 #include <cstring>
@@ -56,5 +56,6 @@ int main(int argc, char** argv) {
                    text);
     }
   }
+  std::fprintf(stderr, "hotkey-demo: listening; press the shortcuts (Ctrl+C ends)\n");
   return app.exec();
 }

@@ -19,10 +19,13 @@
 #include "platform/linux/desktop/X11Accessibility.h"
 #include "platform/linux/desktop/X11Connection.h"
 #include "platform/linux/desktop/XTestKeystrokeSender.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/qt/TkTextWindow.h"
 
 namespace quorvelle {
 namespace {
+
+using quorvelle::test::waitUntil;
 
 using namespace std::chrono_literals;
 
@@ -42,7 +45,8 @@ QByteArray run(const QString& program, const QStringList& args) {
   QProcess p;
   p.start(program, args);
   EXPECT_TRUE(p.waitForStarted(5000)) << program.toStdString();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 10000));
+  EXPECT_TRUE(
+      waitUntil([&] { return p.state() == QProcess::NotRunning; }, "p.state() == QProcess::NotRunning"));
   return p.readAllStandardOutput();
 }
 
@@ -79,7 +83,7 @@ class SelectionCaptureX11 : public testing::Test {
     field.setText("selected words");
     field.show();
     field.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&field, 5000));
+    ASSERT_TRUE(waitUntil([&] { return field.isActiveWindow(); }, "the window field is active"));
     field.setFocus();
     field.selectAll();  // does not set PRIMARY
   }
@@ -97,16 +101,16 @@ class SelectionCaptureX11 : public testing::Test {
     startPeer(owner, QUORVELLE_BINARY_DIR "/tools/clipboard-owner",
               {"text/plain", "user text", "text/html", "<i>user</i>", "application/x-quorvelle-test",
                "custom bytes"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return owner.process.canReadLine(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return owner.process.canReadLine(); }, "owner.process.canReadLine()"));
     ASSERT_EQ(owner.process.readLine(), "ready\n");
   }
 
   // PRIMARY holds `text`, owned by a client that has no window in front (xclip).
   void primaryFromABackgroundClient(Peer& xclip, const QByteArray& text) {
     startPeer(xclip, "xclip", {"-quiet", "-selection", "primary"}, text);
-    ASSERT_TRUE(QTest::qWaitFor(
+    ASSERT_TRUE(waitUntil(
         [&] { return QGuiApplication::clipboard()->text(QClipboard::Selection) == QString::fromUtf8(text); },
-        5000));
+        "QGuiApplication::clipboard()->text(QClipboard::Selection) == QString::fromUtf8(text)"));
   }
 
   // Another application's text field with the keyboard focus and `text` selected; with
@@ -117,14 +121,14 @@ class SelectionCaptureX11 : public testing::Test {
     EXPECT_TRUE(window->isReady()) << "wish did not start (scripts/setup.sh installs tk)";
     window->select(0, static_cast<int>(text.size()));
     window->focus();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !field.hasFocus(); }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return !field.hasFocus(); }, "!field.hasFocus()"));
     return window;
   }
 
   std::optional<std::optional<std::string>> captureNow() {
     std::optional<std::optional<std::string>> result;
     capture->captureSelection([&](std::optional<std::string> text) { result = std::move(text); });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return result.has_value(); }, "result.has_value()"));
     return result;
   }
 
@@ -174,7 +178,7 @@ TEST_F(SelectionCaptureX11, PrimaryOfTheFocusedApplicationIsReadWithoutAKeystrok
   const auto result = captureNow();
   ASSERT_TRUE(result);
   EXPECT_EQ(*result, "  primary wörds ");
-  QTest::qWait(300);  // a keystroke, had one gone out, would have copied by now
+  // The capture is over: had it sent the copy keystroke, the sender would have counted it.
   EXPECT_EQ(keys->count, 0);
   EXPECT_EQ(pasteboard->changeCount(), count);
   EXPECT_EQ(clipboardAs("text/html"), "<i>user</i>");
@@ -206,7 +210,7 @@ TEST_F(SelectionCaptureX11, InThisProgramsWindowTheFocusedWidgetsSelectionAnswer
   editor.setPlainText("first line\nsecond line");
   editor.show();
   editor.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&editor, 5000));
+  ASSERT_TRUE(waitUntil([&] { return editor.isActiveWindow(); }, "the window editor is active"));
   editor.setFocus();
   editor.selectAll();
   EXPECT_EQ(captureNow(), std::optional<std::string>("first line\nsecond line"));
@@ -218,7 +222,7 @@ TEST_F(SelectionCaptureX11, InThisProgramsWindowTheFocusedWidgetsSelectionAnswer
 TEST_F(SelectionCaptureX11, AnOwnerThatNeverAnswersNeitherFreezesTheProgramNorStopsTheCopy) {
   Peer silent;
   startPeer(silent, QUORVELLE_BINARY_DIR "/tools/silent-selection-owner", {});
-  ASSERT_TRUE(QTest::qWaitFor([&] { return silent.process.canReadLine(); }, 10000));
+  ASSERT_TRUE(waitUntil([&] { return silent.process.canReadLine(); }, "silent.process.canReadLine()"));
   ASSERT_EQ(silent.process.readLine(), "ready\n");
 
   QElapsedTimer sinceTick;
@@ -244,7 +248,7 @@ TEST_F(SelectionCaptureX11, PasteKeyPastesTheClipboardIntoTheFocusedField) {
   field.clear();
   ASSERT_TRUE(pasteboard->writeString("pasted text"));
   capture->postCommandKey(SelectionCapture::pasteKeyCode);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return field.text() == "pasted text"; }, 5000))
+  EXPECT_TRUE(waitUntil([&] { return field.text() == "pasted text"; }, "field.text() == \"pasted text\""))
       << field.text().toStdString();
 }
 

@@ -33,13 +33,11 @@
 #include "app/GeminiKeyManager.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/LibsecretSecretStore.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/qt/DesktopTools.h"
 #include "tests/support/qt/TkTextWindow.h"
 
 namespace quorvelle::test {
-
-inline constexpr int kStartTimeout = 20000;
-inline constexpr int kStepTimeout = 20000;
 
 class ProgramX11Test : public testing::Test {
  protected:
@@ -54,9 +52,10 @@ class ProgramX11Test : public testing::Test {
     env_.insert("HOME", root + "/home");
     QDir().mkpath(root + "/home");
 
-    windowManager_ = startChild("openbox", {"--sm-disable", "--config-file", "/dev/null"});
-    tray_ = startChild("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height",
-                                  "24", "--transparent", "false"});
+    // Both are up before the program starts, which would otherwise open its settings window for want of a
+    // tray.
+    ASSERT_NO_FATAL_FAILURE(startWindowManager(windowManager_));
+    ASSERT_NO_FATAL_FAILURE(startTray(tray_));
     ASSERT_NO_FATAL_FAILURE(startBackend());
     ASSERT_NO_FATAL_FAILURE(startBus());
     ASSERT_NO_FATAL_FAILURE(startSecretService());
@@ -94,11 +93,11 @@ class ProgramX11Test : public testing::Test {
     program_ = startChild(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {}, programEnv_);
     QObject::connect(program_.get(), &QProcess::readyReadStandardError,
                      [this] { programLog_ += QString::fromUtf8(program_->readAllStandardError()); });
-    ASSERT_TRUE(program_->waitForStarted(kStartTimeout));
+    ASSERT_TRUE(waitUntil([&] { return program_->state() == QProcess::Running; }, "the program started"));
 
     // The tray icon shows once start-up (which registers the hot keys) has run; it is the smallest
     // window.
-    ASSERT_TRUE(QTest::qWaitFor(
+    ASSERT_TRUE(waitUntil(
         [&] {
           const auto windows = programWindows();
           if (windows.size() != windowsAtStart()) return false;
@@ -113,8 +112,8 @@ class ProgramX11Test : public testing::Test {
           }
           return true;
         },
-        kStartTimeout))
-        << "the tray icon did not appear; program output:\n"
+        "the program's tray icon and start-up windows showed"))
+        << "program output:\n"
         << programLog_.toStdString();
   }
 
@@ -138,7 +137,7 @@ class ProgramX11Test : public testing::Test {
     QObject::connect(backend_.get(), &QProcess::readyReadStandardOutput, [this] {
       while (backend_->canReadLine()) requests_ << QString::fromUtf8(backend_->readLine()).trimmed();
     });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !requests_.isEmpty(); }, kStartTimeout));
+    ASSERT_TRUE(waitUntil([&] { return !requests_.isEmpty(); }, "the development backend listens"));
     const QString first = requests_.takeFirst();
     ASSERT_TRUE(first.startsWith("dev-backend listening on ")) << first.toStdString();
     backendURL_ = first.section(' ', -1);
@@ -147,7 +146,7 @@ class ProgramX11Test : public testing::Test {
   // A session bus of the test's own, shared with the program.
   void startBus() {
     bus_ = startChild("dbus-daemon", {"--session", "--nofork", "--print-address=1"}, env_);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return bus_->canReadLine(); }, kStartTimeout));
+    ASSERT_TRUE(waitUntil([&] { return bus_->canReadLine(); }, "the session bus said its address"));
     const QString address = QString::fromUtf8(bus_->readLine()).trimmed();
     env_.insert("DBUS_SESSION_BUS_ADDRESS", address);
     // libsecret in this process finds the bus through the environment.
@@ -161,7 +160,8 @@ class ProgramX11Test : public testing::Test {
     keyring.start("gnome-keyring-daemon", {"--unlock", "--components=secrets", "--daemonize"});
     keyring.write("pw");
     keyring.closeWriteChannel();
-    ASSERT_TRUE(keyring.waitForFinished(kStartTimeout));
+    ASSERT_TRUE(
+        waitUntil([&] { return keyring.state() == QProcess::NotRunning; }, "gnome-keyring-daemon ended"));
     ASSERT_EQ(keyring.exitCode(), 0) << keyring.readAllStandardError().toStdString();
 
     if (!storesGeminiKey()) return;
@@ -183,13 +183,13 @@ class ProgramX11Test : public testing::Test {
   // The program's visible window of this title, once there is one.
   std::optional<QString> waitForWindowNamed(const QString& title) {
     std::optional<QString> found;
-    (void)QTest::qWaitFor(
+    EXPECT_TRUE(waitUntil(
         [&] {
           const auto out = runTool("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"});
           if (out && !out->trimmed().isEmpty()) found = out->split('\n', Qt::SkipEmptyParts).front();
           return found.has_value();
         },
-        kStepTimeout);
+        ("a window named " + title + " showed").toStdString()));
     return found;
   }
 
@@ -203,19 +203,19 @@ class ProgramX11Test : public testing::Test {
   // The program's one viewable window other than the tray icon, once there is one.
   std::optional<QString> waitForPopup() {
     std::optional<QString> popup;
-    (void)QTest::qWaitFor(
+    EXPECT_TRUE(waitUntil(
         [&] {
           for (const QString& window : programWindows()) {
             if (window != trayIcon_) popup = window;
           }
           return popup.has_value();
         },
-        kStepTimeout);
+        "a popup showed"));
     return popup;
   }
 
-  bool waitForNoPopup() {
-    return QTest::qWaitFor([&] { return programWindows() == QStringList{trayIcon_}; }, kStepTimeout);
+  testing::AssertionResult waitForNoPopup() {
+    return waitUntil([&] { return programWindows() == QStringList{trayIcon_}; }, "only the tray icon shows");
   }
 
   // True when the program has mapped a shared object whose path holds `name`.
@@ -224,8 +224,9 @@ class ProgramX11Test : public testing::Test {
     return maps.open(QIODevice::ReadOnly) && QString::fromUtf8(maps.readAll()).contains(name);
   }
 
-  bool waitForRequest(const QString& line) {
-    return QTest::qWaitFor([&] { return requests_.contains(line); }, kStepTimeout);
+  testing::AssertionResult waitForRequest(const QString& line) {
+    return waitUntil([&] { return requests_.contains(line); },
+                     ("the backend received " + line).toStdString());
   }
 
   // A text field of another application, holding `text`, with the keyboard focus.
@@ -234,10 +235,18 @@ class ProgramX11Test : public testing::Test {
     (new QVBoxLayout(&textWindow_))->addWidget(field);
     textWindow_.setGeometry(100, 700, 500, 60);
     textWindow_.show();
-    textWindow_.activateWindow();
-    field->setFocus();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }, kStepTimeout));
+    EXPECT_TRUE(waitUntil([&] { return textWindow_.windowHandle()->isExposed(); }, "the text window shows"));
+    focusTheTextWindow(field);
     return field;
+  }
+
+  // Gives the text window the keyboard as a person does from a taskbar: the window manager honours such a
+  // request at once, where it may hold an application's own back as stealing the focus.
+  void focusTheTextWindow(QLineEdit* field) {
+    textWindow_.show();
+    xdotool({"windowactivate", "--sync", QString::number(textWindow_.winId())});
+    field->setFocus();
+    EXPECT_TRUE(waitUntil([&] { return field->hasFocus(); }, "the text field has the focus"));
   }
 
   // Selects the field's first word with a double click, as a person does (PRIMARY follows).
@@ -264,19 +273,19 @@ class ProgramX11Test : public testing::Test {
   // The popup's frame once it is taller than `height` (it has loaded), or nothing.
   std::optional<QRect> waitForPopupTallerThan(const QString& popup, int height) {
     std::optional<QRect> frame;
-    if (!QTest::qWaitFor(
+    if (!waitUntil(
             [&] {
               frame = windowGeometry(popup);
               return frame && frame->height() > height;
             },
-            kStepTimeout))
+            "the popup grew"))
       return std::nullopt;
     return frame;
   }
 
   void pointerTo(QPoint p) {
     xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QCursor::pos() == p; }, kStepTimeout));
+    ASSERT_TRUE(waitUntil([&] { return QCursor::pos() == p; }, "the pointer moved"));
   }
 
   void clickAt(QPoint p, int repeat = 1) {
@@ -284,34 +293,25 @@ class ProgramX11Test : public testing::Test {
     xdotool({"click", "--repeat", QString::number(repeat), "1"});
   }
 
-  // Opens the menu, "Check for Updates…", "Settings…", "Quit Quorvelle", and waits until it shows. The
-  // icon ignores clicks for a moment after it first shows, so the click is repeated until the menu
-  // comes (a repeat while the menu is open would close it, hence the long pause between them).
+  // Opens the menu, "Check for Updates…", "Settings…", "Quit Quorvelle", and waits until it shows.
   void openTrayMenu() {
-    const auto icon = windowGeometry(trayIcon_);
-    ASSERT_TRUE(icon);
-    const qsizetype before = programWindows().size();
-    ASSERT_NO_FATAL_FAILURE(pointerTo(icon->center()));
-    bool shown = false;
-    for (int attempt = 0; attempt < 5 && !shown; ++attempt) {
-      xdotool({"click", "3"});
-      shown = QTest::qWaitFor([&] { return programWindows().size() > before; }, 2000);
-    }
-    ASSERT_TRUE(shown) << "no tray menu";
+    ASSERT_NO_FATAL_FAILURE(quorvelle::test::openTrayMenu(trayIcon_, [this] { return programWindows(); }))
+        << "program output:\n"
+        << programLog_.toStdString();
   }
 
   void quitThroughTheTrayMenu() {
     ASSERT_NO_FATAL_FAILURE(openTrayMenu());
     xdotool({"key", "Down", "Down", "Down", "Return"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return program_->state() == QProcess::NotRunning; }, kStepTimeout))
-        << "Quit Quorvelle did not end the program";
+    ASSERT_TRUE(waitUntil([&] { return program_->state() == QProcess::NotRunning; },
+                          "Quit Quorvelle ended the program"));
     EXPECT_EQ(program_->exitStatus(), QProcess::NormalExit) << programLog_.toStdString();
     EXPECT_EQ(program_->exitCode(), 0) << programLog_.toStdString();
   }
 
-  static bool waitForPrimary(const QString& text) {
-    return QTest::qWaitFor([&] { return QGuiApplication::clipboard()->text(QClipboard::Selection) == text; },
-                           kStepTimeout);
+  static testing::AssertionResult waitForPrimary(const QString& text) {
+    return waitUntil([&] { return QGuiApplication::clipboard()->text(QClipboard::Selection) == text; },
+                     ("PRIMARY holds \"" + text + "\"").toStdString());
   }
 
   QProcessEnvironment env_;

@@ -31,11 +31,14 @@
 #include "platform/linux/CompiledBundleInfo.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/MachineIdFileIdentity.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
 #include "tests/support/qt/DesktopTools.h"
 
 namespace {
+
+using quorvelle::test::waitUntil;
 
 using quorvelle::test::runTool;
 using quorvelle::test::startChild;
@@ -48,10 +51,8 @@ using quorvelle::test::AnalyticsEndpoint;
 using quorvelle::test::AnalyticsServiceStandIn;
 using Json = nlohmann::json;
 
-constexpr int kStartTimeout = 20000;
-constexpr int kStepTimeout = 10000;
 // Well under the analytics requests' own 10 s timeout: a quit that waited for a hanging upload would miss it.
-constexpr int kQuitTimeout = 5000;
+constexpr std::chrono::milliseconds kQuitTimeout{8000};
 constexpr const char* kToken = "phc_stand_in";
 constexpr const char* kBundleId = "com.quorvelle.app";
 
@@ -75,23 +76,16 @@ class AnalyticsX11Test : public testing::Test {
       ASSERT_FALSE(QStandardPaths::findExecutable(tool).isEmpty())
           << tool << " is needed (scripts/setup.sh installs it)";
     }
-    windowManager_ = startChild("openbox", {"--sm-disable", "--config-file", "/dev/null"});
-    tray_ = startChild("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height",
-                                  "24", "--transparent", "false"});
     // The tray is up before the program starts, which would otherwise open its settings window instead.
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-          const auto out =
-              runTool("xdotool", {"search", "--onlyvisible", "--pid", QString::number(tray_->processId())});
-          return out && !out->trimmed().isEmpty();
-        },
-        kStartTimeout))
-        << "trayer did not show";
+    ASSERT_NO_FATAL_FAILURE(quorvelle::test::startWindowManager(windowManager_));
+    ASSERT_NO_FATAL_FAILURE(quorvelle::test::startTray(tray_));
     // A window of another application, to take the focus from the program.
     other_.setWindowTitle("Another application");
     other_.setGeometry(100, 600, 300, 100);
     other_.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other_));
+    ASSERT_TRUE(
+        waitUntil([&] { return other_.windowHandle() != nullptr && other_.windowHandle()->isExposed(); },
+                  "the window other_ is exposed"));
   }
 
   void TearDown() override {
@@ -133,8 +127,8 @@ class AnalyticsX11Test : public testing::Test {
     program_ = startChild(QStringLiteral(QUORVELLE_BINARY_DIR "/program/quorvelle"), {}, env);
     QObject::connect(program_.get(), &QProcess::readyReadStandardError,
                      [this] { programLog_ += QString::fromUtf8(program_->readAllStandardError()); });
-    ASSERT_TRUE(program_->waitForStarted(kStartTimeout));
-    ASSERT_TRUE(QTest::qWaitFor(
+    ASSERT_TRUE(waitUntil([&] { return program_->state() == QProcess::Running; }, "the program started"));
+    ASSERT_TRUE(waitUntil(
         [&] {
           for (const QString& window : programWindows()) {
             const auto frame = windowGeometry(window);
@@ -143,7 +137,7 @@ class AnalyticsX11Test : public testing::Test {
           }
           return !trayIcon_.isEmpty() && !onboarding_.isEmpty();
         },
-        kStartTimeout))
+        "!trayIcon_.isEmpty() && !onboarding_.isEmpty()"))
         << "no tray icon and onboarding window; program output:\n"
         << programLog_.toStdString();
   }
@@ -164,44 +158,34 @@ class AnalyticsX11Test : public testing::Test {
   }
 
   void quitThroughTheTrayMenu() {
-    const auto icon = windowGeometry(trayIcon_);
-    ASSERT_TRUE(icon);
-    const qsizetype before = programWindows().size();
-    xdotool({"mousemove", QString::number(icon->center().x()), QString::number(icon->center().y())});
-    bool shown = false;
-    // The icon ignores clicks for a moment after it first shows.
-    for (int attempt = 0; attempt < 5 && !shown; ++attempt) {
-      xdotool({"click", "3"});
-      shown = QTest::qWaitFor([&] { return programWindows().size() > before; }, 2000);
-    }
-    ASSERT_TRUE(shown) << "no tray menu";
+    ASSERT_NO_FATAL_FAILURE(quorvelle::test::openTrayMenu(trayIcon_, [this] { return programWindows(); }));
     xdotool({"key", "Down", "Down", "Down", "Return"});
   }
 
-  void expectEndedWithStatusZero(int timeout) {
-    ASSERT_TRUE(QTest::qWaitFor([&] { return program_->state() == QProcess::NotRunning; }, timeout))
-        << "the program did not end";
+  void expectEndedWithStatusZero(std::chrono::milliseconds within = quorvelle::test::kStateDeadline) {
+    ASSERT_TRUE(
+        waitUntil([&] { return program_->state() == QProcess::NotRunning; }, "the program ended", within));
     EXPECT_EQ(program_->exitStatus(), QProcess::NormalExit) << programLog_.toStdString();
     EXPECT_EQ(program_->exitCode(), 0) << programLog_.toStdString();
   }
 
   void terminate() {
     program_->terminate();
-    ASSERT_NO_FATAL_FAILURE(expectEndedWithStatusZero(kStepTimeout));
+    ASSERT_NO_FATAL_FAILURE(expectEndedWithStatusZero());
   }
 
   // The event of that name the service received, once it has.
   static std::optional<Json> waitForEventNamed(const AnalyticsServiceStandIn& service,
                                                const std::string& name) {
     std::optional<Json> found;
-    (void)QTest::qWaitFor(
+    (void)waitUntil(
         [&] {
           for (const auto& event : service.events()) {
             if (event["event"] == name) found = event;
           }
           return found.has_value();
         },
-        kStepTimeout);
+        "found.has_value()");
     return found;
   }
 
@@ -255,14 +239,15 @@ TEST_F(AnalyticsX11Test, EventsOfAKilledRunCutOffFromTheServiceStayOnDiskAndTheN
   ASSERT_NO_FATAL_FAILURE(focusTheProgramAndLeaveIt());
   // Opened, then backgrounded: the last event of the run is on disk once backgrounding is.
   std::vector<Json> stored;
-  ASSERT_TRUE(QTest::qWaitFor(
+  ASSERT_TRUE(waitUntil(
       [&] {
         stored = queuedEvents(queueFolder());
         return !stored.empty() && stored.back()["event"] == "Application Backgrounded";
       },
-      kStepTimeout));
+      "!stored.empty() && stored.back()[\"event\"] == \"Application Backgrounded\""));
   program_->kill();
-  ASSERT_TRUE(program_->waitForFinished(kStepTimeout));
+  ASSERT_TRUE(
+      waitUntil([&] { return program_->state() == QProcess::NotRunning; }, "the killed program ended"));
   EXPECT_EQ(queuedEvents(queueFolder()), stored);
 
   AnalyticsServiceStandIn::Options options;

@@ -8,42 +8,60 @@
 #include <thread>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Eventually.h"
 
 using namespace std::chrono_literals;
 using quorvelle::test::ChildProcess;
+using quorvelle::test::kStateDeadline;
 
 namespace {
 
-std::size_t count(const std::string& text, const std::string& word) {
+// The X server's auto-repeat: the first repeat after 660 ms, then one every 40 ms.
+constexpr auto kRepeatDelay = 660ms;
+constexpr auto kRepeatInterval = 40ms;
+// How long the key is held.
+constexpr auto kHold = 1200ms;
+
+std::size_t count(const std::string& text, const std::string& word, std::size_t from = 0) {
   std::size_t n = 0;
-  for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+  for (auto at = text.find(word, from); at != std::string::npos; at = text.find(word, at + 1)) ++n;
   return n;
+}
+
+void run(const char* command) {
+  ASSERT_EQ(std::system(command), 0) << command;
 }
 
 TEST(HotkeyDemoX11, HoldingAShortcutPrintsTicksUntilItIsReleased) {
   ChildProcess demo({QUORVELLE_BINARY_DIR "/tools/hotkey-demo", "--repeat"});
-  // The demo says nothing until its hot key works: tap until a tap is heard.
-  bool ready = false;
-  for (int attempt = 0; attempt < 20 && !ready; ++attempt) {
-    ASSERT_EQ(std::system("xdotool key alt+t"), 0);
-    ready = demo.waitForOutput("translate tick", 500ms);
-  }
-  ASSERT_TRUE(ready) << demo.output();
-  demo.waitForOutput("never printed", 300ms);
-  const std::size_t before = count(demo.output(), "translate tick");
+  ASSERT_TRUE(demo.waitForOutput("hotkey-demo: listening", kStateDeadline)) << demo.output();
+  ASSERT_NO_FATAL_FAILURE(run("xdotool key alt+t"));
+  ASSERT_TRUE(demo.waitForOutput("translate tick", kStateDeadline)) << demo.output();
 
-  // The X server repeats after 660 ms, then every 40 ms: a hold of 1.2 s gives about 15 ticks.
-  ASSERT_EQ(std::system("xdotool keydown alt+t"), 0);
-  std::this_thread::sleep_for(1200ms);
-  ASSERT_EQ(std::system("xdotool keyup t keyup alt"), 0);
-  demo.waitForOutput("never printed", 300ms);
-  const std::size_t held = count(demo.output(), "translate tick") - before;
-  EXPECT_GE(held, 5u) << demo.output();
-  EXPECT_LE(held, 30u) << demo.output();
+  const auto pressing = std::chrono::steady_clock::now();
+  ASSERT_NO_FATAL_FAILURE(run("xdotool keydown alt+t"));
+  std::this_thread::sleep_for(kHold);
+  ASSERT_NO_FATAL_FAILURE(run("xdotool keyup t keyup alt"));
+  const auto released = std::chrono::steady_clock::now();
+  // The other shortcut, pressed after the release, is heard after it: once its tick is out, so is every
+  // tick of the hold.
+  ASSERT_NO_FATAL_FAILURE(run("xdotool key alt+r"));
+  ASSERT_TRUE(demo.waitForOutput("refine tick", kStateDeadline)) << demo.output();
+  const std::size_t afterRelease = demo.output().find("refine tick");
+  const std::size_t held = count(demo.output(), "translate tick") - 1;
 
-  demo.waitForOutput("never printed", 1s);
-  EXPECT_EQ(count(demo.output(), "translate tick") - before, held) << "no tick after the key-up";
-  EXPECT_EQ(count(demo.output(), "refine"), 0u);
+  // One tick at the press, then the repeats of the time the key was down: at least one (a loaded machine
+  // may run the timer late), at most as many as the longest the hold can have lasted.
+  const auto longest = std::chrono::duration_cast<std::chrono::milliseconds>(released - pressing);
+  EXPECT_GE(held, 2u) << demo.output();
+  EXPECT_LE(held, 2 + static_cast<std::size_t>((longest - kRepeatDelay) / kRepeatInterval)) << demo.output();
+
+  // Nothing ticks once the key is up: a second refine tap, well over a repeat interval later, comes with no
+  // translate tick between.
+  ASSERT_NO_FATAL_FAILURE(run("xdotool key alt+r"));
+  ASSERT_TRUE(demo.waitForOutput("refine tick", kStateDeadline, afterRelease + 1)) << demo.output();
+  EXPECT_EQ(count(demo.output(), "translate tick", afterRelease), 0u) << "a tick after the key-up";
+  EXPECT_EQ(count(demo.output(), "refine tick"), 2u) << demo.output();
 }
 
 }  // namespace

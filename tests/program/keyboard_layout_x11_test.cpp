@@ -19,6 +19,7 @@
 #include "platform/linux/desktop/X11KeyboardLayout.h"
 #include "platform/linux/desktop/X11Xkb.h"
 #include "program/X11ShortcutServices.h"
+#include "tests/support/Eventually.h"
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -27,6 +28,8 @@ using gs::Shortcut;
 namespace carbon = platform::carbon;
 
 namespace {
+
+using quorvelle::test::waitUntil;
 
 void run(const std::string& command) {
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
@@ -49,7 +52,8 @@ class KeyboardLayoutX11Test : public ::testing::Test {
   // Runs setxkbmap with `arguments` and waits until the connection has a keymap of `groups` groups.
   bool switchTo(const std::string& arguments, xkb_layout_index_t groups) {
     run("setxkbmap " + arguments);
-    return QTest::qWaitFor([&] { return xkb_keymap_num_layouts(x11->keymap()) == groups; }, 5000);
+    return waitUntil([&] { return xkb_keymap_num_layouts(x11->keymap()) == groups; },
+                     "xkb_keymap_num_layouts(x11->keymap()) == groups");
   }
 
   platform::QtMainExecutor executor;
@@ -64,12 +68,12 @@ TEST_F(KeyboardLayoutX11Test, ANewLayoutShowsWithoutARestart) {
   run("setxkbmap de");
   // Each lookup asks the server for the group, which may read the keymap change into the connection's
   // queue: the event loop hands it on once it is idle, which a wait that never blocks must do itself.
-  EXPECT_TRUE(QTest::qWaitFor(
+  EXPECT_TRUE(waitUntil(
       [&] {
         x11->dispatchPending();
         return y.presentableDescription() == "\u2325Z";
       },
-      5000))
+      "y.presentableDescription() == \"\\u2325Z\""))
       << y.presentableDescription();
   EXPECT_EQ(Shortcut(33, 0).presentableDescription(), "\u00DC");
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/program/ProgramX11Test.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
 
 namespace {
@@ -78,24 +79,24 @@ class OnboardingX11Test : public ProgramX11Test {
   // A program window other than the tray icon and the onboarding window, once there is one.
   std::optional<QString> waitForPopupBesideOnboarding() {
     std::optional<QString> popup;
-    (void)QTest::qWaitFor(
+    (void)waitUntil(
         [&] {
           for (const QString& window : programWindows()) {
             if (window != trayIcon_ && window != onboarding_) popup = window;
           }
           return popup.has_value();
         },
-        kStepTimeout);
+        "popup.has_value()");
     return popup;
   }
 
   bool waitForOnlyOnboarding() {
-    return QTest::qWaitFor(
+    return waitUntil(
         [&] {
           const auto windows = programWindows();
           return windows.size() == 2 && windows.contains(onboarding_);
         },
-        kStepTimeout);
+        "windows.size() == 2 && windows.contains(onboarding_)");
   }
 
   // Goes through every step as a new user does: the language and purpose cards, then each tutorial page
@@ -147,7 +148,8 @@ class OnboardingX11Test : public ProgramX11Test {
     QTest::qWait(300 * kPace);
     xdotool({"type", "--delay", "30", "  AIza-onboarding-key"});
     xdotool({"key", "Return"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return storedGeminiKey() == "AIza-onboarding-key"; }, kStepTimeout))
+    ASSERT_TRUE(waitUntil([&] { return storedGeminiKey() == "AIza-onboarding-key"; },
+                          "storedGeminiKey() == \"AIza-onboarding-key\""))
         << "the key typed into the prompt is not in the keyring";
     QTest::qWait(300 * kPace);
     shot("09-refine-draft");
@@ -168,7 +170,8 @@ class OnboardingX11Test : public ProgramX11Test {
     clickInOnboarding(kContinue);
 
     // Finished: the window is gone and the choices are stored.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return programWindows() == QStringList{trayIcon_}; }, kStepTimeout))
+    ASSERT_TRUE(waitUntil([&] { return programWindows() == QStringList{trayIcon_}; },
+                          "programWindows() == QStringList{trayIcon_}"))
         << "the onboarding window stayed";
     shot("12-finished");
     platform::FileUserDefaults stored(settingsFile_);
@@ -191,7 +194,7 @@ TEST_F(OnboardingX11Test, AFirstRunFromSplashToTheLastPageThenTheHotKeysWork) {
   textWindow_.show();
   textWindow_.activateWindow();
   field->setFocus();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }, kStepTimeout));
+  ASSERT_TRUE(waitUntil([&] { return field->hasFocus(); }, "field->hasFocus()"));
   doubleClickFirstWord(field);
   ASSERT_TRUE(waitForPrimary("hello"));
   ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
@@ -235,12 +238,12 @@ TEST_F(OnboardingAnalyticsX11Test, TheServiceReceivesEachStepOfTheFirstRunInOrde
   QTest::qWait(500 * kPace);
   textWindow_.show();
   xdotool({"windowactivate", "--sync", QString::number(textWindow_.winId())});
-  ASSERT_TRUE(QTest::qWaitFor(
+  ASSERT_TRUE(waitUntil(
       [&] {
         const auto events = onboardingEvents();
         return !events.empty() && events.back()["event"] == "onboarding_completed";
       },
-      kStepTimeout))
+      "!events.empty() && events.back()[\"event\"] == \"onboarding_completed\""))
       << "onboarding_completed did not arrive; program output:\n"
       << programLog_.toStdString();
   EXPECT_TRUE(service_->problems().empty()) << service_->problems().front();

@@ -36,9 +36,13 @@
 #include "platform/linux/desktop/X11Connection.h"
 #include "program/DesktopEventMonitors.h"
 #include "program/DesktopPopup.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/http/LoopbackHttpServer.h"
+#include "tests/support/qt/DesktopTools.h"
 
 namespace {
+
+using quorvelle::test::waitUntil;
 
 using quorvelle::PopupMode;
 
@@ -58,6 +62,15 @@ class ForeignWindow {
     x11_->flush();
   }
 
+  bool isViewable() const {
+    auto* conn = x11_->connection();
+    auto* attributes =
+        xcb_get_window_attributes_reply(conn, xcb_get_window_attributes(conn, window_), nullptr);
+    const bool viewable = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(attributes);
+    return viewable;
+  }
+
  private:
   std::unique_ptr<platform::X11Connection> x11_;
   xcb_window_t window_ = 0;
@@ -72,17 +85,14 @@ class PopupPanelX11Test : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     // A window manager decides focus the way a desktop does: the panel must not take it even then.
-    const QString openbox = QStandardPaths::findExecutable("openbox");
-    ASSERT_FALSE(openbox.isEmpty()) << "openbox is needed (scripts/setup.sh installs it)";
-    wm = new QProcess;
-    wm->start(openbox, {"--sm-disable", "--config-file", "/dev/null"});
-    ASSERT_TRUE(wm->waitForStarted());
-    QTest::qWait(500);
+    ASSERT_FALSE(QStandardPaths::findExecutable("openbox").isEmpty())
+        << "openbox is needed (scripts/setup.sh installs it)";
+    wm = std::make_unique<std::unique_ptr<QProcess>>();
+    ASSERT_NO_FATAL_FAILURE(quorvelle::test::startWindowManager(*wm));
   }
   static void TearDownTestSuite() {
-    wm->terminate();
-    wm->waitForFinished();
-    delete wm;
+    if (wm) quorvelle::test::stopChild(*wm);
+    wm.reset();
   }
 
   void SetUp() override { ASSERT_NE(x11, nullptr); }
@@ -90,16 +100,39 @@ class PopupPanelX11Test : public testing::Test {
 
   void pointerTo(QPoint p) {
     xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QCursor::pos() == p; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return QCursor::pos() == p; }, "QCursor::pos() == p"));
   }
   void showAt(QPoint pointer) {
     pointerTo(pointer);
     popup.show("Good morning", PopupMode::translate);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return panel.isVisible(); }, 2000));
-    QTest::qWait(200);
+    ASSERT_TRUE(waitUntil([&] { return panel.isVisible(); }, "the panel shows"));
+    // Mapped by the window manager where it was put.
+    const QString window = QString::number(panel.window()->winId());
+    ASSERT_TRUE(waitUntil(
+        [&] {
+          const auto frame = quorvelle::test::windowGeometry(window);
+          return frame && frame->topLeft() == panel.window()->geometry().topLeft();
+        },
+        "the panel is on the screen at its place"));
   }
 
-  static inline QProcess* wm = nullptr;
+  // Clicks at `p` and waits until every X event of the click has been handled: the panel's own window
+  // receives the release (when it is under the pointer), and the raw events of the monitors'
+  // connection, queued before the reply of a round trip made after it, have been dispatched.
+  void clickInsideThePanel(QPoint p) {
+    int releases = 0;
+    quorvelle::test::EventCounter counter(panel.window()->windowHandle(), QEvent::MouseButtonRelease,
+                                          releases);
+    pointerTo(p);
+    xdotool({"click", "1"});
+    ASSERT_TRUE(waitUntil([&] { return releases > 0; }, "the panel received the click"));
+    std::free(xcb_get_input_focus_reply(x11->connection(), xcb_get_input_focus(x11->connection()), nullptr));
+    x11->dispatchPending();
+    QCoreApplication::processEvents();
+  }
+
+  static inline std::unique_ptr<std::unique_ptr<QProcess>> wm;
+
   std::unique_ptr<platform::X11Connection> x11 = platform::X11Connection::open();
   platform::QtMainExecutor executor;
   platform::NotificationCenter notifications;
@@ -134,7 +167,7 @@ TEST_F(PopupPanelX11Test, OpensNextToThePointerWithoutTakingFocus) {
   other.show();
   other.activateWindow();
   field->setFocus();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }, 3000));
+  ASSERT_TRUE(waitUntil([&] { return field->hasFocus(); }, "field->hasFocus()"));
   xcb_window_t focusBefore = 0;
   {
     auto* reply =
@@ -156,33 +189,30 @@ TEST_F(PopupPanelX11Test, OpensNextToThePointerWithoutTakingFocus) {
   std::free(reply);
   // Typing still reaches the field.
   xdotool({"type", "ok"});
-  EXPECT_TRUE(QTest::qWaitFor([&] { return field->text() == "ok"; }, 2000));
+  EXPECT_TRUE(waitUntil([&] { return field->text() == "ok"; }, "field->text() == \"ok\""));
 }
 
 TEST_F(PopupPanelX11Test, ClickOrWheelInAnotherApplicationClosesAClickInsideDoesNot) {
   ForeignWindow foreign(QRect(800, 100, 300, 300));
-  QTest::qWait(300);
+  ASSERT_TRUE(waitUntil([&] { return foreign.isViewable(); }, "the other application's window shows"));
 
   showAt({400, 300});
-  const QPoint inside = panel.window()->geometry().center();
-  pointerTo(inside);
-  xdotool({"click", "1"});
-  QTest::qWait(300);
+  ASSERT_NO_FATAL_FAILURE(clickInsideThePanel(panel.window()->geometry().center()));
   EXPECT_TRUE(panel.isVisible()) << "a click inside the popup keeps it open";
 
   pointerTo({900, 200});
   xdotool({"click", "1"});
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !panel.isVisible(); }, 2000)) << "left click elsewhere";
+  EXPECT_TRUE(waitUntil([&] { return !panel.isVisible(); }, "!panel.isVisible()")) << "left click elsewhere";
 
   showAt({400, 300});
   pointerTo({900, 200});
   xdotool({"click", "3"});
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !panel.isVisible(); }, 2000)) << "right click elsewhere";
+  EXPECT_TRUE(waitUntil([&] { return !panel.isVisible(); }, "!panel.isVisible()")) << "right click elsewhere";
 
   showAt({400, 300});
   pointerTo({900, 200});
   xdotool({"click", "5"});
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !panel.isVisible(); }, 2000)) << "wheel turn elsewhere";
+  EXPECT_TRUE(waitUntil([&] { return !panel.isVisible(); }, "!panel.isVisible()")) << "wheel turn elsewhere";
 }
 
 // The real transport against a backend that hangs up on the refine after a translation went well over
@@ -199,16 +229,18 @@ TEST_F(PopupPanelX11Test, ABackendThatHangsUpIsAskedOnceAndThePopupShowsTheError
 
   server.enqueue(quorvelle::test::ScriptedReply::json(R"({"success":true,"data":{"translated":"Bonjour"}})"));
   realPopup.show("Good morning", PopupMode::translate);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return model.translation().has_value(); }, 5000));
+  ASSERT_TRUE(waitUntil([&] { return model.translation().has_value(); }, "model.translation().has_value()"));
 
   quorvelle::test::ScriptedReply hangUp;
   hangUp.action = quorvelle::test::ScriptedReply::Action::drop;
   for (int i = 0; i < 3; ++i) server.enqueue(hangUp);
   realPopup.show("me and him goes", PopupMode::refine);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return model.errorMessage().has_value(); }, 5000));
+  ASSERT_TRUE(
+      waitUntil([&] { return model.errorMessage().has_value(); }, "model.errorMessage().has_value()"));
   EXPECT_EQ(*model.errorMessage(), quorvelle::LookupError::backendUnreachable().errorDescription());
   EXPECT_TRUE(ownPanel.isVisible());
-  EXPECT_FALSE(server.waitForRequests(3, std::chrono::milliseconds(300)))
+  // A second attempt would have come before the popup gave up.
+  EXPECT_EQ(server.requests().size(), 2u)
       << "the refine was sent " << server.requests().size() - 1 << " times";
   realPopup.controller().dismiss();
 }

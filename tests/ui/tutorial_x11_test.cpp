@@ -14,12 +14,15 @@
 #include "platform/linux/desktop/X11Accessibility.h"
 #include "platform/linux/desktop/X11Connection.h"
 #include "platform/linux/desktop/XTestKeystrokeSender.h"
+#include "tests/support/Eventually.h"
 #include "tests/ui/TutorialWorld.h"
 #include "ui/TutorialSample.h"
 #include "ui/TutorialStep.h"
 
 namespace quorvelle {
 namespace {
+
+using quorvelle::test::waitUntil;
 
 struct TutorialX11 : testing::Test, test::TutorialWorld {
   void SetUp() override {
@@ -34,7 +37,7 @@ struct TutorialX11 : testing::Test, test::TutorialWorld {
     page.resize(620, 560);
     page.show();
     page.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&page, 5000));
+    ASSERT_TRUE(waitUntil([&] { return page.isActiveWindow(); }, "the window page is active"));
     env.executor.runUntilIdle();
   }
 
@@ -42,7 +45,8 @@ struct TutorialX11 : testing::Test, test::TutorialWorld {
     QProcess p;
     p.start("xdotool", args);
     ASSERT_TRUE(p.waitForStarted(5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 10000));
+    ASSERT_TRUE(
+        waitUntil([&] { return p.state() == QProcess::NotRunning; }, "p.state() == QProcess::NotRunning"));
   }
 
   std::unique_ptr<platform::X11Connection> x11;
@@ -55,13 +59,13 @@ TEST_F(TutorialX11, ADoubleClickedWordIsWhatTheHotKeyReads) {
   const QPoint at = page.sample()->mapToGlobal(page.sample()->rect().center());
   ASSERT_NO_FATAL_FAILURE(run({"mousemove", QString::number(at.x()), QString::number(at.y()), "click",
                                "--repeat", "2", "--delay", "80", "1"}));
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return page.sample()->textCursor().selectedText() == "serendipity"; }, 5000));
+  ASSERT_TRUE(waitUntil([&] { return page.sample()->textCursor().selectedText() == "serendipity"; },
+                        "page.sample()->textCursor().selectedText() == \"serendipity\""));
 
   platform::X11Accessibility accessibility(x11.get(), *executor);
   std::optional<std::optional<std::string>> read;
   accessibility.readFocusedSelectedText([&](std::optional<std::string> text) { read = std::move(text); });
-  ASSERT_TRUE(QTest::qWaitFor([&] { return read.has_value(); }, 10000));
+  ASSERT_TRUE(waitUntil([&] { return read.has_value(); }, "read.has_value()"));
   EXPECT_EQ(*read, std::optional<std::string>("serendipity"));
   EXPECT_EQ(page.sample()->toPlainText(), "serendipity");
 }
@@ -77,7 +81,8 @@ TEST_F(TutorialX11, APastedVariantReplacesTheSelectedDraft) {
 
   platform::XTestKeystrokeSender keys(*x11, *executor);
   keys.send({.keyName = "AB04", .modifiers = platform::Keystroke::control});
-  ASSERT_TRUE(QTest::qWaitFor([&] { return page.sample()->toPlainText() == variant; }, 5000))
+  ASSERT_TRUE(waitUntil([&] { return page.sample()->toPlainText() == variant; },
+                        "page.sample()->toPlainText() == variant"))
       << page.sample()->toPlainText().toStdString();
   EXPECT_EQ(page.model().sample(), variant.toStdString());
 }

@@ -1,5 +1,6 @@
 #include "platform/linux/desktop/X11Connection.h"
 
+#include <xcb/xinput.h>
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
@@ -49,6 +50,11 @@ struct X11Connection::Impl {
   // Shared so that a dispatch can run over a copy while handlers change the table.
   std::map<SubscriptionId, std::shared_ptr<EventHandler>> handlers;
   std::map<SubscriptionId, std::shared_ptr<std::function<void()>>> keymapHandlers;
+
+  // XInput 2: its opcode once asked for (0 when the server lacks 2.2), and how many callers want each bit
+  // of the root window's event mask.
+  std::optional<std::uint8_t> inputOpcode;
+  std::array<int, 32> inputBitUsers{};
 
   std::unique_ptr<QObject> context_;  // owns the notifier and the event-loop connection
   bool dispatching = false;
@@ -249,6 +255,75 @@ bool X11Connection::fakeKey(xcb_keycode_t keycode, bool press) const {
 
 void X11Connection::flush() const {
   xcb_flush(impl_->conn);
+}
+
+namespace {
+
+// Raw events go to the root window only from XInput 2.1 on; 2.2 is what the server is asked for.
+constexpr std::uint16_t kInputMajor = 2;
+constexpr std::uint16_t kInputMinor = 2;
+
+struct RootInputMask {
+  xcb_input_event_mask_t header;
+  std::uint32_t bits;
+};
+
+}  // namespace
+
+std::optional<std::uint8_t> X11Connection::addRootInputEvents(std::uint32_t bits) {
+  Impl& impl = *impl_;
+  if (!impl.inputOpcode) {
+    impl.inputOpcode = 0;
+    const xcb_query_extension_reply_t* ext = xcb_get_extension_data(impl.conn, &xcb_input_id);
+    if (ext != nullptr && ext->present) {
+      XcbReply<xcb_input_xi_query_version_reply_t> version(xcb_input_xi_query_version_reply(
+          impl.conn, xcb_input_xi_query_version(impl.conn, kInputMajor, kInputMinor), nullptr));
+      if (version && (version->major_version > kInputMajor ||
+                      (version->major_version == kInputMajor && version->minor_version >= kInputMinor))) {
+        impl.inputOpcode = ext->major_opcode;
+      }
+    }
+  }
+  if (*impl.inputOpcode == 0) return std::nullopt;
+  const auto selected = [&] {
+    std::uint32_t all = 0;
+    for (std::size_t bit = 0; bit < impl.inputBitUsers.size(); ++bit) {
+      if (impl.inputBitUsers[bit] > 0) all |= 1u << bit;
+    }
+    return all;
+  };
+  const std::uint32_t before = selected();
+  for (std::size_t bit = 0; bit < impl.inputBitUsers.size(); ++bit) {
+    if (bits & (1u << bit)) ++impl.inputBitUsers[bit];
+  }
+  const std::uint32_t after = selected();
+  if (after == before) return impl.inputOpcode;
+  RootInputMask mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, after};
+  XcbReply<xcb_generic_error_t> error(xcb_request_check(
+      impl.conn, xcb_input_xi_select_events_checked(impl.conn, impl.root, 1, &mask.header)));
+  if (error) {
+    for (std::size_t bit = 0; bit < impl.inputBitUsers.size(); ++bit) {
+      if (bits & (1u << bit)) --impl.inputBitUsers[bit];
+    }
+    return std::nullopt;
+  }
+  return impl.inputOpcode;
+}
+
+void X11Connection::removeRootInputEvents(std::uint32_t bits) {
+  Impl& impl = *impl_;
+  if (!impl.inputOpcode || *impl.inputOpcode == 0) return;
+  std::uint32_t all = 0;
+  bool changed = false;
+  for (std::size_t bit = 0; bit < impl.inputBitUsers.size(); ++bit) {
+    int& users = impl.inputBitUsers[bit];
+    if ((bits & (1u << bit)) && users > 0) changed = --users == 0 || changed;
+    if (users > 0) all |= 1u << bit;
+  }
+  if (!changed) return;
+  RootInputMask mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, all};
+  xcb_input_xi_select_events(impl.conn, impl.root, 1, &mask.header);
+  xcb_flush(impl.conn);
 }
 
 X11Connection::SubscriptionId X11Connection::subscribe(EventHandler handler) {

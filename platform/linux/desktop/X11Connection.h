@@ -94,6 +94,16 @@ class X11Connection {
   SubscriptionId subscribeKeymapChanged(std::function<void()> handler);
   void unsubscribe(SubscriptionId id);
 
+  // XInput 2 events on the root window for all master devices (raw key and button events arrive there
+  // whatever window or grab they go to). The X server keeps one event mask per client and window, so the
+  // selection is shared by everyone on this connection: each caller adds the event-mask bits it needs
+  // (XCB_INPUT_XI_EVENT_MASK_RAW_*) and removes them again when done, and the connection selects their
+  // union. Gives the extension's major opcode, which tells its events apart
+  // (xcb_ge_generic_event_t::extension); nothing, and nothing added, when the server lacks XInput 2.2 or
+  // refuses the selection.
+  std::optional<std::uint8_t> addRootInputEvents(std::uint32_t bits);
+  void removeRootInputEvents(std::uint32_t bits);
+
   // Hands every event already read from the socket to the subscribers now (the event loop does this by
   // itself; tests and blocking callers may call it).
   void dispatchPending();

@@ -1,5 +1,6 @@
 #include "platform/linux/desktop/X11HotKeySystem.h"
 
+#include <xcb/xinput.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
@@ -14,8 +15,10 @@ namespace platform {
 namespace {
 
 constexpr std::uint8_t kBadAccess = 10;
-// Repeats of a held key come at least this often; a press of a key we believe down that comes later is a
-// new press whose release we never saw (the keystroke sender may end our grab while the key is held).
+// Without XInput 2 a release can go unseen (the keystroke sender may end our grab while the key is held),
+// and a press of a key we believe down is told from its auto-repeat by time: repeats come at least this
+// often, so a later press is a new one. (A loaded X server may repeat later than that, which is why raw
+// releases are watched where the server has them.)
 constexpr std::chrono::milliseconds kRepeatSlack{60};
 
 template <class T>
@@ -76,6 +79,19 @@ struct X11HotKeySystem::Impl {
   };
   std::map<xcb_keycode_t, Held> held;
   KeyRepeat repeat;
+  // While a hot key is held, raw key releases are watched on the root window: they arrive wherever the
+  // release goes, so a held key's release is never lost and every further press of it is a repeat. The
+  // XInput opcode while they are watched.
+  std::optional<std::uint8_t> rawReleases;
+
+  void heldChanged() {
+    if (!held.empty() && !rawReleases) {
+      rawReleases = x11.addRootInputEvents(XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE);
+    } else if (held.empty() && rawReleases) {
+      x11.removeRootInputEvents(XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE);
+      rawReleases.reset();
+    }
+  }
 
   Impl(X11Connection& connection, KeyTable table) : x11(connection), keys(std::move(table)) {}
 
@@ -257,17 +273,26 @@ struct X11HotKeySystem::Impl {
 
   void handleEvent(const xcb_generic_event_t& event) {
     const auto type = event.response_type & 0x7f;
+    if (type == XCB_GE_GENERIC && rawReleases) {
+      const auto& ge = reinterpret_cast<const xcb_ge_generic_event_t&>(event);
+      if (ge.extension == *rawReleases && ge.event_type == XCB_INPUT_RAW_KEY_RELEASE) {
+        const auto& raw = reinterpret_cast<const xcb_input_raw_key_release_event_t&>(event);
+        release(static_cast<xcb_keycode_t>(raw.detail));
+      }
+      return;
+    }
     if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE) return;
     const auto& key = reinterpret_cast<const xcb_key_press_event_t&>(event);
     if (type == XCB_KEY_PRESS) {
       handlePress(key);
     } else {
-      handleRelease(key);
+      release(key.detail);
     }
   }
 
   void handlePress(const xcb_key_press_event_t& key) {
     if (auto it = held.find(key.detail); it != held.end()) {
+      if (rawReleases) return;  // its release would have come first: an auto-repeat
       const auto gap = std::chrono::milliseconds(static_cast<std::uint32_t>(key.time - it->second.lastTime));
       const auto limit =
           (it->second.repeated ? repeat.interval * 2 : repeat.delay + repeat.interval) + kRepeatSlack;
@@ -277,23 +302,27 @@ struct X11HotKeySystem::Impl {
         return;  // auto-repeat of a held hot key
       }
       held.erase(it);
+      heldChanged();
     }
     const std::uint16_t state = key.state & 0xff & ~lockMasks();
     for (const auto& [ref, registration] : registrations) {
       if (registration.resolved && registration.resolved->first == key.detail &&
           registration.resolved->second == state) {
         held[key.detail] = Held{ref, key.time, false};
+        heldChanged();
         deliver(kEventHotKeyPressed, registration.id);
         return;
       }
     }
   }
 
-  void handleRelease(const xcb_key_press_event_t& key) {
-    const auto it = held.find(key.detail);
+  // The release of `keycode`, seen by our grab or as a raw event, whichever comes first.
+  void release(xcb_keycode_t keycode) {
+    const auto it = held.find(keycode);
     if (it == held.end()) return;
     const auto ref = it->second.ref;
     held.erase(it);
+    heldChanged();
     if (const auto registration = registrations.find(ref); registration != registrations.end()) {
       deliver(kEventHotKeyReleased, registration->second.id);
     }
@@ -345,6 +374,8 @@ X11HotKeySystem::~X11HotKeySystem() {
   impl_->x11.unsubscribe(impl_->eventSubscription);
   impl_->x11.unsubscribe(impl_->keymapSubscription);
   for (const auto& [ref, registration] : impl_->registrations) impl_->ungrab(registration.grabs);
+  impl_->held.clear();
+  impl_->heldChanged();
 }
 
 std::optional<HotKeySystem::HotKeyRef> X11HotKeySystem::registerHotKey(std::uint32_t keyCode,

@@ -33,7 +33,10 @@ namespace platform {
 // Events: presses and releases come through the connection on the main thread and go to the handlers
 // with the matching event types, on the main thread. Holding a key is one press (XKB detectable
 // auto-repeat, repeats dropped); a release is matched by keycode, since while the grab is active the
-// release may carry no modifiers. When the keymap changes, every registration is resolved and grabbed
+// release may carry no modifiers. While a hot key is held its release is also watched as an XInput 2 raw
+// event, which arrives even when our grab has ended meanwhile, so every press of a key still down is a
+// repeat however late the server sends it (without XInput 2, a press that comes later than a repeat would
+// counts as a new one). When the keymap changes, every registration is resolved and grabbed
 // again.
 //
 // Main thread only. The connection must outlive this object.

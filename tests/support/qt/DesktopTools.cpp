@@ -3,15 +3,17 @@
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 
+#include <xcb/xcb.h>
+
+#include <QGuiApplication>
 #include <QTest>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include "tests/support/Eventually.h"
 
 namespace quorvelle::test {
-
-namespace {
-// Room for a loaded machine and a sanitizer build.
-constexpr int kToolTimeout = 20000;
-}  // namespace
 
 std::unique_ptr<QProcess> startChild(const QString& program, const QStringList& args,
                                      const QProcessEnvironment& env) {
@@ -34,7 +36,7 @@ void stopChild(std::unique_ptr<QProcess>& process) {
 std::optional<QString> runTool(const QString& program, const QStringList& args) {
   QProcess process;
   process.start(program, args);
-  if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, kToolTimeout)) {
+  if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, program.toStdString() + " ended")) {
     process.kill();
     process.waitForFinished();
     return std::nullopt;
@@ -59,6 +61,86 @@ std::optional<QRect> windowGeometry(const QString& window) {
     if (line.startsWith("HEIGHT=")) rect.setHeight(value.toInt());
   }
   return rect;
+}
+
+bool selectionHasOwner(const char* name) {
+  const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (x11 == nullptr) return false;
+  xcb_connection_t* conn = x11->connection();
+  auto* atom = xcb_intern_atom_reply(
+      conn, xcb_intern_atom(conn, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+  if (atom == nullptr) return false;
+  auto* owner = xcb_get_selection_owner_reply(conn, xcb_get_selection_owner(conn, atom->atom), nullptr);
+  const bool owned = owner != nullptr && owner->owner != XCB_NONE;
+  std::free(owner);
+  std::free(atom);
+  return owned;
+}
+
+bool focusIsIn(const QString& window) {
+  bool ok = false;
+  const xcb_window_t target = window.trimmed().toUInt(&ok, 0);
+  const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (!ok || x11 == nullptr) return false;
+  xcb_connection_t* conn = x11->connection();
+  auto* focus = xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr);
+  xcb_window_t current = focus != nullptr ? focus->focus : XCB_NONE;
+  std::free(focus);
+  // PointerRoot (1) and None stand for no window.
+  while (current > 1) {
+    if (current == target) return true;
+    auto* tree = xcb_query_tree_reply(conn, xcb_query_tree(conn, current), nullptr);
+    if (tree == nullptr) return false;
+    current = tree->parent == tree->root ? XCB_NONE : tree->parent;
+    std::free(tree);
+  }
+  return false;
+}
+
+void openTrayMenu(const QString& icon, const std::function<QStringList()>& windows) {
+  const auto frame = windowGeometry(icon);
+  ASSERT_TRUE(frame) << "the tray icon is gone";
+  const qsizetype before = windows().size();
+  ASSERT_NO_FATAL_FAILURE(
+      xdotool({"mousemove", QString::number(frame->center().x()), QString::number(frame->center().y())}));
+  ASSERT_NO_FATAL_FAILURE(xdotool({"click", "3"}));
+  ASSERT_TRUE(waitUntil([&] { return windows().size() > before; }, "the tray menu showed"))
+      << "windows before the click: " << before << "; now: " << windows().join(' ').toStdString();
+}
+
+void startWindowManager(std::unique_ptr<QProcess>& windowManager) {
+  windowManager =
+      startChild("openbox", {"--sm-disable", "--config-file",
+                             QStringLiteral(QUORVELLE_SOURCE_DIR "/tests/support/qt/openbox.xml")});
+  ASSERT_TRUE(waitUntil([] { return selectionHasOwner("WM_S0"); }, "openbox took the screen"));
+  // Openbox takes the screen before it reads its first events, and a map request that comes in between
+  // can be lost: it is up once it has mapped a window of ours. (The request is repeated meanwhile.)
+  const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  ASSERT_NE(x11, nullptr);
+  xcb_connection_t* conn = x11->connection();
+  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(conn)).data;
+  const xcb_window_t probe = xcb_generate_id(conn);
+  xcb_create_window(conn, XCB_COPY_FROM_PARENT, probe, screen->root, 0, 0, 1, 1, 0,
+                    XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+  int looks = 0;
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        if (looks++ % 50 == 0) xcb_map_window(conn, probe);
+        auto* attributes =
+            xcb_get_window_attributes_reply(conn, xcb_get_window_attributes(conn, probe), nullptr);
+        const bool mapped = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(attributes);
+        return mapped;
+      },
+      "openbox mapped a window"));
+  xcb_destroy_window(conn, probe);
+  xcb_flush(conn);
+}
+
+void startTray(std::unique_ptr<QProcess>& tray) {
+  tray = startChild("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height",
+                               "24", "--transparent", "false"});
+  ASSERT_TRUE(waitUntil([] { return selectionHasOwner("_NET_SYSTEM_TRAY_S0"); }, "trayer takes icons"));
 }
 
 }  // namespace quorvelle::test

@@ -1,11 +1,9 @@
 #include "tests/support/qt/TkTextWindow.h"
 
-#include <QTest>
+#include "tests/support/Eventually.h"
 
 namespace quorvelle::test {
 namespace {
-
-constexpr int kTimeoutMs = 10000;
 
 // A Tcl string literal of `text`: braces quote everything but backslashes and unbalanced braces, which
 // the tests never use.
@@ -17,7 +15,7 @@ QString tclQuoted(const QString& text) {
 
 TkTextWindow::TkTextWindow(Options options) {
   process_.start(QStringLiteral("wish"), {});
-  if (!process_.waitForStarted(kTimeoutMs)) return;
+  if (!waitUntil([&] { return process_.state() == QProcess::Running; }, "wish started")) return;
   const QRect& g = options.geometry;
   const QString script = QStringLiteral(
                              "wm title . %1\n"
@@ -35,19 +33,19 @@ TkTextWindow::TkTextWindow(Options options) {
                              .arg(options.exportSelection ? 1 : 0)
                              .arg(tclQuoted(options.text));
   process_.write(script.toUtf8());
-  ready_ = QTest::qWaitFor([&] { return process_.canReadLine(); }, kTimeoutMs) &&
+  ready_ = waitUntil([&] { return process_.canReadLine(); }, "wish showed its window") &&
            process_.readLine().trimmed() == "ready";
 }
 
 TkTextWindow::~TkTextWindow() {
   if (process_.state() == QProcess::NotRunning) return;
   process_.kill();
-  process_.waitForFinished(kTimeoutMs);
+  process_.waitForFinished();
 }
 
 std::optional<QString> TkTextWindow::ask(const QString& command) {
   process_.write(QStringLiteral("puts [%1]; flush stdout\n").arg(command).toUtf8());
-  if (!QTest::qWaitFor([&] { return process_.canReadLine(); }, kTimeoutMs)) return std::nullopt;
+  if (!waitUntil([&] { return process_.canReadLine(); }, "wish answered")) return std::nullopt;
   return QString::fromUtf8(process_.readLine()).chopped(1);
 }
 
@@ -57,6 +55,10 @@ void TkTextWindow::select(int from, int to) {
 
 void TkTextWindow::focus() {
   ask(QStringLiteral("focus -force .e"));
+}
+
+std::optional<QString> TkTextWindow::window() {
+  return ask(QStringLiteral("wm frame ."));
 }
 
 std::optional<QString> TkTextWindow::text() {

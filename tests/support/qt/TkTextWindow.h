@@ -35,6 +35,8 @@ class TkTextWindow {
   void focus();
   // The field's text, or nothing when Tk did not answer.
   std::optional<QString> text();
+  // The X window the window manager framed the window in (Tk's id, in hex).
+  std::optional<QString> window();
 
  private:
   // Runs `command` in the Tk interpreter and returns what it printed (one line).
