@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "DZCrashReporter/DZCrashReporter.h"
 #include "DZCrashReporter/report/DZCrashReport.h"
@@ -68,7 +69,8 @@ constexpr const char* kLatin1Folder = "d\xe9p\xf4t";
   if (handle == nullptr) dzcrash::test::finish(dlerror());
   auto call = reinterpret_cast<void (*)(void (*)())>(dlsym(handle, "dz_swap_a_call"));
   enableReporter(base);
-  call([] { throw std::runtime_error(kLatin1Message); });
+  // On a thread of its own, where nothing catches the exception (the death test would).
+  std::thread([call] { call([] { throw std::runtime_error(kLatin1Message); }); }).join();
   dzcrash::test::finish("no exception escaped");
 }
 
