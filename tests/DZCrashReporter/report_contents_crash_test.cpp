@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <assert.h>
 #include <dlfcn.h>
 #include <elf.h>
 #include <pthread.h>
@@ -44,7 +43,9 @@ __attribute__((noinline)) void dz_test_call_swapped(void (*fn)()) {
 }
 
 __attribute__((noinline)) void dz_test_crowd_fault() {
-  *reinterpret_cast<volatile int*>(static_cast<uintptr_t>(0x10)) = 1;
+  // Read at run time, so that the optimiser neither folds the store nor warns about it.
+  static volatile uintptr_t faultAddress = 0x10;
+  *reinterpret_cast<volatile int*>(faultAddress) = 1;
   __asm__ volatile("" ::: "memory");
 }
 
@@ -198,10 +199,10 @@ namespace {
   // On a thread of its own, where nothing catches the last std::bad_alloc (the death test would).
   std::thread([&] {
     if (setrlimit(RLIMIT_AS, &cap) != 0) finish("setrlimit failed");
-    // Every block is kept, linked through its first bytes: first the big ones until none is left, then
-    // ever smaller ones, until not even the smallest is.
-    void* kept = nullptr;
-    auto take = [&kept](size_t size) {
+    // Every block is kept, linked through its first bytes from a global the optimiser cannot drop:
+    // first the big ones until none is left, then ever smaller ones, until not even the smallest is.
+    static void* volatile kept = nullptr;
+    auto take = [](size_t size) {
       void* block = ::operator new(size);
       *static_cast<void**>(block) = kept;
       kept = block;
@@ -241,7 +242,7 @@ namespace {
 
 [[noreturn]] void failAnAssertion(const std::filesystem::path& base) {
   enabledReporter(base);
-  // What assert(value == 42) expands to, whether or not this build defines NDEBUG.
+  // What assert(value == 42) calls when it fails.
   __assert_fail("value == 42", "checks.cpp", 7, "void check()");
 }
 

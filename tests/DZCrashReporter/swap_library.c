@@ -8,7 +8,9 @@
 
 // Writes to address 0x10.
 __attribute__((noinline)) void DZ_SWAP(fault)(void) {
-  *(volatile int*)(__UINTPTR_TYPE__)0x10 = 1;
+  // Read at run time, so that the optimiser neither folds the store nor warns about it.
+  static volatile __UINTPTR_TYPE__ fault_address = 0x10;
+  *(volatile int*)fault_address = 1;
 }
 
 // Calls `fn`, staying on the stack meanwhile.

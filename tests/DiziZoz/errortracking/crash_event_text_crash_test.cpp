@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <assert.h>
 #include <dlfcn.h>
 
 #include <filesystem>
