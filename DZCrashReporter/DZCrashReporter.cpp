@@ -17,6 +17,7 @@
 #include "DZCrashReporter/core/DZCrashAsyncElfImage.h"
 #include "DZCrashReporter/core/DZCrashAsyncImageList.h"
 #include "DZCrashReporter/core/DZCrashAsyncTask.h"
+#include "platform/ThreadSignalStack.h"
 
 namespace dzcrash {
 
@@ -267,8 +268,15 @@ std::optional<DZCrashReporterError> DZCrashReporter::enableCrashReporter() {
         return error;
       }
     }
+    // The project's own threads set up stacks of their own like it, so that their overflows are
+    // reported too.
+    platform::requestThreadSignalStacks(handler->alternateStackSize());
   }
-  if (config_.shouldRegisterUncaughtExceptionHandler) std::set_terminate(uncaught_exception_handler);
+  if (config_.shouldRegisterUncaughtExceptionHandler) {
+    if (!DZcrash_nasync_exception_hook_prepare())
+      return osError("Could not set up the exception hook", ENOMEM);
+    std::set_terminate(uncaught_exception_handler);
+  }
   enabled_ = true;
   return std::nullopt;
 }

@@ -13,8 +13,10 @@
 //
 // Only one reporter per process is ever enabled, and only once: handlers are never removed. Crashes
 // are caught by signal only (SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGTRAP) and by the uncaught
-// C++ exception hook; a stack overflow is reported only on the thread that enabled the reporter, the
-// one thread with the alternate signal stack.
+// C++ exception hook; a stack overflow is reported on the thread that enabled the reporter, which has
+// the handler's alternate signal stack, and on the threads the project starts (worker, serial-queue and
+// HTTP threads), which set up one of their own once a reporter is enabled (platform/ThreadSignalStack.h);
+// not on threads other libraries start.
 //
 // Threads: construct, enable, read and purge on one thread (the program's set-up thread); setCustomData
 // and customData from any thread. Errors are values (DZCrashReporterError.h); log lines go to

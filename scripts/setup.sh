@@ -12,7 +12,7 @@ PACKAGES=(
   libxcb1-dev libxcb-xkb-dev libxcb-xtest0-dev libxcb-xinput-dev libxkbcommon-dev libxkbcommon-x11-dev
   librlottie-dev xvfb xauth x11-xkb-utils xkb-data xdotool xclip fonts-dejavu-core fonts-noto-color-emoji
   dbus gnome-keyring clang libclang-rt-14-dev clang-format openbox trayer tk8.6 curl openssl
-  llvm-16 libunwind-dev iproute2 x11-utils
+  llvm-16 libunwind-dev iproute2 x11-utils libiberty-dev
 )
 
 quorvelle_install_packages() {

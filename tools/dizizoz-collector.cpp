@@ -44,7 +44,8 @@ const char* kHelp =
     "  --token T           the project token requests must carry (any non-empty token when absent)\n"
     "  --verbose           print the properties of each event and the body of flags requests\n"
     "  --flags FILE        answer flags requests with this JSON file (default {})\n"
-    "  --config FILE       answer remote-configuration requests with this JSON file (default {})\n"
+    "  --config FILE       answer remote-configuration requests with this JSON file (default\n"
+    "                      {\"errorTracking\":{\"autocaptureExceptions\":true}}: crash reports are taken)\n"
     "Rehearsing failures (applied to every request):\n"
     "  --status CODE       answer with this HTTP status\n"
     "  --retry-after VALUE add a \"Retry-After\" header (seconds or an HTTP date)\n"
@@ -52,6 +53,13 @@ const char* kHelp =
     "  --drop              close each connection without answering\n"
     "\n"
     "Stop it with Ctrl+C.\n";
+
+// What the collector answers without --config: a project that takes crash reports, as the analytics
+// client's crash demo needs (with "{}" error tracking counts as switched off, and a pending report is
+// deleted unsent at the next start).
+Json defaultRemoteConfig() {
+  return Json{{"errorTracking", {{"autocaptureExceptions", true}}}};
+}
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -205,7 +213,7 @@ int main(int argc, char** argv) {
 
   try {
     const Json flags = flagsFile.empty() ? Json::object() : readJsonFile(flagsFile);
-    const Json config = configFile.empty() ? Json::object() : readJsonFile(configFile);
+    const Json config = configFile.empty() ? defaultRemoteConfig() : readJsonFile(configFile);
     AnalyticsServiceStandIn collector(options);
     collector.setFlags(flags);
     collector.setRemoteConfig(config);

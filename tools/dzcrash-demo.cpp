@@ -35,6 +35,7 @@
 #include "DZCrashReporter/DZCrashReporter.h"
 #include "DZCrashReporter/capture/DZCrashSignalHandler.h"
 #include "DZCrashReporter/core/DZCrashAsyncSymbol.h"
+#include "platform/ThreadCaptureSignal.h"
 #include "tools/PrintCrashReport.h"
 
 using namespace dzcrash;
@@ -446,6 +447,12 @@ extern "C" {
 
 __attribute__((noinline)) void* dz_demo_replace_custom_data(void*) {
   tCounted = false;
+  // Out of the report's thread capture, this thread goes on replacing the value while the report is
+  // written: a value freed under the write shows, instead of waiting parked until the write is done.
+  sigset_t capture;
+  sigemptyset(&capture);
+  sigaddset(&capture, platform::threadCaptureSignal());
+  pthread_sigmask(SIG_BLOCK, &capture, nullptr);
   for (uint64_t i = 0;; ++i) {
     gReporter->setCustomData(customValue(i));
     gReplacements.store(i + 1);

@@ -69,12 +69,17 @@ dzcrash_error_t dzcrash_write_report(dzcrash_signal_handler_context* context, pi
                                      const dzcrash_async_thread_state* current_state,
                                      const dzcrash_log_signal_info_t* siginfo);
 
+// Sets aside the memory the exception hook works in. Once per process; false when it cannot be mapped.
+// Not async-signal-safe; before the hook is installed.
+bool DZcrash_nasync_exception_hook_prepare();
+
 // The std::terminate handler. The first call in the process records the current exception in the
-// context's writer (its demangled type, what() or "" when it is no std::exception, and the stack at
-// this moment, which is still the throw site's since nothing was unwound) and aborts; the SIGABRT
-// report carries the exception. A later call, on another thread, waits for that abort to end the
-// process. Not async-signal-safe (it allocates; terminate runs in
-// normal context).
+// context's writer (its demangled type, what() or "" when it is no std::exception, and the stack as it
+// was thrown, since nothing was unwound: from the throwing function outward, the hook's and the C++
+// runtime's frames up to and including the throw left out) and aborts; the SIGABRT report carries the
+// exception. A later call, on another thread, waits for that abort to end the process. It allocates
+// nothing (DZcrash_nasync_exception_hook_prepare set its memory aside), so an uncaught std::bad_alloc
+// is recorded too. Not async-signal-safe (terminate runs in normal context).
 [[noreturn]] void uncaught_exception_handler();
 
 }  // namespace dzcrash

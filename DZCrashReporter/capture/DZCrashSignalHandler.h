@@ -12,7 +12,8 @@
 //
 // The alternate stack belongs to the first thread that registers (the one that enables the crash
 // reporter): a thread's alternate stack is its own, and one stack shared by two crashing threads would
-// be overwritten. Only that thread can report the overflow of its own stack. The stack holds at least
+// be overwritten. Of the other threads, only those that set up a stack of their own (the project's, see
+// platform/ThreadSignalStack.h) can report the overflow of theirs. The stack holds at least
 // 64 KiB above the kernel's minimum signal frame, with an inaccessible page below it.
 //
 // Registration and reset: any thread, serialised by one mutex; not async-signal-safe. Delivery and

@@ -97,42 +97,52 @@ void captureHandler(int, siginfo_t* info, void* ucontext) {
   errno = savedErrno;
 }
 
-// Fills capture->slots with the tids of /proc/self/task. async-signal-safe.
-void listThreads(dzcrash_thread_capture* capture, pid_t self) {
+// Fills capture->slots with the tids of /proc/self/task, in its order. The caller and `keep` (0: none)
+// are always listed, whatever their place: slots for them are held back while the others fill the rest.
+// async-signal-safe.
+void listThreads(dzcrash_thread_capture* capture, pid_t self, pid_t keep) {
   capture->count = 0;
   capture->truncated = false;
-  const int fd = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    // Without /proc only the caller is known.
-    capture->slots[0].tid = self;
-    capture->count = 1;
-    return;
-  }
-  for (;;) {
-    const long read = syscall(SYS_getdents64, fd, capture->listing, sizeof(capture->listing));
-    if (read <= 0) break;
-    for (long offset = 0; offset < read;) {
-      // struct linux_dirent64: inode (8), offset (8), record length (2), type (1), name.
-      uint16_t recordLength = 0;
-      DZcrash_async_memcpy(&recordLength, capture->listing + offset + 16, sizeof(recordLength));
-      const char* name = capture->listing + offset + 19;
-      offset += recordLength;
-      if (recordLength == 0) break;
-      pid_t tid = 0;
-      bool digits = name[0] != '\0';
-      for (const char* c = name; *c != '\0' && digits; ++c) {
-        digits = *c >= '0' && *c <= '9';
-        tid = tid * 10 + (*c - '0');
-      }
-      if (!digits) continue;
-      if (capture->count == DZCRASH_THREAD_CAPTURE_MAX_THREADS) {
-        capture->truncated = true;
-        continue;
-      }
-      capture->slots[capture->count++].tid = tid;
+  if (keep == self) keep = 0;
+  bool selfListed = false;
+  bool keepListed = keep == 0;
+  const auto add = [&](pid_t tid) {
+    const size_t heldBack = (selfListed ? 0 : 1) + (keepListed ? 0 : 1);
+    const bool reserved = (tid == self && !selfListed) || (tid == keep && !keepListed);
+    if (!reserved && capture->count + heldBack >= DZCRASH_THREAD_CAPTURE_MAX_THREADS) {
+      capture->truncated = true;
+      return;
     }
+    if (tid == self) selfListed = true;
+    if (tid == keep) keepListed = true;
+    capture->slots[capture->count++].tid = tid;
+  };
+  const int fd = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    for (;;) {
+      const long read = syscall(SYS_getdents64, fd, capture->listing, sizeof(capture->listing));
+      if (read <= 0) break;
+      for (long offset = 0; offset < read;) {
+        // struct linux_dirent64: inode (8), offset (8), record length (2), type (1), name.
+        uint16_t recordLength = 0;
+        DZcrash_async_memcpy(&recordLength, capture->listing + offset + 16, sizeof(recordLength));
+        const char* name = capture->listing + offset + 19;
+        offset += recordLength;
+        if (recordLength == 0) break;
+        pid_t tid = 0;
+        bool digits = name[0] != '\0';
+        for (const char* c = name; *c != '\0' && digits; ++c) {
+          digits = *c >= '0' && *c <= '9';
+          tid = tid * 10 + (*c - '0');
+        }
+        if (digits) add(tid);
+      }
+    }
+    close(fd);
   }
-  close(fd);
+  // Without /proc (or when the listing missed them) they are known all the same.
+  if (!selfListed) add(self);
+  if (!keepListed) add(keep);
 }
 
 bool sendCaptureSignal(pid_t pid, pid_t tid, uint32_t generation, size_t index) {
@@ -206,7 +216,7 @@ bool DZcrash_nasync_thread_capture_install() {
   return true;
 }
 
-dzcrash_thread_capture* DZcrash_async_thread_capture_begin(uint64_t timeout_ns) {
+dzcrash_thread_capture* DZcrash_async_thread_capture_begin(uint64_t timeout_ns, pid_t keep) {
   dzcrash_thread_capture* capture = gCapture.load(std::memory_order_acquire);
   if (capture == nullptr) return nullptr;
   bool idle = false;
@@ -218,7 +228,7 @@ dzcrash_thread_capture* DZcrash_async_thread_capture_begin(uint64_t timeout_ns) 
 
   const pid_t pid = getpid();
   const pid_t self = DZ_mach_thread_self();
-  listThreads(capture, self);
+  listThreads(capture, self, keep);
   uint32_t sent = 0;
   for (size_t i = 0; i < capture->count; ++i) {
     dzcrash_thread_capture_slot& slot = capture->slots[i];

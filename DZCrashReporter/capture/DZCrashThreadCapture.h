@@ -22,7 +22,8 @@
 
 namespace dzcrash {
 
-// Threads listed beyond this many are neither parked nor reported.
+// Threads listed beyond this many are neither parked nor reported; the caller and the thread a capture
+// is asked to keep are always among those listed.
 constexpr size_t DZCRASH_THREAD_CAPTURE_MAX_THREADS = 1024;
 // How long a capture waits for all threads together to answer.
 constexpr uint64_t DZCRASH_THREAD_CAPTURE_TIMEOUT_NS = 100'000'000;
@@ -74,10 +75,11 @@ struct dzcrash_thread_capture {
 // Not async-signal-safe; any thread.
 bool DZcrash_nasync_thread_capture_install();
 
-// Lists the threads, parks every one but the caller and waits up to `timeout_ns` for them. Null when
-// the capture is not installed or another capture is running. Every capture that began must end.
-// async-signal-safe.
-dzcrash_thread_capture* DZcrash_async_thread_capture_begin(uint64_t timeout_ns);
+// Lists the threads, parks every one but the caller and waits up to `timeout_ns` for them. The caller
+// and `keep` (a thread of this process, 0 for none) are listed even past the cap, in their places of
+// the task list; the cap leaves out others instead. Null when the capture is not installed or another
+// capture is running. Every capture that began must end. async-signal-safe.
+dzcrash_thread_capture* DZcrash_async_thread_capture_begin(uint64_t timeout_ns, pid_t keep = 0);
 
 // The state of the listed thread at `index` (below count). async-signal-safe.
 dzcrash_thread_capture_state DZcrash_async_thread_capture_state(const dzcrash_thread_capture* capture,

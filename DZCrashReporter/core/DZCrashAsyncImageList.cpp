@@ -27,6 +27,9 @@ bool DZcrash_nasync_image_list_init(dzcrash_async_image_list* list, dzcrash_task
   list->retired.store(nullptr);
   list->extra = nullptr;
   list->extra_count = 0;
+  list->picked = nullptr;
+  list->picked_count = 0;
+  list->picked_at = 0;
   list->list = new (std::nothrow) async::async_list<dzcrash_async_image*>();
   return list->list != nullptr;
 }
@@ -131,6 +134,17 @@ void DZcrash_async_image_list_view_init(dzcrash_async_image_list* view, const dz
   view->retired.store(nullptr);
   view->extra = extra;
   view->extra_count = extra_count;
+  view->picked = nullptr;
+  view->picked_count = 0;
+  view->picked_at = 0;
+}
+
+// async-signal-safe.
+void DZcrash_async_image_list_pick_init(dzcrash_async_image_list* view, const dzcrash_async_image_list* base,
+                                        dzcrash_async_image* const* picked, size_t picked_count) {
+  DZcrash_async_image_list_view_init(view, base, nullptr, 0);
+  view->picked = picked;
+  view->picked_count = picked_count;
 }
 
 // async-signal-safe.
@@ -141,6 +155,21 @@ void DZcrash_async_image_list_set_reading(dzcrash_async_image_list* list, bool e
 // async-signal-safe.
 dzcrash_async_image* DZcrash_async_image_list_next(dzcrash_async_image_list* list,
                                                    dzcrash_async_image* current) {
+  if (list->picked != nullptr) {
+    size_t next = 0;
+    if (current != nullptr) {
+      size_t at = list->picked_at;
+      if (at >= list->picked_count || list->picked[at] != current) {
+        // A walk of its own ran in between: find the current image again.
+        for (at = 0; at < list->picked_count && list->picked[at] != current; ++at) {
+        }
+      }
+      next = at + 1;
+    }
+    if (next >= list->picked_count) return nullptr;
+    list->picked_at = next;
+    return list->picked[next];
+  }
   const auto extraStart = reinterpret_cast<uintptr_t>(list->extra);
   const auto at = reinterpret_cast<uintptr_t>(current);
   if (current != nullptr && list->extra_count > 0 && at >= extraStart &&

@@ -80,6 +80,12 @@ struct dzcrash_async_image_list {
   // allocation (DZcrash_async_image_list_view_init). Always empty in a list of its own.
   dzcrash_async_image* extra = nullptr;
   size_t extra_count = 0;
+  // A view that walks exactly these images, in order, in place of the list's and the extra ones
+  // (DZcrash_async_image_list_pick_init); null otherwise. `picked_at` is where the last step stood, so
+  // that a walk from one image to the next takes constant time.
+  dzcrash_async_image* const* picked = nullptr;
+  size_t picked_count = 0;
+  size_t picked_at = 0;
 };
 
 // The process's one image list, filled when the reporter is enabled.
@@ -95,6 +101,13 @@ bool DZcrash_nasync_image_list_init(dzcrash_async_image_list* list, dzcrash_task
 // async-signal-safe.
 void DZcrash_async_image_list_view_init(dzcrash_async_image_list* view, const dzcrash_async_image_list* base,
                                         dzcrash_async_image* extra, size_t extra_count);
+
+// Makes `view` walk exactly `picked[0..picked_count)` (images of `base`, which may be null, or images
+// the view does not own), in that order. Readers still count themselves in on `base`, so that the
+// picked images of `base` stay valid while a view walk runs. The same rules as a view of
+// DZcrash_async_image_list_view_init hold. async-signal-safe.
+void DZcrash_async_image_list_pick_init(dzcrash_async_image_list* view, const dzcrash_async_image_list* base,
+                                        dzcrash_async_image* const* picked, size_t picked_count);
 
 // Not async-signal-safe. Frees every image and the list; no reader may be walking it.
 void DZcrash_nasync_image_list_free(dzcrash_async_image_list* list);

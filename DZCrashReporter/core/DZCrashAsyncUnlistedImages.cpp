@@ -10,35 +10,120 @@ struct FindContext {
   dzcrash_async_image_list* list;
   dzcrash_task_t task;
   dzcrash_async_unlisted_images* out;
+  // The program's own path, read once.
+  char exe[sizeof(dzcrash_async_rdebug_entry::name)];
+  bool exeRead;
+  // Where an object is parsed once the output's records are used up.
+  dzcrash_async_elf elfScratch;
+  char nameScratch[sizeof(dzcrash_async_rdebug_entry::name)];
 };
+
+bool sameBytes(const void* a, const void* b, size_t length) {
+  const auto* x = static_cast<const uint8_t*>(a);
+  const auto* y = static_cast<const uint8_t*>(b);
+  for (size_t i = 0; i < length; ++i) {
+    if (x[i] != y[i]) return false;
+  }
+  return true;
+}
+
+bool sameName(const char* a, const char* b) {
+  return DZcrash_async_strcmp(a, b) == 0;
+}
+
+// Whether a listed image is the object just parsed from the map: the same code at the same place.
+bool sameImage(const dzcrash_async_image* listed, const dzcrash_async_elf& loaded) {
+  if (listed->format != DZCRASH_IMAGE_FORMAT_ELF || listed->parsed == nullptr ||
+      listed->header_address != loaded.header_addr) {
+    return false;
+  }
+  const auto& known = *static_cast<const dzcrash_async_elf*>(listed->parsed);
+  return known.load_bias == loaded.load_bias && known.text_start == loaded.text_start &&
+         known.text_end == loaded.text_end && known.build_id_length == loaded.build_id_length &&
+         sameBytes(known.build_id, loaded.build_id, known.build_id_length) &&
+         known.eh_frame_hdr_address == loaded.eh_frame_hdr_address &&
+         known.dynsym_address == loaded.dynsym_address;
+}
+
+// The listed image that is `loaded`, or null.
+dzcrash_async_image* listedImage(const FindContext* context, const dzcrash_async_elf& loaded,
+                                 const char* name) {
+  dzcrash_async_image_list* list = context->list;
+  if (list == nullptr || list->list == nullptr || list->task != context->task) return nullptr;
+  dzcrash_async_image* found = nullptr;
+  DZcrash_async_image_list_set_reading(list, true);
+  for (auto* image = DZcrash_async_image_list_next(list, nullptr); image != nullptr;
+       image = DZcrash_async_image_list_next(list, image)) {
+    if (sameImage(image, loaded) && sameName(image->name, name)) {
+      found = image;
+      break;
+    }
+  }
+  DZcrash_async_image_list_set_reading(list, false);
+  return found;
+}
+
+void pick(dzcrash_async_unlisted_images* out, dzcrash_async_image* image) {
+  if (out->picked_count < DZCRASH_ASYNC_LOADED_IMAGES_MAX) out->picked[out->picked_count++] = image;
+}
 
 bool takeEntry(const dzcrash_async_rdebug_entry* entry, void* data) {
   auto* context = static_cast<FindContext*>(data);
   dzcrash_async_unlisted_images* out = context->out;
-  if (out->count >= DZCRASH_ASYNC_UNLISTED_IMAGES_MAX) return false;
+  if (out->picked_count >= DZCRASH_ASYNC_LOADED_IMAGES_MAX) return false;
   const uint64_t header = entry->load_bias;
-  if (context->list != nullptr && DZcrash_async_image_list_holds(context->list, header)) return true;
 
+  // Parsed into the next free record, which it keeps only when the list does not hold it already; once
+  // the records are used up, into the scratch ones, only to find it in the list.
+  const bool room = out->count < DZCRASH_ASYNC_UNLISTED_IMAGES_MAX;
   const size_t at = out->count;
-  char* name = out->names[at];
+  dzcrash_async_elf& elfScratch = context->elfScratch;
+  dzcrash_async_elf* elf = room ? &out->elves[at] : &elfScratch;
+  char* name = room ? out->names[at] : context->nameScratch;
   size_t length = 0;
   if (entry->name[0] != '\0') {
     while (entry->name[length] != '\0' && length < sizeof(out->names[at]) - 1) {
       name[length] = entry->name[length];
       ++length;
     }
+    name[length] = '\0';
   } else {
     // The program itself has no name in the map.
-    const ssize_t n = readlink("/proc/self/exe", name, sizeof(out->names[at]) - 1);
-    length = n > 0 ? static_cast<size_t>(n) : 0;
+    if (!context->exeRead) {
+      const ssize_t n = readlink("/proc/self/exe", context->exe, sizeof(context->exe) - 1);
+      context->exe[n > 0 ? n : 0] = '\0';
+      context->exeRead = true;
+    }
+    while (context->exe[length] != '\0') {
+      name[length] = context->exe[length];
+      ++length;
+    }
+    name[length] = '\0';
   }
-  name[length] = '\0';
+  const char* path = entry->name[0] != '\0' ? entry->name : context->exe;
 
-  dzcrash_async_elf* elf = &out->elves[at];
   if (DZcrash_async_elf_init(elf, context->task, name, header) != DZCRASH_OK ||
       elf->load_bias != entry->load_bias) {
+    // A program linked at a fixed address has its header elsewhere than its bias (0); it is never
+    // unloaded, so the list's record of it stands.
+    if (entry->name[0] == '\0' && context->list != nullptr && context->list->list != nullptr) {
+      DZcrash_async_image_list_set_reading(context->list, true);
+      for (auto* image = DZcrash_async_image_list_next(context->list, nullptr); image != nullptr;
+           image = DZcrash_async_image_list_next(context->list, image)) {
+        if (sameName(image->name, path)) {
+          pick(out, image);
+          break;
+        }
+      }
+      DZcrash_async_image_list_set_reading(context->list, false);
+    }
     return true;
   }
+  if (dzcrash_async_image* listed = listedImage(context, *elf, path)) {
+    pick(out, listed);
+    return true;
+  }
+  if (!room) return true;  // no record left for it
   dzcrash_async_image* image = &out->images[at];
   DZcrash_async_memset(image, 0, sizeof(*image));
   image->header_address = header;
@@ -47,17 +132,43 @@ bool takeEntry(const dzcrash_async_rdebug_entry* entry, void* data) {
   image->parsed = elf;
   image->format = DZCRASH_IMAGE_FORMAT_ELF;
   ++out->count;
+  pick(out, image);
   return true;
 }
 
 }  // namespace
 
-size_t DZcrash_async_find_unlisted_images(dzcrash_async_image_list* list, dzcrash_task_t task,
-                                          uint64_t rdebug_address, dzcrash_async_unlisted_images* out) {
+bool DZcrash_async_find_loaded_images(dzcrash_async_image_list* list, dzcrash_task_t task,
+                                      uint64_t rdebug_address, dzcrash_async_unlisted_images* out) {
   out->count = 0;
-  FindContext context = {list, task, out};
-  DZcrash_async_rdebug_walk(task, rdebug_address, takeEntry, &context);
-  return out->count;
+  out->picked_count = 0;
+  // The map speaks only for this task's ELF images: the list's others (another task's, Mach-O ones)
+  // stay as they are.
+  if (list != nullptr && list->list != nullptr) {
+    DZcrash_async_image_list_set_reading(list, true);
+    for (auto* image = DZcrash_async_image_list_next(list, nullptr); image != nullptr;
+         image = DZcrash_async_image_list_next(list, image)) {
+      if (list->task != task || image->format != DZCRASH_IMAGE_FORMAT_ELF) pick(out, image);
+    }
+    DZcrash_async_image_list_set_reading(list, false);
+  }
+  FindContext context;
+  context.list = list;
+  context.task = task;
+  context.out = out;
+  context.exe[0] = '\0';
+  context.exeRead = false;
+  return DZcrash_async_rdebug_walk(task, rdebug_address, takeEntry, &context) == DZCRASH_OK;
+}
+
+void DZcrash_async_current_images(dzcrash_async_image_list* list, dzcrash_async_unlisted_images* out,
+                                  dzcrash_async_image_list* view) {
+  if (DZcrash_async_find_loaded_images(list, DZcrash_async_task_self(), DZcrash_async_rdebug_address(),
+                                       out)) {
+    DZcrash_async_image_list_pick_init(view, list, out->picked, out->picked_count);
+  } else {
+    DZcrash_async_image_list_view_init(view, list, out->images, out->count);
+  }
 }
 
 }  // namespace dzcrash

@@ -1,9 +1,12 @@
 #pragma once
 
-// Images the dynamic linker loaded after an image list was last filled (a dlopen since the reporter was
-// enabled), found at crash time by walking the linker's own map and parsed without allocation into
-// caller-provided records. Joined to the list through a view (DZcrash_async_image_list_view_init),
-// they serve the report's image section and the unwinder like any listed image.
+// The images loaded at crash time, as the dynamic linker's own map lists them, matched against an
+// image list that was filled earlier: an image the list holds as it is loaded now is taken from the
+// list; one loaded since (a dlopen after the reporter was enabled), or loaded where a listed image was
+// unloaded from (a dlclose, then a dlopen at the same address), is parsed without allocation into
+// caller-provided records; a listed image that is no longer loaded is left out. The map speaks only for
+// this task's ELF images: the list's others (another task's, Mach-O ones) are kept. A view of the result
+// (DZcrash_async_image_list_pick_init) serves the report's image section and the unwinder.
 //
 // Everything here is async-signal-safe.
 
@@ -16,24 +19,35 @@
 
 namespace dzcrash {
 
-// At most this many images are found by one search.
+// At most this many images are parsed by one search.
 constexpr size_t DZCRASH_ASYNC_UNLISTED_IMAGES_MAX = 128;
+// At most this many loaded images are picked by one search.
+constexpr size_t DZCRASH_ASYNC_LOADED_IMAGES_MAX = 1024;
 
-// The images one search found: images[i] is the list entry, whose parsed record is elves[i] and whose
-// path is names[i]. The entries are one array, so that a view can walk them.
+// What one search found: images[i] is a parsed entry, whose record is elves[i] and whose path is
+// names[i] (one array, so that a view can walk them); picked[] are the loaded images in map order, each
+// an image of the list or one of images[].
 struct dzcrash_async_unlisted_images {
   size_t count;
   dzcrash_async_image images[DZCRASH_ASYNC_UNLISTED_IMAGES_MAX];
   dzcrash_async_elf elves[DZCRASH_ASYNC_UNLISTED_IMAGES_MAX];
   char names[DZCRASH_ASYNC_UNLISTED_IMAGES_MAX][sizeof(dzcrash_async_rdebug_entry::name)];
+  size_t picked_count;
+  dzcrash_async_image* picked[DZCRASH_ASYNC_LOADED_IMAGES_MAX];
 };
 
-// Walks the link map of the r_debug record at `rdebug_address` in `task` and fills `out` with every
-// object whose ELF header no image of `list` (which may be null) has, in map order, up to the
-// maximum. An object whose header does not lie at its load bias (a shared object always has it
-// there) is passed over, as is one that does not parse. Returns how many were found; the walk's own
-// failures only end it early. async-signal-safe.
-size_t DZcrash_async_find_unlisted_images(dzcrash_async_image_list* list, dzcrash_task_t task,
-                                          uint64_t rdebug_address, dzcrash_async_unlisted_images* out);
+// Walks the link map of the r_debug record at `rdebug_address` in `task`, parses each object (an object
+// whose header does not lie at its load bias, as a shared object's always does, or that does not parse,
+// is passed over; the program itself is matched by its path), and fills `out` as described above, up to
+// the maxima. `list` may be null or unfilled. True when the walk read the whole map; false when a read
+// failed, and then `picked` holds only the objects before the failure. async-signal-safe.
+bool DZcrash_async_find_loaded_images(dzcrash_async_image_list* list, dzcrash_task_t task,
+                                      uint64_t rdebug_address, dzcrash_async_unlisted_images* out);
+
+// Makes `view` walk the images loaded now (the search above over `list` and this process's map, with
+// `out` as its records); when the map cannot be read whole, the images of `list` and those the search
+// found before it stopped. async-signal-safe.
+void DZcrash_async_current_images(dzcrash_async_image_list* list, dzcrash_async_unlisted_images* out,
+                                  dzcrash_async_image_list* view);
 
 }  // namespace dzcrash

@@ -1,11 +1,13 @@
 #include "DZCrashReporter/report/DZCrashLogWriter.h"
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -80,10 +82,14 @@ struct dzcrash_log_writer_scratch {
   dzcrash_writer_walk crashed;
   dzcrash_writer_walk other;
   dzcrash_async_symbol_cache symbols;
-  // The caller's image list and the images loaded since it was filled.
+  // The images loaded at the write: the caller's list as the dynamic linker's map has it now.
   dzcrash_async_image_list images;
   dzcrash_async_unlisted_images unlisted;
   char crash_info[DZCRASH_WRITER_CRASH_INFO_MAX + 1];
+  // The uncaught exception, set aside so that recording it allocates nothing.
+  char exception_name[DZCRASH_WRITER_EXCEPTION_NAME_MAX + 1];
+  char exception_reason[DZCRASH_WRITER_EXCEPTION_REASON_MAX + 1];
+  uint64_t exception_callstack[DZCRASH_WRITER_MAX_FRAMES];
 };
 
 namespace {
@@ -408,8 +414,11 @@ size_t processInfoEntry(File* f, const dzcrash_log_writer_t* writer) {
   });
 }
 
-// Finds the crash-information message (the faulting image first, then every image in order) and
-// returns the size of the smallest image entry, which a capped report keeps room for.
+bool copyAbortMessage(uint64_t pointer_address, char* buffer);
+
+// Finds the crash-information message (the faulting image first, then every image in order, then the C
+// library's abort message) and returns the size of the smallest image entry, which a capped report
+// keeps room for.
 size_t surveyImages(Write& w) {
   char* buffer = w.scratch->crash_info;
   buffer[0] = '\0';
@@ -437,6 +446,7 @@ size_t surveyImages(Write& w) {
     }
   }
   DZcrash_async_image_list_set_reading(w.images, false);
+  if (!w.crashInfoFound) w.crashInfoFound = copyAbortMessage(w.writer->abort_message_address, buffer);
   return smallest;
 }
 
@@ -467,6 +477,36 @@ bool copyTaskString(dzcrash_task_t task, uint64_t address, char* buffer) {
   }
   buffer[DZCRASH_WRITER_CRASH_INFO_MAX] = '\0';
   return true;
+}
+
+// glibc's abort message: a record {unsigned size; char message[]} that __abort_msg points to once set.
+// async-signal-safe.
+bool copyAbortMessage(uint64_t pointer_address, char* buffer) {
+  if (pointer_address == 0) return false;
+  const dzcrash_task_t task = DZcrash_async_task_self();
+  uint64_t record = 0;
+  if (DZcrash_async_task_read_uint64(task, DZcrash_async_byteorder_little_endian(), pointer_address, 0,
+                                     &record) != DZCRASH_OK) {
+    return false;
+  }
+  return record != 0 && copyTaskString(task, record + sizeof(uint32_t), buffer);
+}
+
+// Copies `text` (null: "") into `out` (max + 1 bytes), cut to at most `max` bytes at the start of a
+// UTF-8 sequence, NUL-terminated. Allocates nothing.
+void copyCut(char* out, const char* text, size_t max) {
+  size_t length = 0;
+  if (text != nullptr) {
+    while (length < max && text[length] != '\0') ++length;
+    if (text[length] != '\0') {
+      // Cut before a sequence the limit would split: back over its continuation bytes and its lead.
+      size_t cut = length;
+      while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+      if (cut > 0 || (static_cast<unsigned char>(text[0]) & 0xC0) != 0x80) length = cut;
+    }
+    DZcrash_async_memcpy(out, text, length);
+  }
+  out[length] = '\0';
 }
 
 // ---- Static sections (enable time; may allocate). ----
@@ -540,6 +580,7 @@ void clearWriter(dzcrash_log_writer_t* writer) {
   writer->custom_data.store(nullptr);
   writer->custom_data_retired.store(nullptr);
   writer->custom_data_readers.store(0);
+  writer->abort_message_address = 0;
   writer->scratch = nullptr;
 }
 
@@ -569,6 +610,10 @@ dzcrash_error_t DZcrash_log_writer_init(dzcrash_log_writer_t* writer, const char
                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (scratch == MAP_FAILED) return DZCRASH_NO_MEMORY;
   writer->scratch = new (scratch) dzcrash_log_writer_scratch;
+
+  // A symbol of the C library's own (glibc's private interface): absent from another C library, whose
+  // reports then carry no abort message.
+  writer->abort_message_address = reinterpret_cast<uint64_t>(dlsym(RTLD_DEFAULT, "__abort_msg"));
 
   if (getrandom(writer->uuid, sizeof(writer->uuid), 0) != static_cast<ssize_t>(sizeof(writer->uuid))) {
     std::memset(writer->uuid, 0, sizeof(writer->uuid));
@@ -621,25 +666,17 @@ dzcrash_error_t DZcrash_log_writer_set_exception(dzcrash_log_writer_t* writer, c
                                                  const char* reason, const uint64_t* return_addresses,
                                                  size_t count) {
   auto& exception = writer->uncaught_exception;
+  dzcrash_log_writer_scratch* scratch = writer->scratch;
+  if (scratch == nullptr) return DZCRASH_NO_MEMORY;
   if (exception.has_exception.load()) return DZCRASH_INVALID_ARGUMENT;
-  char* nameCopy = strdup(name != nullptr ? name : "");
-  char* reasonCopy = strdup(reason != nullptr ? reason : "");
-  uint64_t* stack = nullptr;
-  if (return_addresses != nullptr && count > 0) {
-    stack = static_cast<uint64_t*>(std::malloc(count * sizeof(uint64_t)));
-    if (stack != nullptr) std::memcpy(stack, return_addresses, count * sizeof(uint64_t));
-  }
-  if (nameCopy == nullptr || reasonCopy == nullptr ||
-      (count > 0 && return_addresses != nullptr && stack == nullptr)) {
-    std::free(nameCopy);
-    std::free(reasonCopy);
-    std::free(stack);
-    return DZCRASH_NO_MEMORY;
-  }
-  exception.name = nameCopy;
-  exception.reason = reasonCopy;
-  exception.callstack = stack;
-  exception.callstack_count = stack != nullptr ? count : 0;
+  copyCut(scratch->exception_name, name, DZCRASH_WRITER_EXCEPTION_NAME_MAX);
+  copyCut(scratch->exception_reason, reason, DZCRASH_WRITER_EXCEPTION_REASON_MAX);
+  const size_t kept = return_addresses != nullptr ? std::min(count, DZCRASH_WRITER_MAX_FRAMES) : 0;
+  for (size_t i = 0; i < kept; ++i) scratch->exception_callstack[i] = return_addresses[i];
+  exception.name = scratch->exception_name;
+  exception.reason = scratch->exception_reason;
+  exception.callstack = kept > 0 ? scratch->exception_callstack : nullptr;
+  exception.callstack_count = kept;
   exception.has_exception.store(true);
   return DZCRASH_OK;
 }
@@ -677,11 +714,11 @@ dzcrash_error_t DZcrash_log_writer_write(dzcrash_log_writer_t* writer, pid_t cra
   if (scratch == nullptr) return DZCRASH_NO_MEMORY;
 
   // Hold the other threads first: every later step reads memory they could change.
-  dzcrash_thread_capture* capture = DZcrash_async_thread_capture_begin(DZCRASH_THREAD_CAPTURE_TIMEOUT_NS);
+  // The crashed thread is listed whatever the number of threads: the cap leaves out others.
+  dzcrash_thread_capture* capture =
+      DZcrash_async_thread_capture_begin(DZCRASH_THREAD_CAPTURE_TIMEOUT_NS, crashed_thread);
 
-  const size_t unlisted = DZcrash_async_find_unlisted_images(
-      image_list, DZcrash_async_task_self(), DZcrash_async_rdebug_address(), &scratch->unlisted);
-  DZcrash_async_image_list_view_init(&scratch->images, image_list, scratch->unlisted.images, unlisted);
+  DZcrash_async_current_images(image_list, &scratch->unlisted, &scratch->images);
   DZcrash_async_symbol_cache_init(&scratch->symbols);
 
   Write w = {writer, scratch, &scratch->images, siginfo, current_state, DZ_mach_thread_self(), false};
@@ -767,9 +804,6 @@ void DZcrash_log_writer_free(dzcrash_log_writer_t* writer) {
   freeBytes(&writer->process_info.process_path);
   freeBytes(&writer->process_info.parent_process_name);
   auto& exception = writer->uncaught_exception;
-  std::free(exception.name);
-  std::free(exception.reason);
-  std::free(exception.callstack);
   exception.name = exception.reason = nullptr;
   exception.callstack = nullptr;
   exception.callstack_count = 0;

@@ -38,6 +38,9 @@ namespace dzcrash {
 constexpr size_t DZCRASH_WRITER_MAX_FRAMES = 512;
 // A crash-information message is cut to this many bytes.
 constexpr size_t DZCRASH_WRITER_CRASH_INFO_MAX = 1024;
+// An uncaught exception's name and reason are cut to this many bytes (at a whole UTF-8 sequence).
+constexpr size_t DZCRASH_WRITER_EXCEPTION_NAME_MAX = 1024;
+constexpr size_t DZCRASH_WRITER_EXCEPTION_REASON_MAX = 16 * 1024;
 
 // The BSD part of the signal information: the signal, its code and the faulting address.
 struct dzcrash_log_bsd_signal_info_t {
@@ -106,6 +109,7 @@ struct dzcrash_log_writer_t {
     bool native;
   } process_info;
 
+  // Points into the scratch memory once set.
   struct {
     std::atomic<bool> has_exception;
     char* name;
@@ -119,6 +123,10 @@ struct dzcrash_log_writer_t {
   std::atomic<dzcrash_log_writer_custom_data*> custom_data;
   std::atomic<dzcrash_log_writer_custom_data*> custom_data_retired;
   std::atomic<uint32_t> custom_data_readers;
+
+  // Where the C library keeps the pointer to its abort message (glibc's __abort_msg, which assert and
+  // the library's fatal errors set before they abort); 0 when it has none. Found by init.
+  uint64_t abort_message_address;
 
   // Mapped by init (never the heap): the write's walk buffers, frame cursor and crash-time images.
   dzcrash_log_writer_scratch* scratch;
@@ -136,8 +144,10 @@ dzcrash_error_t DZcrash_log_writer_init(dzcrash_log_writer_t* writer, const char
                                         uint32_t symbolication_strategy, bool user_requested);
 
 // Records an uncaught exception for the write: its name, its reason (null writes "") and its call
-// stack's return addresses (`count` of them, copied). At most once per writer: a second call is
-// refused with DZCRASH_INVALID_ARGUMENT. Not async-signal-safe (allocates); any thread.
+// stack's return addresses (`count` of them, of which the first DZCRASH_WRITER_MAX_FRAMES are kept),
+// copied into the memory init set aside, so that it allocates nothing (an uncaught std::bad_alloc is
+// recorded too); name and reason are cut to their maxima. At most once per writer: a second call is
+// refused with DZCRASH_INVALID_ARGUMENT; DZCRASH_NO_MEMORY without scratch memory. Any thread.
 dzcrash_error_t DZcrash_log_writer_set_exception(dzcrash_log_writer_t* writer, const char* name,
                                                  const char* reason, const uint64_t* return_addresses,
                                                  size_t count);
@@ -148,9 +158,13 @@ dzcrash_error_t DZcrash_log_writer_set_exception(dzcrash_log_writer_t* writer, c
 // async-signal-safe (allocates); any thread.
 bool DZcrash_log_writer_set_custom_data(dzcrash_log_writer_t* writer, const void* data, size_t length);
 
+// The crash-information message is the first Mach-O "__crash_info" message of the images (the
+// faulting image first), else the C library's abort message, when it has set one.
+//
 // Writes the report: header, report info, system, machine, application and process sections, every
-// thread of the process (the other threads held still meanwhile), the images of `image_list` and those
-// loaded since it was filled, the exception, the signal and the custom data, in that order.
+// thread of the process (the other threads held still meanwhile), the images loaded at this moment
+// (those of `image_list` that are still loaded, and any loaded since it was filled, as the dynamic
+// linker's map lists them), the exception, the signal and the custom data, in that order.
 // `crashed_thread` is marked crashed and carries the registers of its first frame. `current_state`
 // is the calling thread's state; without it the calling thread is left out. `image_list` may be null.
 // Threads that do not stop within about 100 ms are written with number and crashed flag only; while

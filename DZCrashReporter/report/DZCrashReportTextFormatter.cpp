@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DZCrashReporter/DZCrashReporterLog.h"
+#include "DZCrashReporter/report/DZCrashReportFormat.h"
 
 namespace dzcrash {
 namespace {
@@ -29,6 +30,8 @@ constexpr int kOsMacOS = 0;
 constexpr int kOsIPhoneOS = 1;
 constexpr int kOsIPhoneSimulator = 2;
 constexpr int kOsAppleTVOS = 4;
+// The value this system's own reports carry: their symbols are ELF names, which have no prefix.
+constexpr int kOsThisSystem = DZCRASH_HOST_OPERATING_SYSTEM;
 
 constexpr int kFrameImageNameWidth = 35;
 constexpr int kRegistersPerLine = 4;
@@ -186,6 +189,8 @@ std::string displayedSymbolName(const std::string& name, int operatingSystem) {
     case kOsIPhoneSimulator:
     case kOsAppleTVOS:
       return name.substr(1);
+    case kOsThisSystem:
+      return name;
     default:
       DZCrashReporterLog("Symbol \"" + name + "\" prefix rules are unknown for this OS!");
       return name;

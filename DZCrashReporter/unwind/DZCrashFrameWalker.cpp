@@ -112,7 +112,8 @@ dzframe_error_t DZframe_image_lookup_begin(dzframe_image_lookup* lookup, dzcrash
   if (!DZcrash_async_thread_state_has_reg(current, DZCRASH_REG_IP)) return DZFRAME_BAD_FRAME;
   if (DZcrash_async_thread_state_get_reg(current, DZCRASH_REG_IP) == 0) return DZFRAME_NOT_SUPPORTED;
   // A view over no list still has the images found at write time.
-  if (image_list == nullptr || (image_list->list == nullptr && image_list->extra_count == 0)) {
+  if (image_list == nullptr ||
+      (image_list->list == nullptr && image_list->extra_count == 0 && image_list->picked_count == 0)) {
     return DZFRAME_NOT_SUPPORTED;
   }
   lookup->image_list = image_list;

@@ -8,6 +8,7 @@
 
 #include "DZCrashReporter/report/DZCrashReport.h"
 #include "DiziZoz/core/DiziZozErrorTrackingConfig.h"
+#include "DiziZoz/core/JsonUtils.h"
 #include "DiziZoz/errortracking/DiziZozBinaryImageInfo.h"
 #include "DiziZoz/errortracking/DiziZozStackFrame.h"
 #include "DiziZoz/errortracking/DiziZozStackTraceProcessor.h"
@@ -143,8 +144,15 @@ std::optional<std::string> firstGroup(const std::optional<std::regex>& regex, co
   return match[1].str();
 }
 
-std::optional<std::string> nonEmpty(const std::string& text) {
-  return text.empty() ? std::nullopt : std::optional(text);
+// A report's strings are the bytes the crashed process had (an exception message, a folder name):
+// every one becomes text, with U+FFFD for what is not UTF-8, before it goes into a property, where a
+// single invalid byte would cost the whole value.
+std::string text(const std::string& bytes) {
+  return toValidUtf8(bytes);
+}
+
+std::optional<std::string> nonEmpty(const std::string& bytes) {
+  return bytes.empty() ? std::nullopt : std::optional(text(bytes));
 }
 
 std::string_view trimmed(std::string_view text) {
@@ -193,12 +201,12 @@ std::vector<DiziZozStackFrame> buildStackFrames(const DZCrashReport& report,
       frame.imageAddress = image->imageBaseAddress();
       if (!image->imageName().empty()) {
         // The full path, as on the handled road: "package" means one thing in every event.
-        frame.package = image->imageName();
-        frame.module = lastPathComponent(image->imageName());
+        frame.package = text(image->imageName());
+        frame.module = lastPathComponent(*frame.package);
       }
     }
     if (const auto& symbol = sourceFrame.symbolInfo()) {
-      if (!symbol->symbolName().empty()) frame.function = symbol->symbolName();
+      if (!symbol->symbolName().empty()) frame.function = text(symbol->symbolName());
       frame.symbolAddress = symbol->startAddress();
     }
     frame.inApp = frame.module && DiziZozStackTraceProcessor::isInApp(*frame.module, frame.package, config);
@@ -220,18 +228,18 @@ std::optional<Properties> buildExceptionInfo(const DZCrashReport& report,
     const auto& signal = report.signalInfo();
     std::optional<std::string> crashInfoMessage;
     if (signal.crashInfoMessage())
-      crashInfoMessage = nonEmpty(std::string(trimmed(*signal.crashInfoMessage())));
+      crashInfoMessage = nonEmpty(std::string(trimmed(text(*signal.crashInfoMessage()))));
     const auto fatalErrorType = crashInfoMessage ? parseSwiftFatalErrorType(*crashInfoMessage) : std::nullopt;
     if (fatalErrorType) {
       exception["type"] = *fatalErrorType;
       exception["value"] = *crashInfoMessage;
     } else {
-      if (!signal.name().empty()) exception["type"] = signal.name();
+      if (!signal.name().empty()) exception["type"] = text(signal.name());
       if (auto message = signalMessage(signal)) exception["value"] = *message;
     }
     Properties meta = Properties::object();
-    if (!signal.code().empty()) meta["code"] = signal.code();
-    if (!signal.name().empty()) meta["name"] = signal.name();
+    if (!signal.code().empty()) meta["code"] = text(signal.code());
+    if (!signal.name().empty()) meta["name"] = text(signal.name());
     if (crashInfoMessage) meta["crash_info_message"] = *crashInfoMessage;
     mechanism = {{"type", "signal"}, {"handled", false}, {"synthetic", false}, {"meta", {{"signal", meta}}}};
   } else if (const auto& mach = report.machExceptionInfo()) {
@@ -287,7 +295,7 @@ std::vector<Properties> buildDebugImages(const DZCrashReport& report,
   for (const auto& image : report.images()) {
     if (!wanted.contains(image.imageBaseAddress()) || image.imageName().empty()) continue;
     DiziZozBinaryImageInfo info;
-    info.name = image.imageName();
+    info.name = text(image.imageName());
     if (image.imageUUID()) info.uuid = formattedAsUUID(*image.imageUUID());
     info.address = image.imageBaseAddress();
     info.size = image.imageSize();
@@ -320,7 +328,8 @@ std::optional<std::string> parseSwiftFatalErrorType(std::string_view message) {
 
 std::optional<std::string> signalMessage(const dzcrash::DZCrashReportSignalInfo& signal) {
   if (signal.name().empty() || signal.code().empty()) return std::nullopt;
-  return signal.name() + " (code " + signal.code() + ") at address " + hexAddress(signal.address());
+  return text(signal.name()) + " (code " + text(signal.code()) + ") at address " +
+         hexAddress(signal.address());
 }
 
 std::string machExceptionName(std::uint64_t type) {

@@ -12,6 +12,7 @@
 
 #include "platform/Log.h"
 #include "platform/ThreadCaptureSignal.h"
+#include "platform/ThreadSignalStack.h"
 #include "platform/linux/Libcurl.h"
 
 namespace platform {
@@ -429,7 +430,10 @@ struct CurlHttpClient::Impl {
     pthread_sigmask(SIG_BLOCK, &mask, nullptr);
     if (!openLibcurl()) return;
 
+    ThreadSignalStack signalStack;
     for (;;) {
+      // A stack overflow here reaches the crash reporter, once it wants that.
+      signalStack.ensure();
       std::vector<std::unique_ptr<Transfer>> fresh;
       bool stop = false;
       {

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/ThreadCaptureSignal.h"
+#include "platform/ThreadSignalStack.h"
 
 namespace platform {
 
@@ -52,6 +53,8 @@ void WorkerThread::run(std::string name, bool blockAsyncSignals) {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
   }
 
+  // Declared before the lock, so that it goes after the lock is released.
+  ThreadSignalStack signalStack;
   std::unique_lock lock(mutex_);
   for (;;) {
     if (stopping_) return;
@@ -78,6 +81,8 @@ void WorkerThread::run(std::string name, bool blockAsyncSignals) {
     Entry entry = std::move(heap_.back());
     heap_.pop_back();
     lock.unlock();
+    // A stack overflow in the job reaches the crash reporter, once it wants that.
+    signalStack.ensure();
     entry.job();
     const bool repeats = entry.interval > Duration{0} && !entry.token.isCancelled();
     if (!repeats) entry.job = nullptr;  // released before the lock is taken again, as above

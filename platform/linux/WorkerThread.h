@@ -26,7 +26,9 @@ class WorkerThread {
   // every asynchronous signal, so signals sent to the process are handled on other threads; the
   // signals a fault raises (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGABRT, SIGSYS) stay unblocked
   // so that a crash on the worker still reaches the crash handler, and so does the crash reporter's
-  // thread-capture signal (ThreadCaptureSignal.h), so that reports show the worker's stack.
+  // thread-capture signal (ThreadCaptureSignal.h), so that reports show the worker's stack. Once the
+  // crash reporter asks for it (ThreadSignalStack.h), the thread sets up an alternate signal stack
+  // before its next job, so that a stack overflow in a job is reported too.
   WorkerThread(std::string name, bool blockAsyncSignals);
   ~WorkerThread();
   WorkerThread(const WorkerThread&) = delete;

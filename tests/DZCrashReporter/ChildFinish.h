@@ -8,6 +8,11 @@
 #include <cstdio>
 #include <string>
 
+// glibc's end of a failed assert(expression), which a child calls to fail an assertion in any build:
+// <assert.h> leaves it undeclared where NDEBUG is defined (release builds). As glibc declares it.
+extern "C" void __assert_fail(const char* assertion, const char* file, unsigned int line,
+                              const char* function) noexcept __attribute__((__noreturn__));
+
 namespace dzcrash::test {
 
 // Ends the child: status 0 when `failure` is empty, else 1 with the failure on standard error, where

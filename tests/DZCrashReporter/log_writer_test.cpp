@@ -548,8 +548,14 @@ TEST_F(LiveReport, WritesTheUncaughtExceptionOnce) {
 
 TEST_F(LiveReport, CustomDataIsOneWholeValueWhileItIsReplaced) {
   std::atomic<bool> stop{false};
-  // Value n is n bytes, each n: a torn or freed value shows as a wrong length or a mixed byte.
+  // Value n is n bytes, each n: a torn or freed value shows as a wrong length or a mixed byte. The
+  // replacer stays out of the writes' thread capture, so that it goes on replacing while each write
+  // reads the value (a value freed meanwhile is a use after free that AddressSanitizer reports).
   std::thread replacer([&] {
+    sigset_t capture;
+    sigemptyset(&capture);
+    sigaddset(&capture, platform::threadCaptureSignal());
+    pthread_sigmask(SIG_BLOCK, &capture, nullptr);
     for (uint8_t n = 1; !stop.load(); n = static_cast<uint8_t>(n % 200 + 1)) {
       const std::vector<uint8_t> value(n, n);
       DZcrash_log_writer_set_custom_data(&writer_, value.data(), value.size());

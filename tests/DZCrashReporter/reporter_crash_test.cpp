@@ -259,6 +259,8 @@ TEST_P(DemoCrashes, KillTheDemoByTheirSignalAndLeaveOneReport) {
   const std::string text =
       DZCrashReportTextFormatter(DZCrashReportTextFormat::classic, DZCrashReportStringEncoding::utf8)
           .formatReport(report);
+  // ELF symbols have no prefix rules to report; the formatter says nothing of them.
+  for (const std::string& line : quiet.lines) EXPECT_EQ(line.find("prefix rules"), std::string::npos) << line;
 
   // The host's names: its abbreviation table for the signal, <signal.h>'s name for the code.
   const std::string signalName = std::string("SIG") + sigabbrev_np(c.reportSignal);
@@ -303,13 +305,13 @@ const DemoCase kDemoCases[] = {
            EXPECT_EQ(report.exceptionInfo()->exceptionName(), "std::runtime_error");
            EXPECT_EQ(report.exceptionInfo()->exceptionReason(), "boom");
            ASSERT_TRUE(report.exceptionInfo()->stackFrames().has_value());
-           std::vector<std::string> names;
-           for (const auto& frame : *report.exceptionInfo()->stackFrames()) {
-             if (frame.symbolInfo()) names.push_back(frame.symbolInfo()->symbolName());
-           }
-           const auto thrower = std::find(names.begin(), names.end(), "dz_demo_exception");
-           ASSERT_NE(thrower, names.end());
-           EXPECT_NE(std::find(names.begin(), thrower, "__cxa_throw"), thrower);
+           // The stack starts at the throwing function: the hook and the runtime's throw are left out.
+           const auto& frames = *report.exceptionInfo()->stackFrames();
+           ASSERT_GE(frames.size(), 2u);
+           ASSERT_TRUE(frames[0].symbolInfo().has_value());
+           EXPECT_EQ(frames[0].symbolInfo()->symbolName(), "dz_demo_exception");
+           ASSERT_TRUE(frames[1].symbolInfo().has_value());
+           EXPECT_EQ(frames[1].symbolInfo()->symbolName(), "dz_demo_crash");
          }},
     {"overflow",
      SIGSEGV,

@@ -34,6 +34,7 @@
 #include "tests/DZCrashReporter/CrashReportFixture.h"
 #include "tests/DiziZoz/CapturedLog.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/WaitingExecutor.h"
@@ -231,6 +232,34 @@ TEST_F(CrashDemoRuns, ACorruptReportIsLoggedAndGoneAfterTheNextStart) {
       << sending->output();
   EXPECT_FALSE(std::filesystem::exists(pendingReport()));
   EXPECT_TRUE(exceptionEvents(service).empty());
+}
+
+// The README's walk: the collector started with no options, the demo's "crash" and then "send" with
+// theirs, again and again in one user's folders. The collector listens on a free port here rather than
+// its default (where the demo's default host points), so that parallel runs never meet.
+TEST(CrashDemoWithTheCollector, TheReadmesWalkDeliversEveryCrash) {
+  TempDir folder;
+  ChildProcess collector({std::string(QUORVELLE_BINARY_DIR) + "/tools/dizizoz-collector", "--port", "0"});
+  ASSERT_TRUE(collector.waitForOutput("listening on http://")) << collector.output();
+  ASSERT_TRUE(collector.waitForOutput("\n")) << collector.output();
+  const auto at = collector.output().find("http://");
+  const std::string host = collector.output().substr(at, collector.output().find('\n', at) - at);
+  ScopedEnvironment environment{{"XDG_DATA_HOME", (folder / "data").string()},
+                                {"XDG_CACHE_HOME", (folder / "cache").string()},
+                                {"XDG_CONFIG_HOME", (folder / "config").string()}};
+  constexpr std::string_view event = " $exception crash-demo-user\n";
+  std::size_t seen = 0;
+  // The first run caches the collector's remote configuration; the later ones start with it.
+  for (int run = 1; run <= 3; ++run) {
+    ChildProcess crashing({kDemo, "--host", host, "crash"});
+    EXPECT_EQ(crashing.wait(20s), -1) << "run " << run << " did not crash\n" << crashing.output();
+    ChildProcess sending({kDemo, "--host", host, "send"});
+    ASSERT_EQ(sending.wait(20s), 0) << sending.output();
+    ASSERT_TRUE(collector.waitForOutput(event, quorvelle::test::kStateDeadline, seen))
+        << "run " << run << " sent no crash\n"
+        << sending.output() << collector.output();
+    seen = collector.output().find(event, seen) + event.size();
+  }
 }
 
 // ---- The remote gate and the life cycle, each in a child process ----
