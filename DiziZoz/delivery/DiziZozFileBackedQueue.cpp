@@ -197,7 +197,7 @@ void DiziZozFileBackedQueue::migrateOldQueue(const fs::path& oldQueue) {
 }
 
 std::error_code DiziZozFileBackedQueue::writeRecord(const std::string& name, std::string_view bytes) {
-  if (bytes.size() > maxRecordBytes) return DiziZozQueueFileError::tooLarge;
+  if (bytes.size() > maxRecordBytes) return DiziZozFileError::tooLarge;
   const fs::path temporary = queue_ / (std::string(temporaryPrefix) + name + std::string(temporarySuffix));
   auto ec = files_.write(queue_ / name, temporary, bytes);
   if (ec == std::errc::file_exists) {

@@ -284,7 +284,7 @@ TEST_F(FileBackedQueueTest, AFailedWriteLosesOnlyThatRecord) {
       {"disk full", std::errc::no_space_on_device, 2, "No space left on device"},
       {"input/output error", std::errc::io_error, 2, "Input/output error"},
       {"record over the size cap", std::nullopt, DiziZozFileBackedQueue::maxRecordBytes + 1,
-       "larger than a record may be"},
+       "over the size cap"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
