@@ -472,7 +472,7 @@ TEST_F(DiziZozApiWireTest, AnEndlessAnswerEndsAtTheRequestsReplyLimit) {
   EXPECT_EQ(retries->pendingCount(), 0u);
   const auto growth = peak.growthBytes();
   if (growth) {
-    EXPECT_LT(*growth, 32u << 20) << "peak memory rose by " << *growth << " bytes";
+    EXPECT_LT(*growth, 48u << 20) << "peak memory rose by " << *growth << " bytes";
   }
 
   Json flags{{"featureFlags", {{"big", std::string(2 << 20, 'x')}}}};
