@@ -47,8 +47,10 @@ struct HttpRequest {
   std::string body;
   // The whole exchange, redirects included, must finish within this time.
   std::chrono::milliseconds timeout{60'000};
-  // Redirects (301, 302, 303, 307, 308) are followed up to this many times, and one more ends the transfer
-  // with `tooManyRedirects`; 0 hands the first 3xx reply back as the result.
+  // Redirects are followed up to this many times, and one more ends the transfer with `tooManyRedirects`;
+  // 0 hands the first 3xx reply back as the result. A redirect never changes the method or the body: 307
+  // and 308 are followed by the same request, 301, 302 and 303 only by a GET or HEAD (any other request
+  // gets them back as its result, so a POST is never re-sent as a GET without its body).
   int maxRedirects = 10;
   // Header names removed from the request when a redirect leads to a host other than the original one, or
   // to another scheme.

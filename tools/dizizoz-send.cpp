@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <time.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include "DiziZoz/core/DiziZozSDK.h"
 #include "DiziZoz/core/DiziZozServices.h"
 #include "DiziZoz/delivery/DeliveryServices.h"
+#include "DiziZoz/delivery/DiziZozQueue.h"
 #include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/ThreadMainExecutor.h"
 #include "platform/linux/ThreadSerialQueue.h"
@@ -42,7 +45,10 @@ const char* kHelp =
     "  --wait SECONDS    how long to keep retrying (default 30)\n"
     "  --debug           print the client's diagnostics: queued records, batches, pauses, retries\n"
     "\n"
-    "Exits 0 when everything queued was delivered, 1 when records stay queued, 2 on a bad argument.\n"
+    "At the end it says how many events the service took (delivered) and how many the client gave up\n"
+    "(dropped: refused for good, or deleted after repeated failures; see the README), and how many stay\n"
+    "queued. Exits 0 only when every event it captured was delivered and nothing was dropped, 1 otherwise,\n"
+    "2 on a bad argument.\n"
     "The network's reachability is not watched: the service is expected on this machine.\n";
 
 // Waits up to `seconds` for Ctrl+C or a termination request (blocked by StopSignals); true when one came.
@@ -122,7 +128,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   client->identify(distinctId);
+  // Counted from here on: the tool's own captures, not the identify event.
+  std::atomic<std::size_t> handedToQueue{0};
+  const auto captured =
+      client->onEventCaptured.subscribe([&](const dizizoz::DiziZozEvent&) { ++handedToQueue; });
   for (const auto& event : events) client->capture(event);
+  const auto eventQueue =
+      std::dynamic_pointer_cast<dizizoz::DiziZozQueue<dizizoz::DiziZozEvent>>(client->queue());
   std::printf("%s: captured %zu event(s) for %s, sending to %s\n", kTool, events.size(), distinctId.c_str(),
               host.c_str());
   std::fflush(stdout);
@@ -135,13 +147,17 @@ int main(int argc, char** argv) {
     queued = queuedRecords(*client);
   }
   client->close();
-  if (queued > 0) {
-    std::printf("%s: %zu record(s) stay queued for the next run\n", kTool, queued);
-  } else {
-    std::printf("%s: everything was delivered\n", kTool);
+  const dizizoz::DiziZozQueueTally tally = eventQueue ? eventQueue->tally() : dizizoz::DiziZozQueueTally{};
+  const std::size_t refused = events.size() - std::min(events.size(), handedToQueue.load());
+  if (refused > 0) {
+    std::printf("%s: the client refused %zu of the %zu event(s) at capture (see --debug)\n", kTool, refused,
+                events.size());
   }
+  // Events left by an earlier run count too: they go with the first batches.
+  std::printf("%s: %zu event(s) delivered, %zu dropped, %zu record(s) stay queued for the next run\n", kTool,
+              tally.delivered, tally.dropped, queued);
   // The client's queue threads may still be finishing a request after close; ending here, without
   // running destructors, leaves them no destroyed transport to call.
   std::fflush(stdout);
-  std::_Exit(queued > 0 ? 1 : 0);
+  std::_Exit(refused == 0 && tally.dropped == 0 && queued == 0 ? 0 : 1);
 }

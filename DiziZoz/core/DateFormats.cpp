@@ -1,5 +1,6 @@
 #include "DiziZoz/core/DateFormats.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -165,6 +166,14 @@ std::optional<double> parseRetryAfter(std::string_view text, Date now) {
   if (!date) return std::nullopt;
   if (*date <= now) return 0.0;
   return duration<double>(*date - now).count();
+}
+
+Date addingSeconds(Date date, double seconds) {
+  if (!(seconds > 0)) return date;
+  const double room = duration<double>(Date::max() - std::max(date, Date{})).count();
+  // A second short of the limit: converting a double that close to it may round past it.
+  if (seconds >= room - 1.0) return Date::max();
+  return date + duration_cast<Date::duration>(duration<double>(seconds));
 }
 
 std::optional<double> parseRetryAfter(std::string_view text) {

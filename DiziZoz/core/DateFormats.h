@@ -37,4 +37,8 @@ std::string nanosNow(const platform::Clock& clock);
 std::optional<double> parseRetryAfter(std::string_view text, Date now);
 std::optional<double> parseRetryAfter(std::string_view text);
 
+// `date` plus `seconds`, for waits whose length comes from outside (a server's Retry-After may say 1e20):
+// a time past what the clock can hold is the latest it holds, and a negative or NaN wait is none.
+Date addingSeconds(Date date, double seconds);
+
 }  // namespace dizizoz

@@ -46,6 +46,12 @@ void DiziZozSDK::identify(const std::string& distinctId, std::optional<Propertie
     hedgeLog("identify call not allowed, distinctId is invalid: " + distinctId);
     return;
   }
+  // Such an id can be neither stored nor sent: taking it would mark the installation identified without
+  // an id, drop every later event and refuse the next launch's identify.
+  if (!isValidUtf8(distinctId)) {
+    hedgeLog("identify call not allowed, distinctId is not UTF-8 text: " + toValidUtf8(distinctId));
+    return;
+  }
   const auto config = this->config();
   if (config->optOut) {
     hedgeLog(optOutMessage);

@@ -1,17 +1,18 @@
 #include "DiziZoz/core/DiziZozStorage.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <fstream>
 #include <limits>
-#include <sstream>
 #include <utility>
 
+#include "DiziZoz/core/BoundedFileRead.h"
 #include "DiziZoz/core/DiziZozBundleInfo.h"
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/HedgeLog.h"
@@ -130,9 +131,57 @@ bool renameNoReplace(const fs::path& from, const fs::path& to, std::error_code& 
   return !ec;
 }
 
+constexpr std::array<std::string_view, 2> temporaryTags{"writing", "migrating"};
+
 // A name next to `target` for a temporary copy; hidden, so nobody takes it for a key or a queue record.
+// It names the writing process, so that the next start can tell a write still running (in this process
+// or another) from one killed before its rename: ".<name>.writing-<pid>-XXXXXX".
 fs::path temporarySibling(const fs::path& target, std::string_view tag) {
-  return target.parent_path() / ("." + target.filename().string() + "." + std::string(tag) + "-XXXXXX");
+  return target.parent_path() / ("." + target.filename().string() + "." + std::string(tag) + "-" +
+                                 std::to_string(::getpid()) + "-XXXXXX");
+}
+
+bool processIsRunning(long pid) {
+  if (pid == ::getpid()) return true;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+// Whether `name` is a temporary of a key-file write or copy whose writer has gone: its process is no
+// longer running, or it has no process in its name (as older versions wrote them).
+bool isLeftoverTemporary(std::string_view name) {
+  if (!name.starts_with('.')) return false;
+  for (std::string_view tag : temporaryTags) {
+    const std::string marker = "." + std::string(tag) + "-";
+    const auto at = name.rfind(marker);
+    if (at == std::string_view::npos || at < 1) continue;
+    if (!DiziZozStorage::keyFromRawValue(name.substr(1, at - 1))) continue;
+    const std::string_view rest = name.substr(at + marker.size());
+    const auto dash = rest.find('-');
+    if (dash == std::string_view::npos) return rest.size() == 6;
+    long pid = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + dash, pid);
+    if (error != std::errc() || end != rest.data() + dash || pid <= 0 || rest.size() - dash - 1 != 6)
+      return false;
+    return !processIsRunning(pid);
+  }
+  return false;
+}
+
+// A writer killed between making its temporary and renaming it leaves the temporary behind.
+void removeLeftoverTemporaries(const fs::path& folder) {
+  std::error_code ec;
+  std::vector<fs::path> leftovers;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (isLeftoverTemporary(it->path().filename().string())) leftovers.push_back(it->path());
+  }
+  for (const auto& path : leftovers) {
+    std::error_code removeError;
+    fs::remove_all(path, removeError);
+    if (removeError) {
+      hedgeLog("Could not remove the temporary " + path.string() +
+               " of an unfinished write: " + removeError.message());
+    }
+  }
 }
 
 // Copies a file or a folder with its contents to `to` when nothing exists there. The copy is made under a
@@ -292,20 +341,23 @@ std::shared_ptr<DiziZozStorage> DiziZozStorage::open(const DiziZozConfig& config
   fs::path appFolder = base / config.projectToken();
   createDirectoryAtURLIfNeeded(appFolder);
   migrateLegacyStorage(config, location, appFolder);
+  removeLeftoverTemporaries(appFolder);
   return std::shared_ptr<DiziZozStorage>(new DiziZozStorage(std::move(appFolder)));
 }
 
-std::optional<std::string> DiziZozStorage::getData(StorageKey key) const {
-  const fs::path path = url(key);
-  if (!itemExists(path)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream contents;
-  if (in) contents << in.rdbuf();
-  if (!in || in.bad()) {
-    hedgeLog("Error reading data from key " + std::string(caseName(key)) + ": " + lastError().message());
-    return std::nullopt;
+std::optional<std::string> DiziZozStorage::getData(StorageKey key, KeyFileState* state) const {
+  std::string contents;
+  const std::error_code ec = readRegularFile(url(key), maxKeyFileBytes, contents);
+  KeyFileState found = KeyFileState::readable;
+  if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) {
+    found = KeyFileState::missing;
+  } else if (ec) {
+    found = KeyFileState::unreadable;
+    hedgeLog("Error reading data from key " + std::string(caseName(key)) + ": " + ec.message());
   }
-  return std::move(contents).str();
+  if (state) *state = found;
+  if (found != KeyFileState::readable) return std::nullopt;
+  return contents;
 }
 
 void DiziZozStorage::setData(StorageKey key, const std::optional<std::string>& contents) {
@@ -313,13 +365,19 @@ void DiziZozStorage::setData(StorageKey key, const std::optional<std::string>& c
     deleteSafely(url(key));
     return;
   }
+  if (contents->size() > maxKeyFileBytes) {
+    hedgeLog("Failed to write data for key '" + std::string(caseName(key)) +
+             "' error: " + std::to_string(contents->size()) + " bytes are more than a key file may hold (" +
+             std::to_string(maxKeyFileBytes) + "); the stored value is kept");
+    return;
+  }
   if (auto ec = writeFileAtomically(url(key), *contents)) {
     hedgeLog("Failed to write data for key '" + std::string(caseName(key)) + "' error: " + ec.message());
   }
 }
 
-std::optional<Value> DiziZozStorage::getJson(StorageKey key) const {
-  auto data = getData(key);
+std::optional<Value> DiziZozStorage::getJson(StorageKey key, KeyFileState* state) const {
+  auto data = getData(key, state);
   if (!data) return std::nullopt;
   // Parsing is not recursive, but every later copy or walk of the value would be.
   if (platform::jsonTextNestsDeeperThan(*data)) {
@@ -351,8 +409,8 @@ void DiziZozStorage::setJson(StorageKey key, const Value& json) {
 }
 
 template <typename T>
-std::optional<T> DiziZozStorage::getTypedValue(StorageKey key) const {
-  auto json = getJson(key);
+std::optional<T> DiziZozStorage::getTypedValue(StorageKey key, KeyFileState* state) const {
+  auto json = getJson(key, state);
   if (!json) return std::nullopt;
   if (holds<T>(*json)) return json->template get<T>();
   if (!json->is_object()) return std::nullopt;
@@ -364,8 +422,9 @@ std::optional<T> DiziZozStorage::getTypedValue(StorageKey key) const {
   return it->template get<T>();
 }
 
-template std::optional<std::string> DiziZozStorage::getTypedValue<std::string>(StorageKey) const;
-template std::optional<bool> DiziZozStorage::getTypedValue<bool>(StorageKey) const;
+template std::optional<std::string> DiziZozStorage::getTypedValue<std::string>(StorageKey,
+                                                                               KeyFileState*) const;
+template std::optional<bool> DiziZozStorage::getTypedValue<bool>(StorageKey, KeyFileState*) const;
 
 std::optional<std::int64_t> DiziZozStorage::getInt(StorageKey key) const {
   auto json = getJson(key);

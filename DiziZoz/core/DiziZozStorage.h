@@ -35,7 +35,11 @@ struct DiziZozStorageLocation {
 // The client's persistent key-value store: one file per key in a folder of its own per project token.
 // Scalars are stored wrapped in a one-member object named after the key; objects and arrays as they are.
 // Every key file is written to a temporary name and renamed into place, so a reader (or the next launch
-// after a crash) sees either the old or the new content.
+// after a crash) sees either the old or the new content; opening the store removes the temporaries that
+// writers killed before their rename left behind.
+//
+// A key file is read only when it is a regular file of at most `maxKeyFileBytes` (opened without
+// blocking and without following a link); anything else at its place reads as absent and is left there.
 //
 // No lock and no cache: each caller serialises access to the keys it owns; several instances over the same
 // folder may exist and the last write of a key wins. No operation fails its caller: failures are logged
@@ -76,6 +80,18 @@ class DiziZozStorage {
     pushPendingUnregister,
   };
   static constexpr std::size_t storageKeyCount = 31;
+  // The largest key file read or written: more than the largest flags or configuration the service
+  // answers with (DiziZozApi's reply limits), far less than what would cost the program its memory.
+  static constexpr std::size_t maxKeyFileBytes = 8 * 1024 * 1024;
+
+  // What reading a key file found.
+  enum class KeyFileState {
+    missing,
+    readable,
+    // Something is there that cannot be read: no permission, an I/O error, not a regular file, or larger
+    // than maxKeyFileBytes. Nothing says its content is bad: a later run may read it.
+    unreadable,
+  };
   static const std::array<StorageKey, storageKeyCount>& allKeys();
   // The file or folder name under the project folder, for example "dizizoz.distinctId".
   static std::string_view rawValue(StorageKey key);
@@ -99,17 +115,18 @@ class DiziZozStorage {
   const std::filesystem::path& appFolderUrl() const { return appFolderUrl_; }
   std::filesystem::path url(StorageKey key) const { return appFolderUrl_ / rawValue(key); }
 
-  std::optional<std::string> getData(StorageKey key) const;
-  // Nothing deletes the key's file.
+  // `state`, when given, tells a missing file from one that cannot be read.
+  std::optional<std::string> getData(StorageKey key, KeyFileState* state = nullptr) const;
+  // Nothing deletes the key's file. Contents over maxKeyFileBytes are logged and leave the file as it was.
   void setData(StorageKey key, const std::optional<std::string>& contents);
 
-  std::optional<Value> getJson(StorageKey key) const;
+  std::optional<Value> getJson(StorageKey key, KeyFileState* state = nullptr) const;
   // A value that cannot be written as JSON is logged and leaves the key's file as it was.
   void setJson(StorageKey key, const Value& json);
 
   // For std::string and bool: the stored value, bare or wrapped; nothing when missing or of another type.
   template <typename T>
-  std::optional<T> getTypedValue(StorageKey key) const;
+  std::optional<T> getTypedValue(StorageKey key, KeyFileState* state = nullptr) const;
   // An integer (a number is truncated), bare or wrapped.
   std::optional<std::int64_t> getInt(StorageKey key) const;
 

@@ -21,13 +21,22 @@ DiziZozStorageManager::DiziZozStorageManager(const DiziZozConfig& config,
 }
 
 template <typename T>
-std::optional<T> DiziZozStorageManager::read(StorageKey key) const {
+std::optional<T> DiziZozStorageManager::read(StorageKey key) {
   if (!storage_) return std::nullopt;
-  return storage_->getTypedValue<T>(key);
+  auto state = DiziZozStorage::KeyFileState::missing;
+  auto value = storage_->getTypedValue<T>(key, &state);
+  if (state == DiziZozStorage::KeyFileState::unreadable) keepIdentityInMemory(key);
+  return value;
+}
+
+void DiziZozStorageManager::keepIdentityInMemory(StorageKey unreadable) {
+  if (inMemoryOnly_.exchange(true)) return;
+  hedgeLog("The identity file " + storage_->url(unreadable).string() +
+           " cannot be read: it is left as it is, and this run keeps its identity in memory only");
 }
 
 void DiziZozStorageManager::write(StorageKey key, const Value& value) {
-  if (storage_) storage_->setJson(key, value);
+  if (storage_ && !inMemoryOnly_) storage_->setJson(key, value);
 }
 
 void DiziZozStorageManager::remove(StorageKey key) {
@@ -165,6 +174,8 @@ void DiziZozStorageManager::applyBootstrapIdentityIfNeeded(
   // An existing installation is never re-bootstrapped.
   if (read<std::string>(StorageKey::anonymousId)) return;
   if (read<bool>(StorageKey::isIdentified) == true) return;
+  // An identity file that cannot be read is an existing installation's.
+  if (inMemoryOnly_) return;
   if (bootstrap->isIdentifiedId) {
     setDistinctId(*bootstrap->distinctId);
     std::lock_guard lock(identifiedLock_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,10 @@ class DiziZozConfig;
 // missing values are derived (a new anonymous id, the distinct and device ids from it, the identified
 // flag from comparing the two ids). A bootstrap identity in the options is applied once, on a fresh
 // installation.
+//
+// An identity file that is there but cannot be read (no permission, not a regular file, too large) is
+// never overwritten: from then on the run keeps its whole identity in memory and writes none of its
+// files, so the stored identity is back at the next launch that can read it.
 //
 // Any thread may call. One lock per value; they nest only as distinct -> anon, deviceId -> anon,
 // identified -> distinct -> anon and identified -> anon, so there is no cycle.
@@ -60,9 +65,11 @@ class DiziZozStorageManager {
   void ensureAnonymousIdLocked();  // under anonLock_
   void applyBootstrapIdentityIfNeeded(const std::optional<DiziZozBootstrapConfig>& bootstrap);
   template <typename T>
-  std::optional<T> read(DiziZozStorage::StorageKey key) const;
+  std::optional<T> read(DiziZozStorage::StorageKey key);
   void write(DiziZozStorage::StorageKey key, const Value& value);
   void remove(DiziZozStorage::StorageKey key);
+  // Switches the run to an identity in memory only, once.
+  void keepIdentityInMemory(DiziZozStorage::StorageKey unreadable);
 
   const std::shared_ptr<DiziZozStorage> storage_;
   std::mutex anonLock_;
@@ -77,6 +84,7 @@ class DiziZozStorageManager {
   std::optional<std::string> deviceId_;          // deviceIdLock_
   std::optional<bool> isIdentifiedValue_;        // identifiedLock_
   std::optional<bool> personProcessingEnabled_;  // personProcessingLock_
+  std::atomic<bool> inMemoryOnly_{false};
 };
 
 }  // namespace dizizoz

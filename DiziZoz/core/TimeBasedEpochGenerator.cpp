@@ -43,7 +43,8 @@ Uuid TimeBasedEpochGenerator::generateUUID() {
   } else {
     started_ = true;
     lastTimestamp_ = ms;
-    random_.fill(lastEntropy_);
+    // Without the secure source the entropy comes from the general-purpose generator, byte by byte.
+    random_.fillOrFallBack(lastEntropy_);
     lastEntropy_[0] &= 0x0F;
     lastEntropy_[2] &= 0x3F;
   }

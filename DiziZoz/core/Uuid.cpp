@@ -52,7 +52,7 @@ std::optional<Uuid> Uuid::fromString(std::string_view text) {
 
 Uuid Uuid::random4(platform::Random& random) {
   Uuid uuid;
-  random.fill(uuid.bytes);
+  random.fillOrFallBack(uuid.bytes);
   uuid.bytes[6] = static_cast<std::uint8_t>((uuid.bytes[6] & 0x0F) | 0x40);
   uuid.bytes[8] = static_cast<std::uint8_t>((uuid.bytes[8] & 0x3F) | 0x80);
   return uuid;

@@ -207,11 +207,12 @@ struct DiziZozApi::Core : std::enable_shared_from_this<Core> {
     }
   }
 
-  platform::HttpRequest makeRequest(std::string method, std::string url) const {
+  platform::HttpRequest makeRequest(std::string method, std::string url, std::size_t maxReplyBytes) const {
     platform::HttpRequest request;
     request.method = std::move(method);
     request.url = std::move(url);
     request.timeout = env.timeout;
+    request.maxResponseBytes = maxReplyBytes;
     applyCustomHeaders(request);
     for (const auto& [name, value] : sessionHeaders.fields()) {
       if (!request.headers.contains(name)) request.headers.set(name, value);
@@ -244,7 +245,7 @@ struct DiziZozApi::Core : std::enable_shared_from_this<Core> {
       completion({});
       return;
     }
-    platform::HttpRequest request = makeRequest(std::move(method), std::move(*url));
+    platform::HttpRequest request = makeRequest(std::move(method), std::move(*url), maxUploadReplyBytes);
     GzipResult compressed = compress(*json);
     if (compressed.ok()) {
       request.headers.set("Content-Encoding", "gzip");
@@ -329,7 +330,7 @@ struct DiziZozApi::Core : std::enable_shared_from_this<Core> {
     if (!parts) return std::nullopt;
     while (parts->path.ends_with('/')) parts->path.pop_back();
     parts->path += "/array/" + percentEncodedPath(config->projectToken(), /*keepSlashes=*/false) + "/config";
-    return makeRequest("GET", parts->string());
+    return makeRequest("GET", parts->string(), maxRemoteConfigReplyBytes);
   }
 };
 
@@ -402,7 +403,7 @@ void DiziZozApi::flags(const std::string& distinctId, const std::optional<std::s
     completion(std::nullopt, std::nullopt);
     return;
   }
-  platform::HttpRequest request = core_->makeRequest("POST", std::move(*url));
+  platform::HttpRequest request = core_->makeRequest("POST", std::move(*url), maxFlagsReplyBytes);
 
   Properties body{{"api_key", config.projectToken()},
                   {"distinct_id", distinctId},

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -31,6 +32,14 @@ struct DiziZozServiceAddresses {
   std::string usAssets{DiziZozConfig::usAssetsHost};
   std::string euAssets{DiziZozConfig::euAssetsHost};
 };
+
+// The most each answer of the service may hold, after content decoding. A longer answer ends its transfer
+// with a `responseTooLarge` error, so a service that never stops answering costs the program no more than
+// this. An upload's answer is a short status object; flags and remote configuration are the largest
+// answers the service gives, and their content also has to fit the key files it is kept in.
+inline constexpr std::size_t maxUploadReplyBytes = 64 * 1024;
+inline constexpr std::size_t maxFlagsReplyBytes = 4 * 1024 * 1024;
+inline constexpr std::size_t maxRemoteConfigReplyBytes = 1024 * 1024;
 
 // What the client is built over besides its options. The program passes its one HTTP transport and a
 // serial queue of the client's own; tests pass fakes for the clock, the delay queue and the compressor.

@@ -69,6 +69,11 @@ bool DiziZozFileBackedQueue::isTemporarilyUnavailable(std::error_code error) {
          error == std::errc::too_many_files_open_in_system || error == std::errc::not_enough_memory;
 }
 
+bool DiziZozFileBackedQueue::isProcessShortOfResources(std::error_code error) {
+  return error == std::errc::too_many_files_open || error == std::errc::too_many_files_open_in_system ||
+         error == std::errc::not_enough_memory;
+}
+
 bool DiziZozFileBackedQueue::isTemporaryName(std::string_view name) {
   return name.size() > temporaryPrefix.size() + temporarySuffix.size() && name.starts_with(temporaryPrefix) &&
          name.ends_with(temporarySuffix);
@@ -197,7 +202,7 @@ void DiziZozFileBackedQueue::migrateOldQueue(const fs::path& oldQueue) {
 }
 
 std::error_code DiziZozFileBackedQueue::writeRecord(const std::string& name, std::string_view bytes) {
-  if (bytes.size() > maxRecordBytes) return DiziZozQueueFileError::tooLarge;
+  if (bytes.size() > maxRecordBytes) return DiziZozFileError::tooLarge;
   const fs::path temporary = queue_ / (std::string(temporaryPrefix) + name + std::string(temporarySuffix));
   auto ec = files_.write(queue_ / name, temporary, bytes);
   if (ec == std::errc::file_exists) {
@@ -208,14 +213,15 @@ std::error_code DiziZozFileBackedQueue::writeRecord(const std::string& name, std
   return ec;
 }
 
-void DiziZozFileBackedQueue::add(std::string_view contents) {
+bool DiziZozFileBackedQueue::add(std::string_view contents) {
   const std::string name = ids_.v7().toString();
   if (auto ec = writeRecord(name, contents)) {
     hedgeLog("Could not write file " + ec.message());
-    return;
+    return false;
   }
   std::lock_guard lock(itemsLock_);
   items_.push_back(name);
+  return true;
 }
 
 std::vector<std::string> DiziZozFileBackedQueue::peek(std::size_t count) {
@@ -240,7 +246,10 @@ std::vector<DiziZozFileBackedQueue::NamedRecord> DiziZozFileBackedQueue::peekNam
       }
       if (isTemporarilyUnavailable(ec)) {
         hedgeLog("File " + fileUrl(path) + " is temporarily unavailable, will retry " + ec.message());
-        break;
+        // One file the process may not read must not hold back the records behind it; a process out of
+        // descriptors or memory would fail on every one of them.
+        if (isProcessShortOfResources(ec)) break;
+        continue;
       }
       hedgeLog("File " + fileUrl(path) + " is corrupted " + ec.message());
       deleteSafely(path);
@@ -270,7 +279,7 @@ void DiziZozFileBackedQueue::pop(std::size_t count) {
   }
 }
 
-void DiziZozFileBackedQueue::remove(const std::vector<std::string>& names) {
+std::size_t DiziZozFileBackedQueue::remove(const std::vector<std::string>& names) {
   const std::set<std::string> wanted(names.begin(), names.end());
   std::vector<std::string> listed;
   {
@@ -282,18 +291,20 @@ void DiziZozFileBackedQueue::remove(const std::vector<std::string>& names) {
     });
   }
   for (const auto& name : listed) deleteSafely(queue_ / name);
+  return listed.size();
 }
 
-void DiziZozFileBackedQueue::deleteAt(std::size_t index) {
+bool DiziZozFileBackedQueue::deleteAt(std::size_t index) {
   std::string name;
   {
     std::lock_guard lock(itemsLock_);
-    if (index >= items_.size()) return;
+    if (index >= items_.size()) return false;
     const auto position = items_.begin() + static_cast<std::ptrdiff_t>(index);
     name = std::move(*position);
     items_.erase(position);
   }
   deleteSafely(queue_ / name);
+  return true;
 }
 
 void DiziZozFileBackedQueue::clear() {

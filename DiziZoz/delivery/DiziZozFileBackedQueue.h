@@ -71,9 +71,10 @@ class DiziZozFileBackedQueue {
   std::vector<std::string> names() const;
 
   // The contents of up to `count` records from the head of the list, in list order; names stay listed.
-  // On the way: a name whose file is gone is dropped; a file that cannot be read for now (no permission,
-  // no descriptors or memory left) ends the walk with what was read so far, leaving it and every later
-  // name listed; a file that cannot be read for any other reason is deleted and its name dropped.
+  // On the way: a name whose file is gone is dropped; a file that cannot be read for now stays listed for
+  // a later attempt and is passed over (no permission, a lock), or ends the walk with what was read so far
+  // (the process out of descriptors or memory); a file that cannot be read for any other reason is
+  // deleted and its name dropped.
   std::vector<std::string> peek(std::size_t count);
   // peek() with each record's name, for removing exactly those records later.
   struct NamedRecord {
@@ -85,19 +86,22 @@ class DiziZozFileBackedQueue {
   // Takes up to `count` names from the head of the list and deletes their files.
   void pop(std::size_t count);
   // Takes each of `names` that is still listed out of the list and deletes its file; names no longer
-  // listed (removed meanwhile, or gone with a clear()) are left alone.
-  void remove(const std::vector<std::string>& names);
+  // listed (removed meanwhile, or gone with a clear()) are left alone. Returns how many it took.
+  std::size_t remove(const std::vector<std::string>& names);
   // Takes the name at `index` out of the list and deletes its file; an index past the end does nothing.
-  void deleteAt(std::size_t index);
+  // True when it took one.
+  bool deleteAt(std::size_t index);
   // Writes one record and lists it last. A failed write is logged ("Could not write file ...") and the
-  // record is lost; the list does not change.
-  void add(std::string_view contents);
+  // record is lost; the list does not change. True when the record was stored.
+  bool add(std::string_view contents);
   // Deletes the folder with every record in it and starts over with an empty one.
   void clear();
 
   // Whether a read error means the file is fine but cannot be read for now: permission refused (EACCES,
   // EPERM), a lock (EAGAIN) or the process out of descriptors or memory (EMFILE, ENFILE, ENOMEM).
   static bool isTemporarilyUnavailable(std::error_code error);
+  // Whether it is the process, not the file, that cannot go on reading: out of descriptors or memory.
+  static bool isProcessShortOfResources(std::error_code error);
   // Whether `name` is a write in progress (or left by one that never finished), not a record.
   static bool isTemporaryName(std::string_view name);
 

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <utility>
 
+#include "DiziZoz/core/DateFormats.h"
 #include "DiziZoz/core/HedgeLog.h"
 #include "platform/Clock.h"
 #include "platform/MainExecutor.h"
@@ -97,6 +98,11 @@ Date DiziZozQueue<T>::now() const {
 template <typename T>
 std::size_t DiziZozQueue<T>::depth() const {
   return fileQueue_.depth();
+}
+
+template <typename T>
+DiziZozQueueTally DiziZozQueue<T>::tally() const {
+  return {.delivered = delivered_.load(), .dropped = dropped_.load()};
 }
 
 template <typename T>
@@ -200,6 +206,7 @@ void DiziZozQueue<T>::add(T record) {
       if (!drop) ++rateCapCount_;
     }
     if (drop) {
+      ++dropped_;
       noteRateCapDropped();
       return;
     }
@@ -209,14 +216,19 @@ void DiziZozQueue<T>::add(T record) {
     std::lock_guard lock(addLock_);
     if (fileQueue_.depth() >= static_cast<std::size_t>(std::max(0, configuredMaxQueueSize_))) {
       hedgeLog("[DiziZoz] Queue is full, dropping oldest record");
-      fileQueue_.deleteAt(0);
+      if (fileQueue_.deleteAt(0)) ++dropped_;
     }
     auto bytes = endpoint_.encode(record);
     if (!bytes) {
+      ++dropped_;
       hedgeLog("[DiziZoz] Tried to queue unserialisable record");
       return;
     }
-    fileQueue_.add(*bytes);
+    if (!fileQueue_.add(*bytes)) {
+      ++dropped_;
+      hedgeLog("Dropped " + endpoint_.describe(record) + ": it could not be stored");
+      return;
+    }
     depthAfter = fileQueue_.depth();
   }
   hedgeLog("Queued " + endpoint_.describe(record) + ". Depth: " + std::to_string(depthAfter));
@@ -262,7 +274,7 @@ void DiziZozQueue<T>::flush() {
 template <typename T>
 void DiziZozQueue<T>::flushCompletion(DiziZozConsumerPayload<T> payload) {
   if (payload.records.empty()) {
-    payload.completion(true);
+    payload.completion(DiziZozBatchOutcome::dropped);
     return;
   }
   sendBatch(std::move(payload));
@@ -302,18 +314,26 @@ void DiziZozQueue<T>::take(std::size_t count, Completion completion) {
       self->isFlushing_ = true;
     }
     std::vector<std::string> names;
+    std::vector<std::string> undecodable;
     std::vector<T> records;
     for (auto& file : self->fileQueue_.peekNamed(count)) {
-      names.push_back(std::move(file.name));
-      if (auto record = self->endpoint_.decode(file.contents)) records.push_back(std::move(*record));
+      if (auto record = self->endpoint_.decode(file.contents)) {
+        records.push_back(std::move(*record));
+        names.push_back(std::move(file.name));
+      } else {
+        hedgeLog("Dropped the stored record " + file.name + ": it does not decode");
+        undecodable.push_back(std::move(file.name));
+      }
     }
+    self->dropped_ += self->fileQueue_.remove(undecodable);
     DiziZozConsumerPayload<T> payload;
     payload.records = std::move(records);
-    payload.completion = [weak, names = std::move(names)](bool success) {
+    payload.completion = [weak, names = std::move(names)](DiziZozBatchOutcome outcome) {
       auto queue = weak.lock();
       if (!queue) return;
-      if (success && !names.empty()) {
-        queue->fileQueue_.remove(names);
+      if (outcome != DiziZozBatchOutcome::kept && !names.empty()) {
+        const std::size_t removed = queue->fileQueue_.remove(names);
+        (outcome == DiziZozBatchOutcome::delivered ? queue->delivered_ : queue->dropped_) += removed;
         hedgeLog("[DiziZoz] Completed!");
       }
       std::lock_guard lock(queue->isFlushingLock_);
@@ -358,14 +378,14 @@ void DiziZozQueue<T>::handleResult(const DiziZozUploadInfo& outcome, DiziZozCons
     }
     if (r > maxRetries_) {
       dropAllQueuedRecords(reason);
-      payload.completion(true);
+      payload.completion(DiziZozBatchOutcome::dropped);
       return;
     }
     const double delay = std::max(static_cast<double>(std::min(r, 30)), outcome.retryAfter.value_or(0.0));
     pauseFor(delay);
     hedgeLog("Pausing queue consumption for " + shortestDecimal(delay) + " seconds due to " +
              std::to_string(r) + " API failure(s).");
-    payload.completion(false);
+    payload.completion(DiziZozBatchOutcome::kept);
     return;
   }
   if (*code == 413) {
@@ -376,12 +396,12 @@ void DiziZozQueue<T>::handleResult(const DiziZozUploadInfo& outcome, DiziZozCons
         std::lock_guard lock(stateLock_);
         retryCount_ = 0;
       }
-      payload.completion(true);
+      payload.completion(DiziZozBatchOutcome::dropped);
       return;
     }
     if (countFailureOrDropAll("max retries (" + std::to_string(maxRetries_) +
                               ") exceeded after repeated HTTP 413")) {
-      payload.completion(true);
+      payload.completion(DiziZozBatchOutcome::dropped);
       return;
     }
     int newCap;
@@ -394,20 +414,20 @@ void DiziZozQueue<T>::handleResult(const DiziZozUploadInfo& outcome, DiziZozCons
       cap_ = newCap;
     }
     hedgeLog("Queue: HTTP 413, halved batch cap to " + std::to_string(newCap));
-    payload.completion(false);
+    payload.completion(DiziZozBatchOutcome::kept);
     return;
   }
   {
     std::lock_guard lock(stateLock_);
     retryCount_ = 0;
   }
-  payload.completion(true);
+  const bool delivered = *code >= 200 && *code <= 299;
+  payload.completion(delivered ? DiziZozBatchOutcome::delivered : DiziZozBatchOutcome::dropped);
 }
 
 template <typename T>
 void DiziZozQueue<T>::pauseFor(double seconds) {
-  const Date until =
-      now() + std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds));
+  const Date until = addingSeconds(now(), seconds);
   std::lock_guard lock(stateLock_);
   pausedUntil_ = until;
 }
@@ -417,6 +437,7 @@ void DiziZozQueue<T>::dropAllQueuedRecords(const std::string& reason) {
   hedgeLog("Queue: dropping all queued records \u2014 " + reason);
   {
     std::lock_guard lock(addLock_);
+    dropped_ += fileQueue_.depth();
     fileQueue_.clear();
   }
   std::lock_guard lock(stateLock_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -26,13 +27,24 @@ class SerialQueue;
 
 namespace dizizoz {
 
+// What becomes of the files of a finished batch: kept for a later attempt, or deleted because the service
+// took the records (delivered) or because they are given up (dropped).
+enum class DiziZozBatchOutcome { kept, delivered, dropped };
+
 // One batch handed from the reader to the sender: the decoded records in file order and the completion
-// that finishes the batch (true: delete the files read for it; false: keep them for a later attempt).
-// The completion must run exactly once.
+// that finishes the batch. The completion must run exactly once.
 template <typename T>
 struct DiziZozConsumerPayload {
   std::vector<T> records;
-  std::function<void(bool success)> completion;
+  std::function<void(DiziZozBatchOutcome)> completion;
+};
+
+// The records an upload queue has finished since it was built.
+struct DiziZozQueueTally {
+  std::size_t delivered = 0;  // deleted after a 2xx answer to the batch that carried them
+  // Given up: by a final answer, the size or rate limit, a drop-all, or because they could not be
+  // stored or decoded.
+  std::size_t dropped = 0;
 };
 
 // The persistent, batching upload queue of one stream (events, log records, replay snapshots). Every
@@ -46,7 +58,8 @@ struct DiziZozConsumerPayload {
 // be split is deleted. Every other answer deletes the batch and resets the failure count.
 //
 // A finished batch deletes the files it read, by name: records removed meanwhile (by the size limit or a
-// drop-all) never make it delete records that were not sent. After a drop-all nothing is deleted.
+// drop-all) never make it delete records that were not sent. After a drop-all nothing is deleted. A
+// stored record that does not decode is deleted when a batch reads it.
 //
 // Thread-safe; always held by a shared_ptr (create()). Timers, reachability handlers, the reader and the
 // upload completions hold the queue weakly: a queue released while a batch is in flight ignores the
@@ -82,6 +95,7 @@ class DiziZozQueue final : public DiziZozQueueing<T>, public std::enable_shared_
   void flushIfOverThreshold();
   void add(T record) override;
 
+  DiziZozQueueTally tally() const;
   // The current batch cap and flush threshold.
   int cap() const;
   int flushAt() const;
@@ -146,6 +160,9 @@ class DiziZozQueue final : public DiziZozQueueing<T>, public std::enable_shared_
   std::optional<Date> rateCapWindowStart_;  // rateCapLock_
   int rateCapCount_ = 0;                    // rateCapLock_
   bool rateCapDropWarned_ = false;          // rateCapLock_
+
+  std::atomic<std::size_t> delivered_{0};
+  std::atomic<std::size_t> dropped_{0};
 
   // Serialises the size check, the removal of the oldest record and the write, so that two adders
   // never remove two records for one.

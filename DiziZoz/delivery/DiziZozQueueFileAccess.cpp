@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 
 #include "DiziZoz/core/DiziZozStorage.h"
@@ -12,20 +11,6 @@
 namespace dizizoz {
 namespace fs = std::filesystem;
 namespace {
-
-class QueueFileErrorCategory final : public std::error_category {
- public:
-  const char* name() const noexcept override { return "dizizoz.queueFile"; }
-  std::string message(int value) const override {
-    switch (static_cast<DiziZozQueueFileError>(value)) {
-      case DiziZozQueueFileError::notARegularFile:
-        return "not a regular file";
-      case DiziZozQueueFileError::tooLarge:
-        return "larger than a record may be";
-    }
-    return "unknown error";
-  }
-};
 
 std::error_code lastError() {
   return {errno, std::generic_category()};
@@ -76,44 +61,7 @@ class SystemQueueFileAccess final : public DiziZozQueueFileAccess {
   }
 
   std::error_code read(const fs::path& path, std::size_t maxBytes, std::string& contents) override {
-    contents.clear();
-    // Checked before opening, so that nothing but a regular file is ever opened (opening a device may do
-    // something); checked again on the descriptor, which is what is read.
-    struct stat before {};
-    if (::lstat(path.c_str(), &before) != 0) return lastError();
-    if (!S_ISREG(before.st_mode)) return DiziZozQueueFileError::notARegularFile;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return errno == ELOOP ? std::error_code(DiziZozQueueFileError::notARegularFile) : lastError();
-    std::error_code ec;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-      ec = lastError();
-    } else if (!S_ISREG(info.st_mode)) {
-      ec = DiziZozQueueFileError::notARegularFile;
-    } else if (static_cast<std::size_t>(info.st_size) > maxBytes) {
-      ec = DiziZozQueueFileError::tooLarge;
-    } else {
-      contents.reserve(static_cast<std::size_t>(info.st_size));
-      std::array<char, 16 * 1024> chunk;
-      for (;;) {
-        const ssize_t n = ::read(fd, chunk.data(), chunk.size());
-        if (n < 0) {
-          if (errno == EINTR) continue;
-          ec = lastError();
-          break;
-        }
-        if (n == 0) break;
-        // The file may have grown since fstat.
-        if (contents.size() + static_cast<std::size_t>(n) > maxBytes) {
-          ec = DiziZozQueueFileError::tooLarge;
-          break;
-        }
-        contents.append(chunk.data(), static_cast<std::size_t>(n));
-      }
-      if (ec) contents.clear();
-    }
-    ::close(fd);
-    return ec;
+    return readRegularFile(path, maxBytes, contents);
   }
 
   std::error_code write(const fs::path& path, const fs::path& temporary, std::string_view bytes) override {
@@ -142,15 +90,6 @@ class SystemQueueFileAccess final : public DiziZozQueueFileAccess {
 };
 
 }  // namespace
-
-const std::error_category& queueFileErrorCategory() {
-  static const QueueFileErrorCategory category;
-  return category;
-}
-
-std::error_code make_error_code(DiziZozQueueFileError error) {
-  return {static_cast<int>(error), queueFileErrorCategory()};
-}
 
 DiziZozQueueFileAccess& DiziZozQueueFileAccess::system() {
   static auto* files = new SystemQueueFileAccess;

@@ -9,15 +9,9 @@
 #include <system_error>
 #include <vector>
 
-namespace dizizoz {
+#include "DiziZoz/core/BoundedFileRead.h"
 
-// Errors of the queue's own file rules (the system's errors travel as errno values).
-enum class DiziZozQueueFileError {
-  notARegularFile = 1,  // a directory, FIFO, socket, device or symbolic link where a record was expected
-  tooLarge,             // a record over the size cap
-};
-const std::error_category& queueFileErrorCategory();
-std::error_code make_error_code(DiziZozQueueFileError error);
+namespace dizizoz {
 
 // The file operations of the upload queues' record stores, as a seam: the system backend does the real
 // work, and tests wrap it to make chosen operations fail with chosen errors (EACCES, EIO, ENOSPC...),
@@ -42,9 +36,8 @@ class DiziZozQueueFileAccess {
   virtual std::error_code list(const std::filesystem::path& folder, std::vector<std::string>& names) = 0;
   // What is at `path`, without following a symbolic link.
   virtual Status status(const std::filesystem::path& path) = 0;
-  // The whole content of a regular file of at most `maxBytes` bytes. Opening never blocks (a FIFO
-  // would hang the reader) and never follows a symbolic link: anything but a regular file fails with
-  // notARegularFile, a longer file with tooLarge.
+  // The whole content of a regular file of at most `maxBytes` bytes, by the rules of readRegularFile():
+  // anything but a regular file fails with DiziZozFileError::notARegularFile, a longer file with tooLarge.
   virtual std::error_code read(const std::filesystem::path& path, std::size_t maxBytes,
                                std::string& contents) = 0;
   // Writes `bytes` as the file `path`, replacing it, all or nothing: the bytes go to `temporary` (a name
@@ -62,6 +55,3 @@ class DiziZozQueueFileAccess {
 };
 
 }  // namespace dizizoz
-
-template <>
-struct std::is_error_code_enum<dizizoz::DiziZozQueueFileError> : std::true_type {};

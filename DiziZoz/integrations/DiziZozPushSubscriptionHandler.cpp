@@ -6,6 +6,7 @@
 #include <thread>
 #include <utility>
 
+#include "DiziZoz/core/DateFormats.h"
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozStorage.h"
 #include "DiziZoz/core/HedgeLog.h"
@@ -14,7 +15,6 @@ namespace dizizoz {
 namespace {
 
 using std::chrono::duration_cast;
-using SystemDuration = std::chrono::system_clock::duration;
 
 // Seconds as the diagnostics print them: at least one decimal (5.0, 2.5).
 std::string secondsText(double seconds) {
@@ -365,8 +365,7 @@ void DiziZozPushSubscriptionHandler::handleFailure(const DiziZozUploadInfo& info
       halted_ = true;
     } else {
       delay = pushBackoffSeconds(attempt, info.retryAfter);
-      pausedUntil_ =
-          environment_.clock->now() + duration_cast<SystemDuration>(std::chrono::duration<double>(delay));
+      pausedUntil_ = addingSeconds(environment_.clock->now(), delay);
     }
   }
   if (halt) {

@@ -13,7 +13,7 @@ class SeededRandom final : public Random {
  public:
   explicit SeededRandom(std::uint64_t seed = 0) : state_(seed) {}
 
-  void fill(std::span<std::uint8_t> bytes) override {
+  bool fill(std::span<std::uint8_t> bytes) override {
     std::lock_guard lock(mutex_);
     std::size_t i = 0;
     while (i < bytes.size()) {
@@ -22,6 +22,7 @@ class SeededRandom final : public Random {
         bytes[i] = static_cast<std::uint8_t>(v >> (56 - 8 * b));
       }
     }
+    return true;
   }
 
  private:

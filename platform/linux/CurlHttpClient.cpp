@@ -180,6 +180,10 @@ bool isRedirect(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+bool keepsMethodAndBody(int status) {
+  return status == 307 || status == 308;
+}
+
 }  // namespace
 
 struct CurlHttpClient::Impl {
@@ -355,6 +359,10 @@ struct CurlHttpClient::Impl {
   // Starts the next hop when the reply is a redirect to follow.
   Hop followRedirect(Transfer& t) {
     if (!isRedirect(t.result.status) || t.request.maxRedirects <= 0) return Hop::final;
+    // A redirect never turns a request into another one: a POST re-sent as a body-less GET would be
+    // answered 200 while what it carried never arrived. 307 and 308 say that the same request may go to
+    // the new place; 301, 302 and 303 do not, so only requests that change nothing follow them.
+    if (!keepsMethodAndBody(t.result.status) && !mayBeSentAgain(t.request.method)) return Hop::final;
     char* location = nullptr;
     curl_easy_getinfo(t.easy, CURLINFO_REDIRECT_URL, &location);
     if (location == nullptr) return Hop::final;
@@ -366,14 +374,6 @@ struct CurlHttpClient::Impl {
 
     ++t.redirects;
     HttpRequest& r = t.request;
-    const int status = t.result.status;
-    if ((status == 303 && r.method != "HEAD") || ((status == 301 || status == 302) && r.method == "POST")) {
-      r.method = "GET";
-      r.body.clear();
-      r.headers.remove("Content-Type");
-      r.headers.remove("Content-Length");
-      r.headers.remove("Content-Encoding");
-    }
     if (redirectLeavesHost(t.originalURL, next)) {
       for (const auto& name : r.stripOnCrossHostRedirect) r.headers.remove(name);
     }
@@ -408,7 +408,9 @@ struct CurlHttpClient::Impl {
       }
     }
     if (code == CURLE_WRITE_ERROR && t->tooLarge) {
-      return fail(std::move(t), HttpErrorKind::responseTooLarge, "the reply body exceeds the allowed size");
+      return fail(std::move(t), HttpErrorKind::responseTooLarge,
+                  "the reply body is larger than the " + std::to_string(t->request.maxResponseBytes) +
+                      " bytes this request allows");
     }
     if (code == CURLE_ABORTED_BY_CALLBACK && t->refusedResend) {
       return fail(std::move(t), HttpErrorKind::connectionLost,

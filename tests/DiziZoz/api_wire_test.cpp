@@ -15,6 +15,7 @@
 #include "platform/linux/CurlHttpClient.h"
 #include "tests/DiziZoz/CapturedLog.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PeakMemory.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/WaitingExecutor.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
@@ -442,6 +443,41 @@ TEST_F(DiziZozApiWireTest, RefusedConnectionGivesTheErrorOnly) {
   EXPECT_FALSE(info.statusCode.has_value());
   EXPECT_FALSE(info.retryAfter.has_value());
   EXPECT_TRUE(log.mentions("[DiziZoz] Error calling the batch API: "));
+}
+
+// A service that never stops answering costs the program no more than each request's reply limit: the
+// transfer ends with an error that names the limit, and nothing is retried for it. A flags answer larger
+// than an upload's limit but within its own still arrives.
+TEST_F(DiziZozApiWireTest, AnEndlessAnswerEndsAtTheRequestsReplyLimit) {
+  auto client = api();
+  service.script(AnalyticsEndpoint::batch, reply::endless());
+  service.script(AnalyticsEndpoint::flags, reply::endless());
+  service.script(AnalyticsEndpoint::remoteConfig, reply::endless());
+  const quorvelle::test::PeakMemoryGrowth peak;
+
+  const DiziZozUploadInfo batch = upload([&](auto done) { client->batch({event("e")}, std::move(done)); });
+  ASSERT_TRUE(batch.error.has_value());
+  EXPECT_EQ(batch.error->kind, HttpErrorKind::responseTooLarge);
+  EXPECT_NE(batch.error->message.find(std::to_string(dizizoz::maxUploadReplyBytes)), std::string::npos)
+      << batch.error->message;
+  EXPECT_FALSE(batch.statusCode.has_value());
+  for (const auto& [name, fetched] :
+       {std::pair{"flags", fetch([&](auto done) { noFlags(*client, std::move(done)); })},
+        std::pair{"remote config", fetch([&](auto done) { client->remoteConfig(std::move(done)); })}}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(fetched.object.has_value());
+    ASSERT_TRUE(fetched.error && std::holds_alternative<platform::HttpError>(*fetched.error));
+    EXPECT_EQ(std::get<platform::HttpError>(*fetched.error).kind, HttpErrorKind::responseTooLarge);
+  }
+  EXPECT_EQ(retries->pendingCount(), 0u);
+  const auto growth = peak.growthBytes();
+  if (growth) {
+    EXPECT_LT(*growth, 48u << 20) << "peak memory rose by " << *growth << " bytes";
+  }
+
+  Json flags{{"featureFlags", {{"big", std::string(2 << 20, 'x')}}}};
+  service.setFlags(flags);
+  EXPECT_EQ(fetch([&](auto done) { noFlags(*client, std::move(done)); }).object, flags);
 }
 
 TEST_F(DiziZozApiWireTest, FlagsBodyLeavesOutWhatIsEmptyButAlwaysSendsGroups) {

@@ -227,6 +227,29 @@ TEST(DateFormats, RetryAfterAcceptsOnlyFiniteDecimalsAndHttpDates) {
   EXPECT_FALSE(std::signbit(*dizizoz::parseRetryAfter("-0", now)));
 }
 
+// Waits come from servers: one too long for the clock is the longest it can hold, never a wrap into the
+// past.
+TEST(DateFormats, AddingSecondsSaturatesAtTheLatestDate) {
+  using dizizoz::Date;
+  const Date now{std::chrono::seconds(1704067200)};
+  const double room = std::chrono::duration<double>(Date::max() - now).count();
+  struct Case {
+    double seconds;
+    Date expected;
+  };
+  const Case cases[] = {
+      {0, now},
+      {1.5, now + std::chrono::milliseconds(1500)},
+      {-3, now},
+      {std::numeric_limits<double>::quiet_NaN(), now},
+      {1e20, Date::max()},
+      {room, Date::max()},
+      {std::numeric_limits<double>::infinity(), Date::max()},
+  };
+  for (const auto& c : cases) EXPECT_EQ(dizizoz::addingSeconds(now, c.seconds), c.expected) << c.seconds;
+  EXPECT_GT(dizizoz::addingSeconds(now, room - 2), now);
+}
+
 TEST(JsonUtils, SanitiserKeepsJsonConvertsUrlsAndDatesAndDropsTheRest) {
   CapturedLog log;
   const double nan = std::numeric_limits<double>::quiet_NaN();

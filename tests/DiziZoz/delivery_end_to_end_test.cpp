@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -14,6 +17,7 @@
 #include "DiziZoz/delivery/DiziZozQueue.h"
 #include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/ThreadSerialQueue.h"
+#include "tests/support/WithoutReadOverride.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
 #include "tests/support/dizizoz/TestServices.h"
 
@@ -96,6 +100,17 @@ class Delivery {
   std::shared_ptr<DiziZozSDK> client;
 };
 
+// The file in `folder` that holds the event named `name`.
+std::optional<std::filesystem::path> storedRecordOf(const std::filesystem::path& folder,
+                                                    const std::string& name) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::ifstream in(entry.path());
+    const auto record = nlohmann::json::parse(in, nullptr, false);
+    if (record.is_object() && record.value("event", std::string()) == name) return entry.path();
+  }
+  return std::nullopt;
+}
+
 void captureNumbered(DiziZozSDK& client, int count) {
   for (int i = 0; i < count; ++i) client.capture("e" + std::to_string(i));
 }
@@ -147,6 +162,86 @@ TEST(DeliveryEndToEndTest, ABatchAnswered503IsSentAgainAfterItsBackOffAndDeliver
   d.ts.executor.advance(std::chrono::seconds(static_cast<int>(d.config->flushIntervalSeconds)));
   d.service.waitForRequests(AnalyticsEndpoint::batch, 3, 200ms);
   EXPECT_EQ(d.batches().size(), 2u);
+}
+
+// A batch is deleted only after a 2xx answer to the request that carried it. 307 and 308 take the same
+// body to the new place, where it is delivered; 301, 302 and 303 come back as the answer, are retried
+// like any 3xx after the back-off, and the batch is delivered then. No body-less GET is ever sent.
+TEST(DeliveryEndToEndTest, ARedirectedBatchIsDeliveredOnceOrKeptNeverDeletedUndelivered) {
+  for (const int status : {301, 302, 303, 307, 308}) {
+    SCOPED_TRACE(status);
+    Delivery d;
+    d.service.script(AnalyticsEndpoint::batch,
+                     analytics_reply::redirect(d.service.baseURL() + "/moved/batch", status));
+    d.setup();
+    captureNumbered(*d.client, 20);
+    auto queue = d.events();
+    const bool followed = status == 307 || status == 308;
+    if (!followed) {
+      ASSERT_TRUE(d.eventually([&] { return queue->pauseReason().has_value(); }));
+      EXPECT_EQ(queue->depth(), 20u) << "kept for the next attempt";
+      d.ts.executor.advance(std::chrono::seconds(static_cast<int>(d.config->flushIntervalSeconds)));
+    }
+    ASSERT_TRUE(d.eventually([&] { return d.batches().size() == 2 && queue->depth() == 0; }));
+
+    const auto batches = d.batches();
+    EXPECT_EQ(batches[0].answeredStatus, status);
+    EXPECT_EQ(batches[1].answeredStatus, 200);
+    EXPECT_EQ(batches[1].raw.path, followed ? "/moved/batch" : "/batch");
+    EXPECT_EQ(field(batches[1].events(), "event"), numberedNames(20));
+    EXPECT_EQ(field(batches[1].events(), "uuid"), field(batches[0].events(), "uuid"));
+    for (const auto& request : d.service.requests())
+      EXPECT_EQ(request.raw.method, "POST") << request.raw.target;
+  }
+}
+
+// A Retry-After too long for the clock pauses the queue as long as the clock can hold, not for a wrapped
+// time in the past.
+TEST(DeliveryEndToEndTest, AHugeRetryAfterKeepsTheQueuePaused) {
+  Delivery d;
+  d.service.script(AnalyticsEndpoint::batch, analytics_reply::status(503, "99999999999999999999"));
+  d.setup();
+  captureNumbered(*d.client, 20);
+  auto queue = d.events();
+  ASSERT_TRUE(d.eventually([&] { return d.batches().size() == 1 && d.batches()[0].answeredStatus == 503; }));
+  ASSERT_TRUE(d.eventually([&] { return queue->pauseReason().has_value(); }));
+
+  d.ts.executor.advance(std::chrono::hours(24));  // the flush timer fires thousands of times
+  d.client->flush();
+  EXPECT_TRUE(queue->pauseReason().has_value());
+  EXPECT_EQ(queue->depth(), 20u);
+  EXPECT_EQ(d.batches().size(), 1u);
+}
+
+// A stored record the program may not read (mode 000, read as a user other than root) does not hold back
+// the stream: the records behind it are sent, and it stays for a later flush, which sends it once it can
+// be read.
+TEST(DeliveryEndToEndTest, AnUnreadableRecordAtTheHeadStaysWhileTheRecordsBehindItAreSent) {
+  // Before the client's threads start, so that they inherit it.
+  const quorvelle::test::WithoutReadOverride unprivileged;
+  Delivery d;
+  d.config->flushAt = 10;
+  d.setup();
+  captureNumbered(*d.client, 3);
+  auto queue = d.events();
+  ASSERT_EQ(queue->depth(), 3u);
+  const auto head =
+      storedRecordOf(d.ts.location().applicationSupport / kToken / "dizizoz.queueFolder.uuid", "e0");
+  ASSERT_TRUE(head);
+  std::filesystem::permissions(*head, std::filesystem::perms::none);
+
+  d.client->flush();
+  ASSERT_TRUE(d.eventually([&] { return queue->depth() == 1 && d.batches().size() == 1; }));
+  EXPECT_EQ(field(d.batches()[0].events(), "event"), (std::vector<std::string>{"e1", "e2"}));
+  EXPECT_TRUE(std::filesystem::exists(*head));
+
+  std::filesystem::permissions(*head,
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  d.client->flush();
+  ASSERT_TRUE(d.eventually([&] { return queue->depth() == 0; }));
+  const auto batches = d.batches();
+  EXPECT_EQ(field(batches.back().events(), "event"), (std::vector<std::string>{"e0"}));
+  for (const auto& batch : batches) EXPECT_EQ(batch.answeredStatus, 200);
 }
 
 TEST(DeliveryEndToEndTest, UploadsPauseWhileUnreachableAndResumeWhenTheNetworkReturns) {

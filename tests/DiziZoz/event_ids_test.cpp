@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <deque>
 #include <set>
 #include <thread>
@@ -27,20 +35,23 @@ class TestClock final : public platform::Clock {
   system_clock::time_point wall{milliseconds(0x0123456789AB)};
 };
 
-// Hands out the given entropy blocks in order, then zeros; counts how often it was asked.
+// Hands out the given entropy blocks in order, then zeros; counts how often it was asked. While `failing`
+// it reports failure after writing zeros, as a source that gave nothing.
 class ScriptedRandom final : public platform::Random {
  public:
-  void fill(std::span<std::uint8_t> bytes) override {
+  bool fill(std::span<std::uint8_t> bytes) override {
     ++fills;
     Entropy next{};
-    if (!blocks.empty()) {
+    if (!blocks.empty() && !failing) {
       next = blocks.front();
       blocks.pop_front();
     }
     std::copy_n(next.begin(), std::min(bytes.size(), next.size()), bytes.begin());
+    return !failing;
   }
   std::deque<Entropy> blocks;
   int fills = 0;
+  bool failing = false;
 };
 
 // The 74 entropy bits an id shows, as a number: the high 10 bits and the low 64 bits.
@@ -171,6 +182,43 @@ TEST(TimeBasedEpochGenerator, SharedGeneratorHandsOutUniqueOrderedIdsAcrossThrea
     all.insert(ids.begin(), ids.end());
   }
   EXPECT_EQ(all.size(), static_cast<std::size_t>(threads * perThread));
+}
+
+// A sandbox that forbids getrandom(2) makes the system's secure source fail: the ids then draw their
+// entropy from the general-purpose generator, and the process goes on. Run in a child, whose system calls
+// the filter may refuse without touching the test process.
+TEST(TimeBasedEpochGenerator, IdsStillComeWhenTheSystemsRandomSourceFails) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_getrandom, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOSYS & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+      _exit(10);
+    std::array<std::uint8_t, 16> probe{};
+    if (platform::SystemRandom::shared().fill(probe)) _exit(11);  // the filter did not bite
+    TimeBasedEpochGenerator generator(platform::SystemClock::shared(), platform::SystemRandom::shared());
+    std::vector<Visible> entropy;
+    for (int i = 0; i < 3; ++i) {
+      const Uuid id = generator.v7();
+      if (id.version() != 7 || (id.bytes[8] & 0xC0) != 0x80) _exit(12);
+      entropy.push_back(visibleEntropy(id));
+      std::this_thread::sleep_for(milliseconds(2));  // a new millisecond draws new entropy
+    }
+    const bool fresh =
+        !(entropy[0] == entropy[1]) && !(entropy[1] == entropy[2]) && !(entropy[0] == entropy[2]);
+    _exit(fresh ? 0 : 13);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(Uuid, TextFormRoundTripsInLowerCase) {

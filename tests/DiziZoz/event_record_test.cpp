@@ -30,8 +30,9 @@ class TestClock final : public platform::Clock {
 
 class CountingRandom final : public platform::Random {
  public:
-  void fill(std::span<std::uint8_t> bytes) override {
+  bool fill(std::span<std::uint8_t> bytes) override {
     for (auto& b : bytes) b = static_cast<std::uint8_t>(++counter);
+    return true;
   }
   unsigned counter = 0;
 };

@@ -162,9 +162,10 @@ void PrintTo(const UnreadableCase& c, std::ostream* os) {
 
 class UnreadableFileTest : public FileBackedQueueTest, public testing::WithParamInterface<UnreadableCase> {};
 
-// With A, B and C listed and B failing to read: a file that cannot be read for now stops the walk; any
-// other failure deletes it as corrupted.
-TEST_P(UnreadableFileTest, StopsTheWalkOrDeletesTheFile) {
+// With A, B and C listed and B failing to read: a file that cannot be read for now is passed over and
+// kept (or, when the process is out of descriptors or memory, ends the walk); any other failure deletes
+// it as corrupted.
+TEST_P(UnreadableFileTest, IsPassedOverStopsTheWalkOrIsDeleted) {
   const auto& c = GetParam();
   const Names names = threeRecords();
   auto queue = store();
@@ -183,8 +184,12 @@ TEST_P(UnreadableFileTest, StopsTheWalkOrDeletesTheFile) {
 }
 
 const UnreadableCase unreadableCases[] = {
-    {"EACCES", std::errc::permission_denied, {"A"}, true, " is temporarily unavailable, will retry "},
-    {"EPERM", std::errc::operation_not_permitted, {"A"}, true, " is temporarily unavailable, will retry "},
+    {"EACCES", std::errc::permission_denied, {"A", "C"}, true, " is temporarily unavailable, will retry "},
+    {"EPERM",
+     std::errc::operation_not_permitted,
+     {"A", "C"},
+     true,
+     " is temporarily unavailable, will retry "},
     {"EMFILE", std::errc::too_many_files_open, {"A"}, true, " is temporarily unavailable, will retry "},
     {"ENOMEM", std::errc::not_enough_memory, {"A"}, true, " is temporarily unavailable, will retry "},
     {"EIO", std::errc::io_error, {"A", "C"}, false, " is corrupted "},
@@ -284,7 +289,7 @@ TEST_F(FileBackedQueueTest, AFailedWriteLosesOnlyThatRecord) {
       {"disk full", std::errc::no_space_on_device, 2, "No space left on device"},
       {"input/output error", std::errc::io_error, 2, "Input/output error"},
       {"record over the size cap", std::nullopt, DiziZozFileBackedQueue::maxRecordBytes + 1,
-       "larger than a record may be"},
+       "over the size cap"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -212,6 +213,27 @@ TEST_F(IdentityTest, FirstLaunchIdentifiesAndTheNextLaunchIsAlreadyIdentified) {
   again->identify("user-d");
   EXPECT_EQ(log.lines, std::vector<std::string>{"[DiziZoz] already identified with id: user-d"});
   EXPECT_TRUE(events().empty());
+}
+
+// An id that is not UTF-8 can be neither stored nor sent: identify refuses it and stores nothing, so the
+// installation is not marked identified without an id and a later identify with a good id goes through.
+TEST_F(IdentityTest, AnIdThatIsNotUtf8IsRefusedAndStoresNothing) {
+  auto options = config();
+  auto client = setUp(options);
+  const std::string anon = client->getAnonymousId();
+  CapturedLog log;
+  client->identify("user-\xff\xfe");
+  EXPECT_TRUE(log.mentions("identify call not allowed, distinctId is not UTF-8 text: user-"));
+  EXPECT_TRUE(events().empty());
+  EXPECT_EQ(client->getDistinctId(), anon);
+  EXPECT_FALSE(std::filesystem::exists(files(*options)->url(Key::isIdentified)));
+
+  auto next = config();
+  auto again = setUp(next);
+  again->identify("user-d");
+  ASSERT_EQ(events().size(), 1u);
+  EXPECT_EQ(events()[0].event, "$identify");
+  EXPECT_EQ(again->getDistinctId(), "user-d");
 }
 
 TEST_F(IdentityTest, ReusedAnonymousIdIsNeitherSentNorReplaced) {

@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "DiziZoz/core/HedgeLog.h"
 #include "tests/DiziZoz/CapturedLog.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/WithoutReadOverride.h"
 
 // g++ 12 at -O2 reports the std::optional<json> temporaries of this file's tables as maybe-uninitialised
 // (a known false positive of its optional/variant analysis); the values are always constructed.
@@ -79,6 +82,63 @@ TEST_F(IdentityCacheTest, FreshInstallDerivesEveryIdFromOneAnonymousId) {
   EXPECT_EQ(relaunched->getAnonymousId(), anon);
   EXPECT_EQ(relaunched->getDistinctId(), "user-9");
   EXPECT_TRUE(relaunched->isIdentified());
+}
+
+// An identity file that cannot be read is never overwritten (the settings store's rule): the run keeps
+// its whole identity in memory and writes none of its files, and the next launch that can read the file
+// has the stored identity back.
+TEST_F(IdentityCacheTest, AnUnreadableIdentityFileIsLeftInPlaceAndTheRunKeepsItsIdentityInMemory) {
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path&)> spoil;
+    std::function<void(const fs::path&, std::uintmax_t size)> heal;
+  };
+  const Case cases[] = {
+      {"no permission", [](const fs::path& path) { fs::permissions(path, fs::perms::none); },
+       [](const fs::path& path, std::uintmax_t) {
+         fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+       }},
+      {"over the size cap",
+       [](const fs::path& path) { fs::resize_file(path, DiziZozStorage::maxKeyFileBytes + 1); },
+       [](const fs::path& path, std::uintmax_t size) { fs::resize_file(path, size); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    quorvelle::test::TempDir folder;
+    location.applicationSupport = folder / "com.quorvelle.app";
+    const std::string stored = manager()->getAnonymousId();
+    auto store = files();
+    const fs::path path = store->url(Key::anonymousId);
+    // Trailing blanks keep the JSON as it was when the file is cut back.
+    std::ofstream(path, std::ios::app) << " ";
+    const std::uintmax_t size = fs::file_size(path);
+    std::ifstream before(path, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(before), std::istreambuf_iterator<char>()};
+    fs::remove(store->url(Key::deviceId));
+    c.spoil(path);
+    {
+      const quorvelle::test::WithoutReadOverride unprivileged;
+      CapturedLog log;
+      auto run = manager();
+      const std::string anon = run->getAnonymousId();
+      EXPECT_NE(anon, stored);
+      EXPECT_TRUE(Uuid::fromString(anon));
+      EXPECT_EQ(run->getDeviceId(), anon);
+      run->setDistinctId("user-1");
+      run->setIdentified(true);
+      EXPECT_EQ(run->getDistinctId(), "user-1");
+      EXPECT_TRUE(run->isIdentified());
+      EXPECT_TRUE(log.mentions("cannot be read: it is left as it is"));
+    }
+    c.heal(path, size);
+    std::ifstream after(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after), std::istreambuf_iterator<char>()), bytes);
+    for (Key key : {Key::distinctId, Key::deviceId, Key::isIdentified})
+      EXPECT_FALSE(fs::exists(store->url(key))) << DiziZozStorage::caseName(key);
+    auto next = manager();
+    EXPECT_EQ(next->getAnonymousId(), stored);
+    EXPECT_FALSE(next->isIdentified());
+  }
 }
 
 TEST_F(IdentityCacheTest, AnonymousIdHookShapesNewIds) {

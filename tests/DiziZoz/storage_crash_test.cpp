@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <filesystem>
 #include <string>
 
 #include "DiziZoz/core/DiziZozConfig.h"
@@ -36,6 +37,13 @@ Value storedFormOf(Key key, int generation) {
   Value value = valueFor(key, generation);
   if (value.is_structured()) return value;
   return Value{{std::string(DiziZozStorage::rawValue(key)), std::move(value)}};
+}
+
+std::size_t hiddenEntries(const std::filesystem::path& folder) {
+  std::size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().filename().string().starts_with(".")) ++count;
+  return count;
 }
 
 // The writer dies while a key file is half written, at a byte the test chooses, every time: a child
@@ -70,11 +78,17 @@ TEST(StorageCrashTest, AWriterKilledInTheMiddleOfAKeyFileLeavesTheOldValueWhole)
       EXPECT_EQ(storage->getJson(key), storedFormOf(key, 0));
     }
   }
-  // What the killed writers left behind does not stand in the way of the next write.
+  // What the killed writers left behind does not stand in the way of the next write, and the next start
+  // removes it.
   for (Key key : keys) {
     storage->setJson(key, valueFor(key, 2));
     EXPECT_EQ(storage->getJson(key), storedFormOf(key, 2)) << DiziZozStorage::caseName(key);
   }
+  EXPECT_GT(hiddenEntries(storage->appFolderUrl()), 0u) << "the killed writers left no temporary";
+  auto next = DiziZozStorage::open(config, location);
+  ASSERT_TRUE(next);
+  EXPECT_EQ(hiddenEntries(next->appFolderUrl()), 0u);
+  for (Key key : keys) EXPECT_EQ(next->getJson(key), storedFormOf(key, 2)) << DiziZozStorage::caseName(key);
 }
 
 }  // namespace

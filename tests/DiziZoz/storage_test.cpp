@@ -1,22 +1,31 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozStorage.h"
 #include "DiziZoz/core/HedgeLog.h"
 #include "tests/DiziZoz/CapturedLog.h"
+#include "tests/support/PeakMemory.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/WithoutReadOverride.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using dizizoz::DiziZozConfig;
 using dizizoz::DiziZozStorage;
 using dizizoz::DiziZozStorageLocation;
@@ -159,6 +168,114 @@ TEST_F(StorageTest, ValueWithoutJsonFormKeepsTheLastGoodFile) {
 
   storage->setData(Key::registerProperties, std::nullopt);
   EXPECT_FALSE(fs::exists(storage->url(Key::registerProperties)));
+}
+
+// Reads `key` on a thread of its own that may not read every file (as a user other than root). A reader
+// still blocked after five seconds (on a FIFO) is released by opening the FIFO's other end, and reported.
+struct KeyRead {
+  std::optional<Value> value;
+  DiziZozStorage::KeyFileState state = DiziZozStorage::KeyFileState::missing;
+  bool blocked = false;
+};
+KeyRead readWithoutHanging(const DiziZozStorage& storage, Key key) {
+  KeyRead read;
+  std::promise<void> done;
+  auto finished = done.get_future();
+  std::thread reader([&] {
+    const quorvelle::test::WithoutReadOverride unprivileged;
+    read.value = storage.getJson(key, &read.state);
+    done.set_value();
+  });
+  if (finished.wait_for(5s) != std::future_status::ready) {
+    read.blocked = true;
+    while (finished.wait_for(100ms) != std::future_status::ready) {
+      const int fd = ::open(storage.url(key).c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) ::close(fd);
+    }
+  }
+  reader.join();
+  return read;
+}
+
+// Only a regular key file of bounded size is read, opened without blocking and without following a link:
+// a FIFO, a folder, a link, a 100 MB file or one the process may not read reads as absent at no cost in
+// memory, is told apart from a missing file, and is left where it is.
+TEST_F(StorageTest, KeyFilesThatAreNotSmallRegularFilesReadAsUnreadableAndStay) {
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path& path, const fs::path& outside)> make;
+  };
+  const Case cases[] = {
+      {"fifo", [](const fs::path& path, const fs::path&) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
+      {"directory",
+       [](const fs::path& path, const fs::path&) {
+         fs::create_directory(path);
+         writeFile(path / "inner", "{}");
+       }},
+      {"symbolic link",
+       [](const fs::path& path, const fs::path& outside) { fs::create_symlink(outside, path); }},
+      {"100 MB file",
+       [](const fs::path& path, const fs::path&) {
+         writeFile(path, "{}");
+         fs::resize_file(path, 100u << 20);
+       }},
+      {"mode 000",
+       [](const fs::path& path, const fs::path&) {
+         writeFile(path, R"({"plan":"pro"})");
+         fs::permissions(path, fs::perms::none);
+       }},
+  };
+  const fs::path outside = dir / "outside";
+  writeFile(outside, R"({"plan":"elsewhere"})");
+  auto storage = open();
+  const fs::path path = storage->url(Key::registerProperties);
+  EXPECT_EQ(readWithoutHanging(*storage, Key::registerProperties).state,
+            DiziZozStorage::KeyFileState::missing);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.make(path, outside);
+    const auto type = fs::symlink_status(path).type();
+    const quorvelle::test::PeakMemoryGrowth peak;
+    const KeyRead read = readWithoutHanging(*storage, Key::registerProperties);
+    EXPECT_FALSE(read.blocked);
+    EXPECT_FALSE(read.value.has_value());
+    EXPECT_EQ(read.state, DiziZozStorage::KeyFileState::unreadable);
+    if (const auto growth = peak.growthBytes()) {
+      EXPECT_LT(*growth, 16u << 20);
+    }
+    EXPECT_EQ(fs::symlink_status(path).type(), type) << "left where it is";
+    fs::remove_all(path);
+  }
+  EXPECT_EQ(readFile(outside), R"({"plan":"elsewhere"})");
+
+  // What may be read may be written, and no more.
+  storage->setJson(Key::registerProperties, {{"plan", "pro"}});
+  storage->setJson(Key::registerProperties, {{"text", std::string(DiziZozStorage::maxKeyFileBytes, 'x')}});
+  EXPECT_EQ(storage->getJson(Key::registerProperties), (Value{{"plan", "pro"}}));
+}
+
+// A writer killed between making its temporary and renaming it leaves the temporary behind: opening the
+// store removes those of writers that are gone, and never one of a writer still running.
+TEST_F(StorageTest, OpeningRemovesTheTemporariesOfWritersThatAreGone) {
+  const pid_t gone = fork();
+  ASSERT_GE(gone, 0);
+  if (gone == 0) _exit(0);
+  ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+  const std::string running = std::to_string(::getpid());
+  const std::string dead = std::to_string(gone);
+
+  const fs::path folder = open()->appFolderUrl();
+  for (const std::string& name : std::vector<std::string>{
+           ".dizizoz.distinctId.writing-" + running + "-Ab12Cd",
+           ".dizizoz.distinctId.writing-" + dead + "-Ab12Cd", ".dizizoz.flags.writing-Xy34Zw",
+           ".notes.writing-" + dead + "-Ab12Cd", "dizizoz.flags"}) {
+    writeFile(folder / name, "{}");
+  }
+  fs::create_directories(folder / (".dizizoz.queueFolder.uuid.migrating-" + dead + "-Qq11Rr") / "record");
+
+  open();
+  EXPECT_EQ(entries(folder), (std::set<std::string>{".dizizoz.distinctId.writing-" + running + "-Ab12Cd",
+                                                    ".notes.writing-" + dead + "-Ab12Cd", "dizizoz.flags"}));
 }
 
 // A key file nested 100,000 levels deep reads as absent (no reader may overflow its stack on it), and such

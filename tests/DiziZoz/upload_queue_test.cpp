@@ -297,6 +297,33 @@ TEST(UploadQueueTest, UndecodableFilesFinishAtOnce) {
   EXPECT_EQ(h.queue->depth(), 0u);
 }
 
+// The log and the tally tell what became of each record: one that could not be stored is dropped, not
+// "Queued"; a stored one that does not decode is dropped with a line of its own; a 2xx delivers.
+TEST(UploadQueueTest, LogAndTallyTellWhatBecameOfEachRecord) {
+  DiziZozConfig config("key");
+  EventHarness h(QueueEndpoint<DiziZozEvent>::batch(nullptr), config);
+  std::ofstream(h.storage->url(DiziZozStorage::StorageKey::queue) / "stray") << "not json";
+  h.reopen(config);
+  CapturedLog log;
+  h.queue->add(event("kept"));
+  h.queue->add(
+      DiziZozEvent("too big", "device-1",
+                   Properties{{"text", std::string(dizizoz::DiziZozFileBackedQueue::maxRecordBytes, 'x')}},
+                   dizizoz::Date{}, dizizoz::TimeBasedEpochGenerator::shared().v7()));
+  EXPECT_TRUE(contains(log.lines, "Queued event 'kept'. Depth: 2"));
+  EXPECT_FALSE(contains(log.lines, "Queued event 'too big'"));
+  EXPECT_TRUE(contains(log.lines, "[DiziZoz] Dropped event 'too big': it could not be stored"));
+
+  h.flush();
+  EXPECT_TRUE(contains(log.lines, "[DiziZoz] Dropped the stored record stray: it does not decode"));
+  ASSERT_EQ(h.sent.size(), 1u);
+  ASSERT_EQ(h.sent[0].records.size(), 1u);
+  h.answer(200);
+  EXPECT_EQ(h.queue->depth(), 0u);
+  EXPECT_EQ(h.queue->tally().delivered, 1u);
+  EXPECT_EQ(h.queue->tally().dropped, 2u);
+}
+
 TEST(UploadQueueTest, SizeLimitDropsExactlyTheOldest) {
   DiziZozConfig config("key");
   config.maxQueueSize = 3;

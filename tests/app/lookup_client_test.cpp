@@ -239,6 +239,38 @@ TEST_F(LookupClientTest, RepliesAreJudgedByTheirEnvelope) {
   }
 }
 
+// The text to translate goes only where the backend asked for it with the same request (307, 308): a
+// POST is never re-sent as a body-less GET, whose answer would pass for the translation.
+TEST_F(LookupClientTest, ARedirectedPostIsFollowedWithItsBodyOrEndsInAnError) {
+  server.setHandler([](const RecordedRequest& r) {
+    if (r.path == "/landing" && r.method == "POST" && !r.body.empty())
+      return ScriptedReply::json(R"({"success":true,"data":{"translated":"Hallo"}})");
+    return ScriptedReply::json(R"({"success":true,"data":{"translated":"not the text"}})");
+  });
+  for (const int status : {301, 302, 303, 307, 308}) {
+    SCOPED_TRACE(status);
+    const std::size_t before = server.requests().size();
+    ScriptedReply redirect;
+    redirect.status = status;
+    redirect.headers = {{"Location", "/landing"}};
+    server.enqueue(redirect);
+    const auto result = translate("Hello", "de");
+    const auto requests = server.requests();
+    if (status == 307 || status == 308) {
+      ASSERT_TRUE(result.ok()) << result.error().errorDescription();
+      EXPECT_EQ(result.value().translated, "Hallo");
+      ASSERT_EQ(requests.size(), before + 2);
+      EXPECT_EQ(requests.back().body, requests[before].body);
+    } else {
+      ASSERT_FALSE(result.ok());
+      EXPECT_EQ(result.error().errorDescription(),
+                "Server returned an unexpected response (HTTP " + std::to_string(status) + ").");
+      EXPECT_EQ(requests.size(), before + 1);
+    }
+    for (std::size_t i = before; i < requests.size(); ++i) EXPECT_EQ(requests[i].method, "POST");
+  }
+}
+
 TEST_F(LookupClientTest, DictionaryEntriesHaveOptionalStringMembers) {
   struct Case {
     std::string data;

@@ -306,20 +306,28 @@ TEST_F(HttpClientTest, DestroyingTheClientDeliversCancelledForTransfersInFlight)
   EXPECT_EQ(result->error->kind, HttpErrorKind::cancelled);
 }
 
-TEST_F(HttpClientTest, FollowsRedirectsAndStripsChosenHeadersWhenTheHostChanges) {
+// A redirect never turns a request into another one: 307 and 308 take the same method and body to the new
+// place, 301, 302 and 303 are followed by GET and HEAD only, and any other request gets them back as its
+// answer. Headers meant for one host never follow a redirect to another.
+TEST_F(HttpClientTest, RedirectsKeepTheMethodAndBodyOrComeBackAsTheAnswer) {
   const std::string sameHost = server.baseURL();
   const std::string otherHost = "http://localhost:" + std::to_string(server.port());
   server.setHandler([&](const quorvelle::test::RecordedRequest& r) {
     ScriptedReply reply;
-    if (r.path == "/see-other") {
-      reply.status = 303;
-      reply.headers = {{"Location", "/landing"}};
+    const auto redirect = [&](int status, std::string location) {
+      reply.status = status;
+      reply.headers = {{"Location", std::move(location)}};
+    };
+    if (r.path == "/moved") {
+      redirect(301, "/landing");
+    } else if (r.path == "/found") {
+      redirect(302, "/landing");
+    } else if (r.path == "/see-other") {
+      redirect(303, "/landing");
     } else if (r.path == "/temporary") {
-      reply.status = 307;
-      reply.headers = {{"Location", otherHost + "/landing"}};
+      redirect(307, otherHost + "/landing");
     } else if (r.path == "/same-host") {
-      reply.status = 308;
-      reply.headers = {{"Location", sameHost + "/landing"}};
+      redirect(308, sameHost + "/landing");
     } else {
       reply.body = "landed";
     }
@@ -327,34 +335,41 @@ TEST_F(HttpClientTest, FollowsRedirectsAndStripsChosenHeadersWhenTheHostChanges)
   });
 
   struct Case {
+    const char* method;
     const char* path;
-    const char* method;  // of the redirected request
-    bool bodyKept;
-    bool customKept;
+    int status;       // of the answer the caller gets
+    bool followed;    // the landing page was asked for, with the same method and body
+    bool customKept;  // on the landing request
   };
   const Case cases[] = {
-      {"/see-other", "GET", false, true},
-      {"/temporary", "POST", true, false},
-      {"/same-host", "POST", true, true},
+      {"POST", "/moved", 301, false, false},     {"POST", "/found", 302, false, false},
+      {"POST", "/see-other", 303, false, false}, {"DELETE", "/see-other", 303, false, false},
+      {"POST", "/temporary", 200, true, false},  {"POST", "/same-host", 200, true, true},
+      {"GET", "/see-other", 200, true, true},    {"GET", "/moved", 200, true, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
+    SCOPED_TRACE(std::string(c.method) + " " + c.path);
     const size_t before = server.requests().size();
     HttpRequest request = get(sameHost + c.path);
-    request.method = "POST";
-    request.body = "payload";
+    request.method = c.method;
+    if (request.method != "GET") request.body = "payload";
     request.headers.set("X-Secret", "s");
     request.stripOnCrossHostRedirect = {"x-secret"};
     const HttpResult result = run(request);
     ASSERT_TRUE(result.ok());
-    EXPECT_EQ(result.status, 200);
-    EXPECT_EQ(result.body, "landed");
-    EXPECT_EQ(result.finalURL.ends_with("/landing"), true);
+    EXPECT_EQ(result.status, c.status);
     const auto requests = server.requests();
-    ASSERT_EQ(requests.size(), before + 2);
+    ASSERT_EQ(requests.size(), before + (c.followed ? 2 : 1));
+    if (!c.followed) {
+      EXPECT_EQ(result.headers.get("Location"), "/landing");
+      continue;
+    }
+    EXPECT_EQ(result.body, "landed");
+    EXPECT_TRUE(result.finalURL.ends_with("/landing"));
     const auto& landing = requests.back();
+    EXPECT_EQ(landing.path, "/landing");
     EXPECT_EQ(landing.method, c.method);
-    EXPECT_EQ(landing.body, c.bodyKept ? "payload" : "");
+    EXPECT_EQ(landing.body, request.body);
     EXPECT_EQ(landing.header("X-Secret").has_value(), c.customKept);
   }
 

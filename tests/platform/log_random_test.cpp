@@ -21,8 +21,8 @@ TEST(Log, SinkCapturesLinesAndRestoresPrevious) {
 
 TEST(SystemRandom, FillsLargeBuffersWithoutRepeating) {
   std::array<std::uint8_t, 4096> a{}, b{};
-  platform::SystemRandom::shared().fill(a);
-  platform::SystemRandom::shared().fill(b);
+  EXPECT_TRUE(platform::SystemRandom::shared().fill(a));
+  EXPECT_TRUE(platform::SystemRandom::shared().fill(b));
   EXPECT_NE(a, b);
   EXPECT_NE(platform::SystemRandom::shared().next64(), platform::SystemRandom::shared().next64());
 }

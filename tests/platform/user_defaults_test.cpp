@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,12 +16,14 @@
 #include "platform/fake/MemoryUserDefaults.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/WithoutReadOverride.h"
 
 namespace fs = std::filesystem;
 using platform::DefaultsValue;
 using platform::FileUserDefaults;
 using platform::UserDefaults;
 using platform::fake::MemoryUserDefaults;
+using quorvelle::test::WithoutReadOverride;
 
 namespace {
 
@@ -64,28 +64,6 @@ std::string nestedSettingsFile(int levels) {
   for (int i = 0; i < levels; ++i) text += "]}";
   return text + "}";
 }
-
-// Root reads every file whatever its mode: while this lives, the calling thread gives up the
-// capabilities that allow that (a no-op for other users), so a mode-000 file cannot be opened.
-class WithoutReadOverride {
- public:
-  WithoutReadOverride() {
-    if (syscall(SYS_capget, &header_, saved_) != 0) return;
-    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-    changed_ = syscall(SYS_capset, &header_, reduced) == 0;
-  }
-  ~WithoutReadOverride() {
-    if (changed_) syscall(SYS_capset, &header_, saved_);
-  }
-  WithoutReadOverride(const WithoutReadOverride&) = delete;
-  WithoutReadOverride& operator=(const WithoutReadOverride&) = delete;
-
- private:
-  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct saved_[2]{};
-  bool changed_ = false;
-};
 
 }  // namespace
 

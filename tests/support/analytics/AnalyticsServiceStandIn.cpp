@@ -333,6 +333,13 @@ ScriptedReply hanging() {
   return reply;
 }
 
+ScriptedReply endless(int status) {
+  ScriptedReply reply;
+  reply.status = status;
+  reply.action = ScriptedReply::Action::endless;
+  return reply;
+}
+
 }  // namespace analytics_reply
 
 AnalyticsServiceStandIn::AnalyticsServiceStandIn() : AnalyticsServiceStandIn(Options{}) {}

@@ -56,8 +56,9 @@ ScriptedReply status(int status, std::optional<std::string> retryAfter = std::nu
 ScriptedReply json(const nlohmann::json& body, int status = 200);
 ScriptedReply text(std::string body, int status = 200);  // a body that need not be JSON
 ScriptedReply redirect(std::string location, int status = 307);
-ScriptedReply dropped();  // the connection closes without an answer
-ScriptedReply hanging();  // no answer until the stand-in stops
+ScriptedReply dropped();                  // the connection closes without an answer
+ScriptedReply hanging();                  // no answer until the stand-in stops
+ScriptedReply endless(int status = 200);  // an answer whose body never ends
 }  // namespace analytics_reply
 
 // A stand-in for the analytics service on 127.0.0.1, for tests and the dizizoz-collector tool.

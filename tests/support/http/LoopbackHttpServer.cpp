@@ -268,6 +268,21 @@ ScriptedReply LoopbackHttpServer::replyFor(const RecordedRequest& request) {
   return notFound;
 }
 
+void LoopbackHttpServer::sendEndlessly(int fd, const ScriptedReply& reply) {
+  std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonPhrase(reply.status) + "\r\n";
+  for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
+  head += "Connection: close\r\n\r\n";
+  if (!sendAll(fd, head)) return;
+  const std::string piece = reply.body.empty() ? std::string(64 * 1024, ' ') : reply.body;
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_) return;
+    }
+    if (!sendAll(fd, piece)) return;
+  }
+}
+
 void LoopbackHttpServer::serve(int fd, std::size_t connection) {
   std::string buffer;
   char chunk[16384];
@@ -339,6 +354,9 @@ void LoopbackHttpServer::serve(int fd, std::size_t connection) {
         return;
       case ScriptedReply::Action::raw:
         sendAll(fd, reply.body);
+        return;
+      case ScriptedReply::Action::endless:
+        sendEndlessly(fd, reply);
         return;
       case ScriptedReply::Action::respond:
       case ScriptedReply::Action::truncate:

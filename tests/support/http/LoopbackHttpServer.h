@@ -44,6 +44,8 @@ struct ScriptedReply {
     hang,      // never answer; the connection stays open until the server stops
     truncate,  // announce the full Content-Length, send half the body, then close
     raw,       // send `body` as the whole answer, status line and headers included, then close
+    endless,   // status line and headers without a length, then `body` (64 KiB of blanks when empty) over
+               // and over until the client hangs up or the server stops
   };
   int status = 200;
   HeaderFields headers;
@@ -88,6 +90,7 @@ class LoopbackHttpServer {
   struct Connection;
   void acceptLoop();
   void serve(int fd, std::size_t connection);
+  void sendEndlessly(int fd, const ScriptedReply& reply);
   ScriptedReply replyFor(const RecordedRequest& request);
   // Waits up to `delay`, or forever when it is nullopt; false when the server is stopping.
   bool waitUnlessStopping(std::optional<std::chrono::milliseconds> delay);
