@@ -40,7 +40,6 @@
 #include "platform/linux/desktop/QtAppShell.h"
 #include "platform/linux/desktop/QtAppWindowHost.h"
 #include "platform/linux/desktop/QtApplicationNotifications.h"
-#include "platform/linux/desktop/QtClipboardPasteboard.h"
 #include "platform/linux/desktop/QtKeyWindowScreen.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/QtPopupPanel.h"
@@ -48,6 +47,7 @@
 #include "platform/linux/desktop/QtSystemBeep.h"
 #include "platform/linux/desktop/QtSystemInfo.h"
 #include "platform/linux/desktop/X11Accessibility.h"
+#include "platform/linux/desktop/X11ClipboardPasteboard.h"
 #include "platform/linux/desktop/X11Connection.h"
 #include "platform/linux/desktop/X11SingleInstance.h"
 #include "platform/linux/desktop/XTestKeystrokeSender.h"
@@ -210,7 +210,7 @@ int main(int argc, char** argv) {
   GeminiKeyManager geminiKey(keychain);
 
   platform::X11Accessibility accessibility(x11.get(), executor);
-  platform::QtClipboardPasteboard pasteboard;
+  platform::X11ClipboardPasteboard pasteboard(*x11, executor);
   platform::XTestKeystrokeSender keystrokes(*x11, executor);
   SelectionCapture selection(accessibility, pasteboard, keystrokes, executor);
 
