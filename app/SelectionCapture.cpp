@@ -40,6 +40,11 @@ void SelectionCapture::startNextPasteboardCapture() {
   capturing_ = true;
   auto done = std::make_shared<Completion>(std::move(waiting_.front()));
   waiting_.pop_front();
+  if (accessibility_.focusedWindowCopyPasteKeys() == platform::CopyPasteKeys::none) {
+    platform::log(platform::LogLevel::info,
+                  "SelectionCapture: no key copies in the focused terminal; taken as nothing selected");
+    return endPasteboardCapture(std::nullopt, std::move(*done));
+  }
 
   pasteboard_.readItems(task_.resume([this,
                                       done](std::optional<std::vector<platform::PasteboardItem>> items) {
@@ -98,7 +103,21 @@ void SelectionCapture::sendCommandKey(std::uint16_t keyCode, platform::Job poste
     if (posted) posted();
     return;
   }
-  keystrokes_.send(platform::Keystroke{std::string(*name), platform::Keystroke::control}, std::move(posted));
+  std::uint8_t modifiers = platform::Keystroke::control;
+  switch (accessibility_.focusedWindowCopyPasteKeys()) {
+    case platform::CopyPasteKeys::standard:
+      break;
+    case platform::CopyPasteKeys::withShift:
+      modifiers |= platform::Keystroke::shift;
+      break;
+    case platform::CopyPasteKeys::none:
+      platform::log(
+          platform::LogLevel::info,
+          "SelectionCapture: the focused terminal has no key for this; the text stays on the clipboard");
+      if (posted) posted();
+      return;
+  }
+  keystrokes_.send(platform::Keystroke{std::string(*name), modifiers}, std::move(posted));
 }
 
 }  // namespace quorvelle

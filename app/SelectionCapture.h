@@ -66,7 +66,8 @@ class SelectionCapture {
   void captureSelection(Completion completion);
 
   // Posts one Command keystroke of the key at Carbon position `keyCode` (Command is Ctrl here); the
-  // code is a physical position, not a character. A code without a key on this system is dropped.
+  // code is a physical position, not a character. A code without a key on this system is dropped. In a
+  // terminal (CopyPasteKeys) Shift is held too, or, in one that has no such keys, nothing is posted.
   void postCommandKey(std::uint16_t keyCode);
 
  private:

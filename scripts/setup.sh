@@ -13,7 +13,7 @@ PACKAGES=(
   libxkbcommon-x11-dev
   librlottie-dev xvfb xauth x11-xkb-utils xkb-data xdotool xclip fonts-dejavu-core fonts-noto-color-emoji
   dbus gnome-keyring clang libclang-rt-14-dev clang-format openbox trayer tk8.6 curl openssl
-  llvm-16 libunwind-dev iproute2 x11-utils xterm xcompmgr
+  llvm-16 libunwind-dev iproute2 x11-utils xterm stterm xcompmgr
 )
 
 quorvelle_install_packages() {

@@ -294,5 +294,30 @@ TEST_F(SelectionCaptureTest, PostCommandKeySendsThePhysicalKeyWithControl) {
   EXPECT_EQ(keys.sent, (std::vector<Keystroke>{{"AB04", Keystroke::control}, kCopy}));
 }
 
+// A terminal takes its own copy and paste keys; one that has none gets no keystroke, and its copy
+// fallback gives nothing without touching the pasteboard.
+TEST_F(SelectionCaptureTest, TerminalsGetTheirOwnCopyAndPasteKeysOrNone) {
+  using platform::CopyPasteKeys;
+  accessibility.copyPasteKeys = CopyPasteKeys::withShift;
+  capturer.postCommandKey(SelectionCapture::pasteKeyCode);
+  auto result = capture();
+  executor.advance(150ms);
+  ASSERT_TRUE(result->has_value());
+  const std::uint8_t shifted = Keystroke::control | Keystroke::shift;
+  EXPECT_EQ(keys.sent, (std::vector<Keystroke>{{"AB04", shifted}, {"AB03", shifted}}));
+
+  keys.sent.clear();
+  accessibility.copyPasteKeys = CopyPasteKeys::none;
+  pasteboard.contents = {textItem("user clipboard")};
+  const auto count = pasteboard.changeCount();
+  capturer.postCommandKey(SelectionCapture::pasteKeyCode);
+  result = capture();
+  executor.advance(150ms);
+  ASSERT_TRUE(result->has_value());
+  EXPECT_EQ(**result, std::nullopt);
+  EXPECT_TRUE(keys.sent.empty());
+  EXPECT_EQ(pasteboard.changeCount(), count);
+}
+
 }  // namespace
 }  // namespace quorvelle
