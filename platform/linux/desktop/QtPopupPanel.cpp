@@ -29,6 +29,9 @@ class QtPopupPanel::Window final : public QWidget {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_X11NetWmWindowTypeUtility);
+    // Qt shows tooltips in active windows only, and the panel is active only while it takes the
+    // keyboard (quick translate).
+    setAttribute(Qt::WA_AlwaysShowToolTips);
   }
 
   // Override-redirect (the window manager never manages it): a managed window, even one kept above
