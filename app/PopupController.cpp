@@ -127,7 +127,7 @@ void PopupController::showError(const std::string& text, PopupMode mode, const s
 }
 
 void PopupController::showPanel(bool takeFocus) {
-  PopupPlacement::fit(services_.panel);
+  PopupPlacement::fit(services_.panel, services_.screens);
   PopupPlacement::positionNearMouse(services_.panel, services_.screens);
   if (takeFocus) {
     services_.panel.makeKeyAndOrderFront();

@@ -15,6 +15,7 @@
 class QLabel;
 class QTextEdit;
 class QAbstractButton;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace quorvelle {
@@ -47,7 +48,8 @@ class PopupView : public QWidget {
   void setUrlOpener(std::function<void(const QUrl&)> opener) { openUrl_ = std::move(opener); }
 
   const PopupViewState& state() const { return state_; }
-  // The mode's width and the height of the content laid out at that width.
+  // The mode's width and the height of the content laid out at that width. Given less height, the
+  // content scrolls ("contentScroll").
   QSize sizeHint() const override;
 
   // The rows of the refined section, top to bottom.
@@ -78,6 +80,10 @@ class PopupView : public QWidget {
   bool syncingInput_ = false;
 
   QVBoxLayout* outer_ = nullptr;
+  // The content inside the card, scrolled when the card is shorter than it.
+  QScrollArea* scroll_ = nullptr;
+  QWidget* content_ = nullptr;
+  QVBoxLayout* contentLayout_ = nullptr;
   // Selection layout.
   QWidget* selection_ = nullptr;
   QWidget* wordHeader_ = nullptr;
