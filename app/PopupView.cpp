@@ -502,8 +502,23 @@ QSize PopupView::sizeHint() const {
   return {width, content + 2 * PopupViewState::kPadding};
 }
 
+void PopupView::setTranslucent(bool translucent) {
+  if (translucent_ == translucent) return;
+  translucent_ = translucent;
+  update();
+}
+
 void PopupView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
+  if (!translucent_) {
+    QColor fill = popup_style::material(palette());
+    fill.setAlpha(255);
+    painter.fillRect(rect(), fill);
+    painter.setPen(QPen(popup_style::separator(palette()), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    return;
+  }
   painter.setRenderHint(QPainter::Antialiasing);
   const QRectF card = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
   painter.setPen(QPen(popup_style::separator(palette()), 1));

@@ -47,6 +47,12 @@ class PopupView : public QWidget {
   // Where an activated dictionary link goes; the desktop's URL handler unless replaced.
   void setUrlOpener(std::function<void(const QUrl&)> opener) { openUrl_ = std::move(opener); }
 
+  // Translucent (the default): a rounded card with see-through corners, for a desktop that composites
+  // windows. Opaque: a square card with a one-pixel border, for one that does not, where see-through
+  // pixels would show black.
+  void setTranslucent(bool translucent);
+  bool isTranslucent() const { return translucent_; }
+
   const PopupViewState& state() const { return state_; }
   // The mode's width and the height of the content laid out at that width. Given less height, the
   // content scrolls ("contentScroll").
@@ -78,6 +84,7 @@ class PopupView : public QWidget {
   std::int64_t shownFocusToken_ = 0;
   std::optional<std::vector<std::string>> shownVariants_;
   bool syncingInput_ = false;
+  bool translucent_ = true;
 
   QVBoxLayout* outer_ = nullptr;
   // The content inside the card, scrolled when the card is shorter than it.

@@ -251,8 +251,10 @@ int main(int argc, char** argv) {
       [&]() -> QWidget* { return new SettingsView(windowServices); },
       [&] {
         return std::make_unique<DesktopPopup>(
-            popupPanel, PopupController::Services{executor, notifications, lookup, popupPanel, screens,
-                                                  monitors, audio, settings, pasteboard, selection});
+            popupPanel,
+            PopupController::Services{executor, notifications, lookup, popupPanel, screens, monitors, audio,
+                                      settings, pasteboard, selection},
+            x11.get());
       },
   });
   instance->onShowSettingsRequested([weak = std::weak_ptr<AppDelegate>(delegate)] {
