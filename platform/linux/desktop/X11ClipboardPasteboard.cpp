@@ -2,6 +2,7 @@
 
 #include <xcb/xfixes.h>
 
+#include <QtGui/qguiapplication_platform.h>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -97,8 +98,22 @@ X11ClipboardPasteboard::~X11ClipboardPasteboard() {
   }
 }
 
-bool X11ClipboardPasteboard::ownedByThisProgram() const {
-  return QGuiApplication::clipboard()->ownsClipboard();
+std::optional<xcb_window_t> X11ClipboardPasteboard::owner() const {
+  xcb_connection_t* c = x11_.connection();
+  XcbReply<xcb_get_selection_owner_reply_t> reply(
+      xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, clipboard_), nullptr));
+  if (!reply || reply->owner == XCB_NONE) return std::nullopt;
+  return reply->owner;
+}
+
+bool X11ClipboardPasteboard::ownedByThisProgram(xcb_window_t owner) const {
+  // Qt hears that another client took the clipboard from its own event loop, a moment later: the
+  // owner the server names decides.
+  if (!QGuiApplication::clipboard()->ownsClipboard()) return false;
+  auto* native = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (!native || !native->connection()) return true;
+  const xcb_setup_t* setup = xcb_get_setup(native->connection());
+  return (owner & ~setup->resource_id_mask) == setup->resource_id_base;
 }
 
 std::int64_t X11ClipboardPasteboard::changeCount() {
@@ -112,11 +127,9 @@ std::int64_t X11ClipboardPasteboard::changeCount() {
 }
 
 void X11ClipboardPasteboard::readItems(ItemsCompletion completion) {
-  if (ownedByThisProgram()) return completion(itemsOf(QGuiApplication::clipboard()->mimeData()));
-  xcb_connection_t* c = x11_.connection();
-  XcbReply<xcb_get_selection_owner_reply_t> owner(
-      xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, clipboard_), nullptr));
-  if (!owner || owner->owner == XCB_NONE) return completion(std::vector<PasteboardItem>{});
+  const auto current = owner();
+  if (!current) return completion(std::vector<PasteboardItem>{});
+  if (ownedByThisProgram(*current)) return completion(itemsOf(QGuiApplication::clipboard()->mimeData()));
   auto snapshot = std::make_shared<Snapshot>();
   snapshot->completion = std::move(completion);
   readTargets(std::move(snapshot));
@@ -185,7 +198,9 @@ void X11ClipboardPasteboard::readNext(std::shared_ptr<Snapshot> snapshot) {
 }
 
 void X11ClipboardPasteboard::readString(StringCompletion completion) {
-  if (ownedByThisProgram()) {
+  const auto current = owner();
+  if (!current) return completion(std::nullopt);
+  if (ownedByThisProgram(*current)) {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
     if (!data || !data->hasText()) return completion(std::nullopt);
     return completion(data->text().toStdString());

@@ -59,7 +59,9 @@ class X11ClipboardPasteboard final : public Pasteboard {
   struct Snapshot;
   void readTargets(std::shared_ptr<Snapshot> snapshot);
   void readNext(std::shared_ptr<Snapshot> snapshot);
-  bool ownedByThisProgram() const;
+  // The window that owns CLIPBOARD now, as the server says; nothing without an owner.
+  std::optional<xcb_window_t> owner() const;
+  bool ownedByThisProgram(xcb_window_t owner) const;
   template <class Write>
   void changing(Write write);
 
