@@ -7,24 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "app/AppSettings.h"
 #include "app/LookupClient.h"
 #include "app/PopupView.h"
-#include "platform/NotificationCenter.h"
-#include "platform/fake/FixedSystemInfo.h"
-#include "platform/fake/InlineSerialQueue.h"
-#include "platform/fake/MemoryPasteboard.h"
-#include "platform/fake/MemorySecretStore.h"
-#include "platform/fake/MemoryUserDefaults.h"
-#include "platform/fake/RecordingAudioPlayer.h"
-#include "platform/fake/RecordingKeystrokeSender.h"
-#include "platform/fake/ScriptedAccessibility.h"
 #include "platform/linux/CurlHttpClient.h"
-#include "platform/linux/desktop/QtMainExecutor.h"
-#include "platform/linux/desktop/QtPopupPanel.h"
-#include "platform/linux/desktop/QtScreens.h"
-#include "program/DesktopEventMonitors.h"
 #include "program/DesktopPopup.h"
+#include "tests/program/DesktopPopupWorld.h"
 #include "tests/support/Eventually.h"
 
 namespace {
@@ -32,14 +19,12 @@ namespace {
 using quorvelle::PopupMode;
 using quorvelle::test::waitUntil;
 
-class PopupBackendX11Test : public testing::Test {
+class PopupBackendX11Test : public testing::Test, protected quorvelle::test::DesktopPopupWorld {
  protected:
   // The popup of the program against the backend at `url`.
   void assemble(const std::string& url) {
     lookup = std::make_unique<quorvelle::LookupClient>(http, executor, geminiKey, url, "Refine.");
-    popup = std::make_unique<quorvelle::DesktopPopup>(
-        panel, quorvelle::PopupController::Services{executor, notifications, *lookup, panel, screens,
-                                                    monitors, audio, settings, pasteboard, selection});
+    popup = std::make_unique<quorvelle::DesktopPopup>(panel, services(*lookup));
   }
   void TearDown() override { popup.reset(); }
 
@@ -48,24 +33,7 @@ class PopupBackendX11Test : public testing::Test {
     return found && found->isVisible() ? found->text() : QString();
   }
 
-  platform::QtMainExecutor executor;
-  platform::NotificationCenter notifications;
   platform::CurlHttpClient http;
-  platform::fake::MemorySecretStore secrets;
-  platform::fake::InlineSerialQueue keyringWorker;
-  quorvelle::Keychain keychain{secrets, keyringWorker, executor};
-  quorvelle::GeminiKeyManager geminiKey{keychain};
-  platform::QtPopupPanel panel;
-  platform::QtScreens screens;
-  quorvelle::DesktopEventMonitors monitors{nullptr, nullptr};
-  platform::fake::RecordingAudioPlayer audio;
-  platform::fake::MemoryUserDefaults defaults;
-  platform::fake::FixedSystemInfo system{{"fr-FR"}};
-  quorvelle::AppSettings settings{defaults, system};
-  platform::fake::MemoryPasteboard pasteboard;
-  platform::fake::ScriptedAccessibility accessibility;
-  platform::fake::RecordingKeystrokeSender keystrokes;
-  quorvelle::SelectionCapture selection{accessibility, pasteboard, keystrokes, executor};
   std::unique_ptr<quorvelle::LookupClient> lookup;
   std::unique_ptr<quorvelle::DesktopPopup> popup;
 };

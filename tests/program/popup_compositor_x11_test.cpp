@@ -8,25 +8,12 @@
 #include <QStandardPaths>
 #include <memory>
 
-#include "app/AppSettings.h"
 #include "app/LookupClient.h"
 #include "app/PopupView.h"
-#include "platform/NotificationCenter.h"
-#include "platform/fake/FixedSystemInfo.h"
-#include "platform/fake/InlineSerialQueue.h"
-#include "platform/fake/MemoryPasteboard.h"
-#include "platform/fake/MemorySecretStore.h"
-#include "platform/fake/MemoryUserDefaults.h"
-#include "platform/fake/RecordingAudioPlayer.h"
-#include "platform/fake/RecordingKeystrokeSender.h"
-#include "platform/fake/ScriptedAccessibility.h"
 #include "platform/fake/ScriptedHttpClient.h"
-#include "platform/linux/desktop/QtMainExecutor.h"
-#include "platform/linux/desktop/QtPopupPanel.h"
-#include "platform/linux/desktop/QtScreens.h"
 #include "platform/linux/desktop/X11Connection.h"
-#include "program/DesktopEventMonitors.h"
 #include "program/DesktopPopup.h"
+#include "tests/program/DesktopPopupWorld.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/qt/DesktopTools.h"
 
@@ -35,42 +22,22 @@ namespace {
 using quorvelle::PopupMode;
 using quorvelle::test::waitUntil;
 
-class PopupCompositorX11Test : public testing::Test {
+class PopupCompositorX11Test : public testing::Test, protected quorvelle::test::DesktopPopupWorld {
  protected:
   quorvelle::PopupView* view() { return panel.window()->findChild<quorvelle::PopupView*>(); }
   // The alpha of the card's top-left pixel as the view paints it.
   int cornerAlpha() { return view()->grab().toImage().pixelColor(0, 0).alpha(); }
 
   std::unique_ptr<platform::X11Connection> x11 = platform::X11Connection::open();
-  platform::QtMainExecutor executor;
-  platform::NotificationCenter notifications;
   platform::fake::ScriptedHttpClient http;
-  platform::fake::MemorySecretStore secrets;
-  platform::fake::InlineSerialQueue keyringWorker;
-  quorvelle::Keychain keychain{secrets, keyringWorker, executor};
-  quorvelle::GeminiKeyManager geminiKey{keychain};
   quorvelle::LookupClient lookup{http, executor, geminiKey, "https://backend.invalid", "Refine."};
-  platform::QtPopupPanel panel;
-  platform::QtScreens screens;
-  quorvelle::DesktopEventMonitors monitors{nullptr, nullptr};
-  platform::fake::RecordingAudioPlayer audio;
-  platform::fake::MemoryUserDefaults defaults;
-  platform::fake::FixedSystemInfo system{{"fr-FR"}};
-  quorvelle::AppSettings settings{defaults, system};
-  platform::fake::MemoryPasteboard pasteboard;
-  platform::fake::ScriptedAccessibility accessibility;
-  platform::fake::RecordingKeystrokeSender keystrokes;
-  quorvelle::SelectionCapture selection{accessibility, pasteboard, keystrokes, executor};
 };
 
 TEST_F(PopupCompositorX11Test, TheCardIsOpaqueAndSquareUnlessACompositingManagerRuns) {
   ASSERT_TRUE(x11);
   ASSERT_FALSE(QStandardPaths::findExecutable("xcompmgr").isEmpty())
       << "xcompmgr is needed (scripts/setup.sh)";
-  quorvelle::DesktopPopup popup{
-      panel,
-      {executor, notifications, lookup, panel, screens, monitors, audio, settings, pasteboard, selection},
-      x11.get()};
+  quorvelle::DesktopPopup popup{panel, services(lookup), x11.get()};
   popup.show("hello", PopupMode::translate);
   ASSERT_TRUE(waitUntil([&] { return panel.isVisible(); }, "the popup shows"));
   ASSERT_NE(view(), nullptr);

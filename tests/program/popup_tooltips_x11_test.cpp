@@ -10,25 +10,12 @@
 #include <memory>
 #include <string>
 
-#include "app/AppSettings.h"
 #include "app/LookupClient.h"
 #include "app/PopupView.h"
 #include "app/RefinedVariantRow.h"
-#include "platform/NotificationCenter.h"
-#include "platform/fake/FixedSystemInfo.h"
-#include "platform/fake/InlineSerialQueue.h"
-#include "platform/fake/MemoryPasteboard.h"
-#include "platform/fake/MemorySecretStore.h"
-#include "platform/fake/MemoryUserDefaults.h"
-#include "platform/fake/RecordingAudioPlayer.h"
-#include "platform/fake/RecordingKeystrokeSender.h"
-#include "platform/fake/ScriptedAccessibility.h"
 #include "platform/linux/CurlHttpClient.h"
-#include "platform/linux/desktop/QtMainExecutor.h"
-#include "platform/linux/desktop/QtPopupPanel.h"
-#include "platform/linux/desktop/QtScreens.h"
-#include "program/DesktopEventMonitors.h"
 #include "program/DesktopPopup.h"
+#include "tests/program/DesktopPopupWorld.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/qt/DesktopTools.h"
 #include "tests/support/qt/TkTextWindow.h"
@@ -38,7 +25,7 @@ namespace {
 using quorvelle::PopupMode;
 using quorvelle::test::waitUntil;
 
-class PopupTooltipsX11Test : public testing::Test {
+class PopupTooltipsX11Test : public testing::Test, protected quorvelle::test::DesktopPopupWorld {
  protected:
   void SetUp() override {
     backend = quorvelle::test::startChild(QStringLiteral(QUORVELLE_BINARY_DIR "/tools/dev-backend"),
@@ -46,9 +33,7 @@ class PopupTooltipsX11Test : public testing::Test {
     ASSERT_TRUE(waitUntil([&] { return backend->canReadLine(); }, "the development backend is up"));
     const auto url = QString::fromUtf8(backend->readLine()).trimmed().section(' ', -1).toStdString();
     lookup = std::make_unique<quorvelle::LookupClient>(http, executor, geminiKey, url, "Refine.");
-    popup = std::make_unique<quorvelle::DesktopPopup>(
-        panel, quorvelle::PopupController::Services{executor, notifications, *lookup, panel, screens,
-                                                    monitors, audio, settings, pasteboard, selection});
+    popup = std::make_unique<quorvelle::DesktopPopup>(panel, services(*lookup));
   }
   void TearDown() override {
     popup.reset();
@@ -63,29 +48,7 @@ class PopupTooltipsX11Test : public testing::Test {
 
   static bool showsTooltip(const QString& text) { return QToolTip::isVisible() && QToolTip::text() == text; }
 
-  template <class T = QWidget>
-  T* child(const char* name) {
-    return panel.window()->findChild<T*>(name);
-  }
-
-  platform::QtMainExecutor executor;
-  platform::NotificationCenter notifications;
   platform::CurlHttpClient http;
-  platform::fake::MemorySecretStore secrets;
-  platform::fake::InlineSerialQueue keyringWorker;
-  quorvelle::Keychain keychain{secrets, keyringWorker, executor};
-  quorvelle::GeminiKeyManager geminiKey{keychain};
-  platform::QtPopupPanel panel;
-  platform::QtScreens screens;
-  quorvelle::DesktopEventMonitors monitors{nullptr, nullptr};
-  platform::fake::RecordingAudioPlayer audio;
-  platform::fake::MemoryUserDefaults defaults;
-  platform::fake::FixedSystemInfo system{{"fr-FR"}};
-  quorvelle::AppSettings settings{defaults, system};
-  platform::fake::MemoryPasteboard pasteboard;
-  platform::fake::ScriptedAccessibility accessibility;
-  platform::fake::RecordingKeystrokeSender keystrokes;
-  quorvelle::SelectionCapture selection{accessibility, pasteboard, keystrokes, executor};
   std::unique_ptr<QProcess> backend;
   std::unique_ptr<quorvelle::LookupClient> lookup;
   std::unique_ptr<quorvelle::DesktopPopup> popup;

@@ -1,7 +1,5 @@
 #include "platform/linux/desktop/X11ClipboardPasteboard.h"
 
-#include <xcb/xfixes.h>
-
 #include <QtGui/qguiapplication_platform.h>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -59,27 +57,9 @@ X11ClipboardPasteboard::X11ClipboardPasteboard(X11Connection& x11, MainExecutor&
   targets_ = internAtom(c, "TARGETS");
   utf8String_ = internAtom(c, "UTF8_STRING");
 
-  const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(c, &xcb_xfixes_id);
-  XcbReply<xcb_xfixes_query_version_reply_t> version(
-      xfixes && xfixes->present
-          ? xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 5, 0), nullptr)
-          : nullptr);
-  if (version) {
-    watcher_ = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, watcher_, x11_.root(), -1, -1, 1, 1, 0,
-                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-    xcb_xfixes_select_selection_input(c, watcher_, clipboard_,
-                                      XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
-                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
-                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
-    xfixesEvent_ = static_cast<std::uint8_t>(xfixes->first_event + XCB_XFIXES_SELECTION_NOTIFY);
-    subscription_ = x11_.subscribe([this](const xcb_generic_event_t& event) {
-      if ((event.response_type & 0x7f) != xfixesEvent_) return;
-      const auto& notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t&>(event);
-      if (notify.selection == clipboard_) ++changeCount_;
-    });
-    x11_.flush();
-  } else {
+  watch_ =
+      std::make_unique<X11SelectionOwnerWatch>(x11_, clipboard_, [this](xcb_window_t) { ++changeCount_; });
+  if (!watch_->available()) {
     // Qt hears of other clients' copies too, from its own event loop: later, but the count still moves.
     log(LogLevel::warning,
         "X11ClipboardPasteboard: the X server has no XFixes; clipboard changes are seen late");
@@ -90,20 +70,12 @@ X11ClipboardPasteboard::X11ClipboardPasteboard(X11Connection& x11, MainExecutor&
   }
 }
 
-X11ClipboardPasteboard::~X11ClipboardPasteboard() {
-  if (subscription_) x11_.unsubscribe(subscription_);
-  if (watcher_ != XCB_NONE) {
-    xcb_destroy_window(x11_.connection(), watcher_);
-    x11_.flush();
-  }
-}
+X11ClipboardPasteboard::~X11ClipboardPasteboard() = default;
 
 std::optional<xcb_window_t> X11ClipboardPasteboard::owner() const {
-  xcb_connection_t* c = x11_.connection();
-  XcbReply<xcb_get_selection_owner_reply_t> reply(
-      xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, clipboard_), nullptr));
-  if (!reply || reply->owner == XCB_NONE) return std::nullopt;
-  return reply->owner;
+  const xcb_window_t current = watch_->owner();
+  if (current == XCB_NONE) return std::nullopt;
+  return current;
 }
 
 bool X11ClipboardPasteboard::ownedByThisProgram(xcb_window_t owner) const {
@@ -117,7 +89,7 @@ bool X11ClipboardPasteboard::ownedByThisProgram(xcb_window_t owner) const {
 }
 
 std::int64_t X11ClipboardPasteboard::changeCount() {
-  if (xfixesEvent_ != 0) {
+  if (watch_->available()) {
     // Once the server has answered, it has sent every selection event before the answer.
     xcb_connection_t* c = x11_.connection();
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));

@@ -12,6 +12,7 @@
 #include "platform/MainExecutor.h"
 #include "platform/Pasteboard.h"
 #include "platform/linux/desktop/X11Connection.h"
+#include "platform/linux/desktop/X11SelectionOwnerWatch.h"
 #include "platform/linux/desktop/X11SelectionReader.h"
 
 class QObject;
@@ -70,10 +71,8 @@ class X11ClipboardPasteboard final : public Pasteboard {
   xcb_atom_t clipboard_ = XCB_NONE;
   xcb_atom_t targets_ = XCB_NONE;
   xcb_atom_t utf8String_ = XCB_NONE;
-  std::uint8_t xfixesEvent_ = 0;  // response type of XFixes selection events; 0 without XFixes
-  xcb_window_t watcher_ = XCB_NONE;
-  X11Connection::SubscriptionId subscription_ = 0;
   std::unique_ptr<QObject> context_;
+  std::unique_ptr<X11SelectionOwnerWatch> watch_;
   std::int64_t changeCount_ = 0;
 };
 

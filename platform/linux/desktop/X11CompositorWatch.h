@@ -3,8 +3,10 @@
 #include <xcb/xcb.h>
 
 #include <functional>
+#include <memory>
 
 #include "platform/linux/desktop/X11Connection.h"
+#include "platform/linux/desktop/X11SelectionOwnerWatch.h"
 
 namespace platform {
 
@@ -27,12 +29,8 @@ class X11CompositorWatch {
   bool isCompositing() const { return compositing_; }
 
  private:
-  X11Connection& x11_;
   std::function<void(bool)> onChange_;
-  xcb_atom_t selection_ = XCB_NONE;
-  xcb_window_t watcher_ = XCB_NONE;
-  std::uint8_t xfixesEvent_ = 0;
-  X11Connection::SubscriptionId subscription_ = 0;
+  std::unique_ptr<X11SelectionOwnerWatch> watch_;
   bool compositing_ = false;
 };
 
