@@ -7,7 +7,8 @@ std::string LookupError::errorDescription() const {
     case Kind::server:
       return message_;
     case Kind::backendUnreachable:
-      return "Backend is not running. Start it with `bun run dev` in the elysia folder.";
+      return "Backend is not reachable. For the development backend, start Quorvelle with `scripts/run.sh`, "
+             "which starts `tools/dev-backend` along with it.";
   }
   return message_;
 }

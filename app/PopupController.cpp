@@ -127,7 +127,7 @@ void PopupController::showError(const std::string& text, PopupMode mode, const s
 }
 
 void PopupController::showPanel(bool takeFocus) {
-  PopupPlacement::fit(services_.panel);
+  PopupPlacement::fit(services_.panel, services_.screens);
   PopupPlacement::positionNearMouse(services_.panel, services_.screens);
   if (takeFocus) {
     services_.panel.makeKeyAndOrderFront();
@@ -308,11 +308,18 @@ void PopupController::installDismissMonitors() {
   const auto self = weak_from_this();
   auto& monitors = services_.monitors;
 
-  // Clicks and scrolls that go to other applications.
+  // Clicks and scrolls that go to other applications, and Escape there: translate and refine leave the
+  // keyboard with the application the user types in, where Escape still closes the popup (and still
+  // reaches that application).
   const auto global =
       monitors.addGlobalMonitor(MonitoredEventType::leftMouseDown | MonitoredEventType::rightMouseDown |
-                                    MonitoredEventType::scrollWheel,
-                                weakly(self, [](PopupController& c, const MonitoredEvent&) { c.dismiss(); }));
+                                    MonitoredEventType::scrollWheel | MonitoredEventType::keyDown,
+                                weakly(self, [](PopupController& c, const MonitoredEvent& event) {
+                                  if (event.type == MonitoredEventType::keyDown &&
+                                      GlobalShortcuts::Key(event.keyCode) != GlobalShortcuts::Key::escape)
+                                    return;
+                                  c.dismiss();
+                                }));
 
   // Clicks in this application: inside the popup they are the popup's; in any other window they close it.
   const auto mouse =

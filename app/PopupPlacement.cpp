@@ -1,14 +1,39 @@
 #include "app/PopupPlacement.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace quorvelle {
 
 using platform::Point;
 using platform::Rect;
 
-void PopupPlacement::fit(platform::PopupPanel& panel) {
-  if (const auto size = panel.fittingContentSize()) panel.setContentSize(*size);
+namespace {
+
+// The content's fitting size, no taller than `screen`'s visible frame less the margins.
+std::optional<platform::Size> boundedFittingSize(platform::PopupPanel& panel,
+                                                 const std::optional<platform::Screen>& screen) {
+  auto size = panel.fittingContentSize();
+  if (size && screen) {
+    const double room = screen->visibleFrame.size.height - 2 * PopupPlacement::kScreenMargin;
+    size->height = std::min(size->height, std::max(room, 0.0));
+  }
+  return size;
+}
+
+}  // namespace
+
+void PopupPlacement::fit(platform::PopupPanel& panel, const platform::Screens& screens) {
+  std::optional<platform::Screen> screen;
+  const Point m = screens.mouseLocation();
+  for (const platform::Screen& candidate : screens.screens()) {
+    if (candidate.frame.containsPointer(m)) {
+      screen = candidate;
+      break;
+    }
+  }
+  if (!screen) screen = screens.mainScreen();
+  if (const auto size = boundedFittingSize(panel, screen)) panel.setContentSize(*size);
 }
 
 void PopupPlacement::positionNearMouse(platform::PopupPanel& panel, const platform::Screens& screens) {
@@ -50,7 +75,9 @@ void PopupPlacement::refitKeepingTopLeft(platform::PopupPanel& panel, const plat
   if (!panel.isVisible()) return;
   const Rect before = panel.frame();
   Rect after = before;
-  if (const auto size = panel.fittingContentSize()) after.size = *size;
+  auto screen = panel.screen();
+  if (!screen) screen = screens.mainScreen();
+  if (const auto size = boundedFittingSize(panel, screen)) after.size = *size;
   after.origin = {before.minX(), before.maxY() - after.size.height};
   // One step: resized first and moved after, the panel would show for a moment with its bottom-left
   // corner kept instead.

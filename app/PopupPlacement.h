@@ -16,8 +16,10 @@ class PopupPlacement {
   // The least distance kept from the edges of the screen's visible frame.
   static constexpr double kScreenMargin = 8;
 
-  // Sizes the panel to its content's fitting size, unchanged; nothing without content.
-  static void fit(platform::PopupPanel& panel);
+  // Sizes the panel to its content's fitting size; nothing without content. The height never exceeds
+  // the visible frame of the pointer's screen (or the main screen's) less the margin at top and bottom:
+  // beyond that the content scrolls inside the panel.
+  static void fit(platform::PopupPanel& panel, const platform::Screens& screens);
   // Puts the panel just below and left of the pointer, inside the visible frame of the pointer's screen
   // at left and right; flips it above the pointer when it would come too close to the bottom. With the
   // pointer on no screen, the plain offset position is used.
@@ -27,7 +29,8 @@ class PopupPlacement {
   // a panel that is already inside, nor a hidden one.
   static void clampToVisibleFrame(platform::PopupPanel& panel, const platform::Screens& screens);
   // Refits a visible panel to its content keeping its top-left corner, so it grows and shrinks
-  // downward, then clamps it. Does nothing while the panel is hidden.
+  // downward, then clamps it; the height is bounded as in fit(), by the panel's own screen. Does nothing
+  // while the panel is hidden.
   static void refitKeepingTopLeft(platform::PopupPanel& panel, const platform::Screens& screens);
 };
 

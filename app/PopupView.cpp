@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QScrollArea>
 #include <QTextEdit>
 #include <QTimer>
 #include <algorithm>
@@ -163,10 +164,33 @@ PopupView::PopupView(PopupModel& model, Callbacks callbacks, QWidget* parent)
   // Word-wrapped labels report a narrow, tall minimum size; the view's width is fixed per mode, so the
   // height must come from sizeHint() (laid out at that width), not from that minimum.
   outer_->setSizeConstraint(QLayout::SetNoConstraint);
+
+  // The panel never grows past its screen: a longer content scrolls inside the card.
+  scroll_ = new QScrollArea(this);
+  scroll_->setObjectName("contentScroll");
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  scroll_->setWidgetResizable(true);
+  scroll_->setAutoFillBackground(false);
+  scroll_->viewport()->setAutoFillBackground(false);
+  scroll_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
+  content_ = new QWidget;
+  content_->setObjectName("content");
+  content_->setAutoFillBackground(false);
+  // Its height is its layout's height for the width (the word-wrapped labels' tall minimums would ask
+  // for a scroll bar that nothing needs).
+  content_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
+  contentLayout_ = new QVBoxLayout(content_);
+  contentLayout_->setContentsMargins(0, 0, 0, 0);
+  contentLayout_->setSpacing(0);
   buildSelectionLayout();
   buildQuickTranslateLayout();
-  outer_->addWidget(selection_);
-  outer_->addWidget(quick_);
+  contentLayout_->addWidget(selection_);
+  contentLayout_->addWidget(quick_);
+  contentLayout_->addStretch(1);
+  scroll_->setWidget(content_);
+  outer_->addWidget(scroll_);
 
   observer_ = model_.addObserver([this](PopupModel::Field) { render(); });
   render();
@@ -177,7 +201,7 @@ PopupView::~PopupView() {
 }
 
 void PopupView::buildSelectionLayout() {
-  selection_ = new QWidget(this);
+  selection_ = new QWidget(content_);
   selection_->setObjectName("selectionLayout");
   auto* v = new QVBoxLayout(selection_);
   v->setContentsMargins(0, 0, 0, 0);
@@ -248,7 +272,7 @@ void PopupView::buildSelectionLayout() {
 }
 
 void PopupView::buildQuickTranslateLayout() {
-  quick_ = new QWidget(this);
+  quick_ = new QWidget(content_);
   quick_->setObjectName("quickTranslateLayout");
   auto* v = new QVBoxLayout(quick_);
   v->setContentsMargins(0, 0, 0, 0);
@@ -357,6 +381,7 @@ void PopupView::render() {
     if (w->layout()) w->layout()->invalidate();
     w->updateGeometry();
   }
+  contentLayout_->invalidate();
   outer_->invalidate();
   updateGeometry();
   update();
@@ -470,14 +495,30 @@ void PopupView::resizeInput() {
 
 QSize PopupView::sizeHint() const {
   const int width = state_.width;
-  outer_->activate();
-  const int height =
-      outer_->hasHeightForWidth() ? outer_->totalHeightForWidth(width) : outer_->totalSizeHint().height();
-  return {width, height};
+  const int inner = width - 2 * PopupViewState::kPadding;
+  contentLayout_->activate();
+  const int content = contentLayout_->hasHeightForWidth() ? contentLayout_->totalHeightForWidth(inner)
+                                                          : contentLayout_->totalSizeHint().height();
+  return {width, content + 2 * PopupViewState::kPadding};
+}
+
+void PopupView::setTranslucent(bool translucent) {
+  if (translucent_ == translucent) return;
+  translucent_ = translucent;
+  update();
 }
 
 void PopupView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
+  if (!translucent_) {
+    QColor fill = popup_style::material(palette());
+    fill.setAlpha(255);
+    painter.fillRect(rect(), fill);
+    painter.setPen(QPen(popup_style::separator(palette()), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    return;
+  }
   painter.setRenderHint(QPainter::Antialiasing);
   const QRectF card = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
   painter.setPen(QPen(popup_style::separator(palette()), 1));

@@ -15,6 +15,7 @@
 class QLabel;
 class QTextEdit;
 class QAbstractButton;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace quorvelle {
@@ -46,8 +47,15 @@ class PopupView : public QWidget {
   // Where an activated dictionary link goes; the desktop's URL handler unless replaced.
   void setUrlOpener(std::function<void(const QUrl&)> opener) { openUrl_ = std::move(opener); }
 
+  // Translucent (the default): a rounded card with see-through corners, for a desktop that composites
+  // windows. Opaque: a square card with a one-pixel border, for one that does not, where see-through
+  // pixels would show black.
+  void setTranslucent(bool translucent);
+  bool isTranslucent() const { return translucent_; }
+
   const PopupViewState& state() const { return state_; }
-  // The mode's width and the height of the content laid out at that width.
+  // The mode's width and the height of the content laid out at that width. Given less height, the
+  // content scrolls ("contentScroll").
   QSize sizeHint() const override;
 
   // The rows of the refined section, top to bottom.
@@ -76,8 +84,13 @@ class PopupView : public QWidget {
   std::int64_t shownFocusToken_ = 0;
   std::optional<std::vector<std::string>> shownVariants_;
   bool syncingInput_ = false;
+  bool translucent_ = true;
 
   QVBoxLayout* outer_ = nullptr;
+  // The content inside the card, scrolled when the card is shorter than it.
+  QScrollArea* scroll_ = nullptr;
+  QWidget* content_ = nullptr;
+  QVBoxLayout* contentLayout_ = nullptr;
   // Selection layout.
   QWidget* selection_ = nullptr;
   QWidget* wordHeader_ = nullptr;

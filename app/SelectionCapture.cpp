@@ -38,31 +38,54 @@ void SelectionCapture::captureSelection(Completion completion) {
 void SelectionCapture::startNextPasteboardCapture() {
   if (capturing_ || waiting_.empty()) return;
   capturing_ = true;
-  auto completion = std::move(waiting_.front());
+  auto done = std::make_shared<Completion>(std::move(waiting_.front()));
   waiting_.pop_front();
+  if (accessibility_.focusedWindowCopyPasteKeys() == platform::CopyPasteKeys::none) {
+    platform::log(platform::LogLevel::info,
+                  "SelectionCapture: no key copies in the focused terminal; taken as nothing selected");
+    return endPasteboardCapture(std::nullopt, std::move(*done));
+  }
 
-  auto snapshot = std::make_shared<std::vector<platform::PasteboardItem>>(pasteboard_.items());
-  const auto changeCount = pasteboard_.changeCount();
-  auto done = std::make_shared<Completion>(std::move(completion));
-  // The settle time counts from the moment the keystroke is out: the sender may first wait for the user
-  // to let go of the hot key.
-  sendCommandKey(copyKeyCode, task_.resume([this, snapshot, changeCount, done] {
-    task_.sleep(copySettleDelay, [this, snapshot, changeCount, done] {
-      finishPasteboardCapture(std::move(*snapshot), changeCount, std::move(*done));
-    });
+  pasteboard_.readItems(task_.resume([this,
+                                      done](std::optional<std::vector<platform::PasteboardItem>> items) {
+    if (!items) {
+      // The copy would replace what the user has on the clipboard, and what could not be read whole
+      // could not be put back: their clipboard is worth more than this one selection.
+      platform::log(platform::LogLevel::info,
+                    "SelectionCapture: the clipboard could not be saved; no copy, taken as nothing selected");
+      return endPasteboardCapture(std::nullopt, std::move(*done));
+    }
+    auto snapshot = std::make_shared<std::vector<platform::PasteboardItem>>(std::move(*items));
+    const auto changeCount = pasteboard_.changeCount();
+    // The settle time counts from the moment the keystroke is out: the sender may first wait for the
+    // user to let go of the hot key.
+    sendCommandKey(copyKeyCode, task_.resume([this, snapshot, changeCount, done] {
+      task_.sleep(copySettleDelay, [this, snapshot, changeCount, done] {
+        finishPasteboardCapture(std::move(*snapshot), changeCount, std::move(*done));
+      });
+    }));
   }));
 }
 
 void SelectionCapture::finishPasteboardCapture(std::vector<platform::PasteboardItem> snapshot,
                                                std::int64_t changeCount, Completion completion) {
-  std::optional<std::string> text;
-  if (pasteboard_.changeCount() != changeCount) text = pasteboard_.string();
+  // Nothing copied: the clipboard still holds the user's own contents, served by their own application.
+  if (pasteboard_.changeCount() == changeCount)
+    return endPasteboardCapture(std::nullopt, std::move(completion));
 
-  pasteboard_.clearContents();
-  if (!snapshot.empty() && !pasteboard_.writeItems(snapshot))
-    platform::log(platform::LogLevel::warning, "SelectionCapture: the pasteboard refused the restored items");
+  auto saved = std::make_shared<std::vector<platform::PasteboardItem>>(std::move(snapshot));
+  auto done = std::make_shared<Completion>(std::move(completion));
+  pasteboard_.readString(task_.resume([this, saved, done](std::optional<std::string> text) {
+    pasteboard_.clearContents();
+    if (!saved->empty() && !pasteboard_.writeItems(*saved))
+      platform::log(platform::LogLevel::warning,
+                    "SelectionCapture: the pasteboard refused the restored items");
+    if (text) text = trimmedWhitespaceAndNewlines(*text);
+    endPasteboardCapture(std::move(text), std::move(*done));
+  }));
+}
 
-  if (text) text = trimmedWhitespaceAndNewlines(*text);
+void SelectionCapture::endPasteboardCapture(std::optional<std::string> text, Completion completion) {
   capturing_ = false;
   completion(std::move(text));
   startNextPasteboardCapture();
@@ -80,7 +103,21 @@ void SelectionCapture::sendCommandKey(std::uint16_t keyCode, platform::Job poste
     if (posted) posted();
     return;
   }
-  keystrokes_.send(platform::Keystroke{std::string(*name), platform::Keystroke::control}, std::move(posted));
+  std::uint8_t modifiers = platform::Keystroke::control;
+  switch (accessibility_.focusedWindowCopyPasteKeys()) {
+    case platform::CopyPasteKeys::standard:
+      break;
+    case platform::CopyPasteKeys::withShift:
+      modifiers |= platform::Keystroke::shift;
+      break;
+    case platform::CopyPasteKeys::none:
+      platform::log(
+          platform::LogLevel::info,
+          "SelectionCapture: the focused terminal has no key for this; the text stays on the clipboard");
+      if (posted) posted();
+      return;
+  }
+  keystrokes_.send(platform::Keystroke{std::string(*name), modifiers}, std::move(posted));
 }
 
 }  // namespace quorvelle

@@ -26,10 +26,13 @@ enum class AccessibilityRequestResult {
 // without any help from that application.
 //
 // A capture asks the accessibility service first (which may take a moment: on X11 the application that
-// owns the selection answers). When that gives no text, it types the copy keystroke
-// (Command-C, Ctrl+C here) into the application in front and, once the keystroke is out, waits
-// copySettleDelay for the copy to land on the pasteboard, reads it, and puts back every item and type
-// the pasteboard held before.
+// owns the selection answers). When that gives no text, it saves the pasteboard (every item and type),
+// types the copy keystroke (Command-C, Ctrl+C here) into the application in front and, once the
+// keystroke is out, waits copySettleDelay for the copy to land on the pasteboard, reads it, and puts back
+// what it saved. When nothing was copied, the pasteboard is left as it is: it still holds the user's own
+// contents. When the pasteboard cannot be saved whole (its owner does not answer in time, or it is too
+// large), no copy is typed at all and the capture gives nothing: the copy would replace contents that
+// could not be put back.
 //
 // Captures that go through the pasteboard run one at a time: one that starts while another waits for
 // its copy queues until the first has put the user's pasteboard back. Two overlapping captures would
@@ -59,17 +62,19 @@ class SelectionCapture {
   // Calls `completion` exactly once on the main thread: with the accessibility text untrimmed when that
   // is non-empty, as soon as the service answers (before returning when it answers at once); otherwise
   // later with the copied text trimmed of whitespace and newlines (possibly empty), or nothing when the
-  // application copied nothing.
+  // application copied nothing or the pasteboard could not be saved.
   void captureSelection(Completion completion);
 
   // Posts one Command keystroke of the key at Carbon position `keyCode` (Command is Ctrl here); the
-  // code is a physical position, not a character. A code without a key on this system is dropped.
+  // code is a physical position, not a character. A code without a key on this system is dropped. In a
+  // terminal (CopyPasteKeys) Shift is held too, or, in one that has no such keys, nothing is posted.
   void postCommandKey(std::uint16_t keyCode);
 
  private:
   void startNextPasteboardCapture();
   void finishPasteboardCapture(std::vector<platform::PasteboardItem> snapshot, std::int64_t changeCount,
                                Completion completion);
+  void endPasteboardCapture(std::optional<std::string> text, Completion completion);
   void sendCommandKey(std::uint16_t keyCode, platform::Job posted);
 
   platform::Accessibility& accessibility_;

@@ -7,6 +7,14 @@
 
 namespace platform {
 
+// Which keystrokes copy and paste the clipboard in the focused window. Terminals read Ctrl+C as an
+// interrupt for the command they run.
+enum class CopyPasteKeys {
+  standard,   // Command-C and Command-V (Ctrl+C and Ctrl+V here)
+  withShift,  // the same with Shift held: a terminal's own copy and paste keys
+  none,       // no keystroke copies or pastes there without harm (a terminal that has no such keys)
+};
+
 // What the program may learn about, and do to, the application in front through the system's
 // accessibility service.
 //
@@ -29,6 +37,8 @@ class Accessibility {
   // it has an empty selection. `completion` runs exactly once on the main thread, before this returns or
   // later: the application may take a moment to answer, though never longer than a short deadline.
   virtual void readFocusedSelectedText(SelectedTextCompletion completion) = 0;
+  // The copy and paste keys of the window that has the keyboard focus now.
+  virtual CopyPasteKeys focusedWindowCopyPasteKeys() = 0;
 };
 
 }  // namespace platform

@@ -10,9 +10,10 @@
 #include "GlobalShortcuts/EventTypeMask.h"
 #include "GlobalShortcuts/Key.h"
 #include "GlobalShortcuts/KeyEvent.h"
+#include "GlobalShortcuts/KeyNames.h"
 #include "GlobalShortcuts/LocalEventMonitor.h"
 #include "platform/linux/desktop/QtPopupPanel.h"
-#include "platform/linux/desktop/X11RawButtonMonitor.h"
+#include "platform/linux/desktop/X11RawInputMonitor.h"
 
 namespace quorvelle {
 
@@ -94,18 +95,25 @@ std::optional<DesktopEventMonitors::Token> DesktopEventMonitors::addGlobalMonito
                                                                                   GlobalHandler handler) {
   if (x11_ == nullptr) return std::nullopt;
   if (!raw_) {
-    raw_ = platform::X11RawButtonMonitor::create(*x11_, [this](platform::X11RawButtonMonitor::Press press) {
+    using Press = platform::X11RawInputMonitor::Press;
+    auto buttons = [this](Press press) {
       switch (press) {
-        case platform::X11RawButtonMonitor::Press::left:
+        case Press::left:
           return deliverGlobal(MonitoredEventType::leftMouseDown);
-        case platform::X11RawButtonMonitor::Press::right:
+        case Press::right:
           return deliverGlobal(MonitoredEventType::rightMouseDown);
-        case platform::X11RawButtonMonitor::Press::wheel:
+        case Press::wheel:
           return deliverGlobal(MonitoredEventType::scrollWheel);
-        case platform::X11RawButtonMonitor::Press::other:
+        case Press::other:
           return;
       }
-    });
+    };
+    auto keys = [this](xcb_keycode_t keycode) {
+      const auto name = x11_->nameForKeycode(keycode);
+      const auto key = name ? GlobalShortcuts::keyForXkbKeyName(*name) : std::nullopt;
+      deliverGlobal(MonitoredEventType::keyDown, key ? static_cast<int>(key->rawValue()) : -1);
+    };
+    raw_ = platform::X11RawInputMonitor::create(*x11_, buttons, keys);
     if (!raw_) return std::nullopt;
   }
   const Token token = next_++;
@@ -113,12 +121,12 @@ std::optional<DesktopEventMonitors::Token> DesktopEventMonitors::addGlobalMonito
   return token;
 }
 
-void DesktopEventMonitors::deliverGlobal(MonitoredEventType type) {
+void DesktopEventMonitors::deliverGlobal(MonitoredEventType type, int keyCode) {
   // A handler may remove monitors (its own too): run over a snapshot that keeps each one alive.
   std::vector<std::pair<Token, std::shared_ptr<Global>>> snapshot(global_.begin(), global_.end());
   for (const auto& [token, global] : snapshot) {
     if (!global_.contains(token) || !global->mask.contains(type)) continue;
-    global->handler(MonitoredEvent{type, 0, 0});
+    global->handler(MonitoredEvent{type, 0, keyCode});
   }
 }
 

@@ -9,7 +9,7 @@
 namespace platform {
 class KeyboardLayout;
 class X11Connection;
-class X11RawButtonMonitor;
+class X11RawInputMonitor;
 }  // namespace platform
 
 namespace quorvelle {
@@ -20,9 +20,10 @@ namespace quorvelle {
 //     top-level widget under the pointer (mouse) or the active one (keys), by platform::windowIdOf(); a
 //     key's code is its physical position, read through `layout` when given, else Escape and Tab (the
 //     keys the popup acts on) from Qt's key.
-//   - Global monitors see left and right presses and wheel turns in other applications, through XInput 2
-//     raw button events on `x11`. Without an X connection (or without XInput 2.2) they are refused.
-//     Key events of other applications are never seen.
+//   - Global monitors see left and right presses, wheel turns and key presses that go to other
+//     applications, through XInput 2 raw events on `x11`, which leave the events with the application
+//     they go to. A key's code is its physical position (the XKB name of its keycode). Without an X
+//     connection (or without XInput 2.2) they are refused.
 //
 // `x11` and `layout` may be null and must otherwise outlive this object. Needs a QApplication. Main
 // thread only.
@@ -41,7 +42,7 @@ class DesktopEventMonitors final : public platform::EventMonitors {
     platform::MonitoredEventMask mask;
     GlobalHandler handler;
   };
-  void deliverGlobal(platform::MonitoredEventType type);
+  void deliverGlobal(platform::MonitoredEventType type, int keyCode = 0);
 
   platform::X11Connection* x11_;
   const platform::KeyboardLayout* layout_;
@@ -49,7 +50,7 @@ class DesktopEventMonitors final : public platform::EventMonitors {
   std::map<Token, std::unique_ptr<Local>> local_;
   std::map<Token, std::shared_ptr<Global>> global_;
   // Created with the first global monitor, released with the last.
-  std::unique_ptr<platform::X11RawButtonMonitor> raw_;
+  std::unique_ptr<platform::X11RawInputMonitor> raw_;
   // Context of deferred work: destroyed first, so nothing deferred runs after this object is gone.
   QObject lifetime_;
 };

@@ -5,15 +5,22 @@
 
 #include "app/PopupView.h"
 #include "platform/linux/desktop/QtPopupPanel.h"
+#include "platform/linux/desktop/X11CompositorWatch.h"
 
 namespace quorvelle {
 
-DesktopPopup::DesktopPopup(platform::QtPopupPanel& panel, PopupController::Services services)
+DesktopPopup::DesktopPopup(platform::QtPopupPanel& panel, PopupController::Services services,
+                           platform::X11Connection* x11)
     : panel_(panel) {
   // A controller driving one panel while the view sits in another would size and place an empty window.
   if (&services.panel != &panel)
     throw std::invalid_argument("DesktopPopup: the controller must drive the panel");
   controller_ = PopupController::create(services);
+  if (x11) {
+    compositor_ = std::make_unique<platform::X11CompositorWatch>(*x11, [this](bool compositing) {
+      if (auto* view = panel_.window()->findChild<PopupView*>()) view->setTranslucent(compositing);
+    });
+  }
   // Just before the loop first waits for events: after the toolkit has flushed what start-up drew (the
   // tray icon among it), so that building the view delays nothing the user sees.
   if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
@@ -35,7 +42,9 @@ void DesktopPopup::buildView() {
   QObject::disconnect(whenIdle_);
   if (viewBuilt_) return;
   viewBuilt_ = true;
-  panel_.setContent(new PopupView(controller_->model(), controller_->viewCallbacks()));
+  auto* view = new PopupView(controller_->model(), controller_->viewCallbacks());
+  if (compositor_) view->setTranslucent(compositor_->isCompositing());
+  panel_.setContent(view);
 }
 
 void DesktopPopup::show(const std::string& text, PopupMode mode) {

@@ -9,7 +9,9 @@
 
 namespace platform {
 class QtPopupPanel;
-}
+class X11CompositorWatch;
+class X11Connection;
+}  // namespace platform
 
 namespace quorvelle {
 
@@ -19,11 +21,16 @@ namespace quorvelle {
 // The view is built when the event loop first gets ready to wait (after the program's start-up, once the
 // tray icon and the hot keys are up), or by the first request if that comes sooner.
 //
-// `services.panel` must be `panel`. The panel and every service must outlive this object; destroying it
-// closes the popup and removes the view from the panel before the model it watches goes. Main thread only.
+// With an X connection, the card follows the desktop's compositing manager: rounded and translucent while
+// one runs, square and opaque otherwise (X11CompositorWatch); without one it stays translucent.
+//
+// `services.panel` must be `panel`. The panel, the connection and every service must outlive this object;
+// destroying it closes the popup and removes the view from the panel before the model it watches goes.
+// Main thread only.
 class DesktopPopup final : public SelectionPopup {
  public:
-  DesktopPopup(platform::QtPopupPanel& panel, PopupController::Services services);
+  DesktopPopup(platform::QtPopupPanel& panel, PopupController::Services services,
+               platform::X11Connection* x11 = nullptr);
   ~DesktopPopup() override;
   DesktopPopup(const DesktopPopup&) = delete;
   DesktopPopup& operator=(const DesktopPopup&) = delete;
@@ -41,6 +48,7 @@ class DesktopPopup final : public SelectionPopup {
   platform::QtPopupPanel& panel_;
   std::shared_ptr<PopupController> controller_;
   bool viewBuilt_ = false;
+  std::unique_ptr<platform::X11CompositorWatch> compositor_;
   QMetaObject::Connection whenIdle_;
 };
 

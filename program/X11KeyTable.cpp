@@ -4,6 +4,7 @@
 
 #include "GlobalShortcuts/Key.h"
 #include "GlobalShortcuts/KeyNames.h"
+#include "GlobalShortcuts/Shortcut.h"
 
 namespace quorvelle {
 
@@ -16,6 +17,11 @@ platform::X11HotKeySystem::KeyTable x11KeyTable() {
         return std::string(*name);
       },
       [](std::uint32_t code) { return Key::keysWithSynthesizedFunctionModifier().contains(Key(code)); },
+      [](std::uint32_t code, std::uint32_t modifiers) {
+        const GlobalShortcuts::Shortcut shortcut(code, modifiers);
+        if (const auto sequence = shortcut.toQKeySequence()) return sequence->toString().toStdString();
+        return shortcut.presentableDescription();
+      },
   };
 }
 

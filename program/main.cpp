@@ -40,7 +40,6 @@
 #include "platform/linux/desktop/QtAppShell.h"
 #include "platform/linux/desktop/QtAppWindowHost.h"
 #include "platform/linux/desktop/QtApplicationNotifications.h"
-#include "platform/linux/desktop/QtClipboardPasteboard.h"
 #include "platform/linux/desktop/QtKeyWindowScreen.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/QtPopupPanel.h"
@@ -48,6 +47,7 @@
 #include "platform/linux/desktop/QtSystemBeep.h"
 #include "platform/linux/desktop/QtSystemInfo.h"
 #include "platform/linux/desktop/X11Accessibility.h"
+#include "platform/linux/desktop/X11ClipboardPasteboard.h"
 #include "platform/linux/desktop/X11Connection.h"
 #include "platform/linux/desktop/X11SingleInstance.h"
 #include "platform/linux/desktop/XTestKeystrokeSender.h"
@@ -210,7 +210,7 @@ int main(int argc, char** argv) {
   GeminiKeyManager geminiKey(keychain);
 
   platform::X11Accessibility accessibility(x11.get(), executor);
-  platform::QtClipboardPasteboard pasteboard;
+  platform::X11ClipboardPasteboard pasteboard(*x11, executor);
   platform::XTestKeystrokeSender keystrokes(*x11, executor);
   SelectionCapture selection(accessibility, pasteboard, keystrokes, executor);
 
@@ -251,8 +251,10 @@ int main(int argc, char** argv) {
       [&]() -> QWidget* { return new SettingsView(windowServices); },
       [&] {
         return std::make_unique<DesktopPopup>(
-            popupPanel, PopupController::Services{executor, notifications, lookup, popupPanel, screens,
-                                                  monitors, audio, settings, pasteboard, selection});
+            popupPanel,
+            PopupController::Services{executor, notifications, lookup, popupPanel, screens, monitors, audio,
+                                      settings, pasteboard, selection},
+            x11.get());
       },
   });
   instance->onShowSettingsRequested([weak = std::weak_ptr<AppDelegate>(delegate)] {

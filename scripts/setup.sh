@@ -9,10 +9,11 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-svg-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good
   libcurl4-openssl-dev nlohmann-json3-dev libprotobuf-c-dev protobuf-c-compiler libsecret-1-dev
-  libxcb1-dev libxcb-xkb-dev libxcb-xtest0-dev libxcb-xinput-dev libxkbcommon-dev libxkbcommon-x11-dev
+  libxcb1-dev libxcb-xkb-dev libxcb-xtest0-dev libxcb-xinput-dev libxcb-xfixes0-dev libxkbcommon-dev
+  libxkbcommon-x11-dev
   librlottie-dev xvfb xauth x11-xkb-utils xkb-data xdotool xclip fonts-dejavu-core fonts-noto-color-emoji
   dbus gnome-keyring clang libclang-rt-14-dev clang-format openbox trayer tk8.6 curl openssl
-  llvm-16 libunwind-dev iproute2 x11-utils libiberty-dev
+  llvm-16 libunwind-dev iproute2 x11-utils libiberty-dev xterm stterm xcompmgr
 )
 
 quorvelle_install_packages() {

@@ -1,11 +1,13 @@
 // clipboard-owner TYPE DATA [TYPE DATA]...
 //
-// Takes the clipboard (X11 CLIPBOARD) with DATA offered under each MIME TYPE, prints "ready" once it
-// owns it and serves it until terminated or until standard input closes. A stand-in for "another
+// Takes the clipboard (X11 CLIPBOARD) with DATA offered under each MIME TYPE (DATA "@PATH" offers the
+// bytes of the file PATH), prints "ready" once it owns it and serves it until terminated or until
+// standard input closes. A stand-in for "another
 // application copied rich content", for tests and for trying the selection capture by hand.
 #include <unistd.h>
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QMimeData>
 #include <QSocketNotifier>
 #include <cstdio>
@@ -17,8 +19,18 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   auto* data = new QMimeData;
-  for (int i = 1; i + 1 < argc; i += 2)
-    data->setData(QString::fromLocal8Bit(argv[i]), QByteArray(argv[i + 1]));
+  for (int i = 1; i + 1 < argc; i += 2) {
+    QByteArray bytes(argv[i + 1]);
+    if (bytes.startsWith('@')) {
+      QFile file(QString::fromLocal8Bit(bytes.mid(1)));
+      if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "clipboard-owner: cannot read %s\n", bytes.mid(1).constData());
+        return 1;
+      }
+      bytes = file.readAll();
+    }
+    data->setData(QString::fromLocal8Bit(argv[i]), bytes);
+  }
   QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
 
   QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);

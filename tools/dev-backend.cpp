@@ -1,5 +1,6 @@
 // A development and demo stand-in for Quorvelle's backend service, which lies outside the program. It
-// serves the four endpoints the application calls, on 127.0.0.1 only, from a small built-in word table.
+// serves the four endpoints the application calls, on 127.0.0.1 only, from a small built-in word table
+// that holds the onboarding tutorial's practice word and drafts.
 
 #include <cmath>
 #include <cstdio>
@@ -76,8 +77,65 @@ const std::map<std::string, Word>& words() {
         "/ˈwɑːtɚ/",
         "A clear liquid that falls as rain.",
         {{"ru", "вода"}, {"de", "Wasser"}, {"es", "agua"}}}},
+      // The onboarding tutorial's practice word, in every target language of the settings.
+      {"serendipity",
+       {"/ˌserənˈdɪpəti/",
+        "/ˌserənˈdɪpət̬i/",
+        "The fact of finding interesting or valuable things by chance.",
+        {{"ru", "счастливая случайность"},
+         {"uk", "щаслива випадковість"},
+         {"es", "serendipia"},
+         {"fr", "sérendipité"},
+         {"de", "glücklicher Zufall"},
+         {"it", "serendipità"},
+         {"pt", "serendipidade"},
+         {"pl", "szczęśliwy traf"},
+         {"tr", "mutlu tesadüf"},
+         {"nl", "serendipiteit"},
+         {"sv", "lycklig slump"},
+         {"cs", "šťastná náhoda"},
+         {"el", "ευτυχής συγκυρία"},
+         {"he", "צירוף מקרים משמח"},
+         {"ar", "صدفة سعيدة"},
+         {"hi", "सुखद संयोग"},
+         {"vi", "sự tình cờ may mắn"},
+         {"id", "kebetulan yang menyenangkan"},
+         {"ja", "セレンディピティ"},
+         {"ko", "뜻밖의 행운"},
+         {"zh-CN", "机缘巧合"}}}},
       {"привет", {nullptr, nullptr, nullptr, {{"en", "hello"}}}},
       {"мир", {nullptr, nullptr, nullptr, {{"en", "world"}}}},
+  };
+  return table;
+}
+
+// The onboarding tutorial's practice drafts (one per native language), refined as a real backend would.
+const std::map<std::string, std::string>& refinedDrafts() {
+  static const std::map<std::string, std::string> table = {
+      {"i has wrote this sentense very fast, plz make it more better",
+       "I wrote this sentence very quickly; please make it better.\n---\n"
+       "I wrote this sentence in a hurry. Could you please improve it?\n---\n"
+       "Written in haste: please polish this sentence."},
+      {"мне нужно fix этот text, он написан very плохо",
+       "I need to fix this text; it is very badly written.\n---\n"
+       "Could you help me fix this text? It's very poorly written.\n---\n"
+       "This text needs fixing: it is badly written."},
+      {"мені треба fix цей text, він написаний very погано",
+       "I need to fix this text; it is very badly written.\n---\n"
+       "Could you help me fix this text? It's very poorly written.\n---\n"
+       "This text needs fixing: it is badly written."},
+      {"necesito fix este texto, está escrito very mal",
+       "I need to fix this text; it is very badly written.\n---\n"
+       "I have to correct this text, because it's very poorly written.\n---\n"
+       "This text needs fixing: it is badly written."},
+      {"ich muss diesen text fixen, er ist very schlecht geschrieben",
+       "I have to fix this text; it is very badly written.\n---\n"
+       "This text needs to be fixed, as it's very poorly written.\n---\n"
+       "I must correct this text: it is badly written."},
+      {"je dois fix ce texte, il est écrit very mal",
+       "I have to fix this text; it is very badly written.\n---\n"
+       "This text needs fixing, because it's very poorly written.\n---\n"
+       "I must correct this text: it is badly written."},
   };
   return table;
 }
@@ -175,6 +233,8 @@ class DevBackend {
     if (!body) return failure("The body must be a JSON object", 400);
     std::string text = trimmed(member(*body, "text"));
     if (text.empty()) return failure("\"text\" is required", 400);
+    if (const auto draft = refinedDrafts().find(text); draft != refinedDrafts().end())
+      return success({{"refined", draft->second}});
     text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     if (!std::strchr(".!?", text.back())) text += '.';
     const std::string note = body->contains("prompt") ? " (custom prompt)" : "";

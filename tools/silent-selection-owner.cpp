@@ -1,9 +1,11 @@
-// silent-selection-owner
+// silent-selection-owner [--clipboard]
 //
 // An X client that misbehaves as hung applications do: it maps a small window, gives it the keyboard
 // focus, takes the PRIMARY selection, prints "ready" and then never answers a request for the
 // selection's contents (nor anything else). It runs until terminated or until its standard input closes.
-// For tests and for trying by hand what the program does when the focused application does not answer.
+// With --clipboard it takes the CLIPBOARD selection instead, and leaves the keyboard focus where it is:
+// an application in the background that copied something and then hung. For tests and for trying by hand
+// what the program does when an application does not answer.
 #include <poll.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -11,8 +13,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-int main() {
+int main(int argc, char** argv) {
+  const bool clipboard = argc > 1 && std::strcmp(argv[1], "--clipboard") == 0;
   int screenNumber = 0;
   xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
   if (xcb_connection_has_error(c)) {
@@ -36,13 +40,20 @@ int main() {
     std::free(event);
     if (exposed) break;
   }
-  xcb_set_input_focus(c, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
-  xcb_set_selection_owner(c, window, XCB_ATOM_PRIMARY, XCB_CURRENT_TIME);
-  auto* owner = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, XCB_ATOM_PRIMARY), nullptr);
+  xcb_atom_t selection = XCB_ATOM_PRIMARY;
+  if (clipboard) {
+    auto* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 9, "CLIPBOARD"), nullptr);
+    selection = atom ? atom->atom : XCB_NONE;
+    std::free(atom);
+  } else {
+    xcb_set_input_focus(c, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
+  }
+  xcb_set_selection_owner(c, window, selection, XCB_CURRENT_TIME);
+  auto* owner = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
   const bool owns = owner != nullptr && owner->owner == window;
   std::free(owner);
   if (!owns) {
-    std::fprintf(stderr, "silent-selection-owner: could not take PRIMARY\n");
+    std::fprintf(stderr, "silent-selection-owner: could not take the selection\n");
     return 1;
   }
   std::printf("ready\n");

@@ -4,7 +4,7 @@
 
 namespace platform::fake {
 
-std::vector<PasteboardItem> MemoryPasteboard::items() {
+std::vector<PasteboardItem> MemoryPasteboard::items() const {
   std::vector<PasteboardItem> result;
   for (const auto& item : contents) {
     PasteboardItem copy;
@@ -17,13 +17,35 @@ std::vector<PasteboardItem> MemoryPasteboard::items() {
   return result;
 }
 
-std::optional<std::string> MemoryPasteboard::string() {
+std::optional<std::string> MemoryPasteboard::string() const {
   for (const auto& item : contents) {
     for (const auto& entry : item.entries) {
       if (entry.type == stringType) return entry.data;
     }
   }
   return std::nullopt;
+}
+
+void MemoryPasteboard::readItems(ItemsCompletion completion) {
+  auto answer = [this, completion = std::move(completion)] {
+    completion(unreadable ? std::nullopt : std::optional(items()));
+  };
+  if (answerLater) return pending_.push_back(std::move(answer));
+  answer();
+}
+
+void MemoryPasteboard::readString(StringCompletion completion) {
+  auto answer = [this, completion = std::move(completion)] {
+    completion(unreadable ? std::nullopt : string());
+  };
+  if (answerLater) return pending_.push_back(std::move(answer));
+  answer();
+}
+
+void MemoryPasteboard::answerPending() {
+  auto pending = std::move(pending_);
+  pending_.clear();
+  for (auto& answer : pending) answer();
 }
 
 void MemoryPasteboard::clearContents() {

@@ -22,9 +22,14 @@ class MemoryPasteboard final : public Pasteboard {
   std::vector<std::string> unreadableTypes;
   bool refuseWrites = false;
 
-  std::vector<PasteboardItem> items() override;
+  // With answerLater, reads wait until the test calls answerPending(); with unreadable, they give
+  // nothing (the contents could not be taken whole).
+  bool answerLater = false;
+  bool unreadable = false;
+
+  void readItems(ItemsCompletion completion) override;
   std::int64_t changeCount() override { return changeCount_; }
-  std::optional<std::string> string() override;
+  void readString(StringCompletion completion) override;
   void clearContents() override;
   bool writeItems(const std::vector<PasteboardItem>& items) override;
   bool writeString(std::string_view text) override;
@@ -32,8 +37,15 @@ class MemoryPasteboard final : public Pasteboard {
   // Another application copies: `text` replaces the contents as plain text; nothing leaves the
   // pasteboard and its change count untouched, as an application that ignores the keystroke does.
   void simulateCopy(const std::optional<std::string>& text);
+  // Answers every read still waiting, from the contents as they are now.
+  void answerPending();
+
+  // What a read would give now.
+  std::vector<PasteboardItem> items() const;
+  std::optional<std::string> string() const;
 
  private:
+  std::vector<std::function<void()>> pending_;
   std::int64_t changeCount_ = 0;
 };
 

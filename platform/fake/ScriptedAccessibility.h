@@ -18,7 +18,8 @@ class ScriptedAccessibility final : public Accessibility {
   bool urlOpens = true;                     // what openURL() answers
   std::optional<std::string> selectedText;  // what readFocusedSelectedText() answers
   bool answerLater = false;
-  std::vector<std::string> openedURLs;  // every URL openURL() was given
+  CopyPasteKeys copyPasteKeys = CopyPasteKeys::standard;  // what focusedWindowCopyPasteKeys() answers
+  std::vector<std::string> openedURLs;                    // every URL openURL() was given
   int selectedTextReads = 0;
 
   bool isTrusted() override { return trusted; }
@@ -34,6 +35,7 @@ class ScriptedAccessibility final : public Accessibility {
       completion(selectedText);
     }
   }
+  CopyPasteKeys focusedWindowCopyPasteKeys() override { return copyPasteKeys; }
   // Answers every read still waiting with the current selectedText.
   void answerPending() {
     auto pending = std::move(pending_);

@@ -450,6 +450,7 @@ TEST_F(AppDelegateTest, HotkeyHandlersReachTheRoadAndAPressAfterTheDelegateIsGon
   auto delegate = make();
   delegate->applicationDidFinishLaunching();
   press("translate");
+  env.executor.runUntilIdle();
   // The copy is still settling when the delegate goes.
   ASSERT_EQ(keys.sent.size(), 1u);
   delegate.reset();

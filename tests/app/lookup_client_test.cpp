@@ -34,7 +34,10 @@ using Json = nlohmann::json;
 using namespace std::chrono_literals;
 
 constexpr const char* kDefaultPrompt = "Rewrite the draft.\nKeep its meaning.";
-const std::string kUnreachable = "Backend is not running. Start it with `bun run dev` in the elysia folder.";
+const std::string kUnreachable =
+    "Backend is not reachable. For the development backend, start Quorvelle with `scripts/run.sh`, which "
+    "starts "
+    "`tools/dev-backend` along with it.";
 
 class LookupClientTest : public testing::Test {
  protected:

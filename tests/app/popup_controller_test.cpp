@@ -465,7 +465,7 @@ TEST_F(PopupControllerTest, EscapeClosesAndIsSwallowed) {
   EXPECT_EQ(model.sourceText(), "hello");
 }
 
-TEST_F(PopupControllerTest, ClicksAndScrolls) {
+TEST_F(PopupControllerTest, ClicksScrollsAndEscapeElsewhere) {
   struct Case {
     const char* name;
     bool otherApplication;
@@ -487,6 +487,8 @@ TEST_F(PopupControllerTest, ClicksAndScrolls) {
       {"click in another application", true, {MonitoredEventType::leftMouseDown, 0, 0}, true},
       {"right click in another application", true, {MonitoredEventType::rightMouseDown, 0, 0}, true},
       {"scroll in another application", true, {MonitoredEventType::scrollWheel, 0, 0}, true},
+      {"Escape in another application", true, {MonitoredEventType::keyDown, 0, kEscape}, true},
+      {"another key in another application", true, {MonitoredEventType::keyDown, 0, 36}, false},
   };
   for (const auto& c : cases) {
     controller->show("hello", PopupMode::translate);

@@ -156,8 +156,25 @@ TEST_F(PopupPlacementTest, RefitAndFitWithoutContentOrWhileHidden) {
   EXPECT_EQ(panel.frame(), (Rect{{100, 500}, {300, 200}}));
 
   panel.contentFittingSize.reset();
-  PopupPlacement::fit(panel);
+  PopupPlacement::fit(panel, screens);
   EXPECT_EQ(panel.frame().size, (Size{300, 200}));
+}
+
+// Content taller than the screen: the panel keeps to the visible frame less the margins, placed by the
+// pointer's screen (fit) or by its own (refit), and its content scrolls.
+TEST_F(PopupPlacementTest, APanelNeverGrowsTallerThanItsScreensVisibleFrame) {
+  screens.mouse = {700, 450};
+  panel.contentFittingSize = Size{340, 1324};
+  PopupPlacement::fit(panel, screens);
+  EXPECT_EQ(panel.frame().size, (Size{340, 805 - 16}));
+
+  screens.mouse = {2000, 500};
+  PopupPlacement::fit(panel, screens);
+  EXPECT_EQ(panel.frame().size, (Size{340, 1050 - 16}));
+
+  panel.place({{100, 600}, {340, 100}}, true);
+  PopupPlacement::refitKeepingTopLeft(panel, screens);
+  EXPECT_EQ(panel.frame(), (Rect{{100, 78}, {340, 805 - 16}}));
 }
 
 }  // namespace

@@ -4,8 +4,11 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextEdit>
+#include <QWheelEvent>
 #include <string>
 #include <vector>
 
@@ -244,6 +247,27 @@ TEST_F(PopupViewTest, FocusGoesToTheInputWhenQuickTranslateOpensAndReopens) {
   EXPECT_EQ(view.focusWidget(), translation);
   QApplication::processEvents();
   EXPECT_EQ(view.focusWidget(), input);
+}
+
+// A card shorter than its content (the panel keeps to its screen) scrolls it; at its full height nothing
+// scrolls.
+TEST_F(PopupViewTest, ContentTallerThanTheCardScrolls) {
+  model.reset(QString("long text ").repeated(370).toStdString(), PopupMode::translate, false);
+  model.setTranslation(TranslationResult{QString("traduction longue ").repeated(200).toStdString()});
+  model.setLoading(false);
+  auto* bar = child<QScrollArea>("contentScroll")->verticalScrollBar();
+  settle();
+  EXPECT_EQ(bar->maximum(), 0);
+
+  view.resize(view.sizeHint().width(), 400);
+  QApplication::processEvents();
+  EXPECT_GT(bar->maximum(), 0);
+  QWidget* viewport = child<QScrollArea>("contentScroll")->viewport();
+  const QPoint inside = viewport->rect().center();
+  QWheelEvent wheel(inside, viewport->mapToGlobal(inside), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(viewport, &wheel);
+  EXPECT_GT(bar->value(), 0);
 }
 
 }  // namespace

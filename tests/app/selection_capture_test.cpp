@@ -122,7 +122,8 @@ TEST_F(SelectionCaptureTest, CopiedTextIsReadAfterTheSettleDelayCountedFromTheKe
   EXPECT_EQ(**result, "hello");
 }
 
-TEST_F(SelectionCaptureTest, UnchangedPasteboardGivesNothingAndIsRewrittenWithTheSnapshot) {
+// Nothing copied: the user's own contents are still there, and are left as they are.
+TEST_F(SelectionCaptureTest, UnchangedPasteboardGivesNothingAndIsLeftAlone) {
   pasteboard.contents = {textItem("user clipboard")};
   const auto count = pasteboard.changeCount();
   auto result = capture();
@@ -130,8 +131,38 @@ TEST_F(SelectionCaptureTest, UnchangedPasteboardGivesNothingAndIsRewrittenWithTh
 
   ASSERT_TRUE(result->has_value());
   EXPECT_EQ(**result, std::nullopt);  // not the user's clipboard text
-  EXPECT_GT(pasteboard.changeCount(), count);
+  EXPECT_EQ(pasteboard.changeCount(), count);
   EXPECT_EQ(pasteboard.contents, std::vector<PasteboardItem>{textItem("user clipboard")});
+}
+
+// The copy waits for the snapshot, however long that takes; a snapshot that cannot be taken whole means
+// no copy at all, and nothing selected.
+TEST_F(SelectionCaptureTest, TheCopyWaitsForTheSnapshotAndIsNotTypedWhenItCannotBeTaken) {
+  for (const bool unreadable : {false, true}) {
+    SCOPED_TRACE(unreadable ? "unreadable" : "readable");
+    platform::fake::ManualExecutor exec;
+    platform::fake::RecordingKeystrokeSender sender;
+    platform::fake::MemoryPasteboard board;
+    board.contents = {textItem("user clipboard")};
+    board.answerLater = true;
+    board.unreadable = unreadable;
+    sender.onSend = [&](const Keystroke&) { board.simulateCopy("copied"); };
+    SelectionCapture c(accessibility, board, sender, exec);
+    std::optional<std::optional<std::string>> got;
+    c.captureSelection([&](std::optional<std::string> t) { got = std::move(t); });
+    exec.advance(1s);
+    EXPECT_TRUE(sender.sent.empty()) << "copied before the clipboard was saved";
+
+    board.answerPending();
+    exec.runUntilIdle();
+    exec.advance(150ms);
+    board.answerPending();  // the copied text
+    exec.runUntilIdle();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(*got, unreadable ? std::nullopt : std::optional<std::string>("copied"));
+    EXPECT_EQ(sender.sent.size(), unreadable ? 0u : 1u);
+    EXPECT_EQ(board.contents, std::vector<PasteboardItem>{textItem("user clipboard")});
+  }
 }
 
 TEST_F(SelectionCaptureTest, EveryItemAndReadableTypeIsRestoredInOrder) {
@@ -261,6 +292,31 @@ TEST_F(SelectionCaptureTest, PostCommandKeySendsThePhysicalKeyWithControl) {
   capturer.postCommandKey(SelectionCapture::copyKeyCode);
   capturer.postCommandKey(0x7f);  // no key there: dropped
   EXPECT_EQ(keys.sent, (std::vector<Keystroke>{{"AB04", Keystroke::control}, kCopy}));
+}
+
+// A terminal takes its own copy and paste keys; one that has none gets no keystroke, and its copy
+// fallback gives nothing without touching the pasteboard.
+TEST_F(SelectionCaptureTest, TerminalsGetTheirOwnCopyAndPasteKeysOrNone) {
+  using platform::CopyPasteKeys;
+  accessibility.copyPasteKeys = CopyPasteKeys::withShift;
+  capturer.postCommandKey(SelectionCapture::pasteKeyCode);
+  auto result = capture();
+  executor.advance(150ms);
+  ASSERT_TRUE(result->has_value());
+  const std::uint8_t shifted = Keystroke::control | Keystroke::shift;
+  EXPECT_EQ(keys.sent, (std::vector<Keystroke>{{"AB04", shifted}, {"AB03", shifted}}));
+
+  keys.sent.clear();
+  accessibility.copyPasteKeys = CopyPasteKeys::none;
+  pasteboard.contents = {textItem("user clipboard")};
+  const auto count = pasteboard.changeCount();
+  capturer.postCommandKey(SelectionCapture::pasteKeyCode);
+  result = capture();
+  executor.advance(150ms);
+  ASSERT_TRUE(result->has_value());
+  EXPECT_EQ(**result, std::nullopt);
+  EXPECT_TRUE(keys.sent.empty());
+  EXPECT_EQ(pasteboard.changeCount(), count);
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -14,10 +16,11 @@
 #include <string>
 
 #include "app/SelectionCapture.h"
-#include "platform/linux/desktop/QtClipboardPasteboard.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/X11Accessibility.h"
+#include "platform/linux/desktop/X11ClipboardPasteboard.h"
 #include "platform/linux/desktop/X11Connection.h"
+#include "platform/linux/desktop/X11Reply.h"
 #include "platform/linux/desktop/XTestKeystrokeSender.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/qt/TkTextWindow.h"
@@ -38,6 +41,24 @@ struct CountingSender final : platform::KeystrokeSender {
   }
   platform::KeystrokeSender& real;
   int count = 0;
+};
+
+// The longest time the event loop went without turning, from construction on: a frozen program turns it
+// not at all.
+class EventLoopGaps {
+ public:
+  EventLoopGaps() {
+    QObject::connect(&ticker_, &QTimer::timeout,
+                     [this] { longest_ = std::max(longest_, sinceTick_.restart()); });
+    ticker_.start(10);
+    sinceTick_.start();
+  }
+  qint64 longest() const { return longest_; }
+
+ private:
+  QElapsedTimer sinceTick_;
+  qint64 longest_ = 0;
+  QTimer ticker_;
 };
 
 // Runs a peer to its end while our event loop keeps serving the selections we own.
@@ -73,7 +94,7 @@ class SelectionCaptureX11 : public testing::Test {
     ASSERT_TRUE(x11->hasXTest());
     executor = std::make_unique<platform::QtMainExecutor>();
     accessibility = std::make_unique<platform::X11Accessibility>(x11.get(), *executor);
-    pasteboard = std::make_unique<platform::QtClipboardPasteboard>();
+    pasteboard = std::make_unique<platform::X11ClipboardPasteboard>(*x11, *executor);
     xtest = std::make_unique<platform::XTestKeystrokeSender>(*x11, *executor);
     keys = std::make_unique<CountingSender>(*xtest);
     capture = std::make_unique<SelectionCapture>(*accessibility, *pasteboard, *keys, *executor);
@@ -125,6 +146,14 @@ class SelectionCaptureX11 : public testing::Test {
     return window;
   }
 
+  // The window that owns CLIPBOARD now.
+  xcb_window_t clipboardOwner() const {
+    xcb_connection_t* c = x11->connection();
+    platform::XcbReply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
+        c, xcb_get_selection_owner(c, platform::internAtom(c, "CLIPBOARD")), nullptr));
+    return owner ? owner->owner : XCB_NONE;
+  }
+
   std::optional<std::optional<std::string>> captureNow() {
     std::optional<std::optional<std::string>> result;
     capture->captureSelection([&](std::optional<std::string> text) { result = std::move(text); });
@@ -135,7 +164,7 @@ class SelectionCaptureX11 : public testing::Test {
   std::unique_ptr<platform::X11Connection> x11;
   std::unique_ptr<platform::QtMainExecutor> executor;
   std::unique_ptr<platform::X11Accessibility> accessibility;
-  std::unique_ptr<platform::QtClipboardPasteboard> pasteboard;
+  std::unique_ptr<platform::X11ClipboardPasteboard> pasteboard;
   std::unique_ptr<platform::XTestKeystrokeSender> xtest;
   std::unique_ptr<CountingSender> keys;
   std::unique_ptr<SelectionCapture> capture;
@@ -225,13 +254,7 @@ TEST_F(SelectionCaptureX11, AnOwnerThatNeverAnswersNeitherFreezesTheProgramNorSt
   ASSERT_TRUE(waitUntil([&] { return silent.process.canReadLine(); }, "silent.process.canReadLine()"));
   ASSERT_EQ(silent.process.readLine(), "ready\n");
 
-  QElapsedTimer sinceTick;
-  qint64 longestGap = 0;
-  QTimer ticker;
-  QObject::connect(&ticker, &QTimer::timeout,
-                   [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
-  ticker.start(10);
-  sinceTick.start();
+  EventLoopGaps gaps;
   QElapsedTimer elapsed;
   elapsed.start();
 
@@ -241,7 +264,74 @@ TEST_F(SelectionCaptureX11, AnOwnerThatNeverAnswersNeitherFreezesTheProgramNorSt
   EXPECT_EQ(keys->count, 1) << "the copy fallback ran";
   EXPECT_LT(elapsed.elapsed(), 2000);
   // Toolkit clipboards block for seconds here; a loaded machine delays a tick by far less than this.
-  EXPECT_LT(longestGap, 1000);
+  EXPECT_LT(gaps.longest(), 1000);
+}
+
+// The user's clipboard belongs to an application that has hung. Saving it is given up after a moment,
+// with the program responsive all along; what could not be saved could not be put back, so no copy is
+// typed and the capture gives nothing: the clipboard stays with its owner.
+TEST_F(SelectionCaptureX11, AClipboardOwnerThatNeverAnswersIsNeitherWaitedForNorCopiedOver) {
+  Peer silent;
+  startPeer(silent, QUORVELLE_BINARY_DIR "/tools/silent-selection-owner", {"--clipboard"});
+  ASSERT_TRUE(test::waitUntil([&] { return silent.process.canReadLine(); }, "the silent owner is ready"));
+  ASSERT_EQ(silent.process.readLine(), "ready\n");
+  const xcb_window_t owner = clipboardOwner();
+  const auto foreign = focusedForeignField("selected words", false);
+
+  EventLoopGaps gaps;
+  const auto result = captureNow();
+  ASSERT_TRUE(result);
+  EXPECT_EQ(*result, std::nullopt);
+  EXPECT_EQ(keys->count, 0) << "a copy was typed over a clipboard that was not saved";
+  EXPECT_EQ(clipboardOwner(), owner);
+  // Toolkit clipboards block for seconds here; a loaded machine delays a tick by far less than this.
+  EXPECT_LT(gaps.longest(), 1000);
+}
+
+// The focused field has nothing selected, so its copy copies nothing: the user's clipboard is left with
+// the application that owns it, untouched, rather than taken over by a copy of it.
+TEST_F(SelectionCaptureX11, WhenNothingIsCopiedTheClipboardStaysWithItsOwner) {
+  Peer owner;
+  ownClipboardFromAnotherClient(owner);
+  const xcb_window_t before = clipboardOwner();
+  const auto foreign = focusedForeignField("nothing selected here", false);
+  foreign->select(0, 0);
+
+  const auto result = captureNow();
+  ASSERT_TRUE(result);
+  EXPECT_EQ(*result, std::nullopt);
+  EXPECT_EQ(keys->count, 1);
+  EXPECT_EQ(clipboardOwner(), before);
+  EXPECT_EQ(clipboardAs("text/html"), "<i>user</i>");
+}
+
+// A 40 MB image on the clipboard, which its owner hands out in parts: saved and put back whole, byte for
+// byte, around the copy of the selected words.
+TEST_F(SelectionCaptureX11, ALargeImageOnTheClipboardIsSavedAndPutBackWhole) {
+  QTemporaryFile image;
+  ASSERT_TRUE(image.open());
+  QByteArray bytes(40 << 20, Qt::Uninitialized);
+  for (qsizetype i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+  ASSERT_EQ(image.write(bytes), bytes.size());
+  image.close();
+  Peer owner;
+  startPeer(owner, QUORVELLE_BINARY_DIR "/tools/clipboard-owner",
+            {"image/png", "@" + image.fileName(), "text/plain", "user text"});
+  ASSERT_TRUE(test::waitUntil([&] { return owner.process.canReadLine(); }, "the clipboard owner is ready"));
+  ASSERT_EQ(owner.process.readLine(), "ready\n");
+  const auto foreign = focusedForeignField("selected words", false);
+
+  const auto result = captureNow();
+  ASSERT_TRUE(result);
+  EXPECT_EQ(*result, "selected words");
+
+  owner.process.kill();
+  owner.process.waitForFinished(5000);
+  const QByteArray restored = clipboardAs("image/png");
+  EXPECT_EQ(restored.size(), bytes.size());
+  EXPECT_EQ(QCryptographicHash::hash(restored, QCryptographicHash::Sha256),
+            QCryptographicHash::hash(bytes, QCryptographicHash::Sha256));
+  EXPECT_EQ(clipboardAs("UTF8_STRING"), "user text");
 }
 
 TEST_F(SelectionCaptureX11, PasteKeyPastesTheClipboardIntoTheFocusedField) {

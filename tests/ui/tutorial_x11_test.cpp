@@ -10,11 +10,16 @@
 #include <optional>
 #include <string>
 
+#include "app/LookupClient.h"
+#include "platform/fake/InlineSerialQueue.h"
+#include "platform/fake/MemorySecretStore.h"
+#include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "platform/linux/desktop/X11Accessibility.h"
 #include "platform/linux/desktop/X11Connection.h"
 #include "platform/linux/desktop/XTestKeystrokeSender.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/qt/DesktopTools.h"
 #include "tests/ui/TutorialWorld.h"
 #include "ui/TutorialSample.h"
 #include "ui/TutorialStep.h"
@@ -85,6 +90,47 @@ TEST_F(TutorialX11, APastedVariantReplacesTheSelectedDraft) {
                         "page.sample()->toPlainText() == variant"))
       << page.sample()->toPlainText().toStdString();
   EXPECT_EQ(page.model().sample(), variant.toStdString());
+}
+
+// What a new user first translates and refines, against the development backend that `scripts/run.sh`
+// starts: the practice word gets its translation and dictionary entry, and every practice draft comes back
+// rewritten, never as a placeholder.
+TEST_F(TutorialX11, ThePracticeWordAndDraftsGetRealAnswersFromTheDevelopmentBackend) {
+  auto backend = test::startChild(QStringLiteral(QUORVELLE_BINARY_DIR "/tools/dev-backend"), {"--port", "0"});
+  ASSERT_TRUE(test::waitUntil([&] { return backend->canReadLine(); }, "the development backend is up"));
+  const std::string url = QString::fromUtf8(backend->readLine()).trimmed().section(' ', -1).toStdString();
+  platform::CurlHttpClient http;
+  platform::fake::MemorySecretStore secrets;
+  platform::fake::InlineSerialQueue keyringWorker;
+  const Keychain keychain(secrets, keyringWorker, *executor);
+  const GeminiKeyManager key(keychain);
+  const LookupClient client(http, *executor, key, url, "Refine.");
+
+  TutorialStep translatePage(TutorialAction::translate, "en", done, services, analytics);
+  const std::string word = translatePage.sample()->toPlainText().toStdString();
+  std::optional<LookupResult<TranslationResult>> translation;
+  std::optional<LookupResult<DictionaryEntry>> entry;
+  client.translate(word, "fr", {}, [&](auto r) { translation.emplace(std::move(r)); });
+  client.lookup(word, "uk", {}, [&](auto r) { entry.emplace(std::move(r)); });
+  ASSERT_TRUE(test::waitUntil([&] { return translation && entry; }, "the word's answers"));
+  ASSERT_TRUE(translation->ok());
+  EXPECT_EQ(translation->value().translated, "sérendipité");
+  ASSERT_TRUE(entry->ok()) << entry->error().errorDescription();
+  EXPECT_TRUE(entry->value().definition && entry->value().ipa && entry->value().audioUrl);
+
+  for (const char* language : {"en", "ru", "uk", "es", "de", "fr"}) {
+    SCOPED_TRACE(language);
+    const std::string draft(TutorialStep::refineSample(language));
+    std::optional<LookupResult<RefineResult>> refined;
+    client.refine(draft, "", "en", {}, [&](auto r) { refined.emplace(std::move(r)); });
+    ASSERT_TRUE(test::waitUntil([&] { return refined.has_value(); }, "the draft's variants"));
+    ASSERT_TRUE(refined->ok());
+    const QString variants = QString::fromStdString(refined->value().refined);
+    EXPECT_EQ(variants.count("\n---\n"), 2);
+    EXPECT_FALSE(variants.toLower().contains(QString::fromStdString(draft).toLower()))
+        << "the draft came back as it was: " << variants.toStdString();
+  }
+  test::stopChild(backend);
 }
 
 }  // namespace

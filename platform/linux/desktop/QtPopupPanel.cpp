@@ -29,10 +29,17 @@ class QtPopupPanel::Window final : public QWidget {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_X11NetWmWindowTypeUtility);
+    // Qt shows tooltips in active windows only, and the panel is active only while it takes the
+    // keyboard (quick translate).
+    setAttribute(Qt::WA_AlwaysShowToolTips);
   }
 
+  // Override-redirect (the window manager never manages it): a managed window, even one kept above
+  // the others, stays below a full-screen window, which window managers stack in a layer of its own.
+  // Unmanaged, the panel is wherever it was last raised, so every showing raises it.
   static Qt::WindowFlags flagsFor(bool takesFocus) {
-    Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+    Qt::WindowFlags flags =
+        Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint;
     if (!takesFocus) flags |= Qt::WindowDoesNotAcceptFocus;
     return flags;
   }

@@ -13,10 +13,12 @@ namespace platform {
 // which stays the same when Qt recreates the native window.
 WindowId windowIdOf(const QWidget* topLevel);
 
-// The popup panel as a frameless Qt tool window that stays above other windows and, unless made key,
-// never takes keyboard focus: it is mapped with the input hint off and shown without activation, so a
-// text field of the application the user works in keeps its focus. Its background is clear; the hosted
-// content paints the card. Geometry is converted to y-up coordinates at this edge.
+// The popup panel as a frameless, override-redirect Qt tool window: no window manager manages it, so it
+// shows where it is put, above full-screen windows too (each showing raises it), and, unless made key,
+// never takes keyboard focus: it is shown without activation, so a text field of the application the
+// user works in keeps its focus. Made key, it takes the X input focus itself (no window manager gives an
+// unmanaged window the focus). Its background is clear; the hosted content paints the card. Geometry is
+// converted to y-up coordinates at this edge.
 //
 // The content widget (setContent) fills the window; its sizeHint() is the fitting size. Needs a
 // QApplication. Main thread only.

@@ -7,8 +7,11 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 #include <QWidget>
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "platform/Log.h"
 #include "platform/linux/desktop/X11Connection.h"
@@ -17,6 +20,66 @@
 namespace platform {
 
 namespace {
+
+struct TerminalWindowClass {
+  std::string_view name;  // WM_CLASS instance or class name, in lower case
+  CopyPasteKeys keys;
+};
+
+// Terminal emulators, by the WM_CLASS of their windows. In a terminal Ctrl+C interrupts the command that
+// runs there and Ctrl+V is no paste; most take Ctrl+Shift+C and Ctrl+Shift+V instead. The xterm and rxvt
+// families have no key that copies or pastes the clipboard unless the user binds one, and there even
+// Ctrl+Shift+C is an interrupt: no keystroke goes to them (what is selected there is PRIMARY anyway).
+constexpr TerminalWindowClass kTerminalWindowClasses[] = {
+    {"gnome-terminal", CopyPasteKeys::withShift},
+    {"gnome-terminal-server", CopyPasteKeys::withShift},
+    {"kgx", CopyPasteKeys::withShift},
+    {"org.gnome.console", CopyPasteKeys::withShift},
+    {"ptyxis", CopyPasteKeys::withShift},
+    {"org.gnome.ptyxis", CopyPasteKeys::withShift},
+    {"konsole", CopyPasteKeys::withShift},
+    {"yakuake", CopyPasteKeys::withShift},
+    {"xfce4-terminal", CopyPasteKeys::withShift},
+    {"mate-terminal", CopyPasteKeys::withShift},
+    {"lxterminal", CopyPasteKeys::withShift},
+    {"qterminal", CopyPasteKeys::withShift},
+    {"deepin-terminal", CopyPasteKeys::withShift},
+    {"terminator", CopyPasteKeys::withShift},
+    {"tilix", CopyPasteKeys::withShift},
+    {"guake", CopyPasteKeys::withShift},
+    {"tilda", CopyPasteKeys::withShift},
+    {"sakura", CopyPasteKeys::withShift},
+    {"terminology", CopyPasteKeys::withShift},
+    {"cool-retro-term", CopyPasteKeys::withShift},
+    {"alacritty", CopyPasteKeys::withShift},
+    {"kitty", CopyPasteKeys::withShift},
+    {"org.wezfurlong.wezterm", CopyPasteKeys::withShift},
+    {"foot", CopyPasteKeys::withShift},
+    {"footclient", CopyPasteKeys::withShift},
+    {"st", CopyPasteKeys::withShift},
+    {"st-256color", CopyPasteKeys::withShift},
+    {"xterm", CopyPasteKeys::none},
+    {"uxterm", CopyPasteKeys::none},
+    {"lxterm", CopyPasteKeys::none},
+    {"rxvt", CopyPasteKeys::none},
+    {"urxvt", CopyPasteKeys::none},
+    {"rxvt-unicode", CopyPasteKeys::none},
+    {"aterm", CopyPasteKeys::none},
+    {"eterm", CopyPasteKeys::none},
+};
+
+std::string lowerAscii(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::optional<CopyPasteKeys> terminalKeys(const std::string& name) {
+  const std::string lower = lowerAscii(name);
+  for (const auto& terminal : kTerminalWindowClasses) {
+    if (terminal.name == lower) return terminal.keys;
+  }
+  return std::nullopt;
+}
 
 bool isWaylandSession() {
   const char* type = std::getenv("XDG_SESSION_TYPE");
@@ -91,6 +154,37 @@ bool X11Accessibility::isOwnWindow(xcb_window_t window) const {
   if (!native || !native->connection()) return false;
   const std::uint32_t base = xcb_get_setup(native->connection())->resource_id_base;
   return sameClient(window, base);
+}
+
+std::optional<std::pair<std::string, std::string>> X11Accessibility::windowClass(xcb_window_t window) const {
+  xcb_connection_t* c = x11_->connection();
+  for (int depth = 0; depth < 16 && window != XCB_NONE && window != x11_->root(); ++depth) {
+    XcbReply<xcb_get_property_reply_t> property(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256), nullptr));
+    if (property && property->format == 8 && xcb_get_property_value_length(property.get()) > 0) {
+      const auto* bytes = static_cast<const char*>(xcb_get_property_value(property.get()));
+      const std::string value(bytes, static_cast<std::size_t>(xcb_get_property_value_length(property.get())));
+      // Two NUL-terminated strings: the instance name, then the class name.
+      const std::string instance = value.substr(0, value.find('\0'));
+      const std::size_t rest = std::min(value.size(), instance.size() + 1);
+      const std::string className = value.substr(rest, value.find('\0', rest) - rest);
+      return std::pair{instance, className};
+    }
+    XcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
+    if (!tree) break;
+    window = tree->parent;
+  }
+  return std::nullopt;
+}
+
+CopyPasteKeys X11Accessibility::focusedWindowCopyPasteKeys() {
+  if (!x11_) return CopyPasteKeys::standard;
+  const auto focus = focusedWindow();
+  if (!focus || isOwnWindow(*focus)) return CopyPasteKeys::standard;
+  const auto names = windowClass(*focus);
+  if (!names) return CopyPasteKeys::standard;
+  if (const auto keys = terminalKeys(names->first)) return *keys;
+  return terminalKeys(names->second).value_or(CopyPasteKeys::standard);
 }
 
 void X11Accessibility::readFocusedSelectedText(SelectedTextCompletion completion) {

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "platform/Accessibility.h"
 #include "platform/MainExecutor.h"
@@ -28,6 +30,9 @@ class X11Connection;
 //     of the focused window (same resource-id base). PRIMARY keeps the last selection made anywhere: after
 //     a click into another window it still holds the first window's words, which are not what the user
 //     now has in front. Otherwise nothing, and the copy fallback asks the focused window itself.
+// The copy and paste keys: those of a terminal emulator when the focused window (or the top-level window
+// holding it) has the WM_CLASS of one in kTerminalWindowClasses (X11Accessibility.cpp), the standard
+// ones otherwise.
 // The focused window is the X input focus; when the focus follows the pointer (PointerRoot, or the root
 // window), it is the window under the pointer. PRIMARY is read through X11SelectionReader, so an owner
 // that never answers costs a short deadline, not a frozen program.
@@ -44,11 +49,14 @@ class X11Accessibility final : public Accessibility {
   bool isTrusted() override;
   bool openURL(std::string_view url) override;
   void readFocusedSelectedText(SelectedTextCompletion completion) override;
+  CopyPasteKeys focusedWindowCopyPasteKeys() override;
 
  private:
   std::optional<xcb_window_t> focusedWindow() const;
   bool sameClient(xcb_window_t a, xcb_window_t b) const;
   bool isOwnWindow(xcb_window_t window) const;
+  // The instance and class names of WM_CLASS on `window` or the nearest window above it that has one.
+  std::optional<std::pair<std::string, std::string>> windowClass(xcb_window_t window) const;
 
   X11Connection* x11_;
   std::unique_ptr<X11SelectionReader> reader_;

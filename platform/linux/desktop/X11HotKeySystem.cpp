@@ -245,6 +245,7 @@ struct X11HotKeySystem::Impl {
       if (!error) {
         granted.push_back(p.grab);
       } else if (p.plain) {
+        if (!refused) lastGrabError = error->error_code;
         refused = true;
       } else if (error->error_code != kBadAccess) {
         log(LogLevel::warning,
@@ -254,6 +255,33 @@ struct X11HotKeySystem::Impl {
     if (!refused) return granted;
     ungrab(granted);
     return std::nullopt;
+  }
+
+  // The X error that refused the last grab() that was refused.
+  std::uint8_t lastGrabError = 0;
+
+  // The shortcut as people read it, for the log.
+  std::string describe(std::uint32_t keyCode, std::uint32_t modifiers) const {
+    if (keys.describe) return keys.describe(keyCode, modifiers);
+    return "key " + std::to_string(keyCode) + " with modifiers " + std::to_string(modifiers);
+  }
+
+  // Why resolve() gives nothing for the combination.
+  std::string unexpressible(std::uint32_t keyCode, std::uint32_t modifiers) const {
+    if ((modifiers & carbon::function) &&
+        !(keys.hasSynthesizedFunction && keys.hasSynthesizedFunction(keyCode)))
+      return "X11 has no modifier for Fn";
+    const auto name = keys.keyName ? keys.keyName(keyCode) : std::nullopt;
+    if (!name || !x11.keycodeForName(*name)) return "the keyboard has no such key";
+    if ((modifiers & carbon::option) && !masks.alt) return "the keyboard has no Alt modifier";
+    if ((modifiers & carbon::control) && !masks.super) return "the keyboard has no Super modifier";
+    return "it cannot be expressed on this keyboard";
+  }
+
+  // One line per refused registration: a hot key that is simply absent leaves the user no other clue.
+  void logRefused(std::uint32_t keyCode, std::uint32_t modifiers, const std::string& reason) const {
+    log(LogLevel::warning,
+        "X11HotKeySystem: the hot key " + describe(keyCode, modifiers) + " is not registered: " + reason);
   }
 
   void ungrab(const std::vector<Grab>& grabs) {
@@ -343,8 +371,8 @@ struct X11HotKeySystem::Impl {
         registration.grabs = std::move(*grabs);
         registration.resolved = resolved;
       } else {
-        log(LogLevel::warning, "X11HotKeySystem: after a keymap change another client holds hot key " +
-                                   std::to_string(registration.keyCode) + "; it stays off");
+        log(LogLevel::warning, "X11HotKeySystem: after a keymap change another program holds the hot key " +
+                                   describe(registration.keyCode, registration.modifiers) + "; it stays off");
       }
     }
   }
@@ -382,10 +410,24 @@ std::optional<HotKeySystem::HotKeyRef> X11HotKeySystem::registerHotKey(std::uint
                                                                        std::uint32_t modifiers, HotKeyId id) {
   if (impl_->connectionLost()) return std::nullopt;
   const auto resolved = impl_->resolve(keyCode, modifiers);
-  if (!resolved || impl_->grabbedByUs(resolved->first, resolved->second)) return std::nullopt;
+  if (!resolved) {
+    impl_->logRefused(keyCode, modifiers, impl_->unexpressible(keyCode, modifiers));
+    return std::nullopt;
+  }
+  if (impl_->grabbedByUs(resolved->first, resolved->second)) {
+    impl_->logRefused(keyCode, modifiers, "this program already uses it for another shortcut");
+    return std::nullopt;
+  }
   auto grabs = impl_->grab(resolved->first, resolved->second);
   // A broken connection reports no error for any request, so its grabs all look granted.
-  if (!grabs || impl_->connectionLost()) return std::nullopt;
+  if (impl_->connectionLost()) return std::nullopt;
+  if (!grabs) {
+    impl_->logRefused(keyCode, modifiers,
+                      impl_->lastGrabError == kBadAccess
+                          ? "another program holds it"
+                          : "the X server refused it (X error " + std::to_string(impl_->lastGrabError) + ")");
+    return std::nullopt;
+  }
   const HotKeyRef ref = ++impl_->lastRef;
   impl_->registrations[ref] = Impl::Registration{keyCode, modifiers, id, resolved, std::move(*grabs)};
   return ref;

@@ -28,7 +28,8 @@ namespace platform {
 // One registration grabs its combination with every combination of the lock modifiers (Caps Lock, Num
 // Lock, Scroll Lock when mapped), so it fires whatever locks are on. BadAccess on the plain combination
 // means another client holds it: the registration is refused and nothing of it stays grabbed. The same X11
-// combination is granted to one registration of this process only.
+// combination is granted to one registration of this process only. Each refused registration leaves one
+// line in the log naming the shortcut and why (a lost connection to the X server is said once only).
 //
 // Events: presses and releases come through the connection on the main thread and go to the handlers
 // with the matching event types, on the main thread. Holding a key is one press (XKB detectable
@@ -47,6 +48,8 @@ class X11HotKeySystem final : public HotKeySystem {
     std::function<std::optional<std::string>(std::uint32_t carbonKeyCode)> keyName;
     // Whether the key carries the Function modifier by itself (function keys, arrows, ...).
     std::function<bool(std::uint32_t carbonKeyCode)> hasSynthesizedFunction;
+    // The combination as the desktop writes it ("Alt+T"), for the log; codes and masks when absent.
+    std::function<std::string(std::uint32_t carbonKeyCode, std::uint32_t carbonModifiers)> describe;
   };
 
   X11HotKeySystem(X11Connection& x11, KeyTable keys);

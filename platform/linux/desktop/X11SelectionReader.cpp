@@ -1,5 +1,7 @@
 #include "platform/linux/desktop/X11SelectionReader.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -9,9 +11,8 @@
 #include "platform/linux/desktop/X11Reply.h"
 
 namespace platform {
-namespace {
 
-std::string latin1ToUtf8(const std::string& bytes) {
+std::string latin1ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
   for (const char ch : bytes) {
@@ -26,17 +27,13 @@ std::string latin1ToUtf8(const std::string& bytes) {
   return out;
 }
 
-}  // namespace
-
 struct X11SelectionReader::Read {
   xcb_window_t requestor = XCB_NONE;
-  xcb_atom_t selection = XCB_NONE;
-  std::vector<xcb_atom_t> targets;  // still to ask for, first one next
-  xcb_atom_t target = XCB_NONE;     // the one asked for
+  std::size_t maxBytes = 0;
   bool incremental = false;
-  std::string data;
+  Conversion result;
   CancelToken deadline;
-  Completion completion;
+  ConversionCompletion completion;
 };
 
 X11SelectionReader::X11SelectionReader(X11Connection& x11, MainExecutor& executor,
@@ -59,10 +56,26 @@ X11SelectionReader::~X11SelectionReader() {
 }
 
 void X11SelectionReader::readText(xcb_atom_t selection, Completion completion) {
+  auto done = std::make_shared<Completion>(std::move(completion));
+  auto asText = [done](const Conversion& c, bool latin1) {
+    if (c.format != 8 && !c.data.empty()) return (*done)(std::nullopt);
+    (*done)(latin1 ? latin1ToUtf8(c.data) : c.data);
+  };
+  convert(selection, utf8String_, kMaxBytes, [this, selection, done, asText](Conversion utf8) {
+    if (utf8.outcome == Conversion::Outcome::data) return asText(utf8, false);
+    if (utf8.outcome == Conversion::Outcome::failed) return (*done)(std::nullopt);
+    convert(selection, XCB_ATOM_STRING, kMaxBytes, [done, asText](Conversion latin1) {
+      if (latin1.outcome == Conversion::Outcome::data) return asText(latin1, true);
+      (*done)(std::nullopt);
+    });
+  });
+}
+
+void X11SelectionReader::convert(xcb_atom_t selection, xcb_atom_t target, std::size_t maxBytes,
+                                 ConversionCompletion completion) {
   xcb_connection_t* c = x11_.connection();
   auto read = std::make_unique<Read>();
-  read->selection = selection;
-  read->targets = {utf8String_, XCB_ATOM_STRING};
+  read->maxBytes = maxBytes;
   read->completion = std::move(completion);
   read->requestor = xcb_generate_id(c);
   // An unmapped window of our own receives the owner's property, and its changes during an incremental
@@ -72,17 +85,9 @@ void X11SelectionReader::readText(xcb_atom_t selection, Completion completion) {
                     XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
   Read& ref = *read;
   reads_.emplace(read->requestor, std::move(read));
-  requestNextTarget(ref);
-}
-
-void X11SelectionReader::requestNextTarget(Read& read) {
-  if (read.targets.empty()) return finish(read.requestor, std::nullopt);
-  read.target = read.targets.front();
-  read.targets.erase(read.targets.begin());
-  xcb_convert_selection(x11_.connection(), read.requestor, read.selection, read.target, property_,
-                        XCB_CURRENT_TIME);
+  xcb_convert_selection(c, ref.requestor, selection, target, property_, XCB_CURRENT_TIME);
   x11_.flush();
-  armDeadline(read);
+  armDeadline(ref);
 }
 
 void X11SelectionReader::armDeadline(Read& read) {
@@ -90,8 +95,8 @@ void X11SelectionReader::armDeadline(Read& read) {
   const xcb_window_t requestor = read.requestor;
   read.deadline = executor_.postAfter(deadline_, [this, requestor] {
     log(LogLevel::info, "X11SelectionReader: the selection's owner did not answer in " +
-                            std::to_string(deadline_.count()) + " ms; taken as no text");
-    finish(requestor, std::nullopt);
+                            std::to_string(deadline_.count()) + " ms; taken as nothing");
+    finish(requestor, {});
   });
 }
 
@@ -101,9 +106,12 @@ void X11SelectionReader::handle(const xcb_generic_event_t& event) {
     const auto& notify = reinterpret_cast<const xcb_selection_notify_event_t&>(event);
     const auto it = reads_.find(notify.requestor);
     if (it == reads_.end() || it->second->incremental) return;
-    Read& read = *it->second;
-    if (notify.property == XCB_NONE) return requestNextTarget(read);  // refused: try the next target
-    return takeProperty(read);
+    if (notify.property == XCB_NONE) {
+      Conversion refused;
+      refused.outcome = Conversion::Outcome::refused;
+      return finish(notify.requestor, std::move(refused));
+    }
+    return takeProperty(*it->second);
   }
   if (type == XCB_PROPERTY_NOTIFY) {
     const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
@@ -116,43 +124,45 @@ void X11SelectionReader::handle(const xcb_generic_event_t& event) {
   }
 }
 
-// Reads and deletes the property the owner wrote: the whole text, the start of an incremental transfer,
+// Reads and deletes the property the owner wrote: the whole data, the start of an incremental transfer,
 // or its next part (an empty part ends it).
 void X11SelectionReader::takeProperty(Read& read) {
   xcb_connection_t* c = x11_.connection();
-  const auto maxWords = static_cast<std::uint32_t>(kMaxBytes / 4 + 1);
+  const std::size_t room = read.maxBytes - std::min(read.maxBytes, read.result.data.size());
+  const auto maxWords = static_cast<std::uint32_t>(std::min<std::size_t>(room / 4 + 1, UINT32_MAX));
   XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
       c, xcb_get_property(c, 1, read.requestor, property_, XCB_GET_PROPERTY_TYPE_ANY, 0, maxWords), nullptr));
-  if (!reply) return finish(read.requestor, std::nullopt);
-  if (reply->bytes_after > 0) {
+  if (!reply) return finish(read.requestor, {});
+  const auto length = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
+  if (reply->bytes_after > 0 || length > room) {
     xcb_delete_property(c, read.requestor, property_);
     log(LogLevel::info, "X11SelectionReader: the selection is too large to take");
-    return finish(read.requestor, std::nullopt);
+    return finish(read.requestor, {});
   }
   if (!read.incremental && reply->type == incr_) {
-    // The owner sends the text in parts, each as we delete the previous one (the read above deleted the
+    // The owner sends the data in parts, each as we delete the previous one (the read above deleted the
     // property, which asks for the first part).
     read.incremental = true;
     x11_.flush();
     return armDeadline(read);
   }
-  const int length = xcb_get_property_value_length(reply.get());
-  if (reply->format != 8 && length > 0) return finish(read.requestor, std::nullopt);
-  const auto* bytes = static_cast<const char*>(xcb_get_property_value(reply.get()));
-  if (read.data.size() + static_cast<std::size_t>(length) > kMaxBytes) {
-    log(LogLevel::info, "X11SelectionReader: the selection is too large to take");
-    return finish(read.requestor, std::nullopt);
+  if (length > 0) {
+    read.result.type = reply->type;
+    read.result.format = reply->format;
+    if (read.result.data.empty()) read.result.data.reserve(length);
+    read.result.data.append(static_cast<const char*>(xcb_get_property_value(reply.get())), length);
   }
-  read.data.append(bytes, static_cast<std::size_t>(length));
   if (read.incremental && length > 0) {
     x11_.flush();
     return armDeadline(read);
   }
-  std::string text = read.target == XCB_ATOM_STRING ? latin1ToUtf8(read.data) : std::move(read.data);
-  finish(read.requestor, std::move(text));
+  if (read.result.type == XCB_NONE) read.result.type = reply->type;
+  if (read.result.format == 0) read.result.format = reply->format;
+  read.result.outcome = Conversion::Outcome::data;
+  finish(read.requestor, std::move(read.result));
 }
 
-void X11SelectionReader::finish(xcb_window_t requestor, std::optional<std::string> text) {
+void X11SelectionReader::finish(xcb_window_t requestor, Conversion conversion) {
   const auto it = reads_.find(requestor);
   if (it == reads_.end()) return;
   std::unique_ptr<Read> read = std::move(it->second);
@@ -161,7 +171,7 @@ void X11SelectionReader::finish(xcb_window_t requestor, std::optional<std::strin
   xcb_destroy_window(x11_.connection(), requestor);
   x11_.flush();
   // Last: the completion may start another read.
-  read->completion(std::move(text));
+  read->completion(std::move(conversion));
 }
 
 }  // namespace platform

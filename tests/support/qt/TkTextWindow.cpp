@@ -23,6 +23,7 @@ TkTextWindow::TkTextWindow(Options options) {
                              "entry .e -exportselection %6\n"
                              "pack .e -fill both -expand 1\n"
                              ".e insert 0 %7\n"
+                             "%8"
                              "tkwait visibility .e\n"
                              "puts ready; flush stdout\n")
                              .arg(tclQuoted(options.title))
@@ -31,7 +32,8 @@ TkTextWindow::TkTextWindow(Options options) {
                              .arg(g.x())
                              .arg(g.y())
                              .arg(options.exportSelection ? 1 : 0)
-                             .arg(tclQuoted(options.text));
+                             .arg(tclQuoted(options.text))
+                             .arg(options.fullScreen ? "wm attributes . -fullscreen 1\n" : "");
   process_.write(script.toUtf8());
   ready_ = waitUntil([&] { return process_.canReadLine(); }, "wish showed its window") &&
            process_.readLine().trimmed() == "ready";

@@ -20,6 +20,8 @@ class TkTextWindow {
     QString text;
     QRect geometry{100, 100, 400, 40};
     bool exportSelection = true;
+    // Asks the window manager for a full-screen window (the geometry is then the window manager's).
+    bool fullScreen = false;
   };
 
   explicit TkTextWindow(Options options);
