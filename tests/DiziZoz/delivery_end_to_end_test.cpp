@@ -17,6 +17,7 @@
 #include "DiziZoz/delivery/DiziZozQueue.h"
 #include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/ThreadSerialQueue.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/WithoutReadOverride.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
 #include "tests/support/dizizoz/TestServices.h"
@@ -83,14 +84,13 @@ class Delivery {
   std::vector<AnalyticsRequest> batches() const { return service.requests(AnalyticsEndpoint::batch); }
 
   // Waits (real time) for work on the client's threads, running the main executor's due jobs meanwhile.
-  bool eventually(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      ts.executor.runUntilIdle();
-      std::this_thread::sleep_for(2ms);
-    }
-    return true;
+  testing::AssertionResult eventually(const std::function<bool()>& done) {
+    return quorvelle::test::waitUntil(
+        [&] {
+          ts.executor.runUntilIdle();
+          return done();
+        },
+        "the delivery state the test waits for");
   }
 
   AnalyticsServiceStandIn service;

@@ -106,7 +106,9 @@ TEST_F(ProgramX11Test, PopupStaysBesideThePointerAfterLoadingOnABusyMachine) {
     ASSERT_TRUE(popup) << "no popup mapped";
     // Loaded: the translation and the dictionary entry make it taller than the loading line (68 pixels).
     const auto frame = waitForPopupTallerThan(*popup, 80);
-    ASSERT_TRUE(frame) << "the popup did not load";
+    ASSERT_TRUE(frame) << "the popup did not load; backend requests:\n"
+                       << requests_.join('\n').toStdString() << "\nprogram output:\n"
+                       << programLog_.toStdString();
     const QPoint corner = frame->topLeft();
     EXPECT_EQ(corner, pointer + QPoint(-20, 24)) << "at " << corner.x() << "," << corner.y();
     ASSERT_NO_FATAL_FAILURE(closePopupBesideTheField());

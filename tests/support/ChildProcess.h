@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/deadline/StateDeadline.h"
+
 namespace quorvelle::test {
 
 // A program run by a test (a tool, openssl, curl) whose standard output and error the test reads. Its
@@ -23,13 +25,13 @@ class ChildProcess {
 
   // Reads output until it contains `text` after `from` (true) or `timeout` passes or the output ends
   // (false).
-  bool waitForOutput(std::string_view text, std::chrono::milliseconds timeout = std::chrono::seconds(10),
+  bool waitForOutput(std::string_view text, std::chrono::milliseconds timeout = kStateDeadline,
                      std::size_t from = 0);
   // Everything read so far.
   const std::string& output() const { return output_; }
   // Waits for the process to exit on its own and returns its exit status (-1 when it was killed by a
   // signal or `timeout` passed, in which case it is killed).
-  int wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  int wait(std::chrono::milliseconds timeout = kStateDeadline);
   // Sends `signal` to the process (only while it runs).
   void signal(int signal);
 

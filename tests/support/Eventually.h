@@ -13,11 +13,9 @@
 #include <functional>
 #include <string_view>
 
-namespace quorvelle::test {
+#include "tests/support/deadline/StateDeadline.h"
 
-// Far above what any state needs on a quiet machine (seconds at most), so that only a state that never
-// comes fails, also with every core busy and under a sanitizer.
-inline constexpr std::chrono::milliseconds kStateDeadline{60000};
+namespace quorvelle::test {
 
 // Looks at `state` until it holds (success) or `deadline` has passed (a failure naming `what`). It looks
 // once more after the deadline, so a state that came during the last pause still counts.

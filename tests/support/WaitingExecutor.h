@@ -8,6 +8,8 @@
 
 #include "platform/Executor.h"
 
+#include "tests/support/deadline/StateDeadline.h"
+
 namespace quorvelle::test {
 
 // An executor whose jobs run on the test's own thread, when the test waits for them. Other threads (an HTTP
@@ -23,8 +25,7 @@ class WaitingExecutor final : public platform::Executor {
   }
 
   // Runs posted jobs until `done()` is true (true) or `timeout` passes without it (false).
-  bool runUntil(const std::function<bool()>& done,
-                std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = kStateDeadline) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
       platform::Job job;

@@ -16,6 +16,8 @@
 
 #include "tests/support/http/LoopbackHttpServer.h"
 
+#include "tests/support/deadline/StateDeadline.h"
+
 namespace quorvelle::test {
 
 // The requests the analytics service knows, told apart by method and path (any path prefix of the
@@ -124,12 +126,12 @@ class AnalyticsServiceStandIn {
   std::vector<std::string> problems() const;
 
   // Each waits until the condition holds (true) or `timeout` passes (false).
-  bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+  bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout = kStateDeadline) const;
   bool waitForRequests(AnalyticsEndpoint endpoint, std::size_t count,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-  bool waitForEvents(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-  std::optional<nlohmann::json> waitForEvent(
-      std::string_view uuid, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+                       std::chrono::milliseconds timeout = kStateDeadline) const;
+  bool waitForEvents(std::size_t count, std::chrono::milliseconds timeout = kStateDeadline) const;
+  std::optional<nlohmann::json> waitForEvent(std::string_view uuid,
+                                             std::chrono::milliseconds timeout = kStateDeadline) const;
 
   // Ends hanging and delayed answers, closes every connection; later requests are refused.
   void stop();

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/deadline/StateDeadline.h"
+
 namespace quorvelle::test {
 
 using HeaderFields = std::vector<std::pair<std::string, std::string>>;
@@ -82,7 +84,7 @@ class LoopbackHttpServer {
   void setHandler(Handler handler);
   std::vector<RecordedRequest> requests() const;
   // Waits until `count` requests have arrived (true) or `timeout` passed (false).
-  bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+  bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout = kStateDeadline) const;
   // Stops accepting, ends hanging and delayed replies, closes every connection and joins the threads.
   void stop();
 
