@@ -72,8 +72,7 @@ std::shared_ptr<DiziZozConfig> DiziZozSDK::config() const {
 }
 
 std::shared_ptr<DiziZozStorageManager> DiziZozSDK::identityCache() const {
-  std::lock_guard lock(configLock_);
-  return config_->storageManager;
+  return config()->storageManager.load();
 }
 
 bool DiziZozSDK::isEnabled() const {
@@ -126,11 +125,8 @@ void DiziZozSDK::setup(std::shared_ptr<DiziZozConfig> newConfig) {
   const DiziZozStorageLocation location = services_.storageLocation(*config);
   auto storage = DiziZozStorage::open(*config, location);
   auto api = services_.makeApiClient(config);
-  {
-    std::lock_guard lock(configLock_);
-    if (!config->storageManager)
-      config->storageManager = std::make_shared<DiziZozStorageManager>(*config, location);
-  }
+  if (!config->storageManager)
+    config->storageManager = std::make_shared<DiziZozStorageManager>(*config, location);
   // A device id exists from the first set-up on.
   identityCache()->getDeviceId();
 
@@ -275,12 +271,12 @@ void DiziZozSDK::close() {
 
     // Cached values only: every key file stays.
     if (auto identity = identityCache()) identity->reset(config->reuseAnonymousId, false);
-    std::shared_ptr<DiziZozReachabilityMonitoring> reachability;
+    config->storageManager = nullptr;
     {
       std::lock_guard lock(configLock_);
-      config->storageManager = nullptr;
       config_ = std::make_shared<DiziZozConfig>("");
     }
+    std::shared_ptr<DiziZozReachabilityMonitoring> reachability;
     {
       std::lock_guard lock(partsLock_);
       remoteConfig_ = nullptr;

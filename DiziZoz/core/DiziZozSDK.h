@@ -402,8 +402,6 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
   mutable std::recursive_mutex setupLock_;
   bool enabled_ = false;  // setupLock_
 
-  // Also guards `config_->storageManager`, which set-up fills in and close() takes away while other
-  // threads read it: read it through identityCache().
   mutable std::mutex configLock_;
   std::shared_ptr<DiziZozConfig> config_;  // configLock_
 

@@ -337,7 +337,7 @@ void DiziZozRemoteConfig::preloadFeatureFlags() {
 }
 
 void DiziZozRemoteConfig::reloadFeatureFlags(ReloadCallback callback) {
-  const auto storageManager = config_->storageManager;
+  const auto storageManager = config_->storageManager.load();
   if (!storageManager) {
     hedgeLog("[DiziZoz] No DiziZozStorageManager found in config, skipping loading feature flags");
     if (callback) callback(std::nullopt);
