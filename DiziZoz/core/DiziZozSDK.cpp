@@ -183,6 +183,7 @@ void DiziZozSDK::setup(std::shared_ptr<DiziZozConfig> newConfig) {
 
   {
     std::lock_guard lock(partsLock_);
+    api_ = api;
     storage_ = storage;
     remoteConfig_ = remoteConfig;
     reachability_ = reachability;
@@ -246,6 +247,15 @@ void DiziZozSDK::close() {
       std::lock_guard lock(registry.lock);
       registry.tokens.erase(config->projectToken());
     }
+
+    // First of all: jobs of the parts may still be running (a flags answer sending the request it
+    // parked, a queue's batch), and none of them may reach the transport after close().
+    std::shared_ptr<DiziZozApi> api;
+    {
+      std::lock_guard lock(partsLock_);
+      api = std::exchange(api_, nullptr);
+    }
+    if (api && services_.closeApiClient) services_.closeApiClient(*api);
 
     std::shared_ptr<DiziZozQueueing<DiziZozEvent>> queue;
     std::shared_ptr<DiziZozReplayQueueing> replayQueue;
