@@ -119,9 +119,10 @@ TEST(ProgramAnalyticsWidgetsTest,
                                 {.identifier = "com.quorvelle.app", .shortVersion = "2.0", .build = "7"});
   config->flushAt = 1;
   {
-    quorvelle::AnalyticsThreads threads;
+    // As in the program: the threads end before the transport.
+    platform::CurlHttpClient http;
     {
-      platform::CurlHttpClient http;
+      quorvelle::AnalyticsThreads threads;
       auto services = quorvelle::programAnalyticsServices({.http = http,
                                                            .threads = threads,
                                                            .mainExecutor = unowned(executor),
