@@ -43,12 +43,12 @@ bool WorkerThread::later(const Entry& a, const Entry& b) {
 void WorkerThread::schedule(Duration delay, Duration interval, CancelToken token, Job job) {
   auto deadline = std::chrono::steady_clock::now() + std::max(delay, Duration{0});
   State& state = *state_;
-  {
-    std::lock_guard lock(state.mutex);
-    if (state.stopping) return;
-    state.heap.push_back(Entry{deadline, state.nextSeq++, interval, std::move(token), std::move(job)});
-    std::push_heap(state.heap.begin(), state.heap.end(), later);
-  }
+  std::lock_guard lock(state.mutex);
+  if (state.stopping) return;
+  state.heap.push_back(Entry{deadline, state.nextSeq++, interval, std::move(token), std::move(job)});
+  std::push_heap(state.heap.begin(), state.heap.end(), later);
+  // Under the lock: once it is released the job may have run and let go of the last owner of this worker,
+  // which another thread may then destroy, condition variable and all.
   state.wake.notify_one();
 }
 
