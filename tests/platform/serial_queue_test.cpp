@@ -4,8 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <future>
 #include <memory>
 #include <string>
@@ -18,6 +16,7 @@
 #include "platform/linux/ThreadMainExecutor.h"
 #include "platform/linux/ThreadSerialQueue.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/ThreadNames.h"
 
 using namespace std::chrono_literals;
 
@@ -109,20 +108,6 @@ TEST(ThreadSerialQueue, CapturesThatPostWhenReleasedDoNotDeadlockTheQueue) {
   if (ran && cancelled) delete queue;
 }
 
-namespace {
-
-// Whether a thread of this process carries `name`.
-bool threadNamed(const std::string& name) {
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::string comm;
-    std::getline(std::ifstream(task.path() / "comm"), comm);
-    if (comm == name) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 // The owner of a queue may lose its last reference inside one of the queue's own jobs. Waiting there for
 // the queue's thread to end would wait for that very job (the worker would join itself and abort): the
 // job instead finishes, the jobs behind it are dropped, and the thread goes.
@@ -148,7 +133,8 @@ TEST(ThreadSerialQueue, DestroyedByItsOwnJobTheJobFinishesTheRestIsDroppedAndThe
   EXPECT_TRUE(ran.get());
   // Dropped, not run: its promise is broken.
   EXPECT_THROW(behindRan.get(), std::future_error);
-  EXPECT_TRUE(quorvelle::test::waitUntil([&] { return !threadNamed(name); }, "the queue's thread ended"));
+  EXPECT_TRUE(quorvelle::test::waitUntil([&] { return quorvelle::test::threadNames(name).empty(); },
+                                         "the queue's thread ended"));
 }
 
 TEST(ThreadMainExecutor, RunsPostedAndRepeatingJobsOnItsThread) {

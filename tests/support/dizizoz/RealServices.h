@@ -1,7 +1,6 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <memory>
 #include <string>
@@ -20,20 +19,14 @@
 #include "platform/linux/ThreadSerialQueue.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/ThreadNames.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
 
 namespace dizizoz::test {
 
-// The names of this process's threads that run the analytics client's serial queues ("com.dizizoz...",
-// as far as a thread name goes).
+// The threads that run the analytics client's serial queues ("com.dizizoz...").
 inline std::vector<std::string> analyticsThreadNames() {
-  std::vector<std::string> names;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::string name;
-    std::getline(std::ifstream(task.path() / "comm"), name);
-    if (name.starts_with("com.dizizoz")) names.push_back(name);
-  }
-  return names;
+  return quorvelle::test::threadNames("com.dizizoz");
 }
 
 // The services record a program builds, on real parts: addDeliveryServices over libcurl (the API client,
