@@ -329,8 +329,13 @@ TEST_F(AnalyticsX11Test, QuittingWhileAFlagsAnswerIsOnItsWayEndsCleanlyEveryTime
     AnalyticsServiceStandIn service;
     const auto answer = service.holdNext(AnalyticsEndpoint::flags);
     ASSERT_NO_FATAL_FAILURE(startProgram(programEnvironment(service.baseURL(), home.path())));
-    ASSERT_TRUE(service.waitForRequests(AnalyticsEndpoint::flags, 1)) << programLog_.toStdString();
-    ASSERT_TRUE(service.waitForRequests(AnalyticsEndpoint::remoteConfig, 1)) << programLog_.toStdString();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+          return !service.requests(AnalyticsEndpoint::flags).empty() &&
+                 !service.requests(AnalyticsEndpoint::remoteConfig).empty();
+        },
+        "the first flags request and the remote configuration's at the service"))
+        << programLog_.toStdString();
     program_->terminate();
     if (run % 2 == 0) answer();
     ASSERT_NO_FATAL_FAILURE(expectEndedWithStatusZero(kQuitTimeout));
