@@ -9,7 +9,9 @@ namespace platform {
 
 // A serial dispatch queue: jobs run one at a time, FIFO, off the main thread. The real backend owns one
 // worker thread with asynchronous signals blocked; the fakes run inline or when the test says so.
-// All methods may be called from any thread.
+// All methods may be called from any thread. The real backend may also be destroyed by one of its own
+// jobs (a job held the last reference to the queue's owner): the jobs still waiting are then dropped and
+// the thread ends when that job returns, instead of waiting for itself.
 class SerialQueue : public Executor {
  public:
   using Duration = std::chrono::nanoseconds;

@@ -15,10 +15,12 @@ namespace quorvelle {
 // thread owned here; ending this object ends every thread (joining the job running on it, dropping those
 // still waiting), and a handle used after that drops its jobs. So no analytics thread outlives main(),
 // whoever still holds a handle (the never-destroyed shared client keeps its services record). Declare it
-// before the transport, which runs its last completions (cancelled requests) on these queues as it ends.
+// after the transport, so that it ends first: a job of a closed client that began before the close may
+// still hand a request to the transport, and the completions the transport runs for the requests it
+// cancels as it ends are then dropped by the ended handles.
 //
 // makeSerialQueue() and the handles may be used from any thread; destroy this object on the main thread,
-// after the client is closed and the transport has ended.
+// after the client is closed and before the transport ends.
 class AnalyticsThreads {
  public:
   AnalyticsThreads() = default;

@@ -17,8 +17,8 @@ namespace quorvelle {
 
 // What the analytics client runs on in the program.
 struct ProgramAnalyticsParts {
-  // The program's one transport, shared with the backend client; must outlive the client's work (close
-  // the client before it ends).
+  // The program's one transport, shared with the backend client; must outlive the client's work: close
+  // the client and end `threads` before it ends.
   platform::HttpClient& http;
   AnalyticsThreads& threads;
   std::shared_ptr<platform::MainExecutor> mainExecutor;

@@ -191,9 +191,12 @@ int main(int argc, char** argv) {
   // The application and window changes the analytics client and the settings window follow.
   platform::QtApplicationNotifications applicationNotifications(notifications);
 
-  // Declared before the transport, which runs its last completions on them as it ends.
-  AnalyticsThreads analyticsThreads;
   platform::CurlHttpClient http;
+  // Declared after the transport, so that they end first: a job still running on one of them at quit (a
+  // flags answer, which sends the request it had parked) finishes while the transport is still there.
+  // The transport's last completions, of the requests it cancels as it ends, then find the threads ended
+  // and are dropped.
+  AnalyticsThreads analyticsThreads;
   // The record goes in before anything asks for the shared analytics client.
   installProgramAnalytics({.http = http,
                            .threads = analyticsThreads,
@@ -272,10 +275,11 @@ int main(int argc, char** argv) {
         [&trace] { trace.step("event loop waiting, popup view built"); }, Qt::SingleShotConnection);
   }
   const int status = QApplication::exec();
-  // Before the transport and the executors end; what has not been uploaded stays on disk for the next run.
+  // Before the threads, the transport and the executors end; from here on the client sends nothing, and
+  // what has not been uploaded stays on disk for the next run.
   analyticsClient.close();
   // The application and its delegate are destroyed first (declared last), before the services they use;
   // the shortcut services let go of the package's hot keys before the executor and defaults end; the
-  // transport's end cancels a hanging upload, and then the analytics threads end.
+  // analytics threads end, and then the transport's end cancels a hanging upload.
   return status;
 }

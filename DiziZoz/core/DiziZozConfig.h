@@ -18,6 +18,7 @@
 #include "DiziZoz/core/DiziZozLogsConfig.h"
 #include "DiziZoz/core/DiziZozPropertiesSanitizer.h"
 #include "DiziZoz/core/DiziZozSurveysConfig.h"
+#include "DiziZoz/core/LockedSharedPtr.h"
 #include "DiziZoz/core/Uuid.h"
 
 namespace dizizoz {
@@ -48,7 +49,8 @@ enum class DiziZozIntegrationKind {
 // The analytics client's options. The application creates one, changes options and hands it to set-up,
 // which keeps it (by reference) for the life of the client and writes `optOut` and `storageManager` back.
 // Options are plain fields read without a lock at the moment of use: change them before set-up, from the
-// thread that owns the client. `optOut` is the exception: the client changes it while it runs.
+// thread that owns the client. `optOut` and `storageManager` are the exceptions: the client changes them
+// while it runs.
 class DiziZozConfig {
  public:
   // The analytics service's default ingestion address (US region).
@@ -116,8 +118,9 @@ class DiziZozConfig {
   bool disableQueueTimerForTesting = false;
   bool disableFlushOnBackgroundForTesting = false;
   bool disableRemoteConfigForTesting = false;
-  // Set by set-up to the identity cache it creates (or uses).
-  std::shared_ptr<DiziZozStorageManager> storageManager;
+  // Set by set-up to the identity cache it creates (or uses), taken away by close(); the client's parts
+  // read it from their own threads meanwhile, so it has a lock of its own.
+  LockedSharedPtr<DiziZozStorageManager> storageManager;
   bool surveys = true;  // kept for callers; nothing reads it
   std::shared_ptr<DiziZozSurveysConfig> surveysConfig = std::make_shared<DiziZozSurveysConfig>();
 

@@ -72,8 +72,7 @@ std::shared_ptr<DiziZozConfig> DiziZozSDK::config() const {
 }
 
 std::shared_ptr<DiziZozStorageManager> DiziZozSDK::identityCache() const {
-  std::lock_guard lock(configLock_);
-  return config_->storageManager;
+  return config()->storageManager.load();
 }
 
 bool DiziZozSDK::isEnabled() const {
@@ -126,11 +125,8 @@ void DiziZozSDK::setup(std::shared_ptr<DiziZozConfig> newConfig) {
   const DiziZozStorageLocation location = services_.storageLocation(*config);
   auto storage = DiziZozStorage::open(*config, location);
   auto api = services_.makeApiClient(config);
-  {
-    std::lock_guard lock(configLock_);
-    if (!config->storageManager)
-      config->storageManager = std::make_shared<DiziZozStorageManager>(*config, location);
-  }
+  if (!config->storageManager)
+    config->storageManager = std::make_shared<DiziZozStorageManager>(*config, location);
   // A device id exists from the first set-up on.
   identityCache()->getDeviceId();
 
@@ -187,6 +183,7 @@ void DiziZozSDK::setup(std::shared_ptr<DiziZozConfig> newConfig) {
 
   {
     std::lock_guard lock(partsLock_);
+    api_ = api;
     storage_ = storage;
     remoteConfig_ = remoteConfig;
     reachability_ = reachability;
@@ -251,6 +248,15 @@ void DiziZozSDK::close() {
       registry.tokens.erase(config->projectToken());
     }
 
+    // First of all: jobs of the parts may still be running (a flags answer sending the request it
+    // parked, a queue's batch), and none of them may reach the transport after close().
+    std::shared_ptr<DiziZozApi> api;
+    {
+      std::lock_guard lock(partsLock_);
+      api = std::exchange(api_, nullptr);
+    }
+    if (api && services_.closeApiClient) services_.closeApiClient(*api);
+
     std::shared_ptr<DiziZozQueueing<DiziZozEvent>> queue;
     std::shared_ptr<DiziZozReplayQueueing> replayQueue;
     std::shared_ptr<DiziZozQueueing<DiziZozLogRecord>> logsQueue;
@@ -275,12 +281,12 @@ void DiziZozSDK::close() {
 
     // Cached values only: every key file stays.
     if (auto identity = identityCache()) identity->reset(config->reuseAnonymousId, false);
-    std::shared_ptr<DiziZozReachabilityMonitoring> reachability;
+    config->storageManager = nullptr;
     {
       std::lock_guard lock(configLock_);
-      config->storageManager = nullptr;
       config_ = std::make_shared<DiziZozConfig>("");
     }
+    std::shared_ptr<DiziZozReachabilityMonitoring> reachability;
     {
       std::lock_guard lock(partsLock_);
       remoteConfig_ = nullptr;

@@ -102,9 +102,10 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
   // and announces the context. Queued events, the session and the identity are left as they are.
   void optOut();
   void optIn();
-  // Takes the client back to disabled: the queues are stopped and dropped (their files stay for the next
-  // set-up), the identity cache forgets its values, the session ends, the integrations are uninstalled and
-  // diagnostics of every client are switched off. A later setup() starts it again.
+  // Takes the client back to disabled: its API client refuses every request from now on (work of its
+  // parts still under way sends nothing more), the queues are stopped and dropped (their files stay for
+  // the next set-up), the identity cache forgets its values, the session ends, the integrations are
+  // uninstalled and diagnostics of every client are switched off. A later setup() starts it again.
   void close();
   // A further client, independent of shared(), set up with `config` over `services`.
   static std::shared_ptr<DiziZozSDK> with(std::shared_ptr<DiziZozConfig> config,
@@ -402,8 +403,6 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
   mutable std::recursive_mutex setupLock_;
   bool enabled_ = false;  // setupLock_
 
-  // Also guards `config_->storageManager`, which set-up fills in and close() takes away while other
-  // threads read it: read it through identityCache().
   mutable std::mutex configLock_;
   std::shared_ptr<DiziZozConfig> config_;  // configLock_
 
@@ -423,6 +422,7 @@ class DiziZozSDK : public std::enable_shared_from_this<DiziZozSDK> {
 
   // What set-up builds. Written under setupLock_ and partsLock_, read under partsLock_.
   mutable std::mutex partsLock_;
+  std::shared_ptr<DiziZozApi> api_;  // kept to be closed by close()
   std::shared_ptr<DiziZozStorage> storage_;
   std::shared_ptr<DiziZozRemoteConfigProviding> remoteConfig_;
   std::shared_ptr<DiziZozReachabilityMonitoring> reachability_;

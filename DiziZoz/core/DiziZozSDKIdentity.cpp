@@ -62,7 +62,9 @@ void DiziZozSDK::identify(const std::string& distinctId, std::optional<Propertie
   const auto identity = identityCache();
   if (!queue || !identity) return;
 
-  const std::string oldDistinctId = getDistinctId();
+  // From the identity cache held here, not through getDistinctId(): a close() since the checks above makes
+  // that answer the empty text, which would become the stored anonymous id for good.
+  const std::string oldDistinctId = identity->getDistinctId();
   const bool reuseAnonymousId = config->reuseAnonymousId;
 
   enum class Case { markIdentified, switchUser, alreadyOther, alreadySame };

@@ -87,6 +87,10 @@ struct DiziZozServices {
   // Factories, in the order set-up calls them. A factory may give nothing where noted.
   std::function<std::shared_ptr<DiziZozApi>(const std::shared_ptr<DiziZozConfig>&)>
       makeApiClient;  // may be null
+  // Called by close() on the API client set-up made: from then on it refuses every request, so that the
+  // client's parts, whose jobs may still be running, never reach the transport again. Empty when the
+  // record makes no API client.
+  std::function<void(DiziZozApi&)> closeApiClient;
   std::function<std::shared_ptr<DiziZozRemoteConfigProviding>(RemoteConfigParts)> makeRemoteConfig;
   // Nothing when the platform's monitor cannot be created; the client then treats the network as usable.
   std::function<std::shared_ptr<DiziZozReachabilityMonitoring>(const DiziZozConfig&)> makeReachability;

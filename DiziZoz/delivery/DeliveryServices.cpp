@@ -32,6 +32,7 @@ void addDeliveryServices(DiziZozServices& services, DeliveryServiceParts parts) 
                                                     .compress = {},
                                                 });
   };
+  services.closeApiClient = [](DiziZozApi& api) { api.close(); };
   services.makeRemoteConfig = DiziZozRemoteConfig::servicesFactory(
       parts.makeSerialQueue, services.mainExecutor, services.notificationCenter);
   if (parts.openReachabilitySource) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <source_location>
@@ -174,6 +175,7 @@ struct DiziZozApi::Core : std::enable_shared_from_this<Core> {
 
   std::shared_ptr<DiziZozConfig> config;
   DiziZozApiEnvironment env;
+  std::atomic<bool> closed{false};
   std::map<std::string, std::string> customRequestHeaders;
   std::optional<std::string> configuredHost;
   platform::HttpHeaders sessionHeaders;
@@ -222,6 +224,14 @@ struct DiziZozApi::Core : std::enable_shared_from_this<Core> {
   }
 
   void send(platform::HttpRequest request, platform::HttpCompletion completion) const {
+    if (closed.load()) {
+      // The transport may be gone already: the embedder takes it down after closing the client.
+      platform::HttpResult refused;
+      refused.error =
+          platform::HttpError{platform::HttpErrorKind::cancelled, "the analytics client is closed"};
+      completion(std::move(refused));
+      return;
+    }
     env.http.send(std::move(request), *env.completionQueue, std::move(completion));
   }
 
@@ -429,6 +439,10 @@ void DiziZozApi::flags(const std::string& distinctId, const std::optional<std::s
   }
   request.body = std::move(*json);
   core_->uploadFlagsRequest(std::move(request), 0, std::move(completion));
+}
+
+void DiziZozApi::close() {
+  core_->closed.store(true);
 }
 
 void DiziZozApi::remoteConfig(FetchCompletion completion) {

@@ -69,10 +69,15 @@ struct DiziZozApiEnvironment {
 // what it is built with, never blocks and never throws.
 //
 // Threads: every operation may be called from any thread and returns at once. Completions run exactly
-// once, on the completion queue, except when the request cannot be built or its body cannot be written:
-// then the completion runs on the caller's thread before the operation returns. A flags retry is sent
-// from the retry queue after its delay. Destroying the client cancels nothing: late completions still
-// run (they hold what they need, not the client).
+// once, on the completion queue, except when the request cannot be built or its body cannot be written,
+// or the client is closed: then the completion runs on the caller's thread before the operation returns.
+// A flags retry is sent from the retry queue after its delay. Destroying the client cancels nothing: late
+// completions still run (they hold what they need, not the client).
+//
+// close() ends the client's use of the transport: every request made after it, a flags retry or a parked
+// flags request included, completes at once with a `cancelled` error and never reaches the transport. A
+// request made on another thread while close() runs may still reach it: take the transport down after
+// the threads that make requests (the client's serial queues) have ended.
 //
 // Headers: every request carries "Content-Type: application/json; charset=utf-8", "User-Agent:
 // <sdk name>/<version>" and "Accept-Encoding: gzip", on every redirect hop. The custom headers of
@@ -114,6 +119,10 @@ class DiziZozApi {
   // GET "/array/<project token>/config" on the configured host, or on the assets address of a default
   // region. Never retried.
   void remoteConfig(FetchCompletion completion);
+
+  // Refuses every later request (see above). Requests already handed to the transport finish as usual.
+  // Any thread; closing twice changes nothing.
+  void close();
 
  private:
   struct Core;

@@ -235,8 +235,10 @@ void DiziZozRemoteConfig::preloadSessionReplay() {
   // Written here only, before set-up has built any queue, so the snapshot upload never sees it change.
   if (const Value* endpoint = member(*sessionRecording, "endpoint"); endpoint && endpoint->is_string())
     config_->snapshotEndpoint = endpoint->get<std::string>();
+  // The test may report a flag call to the client: not under the store's lock.
+  const bool active = isRecordingActive(flags, *sessionRecording);
   std::lock_guard lock(sessionReplayLock_);
-  sessionReplayFlagActive_ = isRecordingActive(flags, *sessionRecording);
+  sessionReplayFlagActive_ = active;
 }
 
 bool DiziZozRemoteConfig::isRecordingActive(const Properties& flags, const Properties& sessionRecording) {
@@ -337,7 +339,7 @@ void DiziZozRemoteConfig::preloadFeatureFlags() {
 }
 
 void DiziZozRemoteConfig::reloadFeatureFlags(ReloadCallback callback) {
-  const auto storageManager = config_->storageManager;
+  const auto storageManager = config_->storageManager.load();
   if (!storageManager) {
     hedgeLog("[DiziZoz] No DiziZozStorageManager found in config, skipping loading feature flags");
     if (callback) callback(std::nullopt);
@@ -579,13 +581,15 @@ void DiziZozRemoteConfig::clear() {
 // ---- Flag properties ----
 
 Properties DiziZozRemoteConfig::getPersonPropertiesForFlags() {
-  std::lock_guard lock(personPropertiesForFlagsLock_);
-  return getPersonPropertiesForFlagsLocked();
-}
-
-Properties DiziZozRemoteConfig::getPersonPropertiesForFlagsLocked() {
-  if (!config_->setDefaultPersonProperties || !getDefaultPersonProperties_) return personPropertiesForFlags_;
-  return merged(getDefaultPersonProperties_(), personPropertiesForFlags_);
+  Properties stored;
+  {
+    std::lock_guard lock(personPropertiesForFlagsLock_);
+    stored = personPropertiesForFlags_;
+  }
+  if (!config_->setDefaultPersonProperties || !getDefaultPersonProperties_) return stored;
+  // The defaults come from the client, which takes its own locks (set-up's among them) and calls into
+  // this store while holding them: asked with this store's lock held, the two would wait for each other.
+  return merged(getDefaultPersonProperties_(), stored);
 }
 
 void DiziZozRemoteConfig::setPersonPropertiesForFlags(const Properties& properties) {

@@ -32,7 +32,7 @@ class DiziZozConfig;
 // ("com.dizizoz.RemoteConfig"), flags answers are applied there one at a time, and listeners
 // (onRemoteConfigLoaded, onFeatureFlagsLoaded, "DiziZozDidReceiveFeatureFlags") run on the main executor
 // after the state they report has been stored. Each lock guards only its own fields; none is held while a
-// callback runs, except the session-recording lock around the flag-called report made at construction.
+// callback runs or the client is asked for anything (its default person properties, a flag-call report).
 class DiziZozRemoteConfig final : public DiziZozRemoteConfigProviding,
                                   public std::enable_shared_from_this<DiziZozRemoteConfig> {
  public:
@@ -126,7 +126,6 @@ class DiziZozRemoteConfig final : public DiziZozRemoteConfigProviding,
   void notifyFeatureFlagsAndRelease(const std::optional<Properties>& flags);
   void clearFeatureFlags();
   void clearFeatureFlagsLocked();
-  Properties getPersonPropertiesForFlagsLocked();
   static DiziZozFeatureFlagResult makeFeatureFlagResult(const std::string& key, const Value& flagValue,
                                                         const std::optional<Value>& payload);
 

@@ -9,7 +9,7 @@ namespace platform {
 
 // A MainExecutor for programs without a Qt event loop (tools, the analytics client's own tests): one
 // thread of its own plays the main thread. Jobs still waiting when it is destroyed are dropped; the
-// destructor waits for the running one, so it must not be called from one of its jobs.
+// destructor waits for the running one (unless that job is the one destroying it, see WorkerThread).
 class ThreadMainExecutor final : public MainExecutor {
  public:
   explicit ThreadMainExecutor(std::string name = "main-executor");

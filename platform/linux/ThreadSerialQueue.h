@@ -8,8 +8,8 @@
 namespace platform {
 
 // A SerialQueue with one worker thread of its own, asynchronous signals blocked in it. Jobs still
-// waiting when the queue is destroyed are dropped; the destructor waits for the running one, so it must
-// not be called from a job of this queue.
+// waiting when the queue is destroyed are dropped; the destructor waits for the running one, except when
+// that job is the one destroying the queue: the thread then ends once the job returns.
 class ThreadSerialQueue final : public SerialQueue {
  public:
   explicit ThreadSerialQueue(std::string name);

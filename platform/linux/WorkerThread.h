@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,7 +18,9 @@ namespace platform {
 // The engine under ThreadSerialQueue and ThreadMainExecutor.
 //
 // schedule() may be called from any thread. The destructor drops jobs that have not started, waits for
-// the running one and joins; it must not run on the worker thread itself.
+// the running one and joins. Destroyed by one of its own jobs (the last owner of the thread's owner let go
+// there), it cannot wait for itself: it then lets the thread go, which ends as soon as that job returns,
+// having dropped the jobs still waiting.
 class WorkerThread {
  public:
   using Duration = std::chrono::nanoseconds;
@@ -36,7 +39,7 @@ class WorkerThread {
 
   // Runs `job` after `delay`, then every `interval` if it is positive, until `token` is cancelled.
   void schedule(Duration delay, Duration interval, CancelToken token, Job job);
-  bool isCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
+  bool isCurrent() const { return std::this_thread::get_id() == threadId_; }
 
  private:
   struct Entry {
@@ -46,15 +49,21 @@ class WorkerThread {
     CancelToken token;
     Job job;
   };
+  // What the thread works on. The thread holds it too, so that it can outlive a WorkerThread destroyed
+  // by one of the thread's own jobs.
+  struct State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::vector<Entry> heap;    // mutex
+    std::uint64_t nextSeq = 0;  // mutex
+    bool stopping = false;      // mutex
+  };
   static bool later(const Entry& a, const Entry& b);
-  void run(std::string name, bool blockAsyncSignals);
+  static void run(const std::shared_ptr<State>& state, std::string name, bool blockAsyncSignals);
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::vector<Entry> heap_;
-  std::uint64_t nextSeq_ = 0;
-  bool stopping_ = false;
+  const std::shared_ptr<State> state_ = std::make_shared<State>();
   std::thread thread_;
+  std::thread::id threadId_;
 };
 
 }  // namespace platform

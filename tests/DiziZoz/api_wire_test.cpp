@@ -625,6 +625,30 @@ TEST_F(DiziZozApiWireTest, BadGatewayAnswersAreRetriedOtherStatusesAndZeroRetrie
   EXPECT_TRUE(log.mentions(R"([DiziZoz] Error calling flags API: status: 500, body: {"error":"boom"}.)"));
 }
 
+// After close() the embedder may take the transport down: no request reaches it any more, a flags retry
+// that comes due after the close included. Each completes at once, on the caller's thread, as cancelled.
+TEST_F(DiziZozApiWireTest, AClosedClientSendsNothingNotEvenARetryThatComesDueLater) {
+  auto client = api();
+  service.script(AnalyticsEndpoint::flags, reply::status(502));
+  std::optional<Fetched> retried;
+  noFlags(*client, [&](auto object, auto error) { retried = Fetched{object, error}; });
+  ASSERT_TRUE(completions->runUntil([&] { return retries->pendingCount() == 1; }));
+  client->close();
+  retries->advance(300ms);
+  ASSERT_TRUE(retried && retried->error);
+  ASSERT_TRUE(std::holds_alternative<platform::HttpError>(*retried->error));
+  EXPECT_EQ(std::get<platform::HttpError>(*retried->error).kind, HttpErrorKind::cancelled);
+
+  std::optional<DiziZozUploadInfo> batch;
+  client->batch({event("after close")}, [&](DiziZozUploadInfo info) { batch = std::move(info); });
+  ASSERT_TRUE(batch.has_value());
+  EXPECT_FALSE(batch->statusCode) << "no answer: the batch stays queued";
+  std::optional<Fetched> remote;
+  client->remoteConfig([&](auto object, auto error) { remote = Fetched{object, error}; });
+  ASSERT_TRUE(remote && remote->error);
+  EXPECT_EQ(service.requests().size(), 1u);
+}
+
 TEST_F(DiziZozApiWireTest, AnswersThatAreNotAJsonObjectGiveNoFlagsNorConfiguration) {
   struct Case {
     const char* name;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -73,10 +75,7 @@ class RemoteConfigTest : public testing::Test {
         {.config = config,
          .storage = storage(),
          .api = api,
-         .defaultPersonProperties =
-             [] {
-               return Properties{{"$os", "Linux"}};
-             },
+         .defaultPersonProperties = [this] { return defaultPersonProperties(); },
          .flagCalled =
              [this](const std::string& key, const std::optional<Value>& value) {
                flagCalls.push_back({key, value});
@@ -137,6 +136,8 @@ class RemoteConfigTest : public testing::Test {
   std::shared_ptr<DiziZozApi> api;
   platform::CurlHttpClient http;
 
+  // What the client gives as default person properties.
+  std::function<Properties()> defaultPersonProperties = [] { return Properties{{"$os", "Linux"}}; };
   std::vector<std::pair<std::string, std::optional<Value>>> flagCalls;
   std::vector<std::optional<Properties>> loadedFlags;
   std::vector<std::optional<Properties>> loadedConfigs;
@@ -504,6 +505,30 @@ TEST_F(FlagsTest, FlagPropertiesTravelWithRequestsAndSurviveRestarts) {
   next->clear();
   EXPECT_EQ(next->getPersonPropertiesForFlags(), (Properties{{"$os", "Linux"}}));
   EXPECT_EQ(storage()->getJson(Key::groupPropertiesForFlags), Properties::object());
+}
+
+// The defaults come from the client, which calls into the store while it holds locks of its own (set-up
+// identifies a bootstrap user under its set-up lock, and identifying sets flag properties): asked for them
+// under its own lock, the store and the client could each wait for the other.
+TEST_F(FlagsTest, TheClientIsAskedForDefaultPersonPropertiesWithoutTheStoresLockHeld) {
+  std::shared_ptr<DiziZozRemoteConfig> store;
+  std::future<void> meanwhile;  // ends after the ask has returned, whatever happened
+  bool otherThreadGotThrough = false;
+  defaultPersonProperties = [&] {
+    if (store && !meanwhile.valid()) {
+      // Another thread of the client sets flag properties while the defaults are being built.
+      meanwhile = std::async(std::launch::async, [&] {
+        store->setPersonPropertiesForFlags({{"plan", "pro"}});
+      });
+      otherThreadGotThrough = meanwhile.wait_for(10s) == std::future_status::ready;
+    }
+    return Properties{{"$os", "Linux"}};
+  };
+  store = makeStore();
+  store->getPersonPropertiesForFlags();
+  EXPECT_TRUE(otherThreadGotThrough);
+  if (meanwhile.valid()) meanwhile.wait();
+  EXPECT_EQ(store->getPersonPropertiesForFlags(), (Properties{{"$os", "Linux"}, {"plan", "pro"}}));
 }
 
 TEST_F(FlagsTest, ClearForgetsFlagsButNotTheRemoteConfiguration) {

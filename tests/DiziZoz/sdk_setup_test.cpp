@@ -328,7 +328,8 @@ TEST_F(SdkSetupTest, BootstrapIdentityIsReconciledWithTheStoredOne) {
     CapturedLog log;
     client->setup(options);
 
-    auto& identity = *options->storageManager;
+    const auto identityCache = options->storageManager.load();
+    auto& identity = *identityCache;
     const std::string expected =
         c.expectedDistinctId == "anon" ? identity.getAnonymousId() : c.expectedDistinctId;
     EXPECT_EQ(identity.getDistinctId(), expected);

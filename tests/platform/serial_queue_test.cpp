@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "platform/fake/ManualSerialQueue.h"
 #include "platform/linux/ThreadMainExecutor.h"
 #include "platform/linux/ThreadSerialQueue.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/ThreadNames.h"
 
 using namespace std::chrono_literals;
 
@@ -103,6 +106,35 @@ TEST(ThreadSerialQueue, CapturesThatPostWhenReleasedDoNotDeadlockTheQueue) {
   EXPECT_TRUE(ran) << "released after running";
   EXPECT_TRUE(cancelled) << "released after cancelling";
   if (ran && cancelled) delete queue;
+}
+
+// The owner of a queue may lose its last reference inside one of the queue's own jobs. Waiting there for
+// the queue's thread to end would wait for that very job (the worker would join itself and abort): the
+// job instead finishes, the jobs behind it are dropped, and the thread goes.
+TEST(ThreadSerialQueue, DestroyedByItsOwnJobTheJobFinishesTheRestIsDroppedAndTheThreadEnds) {
+  const std::string name = "self-ending";
+  auto queue = std::make_shared<platform::ThreadSerialQueue>(name);
+  std::promise<void> release;
+  std::promise<bool> finished;
+  std::promise<void> behind;
+  auto behindRan = behind.get_future();
+  auto holder = std::make_shared<std::shared_ptr<platform::ThreadSerialQueue>>(queue);
+  queue->async([holder, gate = release.get_future().share(), &finished] {
+    gate.wait();
+    holder->reset();  // the last reference: the queue is destroyed here, on its own thread
+    finished.set_value(true);
+  });
+  queue->async([done = std::make_shared<std::promise<void>>(std::move(behind))] { done->set_value(); });
+  queue.reset();
+  release.set_value();
+
+  auto ran = finished.get_future();
+  ASSERT_EQ(ran.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(ran.get());
+  // Dropped, not run: its promise is broken.
+  EXPECT_THROW(behindRan.get(), std::future_error);
+  EXPECT_TRUE(quorvelle::test::waitUntil([&] { return quorvelle::test::threadNames(name).empty(); },
+                                         "the queue's thread ended"));
 }
 
 TEST(ThreadMainExecutor, RunsPostedAndRepeatingJobsOnItsThread) {

@@ -8,7 +8,6 @@
 #include <QTest>
 #include <QWidget>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +23,7 @@
 #include "program/AnalyticsThreads.h"
 #include "program/ProgramAnalytics.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/ThreadNames.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
 #include "tests/support/dizizoz/TestServices.h"
 
@@ -89,14 +89,7 @@ TEST(AnalyticsFeedsWidgetsTest,
 
 // The names of this process's threads that the analytics client started.
 std::vector<std::string> analyticsThreadNames() {
-  std::vector<std::string> names;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::ifstream comm(task.path() / "comm");
-    std::string name;
-    std::getline(comm, name);
-    if (name.starts_with("com.dizizoz")) names.push_back(name);
-  }
-  return names;
+  return quorvelle::test::threadNames("com.dizizoz");
 }
 
 std::size_t filesIn(const std::filesystem::path& folder) {
@@ -119,9 +112,10 @@ TEST(ProgramAnalyticsWidgetsTest,
                                 {.identifier = "com.quorvelle.app", .shortVersion = "2.0", .build = "7"});
   config->flushAt = 1;
   {
-    quorvelle::AnalyticsThreads threads;
+    // As in the program: the threads end before the transport.
+    platform::CurlHttpClient http;
     {
-      platform::CurlHttpClient http;
+      quorvelle::AnalyticsThreads threads;
       auto services = quorvelle::programAnalyticsServices({.http = http,
                                                            .threads = threads,
                                                            .mainExecutor = unowned(executor),

@@ -174,4 +174,29 @@ TEST_F(AnalyticsServiceStandInTest, ScriptedRepliesComeFirstThenTheRehearsalThen
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
 
+// A held answer waits, recorded, for its release; the next request to the endpoint is not held, and a
+// stop ends a hold that was never released.
+TEST_F(AnalyticsServiceStandInTest, AHeldAnswerComesOnlyAfterItsRelease) {
+  const auto release = service.holdNext(AnalyticsEndpoint::remoteConfig);
+  std::optional<HttpResult> held;
+  http.send(request("GET", "/array/phc_stand_in/config"), executor,
+            [&](HttpResult got) { held = std::move(got); });
+  ASSERT_TRUE(service.waitForRequests(AnalyticsEndpoint::remoteConfig, 1));
+  // A later request makes its whole round trip meanwhile.
+  EXPECT_EQ(send(gzipped("/batch", kBatch)).status, 200);
+  EXPECT_FALSE(held.has_value()) << "answered before the release";
+  release();
+  ASSERT_TRUE(executor.runUntil([&] { return held.has_value(); }));
+  EXPECT_EQ(held->status, 200);
+  EXPECT_EQ(send(request("GET", "/array/phc_stand_in/config")).status, 200);
+
+  (void)service.holdNext(AnalyticsEndpoint::remoteConfig);
+  std::optional<HttpResult> never;
+  http.send(request("GET", "/array/phc_stand_in/config"), executor,
+            [&](HttpResult got) { never = std::move(got); });
+  ASSERT_TRUE(service.waitForRequests(AnalyticsEndpoint::remoteConfig, 3));
+  service.stop();  // with the hold still in place
+  EXPECT_TRUE(executor.runUntil([&] { return never.has_value(); }));
+}
+
 }  // namespace

@@ -391,6 +391,21 @@ void AnalyticsServiceStandIn::setObserver(std::function<void(const AnalyticsRequ
   observer_ = std::move(observer);
 }
 
+std::function<void()> AnalyticsServiceStandIn::holdNext(AnalyticsEndpoint endpoint) {
+  auto hold = std::make_shared<Hold>();
+  {
+    std::lock_guard lock(mutex_);
+    holds_[endpoint].push_back(hold);
+  }
+  return [this, hold] {
+    {
+      std::lock_guard lock(mutex_);
+      hold->released = true;
+    }
+    changed_.notify_all();
+  };
+}
+
 ScriptedReply AnalyticsServiceStandIn::replyFor(const AnalyticsRequest& request) {
   if (request.endpoint == AnalyticsEndpoint::unknown)
     return defaultReply(request.endpoint, flags_, remoteConfig_);
@@ -436,6 +451,7 @@ ScriptedReply AnalyticsServiceStandIn::handle(const RecordedRequest& raw) {
 
   ScriptedReply reply;
   std::function<void(const AnalyticsRequest&)> observer;
+  std::shared_ptr<Hold> hold;
   {
     std::lock_guard lock(mutex_);
     reply = replyFor(request);
@@ -443,9 +459,17 @@ ScriptedReply AnalyticsServiceStandIn::handle(const RecordedRequest& raw) {
     for (auto& event : received) events_.push_back(std::move(event));
     requests_.push_back(request);
     observer = observer_;
+    if (auto& held = holds_[request.endpoint]; !held.empty()) {
+      hold = std::move(held.front());
+      held.pop_front();
+    }
   }
   changed_.notify_all();
   if (observer) observer(request);
+  if (hold) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return hold->released || stopping_; });
+  }
   return reply;
 }
 
@@ -521,6 +545,11 @@ std::optional<nlohmann::json> AnalyticsServiceStandIn::waitForEvent(std::string_
 }
 
 void AnalyticsServiceStandIn::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
   server_->stop();
 }
 

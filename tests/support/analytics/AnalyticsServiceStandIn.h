@@ -115,6 +115,9 @@ class AnalyticsServiceStandIn {
   void rehearse(Rehearsal rehearsal);
   // Called for every request once it is checked, recorded and its answer chosen, before it is answered.
   void setObserver(std::function<void(const AnalyticsRequest&)> observer);
+  // Keeps back the answer to the next request to `endpoint` (recorded as usual when it arrives) until the
+  // returned function is called, from any thread, or the stand-in stops. Call it while the stand-in lives.
+  std::function<void()> holdNext(AnalyticsEndpoint endpoint);
 
   std::vector<AnalyticsRequest> requests() const;
   std::vector<AnalyticsRequest> requests(AnalyticsEndpoint endpoint) const;
@@ -148,6 +151,11 @@ class AnalyticsServiceStandIn {
   nlohmann::json remoteConfig_ = nlohmann::json::object();
   std::optional<Rehearsal> rehearsal_;
   std::function<void(const AnalyticsRequest&)> observer_;
+  struct Hold {
+    bool released = false;  // mutex_
+  };
+  std::map<AnalyticsEndpoint, std::deque<std::shared_ptr<Hold>>> holds_;
+  bool stopping_ = false;
   std::vector<AnalyticsRequest> requests_;
   std::vector<nlohmann::json> events_;
   // Declared last: destroyed first, so no connection thread touches the members above after they go.
