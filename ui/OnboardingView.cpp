@@ -354,6 +354,7 @@ void OnboardingView::setTransitionDuration(int milliseconds) {
   if (auto* splash = dynamic_cast<SplashStep*>(page_)) {
     splash->setAppearDuration(milliseconds > 0 ? SplashStep::kAppearMs : 0);
   }
+  if (auto* tutorial = tutorialStep()) tutorial->setAnimated(milliseconds > 0);
 }
 
 std::vector<OnboardingStep> OnboardingView::dotSteps() const {

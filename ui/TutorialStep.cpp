@@ -32,7 +32,7 @@ constexpr double kCardRadius = 14;
 constexpr int kRowSpacing = 6;
 constexpr int kLineSpacing = 4;
 constexpr double kDoneBorderOpacity = 0.5;
-// The card's "done" look, and the key prompt giving way to the practice draft.
+// The key prompt gives way to the practice draft (and back) with an ease-out this long.
 constexpr int kKeyPromptSwitchMs = 200;
 constexpr int kStatusSize = 18;
 constexpr int kKeyFieldMaxWidth = 280;
