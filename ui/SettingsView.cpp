@@ -374,8 +374,9 @@ QWidget* SettingsView::makeAccessibilityBar() {
   auto* text =
       new QLabel(tr("Accessibility permission is needed to read the selected text."), accessibilityBar_);
   text->setFont(withPointSizeFactor(text->font(), 0.85));
-  bar->addWidget(text);
-  bar->addStretch();
+  // Wrapped rather than cut where a larger font leaves it too little room beside the button.
+  text->setWordWrap(true);
+  bar->addWidget(text, 1);
   grant_ = new QPushButton(tr("Grant…"), accessibilityBar_);
   grant_->setFont(withPointSizeFactor(grant_->font(), 0.85));
   bar->addWidget(grant_);

@@ -1,6 +1,6 @@
-// Every onboarding and tutorial page shows its texts whole, at Qt's default font and at 11 points: no
-// label, button or shortcut field gets less room than its text needs or lies outside what shows it, and
-// the refine page's title, animation and card never overlap.
+// Every onboarding and tutorial page, and the settings window, shows its texts whole, at Qt's default font
+// and at 11 points: no label, button or shortcut field gets less room than its text needs or lies outside
+// what shows it, and the refine page's title, animation and card never overlap.
 #include <gtest/gtest.h>
 
 #include <QAbstractScrollArea>
@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -23,6 +24,7 @@
 #include "tests/ui/OnboardingWorld.h"
 #include "ui/AnimationView.h"
 #include "ui/OnboardingView.h"
+#include "ui/SettingsView.h"
 #include "ui/TutorialStep.h"
 
 namespace quorvelle {
@@ -73,7 +75,11 @@ std::vector<std::string> cutTexts(QWidget* top) {
     if (label->wordWrap()) {
       check(label, label->text(), {0, label->heightForWidth(label->width())});
       // A single word wider than the label is cut too.
-      for (const QString& word : label->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+      const bool rich = label->textFormat() == Qt::RichText ||
+                        (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
+      const QString shown =
+          rich ? QTextDocumentFragment::fromHtml(label->text()).toPlainText() : label->text();
+      for (const QString& word : shown.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         if (label->fontMetrics().horizontalAdvance(word) > label->width())
           check(label, word, {label->width() + 1, 0});
       }
@@ -193,6 +199,42 @@ TEST(PageFit, EveryTextOfEveryPageIsShownWholeAtBothFontSizes) {
       SCOPED_TRACE(std::string(font.name) + " " + page.name);
       const auto shown = show(page);
       EXPECT_EQ(cutTexts(shown->view.get()), std::vector<std::string>{});
+    }
+  }
+}
+
+TEST(PageFit, TheSettingsWindowShowsItsTextsWholeAtBothFontSizes) {
+  struct SettingsCase {
+    const char* name;
+    std::function<void(test::TutorialWorld&)> arrange;
+    std::function<void(SettingsView&)> act;
+  };
+  const SettingsCase cases[] = {
+      {"translating", {}, {}},
+      {"refiningEntry", {}, [](SettingsView& v) { v.model().selectPane(SettingsModel::Pane::refining); }},
+      {"refiningStored", [](test::TutorialWorld& w) { w.storeKey(); },
+       [](SettingsView& v) { v.model().selectPane(SettingsModel::Pane::refining); }},
+      {"accessibilityHelp",
+       [](test::TutorialWorld& w) {
+         w.accessibility.trusted = false;
+         w.accessibility.urlOpens = false;
+       },
+       [](SettingsView& v) { v.grantButton()->click(); }},
+  };
+  for (const FontCase& font : kFonts) {
+    const AppFont appFont(font.pointSize);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(font.name) + " " + c.name);
+      test::TutorialWorld w;
+      if (c.arrange) c.arrange(w);
+      SettingsView view(w.services);
+      view.show();
+      ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+      w.env.executor.runUntilIdle();
+      if (c.act) c.act(view);
+      w.env.executor.runUntilIdle();
+      QApplication::processEvents();
+      EXPECT_EQ(cutTexts(&view), std::vector<std::string>{});
     }
   }
 }
