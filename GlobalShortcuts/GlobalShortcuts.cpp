@@ -298,6 +298,11 @@ bool hasHotKey(const Shortcut& shortcut) {
   return state().hotKeys.find(shortcut) != nullptr;
 }
 
+bool canRegister(const Shortcut& shortcut) {
+  if (hasHotKey(shortcut)) return true;
+  return HotKeyCenter::shared().isRegistrable(shortcut.carbonKeyCode(), shortcut.carbonModifiers());
+}
+
 std::optional<std::int64_t> hotKeyId(const Shortcut& shortcut) {
   const auto* hotKey = state().hotKeys.find(shortcut);
   if (hotKey == nullptr) return std::nullopt;

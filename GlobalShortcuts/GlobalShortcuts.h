@@ -100,6 +100,9 @@ void registerIfNeeded(const Shortcut& shortcut);
 bool isShortcutActive(const Shortcut& shortcut, const std::optional<Name>& excluding);
 // Whether the registry holds a registered hot key for the shortcut.
 bool hasHotKey(const Shortcut& shortcut);
+// Whether the shortcut can work as a hot key: the registry holds one for it, or the system would grant
+// its registration now (another client holding it is the usual refusal).
+bool canRegister(const Shortcut& shortcut);
 // The id of that hot key, for tests that tell a new registration from the old one.
 std::optional<std::int64_t> hotKeyId(const Shortcut& shortcut);
 

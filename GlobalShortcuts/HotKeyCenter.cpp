@@ -78,6 +78,17 @@ bool HotKeyCenter::registerHotKey(const std::shared_ptr<HotKey>& hotKey) {
   return true;
 }
 
+bool HotKeyCenter::isRegistrable(std::int64_t carbonKeyCode, std::int64_t carbonModifiers) {
+  if (!fitsInUInt32(carbonKeyCode) || !fitsInUInt32(carbonModifiers)) return false;
+  // Id 0 is never a hot key's (ids start at 1): an event of the probe, should one come, is nobody's.
+  const auto ref = system_.registerHotKey(static_cast<std::uint32_t>(carbonKeyCode),
+                                          static_cast<std::uint32_t>(carbonModifiers),
+                                          HotKeySystem::HotKeyId{kSignature, 0});
+  if (!ref) return false;
+  system_.unregisterHotKey(*ref);
+  return true;
+}
+
 void HotKeyCenter::setEnabled(bool enabled) {
   if (isEnabled_ == enabled) return;
   isEnabled_ = enabled;

@@ -58,6 +58,11 @@ class HotKeyCenter : public std::enable_shared_from_this<HotKeyCenter> {
   // the hot key waits in the table until the mode returns to normal.
   bool registerHotKey(const std::shared_ptr<HotKey>& hotKey);
 
+  // Whether the system would grant a registration of the combination now: registered for an instant and
+  // let go at once, whatever the mode. False when another client holds it or it cannot be expressed. A
+  // combination that one of this center's own registrations holds may answer false.
+  bool isRegistrable(std::int64_t carbonKeyCode, std::int64_t carbonModifiers);
+
   bool isEnabled() const noexcept { return isEnabled_; }
   // The package is enabled and not paused; written by the shortcut registry.
   void setEnabled(bool enabled);

@@ -5,9 +5,9 @@
 
 namespace GlobalShortcuts {
 
-// The texts the package shows to people (the recorder's placeholders, alerts and buttons, the name of the
-// Space key), looked up by key in string tables compiled into the program as Qt resources
-// (texts/<language>.json): English, German and French.
+// The texts the package shows to people (the recorder's placeholders, alerts and buttons, the names of
+// keys and modifiers in a shortcut's text), looked up by key in string tables compiled into the program as Qt
+// resources (texts/<language>.json): English, German and French.
 //
 // The language is chosen on the first lookup after an environment is installed, from the installed
 // SystemInfo's preferred languages: the first of them that has a table, by its primary language subtag
@@ -32,6 +32,35 @@ inline constexpr std::string_view keyboardShortcutsCanBeChanged = "keyboard_shor
 inline constexpr std::string_view keyboardShortcutDisallowed = "keyboard_shortcut_disallowed";
 inline constexpr std::string_view ok = "ok";
 inline constexpr std::string_view forceUseShortcut = "force_use_shortcut";
+// Takes one argument: the shortcut's text. Said when the user chose to use a shortcut anyway and the
+// desktop refused it, because another program holds the combination.
+inline constexpr std::string_view keyboardShortcutHeldByOtherProgram =
+    "keyboard_shortcut_held_by_other_program";
+inline constexpr std::string_view keyboardShortcutKeptPrevious = "keyboard_shortcut_kept_previous";
+
+// The names of keys and modifiers in a shortcut's text, as a Linux desktop writes them.
+inline constexpr std::string_view ctrlKey = "ctrl_key";
+inline constexpr std::string_view altKey = "alt_key";
+inline constexpr std::string_view shiftKey = "shift_key";
+inline constexpr std::string_view superKey = "super_key";
+inline constexpr std::string_view fnKey = "fn_key";
+inline constexpr std::string_view returnKey = "return_key";
+inline constexpr std::string_view backspaceKey = "backspace_key";
+inline constexpr std::string_view deleteKey = "delete_key";
+inline constexpr std::string_view insertKey = "insert_key";
+inline constexpr std::string_view homeKey = "home_key";
+inline constexpr std::string_view endKey = "end_key";
+inline constexpr std::string_view pageUpKey = "page_up_key";
+inline constexpr std::string_view pageDownKey = "page_down_key";
+inline constexpr std::string_view escapeKey = "escape_key";
+inline constexpr std::string_view tabKey = "tab_key";
+inline constexpr std::string_view upKey = "up_key";
+inline constexpr std::string_view downKey = "down_key";
+inline constexpr std::string_view leftKey = "left_key";
+inline constexpr std::string_view rightKey = "right_key";
+inline constexpr std::string_view numLockKey = "num_lock_key";
+// What precedes a keypad key's sign ("Num+1").
+inline constexpr std::string_view keypadKey = "keypad_key";
 }  // namespace texts
 
 // Forgets the chosen language, so that the next lookup chooses again (installing and uninstalling the

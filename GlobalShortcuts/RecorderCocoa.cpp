@@ -2,12 +2,14 @@
 
 #include <QAction>
 #include <QFocusEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <algorithm>
 
 #include "GlobalShortcuts/Environment.h"
 #include "GlobalShortcuts/EventTypeMask.h"
@@ -30,6 +32,9 @@ constexpr EventTypeMask kRecordingEvents =
     EventTypeMask::leftMouseUp | EventTypeMask::rightMouseUp | EventTypeMask::keyDown;
 // How far outside the field a click may end without ending the recording, in pixels.
 constexpr qreal kClickSlack = 3;
+// Around the text, and beside the clear button's icon, in pixels.
+constexpr int kTextMargin = 4;
+constexpr int kClearButtonMargin = 6;
 // Caps Lock, Control, Option, Command and Fn: a shortcut whose only one of these is Option falls under
 // the desktop's rule against Option shortcuts (Shift may come with it).
 constexpr ModifierFlags::RawValue kOptionRuleModifiers = 0x9D0000;
@@ -97,7 +102,19 @@ void RecorderCocoa::configureView() {
 }
 
 QSize RecorderCocoa::sizeHint() const {
-  return {kMinimumWidth, QLineEdit::sizeHint().height()};
+  // Wide enough for the shortcut and both placeholders whole, centred clear of the clear button: Linux
+  // names ("Ctrl+Shift+PgDown") and some languages' placeholders need more than the usual width.
+  const QFontMetrics metrics = fontMetrics();
+  int textWidth = metrics.horizontalAdvance(text());
+  for (const auto key : {texts::recordShortcut, texts::pressShortcut}) {
+    textWidth = std::max(textWidth, metrics.horizontalAdvance(localized(key)));
+  }
+  const int button = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this) + kClearButtonMargin;
+  QStyleOptionFrame option;
+  initStyleOption(&option);
+  const QSize contents(textWidth + 2 * (button + kTextMargin), QLineEdit::sizeHint().height());
+  const int width = style()->sizeFromContents(QStyle::CT_LineEdit, &option, contents, this).width();
+  return {std::max(kMinimumWidth, width), QLineEdit::sizeHint().height()};
 }
 
 std::optional<Shortcut> RecorderCocoa::shortcut() const {
@@ -134,6 +151,9 @@ void RecorderCocoa::updateStringValue() {
 
 void RecorderCocoa::updateClearButton() {
   cancelButton_->setVisible(!text().isEmpty());
+  // The width follows the text.
+  updateGeometry();
+  if (parentWidget() == nullptr || parentWidget()->layout() == nullptr) resize(sizeHint());
 }
 
 void RecorderCocoa::setUpEvents() {
@@ -337,6 +357,15 @@ QEvent* RecorderCocoa::handleKeyDown(QKeyEvent& event) {
     if (!handleConflict(conflictPolicy_.systemShortcut, localizedString(texts::keyboardShortcutUsedBySystem),
                         localizedString(texts::keyboardShortcutsCanBeChanged)) ||
         !self) {
+      return nullptr;
+    }
+    // Accepted anyway: on X11 the desktop's shortcuts are grabs of other programs, and a combination
+    // another program holds never fires here. Stored all the same, it would pass for working while the
+    // old shortcut, which did work, is gone.
+    if (!registry::canRegister(*shortcut)) {
+      showAlert(
+          localizedString(texts::keyboardShortcutHeldByOtherProgram, shortcut->presentableDescription()),
+          localizedString(texts::keyboardShortcutKeptPrevious), {});
       return nullptr;
     }
   }

@@ -37,11 +37,13 @@ inline constexpr const char* kRecorderActiveStatusDidChange = "GlobalShortcuts_r
 // cannot be a shortcut (plain or Shift letters: only F1 to F35 may go without Control, Option or
 // Command). A recorded shortcut is checked against the application's main menu (unless it is the current
 // one), the desktop's rules and the desktop's own shortcuts, as conflictPolicy() says, and then against
-// the owner's validation; a refusal keeps the field recording. Alerts go through the environment's alert
-// presenter with the field's window as parent; recording stops while an alert is up and starts again
-// after it. Just after its window is shown or activated, the field is left out of the focus chain's
-// automatic choice for one turn of the main executor, so that a new window's first focus does not start
-// a recording unasked.
+// the owner's validation; a refusal keeps the field recording. A desktop shortcut accepted anyway ("Use
+// Anyway", or a policy that allows it) is stored only when its hot key can be registered: when another
+// program holds the combination, an alert says so and the old shortcut stays. Alerts go through the
+// environment's alert presenter with the field's window as parent; recording stops while an alert is up and
+// starts again after it. Just after its window is shown or activated, the field is left out of the focus
+// chain's automatic choice for one turn of the main executor, so that a new window's first focus does not
+// start a recording unasked.
 //
 // Without any modifier, three keys are commands (RecordingKeys.h): Backspace and Delete clear the field
 // as its clear button does (the shortcut is removed, or stored as cleared for a name with an initial
@@ -55,7 +57,7 @@ class RecorderCocoa : public QLineEdit {
   using Validation = std::function<ValidationResult(const Shortcut&)>;
   enum class StorageMode { name, binding };
 
-  // The width the field asks for.
+  // The width the field asks for at least; more when its text or a placeholder needs it.
   static constexpr int kMinimumWidth = 130;
 
   // Name mode: edits the stored shortcut of `name`. `onChange` is called after a recording is stored
@@ -90,7 +92,8 @@ class RecorderCocoa : public QLineEdit {
   // The field that records now; nothing when none does.
   static RecorderCocoa* activeRecorder();
 
-  // kMinimumWidth wide, as high as a line edit.
+  // At least kMinimumWidth wide, enough for the shortcut's text and the placeholders; as high as a line
+  // edit.
   QSize sizeHint() const override;
 
  protected:

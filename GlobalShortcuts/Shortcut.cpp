@@ -11,6 +11,7 @@
 #include "GlobalShortcuts/HotKeyCenter.h"
 #include "GlobalShortcuts/KeyEvent.h"
 #include "GlobalShortcuts/KeyNames.h"
+#include "GlobalShortcuts/Localization.h"
 #include "GlobalShortcuts/MenuTree.h"
 #include "GlobalShortcuts/Name.h"
 #include "GlobalShortcuts/ShortcutStorage.h"
@@ -26,6 +27,20 @@ constexpr const char* kCarbonKeyCodeKey = "carbonKeyCode";
 constexpr const char* kCarbonModifiersKey = "carbonModifiers";
 // Shown for a key that the layout gives no single character for.
 constexpr const char* kReplacementCharacter = "\uFFFD";
+constexpr const char* kSeparator = "+";
+
+// The modifiers in the order Linux desktops write them (Qt's own order: Meta, Ctrl, Alt, Shift), by the
+// edge rule: Control is the Super key, Command the Ctrl key, Option the Alt key. X11 has no Fn modifier;
+// a stored shortcut that carries one still shows it, last.
+struct ModifierName {
+  ModifierFlags flag;
+  std::string_view name;
+};
+constexpr ModifierName kModifierNames[] = {
+    {ModifierFlags::control, texts::superKey}, {ModifierFlags::command, texts::ctrlKey},
+    {ModifierFlags::option, texts::altKey},    {ModifierFlags::shift, texts::shiftKey},
+    {ModifierFlags::function, texts::fnKey},
+};
 
 std::optional<Shortcut::Integer> integerMember(const nlohmann::json& object, const char* key) {
   const auto it = object.find(key);
@@ -121,7 +136,11 @@ std::optional<std::string> Shortcut::menuItemKeyEquivalent() const {
 }
 
 std::string Shortcut::presentableDescription() const {
-  std::string text = modifiers().ks_symbolicRepresentation();
+  std::string text;
+  const ModifierFlags flags = modifiers();
+  for (const auto& modifier : kModifierNames) {
+    if (flags.contains(modifier.flag)) text += capitalized(localizedString(modifier.name)) + kSeparator;
+  }
   if (const auto* special = SpecialKey::forKey(Key(carbonKeyCode_)))
     return text + special->presentableDescription();
   return text + capitalized(keyToCharacter().value_or(kReplacementCharacter));

@@ -63,10 +63,12 @@ class Shortcut {
   // The key as a menu item shows it (UTF-8): the fixed symbol of a special key, otherwise the layout's
   // character for the key; nothing for keypad keys and keys the layout cannot type as one character.
   std::optional<std::string> menuItemKeyEquivalent() const;
-  // The shortcut as people read it: the modifier symbols (⌃⌥⇧⌘ and the globe, in that order), then the
-  // special key's symbol (Space by its localised name), else the layout's character for the key in upper
-  // case, else U+FFFD when the layout has no single character for it (key codes outside 0 to 65535 never
-  // have one). Examples: "⌥T", "⇧⌘Space", "⌃⌥F5", "⌘1⃣". UTF-8.
+  // The shortcut as a Linux desktop writes it: the modifiers by the edge rule in the desktop's order
+  // (Super, Ctrl, Alt, Shift, then Fn), each followed by "+", then the special key's name, else the
+  // layout's character for the key in upper case, else U+FFFD when the layout has no single character
+  // for it (key codes outside 0 to 65535 never have one). Names come from the package's texts in the
+  // user's language. Examples: "Alt+T", "Ctrl+Shift+Space", "Super+Alt+F5", "Ctrl+Num+1"; in German
+  // "Strg+Umschalt+Leertaste". UTF-8.
   std::string presentableDescription() const;
   // The same text.
   std::string description() const { return presentableDescription(); }

@@ -70,7 +70,8 @@ class UserDefaults {
   virtual void remove(std::string_view key) = 0;
   // Every stored key with its value.
   virtual DefaultsValue::Dictionary dictionaryRepresentation() const = 0;
-  // Makes sure what was set is on disk (stores that write on every change do nothing).
+  // Asks for what was set to reach storage soon rather than later; never waits for it (stores that keep
+  // nothing on disk do nothing).
   virtual void synchronize() {}
 
   std::optional<std::string> stringForKey(std::string_view key) const;

@@ -278,6 +278,9 @@ int main(int argc, char** argv) {
   // Before the threads, the transport and the executors end; from here on the client sends nothing, and
   // what has not been uploaded stays on disk for the next run.
   analyticsClient.close();
+  // Settings reach their file a moment after each change: what the last moments changed is written now,
+  // also when a quit signal ended the event loop.
+  defaults.flush();
   // The application and its delegate are destroyed first (declared last), before the services they use;
   // the shortcut services let go of the package's hot keys before the executor and defaults end; the
   // analytics threads end, and then the transport's end cancels a hanging upload.

@@ -4,8 +4,8 @@
 // Alt+T) and "refine" (Option+R, Alt+R), on the real X11 hot keys, with the program's status menu as the
 // menu whose shortcuts conflict. Click a recorder and press a combination (Ctrl is Command, Alt is Option,
 // Super is Control): it is checked, stored in the program's settings (so hotkey-demo and the program use
-// it too) and registered at once. Prints one line per recording, e.g. "translate recorded ⌥⌘K", and per
-// key-down of either shortcut, e.g. "translate key-down". Runs until the window is closed or the program
+// it too) and registered at once. Prints one line per recording, e.g. "translate recorded Ctrl+Alt+K", and
+// per key-down of either shortcut, e.g. "translate key-down". Runs until the window is closed or the program
 // is interrupted. Needs an X11 display.
 #include <QApplication>
 #include <QVBoxLayout>

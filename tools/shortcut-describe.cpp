@@ -1,12 +1,13 @@
 // shortcut-describe CODE MODS [--layout NAMES [--variant NAMES]]
 //
-// Prints how a shortcut reads: its text ("⇧⌘Space"), its menu-item key equivalent and its Qt key sequence,
-// one per line. CODE is a Carbon key code and MODS a Carbon modifier mask (decimal or 0x hex: Command
-// 0x100, Shift 0x200, Option 0x800, Control 0x1000, Function 0x20000). The keyboard layout is the X
-// server's current one (needs DISPLAY), or, with --layout, the XKB layouts named as setxkbmap takes them
-// ("us", "de", "ru,us"; the first is the active group). The Space key's name follows the user's language.
+// Prints how a shortcut reads: its text as the desktop writes it ("Ctrl+Shift+Space"), its menu-item key
+// equivalent and its Qt key sequence, one per line. CODE is a Carbon key code and MODS a Carbon modifier
+// mask (decimal or 0x hex: Command 0x100, Shift 0x200, Option 0x800, Control 0x1000, Function 0x20000). The
+// keyboard layout is the X server's current one (needs DISPLAY), or, with --layout, the XKB layouts named as
+// setxkbmap takes them
+// ("us", "de", "ru,us"; the first is the active group). Key and modifier names follow the user's language.
 //
-//   shortcut-describe 49 0x300 --layout us     prints ⇧⌘Space
+//   shortcut-describe 49 0x300 --layout us     prints Ctrl+Shift+Space
 //
 // Exit status 0 when printed, 1 when there is no layout to read, 2 on a usage error.
 #include <QCoreApplication>

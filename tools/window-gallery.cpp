@@ -1,16 +1,18 @@
 // Renders the settings window and the tutorial pages in each of their states to PNG files, for a person
-// to look at:
+// to look at, twice: with Qt's default font in <folder>, and with an 11-point one (a common desktop
+// setting) in <folder>/11pt:
 //   window-gallery <folder>
 // The Translating pane, the Refining pane with the key entry, with a stored key and after a key the
-// keyring refused, and the accessibility bar; each tutorial page pending and done, the refine page's key
-// prompt, its form and a refused key, and an animation area whose animation is missing; each onboarding
-// step, the accessibility step in its four states. Everything behind the window is in memory (the settings,
-// the keyring, the hot keys); nothing is stored on the machine. Runs on the offscreen platform unless
-// QT_QPA_PLATFORM says otherwise. Any Qt warning while rendering makes the run fail, after every file has
-// been written.
+// keyring refused, and the accessibility bar (also after "Grant…" found no page to open); each tutorial page
+// pending and done, the refine page's key prompt, its form and a refused key, and an animation area whose
+// animation is missing; each onboarding step, the accessibility step in its four states. Everything behind
+// the window is in memory (the settings, the keyring, the hot keys); nothing is stored on the machine. Runs
+// on the offscreen platform unless QT_QPA_PLATFORM says otherwise. Any Qt warning while rendering makes the
+// run fail, after every file has been written.
 
 #include <QApplication>
 #include <QDir>
+#include <QFont>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -43,6 +45,8 @@
 #include "ui/TutorialStep.h"
 
 namespace {
+
+constexpr double kLargerPointSize = 11;
 
 using quorvelle::SettingsView;
 using Pane = quorvelle::SettingsModel::Pane;
@@ -122,6 +126,12 @@ std::vector<State> states() {
          v.saveKeyButton()->click();
        }},
       {"accessibility-bar", [](World& w) { w.accessibility.trusted = false; }, {}},
+      {"accessibility-bar-grant",
+       [](World& w) {
+         w.accessibility.trusted = false;
+         w.accessibility.urlOpens = false;
+       },
+       [](World&, SettingsView& v) { v.grantButton()->click(); }},
   };
 }
 
@@ -224,24 +234,8 @@ std::vector<OnboardingState> onboardingStates() {
   };
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: window-gallery <output folder>\n");
-    return 2;
-  }
-  GalleryRun run("window-gallery");
-  QApplication app(argc, argv);
-  run.install();
-  QApplication::setWindowIcon(platform::QtAppShell::applicationIcon());
-
-  const QDir folder(QString::fromLocal8Bit(argv[1]));
-  if (!folder.mkpath(".")) {
-    std::fprintf(stderr, "window-gallery: cannot create %s\n", argv[1]);
-    return 1;
-  }
-
+// Every state, as PNG files in `folder`; false when one could not be written.
+bool renderAll(const QDir& folder) {
   bool written = true;
   for (const State& state : states()) {
     World world;
@@ -265,6 +259,8 @@ int main(int argc, char** argv) {
     hostLayout->setSizeConstraint(QLayout::SetNoConstraint);
     hostLayout->setContentsMargins(0, 0, 0, 0);
     auto* page = new TutorialStep(state.action, "uk", world.done, world.services, world.analytics, &host);
+    // Each picture shows a state, not a moment of the way to it.
+    page->setAnimated(false);
     hostLayout->addWidget(page);
     host.resize(620, state.action == TutorialAction::quickTranslate ? 220 : 560);
     host.show();
@@ -296,5 +292,36 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     written = GalleryRun::save(missing, folder, QStringLiteral("tutorial-animation-missing")) && written;
   }
+  return written;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: window-gallery <output folder>\n");
+    return 2;
+  }
+  GalleryRun run("window-gallery");
+  QApplication app(argc, argv);
+  run.install();
+  QApplication::setWindowIcon(platform::QtAppShell::applicationIcon());
+
+  const QDir folder(QString::fromLocal8Bit(argv[1]));
+  if (!folder.mkpath(".")) {
+    std::fprintf(stderr, "window-gallery: cannot create %s\n", argv[1]);
+    return 1;
+  }
+
+  bool written = renderAll(folder);
+  QFont larger = QApplication::font();
+  larger.setPointSizeF(kLargerPointSize);
+  QApplication::setFont(larger);
+  const QDir largerFolder(folder.filePath(QStringLiteral("11pt")));
+  if (!largerFolder.mkpath(".")) {
+    std::fprintf(stderr, "window-gallery: cannot create %s\n", largerFolder.path().toLocal8Bit().constData());
+    return 1;
+  }
+  written = renderAll(largerFolder) && written;
   return run.finish(written);
 }

@@ -1,7 +1,6 @@
 #include "ui/OnboardingView.h"
 
 #include <QApplication>
-#include <QGraphicsOpacityEffect>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -9,18 +8,20 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
-#include <QParallelAnimationGroup>
 #include <QPlainTextEdit>
-#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTextEdit>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
+#include <cmath>
+#include <utility>
 
 #include "GlobalShortcuts/Recorder.h"
 #include "app/Language.h"
 #include "app/PopupSymbols.h"
+#include "ui/AccessibilityHelp.h"
 #include "ui/ChoiceCard.h"
 #include "ui/SplashStep.h"
 #include "ui/TutorialSample.h"
@@ -43,8 +44,6 @@ constexpr int kDotSpacing = 6;
 constexpr const char* kAccessibilitySubtitle =
     "Quorvelle needs this permission to read the text you select. On Linux it comes with an X11 (Xorg) "
     "session that offers synthetic keystrokes (XTest).";
-constexpr const char* kAccessibilityError =
-    "Log out, choose an Xorg (X11) session \u2192 log in, then start Quorvelle again.";
 constexpr const char* kRelaunchQuestion = "Switched to an X11 session but the checkmark doesn't appear?";
 
 QString qs(std::string_view text) {
@@ -143,10 +142,55 @@ class OnboardingView::Dots final : public QWidget {
   OnboardingStep current_ = OnboardingStep::splash;
 };
 
-// Where the pages lie: each fills it, and a transition slides them across it.
+// Where the pages lie: each fills it. A step change slides the pages across it as pictures, which the
+// area paints itself, both in their places on every frame: the pages themselves stay hidden meanwhile,
+// so that no copy of a moving page is left behind (a moving widget with an opacity effect leaves traces
+// on a desktop with a window manager).
 class OnboardingView::StepArea final : public QWidget {
  public:
-  using QWidget::QWidget;
+  explicit StepArea(QWidget* parent) : QWidget(parent) {}
+
+  // Slides `to` in from `shift` pixels to the side (negative: from the left) while `from` leaves to the
+  // other side, each fading; `done` runs at the end, once `to` is shown. A slide still under way ends
+  // first (its `done` runs).
+  void slide(QWidget* from, QWidget* to, int shift, int milliseconds, std::function<void()> done) {
+    finish();
+    from_ = from->grab();
+    to_ = to->grab();
+    from->hide();
+    to->hide();
+    shift_ = shift;
+    entering_ = to;
+    done_ = std::move(done);
+    progress_ = 0;
+    animation_ = new QVariantAnimation(this);
+    animation_->setObjectName(QStringLiteral("pageSlide"));
+    animation_->setDuration(milliseconds);
+    animation_->setEasingCurve(QEasingCurve::OutCubic);
+    animation_->setStartValue(0.0);
+    animation_->setEndValue(1.0);
+    connect(animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+      progress_ = value.toDouble();
+      update();
+    });
+    connect(animation_, &QVariantAnimation::finished, this, [this] { finish(); });
+    animation_->start();
+    update();
+  }
+  // Ends a slide under way at once.
+  void finish() {
+    if (!animation_) return;
+    QVariantAnimation* animation = std::exchange(animation_, nullptr);
+    animation->disconnect(this);
+    animation->stop();
+    animation->deleteLater();
+    from_ = to_ = QPixmap();
+    if (entering_) entering_->show();
+    entering_ = nullptr;
+    update();
+    if (auto done = std::exchange(done_, {})) done();
+  }
+  QAbstractAnimation* slideAnimation() const { return animation_; }
 
  protected:
   void resizeEvent(QResizeEvent*) override {
@@ -154,6 +198,24 @@ class OnboardingView::StepArea final : public QWidget {
       if (auto* page = qobject_cast<QWidget*>(child)) page->setGeometry(rect());
     }
   }
+  void paintEvent(QPaintEvent*) override {
+    if (!animation_) return;
+    QPainter painter(this);
+    const int offset = static_cast<int>(std::lround(shift_ * progress_));
+    painter.setOpacity(1 - progress_);
+    painter.drawPixmap(-offset, 0, from_);
+    painter.setOpacity(progress_);
+    painter.drawPixmap(shift_ - offset, 0, to_);
+  }
+
+ private:
+  QPixmap from_;
+  QPixmap to_;
+  int shift_ = 0;
+  double progress_ = 0;
+  QPointer<QWidget> entering_;
+  std::function<void()> done_;
+  QVariantAnimation* animation_ = nullptr;
 };
 
 namespace {
@@ -248,9 +310,9 @@ void OnboardingView::takeFocusFromPages() {
 
 OnboardingView::~OnboardingView() {
   // The pages hold the flow's done flags; they go before it.
-  if (transition_) transition_->stop();
-  delete page_;
-  delete leaving_;
+  area_->finish();
+  qDeleteAll(area_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
+  page_ = nullptr;
 }
 
 QWidget* OnboardingView::header(const std::optional<std::string>& symbol, const QString& title,
@@ -292,6 +354,7 @@ void OnboardingView::setTransitionDuration(int milliseconds) {
   if (auto* splash = dynamic_cast<SplashStep*>(page_)) {
     splash->setAppearDuration(milliseconds > 0 ? SplashStep::kAppearMs : 0);
   }
+  if (auto* tutorial = tutorialStep()) tutorial->setAnimated(milliseconds > 0);
 }
 
 std::vector<OnboardingStep> OnboardingView::dotSteps() const {
@@ -341,6 +404,7 @@ QWidget* OnboardingView::makePage(OnboardingStep step) {
                                                                              : TutorialAction::quickTranslate;
       auto* page = new TutorialStep(action, flow_->languageCode(), flow_->tutorialDone(step),
                                     services_.windows, services_.analytics, area_);
+      page->setAnimated(transitionMs_ > 0);
       page->setOnDone([this] { refresh(); });
       return page;
     }
@@ -464,7 +528,7 @@ QWidget* OnboardingView::makeAccessibilityPage() {
   layout->addWidget(card, 0, Qt::AlignHCenter);
   card->setMinimumWidth(kChoiceWidth);
 
-  accessibilityError_ = new QLabel(tr(kAccessibilityError), page);
+  accessibilityError_ = new QLabel(tr(kAccessibilityHowTo), page);
   QFont caption = accessibilityError_->font();
   caption.setPointSizeF(caption.pointSizeF() * 0.85);
   accessibilityError_->setFont(caption);
@@ -516,58 +580,28 @@ void OnboardingView::refresh() {
 void OnboardingView::showStep() {
   const bool forward = flow_->direction() == OnboardingFlow::Direction::trailing;
   shownStep_ = flow_->step();
-  if (transition_) transition_->stop();
-  if (leaving_) leaving_->deleteLater();
+  // A slide under way ends first: its page is the one that leaves now.
+  area_->finish();
   // Deleted later: the click that moved on may come from inside the page that leaves.
-  leaving_ = page_;
+  QWidget* const leaving = page_;
   page_ = makePage(shownStep_);
   const QRect home = area_->rect();
   page_->setGeometry(home);
-  page_->show();
   takeFocusFromPages();
   if (transitionMs_ <= 0 || !isVisible()) {
-    leaving_->hide();
-    leaving_->deleteLater();
+    page_->show();
+    leaving->hide();
+    leaving->deleteLater();
     return;
   }
-
-  const int shift = forward ? home.width() : -home.width();
-  auto* group = new QParallelAnimationGroup(this);
-  auto slide = [&](QWidget* widget, QPoint from, QPoint to) {
-    auto* move = new QPropertyAnimation(widget, "pos", group);
-    move->setDuration(transitionMs_);
-    move->setStartValue(from);
-    move->setEndValue(to);
-    move->setEasingCurve(QEasingCurve::OutCubic);
-    group->addAnimation(move);
-  };
-  auto fade = [&](QWidget* widget, double from, double to) {
-    auto* effect = new QGraphicsOpacityEffect(widget);
-    widget->setGraphicsEffect(effect);
-    auto* opacity = new QPropertyAnimation(effect, "opacity", group);
-    opacity->setDuration(transitionMs_);
-    opacity->setStartValue(from);
-    opacity->setEndValue(to);
-    group->addAnimation(opacity);
-  };
-  slide(page_, home.topLeft() + QPoint(shift, 0), home.topLeft());
-  fade(page_, 0.0, 1.0);
-  slide(leaving_, home.topLeft(), home.topLeft() - QPoint(shift, 0));
-  fade(leaving_, 1.0, 0.0);
-  QPointer<QWidget> entering = page_;
-  QPointer<QWidget> leaving = leaving_;
-  connect(group, &QAbstractAnimation::finished, this, [entering, leaving, home] {
-    if (entering) {
-      entering->setGraphicsEffect(nullptr);
-      entering->move(home.topLeft());
-    }
-    if (leaving) {
-      leaving->hide();
-      leaving->deleteLater();
-    }
+  QPointer<QWidget> old = leaving;
+  area_->slide(leaving, page_, forward ? home.width() : -home.width(), transitionMs_, [old] {
+    if (old) old->deleteLater();
   });
-  transition_ = group;
-  group->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+QAbstractAnimation* OnboardingView::transition() const {
+  return area_->slideAnimation();
 }
 
 void OnboardingView::showEvent(QShowEvent* event) {

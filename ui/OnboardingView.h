@@ -34,7 +34,8 @@ class TutorialStep;
 //
 // Each step gets a new page when it comes on screen, so a page shown again starts afresh (a tutorial page
 // reads the key again); the flow's state (choices, done flags) stays. A step change slides the new page
-// in from the side the move came from and fades the old one out (transitionDuration(), 0 for none).
+// in from the side the move came from and fades the old one out (transitionDuration(), 0 for none; with
+// none, the pages' own transitions, such as a tutorial page's done look, show at once too).
 //
 // Return acts as Continue while Continue is enabled, unless a text field, practice field or shortcut
 // recorder has the focus: those keep their Return.
@@ -67,6 +68,8 @@ class OnboardingView final : public QWidget {
 
   OnboardingFlow& flow() { return *flow_; }
   int transitionDuration() const { return transitionMs_; }
+  // The page slide under way; null when none is.
+  QAbstractAnimation* transition() const;
   // Also the splash's entrance, when it has not shown yet.
   void setTransitionDuration(int milliseconds);
 
@@ -115,8 +118,6 @@ class OnboardingView final : public QWidget {
 
   StepArea* area_ = nullptr;
   QWidget* page_ = nullptr;
-  QPointer<QWidget> leaving_;
-  QPointer<QAbstractAnimation> transition_;
   QWidget* bottomBar_ = nullptr;
   QPushButton* back_ = nullptr;
   Dots* dots_ = nullptr;

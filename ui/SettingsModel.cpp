@@ -6,8 +6,15 @@
 #include "app/AppNotifications.h"
 #include "app/SelectionCapture.h"
 #include "platform/AppNotifications.h"
+#include "ui/AccessibilityHelp.h"
 
 namespace quorvelle {
+namespace {
+
+constexpr const char* kNoAccessibilityPage = "No settings page grants this permission on Linux.";
+
+}  // namespace
+
 SettingsModel::SettingsModel(const WindowServices& services) : services_(services) {
   readSettings();
   hasAccessibility_ = services_.accessibility.isTrusted();
@@ -16,6 +23,7 @@ SettingsModel::SettingsModel(const WindowServices& services) : services_(service
       services_.notifications.addObserver(std::string(platform::notifications::applicationDidBecomeActive),
                                           [this](const platform::Notification&) {
                                             hasAccessibility_ = services_.accessibility.isTrusted();
+                                            if (hasAccessibility_) accessibilityHelp_.clear();
                                             changed();
                                           });
   focusObserver_ =
@@ -142,7 +150,9 @@ void SettingsModel::selectPane(Pane pane) {
 void SettingsModel::grantAccessibility() {
   // The bar itself changes only when the application next becomes active.
   if (services_.accessibility.isTrusted()) return;
-  services_.accessibility.openURL(SelectionCapture::privacyPaneURL);
+  if (services_.accessibility.openURL(SelectionCapture::privacyPaneURL)) return;
+  accessibilityHelp_ = std::string(kNoAccessibilityPage) + " " + kAccessibilityHowTo;
+  changed();
 }
 
 std::string SettingsModel::maskedKeyText() const {

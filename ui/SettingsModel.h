@@ -68,8 +68,11 @@ class SettingsModel {
   void selectPane(Pane pane);
 
   bool hasAccessibility() const { return hasAccessibility_; }
-  // Opens the system's accessibility settings, unless the permission is already granted.
+  // Opens the system's accessibility settings, unless the permission is already granted. Where the
+  // system has no such page (X11), `accessibilityHelp` says instead what the user can do.
   void grantAccessibility();
+  // Empty unless "Grant…" found no settings page to open; cleared once the permission is there.
+  const std::string& accessibilityHelp() const { return accessibilityHelp_; }
 
   // The key section.
   bool hasGeminiKey() const { return hasGeminiKey_; }
@@ -110,6 +113,7 @@ class SettingsModel {
   std::string refinePrompt_;
   Pane pane_ = Pane::translating;
   bool hasAccessibility_ = false;
+  std::string accessibilityHelp_;
 
   bool hasGeminiKey_ = false;
   std::optional<std::string> maskedKey_;

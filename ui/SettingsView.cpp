@@ -374,12 +374,19 @@ QWidget* SettingsView::makeAccessibilityBar() {
   auto* text =
       new QLabel(tr("Accessibility permission is needed to read the selected text."), accessibilityBar_);
   text->setFont(withPointSizeFactor(text->font(), 0.85));
-  bar->addWidget(text);
-  bar->addStretch();
+  // Wrapped rather than cut where a larger font leaves it too little room beside the button.
+  text->setWordWrap(true);
+  bar->addWidget(text, 1);
   grant_ = new QPushButton(tr("Grant…"), accessibilityBar_);
   grant_->setFont(withPointSizeFactor(grant_->font(), 0.85));
   bar->addWidget(grant_);
   outer->addLayout(bar);
+  accessibilityHelp_ = new QLabel(accessibilityBar_);
+  accessibilityHelp_->setObjectName(QStringLiteral("accessibilityHelp"));
+  accessibilityHelp_->setWordWrap(true);
+  accessibilityHelp_->setFont(withPointSizeFactor(accessibilityHelp_->font(), 0.85));
+  accessibilityHelp_->setContentsMargins(20, 0, 20, 10);
+  outer->addWidget(accessibilityHelp_);
   connect(grant_, &QPushButton::clicked, this, [this] { model_.grantAccessibility(); });
   return accessibilityBar_;
 }
@@ -422,6 +429,8 @@ void SettingsView::refresh() {
   keyMessage_->setVisible(!model_.keyMessage().empty());
 
   accessibilityBar_->setVisible(!model_.hasAccessibility());
+  accessibilityHelp_->setText(qs(model_.accessibilityHelp()));
+  accessibilityHelp_->setVisible(!model_.accessibilityHelp().empty());
 }
 
 void SettingsView::showEvent(QShowEvent* event) {

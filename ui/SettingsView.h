@@ -67,6 +67,7 @@ class SettingsView final : public QWidget {
   QPushButton* resetPromptButton() const { return resetPrompt_; }
   QWidget* accessibilityBar() const { return accessibilityBar_; }
   QPushButton* grantButton() const { return grant_; }
+  QLabel* accessibilityHelp() const { return accessibilityHelp_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -106,6 +107,7 @@ class SettingsView final : public QWidget {
   QPushButton* resetPrompt_ = nullptr;
   QWidget* accessibilityBar_ = nullptr;
   QPushButton* grant_ = nullptr;
+  QLabel* accessibilityHelp_ = nullptr;
 };
 
 }  // namespace quorvelle

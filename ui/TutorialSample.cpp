@@ -7,6 +7,8 @@
 #include <QVariantAnimation>
 #include <QWheelEvent>
 
+#include "ui/Easing.h"
+
 namespace quorvelle {
 namespace {
 
@@ -72,6 +74,14 @@ TutorialSample::TutorialSample(const QString& text, Editing editing, int lines, 
     pulseAnimation_->addAnimation(half);
   }
   pulseAnimation_->setLoopCount(-1);
+
+  doneEasing_ = new QVariantAnimation(this);
+  doneEasing_->setObjectName(QStringLiteral("sampleDone"));
+  doneEasing_->setEasingCurve(easeOut());
+  connect(doneEasing_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+    doneProgress_ = value.toDouble();
+    update();
+  });
 }
 
 TutorialSample::~TutorialSample() = default;
@@ -87,23 +97,41 @@ QColor TutorialSample::accent() const {
 void TutorialSample::setDone(bool done) {
   if (done == done_) return;
   done_ = done;
-  update();
+  doneEasing_->stop();
+  const double target = done ? 1.0 : 0.0;
+  if (easingMs_ <= 0 || !isVisible()) {
+    doneProgress_ = target;
+    update();
+    return;
+  }
+  doneEasing_->setDuration(easingMs_);
+  doneEasing_->setStartValue(doneProgress_);
+  doneEasing_->setEndValue(target);
+  doneEasing_->start();
 }
 
 void TutorialSample::setPulse(double pulse) {
   pulse_ = pulse;
-  if (!done_) update();
+  if (doneProgress_ < 1) update();
 }
 
 QColor TutorialSample::fillColor() const {
-  return withOpacity(done_ ? doneColor() : accent(), kFillOpacity);
+  return fillColor(done_);
+}
+
+QColor TutorialSample::fillColor(bool done) const {
+  return withOpacity(done ? doneColor() : accent(), kFillOpacity);
 }
 
 QPen TutorialSample::borderPen() const {
+  return borderPen(done_);
+}
+
+QPen TutorialSample::borderPen(bool done) const {
   QPen pen;
   pen.setWidthF(kBorderWidth);
   pen.setMiterLimit(10);
-  if (done_) {
+  if (done) {
     pen.setColor(withOpacity(doneColor(), kDoneBorderOpacity));
     return pen;
   }
@@ -123,8 +151,14 @@ bool TutorialSample::event(QEvent* event) {
         QRectF(rect()).adjusted(kBorderWidth / 2, kBorderWidth / 2, -kBorderWidth / 2, -kBorderWidth / 2);
     QPainterPath shape;
     shape.addRoundedRect(inside, kCornerRadius, kCornerRadius);
-    painter.fillPath(shape, fillColor());
-    painter.strokePath(shape, borderPen());
+    // Between the looks, each is drawn at its share.
+    for (const bool done : {false, true}) {
+      const double share = done ? doneProgress_ : 1 - doneProgress_;
+      if (share <= 0) continue;
+      painter.setOpacity(share);
+      painter.fillPath(shape, fillColor(done));
+      painter.strokePath(shape, borderPen(done));
+    }
     return true;
   }
   return QPlainTextEdit::event(event);

@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 
 class QSequentialAnimationGroup;
+class QVariantAnimation;
 
 namespace quorvelle {
 
@@ -13,7 +14,8 @@ namespace quorvelle {
 //
 // Two looks, chosen by `done`: pending (accent fill at 0.12, a dashed 6/4 accent border whose opacity
 // breathes between 0.35 and 0.9 over 1.1 s each way for as long as the field is shown) and done (green
-// fill at 0.12, solid green border at 0.7).
+// fill at 0.12, solid green border at 0.7). A shown field eases from one look to the other over 0.25 s
+// (setEasingDuration(), 0 for at once).
 //
 // A fixed field shows one text whatever is typed, yet keeps mouse and keyboard selection, so that the
 // hot key reads what the user selected there.
@@ -26,6 +28,7 @@ class TutorialSample : public QPlainTextEdit {
   static constexpr double kPulseSeconds = 1.1;
   static constexpr double kQuietOpacity = 0.35;
   static constexpr double kLoudOpacity = 0.9;
+  static constexpr int kDoneEasingMs = 250;
 
   enum class Editing { editable, fixed };
 
@@ -37,11 +40,15 @@ class TutorialSample : public QPlainTextEdit {
 
   bool done() const { return done_; }
   void setDone(bool done);
+  void setEasingDuration(int milliseconds) { easingMs_ = milliseconds; }
+  // 0 (pending look) ... 1 (done look): where the look is drawn, eased towards `done`.
+  double doneProgress() const { return doneProgress_; }
 
   // 0 (quiet) ... 1 (loud): where the pending border's breathing is.
   double pulse() const { return pulse_; }
   void setPulse(double pulse);
 
+  // The look of `done` (once any easing has ended).
   QColor fillColor() const;
   QPen borderPen() const;
 
@@ -53,10 +60,15 @@ class TutorialSample : public QPlainTextEdit {
 
  private:
   QColor accent() const;
+  QColor fillColor(bool done) const;
+  QPen borderPen(bool done) const;
 
   bool done_ = false;
+  double doneProgress_ = 0;
   double pulse_ = 0;
+  int easingMs_ = kDoneEasingMs;
   QSequentialAnimationGroup* pulseAnimation_ = nullptr;
+  QVariantAnimation* doneEasing_ = nullptr;
 };
 
 }  // namespace quorvelle

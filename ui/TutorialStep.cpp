@@ -7,13 +7,17 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QStackedWidget>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
+#include <algorithm>
 
 #include "GlobalShortcuts/Recorder.h"
 #include "app/PopupSymbols.h"
 #include "app/ShortcutNames.h"
 #include "ui/AnimationView.h"
+#include "ui/CrossFade.h"
+#include "ui/Easing.h"
+#include "ui/FlowLayout.h"
 #include "ui/TutorialSample.h"
 
 namespace quorvelle {
@@ -26,6 +30,10 @@ constexpr int kCardPadding = 12;
 constexpr int kCardSpacing = 10;
 constexpr double kCardRadius = 14;
 constexpr int kRowSpacing = 6;
+constexpr int kLineSpacing = 4;
+constexpr double kDoneBorderOpacity = 0.5;
+// The key prompt gives way to the practice draft (and back) with an ease-out this long.
+constexpr int kKeyPromptSwitchMs = 200;
 constexpr int kStatusSize = 18;
 constexpr int kKeyFieldMaxWidth = 280;
 constexpr std::string_view kLinkText = "Get a free key";
@@ -43,16 +51,77 @@ QLabel* captionLabel(const QString& text, QWidget* parent, bool semibold) {
   return label;
 }
 
+// The words of a sentence, each to be its own label so that the sentence wraps around the shortcut's
+// recorder like text; a dash goes with the word before it, so that no line starts with one.
+QStringList words(std::string_view sentence) {
+  QStringList result;
+  for (const QString& word : qs(sentence).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    if (!result.isEmpty() && word == QStringLiteral("\u2014")) {
+      result.back() += QLatin1Char(' ') + word;
+    } else {
+      result.append(word);
+    }
+  }
+  return result;
+}
+
 }  // namespace
+
+// Where the page's animation lies: up to the animation's own size, and smaller, keeping its shape, when
+// the page needs the room for its card (a wrapped instruction, a key prompt with a message, a larger
+// font). The animation is centred at the top of the area.
+class TutorialStep::AnimationArea final : public QWidget {
+ public:
+  AnimationArea(AnimationView* view, QSize size, QWidget* parent)
+      : QWidget(parent), view_(view), size_(size) {
+    view_->setParent(this);
+    view_->resize(size_);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+  }
+  QSize sizeHint() const override { return size_; }
+  QSize minimumSizeHint() const override { return {0, 0}; }
+
+ protected:
+  void resizeEvent(QResizeEvent*) override {
+    const QSize fitted = size_.scaled(size(), Qt::KeepAspectRatio).boundedTo(size_);
+    view_->setGeometry(QRect(QPoint((width() - fitted.width()) / 2, 0), fitted));
+  }
+
+ private:
+  AnimationView* view_;
+  QSize size_;
+};
 
 // The card behind the instructions: a faint rounded fill, and a green outline once the page is done.
 class TutorialStep::Card final : public QWidget {
  public:
-  using QWidget::QWidget;
-  void setDone(bool done) {
-    done_ = done;
-    update();
+  explicit Card(QWidget* parent) : QWidget(parent) {
+    border_ = new QVariantAnimation(this);
+    border_->setObjectName(QStringLiteral("doneBorder"));
+    border_->setDuration(springMs<400, 70>());
+    border_->setEasingCurve(springCurve<400, 70>());
+    connect(border_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+      borderOpacity_ = value.toDouble();
+      update();
+    });
   }
+  // The green outline comes in with a spring when `animated`, at once otherwise.
+  void setDone(bool done, bool animated) {
+    const double target = done ? kDoneBorderOpacity : 0.0;
+    if (border_->state() == QAbstractAnimation::Running && border_->endValue().toDouble() == target) return;
+    border_->stop();
+    if (!animated || !isVisible() || borderOpacity_ == target) {
+      borderOpacity_ = target;
+      update();
+      return;
+    }
+    border_->setStartValue(borderOpacity_);
+    border_->setEndValue(target);
+    border_->start();
+  }
+  double borderOpacity() const { return borderOpacity_; }
+  // As wide as a card may be, whichever part it shows, so that it keeps its width when they change.
+  QSize sizeHint() const override { return {kCardMaxWidth, QWidget::sizeHint().height()}; }
 
  protected:
   void paintEvent(QPaintEvent*) override {
@@ -63,15 +132,16 @@ class TutorialStep::Card final : public QWidget {
     QColor fill = palette().color(QPalette::WindowText);
     fill.setAlphaF(0.05f);
     painter.fillPath(shape, fill);
-    if (done_) {
+    if (borderOpacity_ > 0) {
       QColor border = TutorialSample::doneColor();
-      border.setAlphaF(0.5f);
+      border.setAlphaF(static_cast<float>(std::clamp(borderOpacity_, 0.0, 1.0)));
       painter.strokePath(shape, QPen(border, 1));
     }
   }
 
  private:
-  bool done_ = false;
+  double borderOpacity_ = 0;
+  QVariantAnimation* border_;
 };
 
 TutorialStep::TutorialStep(TutorialAction action, std::string languageCode, bool& done,
@@ -97,8 +167,8 @@ TutorialStep::TutorialStep(TutorialAction action, std::string languageCode, bool
     const TutorialAnimation& a = *page.animation;
     animation_ = new AnimationView(qs(a.name), QColor::fromRgbF(a.red, a.green, a.blue, a.opacity),
                                    services.executor, this);
-    animation_->setFixedSize(qRound(a.width), qRound(a.height));
-    layout->addWidget(animation_, 0, Qt::AlignHCenter);
+    animationArea_ = new AnimationArea(animation_, QSize(qRound(a.width), qRound(a.height)), this);
+    layout->addWidget(animationArea_);
     layout->addSpacing(kAnimationGap);
   }
 
@@ -107,7 +177,11 @@ TutorialStep::TutorialStep(TutorialAction action, std::string languageCode, bool
   card_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
   auto* cardLayout = new QVBoxLayout(card_);
   cardLayout->setContentsMargins(kCardPadding, kCardPadding, kCardPadding, kCardPadding);
-  cardPages_ = new QStackedWidget(card_);
+  // The practice row and draft, or the key prompt: only the one shown takes room.
+  cardPages_ = new QWidget(card_);
+  auto* pagesLayout = new QVBoxLayout(cardPages_);
+  pagesLayout->setContentsMargins(0, 0, 0, 0);
+  pagesLayout->setSpacing(0);
   cardLayout->addWidget(cardPages_);
 
   practice_ = new QWidget(cardPages_);
@@ -123,8 +197,8 @@ TutorialStep::TutorialStep(TutorialAction action, std::string languageCode, bool
     connect(sample_, &QPlainTextEdit::textChanged, this,
             [this] { model_->setSample(sample_->toPlainText().toStdString()); });
   }
-  cardPages_->addWidget(practice_);
-  if (page.needsGeminiKey) cardPages_->addWidget(makeKeyPrompt(cardPages_));
+  pagesLayout->addWidget(practice_);
+  if (page.needsGeminiKey) pagesLayout->addWidget(makeKeyPrompt(cardPages_));
   layout->addWidget(card_, 0, Qt::AlignHCenter);
   layout->addStretch(1);
 
@@ -134,23 +208,49 @@ TutorialStep::TutorialStep(TutorialAction action, std::string languageCode, bool
 
 TutorialStep::~TutorialStep() = default;
 
+QWidget* TutorialStep::card() const {
+  return card_;
+}
+
+double TutorialStep::doneBorderOpacity() const {
+  return card_->borderOpacity();
+}
+
 QWidget* TutorialStep::makeInstructionRow(QWidget* parent) {
   const TutorialPage& page = model_->page();
   auto* row = new QWidget(parent);
   auto* layout = new QHBoxLayout(row);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(kRowSpacing);
-  layout->addWidget(new QLabel(qs(page.leadIn), row));
+
+  // The sentence with the recorder in it, wrapped within the card whatever the font.
+  instruction_ = new QWidget(row);
+  instruction_->setAccessibleName(qs(page.leadIn) + QLatin1Char(' ') + qs(page.followUp));
+  // Each word carries the space after it (the one before it, after the recorder), so that the words
+  // stand as far apart as in running text.
+  auto* flow = new FlowLayout(instruction_, 0, kLineSpacing);
+  const auto addWords = [&](std::string_view sentence, bool spaceBefore) {
+    const QStringList all = words(sentence);
+    for (qsizetype i = 0; i < all.size(); ++i) {
+      const QString before = spaceBefore && i == 0 ? QStringLiteral(" ") : QString();
+      flow->addWidget(new QLabel(before + all[i] + QLatin1Char(' '), instruction_));
+    }
+  };
+  addWords(page.leadIn, false);
   const GlobalShortcuts::Name name =
       page.shortcutName == "refine" ? shortcuts::refine() : shortcuts::translate();
   recorder_ = new GlobalShortcuts::Recorder(
-      name, [this](const auto&) { model_->hotkeyChanged(); }, row);
-  layout->addWidget(recorder_);
-  if (!page.followUp.empty()) layout->addWidget(new QLabel(qs(page.followUp), row));
-  layout->addStretch(1);
+      name, [this](const auto&) { model_->hotkeyChanged(); }, instruction_);
+  flow->addWidget(recorder_);
+  addWords(page.followUp, true);
+  QSizePolicy wraps(QSizePolicy::Preferred, QSizePolicy::Preferred);
+  wraps.setHeightForWidth(true);
+  instruction_->setSizePolicy(wraps);
+  layout->addWidget(instruction_, 1);
+
   status_ = new QLabel(row);
   status_->setFixedSize(kStatusSize, kStatusSize);
-  layout->addWidget(status_);
+  layout->addWidget(status_, 0, Qt::AlignVCenter);
   return row;
 }
 
@@ -158,10 +258,9 @@ QWidget* TutorialStep::makeKeyPrompt(QWidget* parent) {
   keyPrompt_ = new QWidget(parent);
   auto* outer = new QVBoxLayout(keyPrompt_);
   outer->setContentsMargins(0, 4, 0, 4);
-  keyPages_ = new QStackedWidget(keyPrompt_);
-  outer->addWidget(keyPages_);
 
-  auto* ask = new QWidget(keyPages_);
+  keyAsk_ = new QWidget(keyPrompt_);
+  auto* ask = keyAsk_;
   auto* askLayout = new QVBoxLayout(ask);
   // Each item centres itself; the wrapped sentence takes the whole width, so it wraps only when it must.
   askLayout->setSpacing(8);
@@ -181,9 +280,10 @@ QWidget* TutorialStep::makeKeyPrompt(QWidget* parent) {
     // Straight into the field, where the user pastes the key.
     keyField_->setFocus();
   });
-  keyPages_->addWidget(ask);
+  outer->addWidget(ask);
 
-  auto* form = new QWidget(keyPages_);
+  keyForm_ = new QWidget(keyPrompt_);
+  auto* form = keyForm_;
   auto* formLayout = new QVBoxLayout(form);
   formLayout->setSpacing(8);
   formLayout->setAlignment(Qt::AlignHCenter);
@@ -202,7 +302,7 @@ QWidget* TutorialStep::makeKeyPrompt(QWidget* parent) {
   keyLink_ = captionLabel(QStringLiteral("<a href=\"key\">%1</a>").arg(qs(kLinkText)), form, false);
   keyLink_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
   formLayout->addWidget(keyLink_, 0, Qt::AlignHCenter);
-  keyPages_->addWidget(form);
+  outer->addWidget(form);
 
   // Below the pages rather than in one, so that a wrapped message gets the height it needs.
   keyMessage_ = captionLabel({}, keyPrompt_, false);
@@ -221,14 +321,25 @@ QWidget* TutorialStep::makeKeyPrompt(QWidget* parent) {
   return keyPrompt_;
 }
 
+void TutorialStep::setAnimated(bool animated) {
+  animated_ = animated;
+  if (sample_) sample_->setEasingDuration(animated ? TutorialSample::kDoneEasingMs : 0);
+}
+
 void TutorialStep::refresh() {
   const bool done = model_->done();
-  status_->setPixmap(
-      popupSymbolPixmap(done ? "checkmark.circle.fill" : "circle.dashed",
-                        done ? TutorialSample::doneColor() : palette().color(QPalette::PlaceholderText),
-                        kStatusSize, devicePixelRatioF()));
-  status_->setObjectName(done ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("circle.dashed"));
-  card_->setDone(done);
+  const QString symbol = done ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("circle.dashed");
+  if (status_->objectName() != symbol) {
+    // The completion's spring: the check mark comes in as the dashed circle goes.
+    if (animated_ && !status_->objectName().isEmpty()) {
+      CrossFade::start(status_, springMs<400, 60>(), springCurve<400, 60>(), QStringLiteral("statusSymbol"));
+    }
+    status_->setPixmap(popupSymbolPixmap(
+        symbol.toStdString(), done ? TutorialSample::doneColor() : palette().color(QPalette::PlaceholderText),
+        kStatusSize, devicePixelRatioF()));
+    status_->setObjectName(symbol);
+  }
+  card_->setDone(done, animated_);
   if (sample_) {
     sample_->setDone(done);
     const QString text = qs(model_->sample());
@@ -236,8 +347,17 @@ void TutorialStep::refresh() {
     if (sample_->toPlainText() != text) sample_->setPlainText(text);
   }
   if (keyPrompt_) {
-    cardPages_->setCurrentWidget(model_->showsKeyPrompt() ? keyPrompt_ : practice_);
-    keyPages_->setCurrentIndex(model_->editingKey() ? 1 : 0);
+    QWidget* const shown = model_->showsKeyPrompt() ? keyPrompt_ : practice_;
+    QWidget* const hidden = shown == practice_ ? keyPrompt_ : practice_;
+    // Not while the keyring's first answer decides what the card shows: only the user's changes ease.
+    if (shown->isHidden() && animated_ && keyDecided_) {
+      CrossFade::start(cardPages_, kKeyPromptSwitchMs, easeOut(), QStringLiteral("keyPromptSwitch"));
+    }
+    hidden->hide();
+    shown->show();
+    keyDecided_ = model_->keyChecked();
+    keyForm_->setVisible(model_->editingKey());
+    keyAsk_->setVisible(!model_->editingKey());
     const QString input = QString::fromStdString(model_->keyInput());
     if (keyField_->text() != input) keyField_->setText(input);
     saveKey_->setEnabled(model_->canSaveKey());

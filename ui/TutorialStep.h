@@ -13,7 +13,6 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QStackedWidget;
 
 namespace GlobalShortcuts {
 class Recorder;
@@ -48,6 +47,9 @@ class TutorialStep final : public QWidget {
   }
 
   const TutorialStepModel& model() const { return *model_; }
+  // Whether changes of the page ease in (the done look with a spring, the key prompt giving way with an
+  // ease-out, the draft's done look with its own ease-out) or show at once. On by default.
+  void setAnimated(bool animated);
   // Called once the page's action has been performed, after the page shows it: where the flow enables
   // its Continue.
   void setOnDone(std::function<void()> onDone) { onDone_ = std::move(onDone); }
@@ -64,8 +66,14 @@ class TutorialStep final : public QWidget {
   QPushButton* saveKeyButton() const { return saveKey_; }
   QLabel* keyLink() const { return keyLink_; }
   QLabel* keyMessage() const { return keyMessage_; }
+  // The sentence around the recorder, as it wraps within the card.
+  QWidget* instruction() const { return instruction_; }
+  QWidget* card() const;
+  // The green outline's opacity as drawn: 0 while pending, 0.5 once done.
+  double doneBorderOpacity() const;
 
  private:
+  class AnimationArea;
   class Card;
 
   QWidget* makeInstructionRow(QWidget* parent);
@@ -75,14 +83,17 @@ class TutorialStep final : public QWidget {
   std::unique_ptr<TutorialStepModel> model_;
   QLabel* title_ = nullptr;
   AnimationView* animation_ = nullptr;
+  AnimationArea* animationArea_ = nullptr;
   Card* card_ = nullptr;
-  QStackedWidget* cardPages_ = nullptr;
+  QWidget* cardPages_ = nullptr;
   QWidget* practice_ = nullptr;
   TutorialSample* sample_ = nullptr;
+  QWidget* instruction_ = nullptr;
   GlobalShortcuts::Recorder* recorder_ = nullptr;
   QLabel* status_ = nullptr;
   QWidget* keyPrompt_ = nullptr;
-  QStackedWidget* keyPages_ = nullptr;
+  QWidget* keyAsk_ = nullptr;
+  QWidget* keyForm_ = nullptr;
   QPushButton* addKey_ = nullptr;
   QLineEdit* keyField_ = nullptr;
   QPushButton* saveKey_ = nullptr;
@@ -90,6 +101,8 @@ class TutorialStep final : public QWidget {
   QLabel* keyMessage_ = nullptr;
   std::function<void()> onDone_;
   bool shownDone_ = false;
+  bool animated_ = true;
+  bool keyDecided_ = false;
 };
 
 }  // namespace quorvelle

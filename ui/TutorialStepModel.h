@@ -50,6 +50,8 @@ class TutorialStepModel {
   // The key prompt stands in for the instruction row and the practice draft.
   bool showsKeyPrompt() const { return page().needsGeminiKey && keyChecked_ && !hasGeminiKey_; }
   bool hasGeminiKey() const { return hasGeminiKey_; }
+  // Whether the keyring has answered whether a key is stored (always true on pages that need none).
+  bool keyChecked() const { return !page().needsGeminiKey || keyChecked_; }
 
   const std::string& sample() const { return sample_; }
   // What the practice field holds after an edit: the translate page's word never changes.

@@ -20,6 +20,7 @@
 
 #include "platform/JsonDepth.h"
 #include "platform/Log.h"
+#include "platform/linux/ThreadSerialQueue.h"
 
 namespace platform {
 namespace {
@@ -244,20 +245,43 @@ std::filesystem::path FileUserDefaults::defaultFile() {
   return base / kFolderName / kFileName;
 }
 
-FileUserDefaults::FileUserDefaults(std::filesystem::path file) : file_(std::move(file)) {
-  removeStaleTemporaries();
-  load();
-}
+// Everything a write needs, shared with the writes queued on the writer so that one still queued after
+// the store has gone finds what it needs (and, flushed, nothing to write).
+struct FileUserDefaults::Core {
+  explicit Core(std::filesystem::path path) : file(std::move(path)) {}
 
-std::filesystem::path FileUserDefaults::target() const {
+  // The file that saves replace: the settings file, or what it links to.
+  std::filesystem::path target() const;
+  void removeStaleTemporaries();
+  void load();
+  void moveAside(const std::string& reason);
+  // Writes `values` as the whole file; false (logged) when it could not.
+  bool save(const DefaultsValue::Dictionary& values) const;
+  // Writes the values as they are now, when they changed since the last write.
+  void writePending();
+
+  const std::filesystem::path file;
+  std::mutex writeMutex;
+  // Guards everything below.
+  mutable std::mutex mutex;
+  DefaultsValue::Dictionary values;
+  bool writable = true;
+  // Changes made, and how many of them the last write took.
+  std::uint64_t changes = 0;
+  std::uint64_t written = 0;
+  bool delayedWriteQueued = false;
+  std::function<void()> observer;
+};
+
+std::filesystem::path FileUserDefaults::Core::target() const {
   // A settings file that is a link (kept with the user's dotfiles) stays one: saves replace its target.
   std::error_code ec;
-  if (!std::filesystem::is_symlink(file_, ec)) return file_;
-  std::filesystem::path resolved = std::filesystem::weakly_canonical(file_, ec);
-  return ec ? file_ : resolved;
+  if (!std::filesystem::is_symlink(file, ec)) return file;
+  std::filesystem::path resolved = std::filesystem::weakly_canonical(file, ec);
+  return ec ? file : resolved;
 }
 
-void FileUserDefaults::removeStaleTemporaries() {
+void FileUserDefaults::Core::removeStaleTemporaries() {
   // A save killed between creating its temporary file and renaming it leaves the temporary behind. One
   // older than this process cannot belong to a save still running here; a newer one may be another
   // running instance's save in progress.
@@ -283,20 +307,20 @@ void FileUserDefaults::removeStaleTemporaries() {
   }
 }
 
-void FileUserDefaults::load() {
+void FileUserDefaults::Core::load() {
   std::error_code ec;
-  auto status = std::filesystem::status(file_, ec);
+  auto status = std::filesystem::status(file, ec);
   if (status.type() == std::filesystem::file_type::not_found) return;  // first run
   if (std::filesystem::is_directory(status)) {
     moveAside("it is a directory");
     return;
   }
   std::string readError;
-  const std::optional<std::string> text = readWholeFile(file_, readError);
+  const std::optional<std::string> text = readWholeFile(file, readError);
   if (!text) {
     // Nothing says the content is bad: the file stays as it is for when it can be read again.
-    writable_ = false;
-    log(LogLevel::error, "Settings file " + file_.string() + " cannot be read (" + readError +
+    writable = false;
+    log(LogLevel::error, "Settings file " + file.string() + " cannot be read (" + readError +
                              "); running on default settings, and changes stay in memory so that the file "
                              "is not overwritten");
     return;
@@ -310,41 +334,40 @@ void FileUserDefaults::load() {
     moveAside("it is not a JSON object");
     return;
   }
-  DefaultsValue::Dictionary values;
+  DefaultsValue::Dictionary loaded;
   try {
-    for (const auto& [key, item] : json.items()) values.emplace(key, decode(item));
+    for (const auto& [key, item] : json.items()) loaded.emplace(key, decode(item));
   } catch (const std::exception& e) {
     moveAside(e.what());
     return;
   }
-  values_ = std::move(values);
+  values = std::move(loaded);
 }
 
-void FileUserDefaults::moveAside(const std::string& reason) {
+void FileUserDefaults::Core::moveAside(const std::string& reason) {
   std::filesystem::path aside;
   std::error_code ec;
   for (int n = 0; n < 100; ++n) {
-    aside = file_;
+    aside = file;
     aside += ".corrupt-" + utcStamp() + (n == 0 ? "" : "-" + std::to_string(n));
     if (!std::filesystem::exists(std::filesystem::symlink_status(aside, ec))) break;
   }
-  std::filesystem::rename(file_, aside, ec);
+  std::filesystem::rename(file, aside, ec);
   if (ec) {
     // Writing now would destroy the only copy of whatever the file holds.
-    writable_ = false;
-    log(LogLevel::error, "Settings file " + file_.string() + " is unusable (" + reason +
+    writable = false;
+    log(LogLevel::error, "Settings file " + file.string() + " is unusable (" + reason +
                              ") and could not be moved aside (" + ec.message() +
                              "); starting with empty settings that will not be saved");
     return;
   }
-  log(LogLevel::warning, "Settings file " + file_.string() + " is unusable (" + reason + "); moved it to " +
+  log(LogLevel::warning, "Settings file " + file.string() + " is unusable (" + reason + "); moved it to " +
                              aside.string() + " and started with empty settings");
 }
 
-void FileUserDefaults::saveLocked() {
-  if (!writable_) return;  // said once, when the file was read
+bool FileUserDefaults::Core::save(const DefaultsValue::Dictionary& values) const {
   Json json = Json::object();
-  for (const auto& [key, value] : values_) json[key] = encode(value);
+  for (const auto& [key, value] : values) json[key] = encode(value);
   // JSON strings hold UTF-8 only: stray bytes are written as U+FFFD rather than throwing, which would
   // leave this and every later change unsaved.
   const std::string text = json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
@@ -357,9 +380,12 @@ void FileUserDefaults::saveLocked() {
   int fd = mkostemp(temp.data(), O_CLOEXEC);
   auto fail = [&](const char* step) {
     log(LogLevel::warning,
-        "Settings not saved to " + file_.string() + ": " + step + ": " + std::strerror(errno));
+        "Settings not saved to " + file.string() + ": " + step + ": " + std::strerror(errno));
   };
-  if (fd < 0) return fail("cannot create a temporary file");
+  if (fd < 0) {
+    fail("cannot create a temporary file");
+    return false;
+  }
   std::size_t done = 0;
   while (done < text.size()) {
     ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -368,7 +394,7 @@ void FileUserDefaults::saveLocked() {
       fail("write");
       ::close(fd);
       ::unlink(temp.c_str());
-      return;
+      return false;
     }
     done += static_cast<std::size_t>(n);
   }
@@ -377,35 +403,109 @@ void FileUserDefaults::saveLocked() {
   if (!flushed) {
     fail("flush");
     ::unlink(temp.c_str());
-    return;
+    return false;
   }
   if (::rename(temp.c_str(), target.c_str()) != 0) {
     fail("rename");
     ::unlink(temp.c_str());
+    return false;
   }
+  return true;
+}
+
+void FileUserDefaults::Core::writePending() {
+  // One write at a time, each of a newer moment than the one before.
+  std::lock_guard writing(writeMutex);
+  DefaultsValue::Dictionary snapshot;
+  std::uint64_t generation = 0;
+  {
+    std::lock_guard lock(mutex);
+    delayedWriteQueued = false;
+    if (!writable || written == changes) return;  // an unwritable store said so once, when it was read
+    snapshot = values;
+    generation = changes;
+  }
+  // A failed write keeps the values in memory; the next change tries again.
+  const bool saved = save(snapshot);
+  std::function<void()> notify;
+  {
+    std::lock_guard lock(mutex);
+    written = generation;
+    if (saved) notify = observer;
+  }
+  if (notify) notify();
+}
+
+FileUserDefaults::FileUserDefaults(std::filesystem::path file, SerialQueue* writer)
+    : core_(std::make_shared<Core>(std::move(file))),
+      ownWriter_(writer == nullptr ? std::make_unique<ThreadSerialQueue>("settings") : nullptr),
+      writer_(writer != nullptr ? writer : ownWriter_.get()) {
+  core_->removeStaleTemporaries();
+  core_->load();
+}
+
+FileUserDefaults::~FileUserDefaults() {
+  flush();
+  // An own writer ends here, dropping the delayed write that flush() made needless; a job still queued
+  // on another writer holds the core and finds nothing to write.
+  ownWriter_.reset();
+}
+
+const std::filesystem::path& FileUserDefaults::file() const {
+  return core_->file;
+}
+
+void FileUserDefaults::scheduleLocked(SerialQueue::Duration delay) {
+  if (!core_->writable) return;
+  if (delay > SerialQueue::Duration::zero()) {
+    if (core_->delayedWriteQueued) return;  // that write will take this change too
+    core_->delayedWriteQueued = true;
+  }
+  writer_->asyncAfter(delay, [core = core_] { core->writePending(); });
 }
 
 std::optional<DefaultsValue> FileUserDefaults::objectForKey(std::string_view key) const {
-  std::lock_guard lock(mutex_);
-  auto it = values_.find(std::string(key));
-  if (it == values_.end()) return std::nullopt;
+  std::lock_guard lock(core_->mutex);
+  auto it = core_->values.find(std::string(key));
+  if (it == core_->values.end()) return std::nullopt;
   return it->second;
 }
 
 void FileUserDefaults::set(std::string_view key, DefaultsValue value) {
-  std::lock_guard lock(mutex_);
-  values_[std::string(key)] = std::move(value);
-  saveLocked();
+  std::lock_guard lock(core_->mutex);
+  core_->values[std::string(key)] = std::move(value);
+  ++core_->changes;
+  scheduleLocked(kCoalesceDelay);
 }
 
 void FileUserDefaults::remove(std::string_view key) {
-  std::lock_guard lock(mutex_);
-  if (values_.erase(std::string(key)) != 0) saveLocked();
+  std::lock_guard lock(core_->mutex);
+  if (core_->values.erase(std::string(key)) == 0) return;
+  ++core_->changes;
+  scheduleLocked(kCoalesceDelay);
 }
 
 DefaultsValue::Dictionary FileUserDefaults::dictionaryRepresentation() const {
-  std::lock_guard lock(mutex_);
-  return values_;
+  std::lock_guard lock(core_->mutex);
+  return core_->values;
+}
+
+void FileUserDefaults::synchronize() {
+  std::lock_guard lock(core_->mutex);
+  if (core_->written != core_->changes) scheduleLocked(SerialQueue::Duration::zero());
+}
+
+void FileUserDefaults::flush() {
+  {
+    std::lock_guard lock(core_->mutex);
+    if (!core_->writable || core_->written == core_->changes) return;
+  }
+  writer_->sync([core = core_] { core->writePending(); });
+}
+
+void FileUserDefaults::setWriteObserver(std::function<void()> observer) {
+  std::lock_guard lock(core_->mutex);
+  core_->observer = std::move(observer);
 }
 
 }  // namespace platform

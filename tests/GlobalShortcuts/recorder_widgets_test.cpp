@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QStyle>
 #include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -27,6 +28,7 @@
 #include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
 #include "tests/GlobalShortcuts/WindowKeys.h"
 #include "tests/support/CaseName.h"
+#include "tests/support/Eventually.h"
 
 namespace gs = GlobalShortcuts;
 using gs::ConflictBehavior;
@@ -43,7 +45,7 @@ namespace {
 
 // Keycodes of the fake US layout (evdev code + 8).
 constexpr quint32 kEscape = 9, kTab = 23, kBackspace = 22, kDelete = 119, kReturn = 36, kQ = 24, kK = 45,
-                  kX = 53, kF5 = 71, kF12 = 96;
+                  kX = 53, kY = 29, kF5 = 71, kF12 = 96;
 
 const Shortcut optionT(Key::t, ModifierFlags::option);
 const Shortcut optionR(Key::r, ModifierFlags::option);
@@ -286,6 +288,41 @@ TEST_P(RecorderConflicts, ASystemShortcutIsStoredOnlyWhenTheUserInsists) {
   EXPECT_FALSE(w.field().isRecording());
 }
 
+// As on X11, where the desktop's shortcuts are other programs' grabs: insisting cannot make a held
+// combination work, so the old shortcut stays and the alert says why.
+TEST_P(RecorderConflicts, ASystemShortcutThatAnotherProgramHoldsIsNotStoredEvenWhenTheUserInsists) {
+  env->symbolicHotKeys.add(commandOptionK.carbonKeyCode(), commandOptionK.carbonModifiers());
+  env->hotKeys.refuse(static_cast<std::uint32_t>(commandOptionK.carbonKeyCode()),
+                      static_cast<std::uint32_t>(commandOptionK.carbonModifiers()));
+  const Name translate("translate", optionT);
+  gs::onKeyDown(translate, [] {});
+  auto& w = showWithPolicy({recorderFor(translate)});
+  startRecording();
+
+  if (!allowsAll()) env->alerts.enqueueResponse(AlertPresenter::kSecondButtonReturn);
+  press({kK, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier});
+  ASSERT_EQ(alerts().size(), allowsAll() ? 1u : 2u);
+  const auto& held = alerts().back().alert;
+  EXPECT_EQ(held.messageText, "Another program holds Ctrl+Alt+K, so it cannot be used here.");
+  EXPECT_EQ(held.informativeText,
+            "Your previous shortcut is kept. Close the other program or change its shortcut, then record "
+            "this one again.");
+  EXPECT_TRUE(held.buttonTitles.empty());
+  EXPECT_EQ(gs::getShortcut(translate), optionT);
+  EXPECT_TRUE(changes.empty());
+  EXPECT_EQ(w.field().text(), "Alt+T");
+  EXPECT_TRUE(w.field().isRecording());
+
+  // Once the other program lets go, the same answer stores it.
+  env->hotKeys.allow(static_cast<std::uint32_t>(commandOptionK.carbonKeyCode()),
+                     static_cast<std::uint32_t>(commandOptionK.carbonModifiers()));
+  if (!allowsAll()) env->alerts.enqueueResponse(AlertPresenter::kSecondButtonReturn);
+  press({kK, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier});
+  EXPECT_EQ(gs::getShortcut(translate), commandOptionK);
+  EXPECT_FALSE(w.field().isRecording());
+  EXPECT_TRUE(registered(commandOptionK));
+}
+
 TEST_P(RecorderConflicts, TheCurrentShortcutSkipsTheMenuCheckAndIsStoredAgain) {
   menu.items.push_back({"Quit Quorvelle", "q", ModifierFlags::command, nullptr});
   const Name translate("translate", commandQ);
@@ -384,11 +421,46 @@ TEST_F(RecorderTest, AcceptanceStoresTheNamesJsonAndEndsRecording) {
   press({kK, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier});
   EXPECT_EQ(env->defaults.stringForKey("GlobalShortcuts_translate"),
             R"({"carbonKeyCode":40,"carbonModifiers":2304})");
-  EXPECT_EQ(w.field().text(), QString::fromUtf8("⌥⌘K"));
+  EXPECT_EQ(w.field().text(), QString::fromUtf8("Ctrl+Alt+K"));
   EXPECT_EQ(changes, std::vector<std::optional<Shortcut>>{commandOptionK});
   EXPECT_FALSE(w.field().isRecording());
   EXPECT_FALSE(w.field().hasFocus());
   EXPECT_EQ(activeStatus, (std::vector<bool>{true, false}));
+}
+
+TEST_F(RecorderTest, ARecordingReadsAsTheDesktopWritesItAndTheFieldShowsItWhole) {
+  struct Case {
+    const char* language;
+    const char* recorded;
+    const char* longest;
+  };
+  const Case cases[] = {
+      {"en", "Ctrl+Shift+Y", "Super+Ctrl+Alt+Shift+PgDown"},
+      {"de", "Strg+Umschalt+Y", "Super+Strg+Alt+Umschalt+Bild ab"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.language);
+    install(false);
+    env->system = platform::fake::FixedSystemInfo({c.language});
+    const Name translate("translate", optionT);
+    auto& w = show({recorderFor(translate)});
+    startRecording();
+    press({kY, Qt::Key_Y, Qt::ControlModifier | Qt::ShiftModifier});
+    EXPECT_EQ(gs::getShortcut(translate), Shortcut(Key::y, ModifierFlags::command | ModifierFlags::shift));
+    EXPECT_EQ(w.field().text().toStdString(), c.recorded);
+
+    w.field().setShortcut(Shortcut(Key::pageDown, ModifierFlags::control | ModifierFlags::command |
+                                                      ModifierFlags::option | ModifierFlags::shift));
+    EXPECT_EQ(w.field().text().toStdString(), c.longest);
+    // Centred clear of the clear button on both sides, once the window has laid the wider field out.
+    const int icon = w.field().style()->pixelMetric(QStyle::PM_SmallIconSize);
+    const int needed = w.field().fontMetrics().horizontalAdvance(w.field().text()) + 2 * icon;
+    EXPECT_TRUE(quorvelle::test::waitUntil([&] { return w.field().width() >= needed; }, "the field's width"))
+        << w.field().width() << " < " << needed;
+    w.field().clearFocus();
+    env->executor.runUntilIdle();
+    EXPECT_GE(w.field().width(), w.field().fontMetrics().horizontalAdvance(w.field().placeholderText()));
+  }
 }
 
 TEST_F(RecorderTest, ABindingIsWrittenBeforeOnChangeRunsAndClearedWithNothing) {
@@ -404,7 +476,7 @@ TEST_F(RecorderTest, ABindingIsWrittenBeforeOnChangeRunsAndClearedWithNothing) {
   });
   auto& w = show({recorder});
   EXPECT_TRUE(recorder->hasLabel());
-  EXPECT_EQ(w.field().text(), QString::fromUtf8("⌥T"));
+  EXPECT_EQ(w.field().text(), QString::fromUtf8("Alt+T"));
   startRecording();
 
   press({kK, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier});
@@ -427,7 +499,7 @@ TEST_F(RecorderTest, ABindingChangedElsewhereReachesTheFieldOnUpdate) {
   auto& w = show({recorder});
   value = optionR;
   recorder->updateField();
-  EXPECT_EQ(w.field().text(), QString::fromUtf8("⌥R"));
+  EXPECT_EQ(w.field().text(), QString::fromUtf8("Alt+R"));
   EXPECT_EQ(w.field().shortcut(), optionR);
 }
 
@@ -448,12 +520,12 @@ TEST_F(RecorderTest, SettingTheShortcutOfANameFieldWritesOnlyChanges) {
   field.setShortcut(std::nullopt);
   EXPECT_EQ(posted, 1);
   field.setShortcutName(refine);
-  EXPECT_EQ(field.text(), QString::fromUtf8("⌥R"));
+  EXPECT_EQ(field.text(), QString::fromUtf8("Alt+R"));
   field.setShortcut(std::nullopt);
   EXPECT_EQ(gs::storedShortcut(refine).kind, gs::StoredShortcut::Kind::absent);
   field.setShortcut(commandQ);
   EXPECT_EQ(gs::getShortcut(refine), commandQ);
-  EXPECT_EQ(field.text(), QString::fromUtf8("⌘Q"));
+  EXPECT_EQ(field.text(), QString::fromUtf8("Ctrl+Q"));
   EXPECT_EQ(posted, 3);
   EXPECT_TRUE(changes.empty());
 }
@@ -465,7 +537,7 @@ TEST_F(RecorderTest, TheTextFollowsChangesOfItsNameOnly) {
   gs::setShortcut(commandQ, translate);
   gs::setShortcut(commandOptionK, refine);
   env->executor.runUntilIdle();
-  EXPECT_EQ(w.field().text(), QString::fromUtf8("⌘Q"));
+  EXPECT_EQ(w.field().text(), QString::fromUtf8("Ctrl+Q"));
 }
 
 TEST_F(RecorderTest, TheClearButtonClearsReportsNothingAndRecords) {

@@ -34,26 +34,24 @@ std::unique_ptr<XkbKeyboardLayout> compiled(const std::string& layouts) {
   return layout;
 }
 
-// The special keys by their key codes, with the text people see, whatever the layout.
+// The special keys by their key codes, with the names a Linux desktop writes, whatever the layout.
 struct SpecialRow {
   Shortcut::Integer code;
   const char* text;
 };
 const SpecialRow kSpecialKeys[] = {
-    {36, "\u21A9"},       {51, "\u232B"},  {117, "\u2326"}, {119, "\u2198"},      {53, "\u238B"},
-    {114, "?\u20DD"},     {115, "\u2196"}, {49, "Space"},   {48, "\u21E5"},       {116, "\u21DE"},
-    {121, "\u21DF"},      {126, "\u2191"}, {124, "\u2192"}, {125, "\u2193"},      {123, "\u2190"},
-    {122, "F1"},          {120, "F2"},     {99, "F3"},      {118, "F4"},          {96, "F5"},
-    {97, "F6"},           {98, "F7"},      {100, "F8"},     {101, "F9"},          {109, "F10"},
-    {103, "F11"},         {111, "F12"},    {105, "F13"},    {107, "F14"},         {113, "F15"},
-    {106, "F16"},         {64, "F17"},     {79, "F18"},     {80, "F19"},          {90, "F20"},
-    {82, "0\u20E3"},      {83, "1\u20E3"}, {84, "2\u20E3"}, {85, "3\u20E3"},      {86, "4\u20E3"},
-    {87, "5\u20E3"},      {88, "6\u20E3"}, {89, "7\u20E3"}, {91, "8\u20E3"},      {92, "9\u20E3"},
-    {71, "\u2612\u20E3"}, {65, ".\u20E3"}, {75, "/\u20E3"}, {76, "\u21A9\u20E3"}, {81, "=\u20E3"},
-    {78, "-\u20E3"},      {67, "*\u20E3"}, {69, "+\u20E3"},
+    {36, "Return"},    {51, "Backspace"}, {117, "Del"},  {119, "End"},    {53, "Esc"},     {114, "Ins"},
+    {115, "Home"},     {49, "Space"},     {48, "Tab"},   {116, "PgUp"},   {121, "PgDown"}, {126, "Up"},
+    {124, "Right"},    {125, "Down"},     {123, "Left"}, {122, "F1"},     {120, "F2"},     {99, "F3"},
+    {118, "F4"},       {96, "F5"},        {97, "F6"},    {98, "F7"},      {100, "F8"},     {101, "F9"},
+    {109, "F10"},      {103, "F11"},      {111, "F12"},  {105, "F13"},    {107, "F14"},    {113, "F15"},
+    {106, "F16"},      {64, "F17"},       {79, "F18"},   {80, "F19"},     {90, "F20"},     {82, "Num+0"},
+    {83, "Num+1"},     {84, "Num+2"},     {85, "Num+3"}, {86, "Num+4"},   {87, "Num+5"},   {88, "Num+6"},
+    {89, "Num+7"},     {91, "Num+8"},     {92, "Num+9"}, {71, "NumLock"}, {65, "Num+."},   {75, "Num+/"},
+    {76, "Num+Enter"}, {81, "Num+="},     {78, "Num+-"}, {67, "Num+*"},   {69, "Num++"},
 };
 
-TEST(ShortcutText, TheFiftyThreeSpecialKeysShowTheirSymbolsOnEveryLayout) {
+TEST(ShortcutText, TheFiftyThreeSpecialKeysShowTheirNamesOnEveryLayout) {
   ASSERT_EQ(std::size(kSpecialKeys), 53u);
   for (const char* layouts : {"us", "fr"}) {
     SCOPED_TRACE(layouts);
@@ -64,7 +62,7 @@ TEST(ShortcutText, TheFiftyThreeSpecialKeysShowTheirSymbolsOnEveryLayout) {
       SCOPED_TRACE(row.code);
       EXPECT_EQ(Shortcut(row.code, 0).presentableDescription(), row.text);
       EXPECT_EQ(Shortcut(row.code, carbon::command).presentableDescription(),
-                std::string("\u2318") + row.text);
+                std::string("Ctrl+") + row.text);
     }
   }
 }
@@ -78,9 +76,11 @@ TEST(ShortcutText, LettersComeFromTheLayoutInUpperCase) {
     const char* text;
   };
   const Case cases[] = {
-      {.layouts = "us", .group = 0, .code = 17, .modifiers = carbon::option, .text = "\u2325T"},
+      {.layouts = "us", .group = 0, .code = 17, .modifiers = carbon::option, .text = "Alt+T"},
       {.layouts = "us", .group = 0, .code = 18, .modifiers = 0, .text = "1"},
       {.layouts = "de", .group = 0, .code = 16, .modifiers = 0, .text = "Z"},
+      // The key where US keyboards have Z is the German Y.
+      {.layouts = "de", .group = 0, .code = 6, .modifiers = carbon::option, .text = "Alt+Y"},
       // A letter without a one-letter upper case stays as it is.
       {.layouts = "de", .group = 0, .code = 27, .modifiers = 0, .text = "\u00DF"},
       {.layouts = "fr", .group = 0, .code = 12, .modifiers = 0, .text = "A"},
@@ -106,17 +106,30 @@ TEST(ShortcutText, LettersComeFromTheLayoutInUpperCase) {
   }
 }
 
-TEST(ShortcutText, ModifiersAlwaysReadControlOptionShiftCommandFunction) {
+TEST(ShortcutText, ModifiersReadAsTheDesktopWritesThem) {
   quorvelle::test::ShortcutsTestEnvironment env;
-  EXPECT_EQ(Shortcut(17, kAllModifiers).presentableDescription(),
-            "\u2303\u2325\u21E7\u2318\U0001F310\uFE0ET");
-  EXPECT_EQ(Shortcut(17, carbon::command | carbon::control).presentableDescription(), "\u2303\u2318T");
-  EXPECT_EQ(Shortcut(96, carbon::control | carbon::option).presentableDescription(), "\u2303\u2325F5");
+  struct Case {
+    Shortcut::Integer code;
+    Shortcut::Integer modifiers;
+    const char* text;
+  };
+  const Case cases[] = {
+      // Command is the Ctrl key, Option Alt, Control Super; in the desktop's order, Fn last.
+      {16, carbon::command | carbon::shift, "Ctrl+Shift+Y"},
+      {17, carbon::option, "Alt+T"},
+      {17, kAllModifiers, "Super+Ctrl+Alt+Shift+Fn+T"},
+      {17, carbon::command | carbon::control, "Super+Ctrl+T"},
+      {96, carbon::control | carbon::option, "Super+Alt+F5"},
+      {17, 0, "T"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Shortcut(c.code, c.modifiers).presentableDescription(), c.text);
+  }
 }
 
 TEST(ShortcutText, AKeyWithoutOneLayoutCharacterShowsTheReplacementCharacter) {
   quorvelle::test::ShortcutsTestEnvironment env;
-  const std::string option = "\u2325";
+  const std::string option = "Alt+";
   env.layout.setText("AD05", "");
   EXPECT_EQ(Shortcut(17, carbon::option).presentableDescription(), option + kReplacement);
   env.layout.setText("AD05", "ab");
@@ -131,27 +144,29 @@ TEST(ShortcutText, AKeyWithoutOneLayoutCharacterShowsTheReplacementCharacter) {
   EXPECT_EQ(Shortcut(17, carbon::option).presentableDescription(), option + kReplacement);
 }
 
-TEST(ShortcutText, SpaceIsNamedInTheUsersLanguage) {
+TEST(ShortcutText, NamesFollowTheUsersLanguage) {
   struct Case {
     std::vector<std::string> languages;
     const char* language;
     const char* space;
+    const char* pageDown;
   };
   const Case cases[] = {
-      {{}, "en", "\u21E7\u2318Space"},
-      {{"en-US"}, "en", "\u21E7\u2318Space"},
-      {{"de-DE"}, "de", "\u21E7\u2318Leertaste"},
-      // The first preferred language with a table wins; its name is capitalised.
-      {{"ja-JP", "fr_CA", "de"}, "fr", "\u21E7\u2318Espace"},
-      {{"ja", "zh-Hant-TW"}, "en", "\u21E7\u2318Space"},
+      {{}, "en", "Ctrl+Shift+Space", "Super+Alt+PgDown"},
+      {{"en-US"}, "en", "Ctrl+Shift+Space", "Super+Alt+PgDown"},
+      {{"de-DE"}, "de", "Strg+Umschalt+Leertaste", "Super+Alt+Bild ab"},
+      // The first preferred language with a table wins; names are capitalised.
+      {{"ja-JP", "fr_CA", "de"}, "fr", "Ctrl+Maj+Espace", "Super+Alt+Pg suiv"},
+      {{"ja", "zh-Hant-TW"}, "en", "Ctrl+Shift+Space", "Super+Alt+PgDown"},
       // Identifiers that are no language never name a resource.
-      {{"../de", "d", ":/de", "DE"}, "de", "\u21E7\u2318Leertaste"},
+      {{"../de", "d", ":/de", "DE"}, "de", "Strg+Umschalt+Leertaste", "Super+Alt+Bild ab"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.language);
     quorvelle::test::ShortcutsTestEnvironment env;
     env.system = platform::fake::FixedSystemInfo(c.languages);
     EXPECT_EQ(Shortcut(49, carbon::shift | carbon::command).presentableDescription(), c.space);
+    EXPECT_EQ(Shortcut(121, carbon::control | carbon::option).presentableDescription(), c.pageDown);
     EXPECT_EQ(GlobalShortcuts::localizationLanguage(), c.language);
     // Chosen once: a later change of the preferred languages does not switch the texts.
     env.system = platform::fake::FixedSystemInfo({"en"});
@@ -159,7 +174,7 @@ TEST(ShortcutText, SpaceIsNamedInTheUsersLanguage) {
   }
 }
 
-TEST(ShortcutText, EveryShippedLanguageHasTheNineTexts) {
+TEST(ShortcutText, EveryShippedLanguageHasEveryText) {
   const std::string_view keys[] = {texts::recordShortcut,
                                    texts::pressShortcut,
                                    texts::spaceKey,
@@ -168,7 +183,30 @@ TEST(ShortcutText, EveryShippedLanguageHasTheNineTexts) {
                                    texts::keyboardShortcutsCanBeChanged,
                                    texts::keyboardShortcutDisallowed,
                                    texts::ok,
-                                   texts::forceUseShortcut};
+                                   texts::forceUseShortcut,
+                                   texts::keyboardShortcutHeldByOtherProgram,
+                                   texts::keyboardShortcutKeptPrevious,
+                                   texts::ctrlKey,
+                                   texts::altKey,
+                                   texts::shiftKey,
+                                   texts::superKey,
+                                   texts::fnKey,
+                                   texts::returnKey,
+                                   texts::backspaceKey,
+                                   texts::deleteKey,
+                                   texts::insertKey,
+                                   texts::homeKey,
+                                   texts::endKey,
+                                   texts::pageUpKey,
+                                   texts::pageDownKey,
+                                   texts::escapeKey,
+                                   texts::tabKey,
+                                   texts::upKey,
+                                   texts::downKey,
+                                   texts::leftKey,
+                                   texts::rightKey,
+                                   texts::numLockKey,
+                                   texts::keypadKey};
   for (const char* language : {"en", "de", "fr"}) {
     SCOPED_TRACE(language);
     quorvelle::test::ShortcutsTestEnvironment env;
@@ -184,6 +222,14 @@ TEST(ShortcutText, EveryShippedLanguageHasTheNineTexts) {
         GlobalShortcuts::localizedString(texts::keyboardShortcutUsedByMenuItem, "Quit %1 Quorvelle");
     EXPECT_NE(used.find("Quit %1 Quorvelle"), std::string::npos) << used;
     EXPECT_EQ(used.find("%1"), used.rfind("%1")) << used;
+    const std::string held =
+        GlobalShortcuts::localizedString(texts::keyboardShortcutHeldByOtherProgram, "Ctrl+Shift+Y");
+    EXPECT_NE(held.find("Ctrl+Shift+Y"), std::string::npos) << held;
+    // A "+" joins a name to what follows: no name may hold one.
+    for (const auto key :
+         {texts::ctrlKey, texts::altKey, texts::shiftKey, texts::superKey, texts::keypadKey}) {
+      EXPECT_EQ(GlobalShortcuts::localizedString(key).find('+'), std::string::npos) << key;
+    }
   }
 }
 
@@ -225,17 +271,17 @@ TEST(ShortcutDescribeTool, PrintsTheTextTheMenuEquivalentAndTheQtSequence) {
   const Case cases[] = {
       {"en",
        {"49", "0x300", "--layout", "us"},
-       "\u21E7\u2318Space\nmenu item key equivalent: \" \" U+0020\nQt key sequence: Ctrl+Shift+Space\n"},
+       "Ctrl+Shift+Space\nmenu item key equivalent: \" \" U+0020\nQt key sequence: Ctrl+Shift+Space\n"},
       // Space in the user's language; a letter in the named layout.
       {"de",
        {"49", "2048", "--layout", "de"},
-       "\u2325Leertaste\nmenu item key equivalent: \" \" U+0020\nQt key sequence: Alt+Space\n"},
+       "Alt+Leertaste\nmenu item key equivalent: \" \" U+0020\nQt key sequence: Alt+Space\n"},
       {"en",
        {"16", "0", "--layout", "de"},
        "Z\nmenu item key equivalent: \"z\" U+007A\nQt key sequence: Z\n"},
       {"en",
        {"83", "0x100", "--layout", "us"},
-       "\u23181\u20E3\nmenu item key equivalent: none\nQt key sequence: none\n"},
+       "Ctrl+Num+1\nmenu item key equivalent: none\nQt key sequence: none\n"},
   };
   const quorvelle::test::TempDir dir;
   const std::string tool = QUORVELLE_BINARY_DIR "/tools/shortcut-describe";

@@ -8,11 +8,15 @@
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Log.h"
+#include "platform/fake/ManualSerialQueue.h"
 #include "platform/fake/MemoryUserDefaults.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "tests/support/TestEnvironment.h"
@@ -228,6 +232,7 @@ TEST(FileUserDefaults, UnusableFileIsMovedAsideWithAWarningAndReadingStartsEmpty
     EXPECT_EQ(readFile(dir / names[0]), c.content) << "the bad file is kept byte for byte";
 
     defaults.set("hasCompletedOnboarding", true);  // a fresh file beside the kept one
+    defaults.flush();
     EXPECT_TRUE(FileUserDefaults(file).boolForKey("hasCompletedOnboarding"));
     EXPECT_EQ(readFile(dir / names[0]), c.content);
   }
@@ -338,6 +343,7 @@ TEST(FileUserDefaults, ADirectoryInThePlaceOfTheFileIsMovedAsideToo) {
   FileUserDefaults defaults(file);
   EXPECT_EQ(log.warnings.size(), 1u);
   defaults.set("a", 1);
+  defaults.flush();
   EXPECT_EQ(FileUserDefaults(file).integerForKey("a"), 1);
   EXPECT_EQ(namesIn(dir.path()).size(), 2u);
 }
@@ -352,6 +358,7 @@ TEST(FileUserDefaults, ASettingsFileThatIsALinkStaysALink) {
   FileUserDefaults defaults(dir / "config" / "settings.json");
   EXPECT_EQ(defaults.stringForKey("accent"), "us");
   defaults.set("accent", "uk");
+  defaults.flush();
   EXPECT_TRUE(fs::is_symlink(dir / "config" / "settings.json"));
   EXPECT_EQ(FileUserDefaults(dir / "dotfiles" / "settings.json").stringForKey("accent"), "uk");
 }
@@ -360,4 +367,99 @@ TEST(FileUserDefaults, DefaultFileIsUnderTheUsersConfigFolder) {
   const char* config = std::getenv("XDG_CONFIG_HOME");
   ASSERT_NE(config, nullptr);  // set by the test main
   EXPECT_EQ(FileUserDefaults::defaultFile(), fs::path(config) / "quorvelle" / "settings.json");
+}
+
+namespace {
+
+// A store whose writes wait on a queue the test drives, counting the writes that reached the file.
+struct QueuedStore {
+  explicit QueuedStore(const fs::path& file) : defaults(std::make_unique<FileUserDefaults>(file, &writer)) {
+    defaults->setWriteObserver([this] { ++writes; });
+  }
+  platform::fake::ManualSerialQueue writer;
+  int writes = 0;
+  std::unique_ptr<FileUserDefaults> defaults;
+};
+
+}  // namespace
+
+// A keystroke in the settings window stores five settings: readers see each at once, and the file is
+// written once for all of them, by the writer, after the delay.
+TEST(FileUserDefaults, ABurstOfChangesIsReadAtOnceAndWrittenOnceLater) {
+  quorvelle::test::TempDir dir;
+  const auto file = dir / "settings.json";
+  QueuedStore store(file);
+  auto& defaults = *store.defaults;
+  defaults.set("targetLanguage", "de");
+  defaults.set("accent", "us");
+  defaults.set("autoPlayPronunciation", false);
+  defaults.set("pronunciationVolume", 0.25);
+  defaults.set("refinePromptV5", "Fix it.");
+  defaults.remove("neverStored");
+  EXPECT_EQ(defaults.stringForKey("accent"), "us");
+  EXPECT_EQ(defaults.doubleForKey("pronunciationVolume"), 0.25);
+  EXPECT_FALSE(fs::exists(file)) << "nothing written by the caller";
+
+  store.writer.advance(FileUserDefaults::kCoalesceDelay - std::chrono::milliseconds(1));
+  EXPECT_EQ(store.writes, 0);
+  store.writer.advance(std::chrono::milliseconds(1));
+  EXPECT_EQ(store.writes, 1);
+  EXPECT_EQ(FileUserDefaults(file).dictionaryRepresentation(), defaults.dictionaryRepresentation());
+
+  // Changes after the write take a write of their own; a removal of nothing takes none.
+  defaults.set("accent", "uk");
+  defaults.remove("neverStored");
+  store.writer.advance(FileUserDefaults::kCoalesceDelay * 10);
+  EXPECT_EQ(store.writes, 2);
+  EXPECT_EQ(FileUserDefaults(file).stringForKey("accent"), "uk");
+  store.writer.advance(FileUserDefaults::kCoalesceDelay * 10);
+  EXPECT_EQ(store.writes, 2) << "nothing new, nothing written";
+}
+
+TEST(FileUserDefaults, SynchronizeWritesWithoutTheDelayAndFlushAndTheEndLoseNothing) {
+  quorvelle::test::TempDir dir;
+  const auto file = dir / "settings.json";
+  QueuedStore store(file);
+  store.defaults->set("accent", "us");
+  store.defaults->synchronize();
+  EXPECT_EQ(store.writes, 0) << "synchronize does not wait";
+  store.writer.drain();
+  EXPECT_EQ(store.writes, 1);
+
+  store.defaults->set("accent", "uk");
+  store.defaults->flush();
+  EXPECT_EQ(store.writes, 2);
+  EXPECT_EQ(FileUserDefaults(file).stringForKey("accent"), "uk");
+  store.defaults->flush();
+  EXPECT_EQ(store.writes, 2) << "nothing waiting, nothing written";
+
+  // The end of the store (at quit, also one a quit signal caused) writes what is still waiting.
+  store.defaults->set("targetLanguage", "fr");
+  store.defaults.reset();
+  EXPECT_EQ(store.writes, 3);
+  EXPECT_EQ(FileUserDefaults(file).stringForKey("targetLanguage"), "fr");
+  // The delayed write still queued finds nothing to do.
+  store.writer.advance(FileUserDefaults::kCoalesceDelay * 10);
+  EXPECT_EQ(store.writes, 3);
+}
+
+TEST(FileUserDefaults, ItsOwnWriterWritesOnAThreadOfItsOwn) {
+  quorvelle::test::TempDir dir;
+  const auto file = dir / "settings.json";
+  std::mutex mutex;
+  std::vector<std::thread::id> writers;
+  {
+    FileUserDefaults defaults(file);
+    defaults.setWriteObserver([&] {
+      std::lock_guard lock(mutex);
+      writers.push_back(std::this_thread::get_id());
+    });
+    for (int i = 0; i < 100; ++i)
+      defaults.set("refinePromptV5", std::string(static_cast<std::size_t>(i), 'x'));
+    defaults.flush();
+    EXPECT_EQ(FileUserDefaults(file).stringForKey("refinePromptV5"), std::string(99, 'x'));
+  }
+  std::lock_guard lock(mutex);
+  ASSERT_FALSE(writers.empty());
+  for (const auto& id : writers) EXPECT_NE(id, std::this_thread::get_id());
 }

@@ -28,6 +28,7 @@
 #include "platform/fake/ScriptedAccessibility.h"
 #include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
 #include "tests/GlobalShortcuts/WindowKeys.h"
+#include "tests/support/Eventually.h"
 #include "ui/SettingsView.h"
 
 namespace quorvelle {
@@ -235,10 +236,28 @@ TEST_F(SettingsWidgetsTest, AccessibilityBarAndGrant) {
   EXPECT_TRUE(view.accessibilityBar()->isVisible()) << "under either pane";
   QTest::mouseClick(view.grantButton(), Qt::LeftButton);
   EXPECT_EQ(accessibility.openedURLs.size(), 1u);
+  EXPECT_FALSE(view.accessibilityHelp()->isVisible()) << "a page opened: nothing more to say";
+
+  // X11 has no page that grants it: the bar says what to do instead, wrapped within the window.
+  accessibility.urlOpens = false;
+  QTest::mouseClick(view.grantButton(), Qt::LeftButton);
+  EXPECT_EQ(accessibility.openedURLs.size(), 2u);
+  ASSERT_TRUE(view.accessibilityHelp()->isVisible());
+  EXPECT_EQ(view.accessibilityHelp()->text().toStdString(),
+            "No settings page grants this permission on Linux. Log out, choose an Xorg (X11) session "
+            "\u2192 log in, then start Quorvelle again.");
+  ASSERT_TRUE(test::waitUntil(
+      [&] {
+        QLabel* help = view.accessibilityHelp();
+        return help->height() >= help->heightForWidth(help->width()) &&
+               help->geometry().right() < view.accessibilityBar()->width();
+      },
+      "the help shown whole"));
 
   accessibility.trusted = true;
   env.notifications.post(std::string(platform::notifications::applicationDidBecomeActive));
   EXPECT_FALSE(view.accessibilityBar()->isVisible());
+  EXPECT_TRUE(view.model().accessibilityHelp().empty());
 }
 
 TEST_F(SettingsWidgetsTest, FocusRequestWhileShownSwitchesToTheKeyFieldAndFocusesIt) {
