@@ -25,8 +25,10 @@ namespace dzcrash {
 // Threads listed beyond this many are neither parked nor reported; the caller and the thread a capture
 // is asked to keep are always among those listed.
 constexpr size_t DZCRASH_THREAD_CAPTURE_MAX_THREADS = 1024;
-// How long a capture waits for all threads together to answer.
-constexpr uint64_t DZCRASH_THREAD_CAPTURE_TIMEOUT_NS = 100'000'000;
+// How long a capture waits for all threads together to answer. On a busy machine a parked thread may wait
+// a good while for its turn on a core; only a thread that never answers (one that blocks the signal) costs
+// the whole of it, once per capture.
+constexpr uint64_t DZCRASH_THREAD_CAPTURE_TIMEOUT_NS = 1'000'000'000;
 
 // What became of one listed thread.
 enum dzcrash_thread_capture_state : uint32_t {

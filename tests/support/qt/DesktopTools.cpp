@@ -97,15 +97,58 @@ bool focusIsIn(const QString& window) {
   return false;
 }
 
+namespace {
+
+// Hears, on a connection of its own, when a client takes the keyboard: the window that has the focus (the
+// root window while the focus follows the pointer) receives a FocusOut of mode Grab as the grab begins.
+// Watching takes nothing from anyone, where trying a grab of our own could make theirs fail.
+class KeyboardGrabWatch {
+ public:
+  KeyboardGrabWatch() : conn_(xcb_connect(nullptr, nullptr)) {
+    if (xcb_connection_has_error(conn_)) return;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(conn_)).data->root;
+    auto* focus = xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr);
+    // None and PointerRoot (0 and 1) stand for no window.
+    const xcb_window_t window = focus != nullptr && focus->focus > 1 ? focus->focus : root;
+    std::free(focus);
+    const std::uint32_t mask = XCB_EVENT_MASK_FOCUS_CHANGE;
+    xcb_change_window_attributes(conn_, window, XCB_CW_EVENT_MASK, &mask);
+    std::free(xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr));
+  }
+  ~KeyboardGrabWatch() { xcb_disconnect(conn_); }
+  KeyboardGrabWatch(const KeyboardGrabWatch&) = delete;
+  KeyboardGrabWatch& operator=(const KeyboardGrabWatch&) = delete;
+
+  bool grabbed() {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(conn_)) {
+      if ((event->response_type & 0x7f) == XCB_FOCUS_OUT &&
+          reinterpret_cast<xcb_focus_out_event_t*>(event)->mode == XCB_NOTIFY_MODE_GRAB) {
+        grabbed_ = true;
+      }
+      std::free(event);
+    }
+    return grabbed_;
+  }
+
+ private:
+  xcb_connection_t* conn_;
+  bool grabbed_ = false;
+};
+
+}  // namespace
+
 void openTrayMenu(const QString& icon, const std::function<QStringList()>& windows) {
   const auto frame = windowGeometry(icon);
   ASSERT_TRUE(frame) << "the tray icon is gone";
   const qsizetype before = windows().size();
   ASSERT_NO_FATAL_FAILURE(
       xdotool({"mousemove", QString::number(frame->center().x()), QString::number(frame->center().y())}));
+  KeyboardGrabWatch watch;
   ASSERT_NO_FATAL_FAILURE(xdotool({"click", "3"}));
   ASSERT_TRUE(waitUntil([&] { return windows().size() > before; }, "the tray menu showed"))
       << "windows before the click: " << before << "; now: " << windows().join(' ').toStdString();
+  // Keys typed before the menu has the keyboard go elsewhere, and leave the menu unable to open again.
+  ASSERT_TRUE(waitUntil([&] { return watch.grabbed(); }, "the tray menu took the keyboard"));
 }
 
 void startWindowManager(std::unique_ptr<QProcess>& windowManager) {

@@ -34,8 +34,8 @@ std::optional<QRect> windowGeometry(const QString& window);
 bool selectionHasOwner(const char* name);
 // Whether the X input focus is on the window `window` (an id as xdotool or Tk write it) or inside it.
 bool focusIsIn(const QString& window);
-// Opens the menu of the tray icon `icon` with a right click and waits until it shows: one window more among
-// the program's `windows()`.
+// Opens the menu of the tray icon `icon` with a right click and waits until it shows (one window more among
+// the program's `windows()`) and has taken the keyboard, so that keys typed next reach it.
 void openTrayMenu(const QString& icon, const std::function<QStringList()>& windows);
 
 // Counts the events of `type` that reach `target` while it lives.
