@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "program/TestProbe.h"
+#include "tests/support/qt/DesktopTools.h"
 
 namespace quorvelle::test {
 
@@ -155,6 +156,48 @@ inline std::optional<ProbeSnapshot> readProbe(const QString& path) {
   }
   ::close(socket);
   return whole ? probe_detail::parse(answer) : std::nullopt;
+}
+
+// Where the X server has the window of this id now, without the window manager's frame (xwininfo; xdotool
+// counts a managed window's frame twice), or nothing when it has no such window.
+inline std::optional<QRect> serverGeometry(const QString& id) {
+  const auto out = runTool("xwininfo", {"-id", id});
+  if (!out) return std::nullopt;
+  QRect r;
+  for (const QString& line : out->split('\n')) {
+    const int value = line.section(':', 1).trimmed().toInt();
+    if (line.contains("Absolute upper-left X")) r.moveLeft(value);
+    if (line.contains("Absolute upper-left Y")) r.moveTop(value);
+    if (line.trimmed().startsWith("Width:")) r.setWidth(value);
+    if (line.trimmed().startsWith("Height:")) r.setHeight(value);
+  }
+  return r;
+}
+
+// True once the X server has the window where the program last put it: then the places the probe gives
+// are where clicks land. (A window just mapped, moved or resized may lag behind, on the server or in the
+// program's idea of it.)
+inline bool settledOnServer(const ProbedWindow& window) {
+  return serverGeometry(window.id) == window.geometry;
+}
+
+// The window as the probe saw it, for a failure's message.
+inline std::string describe(const ProbedWindow& window) {
+  auto rect = [](const QRect& r) {
+    return QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+  };
+  QString out = QString("window %1 \"%2\"%3 at %4 (on the server: %5)\n")
+                    .arg(window.id, window.title, window.active ? " active" : "", rect(window.geometry),
+                         serverGeometry(window.id) ? rect(*serverGeometry(window.id)) : QString("none"));
+  for (const ProbedWidget& w : window.widgets) {
+    if (w.text.isEmpty() && w.name.isEmpty()) continue;
+    out += QString("  %1 \"%2\" \"%3\"%4%5%6%7 shown %8\n")
+               .arg(w.className, w.name, w.text.left(60), w.enabled ? "" : " disabled",
+                    w.focus ? " focused" : "",
+                    w.selectedText.isEmpty() ? QString() : " selected \"" + w.selectedText.left(60) + "\"",
+                    w.checked ? (*w.checked ? " checked" : " unchecked") : "", rect(w.shown));
+  }
+  return out.toStdString();
 }
 
 }  // namespace quorvelle::test

@@ -54,8 +54,10 @@ class OnboardingX11Test : public ProgramX11Test {
                                                 const QString& what) {
     std::optional<ProbedWindow> seen;
     const auto reached =
-        waitUntil([&] { return (seen = onboardingWindow()) && state(*seen); }, what.toStdString());
-    EXPECT_TRUE(reached) << "program output:\n" << programLog_.toStdString();
+        waitUntil([&] { return (seen = onboardingWindow()) && state(*seen) && settledOnServer(*seen); },
+                  what.toStdString());
+    EXPECT_TRUE(reached) << (seen ? describe(*seen) : "no onboarding window") << "program output:\n"
+                         << programLog_.toStdString();
     return reached ? seen : std::nullopt;
   }
 
@@ -179,9 +181,12 @@ class OnboardingX11Test : public ProgramX11Test {
     const ProbedWidget* word = translate->named("Practice text");
     ASSERT_NE(word, nullptr);
     clickAt(word->shown.center(), 2);
-    ASSERT_TRUE(waitForWidget(
-        named("Practice text"), [](const ProbedWidget& w) { return w.selectedText == "serendipity"; },
-        "the practice word selected"));
+    ASSERT_TRUE(waitForOnboarding(
+        [](const ProbedWindow& w) {
+          const ProbedWidget* field = w.named("Practice text");
+          return w.active && field != nullptr && field->selectedText == "serendipity";
+        },
+        "the practice word selected in the active window"));
     shot("04b-word-selected");
     xdotool({"key", "alt+t"});
     ASSERT_TRUE(waitForRequest("GET /lookup/serendipity?accent=uk")) << requests_.join('\n').toStdString();
@@ -214,7 +219,8 @@ class OnboardingX11Test : public ProgramX11Test {
     shot("08-refine-key-prompt");
     clickAt(addKey->shown.center());
     ASSERT_TRUE(waitForWidget(
-        named("Gemini API key"), [](const ProbedWidget& w) { return w.focus; }, "the key field focused"));
+        named("Gemini API key"), [](const ProbedWidget& w) { return w.focus; },
+        "the key field focused in the active window"));
     xdotool({"type", "--delay", "30", "  AIza-onboarding-key"});
     xdotool({"key", "Return"});
     ASSERT_TRUE(waitUntil([&] { return storedGeminiKey() == "AIza-onboarding-key"; },
@@ -225,6 +231,9 @@ class OnboardingX11Test : public ProgramX11Test {
     ASSERT_TRUE(draft);
     shot("09-refine-draft");
     clickAt(draft->shown.center());
+    ASSERT_TRUE(waitForWidget(
+        named("Practice text"), [](const ProbedWidget& w) { return w.focus; },
+        "the practice field focused in the active window"));
     xdotool({"key", "ctrl+a"});
     ASSERT_TRUE(waitForWidget(
         named("Practice text"), [&](const ProbedWidget& w) { return w.selectedText == draft->text; },
@@ -238,7 +247,7 @@ class OnboardingX11Test : public ProgramX11Test {
         [&] {
           const auto snapshot = readProbe(probePath_);
           for (const ProbedWindow& window : snapshot ? snapshot->windows : std::vector<ProbedWindow>{}) {
-            if (window.title == kOnboardingTitle) continue;
+            if (window.title == kOnboardingTitle || !settledOnServer(window)) continue;
             if (const auto* found =
                     window.find([](const ProbedWidget& w) { return w.objectName == "variantText"; }))
               variant = *found;
