@@ -186,9 +186,13 @@ inline std::string describe(const ProbedWindow& window) {
   auto rect = [](const QRect& r) {
     return QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
   };
-  QString out = QString("window %1 \"%2\"%3 at %4 (on the server: %5)\n")
-                    .arg(window.id, window.title, window.active ? " active" : "", rect(window.geometry),
-                         serverGeometry(window.id) ? rect(*serverGeometry(window.id)) : QString("none"));
+  const auto active = runTool("xdotool", {"getactivewindow"});
+  const auto focus = runTool("xdotool", {"getwindowfocus"});
+  QString out =
+      QString("window %1 \"%2\"%3 at %4 (on the server: %5; the active window %6, the focus %7)\n")
+          .arg(window.id, window.title, window.active ? " active" : "", rect(window.geometry),
+               serverGeometry(window.id) ? rect(*serverGeometry(window.id)) : QString("none"),
+               active ? active->trimmed() : QString("none"), focus ? focus->trimmed() : QString("none"));
   for (const ProbedWidget& w : window.widgets) {
     if (w.text.isEmpty() && w.name.isEmpty()) continue;
     out += QString("  %1 \"%2\" \"%3\"%4%5%6%7 shown %8\n")
