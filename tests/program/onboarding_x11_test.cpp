@@ -204,7 +204,18 @@ class OnboardingX11Test : public ProgramX11Test {
     QGuiApplication::clipboard()->clear(QClipboard::Selection);
     ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
     xdotool({"key", "alt+t"});
-    ASSERT_TRUE(waitForPopupBesideOnboarding()) << "no quick-translate box";
+    const auto box = waitForPopupBesideOnboarding();
+    ASSERT_TRUE(box) << "no quick-translate box";
+    // The box takes the keyboard, which then brings it the Escape.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+          const auto snapshot = readProbe(probePath_);
+          for (const ProbedWindow& window : snapshot ? snapshot->windows : std::vector<ProbedWindow>{}) {
+            if (window.id == *box && window.active) return true;
+          }
+          return false;
+        },
+        "the quick-translate box has the keyboard"));
     shot("07-quick-translate-box");
     xdotool({"key", "Escape"});
     ASSERT_TRUE(waitForOnlyOnboarding());
