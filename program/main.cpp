@@ -58,6 +58,7 @@
 #include "program/ProgramAnalytics.h"
 #include "program/QuitSignals.h"
 #include "program/StartupTrace.h"
+#include "program/TestProbe.h"
 #include "program/X11ShortcutServices.h"
 #include "ui/OnboardingView.h"
 #include "ui/SettingsView.h"
@@ -274,6 +275,8 @@ int main(int argc, char** argv) {
         QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &application,
         [&trace] { trace.step("event loop waiting, popup view built"); }, Qt::SingleShotConnection);
   }
+  // Only for the desktop tests, which ask it where the windows' parts are.
+  const auto probe = TestProbe::fromEnvironment();
   const int status = QApplication::exec();
   // Before the threads, the transport and the executors end; from here on the client sends nothing, and
   // what has not been uploaded stays on disk for the next run.

@@ -28,6 +28,9 @@ ChoiceCard::ChoiceCard(std::optional<std::string> symbol, std::optional<std::str
   setCursor(Qt::PointingHandCursor);
   setFocusPolicy(Qt::StrongFocus);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  // The button itself has no text: without these a screen reader announces a nameless button.
+  setAccessibleName(title);
+  setAccessibleDescription(detail);
   auto* row = new QHBoxLayout(this);
   row->setSpacing(10);
   if (emoji_) {

@@ -193,6 +193,7 @@ TutorialStep::TutorialStep(TutorialAction action, std::string languageCode, bool
     const auto editing =
         action == TutorialAction::refine ? TutorialSample::Editing::editable : TutorialSample::Editing::fixed;
     sample_ = new TutorialSample(qs(model_->sample()), editing, page.sampleLines, practice_);
+    sample_->setAccessibleName(QObject::tr("Practice text"));
     practiceLayout->addWidget(sample_);
     connect(sample_, &QPlainTextEdit::textChanged, this,
             [this] { model_->setSample(sample_->toPlainText().toStdString()); });
@@ -291,6 +292,7 @@ QWidget* TutorialStep::makeKeyPrompt(QWidget* parent) {
                         Qt::AlignHCenter);
   keyField_ = new QLineEdit(form);
   keyField_->setEchoMode(QLineEdit::Password);
+  keyField_->setAccessibleName(QObject::tr("Gemini API key"));
   keyField_->setPlaceholderText(QStringLiteral("AIza\u2026"));
   keyField_->setFixedWidth(kKeyFieldMaxWidth);
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QProcess>
-#include <QTest>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,8 +26,6 @@
 namespace quorvelle {
 namespace {
 
-using quorvelle::test::waitUntil;
-
 struct TutorialX11 : testing::Test, test::TutorialWorld {
   void SetUp() override {
     x11 = platform::X11Connection::open();
@@ -42,7 +39,7 @@ struct TutorialX11 : testing::Test, test::TutorialWorld {
     page.resize(620, 560);
     page.show();
     page.activateWindow();
-    ASSERT_TRUE(waitUntil([&] { return page.isActiveWindow(); }, "the window page is active"));
+    ASSERT_TRUE(test::waitUntil([&] { return page.isActiveWindow(); }, "the page's window active"));
     env.executor.runUntilIdle();
   }
 
@@ -50,8 +47,7 @@ struct TutorialX11 : testing::Test, test::TutorialWorld {
     QProcess p;
     p.start("xdotool", args);
     ASSERT_TRUE(p.waitForStarted(5000));
-    ASSERT_TRUE(
-        waitUntil([&] { return p.state() == QProcess::NotRunning; }, "p.state() == QProcess::NotRunning"));
+    ASSERT_TRUE(test::waitUntil([&] { return p.state() == QProcess::NotRunning; }, "xdotool ended"));
   }
 
   std::unique_ptr<platform::X11Connection> x11;
@@ -64,13 +60,13 @@ TEST_F(TutorialX11, ADoubleClickedWordIsWhatTheHotKeyReads) {
   const QPoint at = page.sample()->mapToGlobal(page.sample()->rect().center());
   ASSERT_NO_FATAL_FAILURE(run({"mousemove", QString::number(at.x()), QString::number(at.y()), "click",
                                "--repeat", "2", "--delay", "80", "1"}));
-  ASSERT_TRUE(waitUntil([&] { return page.sample()->textCursor().selectedText() == "serendipity"; },
-                        "page.sample()->textCursor().selectedText() == \"serendipity\""));
+  ASSERT_TRUE(test::waitUntil([&] { return page.sample()->textCursor().selectedText() == "serendipity"; },
+                              "the practice word selected"));
 
   platform::X11Accessibility accessibility(x11.get(), *executor);
   std::optional<std::optional<std::string>> read;
   accessibility.readFocusedSelectedText([&](std::optional<std::string> text) { read = std::move(text); });
-  ASSERT_TRUE(waitUntil([&] { return read.has_value(); }, "read.has_value()"));
+  ASSERT_TRUE(test::waitUntil([&] { return read.has_value(); }, "the selection read"));
   EXPECT_EQ(*read, std::optional<std::string>("serendipity"));
   EXPECT_EQ(page.sample()->toPlainText(), "serendipity");
 }
@@ -86,8 +82,7 @@ TEST_F(TutorialX11, APastedVariantReplacesTheSelectedDraft) {
 
   platform::XTestKeystrokeSender keys(*x11, *executor);
   keys.send({.keyName = "AB04", .modifiers = platform::Keystroke::control});
-  ASSERT_TRUE(waitUntil([&] { return page.sample()->toPlainText() == variant; },
-                        "page.sample()->toPlainText() == variant"))
+  ASSERT_TRUE(test::waitUntil([&] { return page.sample()->toPlainText() == variant; }, "the draft replaced"))
       << page.sample()->toPlainText().toStdString();
   EXPECT_EQ(page.model().sample(), variant.toStdString());
 }
