@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QSocketNotifier>
 #include <QTextEdit>
@@ -141,10 +142,24 @@ QByteArray TestProbe::snapshot() {
     entry[kId] = QString::number(window->winId());
     entry[kTitle] = window->windowTitle();
     entry[kActive] = window->isActiveWindow();
+    entry[kPopup] = window == QApplication::activePopupWidget();
     entry[kGeometry] = rectangle(window->geometry());
     QJsonArray widgets;
     for (const QWidget* widget : window->findChildren<QWidget*>()) {
       if (widget->isVisible() && widget->window() == window) widgets.append(describe(widget));
+    }
+    // A menu's items are no widgets of their own: each stands as one, of class QAction.
+    if (const auto* menu = qobject_cast<const QMenu*>(window)) {
+      for (QAction* action : menu->actions()) {
+        if (!action->isVisible() || action->isSeparator()) continue;
+        const QRect where(menu->mapToGlobal(menu->actionGeometry(action).topLeft()),
+                          menu->actionGeometry(action).size());
+        widgets.append(QJsonObject{{kClass, QStringLiteral("QAction")},
+                                   {kText, action->text()},
+                                   {kEnabled, action->isEnabled()},
+                                   {kGeometry, rectangle(where)},
+                                   {kShown, rectangle(where)}});
+      }
     }
     entry[kWidgets] = widgets;
     windows.append(entry);

@@ -17,12 +17,14 @@ namespace quorvelle {
 // made: no socket, no thread, no cost.
 //
 // The snapshot: {"windows": [window...]}, the visible top-level windows, each
-//   {"id": the X window id (decimal, as xdotool prints it), "title", "active", "geometry": [x, y, w, h],
+//   {"id": the X window id (decimal, as xdotool prints it), "title", "active", "popup": whether it is the
+//    popup (a menu) that has the keyboard and the pointer now, "geometry": [x, y, w, h],
 //    "widgets": [widget...]}
 // with its visible widgets, parents before children, each
 //   {"class": the Qt class, "objectName", "name", "description": the accessible ones, "text": what it shows
 //    (a password field its mask), "selectedText", "enabled", "checked" (checkable buttons only), "focus",
-//    "geometry": its rectangle on the screen, "shown": the part of it its ancestors do not clip}.
+//    "geometry": its rectangle on the screen, "shown": the part of it its ancestors do not clip}; a menu's
+//    items stand among them as widgets of class "QAction" with their text, enabled state and geometry.
 //
 // Main thread only; made after the QApplication, which it must not outlive. Answers run on the event
 // loop between other events; a client that does not read is never waited for.
@@ -35,6 +37,7 @@ class TestProbe {
   static constexpr const char* kId = "id";
   static constexpr const char* kTitle = "title";
   static constexpr const char* kActive = "active";
+  static constexpr const char* kPopup = "popup";
   static constexpr const char* kWidgets = "widgets";
   static constexpr const char* kClass = "class";
   static constexpr const char* kObjectName = "objectName";

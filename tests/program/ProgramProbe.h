@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "program/TestProbe.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/qt/DesktopTools.h"
 
 namespace quorvelle::test {
@@ -46,6 +47,7 @@ struct ProbedWindow {
   QString id;
   QString title;
   bool active = false;
+  bool popup = false;
   QRect geometry;
   std::vector<ProbedWidget> widgets;
 
@@ -92,6 +94,7 @@ inline std::optional<ProbeSnapshot> parse(const QByteArray& json) {
     ProbedWindow window{.id = in[TestProbe::kId].toString(),
                         .title = in[TestProbe::kTitle].toString(),
                         .active = in[TestProbe::kActive].toBool(),
+                        .popup = in[TestProbe::kPopup].toBool(),
                         .geometry = rectangle(in[TestProbe::kGeometry]),
                         .widgets = {}};
     for (const QJsonValue& v : in[TestProbe::kWidgets].toArray()) {
@@ -202,6 +205,26 @@ inline std::string describe(const ProbedWindow& window) {
                     w.checked ? (*w.checked ? " checked" : " unchecked") : "", rect(w.shown));
   }
   return out.toStdString();
+}
+
+// Clicks the item `item` of the menu the program has open, once the X server has the menu where the
+// program put it.
+inline void clickMenuItem(const QString& probePath, const QString& item) {
+  QRect where;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        const auto snapshot = readProbe(probePath);
+        for (const auto& window : snapshot ? snapshot->windows : std::vector<ProbedWindow>{}) {
+          const ProbedWidget* found = window.find(
+              [&](const ProbedWidget& w) { return w.className == "QAction" && w.text == item && w.enabled; });
+          if (found != nullptr && window.popup && settledOnServer(window)) where = found->shown;
+        }
+        return !where.isEmpty();
+      },
+      ("the open menu shows " + item).toStdString()));
+  ASSERT_NO_FATAL_FAILURE(
+      xdotool({"mousemove", QString::number(where.center().x()), QString::number(where.center().y())}));
+  ASSERT_NO_FATAL_FAILURE(xdotool({"click", "1"}));
 }
 
 }  // namespace quorvelle::test

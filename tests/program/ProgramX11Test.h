@@ -33,6 +33,7 @@
 #include "app/GeminiKeyManager.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/LibsecretSecretStore.h"
+#include "tests/program/ProgramProbe.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/qt/DesktopTools.h"
 #include "tests/support/qt/TkTextWindow.h"
@@ -71,6 +72,9 @@ class ProgramX11Test : public testing::Test {
     programEnv_.insert("QUORVELLE_BACKEND_URL", backendURL_);
     programEnv_.insert("QT_QPA_PLATFORM", "xcb");
     programEnv_.insert("QUORVELLE_TRACE_STARTUP", "1");
+    // The program tells where its windows' parts are and what state they are in.
+    probePath_ = root + "/program-probe";
+    programEnv_.insert(quorvelle::TestProbe::kVariable, probePath_);
     arrangeEnvironment(programEnv_);
     ASSERT_NO_FATAL_FAILURE(startProgram());
   }
@@ -178,6 +182,18 @@ class ProgramX11Test : public testing::Test {
     auto read = secrets.read(GeminiKeyManager::kService, GeminiKeyManager::kAccount);
     if (read.status != platform::SecretStatus::ok) return std::nullopt;
     return read.value;
+  }
+
+  // The program's windows as its probe tells them, in a line each: for a failure message.
+  std::string probedWindows() const {
+    const auto snapshot = readProbe(probePath_);
+    if (!snapshot) return "(the probe did not answer)";
+    std::string out;
+    for (const auto& w : snapshot->windows) {
+      out += "\n  " + w.id.toStdString() + " \"" + w.title.toStdString() + "\"" +
+             (w.active ? " active" : "") + (w.popup ? " popup" : "");
+    }
+    return out;
   }
 
   // The program's visible window of this title, once there is one.
@@ -296,13 +312,18 @@ class ProgramX11Test : public testing::Test {
   // Opens the menu, "Check for Updates…", "Settings…", "Quit Quorvelle", and waits until it shows.
   void openTrayMenu() {
     ASSERT_NO_FATAL_FAILURE(quorvelle::test::openTrayMenu(trayIcon_, [this] { return programWindows(); }))
-        << "program output:\n"
+        << "the program's windows: " << probedWindows() << "\nprogram output:\n"
         << programLog_.toStdString();
   }
 
-  void quitThroughTheTrayMenu() {
+  // Opens the tray menu and clicks its item `item` ("Settings…", "Quit Quorvelle").
+  void chooseFromTrayMenu(const QString& item) {
     ASSERT_NO_FATAL_FAILURE(openTrayMenu());
-    xdotool({"key", "Down", "Down", "Down", "Return"});
+    ASSERT_NO_FATAL_FAILURE(clickMenuItem(probePath_, item)) << probedWindows();
+  }
+
+  void quitThroughTheTrayMenu() {
+    ASSERT_NO_FATAL_FAILURE(chooseFromTrayMenu("Quit Quorvelle"));
     ASSERT_TRUE(waitUntil([&] { return program_->state() == QProcess::NotRunning; },
                           "Quit Quorvelle ended the program"));
     EXPECT_EQ(program_->exitStatus(), QProcess::NormalExit) << programLog_.toStdString();
@@ -327,6 +348,7 @@ class ProgramX11Test : public testing::Test {
   QStringList requests_;
   QString programLog_;  // what the program wrote to its standard error
   QString trayIcon_;
+  QString probePath_;  // the program's probe socket
   QWidget textWindow_;
 };
 

@@ -34,6 +34,7 @@
 #include "platform/linux/CompiledBundleInfo.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/MachineIdFileIdentity.h"
+#include "tests/program/ProgramProbe.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
@@ -98,6 +99,8 @@ class AnalyticsX11Test : public testing::Test {
   }
 
   fs::path configHome() const { return home_ / "config"; }
+  // Where the program answers snapshots of its windows.
+  QString probePath() const { return QString::fromStdString((home_ / "probe").string()); }
   fs::path dataHome() const { return home_ / "data"; }
   fs::path analyticsFolder() const { return dataHome() / kBundleId; }
   fs::path queueFolder() const { return analyticsFolder() / kToken / "dizizoz.queueFolder.uuid"; }
@@ -113,6 +116,7 @@ class AnalyticsX11Test : public testing::Test {
     env.insert("XDG_DATA_HOME", QString::fromStdString((home / "data").string()));
     env.insert("XDG_CACHE_HOME", QString::fromStdString((home / "cache").string()));
     env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert(quorvelle::TestProbe::kVariable, probePath());
     // Nothing here goes to the backend; no keyring is asked for.
     env.insert("QUORVELLE_BACKEND_URL", "http://127.0.0.1:9");
     env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
@@ -158,14 +162,23 @@ class AnalyticsX11Test : public testing::Test {
   // being opened and backgrounded, and flushes its queue.
   void focusTheProgramAndLeaveIt() {
     xdotool({"windowactivate", "--sync", onboarding_});
-    // The program hears of the focus after the window manager has moved it: let it take it first.
-    QTest::qWait(500);
+    // The program hears of the focus after the window manager has moved it: it takes it first.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+          const auto snapshot = quorvelle::test::readProbe(probePath());
+          for (const auto& window :
+               snapshot ? snapshot->windows : std::vector<quorvelle::test::ProbedWindow>{}) {
+            if (window.id == onboarding_ && window.active) return true;
+          }
+          return false;
+        },
+        "the program has its window active"));
     xdotool({"windowactivate", "--sync", QString::number(other_.winId())});
   }
 
   void quitThroughTheTrayMenu() {
     ASSERT_NO_FATAL_FAILURE(quorvelle::test::openTrayMenu(trayIcon_, [this] { return programWindows(); }));
-    xdotool({"key", "Down", "Down", "Down", "Return"});
+    ASSERT_NO_FATAL_FAILURE(quorvelle::test::clickMenuItem(probePath(), "Quit Quorvelle"));
   }
 
   void expectEndedWithStatusZero(std::chrono::milliseconds within = quorvelle::test::kStateDeadline) {

@@ -27,10 +27,6 @@ constexpr const char* kOnboardingTitle = "Welcome to Quorvelle";
 class OnboardingX11Test : public ProgramX11Test {
  protected:
   void arrangeSettings(platform::FileUserDefaults&) override {}
-  void arrangeEnvironment(QProcessEnvironment& env) override {
-    probePath_ = QString::fromLocal8Bit(std::getenv("XDG_RUNTIME_DIR")) + "/program-probe";
-    env.insert(quorvelle::TestProbe::kVariable, probePath_);
-  }
   bool storesGeminiKey() const override { return false; }
   int windowsAtStart() const override { return 2; }
 
@@ -286,7 +282,6 @@ class OnboardingX11Test : public ProgramX11Test {
   }
 
   QString onboarding_;
-  QString probePath_;
 };
 
 TEST_F(OnboardingX11Test, AFirstRunFromSplashToTheLastPageThenTheHotKeysWork) {
@@ -311,7 +306,6 @@ TEST_F(OnboardingX11Test, AFirstRunFromSplashToTheLastPageThenTheHotKeysWork) {
 class OnboardingAnalyticsX11Test : public OnboardingX11Test {
  protected:
   void arrangeEnvironment(QProcessEnvironment& env) override {
-    OnboardingX11Test::arrangeEnvironment(env);
     service_ = std::make_unique<AnalyticsServiceStandIn>();
     env.insert("QUORVELLE_DIZIZOZ_API_KEY", "phc_stand_in");
     env.insert("QUORVELLE_DIZIZOZ_HOST", QString::fromStdString(service_->baseURL()));
@@ -333,8 +327,7 @@ TEST_F(OnboardingAnalyticsX11Test, TheServiceReceivesEachStepOfTheFirstRunInOrde
   ASSERT_NO_FATAL_FAILURE(walkToTheEnd());
   // The onboarding window closes before onboarding_completed is queued. The user opens the settings from
   // the tray, then goes to another application: the program, leaving the active state, flushes its queue.
-  ASSERT_NO_FATAL_FAILURE(openTrayMenu());
-  xdotool({"key", "Down", "Down", "Return"});
+  ASSERT_NO_FATAL_FAILURE(chooseFromTrayMenu("Settings…"));
   const auto settings = waitForWindowNamed("Quorvelle Settings");
   ASSERT_TRUE(settings) << "the settings window did not map";
   xdotool({"windowactivate", "--sync", *settings});

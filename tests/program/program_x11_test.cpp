@@ -313,8 +313,7 @@ TEST_F(ProgramX11Test, RefineWithoutAKeyAsksForItAndWithTheKeyReplacesTheSelecti
 }
 
 TEST_F(ProgramX11Test, TrayMenuOpensSettingsAndQuits) {
-  ASSERT_NO_FATAL_FAILURE(openTrayMenu());
-  xdotool({"key", "Down", "Down", "Return"});
+  ASSERT_NO_FATAL_FAILURE(chooseFromTrayMenu("Settings…"));
   const auto settings = waitForWindowNamed("Quorvelle Settings");
   ASSERT_TRUE(settings) << "the settings window did not map";
   // The window manager gives it the focus; a menu opened before the program hears of that would close

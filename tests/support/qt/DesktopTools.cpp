@@ -99,40 +99,57 @@ bool focusIsIn(const QString& window) {
 
 namespace {
 
-// Hears, on a connection of its own, when a client takes the keyboard: the window that has the focus (the
-// root window while the focus follows the pointer) receives a FocusOut of mode Grab as the grab begins.
-// Watching takes nothing from anyone, where trying a grab of our own could make theirs fail.
-class KeyboardGrabWatch {
+// Hears, on a connection of its own, when a client takes the keyboard and the pointer, as a menu does when it
+// opens: the window that has the focus (the root window while the focus follows the pointer) receives a
+// FocusOut of mode Grab as the keyboard grab begins, and the window under the pointer a LeaveNotify of
+// mode Grab as the pointer grab does. Watching takes nothing from anyone, where trying a grab of our own
+// could make theirs fail.
+class GrabWatch {
  public:
-  KeyboardGrabWatch() : conn_(xcb_connect(nullptr, nullptr)) {
+  GrabWatch() : conn_(xcb_connect(nullptr, nullptr)) {
     if (xcb_connection_has_error(conn_)) return;
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(conn_)).data->root;
     auto* focus = xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr);
     // None and PointerRoot (0 and 1) stand for no window.
-    const xcb_window_t window = focus != nullptr && focus->focus > 1 ? focus->focus : root;
+    const xcb_window_t focused = focus != nullptr && focus->focus > 1 ? focus->focus : root;
     std::free(focus);
-    const std::uint32_t mask = XCB_EVENT_MASK_FOCUS_CHANGE;
-    xcb_change_window_attributes(conn_, window, XCB_CW_EVENT_MASK, &mask);
+    const std::uint32_t focusMask = XCB_EVENT_MASK_FOCUS_CHANGE;
+    xcb_change_window_attributes(conn_, focused, XCB_CW_EVENT_MASK, &focusMask);
+    // The innermost window under the pointer.
+    xcb_window_t under = root;
+    for (int depth = 0; depth < 32; ++depth) {
+      auto* pointer = xcb_query_pointer_reply(conn_, xcb_query_pointer(conn_, under), nullptr);
+      const xcb_window_t child = pointer != nullptr ? pointer->child : XCB_NONE;
+      std::free(pointer);
+      if (child == XCB_NONE) break;
+      under = child;
+    }
+    const std::uint32_t crossingMask = XCB_EVENT_MASK_LEAVE_WINDOW | (under == focused ? focusMask : 0);
+    xcb_change_window_attributes(conn_, under, XCB_CW_EVENT_MASK, &crossingMask);
     std::free(xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr));
   }
-  ~KeyboardGrabWatch() { xcb_disconnect(conn_); }
-  KeyboardGrabWatch(const KeyboardGrabWatch&) = delete;
-  KeyboardGrabWatch& operator=(const KeyboardGrabWatch&) = delete;
+  ~GrabWatch() { xcb_disconnect(conn_); }
+  GrabWatch(const GrabWatch&) = delete;
+  GrabWatch& operator=(const GrabWatch&) = delete;
 
-  bool grabbed() {
+  bool keyboardAndPointerGrabbed() {
     while (xcb_generic_event_t* event = xcb_poll_for_event(conn_)) {
-      if ((event->response_type & 0x7f) == XCB_FOCUS_OUT &&
-          reinterpret_cast<xcb_focus_out_event_t*>(event)->mode == XCB_NOTIFY_MODE_GRAB) {
-        grabbed_ = true;
-      }
+      const auto type = event->response_type & 0x7f;
+      if (type == XCB_FOCUS_OUT &&
+          reinterpret_cast<xcb_focus_out_event_t*>(event)->mode == XCB_NOTIFY_MODE_GRAB)
+        keyboard_ = true;
+      if (type == XCB_LEAVE_NOTIFY &&
+          reinterpret_cast<xcb_leave_notify_event_t*>(event)->mode == XCB_NOTIFY_MODE_GRAB)
+        pointer_ = true;
       std::free(event);
     }
-    return grabbed_;
+    return keyboard_ && pointer_;
   }
 
  private:
   xcb_connection_t* conn_;
-  bool grabbed_ = false;
+  bool keyboard_ = false;
+  bool pointer_ = false;
 };
 
 }  // namespace
@@ -141,14 +158,19 @@ void openTrayMenu(const QString& icon, const std::function<QStringList()>& windo
   const auto frame = windowGeometry(icon);
   ASSERT_TRUE(frame) << "the tray icon is gone";
   const qsizetype before = windows().size();
+  // The pointer comes to the icon as a person's does, from elsewhere on the screen.
+  ASSERT_NO_FATAL_FAILURE(xdotool({"mousemove", QString::number(frame->center().x()),
+                                   QString::number(frame->bottom() + frame->height())}));
   ASSERT_NO_FATAL_FAILURE(
       xdotool({"mousemove", QString::number(frame->center().x()), QString::number(frame->center().y())}));
-  KeyboardGrabWatch watch;
+  GrabWatch watch;
   ASSERT_NO_FATAL_FAILURE(xdotool({"click", "3"}));
   ASSERT_TRUE(waitUntil([&] { return windows().size() > before; }, "the tray menu showed"))
       << "windows before the click: " << before << "; now: " << windows().join(' ').toStdString();
-  // Keys typed before the menu has the keyboard go elsewhere, and leave the menu unable to open again.
-  ASSERT_TRUE(waitUntil([&] { return watch.grabbed(); }, "the tray menu took the keyboard"));
+  // A key that ends the menu before it has taken the keyboard and the pointer leaves a grab behind that eats
+  // the next click.
+  ASSERT_TRUE(waitUntil([&] { return watch.keyboardAndPointerGrabbed(); },
+                        "the tray menu took the keyboard and the pointer"));
 }
 
 void startWindowManager(std::unique_ptr<QProcess>& windowManager) {
