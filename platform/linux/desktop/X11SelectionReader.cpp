@@ -87,15 +87,15 @@ void X11SelectionReader::convert(xcb_atom_t selection, xcb_atom_t target, std::s
   reads_.emplace(read->requestor, std::move(read));
   xcb_convert_selection(c, ref.requestor, selection, target, property_, XCB_CURRENT_TIME);
   x11_.flush();
-  armDeadline(ref);
+  armDeadline(ref, deadline_);
 }
 
-void X11SelectionReader::armDeadline(Read& read) {
+void X11SelectionReader::armDeadline(Read& read, std::chrono::milliseconds deadline) {
   read.deadline.cancel();
   const xcb_window_t requestor = read.requestor;
-  read.deadline = executor_.postAfter(deadline_, [this, requestor] {
+  read.deadline = executor_.postAfter(deadline, [this, requestor, deadline] {
     log(LogLevel::info, "X11SelectionReader: the selection's owner did not answer in " +
-                            std::to_string(deadline_.count()) + " ms; taken as nothing");
+                            std::to_string(deadline.count()) + " ms; taken as nothing");
     finish(requestor, {});
   });
 }
@@ -144,7 +144,7 @@ void X11SelectionReader::takeProperty(Read& read) {
     // property, which asks for the first part).
     read.incremental = true;
     x11_.flush();
-    return armDeadline(read);
+    return armDeadline(read, std::max(deadline_, kPartDeadline));
   }
   if (length > 0) {
     read.result.type = reply->type;
@@ -154,7 +154,7 @@ void X11SelectionReader::takeProperty(Read& read) {
   }
   if (read.incremental && length > 0) {
     x11_.flush();
-    return armDeadline(read);
+    return armDeadline(read, std::max(deadline_, kPartDeadline));
   }
   if (read.result.type == XCB_NONE) read.result.type = reply->type;
   if (read.result.format == 0) read.result.format = reply->format;

@@ -27,9 +27,11 @@ std::string latin1ToUtf8(std::string_view bytes);
 // owner, with the whole program frozen meanwhile.
 //
 // readText() asks for UTF8_STRING, then for STRING (Latin-1) when the owner refuses that; convert() asks
-// for one target of any type. Incremental transfers (INCR, for large data) are followed, the deadline
-// counting anew at each part. Each read uses a window of its own, so an answer that comes after its read
-// was given up reaches a window that is gone and is never taken for the answer to a later read.
+// for one target of any type. Incremental transfers (INCR, for large data) are followed: an owner that
+// has begun one has answered, so each further part may take up to kPartDeadline (a busy machine, a
+// toolkit that hands out a few kB at a time) before the read is given up. Each read uses a window of its own,
+// so an answer that comes after its read was given up reaches a window that is gone and is never taken for
+// the answer to a later read.
 //
 // Main thread only; the connection's events must be dispatched (its event loop runs). The connection and
 // the executor must outlive the reader; destroying the reader drops the completions of reads under way.
@@ -52,6 +54,7 @@ class X11SelectionReader {
   using ConversionCompletion = std::function<void(Conversion)>;
 
   static constexpr std::chrono::milliseconds kDefaultDeadline{300};
+  static constexpr std::chrono::milliseconds kPartDeadline{2000};
   // Selections longer than this are not taken as text (no selection a person translates comes near it).
   static constexpr std::size_t kMaxBytes = 16u << 20;
 
@@ -76,7 +79,7 @@ class X11SelectionReader {
   struct Read;
   void handle(const xcb_generic_event_t& event);
   void takeProperty(Read& read);
-  void armDeadline(Read& read);
+  void armDeadline(Read& read, std::chrono::milliseconds deadline);
   void finish(xcb_window_t requestor, Conversion conversion);
 
   X11Connection& x11_;
