@@ -18,7 +18,9 @@
 #include <memory>
 #include <string>
 #include <thread>
+
 #include <vector>
+#include "tests/support/Eventually.h"
 
 namespace dzcrash::test {
 
@@ -39,12 +41,8 @@ class WaitingThreads {
       });
       threads_.push_back(std::move(thread));
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (running_.load() < static_cast<int>(functions.size()) &&
-           std::chrono::steady_clock::now() < deadline) {
-      sched_yield();
-    }
-    EXPECT_EQ(running_.load(), static_cast<int>(functions.size()));
+    EXPECT_TRUE(quorvelle::test::waitUntil(
+        [&] { return running_.load() == static_cast<int>(functions.size()); }, "every waiting thread runs"));
   }
 
   ~WaitingThreads() { releaseAll(); }

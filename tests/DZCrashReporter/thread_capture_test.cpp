@@ -18,6 +18,7 @@
 #include "DZCrashReporter/unwind/DZCrashFrameWalker.h"
 #include "platform/ThreadCaptureSignal.h"
 #include "tests/DZCrashReporter/WaitingThreads.h"
+#include "tests/support/Eventually.h"
 
 using namespace dzcrash;
 using dzcrash::test::processThreads;
@@ -44,18 +45,17 @@ int readOneByteWithCaptureBlocked(int fd, std::atomic<int>* running) {
   return result;
 }
 
-// Whether a thread comes to wait in system call `number` (from /proc) within a few seconds. A parked
-// thread passes through user space between its handler's last calls, so it may take a moment.
-bool settlesInSyscall(pid_t tid, long number) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
-    std::string first;
-    in >> first;
-    if (first != "running" && !first.empty() && std::stol(first) == number) return true;
-    sched_yield();
-  }
-  return false;
+// Whether a thread comes to wait in system call `number` (from /proc). A parked thread passes through
+// user space between its handler's last calls, so it may take a moment.
+testing::AssertionResult settlesInSyscall(pid_t tid, long number) {
+  return quorvelle::test::waitUntil(
+      [&] {
+        std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+        std::string first;
+        in >> first;
+        return first != "running" && !first.empty() && std::stol(first) == number;
+      },
+      "the thread waits in system call " + std::to_string(number));
 }
 
 size_t indexOf(const dzcrash_thread_capture* capture, pid_t tid) {

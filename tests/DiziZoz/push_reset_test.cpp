@@ -16,6 +16,7 @@
 #include "DiziZoz/integrations/DiziZozPushSubscriptionHandler.h"
 #include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/ThreadSerialQueue.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
 #include "tests/support/dizizoz/LoopbackApiEnvironment.h"
 #include "tests/support/dizizoz/TestServices.h"
@@ -58,14 +59,13 @@ struct PushResetRig {
   }
 
   // Waits until the record says it was delivered for `distinctId`.
-  bool deliveredFor(const dizizoz::DiziZozSDK& client, const std::string& distinctId) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      auto record = dizizoz::loadPushRecord(*client.storage());
-      if (record && record->deliveredForDistinctId == distinctId) return true;
-      std::this_thread::sleep_for(5ms);
-    }
-    return false;
+  testing::AssertionResult deliveredFor(const dizizoz::DiziZozSDK& client, const std::string& distinctId) {
+    return quorvelle::test::waitUntil(
+        [&] {
+          auto record = dizizoz::loadPushRecord(*client.storage());
+          return record && record->deliveredForDistinctId == distinctId;
+        },
+        "the record says it was delivered for " + distinctId);
   }
 
   quorvelle::test::AnalyticsServiceStandIn service{

@@ -17,6 +17,7 @@
 #include "DiziZoz/integrations/DiziZozPushSubscriptionHandler.h"
 #include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/ThreadSerialQueue.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
 #include "tests/support/dizizoz/LoopbackApiEnvironment.h"
@@ -128,15 +129,13 @@ TEST(PushSubscriptionHandlerStress, EntryPointsAndContextChangesFromSeveralThrea
   if (!dizizoz::loadPushRecord(*storage))
     dizizoz::writePushRecord(*storage, {"tok", "com.quorvelle.app", {}});
   handler = makeHandler();
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  bool delivered = false;
-  while (!delivered && std::chrono::steady_clock::now() < deadline) {
-    handler->retryIfNeeded();
-    std::this_thread::sleep_for(20ms);
-    auto record = dizizoz::loadPushRecord(*storage);
-    delivered = record && record->deliveredForDistinctId == "user-final";
-  }
-  EXPECT_TRUE(delivered);
+  EXPECT_TRUE(quorvelle::test::waitUntil(
+      [&] {
+        handler->retryIfNeeded();
+        auto record = dizizoz::loadPushRecord(*storage);
+        return record && record->deliveredForDistinctId == "user-final";
+      },
+      "the subscription was delivered for the final distinct id"));
   EXPECT_FALSE(service.requests(AnalyticsEndpoint::pushSubscription).empty());
   EXPECT_EQ(service.problems(), std::vector<std::string>{});
   handler.reset();

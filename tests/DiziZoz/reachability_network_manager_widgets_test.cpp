@@ -12,6 +12,7 @@
 #include "platform/linux/ThreadSerialQueue.h"
 #include "platform/linux/desktop/NetworkManagerReachabilitySource.h"
 #include "platform/linux/desktop/QtMainExecutor.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/PrivateDbusDaemon.h"
 #include "tests/support/qt/FakeNetworkManager.h"
 
@@ -93,24 +94,24 @@ TEST_F(NetworkManagerReachabilityTest, EachPropertyChangeReachesTheMonitorAsOneP
   });
 
   ASSERT_EQ(monitor->startNotifier(), std::nullopt);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return passes.size() == 1; }, kWaitMs));
+  ASSERT_TRUE(quorvelle::test::waitUntil([&] { return passes.size() == 1; }, "passes.size() == 1"));
 
   // A captive portal and limited connectivity read as unavailable, so uploads pause.
   nm.set(std::nullopt, NM::portal);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return passes.size() == 2; }, kWaitMs));
+  ASSERT_TRUE(quorvelle::test::waitUntil([&] { return passes.size() == 2; }, "passes.size() == 2"));
   EXPECT_EQ(monitor->connection(), DiziZozConnection::unavailable);
   nm.set(std::nullopt, NM::limited);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return passes.size() == 3; }, kWaitMs));
+  ASSERT_TRUE(quorvelle::test::waitUntil([&] { return passes.size() == 3; }, "passes.size() == 3"));
   nm.set(std::nullopt, NM::unknown);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return passes.size() == 4; }, kWaitMs));
+  ASSERT_TRUE(quorvelle::test::waitUntil([&] { return passes.size() == 4; }, "passes.size() == 4"));
   EXPECT_EQ(monitor->connection(), DiziZozConnection::wifi);
   nm.set(kStateDisconnected, std::nullopt);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return passes.size() == 5; }, kWaitMs));
+  ASSERT_TRUE(quorvelle::test::waitUntil([&] { return passes.size() == 5; }, "passes.size() == 5"));
 
   // The same judgement again is no change.
   nm.set(kStateDisconnected, NM::unknown);
   nm.set(NM::kStateConnectedGlobal, NM::full);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return passes.size() >= 6; }, kWaitMs));
+  ASSERT_TRUE(quorvelle::test::waitUntil([&] { return passes.size() >= 6; }, "passes.size() >= 6"));
   EXPECT_EQ(passes, (std::vector<std::string>{"reachable -R -------", "unreachable -R c-i----",
                                               "unreachable -R c------", "reachable -R -------",
                                               "unreachable -- -------", "reachable -R -------"}));

@@ -1,4 +1,5 @@
 #include "DiziZoz/delivery/Reachability.h"
+#include "tests/support/Eventually.h"
 
 #include <gtest/gtest.h>
 
@@ -290,8 +291,7 @@ TEST_F(ReachabilityTest, TheLastOwnerLettingGoOnTheSerialQueueDoesNotTearTheQueu
         [holder](const DiziZozReachabilityMonitoring&) { holder->reset(); }));
     source->set(0);
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!worker.expired() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  EXPECT_TRUE(quorvelle::test::waitUntil([&] { return worker.expired(); }, "the queue was released"));
   EXPECT_TRUE(watched.expired());
   EXPECT_TRUE(worker.expired()) << "the queue was released off its own thread";
 }

@@ -20,6 +20,7 @@
 #include "platform/fake/ManualExecutor.h"
 #include "platform/linux/ThreadSerialQueue.h"
 #include "tests/DiziZoz/QueueTestFolder.h"
+#include "tests/support/Eventually.h"
 
 namespace {
 
@@ -86,11 +87,12 @@ TEST(UploadQueueTsanTest, ConcurrentAddsWhileBatchesComplete) {
   }
   for (auto& adder : adders) adder.join();
 
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (queue->depth() > 0 && std::chrono::steady_clock::now() < deadline) {
-    queue->flush();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  EXPECT_TRUE(quorvelle::test::waitUntil(
+      [&] {
+        queue->flush();
+        return queue->depth() == 0;
+      },
+      "every record was sent"));
   network->sync([] {});
   EXPECT_EQ(queue->depth(), 0u);
   std::lock_guard lock(receivedLock);

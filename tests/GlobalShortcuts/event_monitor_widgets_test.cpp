@@ -17,6 +17,8 @@
 
 #include "GlobalShortcuts/LocalEventMonitor.h"
 #include "GlobalShortcuts/RunLoopLocalEventMonitor.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/qt/DesktopTools.h"
 
 using GlobalShortcuts::EventTypeMask;
 using GlobalShortcuts::LocalEventMonitor;
@@ -38,7 +40,7 @@ struct Window {
     innerLayout->addWidget(edit);
     layout->addWidget(inner);
     top.show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(&top));
+    EXPECT_TRUE(quorvelle::test::waitUntilExposed(&top));
     top.activateWindow();
     edit->setFocus();
   }

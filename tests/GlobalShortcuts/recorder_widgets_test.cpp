@@ -29,6 +29,7 @@
 #include "tests/GlobalShortcuts/WindowKeys.h"
 #include "tests/support/CaseName.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/qt/DesktopTools.h"
 
 namespace gs = GlobalShortcuts;
 using gs::ConflictBehavior;
@@ -68,7 +69,7 @@ struct Window {
     top.resize(400, 200);
     top.show();
     top.activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(&top));
+    EXPECT_TRUE(quorvelle::test::waitUntilActive(&top));
   }
 
   RecorderCocoa& field(std::size_t i = 0) { return recorders.at(i)->field(); }
@@ -648,14 +649,14 @@ TEST_F(RecorderTest, RecordingEndsWhenTheWindowIsDeactivated) {
   QWidget otherWindow;
   otherWindow.show();
   otherWindow.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&otherWindow));
+  ASSERT_TRUE(quorvelle::test::waitUntilActive(&otherWindow));
   env->executor.runUntilIdle();
   EXPECT_FALSE(w.field().isRecording());
   EXPECT_FALSE(gs::isPaused());
 
   // Coming back does not start a recording unasked.
   w.top.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&w.top));
+  ASSERT_TRUE(quorvelle::test::waitUntilActive(&w.top));
   env->executor.runUntilIdle();
   EXPECT_FALSE(w.field().isRecording());
 }

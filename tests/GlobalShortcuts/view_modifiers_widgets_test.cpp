@@ -20,6 +20,8 @@
 #include "GlobalShortcuts/ShortcutStorage.h"
 #include "GlobalShortcuts/ViewModifiers.h"
 #include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/qt/DesktopTools.h"
 
 namespace gs = GlobalShortcuts;
 using gs::EventType;
@@ -82,7 +84,7 @@ TEST_F(ViewModifiersTest, AButtonLetsARecorderInItsWindowHaveTheKeysAndThenAnswe
   gs::globalKeyboardShortcut(*button, translate);
   window.show();
   window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  ASSERT_TRUE(quorvelle::test::waitUntilActive(&window));
   EXPECT_EQ(keys(button->shortcut()), "Alt+T");
 
   env.executor.runUntilIdle();  // the window's focus guard lapses

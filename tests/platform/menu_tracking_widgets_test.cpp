@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "platform/linux/desktop/QtMenuTracking.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/qt/DesktopTools.h"
 
 using Event = platform::MenuTracking::Event;
 
@@ -24,7 +26,7 @@ TEST(QtMenuTracking, TrackingEndsWhenTheLastOpenMenuGoesAwayHiddenOrDestroyed) {
     auto* menu = new QMenu;
     menu->addAction("Item");
     menu->popup(QPoint(10, 10));
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+    ASSERT_TRUE(quorvelle::test::waitUntilExposed(menu));
     if (!c.destroyOpen) menu->hide();
     delete menu;
     EXPECT_EQ(events, (std::vector<Event>{Event::didBeginTracking, Event::didEndTracking}));

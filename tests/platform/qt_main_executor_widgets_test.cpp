@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/linux/desktop/QtMainExecutor.h"
+#include "tests/support/Eventually.h"
 
 using namespace std::chrono_literals;
 
@@ -30,7 +31,7 @@ TEST(QtMainExecutor, JobsPostedFromAnotherThreadRunOnTheMainThreadInOrder) {
   worker.join();
   EXPECT_FALSE(workerIsMain);
   EXPECT_TRUE(order.empty()) << "posting never runs the job inline";
-  ASSERT_TRUE(QTest::qWaitFor([&] { return order.size() == 100; }, 5000));
+  ASSERT_TRUE(quorvelle::test::waitUntil([&] { return order.size() == 100; }, "order.size() == 100"));
   for (int i = 0; i < 100; ++i) EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
   EXPECT_TRUE(allOnMain);
 }
@@ -48,8 +49,12 @@ TEST(QtMainExecutor, DelayedAndRepeatingJobsHonourCancellation) {
   repeating = executor.scheduleRepeating(2ms, [&] {
     if (++ticks == 3) repeating.cancel();
   });
-  ASSERT_TRUE(QTest::qWaitFor([&] { return ticks == 3 && !ran.empty(); }, 5000));
-  QTest::qWait(30);  // long enough for a cancelled job or a fourth tick to show up
+  ASSERT_TRUE(
+      quorvelle::test::waitUntil([&] { return ticks == 3 && !ran.empty(); }, "ticks == 3 && !ran.empty()"));
+  // A job due well after a fourth tick or the cancelled job would have been: once it has run, so would they.
+  bool later = false;
+  executor.postAfter(20ms, [&] { later = true; });
+  ASSERT_TRUE(quorvelle::test::waitUntil([&] { return later; }, "a later job ran"));
   EXPECT_EQ(ran, std::vector<std::string>{"delayed"});
   EXPECT_EQ(ticks, 3);
 }

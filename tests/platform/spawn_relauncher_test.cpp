@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/Eventually.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -25,14 +26,15 @@ TEST(SpawnRelauncher, StartsItsOwnExecutableDetachedAndMarkedWithTheCopyItReplac
   // The second copy outlives the first; it writes once it runs.
   std::string replaces;
   int ownSession = -1;
-  for (int attempt = 0; attempt < 500 && replaces.empty(); ++attempt) {
-    std::ifstream written(out);
-    written >> replaces >> ownSession;
-    if (replaces.empty() || ownSession < 0) {
-      replaces.clear();
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
+  EXPECT_TRUE(quorvelle::test::waitUntil(
+      [&] {
+        std::ifstream written(out);
+        replaces.clear();
+        ownSession = -1;
+        written >> replaces >> ownSession;
+        return !replaces.empty() && ownSession >= 0;
+      },
+      "the second copy wrote what it replaces"));
   EXPECT_EQ(replaces, firstPid);
   EXPECT_EQ(ownSession, 1);
 }

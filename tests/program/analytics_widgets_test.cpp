@@ -22,10 +22,12 @@
 #include "platform/linux/desktop/QtMainExecutor.h"
 #include "program/AnalyticsThreads.h"
 #include "program/ProgramAnalytics.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/ThreadNames.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
 #include "tests/support/dizizoz/TestServices.h"
+#include "tests/support/qt/DesktopTools.h"
 
 namespace {
 
@@ -66,15 +68,15 @@ TEST(AnalyticsFeedsWidgetsTest,
   QWidget window;
   window.show();
   window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return lifeCycle.size() == 2; }, kTimeout));
+  ASSERT_TRUE(quorvelle::test::waitUntilActive(&window));
+  ASSERT_TRUE(quorvelle::test::waitUntil([&] { return lifeCycle.size() == 2; }, "lifeCycle.size() == 2"));
   client->capture("window focused");
   const auto flushesBefore = ts.lastEventQueue()->flushes();
 
   // Another application taking the focus: the offscreen platform has no other, so its report is given
   // as the windowing system's would arrive.
   Q_EMIT qGuiApp->applicationStateChanged(Qt::ApplicationInactive);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return lifeCycle.size() == 3; }, kTimeout));
+  ASSERT_TRUE(quorvelle::test::waitUntil([&] { return lifeCycle.size() == 3; }, "lifeCycle.size() == 3"));
   EXPECT_EQ(lifeCycle, (std::vector<std::string>{"launched", "active", "background"}));
   EXPECT_EQ(ts.lastEventQueue()->flushes(), flushesBefore + 1);
 
@@ -137,7 +139,8 @@ TEST(ProgramAnalyticsWidgetsTest,
       EXPECT_EQ(identify["event"], "$identify");
       EXPECT_EQ(identify["distinct_id"], "device-1");
       EXPECT_EQ(identify["properties"]["$app_version"], "2.0");
-      ASSERT_TRUE(QTest::qWaitFor([&] { return filesIn(queueFolder) == 0; }, kTimeout));
+      ASSERT_TRUE(
+          quorvelle::test::waitUntil([&] { return filesIn(queueFolder) == 0; }, "filesIn(queueFolder) == 0"));
 
       service.script(AnalyticsEndpoint::batch, quorvelle::test::analytics_reply::hanging());
       client->capture("kept for the next run");

@@ -22,6 +22,7 @@
 #include "platform/linux/desktop/X11Connection.h"
 #include "program/X11ShortcutServices.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/qt/DesktopTools.h"
 
 namespace gs = GlobalShortcuts;
 using gs::Key;
@@ -120,7 +121,7 @@ TEST_F(RecorderConflictX11Test, UseAnywayOnACombinationAnotherClientHoldsKeepsTh
   layout->addWidget(new QLineEdit);
   window.show();
   window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  ASSERT_TRUE(quorvelle::test::waitUntilActive(&window));
   auto& field = recorder->field();
   ASSERT_TRUE(waitUntil([&] { return field.focusPolicy() == Qt::StrongFocus; }, "the focus guard lapsing"));
   QTest::mouseClick(&field, Qt::LeftButton);

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "tests/support/Eventually.h"
+#include "tests/support/qt/DesktopTools.h"
 #include "tests/ui/OnboardingWorld.h"
 #include "ui/OnboardingView.h"
 
@@ -71,7 +72,7 @@ TEST(OnboardingSlideX11, TheScreenShowsOnlyTheTwoSlidingPagesInTheirPlaces) {
   test::OnboardingWorld w;
   OnboardingView view({w.services, w.analytics, w.selection, w.relauncher, w.shell, w.hotkeys()}, [] {});
   view.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  ASSERT_TRUE(quorvelle::test::waitUntilExposed(&view));
   QWidget* area = view.page()->parentWidget();
 
   view.flow().splashDone();

@@ -21,6 +21,8 @@
 #include "GlobalShortcuts/Recorder.h"
 #include "GlobalShortcuts/RecorderCocoa.h"
 #include "app/AppNotifications.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/qt/DesktopTools.h"
 #include "tests/ui/OnboardingWorld.h"
 #include "ui/AnimationView.h"
 #include "ui/OnboardingView.h"
@@ -185,7 +187,7 @@ std::unique_ptr<Shown> show(const PageCase& page) {
       [] {});
   shown->view->setTransitionDuration(0);
   shown->view->show();
-  EXPECT_TRUE(QTest::qWaitForWindowExposed(shown->view.get()));
+  EXPECT_TRUE(quorvelle::test::waitUntilExposed(shown->view.get()));
   if (page.act) page.act(w, *shown->view);
   w.env.executor.runUntilIdle();
   QApplication::processEvents();
@@ -229,7 +231,7 @@ TEST(PageFit, TheSettingsWindowShowsItsTextsWholeAtBothFontSizes) {
       if (c.arrange) c.arrange(w);
       SettingsView view(w.services);
       view.show();
-      ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+      ASSERT_TRUE(quorvelle::test::waitUntilExposed(&view));
       w.env.executor.runUntilIdle();
       if (c.act) c.act(view);
       w.env.executor.runUntilIdle();

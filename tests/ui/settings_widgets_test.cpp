@@ -29,6 +29,7 @@
 #include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
 #include "tests/GlobalShortcuts/WindowKeys.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/qt/DesktopTools.h"
 #include "ui/SettingsView.h"
 
 namespace quorvelle {
@@ -57,7 +58,7 @@ struct SettingsWidgetsTest : testing::Test {
   void show(SettingsView& view) {
     view.show();
     view.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    ASSERT_TRUE(quorvelle::test::waitUntilActive(&view));
     env.executor.runUntilIdle();
   }
   std::optional<std::string> storedKey() {
@@ -271,7 +272,8 @@ TEST_F(SettingsWidgetsTest, FocusRequestWhileShownSwitchesToTheKeyFieldAndFocuse
   EXPECT_TRUE(view.paneWidget(Pane::refining)->isVisible());
   EXPECT_FALSE(view.geminiKeyField()->hasFocus());  // queued behind the switch
   env.executor.runUntilIdle();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return view.geminiKeyField()->hasFocus(); }, 1000));
+  EXPECT_TRUE(quorvelle::test::waitUntil([&] { return view.geminiKeyField()->hasFocus(); },
+                                         "view.geminiKeyField()->hasFocus()"));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "tests/GlobalShortcuts/ShortcutsTestEnvironment.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/qt/DesktopTools.h"
 #include "ui/SettingsView.h"
 
 namespace quorvelle {
@@ -61,7 +62,7 @@ TEST(SettingsX11, FiftyCharactersTypedIntoThePromptNeverWriteTheFileOnTheUIThrea
   SettingsView view(services);
   view.show();
   view.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+  ASSERT_TRUE(quorvelle::test::waitUntilActive(&view));
   env.executor.runUntilIdle();
   view.model().selectPane(SettingsModel::Pane::refining);
   QPlainTextEdit* prompt = view.promptEditor();

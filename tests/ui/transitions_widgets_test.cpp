@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "app/AppNotifications.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/qt/DesktopTools.h"
 #include "tests/ui/OnboardingWorld.h"
 #include "ui/Easing.h"
 #include "ui/OnboardingView.h"
@@ -52,7 +54,7 @@ struct TutorialTransitions : testing::Test, test::TutorialWorld {
     page->setAnimated(animated);
     page->resize(620, 560);
     page->show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(page.get()));
+    EXPECT_TRUE(quorvelle::test::waitUntilExposed(page.get()));
     env.executor.runUntilIdle();
     return page;
   }
@@ -132,7 +134,7 @@ struct SlideTest : testing::Test {
         [] {});
     view->setTransitionDuration(transitionMs);
     view->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    ASSERT_TRUE(quorvelle::test::waitUntilExposed(view.get()));
   }
   std::vector<QWidget*> shownPages() const {
     std::vector<QWidget*> shown;

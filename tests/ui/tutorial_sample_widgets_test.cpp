@@ -6,6 +6,8 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include "tests/support/Eventually.h"
+#include "tests/support/qt/DesktopTools.h"
 #include "ui/TutorialSample.h"
 
 namespace quorvelle {
@@ -24,7 +26,7 @@ TEST(TutorialSampleTest, HeightFollowsTheLinesWhateverTheTextAndLongTextNeverScr
     TutorialSample field(longText, Editing::editable, c.lines);
     field.resize(300, 500);
     field.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&field));
+    ASSERT_TRUE(quorvelle::test::waitUntilExposed(&field));
     EXPECT_EQ(field.height(), c.height);
     field.moveCursor(QTextCursor::End);
     QTest::keyClicks(&field, "more");
@@ -59,7 +61,7 @@ TEST(TutorialSampleTest, PendingLookBreathesAndDoneLookIsSolidGreen) {
 TEST(TutorialSampleTest, TheFixedWordSurvivesTypingAndPastingButCanBeSelected) {
   TutorialSample field("serendipity", Editing::fixed, 1);
   field.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&field));
+  ASSERT_TRUE(quorvelle::test::waitUntilExposed(&field));
   field.setFocus();
   QTest::keyClicks(&field, "abc");
   QTest::keyClick(&field, Qt::Key_Backspace);

@@ -10,6 +10,8 @@
 #include "GlobalShortcuts/Recorder.h"
 #include "GlobalShortcuts/RecorderCocoa.h"
 #include "app/AppNotifications.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/qt/DesktopTools.h"
 #include "tests/ui/TutorialWorld.h"
 #include "ui/AnimationView.h"
 #include "ui/TutorialSample.h"
@@ -23,7 +25,7 @@ using Action = TutorialAction;
 struct TutorialStepWidgetsTest : testing::Test, test::TutorialWorld {
   void show(QWidget& page) {
     page.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    ASSERT_TRUE(quorvelle::test::waitUntilExposed(&page));
     env.executor.runUntilIdle();
   }
 };

@@ -7,6 +7,7 @@
 
 #include <QGuiApplication>
 #include <QTest>
+#include <QWindow>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +62,21 @@ std::optional<QRect> windowGeometry(const QString& window) {
     if (line.startsWith("HEIGHT=")) rect.setHeight(value.toInt());
   }
   return rect;
+}
+
+testing::AssertionResult waitUntilExposed(const QWidget* widget) {
+  return waitUntil(
+      [&] {
+        const QWindow* window = widget->window()->windowHandle();
+        return window != nullptr && window->isExposed();
+      },
+      "the window is exposed");
+}
+
+testing::AssertionResult waitUntilActive(const QWidget* widget) {
+  // The offscreen platform activates nothing: there a window that shows is as far as it goes.
+  if (QGuiApplication::platformName() == QLatin1String("offscreen")) return waitUntilExposed(widget);
+  return waitUntil([&] { return widget->isActiveWindow(); }, "the window is active");
 }
 
 bool selectionHasOwner(const char* name) {

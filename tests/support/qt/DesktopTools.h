@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <QEvent>
 #include <QObject>
 #include <QProcess>
@@ -7,6 +8,7 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <QWidget>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -37,6 +39,12 @@ bool focusIsIn(const QString& window);
 // Opens the menu of the tray icon `icon` with a right click and waits until it shows (one window more among
 // the program's `windows()`) and has taken the keyboard, so that keys typed next reach it.
 void openTrayMenu(const QString& icon, const std::function<QStringList()>& windows);
+
+// Waits, as every test waits for a state (tests/support/Eventually.h), until the window of `widget` is
+// exposed (shows on the screen), or active (has the keyboard; on the offscreen platform, which activates
+// no window, exposed).
+testing::AssertionResult waitUntilExposed(const QWidget* widget);
+testing::AssertionResult waitUntilActive(const QWidget* widget);
 
 // Counts the events of `type` that reach `target` while it lives.
 class EventCounter final : public QObject {
