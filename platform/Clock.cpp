@@ -3,8 +3,9 @@
 namespace platform {
 
 SystemClock& SystemClock::shared() {
-  static SystemClock clock;
-  return clock;
+  // Never destroyed: a queue thread that ends after main() may still read the time.
+  static auto* clock = new SystemClock;
+  return *clock;
 }
 
 }  // namespace platform

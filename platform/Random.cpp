@@ -66,8 +66,9 @@ bool SystemRandom::fill(std::span<std::uint8_t> bytes) {
 }
 
 SystemRandom& SystemRandom::shared() {
-  static SystemRandom random;
-  return random;
+  // Never destroyed, like the clock: threads that end after main() may still draw from it.
+  static auto* random = new SystemRandom;
+  return *random;
 }
 
 }  // namespace platform

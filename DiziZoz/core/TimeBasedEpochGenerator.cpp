@@ -11,8 +11,9 @@ TimeBasedEpochGenerator::TimeBasedEpochGenerator(const platform::Clock& clock, p
     : clock_(clock), random_(random) {}
 
 TimeBasedEpochGenerator& TimeBasedEpochGenerator::shared() {
-  static TimeBasedEpochGenerator generator(platform::SystemClock::shared(), platform::SystemRandom::shared());
-  return generator;
+  static auto* generator =
+      new TimeBasedEpochGenerator(platform::SystemClock::shared(), platform::SystemRandom::shared());
+  return *generator;
 }
 
 Uuid TimeBasedEpochGenerator::v7() {

@@ -138,7 +138,16 @@ TEST(PushSubscriptionHandlerStress, EntryPointsAndContextChangesFromSeveralThrea
       "the subscription was delivered for the final distinct id"));
   EXPECT_FALSE(service.requests(AnalyticsEndpoint::pushSubscription).empty());
   EXPECT_EQ(service.problems(), std::vector<std::string>{});
+
+  // Nothing of the test runs on after it: once the last answers have reached their completions, the
+  // completion and provider threads are released, and joined, here rather than on themselves.
   handler.reset();
+  api.reset();
+  storage.reset();
+  config.reset();
+  EXPECT_TRUE(quorvelle::test::waitUntil(
+      [&] { return completions.use_count() == 1 && providerThread.use_count() == 1; },
+      "the last completions have run and released their threads"));
 }
 
 }  // namespace

@@ -167,6 +167,10 @@ class ProgramX11Test : public testing::Test {
     ASSERT_TRUE(
         waitUntil([&] { return keyring.state() == QProcess::NotRunning; }, "gnome-keyring-daemon ended"));
     ASSERT_EQ(keyring.exitCode(), 0) << keyring.readAllStandardError().toStdString();
+    // The daemon may take its name on the bus only after it has forked away; a request before that would
+    // have the bus start a second keyring.
+    ASSERT_TRUE(waitUntil([] { return busNameHasOwner("org.freedesktop.secrets"); },
+                          "the keyring owns org.freedesktop.secrets on the bus"));
 
     if (!storesGeminiKey()) return;
     platform::LibsecretSecretStore secrets;

@@ -46,6 +46,13 @@ std::optional<QString> runTool(const QString& program, const QStringList& args) 
   return QString::fromUtf8(process.readAllStandardOutput());
 }
 
+bool busNameHasOwner(const QString& name) {
+  const auto reply = runTool("dbus-send", {"--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                                           "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                                           "string:" + name});
+  return reply && reply->contains("boolean true");
+}
+
 void xdotool(const QStringList& args) {
   ASSERT_TRUE(runTool("xdotool", args)) << "xdotool " << args.join(' ').toStdString();
 }

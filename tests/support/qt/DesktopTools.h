@@ -31,6 +31,9 @@ void xdotool(const QStringList& args);
 // The frame of an X window, by id, from xdotool.
 std::optional<QRect> windowGeometry(const QString& window);
 
+// Whether a client owns the name `name` on the session bus this process talks to (e.g.
+// "org.freedesktop.secrets" once a keyring has taken its place on the bus).
+bool busNameHasOwner(const QString& name);
 // Whether an X client owns the selection `name` on the display this process shows on ("WM_S0": a window
 // manager runs on screen 0; "_NET_SYSTEM_TRAY_S0": a tray takes icons).
 bool selectionHasOwner(const char* name);
