@@ -47,9 +47,9 @@ std::optional<QString> runTool(const QString& program, const QStringList& args) 
 }
 
 bool busNameHasOwner(const QString& name) {
-  const auto reply = runTool("dbus-send", {"--session", "--print-reply", "--dest=org.freedesktop.DBus",
-                                           "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
-                                           "string:" + name});
+  const auto reply =
+      runTool("dbus-send", {"--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                            "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner", "string:" + name});
   return reply && reply->contains("boolean true");
 }
 
