@@ -282,7 +282,11 @@ TEST_F(AnalyticsX11Test, EventsOfAKilledRunCutOffFromTheServiceStayOnDiskAndTheN
   }
   ASSERT_NO_FATAL_FAILURE(terminate());
   std::vector<std::string> names;
-  for (const auto& event : stored) names.push_back(event["event"]);
+  for (const auto& event : stored) {
+    // The splash moves on by itself after a while: on a busy machine it may have done so before the kill.
+    if (event["event"] == "onboarding_step_completed" && event["properties"]["step"] == "splash") continue;
+    names.push_back(event["event"]);
+  }
   // A fresh configuration: the onboarding window shows, and says so.
   EXPECT_EQ(names, (std::vector<std::string>{"Application Installed", "$identify", "onboarding_started",
                                              "Application Opened", "Application Backgrounded"}));
