@@ -35,6 +35,8 @@ constexpr std::size_t kMaxRecordingBytes = 16u << 20;
 constexpr std::chrono::seconds kFetchTimeout{30};
 // What the sound server is given ahead of what it plays: how late a stop or a pause is heard.
 constexpr int kBufferMilliseconds = 100;
+// Added to the time the server says it needs to play what it holds, before the stream is closed.
+constexpr std::chrono::milliseconds kPlayOutMargin{50};
 // What is decoded and written at once: how late a new volume is heard.
 constexpr int kChunkMilliseconds = 20;
 // How long the player's end waits for its thread, which a sound server that stopped answering may hold.
@@ -131,9 +133,14 @@ struct Played {
   std::string error;         // failed
 };
 
+// Under `shared.mutex`.
+bool stopAsked(const Shared& shared, std::uint64_t source) {
+  return shared.quitting || shared.source != source || shared.want != Want::play;
+}
+
 bool interrupted(Shared& shared, std::uint64_t source) {
   const std::lock_guard lock(shared.mutex);
-  return shared.quitting || shared.source != source || shared.want != Want::play;
+  return stopAsked(shared, source);
 }
 
 // Plays `bytes` from frame `from` until its end, a failure, or until the source changes or is paused.
@@ -151,10 +158,14 @@ Played playOnce(Shared& shared, std::uint64_t source, std::shared_ptr<const std:
   }
   if (from > 0 && !decoder->skipTo(from)) from = 0;
 
-  const auto ahead =
-      static_cast<std::uint32_t>(pa_usec_to_bytes(kBufferMilliseconds * PA_USEC_PER_MSEC, &spec));
-  const pa_buffer_attr buffer{static_cast<std::uint32_t>(-1), ahead, static_cast<std::uint32_t>(-1),
-                              static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1)};
+  const auto frames = static_cast<sf_count_t>(std::max(1, decoder->rate() * kChunkMilliseconds / 1000));
+  const auto bytesOf = [&](int milliseconds) {
+    return static_cast<std::uint32_t>(pa_usec_to_bytes(milliseconds * PA_USEC_PER_MSEC, &spec));
+  };
+  // Playing starts with the first chunk (and after an underrun, with the next), since no drain starts it.
+  const pa_buffer_attr buffer{static_cast<std::uint32_t>(-1), bytesOf(kBufferMilliseconds),
+                              bytesOf(kChunkMilliseconds), static_cast<std::uint32_t>(-1),
+                              static_cast<std::uint32_t>(-1)};
   int code = 0;
   pa_simple* stream = pa_simple_new(nullptr, "Quorvelle", PA_STREAM_PLAYBACK, nullptr, "Pronunciation", &spec,
                                     nullptr, &buffer, &code);
@@ -167,19 +178,19 @@ Played playOnce(Shared& shared, std::uint64_t source, std::shared_ptr<const std:
   }
   const auto close = [&] { pa_simple_free(stream); };
 
-  const auto frames = static_cast<sf_count_t>(std::max(1, decoder->rate() * kChunkMilliseconds / 1000));
   std::vector<float> chunk(static_cast<std::size_t>(frames * decoder->channels()));
   sf_count_t written = from;
+  const auto stopped = [&] {
+    // What the server holds is not heard: a paused recording goes on from there.
+    const pa_usec_t held = pa_simple_get_latency(stream, &code);
+    const auto heldFrames =
+        static_cast<sf_count_t>(held == static_cast<pa_usec_t>(-1) ? 0 : held * spec.rate / PA_USEC_PER_SEC);
+    pa_simple_flush(stream, &code);
+    close();
+    return Played{Played::interrupted, std::max(from, written - heldFrames), {}};
+  };
   for (;;) {
-    if (interrupted(shared, source)) {
-      // What the server holds is not heard: a paused recording goes on from there.
-      const pa_usec_t held = pa_simple_get_latency(stream, &code);
-      const auto heldFrames = static_cast<sf_count_t>(
-          held == static_cast<pa_usec_t>(-1) ? 0 : held * spec.rate / PA_USEC_PER_SEC);
-      pa_simple_flush(stream, &code);
-      close();
-      return {Played::interrupted, std::max(from, written - heldFrames), {}};
-    }
+    if (interrupted(shared, source)) return stopped();
     const sf_count_t got = decoder->read(chunk.data(), frames);
     if (got <= 0) break;
     const float volume = shared.volume.load(std::memory_order_relaxed);
@@ -192,8 +203,18 @@ Played playOnce(Shared& shared, std::uint64_t source, std::shared_ptr<const std:
     }
     written += got;
   }
-  // Until the server has played what it holds (at most the buffer's length).
-  pa_simple_drain(stream, &code);
+  // What the server holds plays out, unless a new source, a pause or the player's end comes first (a
+  // drain could not be cut short).
+  const pa_usec_t held = pa_simple_get_latency(stream, &code);
+  if (held == static_cast<pa_usec_t>(-1)) {
+    pa_simple_drain(stream, &code);
+  } else {
+    std::unique_lock lock(shared.mutex);
+    const bool cut = shared.changed.wait_for(lock, std::chrono::microseconds(held) + kPlayOutMargin,
+                                             [&] { return stopAsked(shared, source); });
+    lock.unlock();
+    if (cut) return stopped();
+  }
   close();
   if (auto damaged = decoder->error()) return {Played::failed, 0, *damaged};
   return {};
@@ -313,6 +334,7 @@ class PulseAudioPlayer final : public AudioPlayer {
   void pause() override {
     const std::lock_guard lock(shared_->mutex);
     if (shared_->want == Want::play) shared_->want = Want::pause;
+    shared_->changed.notify_all();
   }
 
  private:
