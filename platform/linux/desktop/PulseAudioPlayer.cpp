@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -322,7 +323,10 @@ class PulseAudioPlayer final : public AudioPlayer {
     });
   }
 
-  void setVolume(float volume) override { shared_->volume.store(std::clamp(volume, 0.0f, 1.0f)); }
+  // A volume that is not a number is silence, not noise.
+  void setVolume(float volume) override {
+    shared_->volume.store(std::isnan(volume) ? 0.0f : std::clamp(volume, 0.0f, 1.0f));
+  }
 
   void play() override {
     const std::lock_guard lock(shared_->mutex);
