@@ -2,14 +2,19 @@
 // recorded, so the test hears what the player played) and recordings served over real HTTP: MP3 and WAV
 // decoding, the volume, a new source or a pause silencing what plays, and what cannot be played.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pulse/error.h>
 #include <pulse/simple.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -335,6 +340,38 @@ TEST_F(AudioModuleTest, WhatCannotBeFetchedDecodedOrPlayedIsLoggedAndSilent) {
   audio->play();
   EXPECT_TRUE(waitUntil([&] { return logged("no sound server takes it"); }, "the missing server is logged"))
       << log();
+}
+
+TEST_F(AudioModuleTest, ASoundServerThatNeverAnswersHoldsUpNeitherTheCallsNorThePlayersEnd) {
+  // A socket that takes connections and never answers, as a hung server does.
+  const TempDir dir;
+  const std::string path = (dir / "native").string();
+  const int listening = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listening, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+  ASSERT_EQ(bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(listen(listening, 8), 0);
+  const ScopedEnvironment hung({{"PULSE_SERVER", "unix:" + path}});
+
+  auto audio = player();
+  audio->setSource(serve("/hello.mp3", fixture("tone-440-mono.mp3")));
+  audio->play();
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        pollfd pending{listening, POLLIN, 0};
+        return poll(&pending, 1, 0) == 1;
+      },
+      "the player connects to the server"));
+  // The player's thread waits in the server's handshake now; none of the calls waits for it.
+  audio->setVolume(0.3f);
+  audio->pause();
+  audio->setSource(serve("/again.mp3", fixture("tone-440-mono.mp3")));
+  audio->play();
+  audio.reset();
+  EXPECT_TRUE(logged("the sound server did not answer")) << log();
+  close(listening);
 }
 
 }  // namespace

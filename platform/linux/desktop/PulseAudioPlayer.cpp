@@ -241,8 +241,14 @@ void runPlayer(const std::shared_ptr<Shared>& owner) {
     const sf_count_t from = shared.resumeAt;
     lock.unlock();
     const Played played = playOnce(shared, source, std::move(recording), from);
-    if (played.how == Played::failed) warn(played.error);
     lock.lock();
+    // A failure that comes after the player's end (a server that stopped answering gave up) concerns
+    // nobody any more.
+    if (played.how == Played::failed && !shared.quitting) {
+      lock.unlock();
+      warn(played.error);
+      lock.lock();
+    }
     if (shared.source != source) continue;
     if (played.how == Played::interrupted && shared.want == Want::pause) {
       shared.resumeAt = played.heardUpTo;
