@@ -5,7 +5,8 @@
 namespace platform {
 
 // Plays pronunciation recordings, one at a time: a new source replaces (and silences) the one before.
-// Sources are streamed as they load; loading failures only mean that nothing is heard. Main thread only.
+// A source is fetched at once and plays when play() asks; failures to fetch, decode or play it are logged
+// and only mean that nothing is heard. Main thread only.
 class AudioPlayer {
  public:
   virtual ~AudioPlayer() = default;

@@ -6,8 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
   cmake ninja-build g++ pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-svg-dev gstreamer1.0-plugins-base
-  gstreamer1.0-plugins-good
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libsndfile1-dev libpulse-dev pulseaudio
   libcurl4-openssl-dev nlohmann-json3-dev libprotobuf-c-dev protobuf-c-compiler libsecret-1-dev
   libxcb1-dev libxcb-xkb-dev libxcb-xtest0-dev libxcb-xinput-dev libxcb-xfixes0-dev libxkbcommon-dev
   libxkbcommon-x11-dev

@@ -188,7 +188,7 @@ TEST_F(ProgramX11Test, StartsWithoutTheTransportAndAudioLibrariesAndLoadsThemWit
       programLog_.contains(QRegularExpression(R"(startup: [0-9.]+ ms \(\+[0-9.]+\) tray and hot keys up)")))
       << programLog_.toStdString();
   EXPECT_FALSE(programMaps("libcurl.so"));
-  EXPECT_FALSE(programMaps("libQt6Multimedia.so"));
+  EXPECT_FALSE(programMaps("libpulse-simple.so"));
   EXPECT_FALSE(programMaps("quorvelle-audio.so"));
 
   QLineEdit* field = openTextWindow("hello there");
@@ -201,7 +201,9 @@ TEST_F(ProgramX11Test, StartsWithoutTheTransportAndAudioLibrariesAndLoadsThemWit
   // The dictionary entry of "hello" has a recording, which plays by itself once the popup shows it.
   EXPECT_TRUE(
       waitUntil([&] { return programMaps("quorvelle-audio.so"); }, "programMaps(\"quorvelle-audio.so\")"));
-  EXPECT_TRUE(programMaps("libQt6Multimedia.so"));
+  EXPECT_TRUE(programMaps("libpulse-simple.so"));
+  EXPECT_TRUE(programMaps("libsndfile.so"));
+  EXPECT_FALSE(programMaps("libQt6Multimedia.so"));
 }
 
 TEST_F(ProgramX11Test, TranslateHotKeyWithNothingSelectedOpensQuickTranslateThatEscapeCloses) {

@@ -38,6 +38,9 @@ void prepareTestEnvironment() {
   setenv("XDG_CONFIG_HOME", (root() / "config").c_str(), 1);
   setenv("XDG_DATA_HOME", (root() / "data").c_str(), 1);
   setenv("XDG_CACHE_HOME", (root() / "cache").c_str(), 1);
+  // No sound reaches the user's sound server, nor does one get started for a test: a pronunciation
+  // finds no server there unless the test starts its own.
+  setenv("PULSE_SERVER", ("unix:" + (runtime / "no-sound-server").string()).c_str(), 1);
 }
 
 void cleanUpTestEnvironment() {

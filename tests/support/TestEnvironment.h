@@ -6,7 +6,8 @@
 namespace quorvelle::test {
 
 // Gives the test process private, empty XDG folders (runtime dir with mode 0700, config, data, cache)
-// so that no test reads or writes the user's real settings. Called once by the shared test mains.
+// so that no test reads or writes the user's real settings, and a sound server address where none
+// listens. Called once by the shared test mains.
 void prepareTestEnvironment();
 
 // Removes the folders made by prepareTestEnvironment(); registered with atexit by the mains.

@@ -1,15 +1,21 @@
 #pragma once
 
-#include "platform/AudioPlayer.h"
+#include <string_view>
 
-// What ModuleAudioPlayer and the audio module (QtAudioPlayer.cpp, built as "quorvelle-audio.so" beside
-// the program) agree on. The module holds the player over the multimedia libraries, which load with it.
+#include "platform/AudioPlayer.h"
+#include "platform/Log.h"
+
+// What ModuleAudioPlayer and the audio module (PulseAudioPlayer.cpp, built as "quorvelle-audio.so" beside
+// the program) agree on. The module holds the player over the decoder and sound-server libraries, which
+// load with it.
 namespace platform::audio_module {
 
 constexpr const char* kFileName = "quorvelle-audio.so";
-// extern "C" AudioPlayer* quorvelle_create_audio_player(): a new player that the caller owns and deletes.
-// Main thread; needs a QGuiApplication.
+// Where the module's log lines go: the program's platform::log.
+using LogLine = void (*)(LogLevel, std::string_view);
+// extern "C" AudioPlayer* quorvelle_create_audio_player(LogLine): a new player that the caller owns and
+// deletes. Main thread.
 constexpr const char* kCreateSymbol = "quorvelle_create_audio_player";
-using CreatePlayer = AudioPlayer* (*)();
+using CreatePlayer = AudioPlayer* (*)(LogLine);
 
 }  // namespace platform::audio_module

@@ -24,7 +24,7 @@ void ModuleAudioPlayer::setSource(const std::string& url) {
       log(LogLevel::error, "AudioPlayer: no pronunciation playback, the audio module did not load: " + error);
       return;
     }
-    player_.reset(create());
+    player_.reset(create(&platform::log));
     if (volume_) player_->setVolume(*volume_);
   }
   if (player_) player_->setSource(url);

@@ -8,11 +8,11 @@
 
 namespace platform {
 
-// The program's player: the real one (over the multimedia libraries) lives in the audio module
-// (AudioModule.h), which is opened and asked for its player when the first source is set. Until then
-// the multimedia libraries, their threads and their memory cost nothing; pause() and the volume are
-// kept without loading anything. A module that cannot be opened is logged once and the player stays
-// silent. Main thread only; needs a QGuiApplication from the first source on.
+// The program's player: the real one (a decoder and the sound server's client) lives in the audio
+// module (AudioModule.h), which is opened and asked for its player when the first source is set. Until
+// then those libraries, their threads and their memory cost nothing; pause() and the volume are kept
+// without loading anything. A module that cannot be opened is logged once and the player stays silent.
+// Main thread only.
 class ModuleAudioPlayer final : public AudioPlayer {
  public:
   explicit ModuleAudioPlayer(std::filesystem::path module);
