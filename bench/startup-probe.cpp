@@ -6,6 +6,8 @@
 // selected a word; then it starts PROGRAM and prints one line of "name=value" fields:
 //
 //   ready_ms        start of the process to its tray icon being visible in the tray (embedded there)
+//   ready_cpu_ms    the processor time its threads had run by then (read just after: a busy machine's
+//                   wait for a processor is in ready_ms, not here)
 //   rss_kib pss_kib threads libs
 //                   resident and proportional memory, threads and shared objects mapped, --idle-ms after
 //                   that (default 2000)
@@ -26,6 +28,7 @@
 // Every time is taken on the probe's clock when the X server's (or the sound server's) event arrives:
 // nothing is polled. The display must have no other client that holds the selections.
 // A benchmark helper for bench/startup.sh, never a test.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/select.h>
@@ -106,6 +109,22 @@ Memory memoryOf(pid_t pid) {
   }
   m.libs = static_cast<long>(libs.size());
   return m;
+}
+
+// The processor time the process's threads have run so far (ms), from the scheduler's account of each.
+double cpuMillisOf(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  double nanos = 0;
+  if (DIR* dir = opendir(tasks.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] == '.') continue;
+      std::ifstream in(tasks + "/" + entry->d_name + "/schedstat");
+      double ran = 0;
+      if (in >> ran) nanos += ran;
+    }
+    closedir(dir);
+  }
+  return nanos / 1e6;
 }
 
 class Display {
@@ -395,6 +414,13 @@ class Probe {
         if (done && done()) return true;
       }
       xcb_flush(d_.c());
+      // A reply that `done` waited for may have brought events along.
+      if (xcb_generic_event_t* event = xcb_poll_for_queued_event(d_.c())) {
+        handle(*event);
+        std::free(event);
+        if (done && done()) return true;
+        continue;
+      }
       const auto now = Clock::now();
       if (now >= deadline) return false;
       fd_set read;
@@ -545,7 +571,7 @@ class Probe {
       case XCB_REPARENT_NOTIFY: {
         const auto& e = reinterpret_cast<const xcb_reparent_notify_event_t&>(event);
         // A tray takes an icon (a window with XEmbed information) into a window of its own.
-        if (e.parent == d_.root() || !windows_.count(e.window) || icons_.count(e.window)) break;
+        if (programClient_ || e.parent == d_.root() || !windows_.count(e.window)) break;
         if (!d_.hasProperty(e.window, xembedInfo_)) break;
         icons_.insert(e.window);
         if (!programClient_) programClient_ = d_.clientOf(e.window);
@@ -717,10 +743,11 @@ int main(int argc, char** argv) {
     waitpid(pid, &status, 0);
     return 1;
   }
+  const double readyCpu = cpuMillisOf(pid);
   probe.pump(*ready + std::chrono::milliseconds(idleMs));
   const Memory idle = memoryOf(pid);
 
-  std::printf("ready_ms=%.1f", millisSince(start, *ready));
+  std::printf("ready_ms=%.1f ready_cpu_ms=%.1f", millisSince(start, *ready), readyCpu);
   printMemory("", idle);
   if (!popupKeys.empty()) {
     for (int n = 1; n <= popups; ++n) {

@@ -12,6 +12,7 @@
 # --popups popups (default 4). The word "hello" is selected in a window of the probe's own that has the
 # keyboard focus, as a word the user selected in another application. The table shows medians:
 #   ready      process start to its tray icon visible in trayer (ms)
+#   cpu        processor time the program's threads ran until then (ms; what a busy machine does not change)
 #   rss, thr   resident memory (MiB) and threads --idle-ms after that (default 2000 ms), at rest
 #   pss, libs  proportional memory (MiB) and shared objects mapped at that moment
 #   first      hot key to the popup window visible, first popup after start (ms)
@@ -165,13 +166,13 @@ missing() {
 
 echo "medians of $RUNS runs of $POPUPS popups on $DISPLAY (Xvfb, openbox, trayer), at rest after $IDLE_MS ms;"
 echo "times in ms, memory in MiB"
-row() { printf '%-12s %7s %6s %6s %4s %5s %7s %7s %7s %7s %7s %4s %5s\n' "$@"; }
-row program ready rss pss thr libs first warm result sound after thr libs
+row() { printf '%-12s %7s %6s %6s %6s %4s %5s %7s %7s %7s %7s %7s %4s %5s\n' "$@"; }
+row program ready cpu rss pss thr libs first warm result sound after thr libs
 for entry in "${PROGRAMS[@]}"; do
   label="${entry%%=*}"
   f="$WORK/$label.txt"
   row "$label" \
-    "$(median ready_ms "$f")" "$(median rss_kib "$f" 1024)" "$(median pss_kib "$f" 1024)" \
+    "$(median ready_ms "$f")" "$(median ready_cpu_ms "$f")" "$(median rss_kib "$f" 1024)" "$(median pss_kib "$f" 1024)" \
     "$(median threads "$f" 1 %.0f)" "$(median libs "$f" 1 %.0f)" "$(median popup1_ms "$f")" \
     "$(median 'popup([2-9]|[1-9][0-9]+)_ms' "$f")" "$(median result1_ms "$f")" "$(median sound1_ms "$f")" \
     "$(median after_rss_kib "$f" 1024)" "$(median after_threads "$f" 1 %.0f)" "$(median after_libs "$f" 1 %.0f)"
