@@ -22,8 +22,8 @@
 //                   hot key to the program opening a playback stream, and to the first sound heard on the
 //                   sink (the pronunciation that plays with the result); "-" when none came within 3 s
 //   after_rss_kib after_pss_kib after_threads after_libs
-//                   the same figures as at rest, one second after the last popup closed and its sound
-//                   (with --sound) ended
+//                   the same figures as at rest, one second after the first popup closed and its sound
+//                   (with --sound) ended: after the first pronunciation
 //
 // Every time is taken on the probe's clock when the X server's (or the sound server's) event arrives:
 // nothing is polled. The display must have no other client that holds the selections.
@@ -750,6 +750,7 @@ int main(int argc, char** argv) {
   std::printf("ready_ms=%.1f ready_cpu_ms=%.1f", millisSince(start, *ready), readyCpu);
   printMemory("", idle);
   if (!popupKeys.empty()) {
+    std::optional<Memory> afterFirst;
     for (int n = 1; n <= popups; ++n) {
       const auto times = probe.popup(popupKeys);
       if (!times.focused)
@@ -761,10 +762,13 @@ int main(int argc, char** argv) {
         printMillis("stream" + suffix, times.opened);
         printMillis("sound" + suffix, times.heard);
       }
+      if (n == 1) {
+        probe.waitForSilence(Clock::now() + kResultTimeout);
+        probe.pump(Clock::now() + std::chrono::seconds(1));
+        afterFirst = memoryOf(pid);
+      }
     }
-    probe.waitForSilence(Clock::now() + kResultTimeout);
-    probe.pump(Clock::now() + std::chrono::seconds(1));
-    printMemory("after_", memoryOf(pid));
+    if (afterFirst) printMemory("after_", *afterFirst);
   }
   std::printf("\n");
   std::fflush(stdout);

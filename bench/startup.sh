@@ -20,8 +20,8 @@
 #   result     hot key to the popup's refit to its first translation (ms), first popup
 #   sound      hot key to the pronunciation heard on the run's PulseAudio sink (ms), first popup; "-"
 #              without pulseaudio (apt-get install pulseaudio pulseaudio-utils)
-#   after      resident memory (MiB), threads and shared objects one second after the last popup closed and
-#              its sound ended (so after the first pronunciation)
+#   after      resident memory (MiB), threads and shared objects one second after the first popup closed
+#              and its sound ended: after the first pronunciation
 # The program's hot key is Alt+T, which takes the focused window's PRIMARY selection; the anchor's is
 # Ctrl+C+C, which takes the clipboard, also "hello". A benchmark: never run as a test.
 set -euo pipefail
