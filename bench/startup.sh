@@ -172,10 +172,11 @@ for entry in "${PROGRAMS[@]}"; do
   label="${entry%%=*}"
   f="$WORK/$label.txt"
   row "$label" \
-    "$(median ready_ms "$f")" "$(median ready_cpu_ms "$f")" "$(median rss_kib "$f" 1024)" "$(median pss_kib "$f" 1024)" \
-    "$(median threads "$f" 1 %.0f)" "$(median libs "$f" 1 %.0f)" "$(median popup1_ms "$f")" \
-    "$(median 'popup([2-9]|[1-9][0-9]+)_ms' "$f")" "$(median result1_ms "$f")" "$(median sound1_ms "$f")" \
-    "$(median after_rss_kib "$f" 1024)" "$(median after_threads "$f" 1 %.0f)" "$(median after_libs "$f" 1 %.0f)"
+    "$(median ready_ms "$f")" "$(median ready_cpu_ms "$f")" "$(median rss_kib "$f" 1024)" \
+    "$(median pss_kib "$f" 1024)" "$(median threads "$f" 1 %.0f)" "$(median libs "$f" 1 %.0f)" \
+    "$(median popup1_ms "$f")" "$(median 'popup([2-9]|[1-9][0-9]+)_ms' "$f")" "$(median result1_ms "$f")" \
+    "$(median sound1_ms "$f")" "$(median after_rss_kib "$f" 1024)" "$(median after_threads "$f" 1 %.0f)" \
+    "$(median after_libs "$f" 1 %.0f)"
   lost="$(missing 'popup[0-9]+_ms|result1_ms' "$f")"
   [ "$lost" = 0 ] || echo "  $label: $lost popups or first translations not seen in time (left out)"
   if [ ${#SOUND[@]} -gt 0 ] && [ "$(missing sound1_ms "$f")" != 0 ]; then
