@@ -13,6 +13,7 @@ PACKAGES=(
   librlottie-dev xvfb xauth x11-xkb-utils xkb-data xdotool xclip fonts-dejavu-core fonts-noto-color-emoji
   dbus gnome-keyring clang libclang-rt-14-dev clang-format openbox trayer tk8.6 curl openssl
   llvm-16 libunwind-dev iproute2 x11-utils libiberty-dev xterm stterm xcompmgr
+  pulseaudio-utils
 )
 
 quorvelle_install_packages() {
