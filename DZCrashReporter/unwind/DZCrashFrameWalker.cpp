@@ -120,12 +120,14 @@ dzframe_error_t DZframe_image_lookup_begin(dzframe_image_lookup* lookup, dzcrash
   }
   lookup->image_list = image_list;
   lookup->address = DZframe_cursor_lookup_address(current, previous);
-  DZcrash_async_image_list_set_reading(image_list, true);
   dzframe_walk_memo* memo = DZframe_walk_memo_of(task);
   if (memo != nullptr && memo->lookup_known && memo->lookup_list == image_list &&
       memo->lookup_address == lookup->address) {
     lookup->image = memo->lookup_image;
+    lookup->counted = false;
   } else {
+    DZcrash_async_image_list_set_reading(image_list, true);
+    lookup->counted = true;
     lookup->image = DZcrash_async_image_containing_address(image_list, lookup->address);
     if (memo != nullptr) {
       memo->lookup_known = true;
@@ -135,14 +137,15 @@ dzframe_error_t DZframe_image_lookup_begin(dzframe_image_lookup* lookup, dzcrash
     }
   }
   if (lookup->image == nullptr) {
-    DZcrash_async_image_list_set_reading(image_list, false);
+    if (lookup->counted) DZcrash_async_image_list_set_reading(image_list, false);
     return DZFRAME_NOT_SUPPORTED;
   }
   return DZFRAME_OK;
 }
 
 void DZframe_image_lookup_end(dzframe_image_lookup* lookup) {
-  DZcrash_async_image_list_set_reading(lookup->image_list, false);
+  if (lookup->counted) DZcrash_async_image_list_set_reading(lookup->image_list, false);
+  lookup->counted = false;
   lookup->image = nullptr;
 }
 

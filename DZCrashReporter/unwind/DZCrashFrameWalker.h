@@ -109,12 +109,15 @@ struct dzframe_image_lookup {
   dzcrash_async_image* image;
   // DZframe_cursor_lookup_address of the frame.
   uint64_t address;
+  // Whether the lookup counted itself in as a reader of the list.
+  bool counted;
 };
 
 // DZFRAME_BAD_FRAME without an instruction pointer, DZFRAME_NOT_SUPPORTED for instruction pointer 0
-// or when no image of the list holds the frame. On DZFRAME_OK the caller is counted in as a reader of
-// the list (so no image is freed under it) until DZframe_image_lookup_end. A walk's task remembers the
-// last lookup, so the readers of one step, and frames at the same address, search the list once.
+// or when no image of the list holds the frame. A walk's task remembers the last lookup, so the readers
+// of one step, and frames at the same address, search the list once. A search counts the caller in as
+// a reader of the list (so no node is freed under it) until DZframe_image_lookup_end; an image
+// remembered from an earlier search needs no count, since a list keeps its images until it is freed.
 dzframe_error_t DZframe_image_lookup_begin(dzframe_image_lookup* lookup, dzcrash_task_t task,
                                            dzcrash_async_image_list* image_list,
                                            const dzcrash_async_thread_state* current,
