@@ -1,6 +1,8 @@
 // One 64-frame walk of a stack of optimised code without frame pointers, by the crash reporter's frame
-// cursor and by libunwind's unw_step (a different project, the yardstick). The two pc lists are
-// compared once before timing. The goal: the cursor takes at most twice libunwind's time. Measure with
+// cursor and by libunwind's unw_step (a different project, the yardstick): a recursion, whose frames
+// share one return address (both unwinders remember the rules of an address they met), and a chain of
+// 64 distinct functions, each with its own unwind entry. The two pc lists are compared once before
+// timing. The goal: the cursor takes at most twice libunwind's time. Measure with
 // the release preset; the debug build's unoptimised cursor says little.
 
 #include <benchmark/benchmark.h>
@@ -105,6 +107,22 @@ __attribute__((noinline)) int chain(int depth, Leaf leaf, benchmark::State* stat
   return result + keep;
 }
 
+// 64 and more distinct functions: each instantiation has its own code and unwind entry.
+template <int N>
+__attribute__((noinline)) int distinct(Leaf leaf, benchmark::State* state, Walker walker) {
+  volatile int keep = N;
+  const int result = distinct<N - 1>(leaf, state, walker);
+  __asm__ volatile("" ::: "memory");
+  return result + keep;
+}
+
+template <>
+__attribute__((noinline)) int distinct<0>(Leaf leaf, benchmark::State* state, Walker walker) {
+  volatile int keep = 0;
+  leaf(state, walker);
+  return keep;
+}
+
 void setUp() {
   static bool ready = false;
   if (ready) return;
@@ -113,6 +131,7 @@ void setUp() {
   DZcrash_nasync_image_list_init(&gImages, DZcrash_async_task_self(), &parser);
   DZcrash_nasync_image_list_add_loaded(&gImages);
   chain(kDepth, compare, nullptr, Walker::Cursor);
+  distinct<kDepth>(compare, nullptr, Walker::Cursor);
 }
 
 void BM_CursorWalk64(benchmark::State& state) {
@@ -126,5 +145,17 @@ void BM_LibunwindWalk64(benchmark::State& state) {
   chain(kDepth, bottom, &state, Walker::Libunwind);
 }
 BENCHMARK(BM_LibunwindWalk64);
+
+void BM_CursorWalk64Distinct(benchmark::State& state) {
+  setUp();
+  distinct<kDepth>(bottom, &state, Walker::Cursor);
+}
+BENCHMARK(BM_CursorWalk64Distinct);
+
+void BM_LibunwindWalk64Distinct(benchmark::State& state) {
+  setUp();
+  distinct<kDepth>(bottom, &state, Walker::Libunwind);
+}
+BENCHMARK(BM_LibunwindWalk64Distinct);
 
 }  // namespace

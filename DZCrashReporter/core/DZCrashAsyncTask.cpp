@@ -15,7 +15,7 @@ namespace {
 
 const uint64_t kPageSize = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
 
-const dzcrash_task kSelfTask = {DZCRASH_TASK_SELF, nullptr, 0, nullptr};
+const dzcrash_task kSelfTask = {DZCRASH_TASK_SELF, nullptr, 0, nullptr, nullptr};
 
 // Set once process_vm_readv has been refused, so that later reads skip straight to /proc/self/mem.
 std::atomic<bool> gVmReadvRefused{false};
@@ -131,6 +131,7 @@ void DZcrash_task_init_buffer(dzcrash_task* task, const dzcrash_task_region* reg
   task->regions = regions;
   task->region_count = count;
   task->cache = nullptr;
+  task->walk_memo = nullptr;
 }
 
 // async-signal-safe.
@@ -139,11 +140,60 @@ void DZcrash_task_init_self_proc_mem(dzcrash_task* task) {
   task->regions = nullptr;
   task->region_count = 0;
   task->cache = nullptr;
+  task->walk_memo = nullptr;
 }
 
 // async-signal-safe.
 uint64_t DZcrash_async_page_size() {
   return kPageSize;
+}
+
+// async-signal-safe.
+int64_t DZcrash_async_task_self_readable_pages(pid_t pid, uint64_t first_page, size_t count) {
+  if (gVmReadvRefused.load(std::memory_order_relaxed)) return -1;
+  if (count == 0) return 0;
+  if (count > DZCRASH_TASK_SELF_PROBE_MAX) count = DZCRASH_TASK_SELF_PROBE_MAX;
+  // Pages past the top of the address space do not exist.
+  const uint64_t room = (UINT64_MAX - first_page) / kPageSize + 1;
+  if (count > room) count = static_cast<size_t>(room);
+  ErrnoGuard errnoGuard;
+  uint8_t bytes[DZCRASH_TASK_SELF_PROBE_MAX];
+  iovec local = {bytes, count};
+  iovec remote[DZCRASH_TASK_SELF_PROBE_MAX];
+  for (size_t i = 0; i < count; ++i) remote[i] = {reinterpret_cast<void*>(first_page + i * kPageSize), 1};
+  while (true) {
+    // The kernel copies the remote pieces in order and stops at the first it cannot read.
+    const ssize_t n = process_vm_readv(pid, &local, 1, remote, count, 0);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (errno == EPERM || errno == ENOSYS) {
+      gVmReadvRefused.store(true, std::memory_order_relaxed);
+      return -1;
+    }
+    return 0;
+  }
+}
+
+// async-signal-safe. Word copies with a compiler barrier between them, so that no call to the
+// sanitizers' memcpy is made of the loop.
+__attribute__((no_sanitize("address", "thread", "undefined"))) void DZcrash_async_task_self_copy_readable(
+    void* dest, uint64_t address, size_t length) {
+  const auto* from = reinterpret_cast<const uint8_t*>(address);
+  auto* to = static_cast<uint8_t*>(dest);
+  while (length >= sizeof(uint64_t)) {
+    uint64_t word;
+    __builtin_memcpy(&word, from, sizeof(word));
+    __builtin_memcpy(to, &word, sizeof(word));
+    __asm__ volatile("" ::: "memory");
+    from += sizeof(word);
+    to += sizeof(word);
+    length -= sizeof(word);
+  }
+  while (length > 0) {
+    *to++ = *from++;
+    __asm__ volatile("" ::: "memory");
+    --length;
+  }
 }
 
 // async-signal-safe.

@@ -4,6 +4,8 @@
 // code runs against the own process (checked reads that fail cleanly instead of faulting) and against
 // bytes placed at chosen addresses (tests, fixtures, offline tools).
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -33,6 +35,7 @@ struct dzcrash_task_region {
 };
 
 struct dzcrash_task_cache;
+struct dzframe_walk_memo;
 
 // Tasks carry no reference count: the own-process task is static, and whoever builds a buffer task
 // keeps it (and its regions' bytes) alive for as long as anything reads through it.
@@ -42,6 +45,9 @@ struct dzcrash_task {
   size_t region_count;
   // DZCRASH_TASK_CACHED: the cache, which names the task behind it.
   dzcrash_task_cache* cache;
+  // DZCRASH_TASK_CACHED: what the frame cursor whose walk reads through this task remembers between
+  // its steps (DZCrashFrameWalker.h); null for every other task.
+  dzframe_walk_memo* walk_memo;
 };
 using dzcrash_task_t = const dzcrash_task*;
 
@@ -57,6 +63,19 @@ void DZcrash_task_init_self_proc_mem(dzcrash_task* task);
 
 // The host's page size (read once at start-up). async-signal-safe.
 uint64_t DZcrash_async_page_size();
+
+// How many of `count` consecutive host pages from `first_page` (a multiple of the page size) of this
+// process, whose id is `pid`, can be read now, counted from the first: one system call that reads one
+// byte of each page (a page is readable as a whole or not at all). 0 when the first cannot; -1 when
+// the kernel refuses the probe, so that nothing is known. At most DZCRASH_TASK_SELF_PROBE_MAX pages are
+// probed. async-signal-safe.
+constexpr size_t DZCRASH_TASK_SELF_PROBE_MAX = 16;
+int64_t DZcrash_async_task_self_readable_pages(pid_t pid, uint64_t first_page, size_t count);
+
+// Copies `length` bytes of this process's memory at `address`, which the caller knows to be mapped and
+// readable, without the checks of a sanitizer build (the bytes may lie in another frame's stack or in a
+// region a sanitizer keeps to itself). async-signal-safe.
+void DZcrash_async_task_self_copy_readable(void* dest, uint64_t address, size_t length);
 
 // Copies up to `length` bytes from `address` and stops at the first byte that cannot be read.
 // `copied` receives how many bytes arrived. DZCRASH_OK only when all did; otherwise the code tells why

@@ -1,5 +1,7 @@
 #include "DZCrashReporter/core/DZCrashAsyncTaskCache.h"
 
+#include <unistd.h>
+
 namespace dzcrash {
 
 namespace {
@@ -37,6 +39,60 @@ uint32_t slotFor(dzcrash_task_cache* cache, uint64_t page) {
   return slot;
 }
 
+// Pages probed past the last one a read needs: a walk reads its stack upward and its tables nearby.
+constexpr uint64_t kProbeAhead = 3;
+
+// Whether the own process's [address, address + length) lies in runs of readable pages, probing the
+// pages from address on when it does not yet. False when some page of the range cannot be read or the
+// probe is refused (then `direct` is cleared). The range does not wrap. async-signal-safe.
+bool knownReadable(dzcrash_task_cache* cache, uint64_t address, size_t length) {
+  const uint64_t last = address + (length - 1);
+  const uint32_t hint = cache->last_run;
+  if (hint < cache->run_count && address >= cache->runs[hint].first && last <= cache->runs[hint].last) {
+    return true;
+  }
+  for (uint32_t i = 0; i < cache->run_count; ++i) {
+    if (address >= cache->runs[i].first && last <= cache->runs[i].last) {
+      cache->last_run = i;
+      return true;
+    }
+  }
+  const uint64_t page = DZcrash_async_page_size();
+  const uint64_t firstPage = address & ~(page - 1);
+  const uint64_t needed = ((last & ~(page - 1)) - firstPage) / page + 1;
+  uint64_t probe = needed + kProbeAhead;
+  if (probe > DZCRASH_TASK_SELF_PROBE_MAX) probe = DZCRASH_TASK_SELF_PROBE_MAX;
+  if (needed > probe) {
+    // Longer than one probe reaches: checked in pieces, without keeping a run.
+    for (uint64_t done = 0; done < needed; done += DZCRASH_TASK_SELF_PROBE_MAX) {
+      const uint64_t count =
+          needed - done < DZCRASH_TASK_SELF_PROBE_MAX ? needed - done : DZCRASH_TASK_SELF_PROBE_MAX;
+      const int64_t readable = DZcrash_async_task_self_readable_pages(cache->pid, firstPage + done * page,
+                                                                      static_cast<size_t>(count));
+      if (readable < 0) cache->direct = false;
+      if (readable < static_cast<int64_t>(count)) return false;
+    }
+    return true;
+  }
+  const int64_t readable =
+      DZcrash_async_task_self_readable_pages(cache->pid, firstPage, static_cast<size_t>(probe));
+  if (readable < 0) {
+    cache->direct = false;
+    return false;
+  }
+  if (readable == 0) return false;
+  uint32_t slot;
+  if (cache->run_count < DZCRASH_TASK_CACHE_RUN_COUNT) {
+    slot = cache->run_count++;
+  } else {
+    slot = cache->next_run_victim;
+    cache->next_run_victim = (cache->next_run_victim + 1) % DZCRASH_TASK_CACHE_RUN_COUNT;
+  }
+  cache->runs[slot] = {firstPage, firstPage + (static_cast<uint64_t>(readable) - 1) * page + (page - 1)};
+  cache->last_run = slot;
+  return static_cast<uint64_t>(readable) >= needed;
+}
+
 }  // namespace
 
 // async-signal-safe.
@@ -45,6 +101,11 @@ void DZcrash_task_cache_init(dzcrash_task_cache* cache, dzcrash_task_t backing) 
   cache->used = 0;
   cache->next_victim = 0;
   cache->last_hit = 0;
+  cache->direct = backing != nullptr && backing->kind == DZCRASH_TASK_SELF;
+  cache->pid = cache->direct ? getpid() : 0;
+  cache->run_count = 0;
+  cache->next_run_victim = 0;
+  cache->last_run = 0;
 }
 
 // async-signal-safe.
@@ -53,12 +114,23 @@ void DZcrash_task_init_cached(dzcrash_task* task, dzcrash_task_cache* cache) {
   task->regions = nullptr;
   task->region_count = 0;
   task->cache = cache;
+  task->walk_memo = nullptr;
 }
 
 // async-signal-safe.
 dzcrash_error_t DZcrash_async_task_cache_read(dzcrash_task_cache* cache, uint64_t address, void* dest,
                                               size_t length, size_t* copied) {
   *copied = 0;
+  if (cache->direct) {
+    if (knownReadable(cache, address, length)) {
+      DZcrash_async_task_self_copy_readable(dest, address, length);
+      *copied = length;
+      return DZCRASH_OK;
+    }
+    // A page that cannot be read: the backing task says why and how far. Once the probe is refused
+    // the copies below take over.
+    if (cache->direct) return DZcrash_async_task_read_partial(cache->backing, address, dest, length, copied);
+  }
   if (length >= kLongRead) {
     return DZcrash_async_task_read_partial(cache->backing, address, dest, length, copied);
   }

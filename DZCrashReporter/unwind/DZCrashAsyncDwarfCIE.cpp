@@ -180,4 +180,31 @@ template dzcrash_error_t dzcrash_async_dwarf_cie_info_init<uint64_t>(dzcrash_asy
                                                                      const gnu_ehptr_reader<uint64_t>*,
                                                                      uint64_t);
 
+// async-signal-safe.
+const dzcrash_async_dwarf_cie_info* dwarf_cie_cache::find(const dwarf_section* section,
+                                                          const dzcrash_async_byteorder_t* byteorder,
+                                                          bool m64, uint64_t address) const {
+  for (uint8_t i = 0; i < count_; ++i) {
+    const entry& e = entries_[i];
+    if (e.address == address && e.section_address == section->base_address() &&
+        e.section_length == section->length() && e.byteorder == byteorder && e.m64 == m64) {
+      return &e.cie;
+    }
+  }
+  return nullptr;
+}
+
+// async-signal-safe.
+void dwarf_cie_cache::insert(const dwarf_section* section, const dzcrash_async_byteorder_t* byteorder,
+                             bool m64, uint64_t address, const dzcrash_async_dwarf_cie_info& cie) {
+  uint8_t slot;
+  if (count_ < kEntries) {
+    slot = count_++;
+  } else {
+    slot = next_;
+    next_ = static_cast<uint8_t>((next_ + 1) % kEntries);
+  }
+  entries_[slot] = {section->base_address(), section->length(), address, byteorder, m64, cie};
+}
+
 }  // namespace dzcrash::async

@@ -79,6 +79,41 @@ dzcrash_error_t dzcrash_async_dwarf_cie_info_init(dzcrash_async_dwarf_cie_info* 
                                                   const gnu_ehptr_reader<machine_ptr>* reader,
                                                   uint64_t address);
 
+// CIEs already parsed, for a burst of FDE parses that name the same few CIEs (one stack walk, or a scan
+// of a whole section, where nearly every FDE names the section's first CIE). An entry stands for one
+// parse: the CIE at one address of a section with the given range, byte order and word width, with no
+// pointer bases. Only parses that succeeded are kept; the oldest entry gives way. Plain data with no
+// heap or locks, living on its user's stack; async-signal-safe.
+class dwarf_cie_cache {
+ public:
+  static constexpr uint8_t kEntries = 8;
+
+  void reset() {
+    count_ = 0;
+    next_ = 0;
+  }
+
+  // The parse of the CIE at `address`, or null.
+  const dzcrash_async_dwarf_cie_info* find(const dwarf_section* section,
+                                           const dzcrash_async_byteorder_t* byteorder, bool m64,
+                                           uint64_t address) const;
+  void insert(const dwarf_section* section, const dzcrash_async_byteorder_t* byteorder, bool m64,
+              uint64_t address, const dzcrash_async_dwarf_cie_info& cie);
+
+ private:
+  struct entry {
+    uint64_t section_address;
+    uint64_t section_length;
+    uint64_t address;
+    const dzcrash_async_byteorder_t* byteorder;
+    bool m64;
+    dzcrash_async_dwarf_cie_info cie;
+  };
+  entry entries_[kEntries];
+  uint8_t count_ = 0;
+  uint8_t next_ = 0;
+};
+
 uint64_t dzcrash_async_dwarf_cie_info_initial_instructions_offset(const dzcrash_async_dwarf_cie_info* info);
 uint64_t dzcrash_async_dwarf_cie_info_initial_instructions_length(const dzcrash_async_dwarf_cie_info* info);
 

@@ -10,7 +10,8 @@ dzcrash_error_t dzcrash_async_dwarf_fde_info_init_with_cie(dzcrash_async_dwarf_f
                                                            dzcrash_async_dwarf_cie_info* cie,
                                                            dwarf_section* section,
                                                            const dzcrash_async_byteorder_t* byteorder,
-                                                           uint64_t address, bool debug_frame) {
+                                                           uint64_t address, bool debug_frame,
+                                                           dwarf_cie_cache* cie_cache) {
   DZcrash_async_memset(info, 0, sizeof(*info));
   dzcrash_async_dwarf_entry_span span;
   dzcrash_error_t err = dzcrash_async_dwarf_read_entry_span(section, byteorder, address, &span);
@@ -41,9 +42,17 @@ dzcrash_error_t dzcrash_async_dwarf_fde_info_init_with_cie(dzcrash_async_dwarf_f
   pos += pointerSize;
 
   const gnu_ehptr_reader<machine_ptr> reader(byteorder);
-  if ((err = dzcrash_async_dwarf_cie_info_init<machine_ptr>(cie, section, byteorder, &reader, cieAddress)) !=
-      DZCRASH_OK) {
-    return err;
+  constexpr bool kM64 = sizeof(machine_ptr) == 8;
+  const dzcrash_async_dwarf_cie_info* known =
+      cie_cache != nullptr ? cie_cache->find(section, byteorder, kM64, cieAddress) : nullptr;
+  if (known != nullptr) {
+    *cie = *known;
+  } else {
+    if ((err = dzcrash_async_dwarf_cie_info_init<machine_ptr>(cie, section, byteorder, &reader,
+                                                              cieAddress)) != DZCRASH_OK) {
+      return err;
+    }
+    if (cie_cache != nullptr) cie_cache->insert(section, byteorder, kM64, cieAddress, *cie);
   }
   const uint8_t encoding = cie->has_eh_augmentation && cie->eh_augmentation.has_pointer_encoding
                                ? cie->eh_augmentation.pointer_encoding
@@ -106,7 +115,7 @@ void dzcrash_async_dwarf_fde_info_free(dzcrash_async_dwarf_fde_info*) {}
       dzcrash_async_dwarf_fde_info*, dwarf_section*, const dzcrash_async_byteorder_t*, uint64_t, bool); \
   template dzcrash_error_t dzcrash_async_dwarf_fde_info_init_with_cie<word>(                            \
       dzcrash_async_dwarf_fde_info*, dzcrash_async_dwarf_cie_info*, dwarf_section*,                     \
-      const dzcrash_async_byteorder_t*, uint64_t, bool);
+      const dzcrash_async_byteorder_t*, uint64_t, bool, dwarf_cie_cache*);
 DZCRASH_INSTANTIATE_FDE(uint32_t)
 DZCRASH_INSTANTIATE_FDE(uint64_t)
 #undef DZCRASH_INSTANTIATE_FDE

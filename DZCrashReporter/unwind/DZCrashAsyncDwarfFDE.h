@@ -37,13 +37,15 @@ dzcrash_error_t dzcrash_async_dwarf_fde_info_init(dzcrash_async_dwarf_fde_info* 
                                                   const dzcrash_async_byteorder_t* byteorder,
                                                   uint64_t address, bool debug_frame);
 
-// The same, when the caller wants the FDE's CIE as well (the frame reader runs its program).
+// The same, when the caller wants the FDE's CIE as well (the frame reader runs its program). With a
+// cache, a CIE parsed before is taken from it and a new parse is kept in it.
 template <typename machine_ptr>
 dzcrash_error_t dzcrash_async_dwarf_fde_info_init_with_cie(dzcrash_async_dwarf_fde_info* info,
                                                            dzcrash_async_dwarf_cie_info* cie,
                                                            dwarf_section* section,
                                                            const dzcrash_async_byteorder_t* byteorder,
-                                                           uint64_t address, bool debug_frame);
+                                                           uint64_t address, bool debug_frame,
+                                                           dwarf_cie_cache* cie_cache = nullptr);
 
 uint64_t dzcrash_async_dwarf_fde_info_instructions_offset(const dzcrash_async_dwarf_fde_info* info);
 uint64_t dzcrash_async_dwarf_fde_info_instructions_length(const dzcrash_async_dwarf_fde_info* info);

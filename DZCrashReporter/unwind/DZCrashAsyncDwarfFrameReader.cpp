@@ -11,6 +11,7 @@ dzcrash_error_t dwarf_frame_reader::init(dwarf_section* section, const dzcrash_a
   byteorder_ = byteorder;
   m64_ = m64;
   debug_frame_ = debug_frame;
+  cie_cache_ = nullptr;
   return DZCRASH_OK;
 }
 
@@ -51,9 +52,9 @@ dzcrash_error_t dwarf_frame_reader::parse_fde(uint64_t offset, dzcrash_async_dwa
                                               dzcrash_async_dwarf_cie_info* cie) {
   const uint64_t address = section_->base_address() + offset;
   return m64_ ? dzcrash_async_dwarf_fde_info_init_with_cie<uint64_t>(fde, cie, section_, byteorder_, address,
-                                                                     debug_frame_)
+                                                                     debug_frame_, cie_cache_)
               : dzcrash_async_dwarf_fde_info_init_with_cie<uint32_t>(fde, cie, section_, byteorder_, address,
-                                                                     debug_frame_);
+                                                                     debug_frame_, cie_cache_);
 }
 
 // async-signal-safe.

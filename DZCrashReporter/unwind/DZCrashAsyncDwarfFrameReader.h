@@ -46,6 +46,9 @@ class dwarf_frame_reader {
   dzcrash_error_t parse_fde(uint64_t offset, dzcrash_async_dwarf_fde_info* fde,
                             dzcrash_async_dwarf_cie_info* cie);
 
+  // CIEs parsed by parse_fde and find_fde are kept in, and taken from, `cache` (null: none).
+  void set_cie_cache(dwarf_cie_cache* cache) { cie_cache_ = cache; }
+
   dwarf_section* section() const { return section_; }
   const dzcrash_async_byteorder_t* byteorder() const { return byteorder_; }
   bool is_64bit() const { return m64_; }
@@ -56,6 +59,7 @@ class dwarf_frame_reader {
   const dzcrash_async_byteorder_t* byteorder_ = nullptr;
   bool m64_ = false;
   bool debug_frame_ = false;
+  dwarf_cie_cache* cie_cache_ = nullptr;
 };
 
 // The .eh_frame_hdr section of an ELF image: version 1, the encoded address of .eh_frame, and usually

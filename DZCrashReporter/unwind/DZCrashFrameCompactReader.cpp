@@ -56,7 +56,7 @@ dzframe_error_t DZframe_cursor_read_compact_unwind(dzcrash_task_t task, dzcrash_
                                                    const dzcrash_async_thread_state* previous,
                                                    dzcrash_async_thread_state* next) {
   dzframe_image_lookup lookup;
-  const dzframe_error_t found = DZframe_image_lookup_begin(&lookup, image_list, current, previous);
+  const dzframe_error_t found = DZframe_image_lookup_begin(&lookup, task, image_list, current, previous);
   if (found != DZFRAME_OK) return found;
   const dzframe_error_t result = applyCompactUnwind(task, lookup, current, next);
   DZframe_image_lookup_end(&lookup);

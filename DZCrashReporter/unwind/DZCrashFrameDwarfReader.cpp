@@ -2,6 +2,7 @@
 #include "DZCrashReporter/core/DZCrashAsyncMachOImage.h"
 #include "DZCrashReporter/unwind/DZCrashAsyncDwarfCFAState.h"
 #include "DZCrashReporter/unwind/DZCrashAsyncDwarfFrameReader.h"
+#include "DZCrashReporter/unwind/DZCrashFrameWalkMemo.h"
 #include "DZCrashReporter/unwind/DZCrashFrameWalker.h"
 
 namespace dzcrash {
@@ -63,15 +64,23 @@ dzframe_error_t locate(const dzcrash_async_image* image, FrameSection* out) {
 }
 
 // The FDE of pc and its CIE: through the header's table when the image has a usable one, else by a
-// scan of the whole section.
-dzframe_error_t findFde(dzcrash_task_t task, const FrameSection& where, dwarf_frame_reader* reader,
-                        uint64_t pc, dzcrash_async_dwarf_fde_info* fde, dzcrash_async_dwarf_cie_info* cie) {
+// scan of the whole section. A walk's memo keeps the decoded header and the CIEs.
+dzframe_error_t findFde(dzcrash_task_t task, dzframe_walk_memo* memo, const FrameSection& where,
+                        dwarf_frame_reader* reader, uint64_t pc, dzcrash_async_dwarf_fde_info* fde,
+                        dzcrash_async_dwarf_cie_info* cie) {
   if (where.hdrAddress != 0) {
-    dwarf_eh_frame_hdr hdr;
-    if (hdr.init(task, where.hdrAddress, where.hdrSize, where.byteorder, where.m64) == DZCRASH_OK &&
-        hdr.has_table()) {
+    dwarf_eh_frame_hdr local;
+    dwarf_eh_frame_hdr* hdr = nullptr;
+    if (memo != nullptr) {
+      hdr = DZframe_walk_memo_header(memo, task, where.hdrAddress, where.hdrSize, where.byteorder, where.m64);
+    } else if (local.init(task, where.hdrAddress, where.hdrSize, where.byteorder, where.m64) == DZCRASH_OK &&
+               local.has_table()) {
+      hdr = &local;
+    }
+    if (hdr != nullptr) {
       uint64_t fdeAddress = 0;
-      if (hdr.find(pc, &fdeAddress) != DZCRASH_OK || fdeAddress < where.address) return DZFRAME_NOT_SUPPORTED;
+      if (hdr->find(pc, &fdeAddress) != DZCRASH_OK || fdeAddress < where.address)
+        return DZFRAME_NOT_SUPPORTED;
       if (reader->parse_fde(fdeAddress - where.address, fde, cie) != DZCRASH_OK) return DZFRAME_NOT_SUPPORTED;
       return fde->pc_start <= pc && pc < fde->pc_end ? DZFRAME_OK : DZFRAME_NOT_SUPPORTED;
     }
@@ -91,10 +100,94 @@ dzframe_error_t findFde(dzcrash_task_t task, const FrameSection& where, dwarf_fr
   return err == DZCRASH_OK ? DZFRAME_OK : DZFRAME_NOT_SUPPORTED;
 }
 
+// The caller's registers from the rules in `state`. async-signal-safe.
 template <typename machine_ptr, typename machine_ptr_s>
-dzframe_error_t evaluate(dzcrash_task_t task, const FrameSection& where, dwarf_section* section, uint64_t pc,
-                         const dzcrash_async_dwarf_fde_info& fde, const dzcrash_async_dwarf_cie_info& cie,
+dzframe_error_t applyRules(dzcrash_task_t task, const FrameSection& where,
+                           dwarf_cfa_state<machine_ptr, machine_ptr_s>* state,
+                           const dzcrash_async_dwarf_cie_info& cie, const dzcrash_async_thread_state* current,
+                           dzcrash_async_thread_state* next) {
+  if (state->apply_state(task, &cie, current, where.byteorder, next) != DZCRASH_OK) return DZFRAME_NO_FRAME;
+  // The frame a signal interrupted resumes at its instruction pointer: no return-address adjustment.
+  if (cie.has_eh_augmentation && cie.eh_augmentation.signal_frame) next->ip_is_exact = true;
+  return DZFRAME_OK;
+}
+
+// The key of the row of pc in the frame section `where`; debug_frame sections are Mach-O's, whose
+// sections have no header table, so the header address tells the kinds apart. async-signal-safe.
+void setRowKey(dzframe_dwarf_row* row, const FrameSection& where, uint64_t pc) {
+  row->section_address = where.address;
+  row->section_length = where.length;
+  row->header_address = where.debugFrame ? UINT64_MAX : where.hdrAddress;
+  row->pc = pc;
+  row->m64 = where.m64;
+}
+
+// Keeps the current rules of `state` as the row of (section, pc); a row with more rules than a memo
+// row holds is not kept. async-signal-safe.
+template <typename machine_ptr, typename machine_ptr_s>
+void keepRow(dzframe_walk_memo* memo, const FrameSection& where, uint64_t pc,
+             const dwarf_cfa_state<machine_ptr, machine_ptr_s>& state,
+             const dzcrash_async_dwarf_cie_info& cie) {
+  dzframe_dwarf_row row;
+  setRowKey(&row, where, pc);
+  row.signal_frame = cie.has_eh_augmentation && cie.eh_augmentation.signal_frame;
+  row.return_address_register = cie.return_address_register;
+  const auto cfa = state.get_cfa_rule();
+  row.cfa_type = cfa.type;
+  row.cfa_reg = cfa.reg;
+  row.cfa_offset = cfa.offset;
+  row.cfa_expression_address = cfa.expression_address;
+  row.cfa_expression_length = cfa.expression_length;
+  row.rule_count = 0;
+  async::dwarf_cfa_state_iterator<machine_ptr, machine_ptr_s> it(&state);
+  uint32_t regnum = 0;
+  async::dzcrash_dwarf_cfa_reg_rule_t rule;
+  machine_ptr value = 0;
+  while (it.next(&regnum, &rule, &value)) {
+    if (row.rule_count == dzframe_dwarf_row::kMaxRules) return;
+    row.rules[row.rule_count++] = {value, regnum, rule};
+  }
+  DZframe_walk_memo_keep_row(memo, row);
+}
+
+// Unwinds with a row kept earlier: the same rule table, rebuilt in the order it was visited, so that
+// applying it visits the registers as the first application did. async-signal-safe.
+template <typename machine_ptr, typename machine_ptr_s>
+dzframe_error_t applyRow(dzcrash_task_t task, const FrameSection& where, const dzframe_dwarf_row& row,
                          const dzcrash_async_thread_state* current, dzcrash_async_thread_state* next) {
+  using state_t = dwarf_cfa_state<machine_ptr, machine_ptr_s>;
+  state_t state;
+  switch (row.cfa_type) {
+    case state_t::CFA_TYPE_REGISTER:
+      state.set_cfa_register(row.cfa_reg, static_cast<machine_ptr>(row.cfa_offset));
+      break;
+    case state_t::CFA_TYPE_REGISTER_SIGNED:
+      state.set_cfa_register_signed(row.cfa_reg, static_cast<machine_ptr_s>(row.cfa_offset));
+      break;
+    case state_t::CFA_TYPE_EXPRESSION:
+      state.set_cfa_expression(row.cfa_expression_address, row.cfa_expression_length);
+      break;
+    default:
+      break;
+  }
+  for (uint8_t i = 0; i < row.rule_count; ++i) {
+    const dzframe_dwarf_row::rule& r = row.rules[i];
+    state.set_register(r.regnum, static_cast<async::dzcrash_dwarf_cfa_reg_rule_t>(r.type),
+                       static_cast<machine_ptr>(r.value));
+  }
+  dzcrash_async_dwarf_cie_info cie;
+  DZcrash_async_memset(&cie, 0, sizeof(cie));
+  cie.return_address_register = row.return_address_register;
+  cie.has_eh_augmentation = row.signal_frame;
+  cie.eh_augmentation.signal_frame = row.signal_frame;
+  return applyRules(task, where, &state, cie, current, next);
+}
+
+template <typename machine_ptr, typename machine_ptr_s>
+dzframe_error_t evaluate(dzcrash_task_t task, dzframe_walk_memo* memo, const FrameSection& where,
+                         dwarf_section* section, uint64_t pc, const dzcrash_async_dwarf_fde_info& fde,
+                         const dzcrash_async_dwarf_cie_info& cie, const dzcrash_async_thread_state* current,
+                         dzcrash_async_thread_state* next) {
   const gnu_ehptr_reader<machine_ptr> pointers(where.byteorder);
   dwarf_cfa_state<machine_ptr, machine_ptr_s> state;
   const auto target = static_cast<machine_ptr>(pc);
@@ -105,10 +198,8 @@ dzframe_error_t evaluate(dzcrash_task_t task, const FrameSection& where, dwarf_s
                          fde.instructions_offset, fde.instructions_length) != DZCRASH_OK) {
     return DZFRAME_NOT_SUPPORTED;
   }
-  if (state.apply_state(task, &cie, current, where.byteorder, next) != DZCRASH_OK) return DZFRAME_NO_FRAME;
-  // The frame a signal interrupted resumes at its instruction pointer: no return-address adjustment.
-  if (cie.has_eh_augmentation && cie.eh_augmentation.signal_frame) next->ip_is_exact = true;
-  return DZFRAME_OK;
+  if (memo != nullptr) keepRow(memo, where, pc, state, cie);
+  return applyRules(task, where, &state, cie, current, next);
 }
 
 dzframe_error_t unwind(dzcrash_task_t task, const dzframe_image_lookup& lookup,
@@ -116,19 +207,31 @@ dzframe_error_t unwind(dzcrash_task_t task, const dzframe_image_lookup& lookup,
   FrameSection where;
   const dzframe_error_t located = locate(lookup.image, &where);
   if (located != DZFRAME_OK) return located;
+  const uint64_t pc = where.m64 ? lookup.address : lookup.address & UINT32_MAX;
+  dzframe_walk_memo* memo = DZframe_walk_memo_of(task);
+  if (memo != nullptr) {
+    // A frame at an address an earlier frame of the walk was unwound from: the same rules.
+    dzframe_dwarf_row key;
+    setRowKey(&key, where, pc);
+    const dzframe_dwarf_row* row = DZframe_walk_memo_find_row(memo, key);
+    if (row != nullptr) {
+      return where.m64 ? applyRow<uint64_t, int64_t>(task, where, *row, current, next)
+                       : applyRow<uint32_t, int32_t>(task, where, *row, current, next);
+    }
+  }
   dwarf_section section;
   if (section.init(task, where.address, where.length) != DZCRASH_OK) return DZFRAME_INVALID_ARGUMENT;
   dwarf_frame_reader reader;
   if (reader.init(&section, where.byteorder, where.m64, where.debugFrame) != DZCRASH_OK) {
     return DZFRAME_INVALID_ARGUMENT;
   }
-  const uint64_t pc = where.m64 ? lookup.address : lookup.address & UINT32_MAX;
+  if (memo != nullptr) reader.set_cie_cache(&memo->cies);
   dzcrash_async_dwarf_fde_info fde;
   dzcrash_async_dwarf_cie_info cie;
-  const dzframe_error_t found = findFde(task, where, &reader, pc, &fde, &cie);
+  const dzframe_error_t found = findFde(task, memo, where, &reader, pc, &fde, &cie);
   if (found != DZFRAME_OK) return found;
-  return where.m64 ? evaluate<uint64_t, int64_t>(task, where, &section, pc, fde, cie, current, next)
-                   : evaluate<uint32_t, int32_t>(task, where, &section, pc, fde, cie, current, next);
+  return where.m64 ? evaluate<uint64_t, int64_t>(task, memo, where, &section, pc, fde, cie, current, next)
+                   : evaluate<uint32_t, int32_t>(task, memo, where, &section, pc, fde, cie, current, next);
 }
 
 }  // namespace
@@ -138,7 +241,7 @@ dzframe_error_t DZframe_cursor_read_dwarf_unwind(dzcrash_task_t task, dzcrash_as
                                                  const dzcrash_async_thread_state* previous,
                                                  dzcrash_async_thread_state* next) {
   dzframe_image_lookup lookup;
-  const dzframe_error_t found = DZframe_image_lookup_begin(&lookup, image_list, current, previous);
+  const dzframe_error_t found = DZframe_image_lookup_begin(&lookup, task, image_list, current, previous);
   if (found != DZFRAME_OK) return found;
   const dzframe_error_t result = unwind(task, lookup, current, next);
   DZframe_image_lookup_end(&lookup);

@@ -29,6 +29,9 @@ dzframe_error_t DZframe_cursor_init(dzframe_cursor* cursor, dzcrash_task_t task,
   DZcrash_async_thread_state_copy(&cursor->frame, state);
   cursor->reader = nullptr;
   DZcrash_task_cache_init(&cursor->cache, task);
+  DZcrash_task_init_cached(&cursor->reading, &cursor->cache);
+  DZframe_walk_memo_init(&cursor->memo);
+  cursor->reading.walk_memo = &cursor->memo;
   return DZFRAME_OK;
 }
 
@@ -61,10 +64,8 @@ dzframe_error_t DZframe_cursor_next_with_readers(dzframe_cursor* cursor,
   dzcrash_async_thread_state next;
   dzframe_error_t result = DZFRAME_UNKNOWN;
   dzframe_cursor_frame_reader winner = nullptr;
-  dzcrash_task cached;
-  DZcrash_task_init_cached(&cached, &cursor->cache);
   for (size_t i = 0; i < count; ++i) {
-    result = readers[i](&cached, cursor->image_list, &cursor->frame, previous, &next);
+    result = readers[i](&cursor->reading, cursor->image_list, &cursor->frame, previous, &next);
     if (result == DZFRAME_OK) {
       winner = readers[i];
       break;
@@ -106,7 +107,8 @@ uint64_t DZframe_cursor_lookup_address(const dzcrash_async_thread_state* current
   return previous != nullptr && !current->ip_is_exact && ip > 0 ? ip - 1 : ip;
 }
 
-dzframe_error_t DZframe_image_lookup_begin(dzframe_image_lookup* lookup, dzcrash_async_image_list* image_list,
+dzframe_error_t DZframe_image_lookup_begin(dzframe_image_lookup* lookup, dzcrash_task_t task,
+                                           dzcrash_async_image_list* image_list,
                                            const dzcrash_async_thread_state* current,
                                            const dzcrash_async_thread_state* previous) {
   if (!DZcrash_async_thread_state_has_reg(current, DZCRASH_REG_IP)) return DZFRAME_BAD_FRAME;
@@ -118,17 +120,32 @@ dzframe_error_t DZframe_image_lookup_begin(dzframe_image_lookup* lookup, dzcrash
   }
   lookup->image_list = image_list;
   lookup->address = DZframe_cursor_lookup_address(current, previous);
-  DZcrash_async_image_list_set_reading(image_list, true);
-  lookup->image = DZcrash_async_image_containing_address(image_list, lookup->address);
+  dzframe_walk_memo* memo = DZframe_walk_memo_of(task);
+  if (memo != nullptr && memo->lookup_known && memo->lookup_list == image_list &&
+      memo->lookup_address == lookup->address) {
+    lookup->image = memo->lookup_image;
+    lookup->counted = false;
+  } else {
+    DZcrash_async_image_list_set_reading(image_list, true);
+    lookup->counted = true;
+    lookup->image = DZcrash_async_image_containing_address(image_list, lookup->address);
+    if (memo != nullptr) {
+      memo->lookup_known = true;
+      memo->lookup_list = image_list;
+      memo->lookup_address = lookup->address;
+      memo->lookup_image = lookup->image;
+    }
+  }
   if (lookup->image == nullptr) {
-    DZcrash_async_image_list_set_reading(image_list, false);
+    if (lookup->counted) DZcrash_async_image_list_set_reading(image_list, false);
     return DZFRAME_NOT_SUPPORTED;
   }
   return DZFRAME_OK;
 }
 
 void DZframe_image_lookup_end(dzframe_image_lookup* lookup) {
-  DZcrash_async_image_list_set_reading(lookup->image_list, false);
+  if (lookup->counted) DZcrash_async_image_list_set_reading(lookup->image_list, false);
+  lookup->counted = false;
   lookup->image = nullptr;
 }
 

@@ -15,6 +15,7 @@
 #include "DZCrashReporter/core/DZCrashAsyncTask.h"
 #include "DZCrashReporter/core/DZCrashAsyncTaskCache.h"
 #include "DZCrashReporter/unwind/DZCrashAsyncThreadState.h"
+#include "DZCrashReporter/unwind/DZCrashFrameWalkMemo.h"
 
 namespace dzcrash {
 
@@ -42,11 +43,13 @@ using dzframe_cursor_frame_reader = dzframe_error_t (*)(dzcrash_task_t task,
                                                         const dzcrash_async_thread_state* previous,
                                                         dzcrash_async_thread_state* next);
 
-// Lives on its user's stack from init to free (about 17 KiB, most of it the page cache). The task
-// and image list are not owned: whoever made them keeps them alive until free. The readers read the
-// task through the cursor's page cache, so each page of stack and unwind tables costs one checked read
-// per walk; memory must therefore hold still during a walk (a stopped thread, or the caller's own
-// frames above the walk's first one).
+// Lives on its user's stack from init to free (about 28 KiB, most of it the page cache and the walk's
+// memo), and is never copied: it points into itself. The task and image list are not owned: whoever
+// made them keeps them alive until free. The readers read the task through the cursor's page cache, so
+// each page of stack and unwind tables costs at most one checked read per walk (pages of the own
+// process known to be readable are then read in place), and they keep what they found about images and
+// unwind tables in the walk's memo; memory must therefore hold still, and stay mapped, during a walk (a
+// stopped thread, or the caller's own frames above the walk's first one).
 struct dzframe_cursor {
   dzcrash_task_t task;
   dzcrash_async_image_list* image_list;
@@ -56,8 +59,10 @@ struct dzframe_cursor {
   dzcrash_async_thread_state frame;
   // The reader that produced the current frame; null for the first.
   dzframe_cursor_frame_reader reader;
-  // The task as the readers see it: `task` behind this walk's page cache.
+  // The task as the readers see it: `task` behind this walk's page cache, carrying the memo.
+  dzcrash_task reading;
   dzcrash_task_cache cache;
+  dzframe_walk_memo memo;
 };
 
 // Starts a walk at `state` (copied). DZFRAME_OK.
@@ -104,12 +109,17 @@ struct dzframe_image_lookup {
   dzcrash_async_image* image;
   // DZframe_cursor_lookup_address of the frame.
   uint64_t address;
+  // Whether the lookup counted itself in as a reader of the list.
+  bool counted;
 };
 
 // DZFRAME_BAD_FRAME without an instruction pointer, DZFRAME_NOT_SUPPORTED for instruction pointer 0
-// or when no image of the list holds the frame. On DZFRAME_OK the caller is counted in as a reader of
-// the list (so no image is freed under it) until DZframe_image_lookup_end.
-dzframe_error_t DZframe_image_lookup_begin(dzframe_image_lookup* lookup, dzcrash_async_image_list* image_list,
+// or when no image of the list holds the frame. A walk's task remembers the last lookup, so the readers
+// of one step, and frames at the same address, search the list once. A search counts the caller in as
+// a reader of the list (so no node is freed under it) until DZframe_image_lookup_end; an image
+// remembered from an earlier search needs no count, since a list keeps its images until it is freed.
+dzframe_error_t DZframe_image_lookup_begin(dzframe_image_lookup* lookup, dzcrash_task_t task,
+                                           dzcrash_async_image_list* image_list,
                                            const dzcrash_async_thread_state* current,
                                            const dzcrash_async_thread_state* previous);
 void DZframe_image_lookup_end(dzframe_image_lookup* lookup);
