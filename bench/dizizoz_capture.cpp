@@ -1,6 +1,6 @@
 // One capture() of an onboarding-style event on the caller's thread, through the whole pipeline: set-up and
-// opt-out checks, sanitising, the property builder (context, super properties and groups read from their
-// files, session), a version 7 id, the before-send chain and the queue's add. The default services' event
+// opt-out checks, sanitising, the property builder (context, super properties and groups as the client keeps
+// them, session), a version 7 id, the before-send chain and the queue's add. The default services' event
 // queue keeps events in memory; the file-backed case writes each event to its own file as delivery does.
 // The median of the repetitions is the figure to compare; the file-backed case is read against the floor
 // measured in the same run: the record's own open+write+rename, of a record's size, in the same folder.
