@@ -82,12 +82,30 @@ Properties DiziZozContext::dynamicContext() {
   }
   const auto& host = *sources_.hostFacts;
   if (auto language = host.localeLanguage()) context["$locale"] = *language;
-  context["$timezone"] = host.timeZone();
+  context["$timezone"] = timeZone();
   if (sources_.reachability) {
     context["$network_wifi"] = sources_.reachability->connection() == DiziZozConnection::wifi;
     context["$network_cellular"] = false;
   }
   return context;
+}
+
+std::string DiziZozContext::timeZone() {
+  {
+    std::lock_guard lock(timeZoneLock_);
+    if (timeZone_) return *timeZone_;
+  }
+  // Read outside the lock: a capture on another thread meanwhile reads it too, and either answer is
+  // today's zone. A refresh meanwhile wins: its session reads the zone afresh.
+  std::string zone = sources_.hostFacts->timeZone();
+  std::lock_guard lock(timeZoneLock_);
+  if (!timeZone_) timeZone_ = zone;
+  return zone;
+}
+
+void DiziZozContext::refreshTimeZone() {
+  std::lock_guard lock(timeZoneLock_);
+  timeZone_.reset();
 }
 
 void DiziZozContext::registerNotifications() {

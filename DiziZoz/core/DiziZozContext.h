@@ -28,7 +28,9 @@ class DiziZozReachabilityMonitoring;
 //   facts; computed once;
 // - SDK information: "$lib" and "$lib_version", read once;
 // - dynamic context (each call): the key window's screen size when known, "$locale", "$timezone", and
-//   the network keys when the client has a reachability monitor;
+//   the network keys when the client has a reachability monitor; the time zone is read from the host
+//   once and kept until refreshTimeZone() (the client calls it when a new session starts), so that a
+//   capture does not read the system's zone files each time;
 // - person-properties context: a subset of the two cached maps.
 //
 // One context per client, made at set-up. The cached maps fill once, safely from any thread. The screen
@@ -63,12 +65,19 @@ class DiziZozContext : public std::enable_shared_from_this<DiziZozContext> {
 
   std::optional<platform::Size> screenSize() const;
 
+  // The "$timezone" of events: the host's zone as last read.
+  std::string timeZone();
+  // Reads the host's zone again at the next event. Any thread.
+  void refreshTimeZone();
+
  private:
   void measureScreenSize();
 
   const Sources sources_;
   mutable std::mutex screenSizeLock_;
   std::optional<platform::Size> screenSize_;  // screenSizeLock_
+  std::mutex timeZoneLock_;
+  std::optional<std::string> timeZone_;  // timeZoneLock_
   std::once_flag staticOnce_;
   std::once_flag sdkOnce_;
   std::once_flag personOnce_;

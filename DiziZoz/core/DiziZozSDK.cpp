@@ -203,7 +203,11 @@ void DiziZozSDK::setup(std::shared_ptr<DiziZozConfig> newConfig) {
   sessionManager_->setup(config);
   sessionManager_->startSession();
   sessionIdChangedToken_ = sessionManager_->onSessionIdChanged.subscribe([weakSelf] {
-    if (auto self = weakSelf.lock()) self->notifyContextDidChange();
+    auto self = weakSelf.lock();
+    if (!self) return;
+    // The zone is read once per session: a session started after the user moved carries the new one.
+    if (auto context = self->context()) context->refreshTimeZone();
+    self->notifyContextDidChange();
   });
 
   auto logger = services_.makeLogger(weakSelf);

@@ -345,15 +345,51 @@ std::shared_ptr<DiziZozStorage> DiziZozStorage::open(const DiziZozConfig& config
   return std::shared_ptr<DiziZozStorage>(new DiziZozStorage(std::move(appFolder)));
 }
 
-std::optional<std::string> DiziZozStorage::getData(StorageKey key, KeyFileState* state) const {
-  std::string contents;
+std::optional<std::size_t> DiziZozStorage::keptSlot(StorageKey key) {
+  switch (key) {
+    case StorageKey::registerProperties:
+      return 0;
+    case StorageKey::groups:
+      return 1;
+    default:
+      return std::nullopt;
+  }
+}
+
+DiziZozStorage::KeyFileState DiziZozStorage::readKeyFile(StorageKey key, std::string& contents) const {
   const std::error_code ec = readRegularFile(url(key), maxKeyFileBytes, contents);
-  KeyFileState found = KeyFileState::readable;
   if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) {
-    found = KeyFileState::missing;
-  } else if (ec) {
-    found = KeyFileState::unreadable;
+    return KeyFileState::missing;
+  }
+  if (ec) {
     hedgeLog("Error reading data from key " + std::string(caseName(key)) + ": " + ec.message());
+    return KeyFileState::unreadable;
+  }
+  return KeyFileState::readable;
+}
+
+const DiziZozStorage::KeptKey* DiziZozStorage::readKeptLocked(StorageKey key, std::size_t slot) const {
+  auto& kept = kept_[slot];
+  if (kept) return &*kept;
+  KeptKey entry;
+  entry.state = readKeyFile(key, entry.data);
+  // Not kept: the next read tries the file again.
+  if (entry.state == KeyFileState::unreadable) return nullptr;
+  if (entry.state == KeyFileState::readable) entry.json = parseJson(key, entry.data);
+  kept = std::move(entry);
+  return &*kept;
+}
+
+std::optional<std::string> DiziZozStorage::getData(StorageKey key, KeyFileState* state) const {
+  KeyFileState found;
+  std::string contents;
+  if (const auto slot = keptSlot(key)) {
+    std::lock_guard lock(keptLock_);
+    const KeptKey* kept = readKeptLocked(key, *slot);
+    found = kept ? kept->state : KeyFileState::unreadable;
+    if (found == KeyFileState::readable) contents = kept->data;
+  } else {
+    found = readKeyFile(key, contents);
   }
   if (state) *state = found;
   if (found != KeyFileState::readable) return std::nullopt;
@@ -361,8 +397,12 @@ std::optional<std::string> DiziZozStorage::getData(StorageKey key, KeyFileState*
 }
 
 void DiziZozStorage::setData(StorageKey key, const std::optional<std::string>& contents) {
+  const auto slot = keptSlot(key);
+  // The file is written outside the lock (a write waits for the disk), and what is kept follows it.
   if (!contents) {
     deleteSafely(url(key));
+    // Read again at the next use: a removal that failed leaves the file.
+    if (slot) forget(*slot);
     return;
   }
   if (contents->size() > maxKeyFileBytes) {
@@ -373,20 +413,44 @@ void DiziZozStorage::setData(StorageKey key, const std::optional<std::string>& c
   }
   if (auto ec = writeFileAtomically(url(key), *contents)) {
     hedgeLog("Failed to write data for key '" + std::string(caseName(key)) + "' error: " + ec.message());
+    // The file holds what it held before: read it again at the next use.
+    if (slot) forget(*slot);
+    return;
+  }
+  if (slot) {
+    KeptKey written{KeyFileState::readable, *contents, parseJson(key, *contents)};
+    std::lock_guard lock(keptLock_);
+    kept_[*slot] = std::move(written);
   }
 }
 
+void DiziZozStorage::forget(std::size_t slot) {
+  std::lock_guard lock(keptLock_);
+  kept_[slot].reset();
+}
+
 std::optional<Value> DiziZozStorage::getJson(StorageKey key, KeyFileState* state) const {
+  if (const auto slot = keptSlot(key)) {
+    std::lock_guard lock(keptLock_);
+    const KeptKey* kept = readKeptLocked(key, *slot);
+    if (state) *state = kept ? kept->state : KeyFileState::unreadable;
+    if (!kept) return std::nullopt;
+    return kept->json;
+  }
   auto data = getData(key, state);
   if (!data) return std::nullopt;
+  return parseJson(key, *data);
+}
+
+std::optional<Value> DiziZozStorage::parseJson(StorageKey key, const std::string& data) const {
   // Parsing is not recursive, but every later copy or walk of the value would be.
-  if (platform::jsonTextNestsDeeperThan(*data)) {
+  if (platform::jsonTextNestsDeeperThan(data)) {
     hedgeLog("Failed to serialize key '" + std::string(caseName(key)) + "' error: nested deeper than " +
              std::to_string(platform::maxJsonDepth) + " levels");
     return std::nullopt;
   }
   try {
-    return Value::parse(*data);
+    return Value::parse(data);
   } catch (const Value::exception& error) {
     hedgeLog("Failed to serialize key '" + std::string(caseName(key)) + "' error: " + error.what());
     return std::nullopt;
@@ -437,13 +501,13 @@ std::optional<std::int64_t> DiziZozStorage::getInt(StorageKey key) const {
 }
 
 void DiziZozStorage::remove(StorageKey key) {
-  deleteSafely(url(key));
+  setData(key, std::nullopt);
 }
 
 void DiziZozStorage::reset(bool keepAnonymousId) {
   for (StorageKey key : resetKeys) {
     if (key == StorageKey::anonymousId && keepAnonymousId) continue;
-    deleteSafely(url(key));
+    setData(key, std::nullopt);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,9 +42,11 @@ struct DiziZozStorageLocation {
 // A key file is read only when it is a regular file of at most `maxKeyFileBytes` (opened without
 // blocking and without following a link); anything else at its place reads as absent and is left there.
 //
-// No lock and no cache: each caller serialises access to the keys it owns; several instances over the same
-// folder may exist and the last write of a key wins. No operation fails its caller: failures are logged
-// (debug logging) and read as absent values.
+// Each caller serialises access to the keys it owns; several instances over the same folder may exist and
+// the last write of a key wins. The keys every event reads, the super properties and the groups, are kept
+// in memory once read (missing ones too) and written through to their files: they change only through
+// the client, so a capture reads no file for them. Everything else is read from its file each time. No
+// operation fails its caller: failures are logged (debug logging) and read as absent values.
 class DiziZozStorage {
  public:
   enum class StorageKey {
@@ -139,7 +142,28 @@ class DiziZozStorage {
  private:
   explicit DiziZozStorage(std::filesystem::path appFolderUrl) : appFolderUrl_(std::move(appFolderUrl)) {}
 
+  // A key kept in memory: what its file held when last read or written.
+  struct KeptKey {
+    KeyFileState state = KeyFileState::missing;
+    std::string data;
+    std::optional<Value> json;  // the parsed data; nothing when it does not parse
+  };
+  static constexpr std::size_t keptKeyCount = 2;
+  // The slot of a key kept in memory; nothing for the others.
+  static std::optional<std::size_t> keptSlot(StorageKey key);
+  // The kept key's entry, reading its file when it is not in memory yet; nothing when the file cannot be
+  // read. Call under keptLock_.
+  const KeptKey* readKeptLocked(StorageKey key, std::size_t slot) const;
+  KeyFileState readKeyFile(StorageKey key, std::string& contents) const;
+  void forget(std::size_t slot);
+  std::optional<Value> parseJson(StorageKey key, const std::string& data) const;
+
   std::filesystem::path appFolderUrl_;
+  // Guards the kept keys. A kept key is filled from its file under the lock, and set after each write of
+  // its file (its owner serialises those), so that what is kept is what the file holds. An unreadable
+  // file is not kept: a later read may succeed.
+  mutable std::mutex keptLock_;
+  mutable std::array<std::optional<KeptKey>, keptKeyCount> kept_{};  // keptLock_
 };
 
 // File functions of the client's folders. None throws; failures are logged.

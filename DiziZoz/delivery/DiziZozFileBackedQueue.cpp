@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <set>
@@ -14,6 +15,7 @@
 #include "DiziZoz/core/DateFormats.h"
 #include "DiziZoz/core/HedgeLog.h"
 #include "DiziZoz/core/TimeBasedEpochGenerator.h"
+#include "DiziZoz/core/Uuid.h"
 #include "DiziZoz/core/Value.h"
 #include "platform/Clock.h"
 #include "platform/JsonDepth.h"
@@ -116,6 +118,18 @@ void DiziZozFileBackedQueue::setup(const std::vector<fs::path>& oldQueues) {
   items_.assign(std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
 }
 
+std::optional<std::chrono::nanoseconds> DiziZozFileBackedQueue::timeOfRecordName(std::string_view name) {
+  // Only the form add() gives its names: another case or version (a record of an older layout, a foreign
+  // file) has no time in its name that would order it against the others.
+  const auto id = Uuid::fromString(name);
+  if (!id || id->version() != 7 || (id->bytes[8] & 0xC0) != 0x80) return std::nullopt;
+  // The canonical form in lower case only: the text form of `id` is `name` itself.
+  if (std::any_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'F'; })) return std::nullopt;
+  std::uint64_t milliseconds = 0;
+  for (std::size_t i = 0; i < 6; ++i) milliseconds = (milliseconds << 8) | id->bytes[i];
+  return std::chrono::milliseconds(milliseconds);
+}
+
 bool DiziZozFileBackedQueue::loadNames(std::vector<std::string>& names, std::error_code& error) {
   std::vector<std::string> entries;
   if ((error = files_.list(queue_, entries))) return false;
@@ -127,11 +141,15 @@ bool DiziZozFileBackedQueue::loadNames(std::vector<std::string>& names, std::err
       deleteSafely(queue_ / name);
       continue;
     }
-    const auto createdAt = files_.status(queue_ / name).createdAt;
+    // A record's name tells when it was made, to the millisecond, and orders the records of one
+    // millisecond as they were made; the file is created right after. Asking the file system for each of
+    // thousands of records would hold up the client's set-up for nothing: only other names need it.
+    auto createdAt = timeOfRecordName(name);
+    if (!createdAt) createdAt = files_.status(queue_ / name).createdAt;
     sorted.emplace_back(createdAt.value_or(std::chrono::nanoseconds::min()), std::move(name));
   }
-  // Creation times are as coarse as the kernel's file clock (a few milliseconds): the names, time-ordered
-  // ids, keep the records of one burst in the order they were made.
+  // Equal times by name: the records of one millisecond, and other files whose times the file system
+  // keeps no finer than its clock (a few milliseconds), keep a stable order.
   std::sort(sorted.begin(), sorted.end());
   names.clear();
   names.reserve(sorted.size());

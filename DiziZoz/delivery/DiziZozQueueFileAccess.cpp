@@ -1,10 +1,12 @@
 #include "DiziZoz/delivery/DiziZozQueueFileAccess.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 
 #include "DiziZoz/core/DiziZozStorage.h"
 
@@ -30,10 +32,22 @@ class SystemQueueFileAccess final : public DiziZozQueueFileAccess {
 
   std::error_code list(const fs::path& folder, std::vector<std::string>& names) override {
     names.clear();
+    // The bare names straight from the directory: a queue may list tens of thousands at start.
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return lastError();
     std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-      names.push_back(it->path().filename().string());
+    while (true) {
+      errno = 0;
+      const dirent* entry = ::readdir(dir);
+      if (!entry) {
+        if (errno != 0) ec = lastError();
+        break;
+      }
+      const std::string_view name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      names.emplace_back(name);
     }
+    ::closedir(dir);
     if (ec) names.clear();
     return ec;
   }

@@ -525,4 +525,19 @@ TEST_F(CapturePipelineTest, SessionOperations) {
   EXPECT_NE(client->getSessionId(), first);
 }
 
+// The zone is read from the host once per session: a move mid-session shows from the next session on.
+TEST_F(CapturePipelineTest, EventsCarryTheTimeZoneTheSessionStartedIn) {
+  auto client = setUp();
+  const auto zoneOfNextEvent = [&] {
+    client->capture("tick");
+    return events().back().properties["$timezone"];
+  };
+  EXPECT_EQ(zoneOfNextEvent(), "Europe/Berlin");
+  ts.hostFacts->zone = "Asia/Tokyo";
+  EXPECT_EQ(zoneOfNextEvent(), "Europe/Berlin") << "the same session keeps its zone";
+  client->endSession();
+  client->startSession();
+  EXPECT_EQ(zoneOfNextEvent(), "Asia/Tokyo") << "a new session reads the zone again";
+}
+
 }  // namespace

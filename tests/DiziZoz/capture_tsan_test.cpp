@@ -19,7 +19,8 @@ namespace {
 using dizizoz::DiziZozEvent;
 using dizizoz::Properties;
 
-// Eight threads capture into one client while a ninth changes the screen and the session: under
+// Eight threads capture into one client while a ninth changes the screen, the session (which reads the
+// time zone again), the super properties and the groups (which the client keeps in memory): under
 // ThreadSanitizer any unguarded access is reported, and in every build each event is queued exactly once,
 // with an id of its own, and passed once to the captured-event subscribers.
 TEST(CaptureStress, EightThreadsIntoOneClient) {
@@ -54,6 +55,8 @@ TEST(CaptureStress, EightThreadsIntoOneClient) {
     for (int i = 0; i < 50; ++i) {
       client->screen("Screen" + std::to_string(i % 3));
       if (i % 10 == 0) client->startSession();
+      client->registerProperties(Properties{{"round", i}});
+      if (i % 10 == 5) client->group("company", "c" + std::to_string(i));
     }
   });
   for (auto& worker : workers) worker.join();
@@ -69,6 +72,9 @@ TEST(CaptureStress, EightThreadsIntoOneClient) {
     ++seen[{e.properties["thread"].get<int>(), e.properties["i"].get<int>()}];
     EXPECT_EQ(e.properties["$feature/beta"], true);
     EXPECT_TRUE(e.properties.contains("$session_id"));
+    if (e.properties.contains("round")) {
+      EXPECT_TRUE(e.properties["round"].is_number_integer());
+    }
   }
   EXPECT_EQ(stress, threads * perThread);
   EXPECT_EQ(seen.size(), static_cast<std::size_t>(threads * perThread)) << "every event queued once";

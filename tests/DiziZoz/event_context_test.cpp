@@ -216,4 +216,14 @@ TEST_F(EventContextTest, DynamicContextHasLocaleTimeZoneAndNetworkOnlyWithAMonit
   EXPECT_EQ(with->dynamicContext()["$network_wifi"], false);
 }
 
+TEST_F(EventContextTest, TimeZoneIsReadOnceUntilRefreshed) {
+  auto made = context();
+  EXPECT_EQ(made->dynamicContext()["$timezone"], "Europe/Berlin");
+  host->zone = "Asia/Tokyo";
+  EXPECT_EQ(made->dynamicContext()["$timezone"], "Europe/Berlin") << "kept, not read per event";
+  made->refreshTimeZone();
+  EXPECT_EQ(made->dynamicContext()["$timezone"], "Asia/Tokyo");
+  EXPECT_EQ(context()->dynamicContext()["$timezone"], "Asia/Tokyo") << "a new context reads it afresh";
+}
+
 }  // namespace

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -12,9 +14,11 @@
 #include <ostream>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "DiziZoz/core/DiziZozStorage.h"
+#include "DiziZoz/core/Uuid.h"
 #include "DiziZoz/core/Value.h"
 #include "DiziZoz/delivery/DiziZozFileBackedQueue.h"
 #include "DiziZoz/delivery/QueueEndpoint.h"
@@ -136,6 +140,55 @@ TEST_F(FileBackedQueueTest, PreviousRunFilesAreListedByCreationTimeWhateverTheir
 
   queue.add("new");
   EXPECT_EQ(queue.peek(10).back(), "new") << "added records go last";
+}
+
+// The name of a record made at `milliseconds` since 1970, `step` ids into its millisecond, in the form
+// add() gives (`upper` for the same id in capitals, `version` for another kind of UUID).
+std::string recordName(std::uint64_t milliseconds, std::uint8_t step, bool upper = false, int version = 7) {
+  dizizoz::Uuid id;
+  for (int i = 0; i < 6; ++i) id.bytes[i] = static_cast<std::uint8_t>(milliseconds >> (8 * (5 - i)));
+  id.bytes[6] = static_cast<std::uint8_t>(version << 4);
+  id.bytes[8] = 0x80;
+  id.bytes[15] = step;
+  std::string name = id.toString();
+  if (upper) std::transform(name.begin(), name.end(), name.begin(), [](char c) { return std::toupper(c); });
+  return name;
+}
+
+// Records are ordered by the time in their names without asking the file system about them (a full queue
+// holds thousands); every other entry of the folder still goes by its creation time among them.
+TEST_F(FileBackedQueueTest, RecordNamesOrderThemselvesAndOtherEntriesGoByCreationTime) {
+  fs::create_directories(folder);
+  const std::string first = recordName(1'000, 0);
+  const std::string sameMillisecondEarlier = recordName(2'000, 1);
+  const std::string sameMillisecondLater = recordName(2'000, 2);
+  const std::string last = recordName(5'000, 0);
+  const std::string capitals = recordName(500, 0, true);
+  const std::string version4 = recordName(100, 0, false, 4);
+  for (const std::string& name : {last, sameMillisecondLater, first, sameMillisecondEarlier}) {
+    writeFile(folder / name, name);
+    // Whatever the file system would say, it is not asked.
+    files.fail(Operation::status, name, std::errc::io_error);
+  }
+  const std::pair<std::string, std::optional<std::chrono::nanoseconds>> others[] = {
+      {"undated", std::nullopt}, {"zz", 1500ms}, {".hidden", 3s}, {capitals, 4s}, {version4, 200ms},
+  };
+  for (const auto& [name, createdAt] : others) {
+    writeFile(folder / name, name);
+    files.setCreatedAt(name, createdAt);
+  }
+
+  auto queue = store();
+  const Names expected{"undated", version4, first, "zz", sameMillisecondEarlier, sameMillisecondLater,
+                       ".hidden", capitals, last};
+  EXPECT_EQ(queue.names(), expected);
+  EXPECT_EQ(files.failures(), Names{}) << "no record name was looked up";
+  EXPECT_EQ(queue.peek(20), expected) << "and they are read in that order";
+
+  EXPECT_EQ(DiziZozFileBackedQueue::timeOfRecordName(first), std::chrono::milliseconds(1'000));
+  for (const std::string& other : {capitals, version4, std::string("undated"), first + "x"}) {
+    EXPECT_FALSE(DiziZozFileBackedQueue::timeOfRecordName(other)) << other;
+  }
 }
 
 TEST_F(FileBackedQueueTest, AFileDeletedBehindTheStoreIsLoggedOnceAndSkipped) {

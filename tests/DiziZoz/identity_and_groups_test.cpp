@@ -310,8 +310,9 @@ TEST_F(IdentityTest, SuperPropertiesAreMergedRemovedAndAnnounced) {
   EXPECT_EQ(files(*options)->getJson(Key::registerProperties), (Properties{{"tier", 2}}));
   EXPECT_EQ(notices, 4);
 
-  // Removing a key that is not there still writes the file.
-  files(*options)->remove(Key::registerProperties);
+  // Removing a key that is not there still writes the file. (The client keeps its super properties in
+  // memory: the file goes through the client's own store.)
+  client->storage()->remove(Key::registerProperties);
   client->unregister("missing");
   EXPECT_EQ(files(*options)->getJson(Key::registerProperties), Properties::object());
 

@@ -228,15 +228,14 @@ TEST_F(StorageTest, KeyFilesThatAreNotSmallRegularFilesReadAsUnreadableAndStay) 
   const fs::path outside = dir / "outside";
   writeFile(outside, R"({"plan":"elsewhere"})");
   auto storage = open();
-  const fs::path path = storage->url(Key::registerProperties);
-  EXPECT_EQ(readWithoutHanging(*storage, Key::registerProperties).state,
-            DiziZozStorage::KeyFileState::missing);
+  const fs::path path = storage->url(Key::flags);
+  EXPECT_EQ(readWithoutHanging(*storage, Key::flags).state, DiziZozStorage::KeyFileState::missing);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     c.make(path, outside);
     const auto type = fs::symlink_status(path).type();
     const quorvelle::test::PeakMemoryGrowth peak;
-    const KeyRead read = readWithoutHanging(*storage, Key::registerProperties);
+    const KeyRead read = readWithoutHanging(*storage, Key::flags);
     EXPECT_FALSE(read.blocked);
     EXPECT_FALSE(read.value.has_value());
     EXPECT_EQ(read.state, DiziZozStorage::KeyFileState::unreadable);
@@ -249,9 +248,9 @@ TEST_F(StorageTest, KeyFilesThatAreNotSmallRegularFilesReadAsUnreadableAndStay) 
   EXPECT_EQ(readFile(outside), R"({"plan":"elsewhere"})");
 
   // What may be read may be written, and no more.
-  storage->setJson(Key::registerProperties, {{"plan", "pro"}});
-  storage->setJson(Key::registerProperties, {{"text", std::string(DiziZozStorage::maxKeyFileBytes, 'x')}});
-  EXPECT_EQ(storage->getJson(Key::registerProperties), (Value{{"plan", "pro"}}));
+  storage->setJson(Key::flags, {{"plan", "pro"}});
+  storage->setJson(Key::flags, {{"text", std::string(DiziZozStorage::maxKeyFileBytes, 'x')}});
+  EXPECT_EQ(storage->getJson(Key::flags), (Value{{"plan", "pro"}}));
 }
 
 // A writer killed between making its temporary and renaming it leaves the temporary behind: opening the
@@ -293,6 +292,50 @@ TEST_F(StorageTest, ValuesNestedTooDeeplyAreNeitherReadNorWritten) {
   storage->setJson(Key::registerProperties, Value::parse(deep));
   EXPECT_EQ(storage->getJson(Key::registerProperties), (Value{{"plan", "pro"}}));
   EXPECT_FALSE(log.lines.empty());
+}
+
+// Every event reads the super properties and the groups: they are read from their files once, kept in
+// memory and written through, so the files always hold the last value set and the next run reads it.
+TEST_F(StorageTest, SuperPropertiesAndGroupsAreReadOnceAndWrittenThrough) {
+  for (Key key : {Key::registerProperties, Key::groups}) {
+    SCOPED_TRACE(DiziZozStorage::caseName(key));
+    auto storage = open();
+    const fs::path path = storage->url(key);
+    writeFile(path, R"({"plan":"pro"})");
+    EXPECT_EQ(storage->getJson(key), (Value{{"plan", "pro"}}));
+    writeFile(path, R"({"plan":"changed behind the client"})");
+    EXPECT_EQ(storage->getJson(key), (Value{{"plan", "pro"}})) << "kept since the first read";
+    EXPECT_EQ(storage->getData(key), R"({"plan":"pro"})");
+
+    storage->setJson(key, {{"plan", "team"}});
+    EXPECT_EQ(readFile(path), R"({"plan":"team"})") << "written through";
+    EXPECT_EQ(storage->getJson(key), (Value{{"plan", "team"}}));
+    EXPECT_EQ(open()->getJson(key), (Value{{"plan", "team"}})) << "a new store reads the file";
+
+    storage->reset(false);
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(storage->getJson(key));
+    storage->setJson(key, {{"plan", "solo"}});
+    storage->remove(key);
+    DiziZozStorage::KeyFileState state = DiziZozStorage::KeyFileState::readable;
+    EXPECT_FALSE(storage->getJson(key, &state));
+    EXPECT_EQ(state, DiziZozStorage::KeyFileState::missing);
+
+    // A write that fails leaves the file as it was, and that is what reads give; a file that could not
+    // be read is tried again at the next read.
+    fs::create_directories(path / "inner");
+    storage->setJson(key, {{"plan", "lost"}});
+    EXPECT_FALSE(storage->getJson(key, &state));
+    EXPECT_EQ(state, DiziZozStorage::KeyFileState::unreadable);
+    fs::remove_all(path);
+    writeFile(path, R"({"plan":"restored"})");
+    EXPECT_EQ(storage->getJson(key), (Value{{"plan", "restored"}}));
+    fs::remove(path);
+  }
+  auto storage = open();
+  storage->setJson(Key::flags, {{"x", true}});
+  writeFile(storage->url(Key::flags), R"({"x":false})");
+  EXPECT_EQ(storage->getJson(Key::flags), (Value{{"x", false}})) << "other keys are read each time";
 }
 
 TEST_F(StorageTest, ResetDeletesIdentityAndFlagsButKeepsQueuesDeviceAndConfiguration) {
