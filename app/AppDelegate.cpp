@@ -145,6 +145,8 @@ void AppDelegate::routeRefine(const std::string& text, const platform::SecretRea
     case platform::SecretStatus::failed:
       // Not "no key": sending the user to enter a key that is stored would not help.
       return popup_->showError(text, PopupMode::refine, std::string(GeminiKeyManager::kKeyringDidNotAnswer));
+    case platform::SecretStatus::unavailable:
+      return popup_->showError(text, PopupMode::refine, std::string(GeminiKeyManager::kKeyringUnavailable));
   }
 }
 

@@ -20,6 +20,12 @@ class GeminiKeyManager {
   static constexpr std::string_view kKeyringDidNotAnswer =
       "The desktop keyring did not answer, so your Gemini key could not be read. Make sure the keyring is "
       "running and unlocked, then try again.";
+  // What the user reads, for a read, a save or a delete, when this system has no keyring client: the
+  // library that reaches the keyring cannot be loaded.
+  static constexpr std::string_view kKeyringUnavailable =
+      "The desktop keyring cannot be used: Quorvelle could not load libsecret, the library it reaches the "
+      "keyring with, so your Gemini key can be neither read nor stored. Install libsecret (the "
+      "libsecret-1-0 package), then restart Quorvelle.";
   // What the user reads when the keyring refused, or did not answer, a save or a delete.
   static constexpr std::string_view kSaveFailed =
       "The desktop keyring did not store the key. Make sure the keyring is running and unlocked, then try "

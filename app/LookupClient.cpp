@@ -135,10 +135,12 @@ void LookupClient::refine(const std::string& text, const std::string& prompt, co
   // completion holds a copy of the client (references and two strings), not the client itself.
   geminiKey_.readKey([self = *this, body = std::move(body), cancel = std::move(cancel),
                       completion = std::move(completion)](platform::SecretReadResult key) mutable {
-    if (key.status == platform::SecretStatus::failed) {
+    if (key.status == platform::SecretStatus::failed || key.status == platform::SecretStatus::unavailable) {
       // Sent without the key, the refine would run as if the user had none.
-      logFailure("refine", "keyring failed", 0);
-      return completion(LookupError::server(std::string(GeminiKeyManager::kKeyringDidNotAnswer)));
+      const bool unavailable = key.status == platform::SecretStatus::unavailable;
+      logFailure("refine", unavailable ? "keyring unavailable" : "keyring failed", 0);
+      return completion(LookupError::server(std::string(
+          unavailable ? GeminiKeyManager::kKeyringUnavailable : GeminiKeyManager::kKeyringDidNotAnswer)));
     }
     if (key.status == platform::SecretStatus::ok) body["apiKey"] = std::move(key.value);
     self.request<RefineResult>("refine", self.jsonPost("refine", encodeBody(body), std::move(cancel)),

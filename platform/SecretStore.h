@@ -5,7 +5,9 @@
 
 namespace platform {
 
-enum class SecretStatus { ok, notFound, failed };
+// `unavailable`: this system has no way to reach a keyring at all (its client library cannot be loaded),
+// so trying again will not help; `failed`: the keyring was there but failed or did not answer.
+enum class SecretStatus { ok, notFound, failed, unavailable };
 
 struct SecretReadResult {
   SecretStatus status = SecretStatus::notFound;
@@ -13,7 +15,8 @@ struct SecretReadResult {
 };
 
 // Generic passwords kept by the desktop's secret service, addressed by service and account. Calls are
-// synchronous and may be made from any thread; a backend that cannot reach its service answers `failed`.
+// synchronous and may be made from any thread; a backend that cannot reach its service answers `failed`,
+// one that cannot be used on this system `unavailable`.
 class SecretStore {
  public:
   virtual ~SecretStore() = default;

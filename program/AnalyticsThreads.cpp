@@ -11,12 +11,11 @@ namespace quorvelle {
 // A serial queue whose thread ends when end() is called, after which jobs are dropped.
 class AnalyticsThreads::Handle final : public platform::SerialQueue {
  public:
-  explicit Handle(std::string label)
-      : queue_(std::make_unique<platform::ThreadSerialQueue>(std::move(label))) {}
+  explicit Handle(std::string label) : label_(std::move(label)) {}
 
   void async(platform::Job job) override {
     std::lock_guard guard(lock_);
-    if (queue_) queue_->async(std::move(job));
+    if (started()) queue_->async(std::move(job));
   }
 
   void sync(platform::Job job) override {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMetaObject>
+#include <QTimer>
 #include <memory>
 #include <string>
 
@@ -18,8 +19,11 @@ namespace quorvelle {
 // The popup as the program shows it: the one controller, with a PopupView of its model and callbacks
 // hosted in a Qt panel. Hot-key requests go to the controller.
 //
-// The view is built when the event loop first gets ready to wait (after the program's start-up, once the
-// tray icon and the hot keys are up), or by the first request if that comes sooner.
+// The view is built in the loop's first turn after it has first waited for events (after the program's
+// start-up, once the tray icon and the hot keys are up and flushed to the X server), or by the first
+// request if that comes sooner. The same turn makes the panel's native window, unmapped, and lays out and
+// draws a scratch view of a word's translation off screen, so that the first popup finds its window made
+// and its fonts loaded. Nothing is shown.
 //
 // With an X connection, the card follows the desktop's compositing manager: rounded and translucent while
 // one runs, square and opaque otherwise (X11CompositorWatch); without one it stays translucent.
@@ -43,13 +47,19 @@ class DesktopPopup final : public SelectionPopup {
   // Builds the view unless it exists.
   void buildView();
   bool hasView() const { return viewBuilt_; }
+  // True once the idle turn has made the native window and laid out the scratch view.
+  bool isWarm() const { return warm_; }
 
  private:
   platform::QtPopupPanel& panel_;
   std::shared_ptr<PopupController> controller_;
+  void warmUp();
+
   bool viewBuilt_ = false;
+  bool warm_ = false;
   std::unique_ptr<platform::X11CompositorWatch> compositor_;
   QMetaObject::Connection whenIdle_;
+  QTimer idleTurn_;  // the turn after the first wait
 };
 
 }  // namespace quorvelle

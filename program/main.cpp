@@ -4,6 +4,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -270,10 +271,21 @@ int main(int argc, char** argv) {
   applicationNotifications.finishedLaunching();
   trace.step("tray and hot keys up");
   if (trace.enabled()) {
-    // After the popup's own handler, which builds its view at this moment.
+    // The popup builds its view and warms its panel from a timer of its own started at the first wait;
+    // this one starts after it, with the same time-out, so it runs after that work.
     QObject::connect(
         QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &application,
-        [&trace] { trace.step("event loop waiting, popup view built"); }, Qt::SingleShotConnection);
+        [&trace, &application] {
+          trace.step("event loop waiting");
+          auto* after = new QTimer(&application);
+          after->setSingleShot(true);
+          QObject::connect(after, &QTimer::timeout, after, [&trace, after] {
+            trace.step("popup view built, panel warmed");
+            after->deleteLater();
+          });
+          after->start(0);
+        },
+        Qt::SingleShotConnection);
   }
   // Only for the desktop tests, which ask it where the windows' parts are.
   const auto probe = TestProbe::fromEnvironment();

@@ -6,11 +6,10 @@
 #include <QPointer>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
-#ifdef QUORVELLE_HAVE_RLOTTIE
-#include <rlottie.h>
-#endif
+#include "ui/LottieLibrary.h"
 
 namespace quorvelle {
 namespace {
@@ -19,55 +18,43 @@ constexpr double kCornerRadius = 16;
 
 }  // namespace
 
-struct AnimationView::Player {
-#ifdef QUORVELLE_HAVE_RLOTTIE
-  std::unique_ptr<rlottie::Animation> animation;
-#endif
-};
-
 AnimationView::AnimationView(const QString& name, QColor background, platform::MainExecutor& executor,
                              QWidget* parent)
-    : QWidget(parent), player_(std::make_unique<Player>()), background_(background), executor_(executor) {
+    : AnimationView(name, background, executor, LottieLibrary::shared(), parent) {}
+
+AnimationView::AnimationView(const QString& name, QColor background, platform::MainExecutor& executor,
+                             const LottieLibrary* renderer, QWidget* parent)
+    : QWidget(parent), renderer_(renderer), background_(background), executor_(executor) {
   setObjectName(name);
-#ifdef QUORVELLE_HAVE_RLOTTIE
+  if (renderer_ == nullptr) return;
   QFile file(QStringLiteral(":/animations/%1.json").arg(name));
   if (file.open(QIODevice::ReadOnly)) {
     // The key names the animation in the renderer's cache; resources have no folder for images.
-    player_->animation =
-        rlottie::Animation::loadFromData(file.readAll().toStdString(), name.toStdString(), "",
-                                         /*cachePolicy=*/false);
+    const std::string data = file.readAll().toStdString();
+    animation_ = renderer_->fromData(data.c_str(), name.toStdString().c_str(), "");
   }
-#endif
 }
 
 AnimationView::~AnimationView() {
   ticks_.cancel();
+  if (animation_) renderer_->destroy(animation_);
 }
 
 bool AnimationView::isLoaded() const {
-#ifdef QUORVELLE_HAVE_RLOTTIE
-  return player_->animation != nullptr;
-#else
-  return false;
-#endif
+  return animation_ != nullptr;
 }
 
 int AnimationView::frameCount() const {
-#ifdef QUORVELLE_HAVE_RLOTTIE
-  if (player_->animation) return static_cast<int>(player_->animation->totalFrame());
-#endif
-  return 0;
+  return animation_ ? static_cast<int>(renderer_->totalFrame(animation_)) : 0;
 }
 
 QImage AnimationView::renderFrame(QSize size) const {
   if (!isLoaded() || size.isEmpty()) return {};
   QImage image(size, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
-#ifdef QUORVELLE_HAVE_RLOTTIE
-  rlottie::Surface surface(reinterpret_cast<uint32_t*>(image.bits()), static_cast<size_t>(size.width()),
-                           static_cast<size_t>(size.height()), static_cast<size_t>(image.bytesPerLine()));
-  player_->animation->renderSync(static_cast<size_t>(frame_), surface);
-#endif
+  renderer_->render(animation_, static_cast<std::size_t>(frame_),
+                    reinterpret_cast<std::uint32_t*>(image.bits()), static_cast<std::size_t>(size.width()),
+                    static_cast<std::size_t>(size.height()), static_cast<std::size_t>(image.bytesPerLine()));
   return image;
 }
 
@@ -82,15 +69,13 @@ void AnimationView::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   ticks_.cancel();
   frame_ = 0;
-#ifdef QUORVELLE_HAVE_RLOTTIE
-  if (!player_->animation) return;
-  const double rate = player_->animation->frameRate();
+  if (!animation_) return;
+  const double rate = renderer_->frameRate(animation_);
   const auto interval =
       std::chrono::nanoseconds(static_cast<long long>(std::llround(1e9 / (rate > 0 ? rate : 30))));
   ticks_ = executor_.scheduleRepeating(interval, [view = QPointer<AnimationView>(this)] {
     if (view) view->advance();
   });
-#endif
 }
 
 void AnimationView::hideEvent(QHideEvent* event) {

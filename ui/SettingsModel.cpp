@@ -70,6 +70,9 @@ void SettingsModel::readKey() {
         // Not "no key": the section stays as it was and says why it cannot tell.
         keyMessage_ = std::string(GeminiKeyManager::kKeyringDidNotAnswer);
         break;
+      case platform::SecretStatus::unavailable:
+        keyMessage_ = std::string(GeminiKeyManager::kKeyringUnavailable);
+        break;
     }
     changed();
   });
@@ -185,7 +188,9 @@ void SettingsModel::saveGeminiKey() {
       maskedKey_ = masked;
       keyMessage_.clear();
     } else {
-      keyMessage_ = std::string(GeminiKeyManager::kSaveFailed);
+      keyMessage_ =
+          std::string(status == platform::SecretStatus::unavailable ? GeminiKeyManager::kKeyringUnavailable
+                                                                    : GeminiKeyManager::kSaveFailed);
     }
     changed();
   });
@@ -198,8 +203,10 @@ void SettingsModel::removeGeminiKey() {
   services_.geminiKey.removeKey([alive = std::weak_ptr<bool>(alive_), this](platform::SecretStatus status) {
     if (!alive.lock()) return;
     keyBusy_ = false;
-    if (status == platform::SecretStatus::failed) {
-      keyMessage_ = std::string(GeminiKeyManager::kRemoveFailed);
+    if (status == platform::SecretStatus::failed || status == platform::SecretStatus::unavailable) {
+      keyMessage_ =
+          std::string(status == platform::SecretStatus::unavailable ? GeminiKeyManager::kKeyringUnavailable
+                                                                    : GeminiKeyManager::kRemoveFailed);
     } else {
       // Gone, whether this call removed it or it was already gone.
       hasGeminiKey_ = false;

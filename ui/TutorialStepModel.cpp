@@ -116,7 +116,9 @@ void TutorialStepModel::saveKey() {
           keyInput_.clear();
           keyMessage_.clear();
         } else {
-          keyMessage_ = std::string(GeminiKeyManager::kSaveFailed);
+          keyMessage_ = std::string(status == platform::SecretStatus::unavailable
+                                        ? GeminiKeyManager::kKeyringUnavailable
+                                        : GeminiKeyManager::kSaveFailed);
         }
         changed();
       });

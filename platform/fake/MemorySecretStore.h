@@ -2,6 +2,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -9,7 +10,8 @@
 
 namespace platform::fake {
 
-// SecretStore in memory. With the failure switch on, every call answers `failed` and changes nothing.
+// SecretStore in memory. With the failure switch on, every call answers `failed` and changes nothing; with
+// the unavailable switch on, `unavailable` (the keyring's library could not be loaded).
 class MemorySecretStore final : public SecretStore {
  public:
   SecretReadResult read(std::string_view service, std::string_view account) override;
@@ -17,12 +19,13 @@ class MemorySecretStore final : public SecretStore {
   SecretStatus remove(std::string_view service, std::string_view account) override;
 
   void setFailing(bool failing);
+  void setUnavailable(bool unavailable);
   int readCount() const;
 
  private:
   mutable std::mutex mutex_;
   std::map<std::pair<std::string, std::string>, std::string> items_;
-  bool failing_ = false;
+  std::optional<SecretStatus> failure_;  // what every call answers, when set
   int reads_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -21,25 +22,43 @@ namespace platform {
 // An item that stays locked counts as a failure, never as a missing item: reads and removals search for
 // it first rather than letting libsecret skip it silently.
 //
+// libsecret is not linked: the first call opens it (with GIO and libgcrypt, which it brings), so the
+// program starts without them and loads them with its first keyring call. A library that cannot be
+// opened, or lacks a function, makes every call answer `unavailable` (logged once, with the loader's
+// reason); nothing else changes.
+//
 // Calls block the calling thread (a removal, two steps, at most about twice `timeout`) and are
 // serialised; any thread may call.
 class LibsecretSecretStore final : public SecretStore {
  public:
   static constexpr std::chrono::milliseconds kDefaultTimeout{5000};
+  static constexpr const char* kLibrary = "libsecret-1.so.0";
 
-  explicit LibsecretSecretStore(std::chrono::milliseconds timeout = kDefaultTimeout);
+  // `library` is what is opened with the first call (a bare file name is looked up as the dynamic loader
+  // would).
+  explicit LibsecretSecretStore(std::chrono::milliseconds timeout = kDefaultTimeout,
+                                std::string library = kLibrary);
+  ~LibsecretSecretStore() override;
 
   SecretReadResult read(std::string_view service, std::string_view account) override;
   SecretStatus write(std::string_view service, std::string_view account, std::string_view value) override;
   SecretStatus remove(std::string_view service, std::string_view account) override;
 
+  // The functions of the opened library (defined where they are called).
+  struct Api;
+
  private:
+  // The library's functions, opened by the first call; null when it cannot be used (logged once).
+  const Api* api();
   void noteSuccess();
   void noteFailure(std::string_view operation, const std::string& reason);
 
   std::chrono::milliseconds timeout_;
-  std::mutex callMutex_;  // one call at a time
-  bool failing_ = false;  // guarded by callMutex_
+  const std::string library_;
+  std::mutex callMutex_;      // one call at a time
+  bool failing_ = false;      // guarded by callMutex_
+  bool opened_ = false;       // guarded by callMutex_: the library was tried
+  std::unique_ptr<Api> api_;  // guarded by callMutex_; null until opened, and when it cannot be
 };
 
 }  // namespace platform

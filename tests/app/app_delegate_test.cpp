@@ -432,6 +432,16 @@ TEST_F(AppDelegateTest, ARefineWaitingForTheKeyringNeitherBlocksNorPretendsThere
   EXPECT_EQ(popupCalls, std::vector<std::string>{"error refine draft: " +
                                                  std::string(GeminiKeyManager::kKeyringDidNotAnswer)});
   EXPECT_EQ(delegate->settingsWindow(), nullptr);
+
+  // No keyring library on this system: the popup says the keyring cannot be used, not that it is busy.
+  popupCalls.clear();
+  secrets.setUnavailable(true);
+  delegate->showPopupForSelection(PopupMode::refine);
+  keyringWorker.drain();
+  env.executor.runUntilIdle();
+  EXPECT_EQ(popupCalls, std::vector<std::string>{"error refine draft: " +
+                                                 std::string(GeminiKeyManager::kKeyringUnavailable)});
+  EXPECT_EQ(delegate->settingsWindow(), nullptr);
 }
 
 TEST_F(AppDelegateTest, TranslateNeverConsultsTheKeychain) {

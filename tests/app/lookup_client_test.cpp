@@ -138,6 +138,11 @@ TEST_F(LookupClientTest, RefineSendsPromptOnlyWhenCustomAndTheKeyReadAtEveryCall
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.error().errorDescription(), GeminiKeyManager::kKeyringDidNotAnswer);
   EXPECT_EQ(server.requests().size(), sent);
+  secrets.setUnavailable(true);
+  const auto unavailable = refine("d", "");
+  ASSERT_FALSE(unavailable.ok());
+  EXPECT_EQ(unavailable.error().errorDescription(), GeminiKeyManager::kKeyringUnavailable);
+  EXPECT_EQ(server.requests().size(), sent) << "never sent without the key it could not read";
   secrets.setFailing(false);
   secrets.remove(GeminiKeyManager::kService, GeminiKeyManager::kAccount);
   ASSERT_TRUE(refine("d", "").ok());

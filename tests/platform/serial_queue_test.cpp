@@ -161,6 +161,19 @@ TEST(ThreadMainExecutor, RunsPostedAndRepeatingJobsOnItsThread) {
   EXPECT_EQ(ticks.load(), 3);
 }
 
+// A program whose analytics are off still names the standalone executor in the client's default
+// services: its thread must not start until a job needs it.
+TEST(ThreadMainExecutor, TheStandaloneExecutorStartsItsThreadWithItsFirstJob) {
+  platform::MainExecutor& executor = platform::standaloneMainExecutor();
+  EXPECT_TRUE(quorvelle::test::threadNames("standalone-main").empty());
+  EXPECT_FALSE(executor.isMainThread());
+  std::promise<bool> ran;
+  executor.post([&] { ran.set_value(executor.isMainThread()); });
+  EXPECT_TRUE(ran.get_future().get()) << "the job runs on the executor's own thread";
+  EXPECT_EQ(quorvelle::test::threadNames("standalone-main").size(), 1u);
+  EXPECT_FALSE(executor.isMainThread());
+}
+
 TEST(ManualSerialQueue, RunsOnlyWhenDrainedAndSyncKeepsOrder) {
   platform::fake::ManualSerialQueue queue;
   std::vector<std::string> order;

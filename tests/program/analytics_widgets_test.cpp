@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QWidget>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "DiziZoz/core/DiziZozConfig.h"
 #include "DiziZoz/core/DiziZozSDK.h"
 #include "platform/NotificationCenter.h"
+#include "platform/SerialQueue.h"
 #include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/desktop/QtApplicationNotifications.h"
 #include "platform/linux/desktop/QtKeyWindowScreen.h"
@@ -152,6 +154,30 @@ TEST(ProgramAnalyticsWidgetsTest,
   EXPECT_EQ(analyticsThreadNames(), std::vector<std::string>{});
   EXPECT_EQ(filesIn(queueFolder), 1u);
   service.stop();
+}
+
+// A build without an analytics key keeps the client off: the services record is made as in the program,
+// yet no analytics thread, nor the default services' standalone main thread, runs until a job needs one.
+TEST(ProgramAnalyticsWidgetsTest, WhileAnalyticsAreOffNoAnalyticsThreadRuns) {
+  platform::QtMainExecutor executor;
+  platform::NotificationCenter center;
+  platform::CurlHttpClient http;
+  quorvelle::AnalyticsThreads threads;
+  const auto services = quorvelle::programAnalyticsServices({.http = http,
+                                                             .threads = threads,
+                                                             .mainExecutor = unowned(executor),
+                                                             .notificationCenter = unowned(center),
+                                                             .keyWindowScreen = nullptr});
+  EXPECT_EQ(analyticsThreadNames(), std::vector<std::string>{});
+  EXPECT_EQ(quorvelle::test::threadNames("standalone-main"), std::vector<std::string>{});
+
+  // A queue's thread starts with its first job, under the queue's name.
+  const auto queue = threads.makeSerialQueue("com.dizizoz.Lazy");
+  EXPECT_EQ(analyticsThreadNames(), std::vector<std::string>{});
+  std::promise<bool> ran;
+  queue->async([&] { ran.set_value(queue->isCurrent()); });
+  EXPECT_TRUE(ran.get_future().get());
+  EXPECT_EQ(analyticsThreadNames(), std::vector<std::string>{"com.dizizoz.Laz"});
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <xcb/xcb.h>
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCursor>
 #include <QEventLoop>
@@ -13,6 +14,7 @@
 #include <QVBoxLayout>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "app/AppSettings.h"
 #include "app/LookupClient.h"
@@ -168,13 +170,16 @@ TEST_F(PopupPanelX11Test, OpensNextToThePointerWithoutTakingFocus) {
   other.activateWindow();
   field->setFocus();
   ASSERT_TRUE(waitUntil([&] { return field->hasFocus(); }, "field->hasFocus()"));
-  xcb_window_t focusBefore = 0;
-  {
+  // The X server's focus follows the toolkit's once its request is through: read it only then.
+  const auto xFocus = [&] {
     auto* reply =
         xcb_get_input_focus_reply(x11->connection(), xcb_get_input_focus(x11->connection()), nullptr);
-    focusBefore = reply->focus;
+    const xcb_window_t focus = reply ? reply->focus : 0;
     std::free(reply);
-  }
+    return focus;
+  };
+  const auto focusBefore = static_cast<xcb_window_t>(other.winId());
+  ASSERT_TRUE(waitUntil([&] { return xFocus() == focusBefore; }, "the X focus is on the other window"));
 
   showAt({400, 300});
   // Its top-left corner 20 left of and 24 below the pointer, sized to the translate layout.
@@ -245,16 +250,40 @@ TEST_F(PopupPanelX11Test, ABackendThatHangsUpIsAskedOnceAndThePopupShowsTheError
   realPopup.controller().dismiss();
 }
 
-TEST_F(PopupPanelX11Test, TheViewIsBuiltWhenTheEventLoopFirstWaitsUnlessARequestCameFirst) {
+TEST_F(PopupPanelX11Test, TheViewIsBuiltAndThePanelWarmedAfterTheEventLoopFirstWaitsAndNothingShows) {
   // No event loop has waited since the popup was made. (The other tests show it before one does: there
   // the request builds the view, which their sizes depend on.)
   EXPECT_FALSE(popup.hasView());
   EXPECT_EQ(panel.window()->findChild<quorvelle::PopupView*>(), nullptr);
+  EXPECT_FALSE(panel.window()->testAttribute(Qt::WA_WState_Created));
+  // The first wait comes before the work: start-up up to it pays nothing for the popup.
+  std::optional<bool> builtAtFirstWait;
+  QObject::connect(
+      QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, panel.window(),
+      [&] { builtAtFirstWait = popup.hasView(); }, Qt::SingleShotConnection);
   QEventLoop loop;
   QTimer::singleShot(0, &loop, &QEventLoop::quit);
   loop.exec();
+  ASSERT_TRUE(waitUntil([&] { return popup.isWarm(); }, "popup.isWarm()"));
+  EXPECT_EQ(builtAtFirstWait, std::optional<bool>(false));
   EXPECT_TRUE(popup.hasView());
   EXPECT_NE(panel.window()->findChild<quorvelle::PopupView*>(), nullptr);
+  // The native window exists, unmapped: no flash of a window.
+  ASSERT_TRUE(panel.window()->testAttribute(Qt::WA_WState_Created));
+  EXPECT_FALSE(panel.isVisible());
+  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+  auto* attributes = xcb_get_window_attributes_reply(
+      connection, xcb_get_window_attributes(connection, static_cast<xcb_window_t>(panel.window()->winId())),
+      nullptr);
+  ASSERT_NE(attributes, nullptr);
+  EXPECT_EQ(attributes->map_state, XCB_MAP_STATE_UNMAPPED);
+  EXPECT_TRUE(attributes->override_redirect);
+  std::free(attributes);
+  xcb_disconnect(connection);
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    EXPECT_EQ(dynamic_cast<quorvelle::PopupView*>(top), nullptr) << "the scratch view is gone";
+    EXPECT_FALSE(top->isVisible()) << top->metaObject()->className() << " is shown";
+  }
 }
 
 }  // namespace

@@ -180,16 +180,21 @@ TEST_F(ProgramX11Test, AFocusedWindowThatNeverAnswersForItsSelectionDoesNotFreez
 }
 
 TEST_F(ProgramX11Test, StartsWithoutTheTransportAndAudioLibrariesAndLoadsThemWithTheirFirstUse) {
-  // Each start-up step says when it ended, up to the event loop's first wait.
-  EXPECT_TRUE(waitUntil([&] { return programLog_.contains("event loop waiting, popup view built"); },
-                        "programLog_.contains(\"event loop waiting, popup view built\")"))
+  // Each start-up step says when it ended, up to the event loop's first wait and the popup's warm-up in
+  // the turn after it.
+  EXPECT_TRUE(waitUntil([&] { return programLog_.contains("popup view built, panel warmed"); },
+                        "programLog_.contains(\"popup view built, panel warmed\")"))
       << programLog_.toStdString();
+  EXPECT_LT(programLog_.indexOf("event loop waiting"), programLog_.indexOf("popup view built, panel warmed"));
   EXPECT_TRUE(
       programLog_.contains(QRegularExpression(R"(startup: [0-9.]+ ms \(\+[0-9.]+\) tray and hot keys up)")))
       << programLog_.toStdString();
   EXPECT_FALSE(programMaps("libcurl.so"));
   EXPECT_FALSE(programMaps("libpulse-simple.so"));
   EXPECT_FALSE(programMaps("quorvelle-audio.so"));
+  // Neither the keyring's library nor the animations' renderer: no keyring call and no tutorial yet.
+  EXPECT_FALSE(programMaps("libsecret-1.so"));
+  EXPECT_FALSE(programMaps("librlottie.so"));
 
   QLineEdit* field = openTextWindow("hello there");
   ASSERT_NE(field, nullptr);

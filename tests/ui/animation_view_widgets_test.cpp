@@ -8,6 +8,7 @@
 
 #include "platform/fake/ManualExecutor.h"
 #include "ui/AnimationView.h"
+#include "ui/LottieLibrary.h"
 
 namespace quorvelle {
 namespace {
@@ -53,17 +54,38 @@ TEST(AnimationViewTest, EachAnimationRendersAndLoopsOnTheExecutor) {
   }
 }
 
-TEST(AnimationViewTest, AMissingAnimationLeavesTheColouredAreaEmpty) {
-  platform::fake::ManualExecutor executor;
-  const QColor background = QColor::fromRgbF(0.95f, 0.95f, 0.965f);
-  AnimationView view("no-such-animation", background, executor);
-  EXPECT_FALSE(view.isLoaded());
-  EXPECT_TRUE(view.renderFrame(QSize(100, 100)).isNull());
-  view.resize(200, 120);
-  view.show();
-  executor.advance(1s);
-  const QImage shown = view.grab().toImage();
-  EXPECT_EQ(shown.pixelColor(100, 60).rgb(), background.rgb());
+// The tutorial's static fallback: the coloured area alone, for an animation that is not there and for
+// a renderer that cannot be opened.
+TEST(AnimationViewTest, AMissingAnimationOrRendererLeavesTheColouredAreaEmpty) {
+  QString error;
+  const auto missing = LottieLibrary::open("librlottie-missing-for-tests.so.0", error);
+  EXPECT_EQ(missing, nullptr);
+  EXPECT_TRUE(error.contains("librlottie-missing-for-tests")) << error.toStdString();
+  const auto notTheRenderer = LottieLibrary::open("libz.so.1", error);
+  EXPECT_EQ(notTheRenderer, nullptr);
+  EXPECT_TRUE(error.contains("lottie_animation_from_data")) << error.toStdString();
+
+  struct Case {
+    const char* name;
+    const char* animation;
+    const LottieLibrary* renderer;
+  };
+  for (const Case& c : {Case{"no such animation", "no-such-animation", LottieLibrary::shared()},
+                        Case{"no renderer", "dictionary-lookup", nullptr}}) {
+    SCOPED_TRACE(c.name);
+    platform::fake::ManualExecutor executor;
+    const QColor background = QColor::fromRgbF(0.95f, 0.95f, 0.965f);
+    AnimationView view(c.animation, background, executor, c.renderer);
+    EXPECT_FALSE(view.isLoaded());
+    EXPECT_EQ(view.frameCount(), 0);
+    EXPECT_TRUE(view.renderFrame(QSize(100, 100)).isNull());
+    view.resize(200, 120);
+    view.show();
+    executor.advance(1s);
+    EXPECT_EQ(view.frame(), 0);
+    const QImage shown = view.grab().toImage();
+    EXPECT_EQ(shown.pixelColor(100, 60).rgb(), background.rgb());
+  }
 }
 
 }  // namespace

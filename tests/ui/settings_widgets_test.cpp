@@ -228,6 +228,23 @@ TEST_F(SettingsWidgetsTest, AKeyringThatRefusesKeepsTheSectionAsItWasAndSaysSo) 
   EXPECT_EQ(view.keyMessage()->text().toStdString(), GeminiKeyManager::kRemoveFailed);
 }
 
+TEST_F(SettingsWidgetsTest, WithoutTheKeyringLibraryTheSectionSaysTheKeyringCannotBeUsed) {
+  secrets.setUnavailable(true);
+  SettingsView view(services);
+  ASSERT_NO_FATAL_FAILURE(show(view));
+  view.model().selectPane(Pane::refining);
+  env.executor.runUntilIdle();
+  EXPECT_TRUE(view.keyMessage()->isVisible());
+  EXPECT_EQ(view.keyMessage()->text().toStdString(), GeminiKeyManager::kKeyringUnavailable);
+
+  QTest::keyClicks(view.geminiKeyField(), "AIzaSyAbc123");
+  QTest::mouseClick(view.saveKeyButton(), Qt::LeftButton);
+  env.executor.runUntilIdle();
+  EXPECT_TRUE(view.keyEntry()->isVisible()) << "a key that could not be stored is not shown as saved";
+  EXPECT_EQ(view.geminiKeyField()->text(), "AIzaSyAbc123");
+  EXPECT_EQ(view.keyMessage()->text().toStdString(), GeminiKeyManager::kKeyringUnavailable);
+}
+
 TEST_F(SettingsWidgetsTest, AccessibilityBarAndGrant) {
   accessibility.trusted = false;
   SettingsView view(services);
