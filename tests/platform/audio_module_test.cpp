@@ -109,13 +109,13 @@ class SoundServer {
 class SinkRecorder {
  public:
   SinkRecorder() {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kMonitorRate, 1};
+    const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, kMonitorRate, 1};
     const pa_buffer_attr buffer{static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1),
                                 static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1),
                                 kBlockFrames * sizeof(float)};
     int code = 0;
     stream_ = pa_simple_new(nullptr, "audio-module-test", PA_STREAM_RECORD, "quorvelle_test.monitor",
-                            "monitor", &spec, nullptr, &buffer, &code);
+                            "monitor", &sampleFormat, nullptr, &buffer, &code);
     if (stream_ == nullptr) {
       error_ = pa_strerror(code);
       return;

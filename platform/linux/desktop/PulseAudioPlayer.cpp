@@ -150,9 +150,10 @@ Played playOnce(Shared& shared, std::uint64_t source, std::shared_ptr<const std:
   std::string error;
   const auto decoder = Decoder::open(std::move(bytes), error);
   if (!decoder) return {Played::failed, 0, error};
-  const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(std::max(decoder->rate(), 0)),
-                            static_cast<std::uint8_t>(std::clamp(decoder->channels(), 0, 255))};
-  if (!pa_sample_spec_valid(&spec) || spec.channels != decoder->channels()) {
+  const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE,
+                                    static_cast<std::uint32_t>(std::max(decoder->rate(), 0)),
+                                    static_cast<std::uint8_t>(std::clamp(decoder->channels(), 0, 255))};
+  if (!pa_sample_spec_valid(&sampleFormat) || sampleFormat.channels != decoder->channels()) {
     return {Played::failed, 0,
             "its format (" + std::to_string(decoder->channels()) + " channels at " +
                 std::to_string(decoder->rate()) + " Hz) is not one the sound server takes"};
@@ -161,15 +162,15 @@ Played playOnce(Shared& shared, std::uint64_t source, std::shared_ptr<const std:
 
   const auto frames = static_cast<sf_count_t>(std::max(1, decoder->rate() * kChunkMilliseconds / 1000));
   const auto bytesOf = [&](int milliseconds) {
-    return static_cast<std::uint32_t>(pa_usec_to_bytes(milliseconds * PA_USEC_PER_MSEC, &spec));
+    return static_cast<std::uint32_t>(pa_usec_to_bytes(milliseconds * PA_USEC_PER_MSEC, &sampleFormat));
   };
   // Playing starts with the first chunk (and after an underrun, with the next), since no drain starts it.
   const pa_buffer_attr buffer{static_cast<std::uint32_t>(-1), bytesOf(kBufferMilliseconds),
                               bytesOf(kChunkMilliseconds), static_cast<std::uint32_t>(-1),
                               static_cast<std::uint32_t>(-1)};
   int code = 0;
-  pa_simple* stream = pa_simple_new(nullptr, "Quorvelle", PA_STREAM_PLAYBACK, nullptr, "Pronunciation", &spec,
-                                    nullptr, &buffer, &code);
+  pa_simple* stream = pa_simple_new(nullptr, "Quorvelle", PA_STREAM_PLAYBACK, nullptr, "Pronunciation",
+                                    &sampleFormat, nullptr, &buffer, &code);
   if (stream == nullptr) {
     const bool noServer = code == PA_ERR_CONNECTIONREFUSED || code == PA_ERR_INVALIDSERVER ||
                           code == PA_ERR_CONNECTIONTERMINATED || code == PA_ERR_ACCESS;
@@ -184,8 +185,8 @@ Played playOnce(Shared& shared, std::uint64_t source, std::shared_ptr<const std:
   const auto stopped = [&] {
     // What the server holds is not heard: a paused recording goes on from there.
     const pa_usec_t held = pa_simple_get_latency(stream, &code);
-    const auto heldFrames =
-        static_cast<sf_count_t>(held == static_cast<pa_usec_t>(-1) ? 0 : held * spec.rate / PA_USEC_PER_SEC);
+    const auto heldFrames = static_cast<sf_count_t>(
+        held == static_cast<pa_usec_t>(-1) ? 0 : held * sampleFormat.rate / PA_USEC_PER_SEC);
     pa_simple_flush(stream, &code);
     close();
     return Played{Played::interrupted, std::max(from, written - heldFrames), {}};
