@@ -5,8 +5,8 @@
 #   2. x11 tests, each under an Xvfb of its own,
 #   3. crash tests, then short libFuzzer runs of the Mach-O, ELF and crash report readers (clang),
 #   3b. secret-store tests against a real gnome-keyring on a private D-Bus session,
-#   4. unit, keyring and x11 tests of the AddressSanitizer + UndefinedBehaviorSanitizer build (leaks that
-#      system libraries keep are suppressed by scripts/lsan.supp),
+#   4. unit, crash, keyring and x11 tests of the AddressSanitizer + UndefinedBehaviorSanitizer build (leaks
+#      that system libraries keep are suppressed by scripts/lsan.supp),
 #   5. concurrency stress tests of the ThreadSanitizer build (only their targets are built),
 #   6. the optimised (release) build, which users run (warnings are errors there too), and its unit tests.
 # When a stage fails, the last lines say which, and name the tests of that stage that failed.
@@ -75,6 +75,12 @@ STAGE_BUILD="$ROOT/build/asan"
 (
   quorvelle_sanitizer_env unit
   tests_in "$ROOT/build/asan" -L '^unit$' -j "$JOBS" --output-on-failure --no-tests=ignore
+)
+stage "crash tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+STAGE_BUILD="$ROOT/build/asan"
+(
+  quorvelle_sanitizer_env unit
+  tests_in "$ROOT/build/asan" -L '^crash$' -j "$JOBS" --output-on-failure --no-tests=error
 )
 stage "keyring and x11 tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 STAGE_BUILD="$ROOT/build/asan"

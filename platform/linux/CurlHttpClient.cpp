@@ -23,6 +23,8 @@ using Clock = std::chrono::steady_clock;
 // While transfers run, the worker wakes at least this often to notice cancelled tokens.
 constexpr int kCancelPollMs = 20;
 constexpr int kIdlePollMs = 10'000;
+// The transport's thread, as `ps -L` and the crash reports name it (at most 15 bytes).
+constexpr const char* kWorkerName = "quorvelle-http";
 
 void initCurlOnce() {
   static std::once_flag once;
@@ -200,7 +202,12 @@ struct CurlHttpClient::Impl {
 
   // The worker opens libcurl itself, so that the caller of the first request does not wait for it.
   explicit Impl(Options options) : options(options) {
-    worker = std::thread([this] { run(); });
+    worker = std::thread([this] {
+      // Named for what it is: a new thread would otherwise carry the name of the one that made it, often
+      // an analytics queue's.
+      pthread_setname_np(pthread_self(), kWorkerName);
+      run();
+    });
   }
 
   ~Impl() {

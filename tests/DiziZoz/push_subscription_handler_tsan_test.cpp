@@ -19,6 +19,7 @@
 #include "platform/linux/ThreadSerialQueue.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/ThreadNames.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
 #include "tests/support/dizizoz/LoopbackApiEnvironment.h"
 
@@ -148,6 +149,10 @@ TEST(PushSubscriptionHandlerStress, EntryPointsAndContextChangesFromSeveralThrea
   EXPECT_TRUE(quorvelle::test::waitUntil(
       [&] { return completions.use_count() == 1 && providerThread.use_count() == 1; },
       "the last completions have run and released their threads"));
+  // The handlers' own queues end with their last jobs, which read the test's distinct id and switches.
+  EXPECT_TRUE(quorvelle::test::waitUntil([] { return quorvelle::test::threadNames("com.dizizoz").empty(); },
+                                         "every thread of the handlers ended"))
+      << testing::PrintToString(quorvelle::test::threadNames("com.dizizoz"));
 }
 
 }  // namespace

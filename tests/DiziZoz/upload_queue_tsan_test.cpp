@@ -28,15 +28,18 @@ using dizizoz::DiziZozEvent;
 using dizizoz::DiziZozQueue;
 using dizizoz::QueueEndpoint;
 
-// A queue on a real serial thread of its own.
-std::shared_ptr<DiziZozQueue<DiziZozEvent>> threadedQueue(const dizizoz::DiziZozConfig& config,
-                                                          const dizizoz::DiziZozStorage& storage,
-                                                          QueueEndpoint<DiziZozEvent> endpoint,
-                                                          platform::MainExecutor& executor) {
+// A queue on a real serial thread of its own. `serial`, when given, also holds that thread, so that the
+// test can wait for the queue's last job.
+std::shared_ptr<DiziZozQueue<DiziZozEvent>> threadedQueue(
+    const dizizoz::DiziZozConfig& config, const dizizoz::DiziZozStorage& storage,
+    QueueEndpoint<DiziZozEvent> endpoint, platform::MainExecutor& executor,
+    std::shared_ptr<platform::ThreadSerialQueue>* serial = nullptr) {
   DiziZozQueue<DiziZozEvent>::Environment environment;
   environment.mainExecutor = &executor;
-  environment.makeSerialQueue = [](const std::string& label) {
-    return std::make_shared<platform::ThreadSerialQueue>(label);
+  environment.makeSerialQueue = [serial](const std::string& label) {
+    auto queue = std::make_shared<platform::ThreadSerialQueue>(label);
+    if (serial) *serial = queue;
+    return queue;
   };
   return DiziZozQueue<DiziZozEvent>::create(config, storage, std::move(endpoint), nullptr, environment);
 }
@@ -66,7 +69,9 @@ TEST(UploadQueueTsanTest, ConcurrentAddsWhileBatchesComplete) {
     });
   };
   platform::fake::ManualExecutor executor;
-  auto queue = threadedQueue(config, *storage, endpoint, executor);
+  std::shared_ptr<platform::ThreadSerialQueue> serial;
+  auto queue = threadedQueue(config, *storage, endpoint, executor, &serial);
+  ASSERT_TRUE(serial);
 
   constexpr int threads = 4, perThread = 60;
   std::set<std::string> added;
@@ -95,9 +100,20 @@ TEST(UploadQueueTsanTest, ConcurrentAddsWhileBatchesComplete) {
       "every record was sent"));
   network->sync([] {});
   EXPECT_EQ(queue->depth(), 0u);
-  std::lock_guard lock(receivedLock);
-  for (const auto& uuid : added) EXPECT_TRUE(received.contains(uuid)) << uuid;
+  {
+    std::lock_guard lock(receivedLock);
+    for (const auto& uuid : added) EXPECT_TRUE(received.contains(uuid)) << uuid;
+  }
+
+  // A job on the queue's thread or an answer on the network's may still hold the queue, and the last of
+  // them to let it go hands the queue's thread to the executor: nothing of the queue may run on once the
+  // test's executor, endpoint and records are gone.
+  std::weak_ptr<DiziZozQueue<DiziZozEvent>> weak = queue;
   queue.reset();
+  EXPECT_TRUE(quorvelle::test::waitUntil([&] { return weak.expired(); }, "the queue was let go"));
+  network->sync([] {});
+  serial->sync([] {});
+  executor.runUntilIdle();
 }
 
 // The reader holds the queue while it reads a batch; when the program lets the queue go meanwhile, the

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/linux/CurlHttpClient.h"
+#include "tests/support/ThreadNames.h"
 #include "tests/support/WaitingExecutor.h"
 #include "tests/support/http/LoopbackHttpServer.h"
 
@@ -65,6 +69,21 @@ TEST_F(HttpClientTest, SendsTheRequestAndKeepsStatusHeadersAndBodyOfAnyStatus) {
   EXPECT_EQ(seen.header("X-Custom"), "1");
   EXPECT_EQ(seen.header("Expect"), std::nullopt);
   EXPECT_EQ(seen.body, request.body);
+}
+
+// The transport's thread starts with the first request. Made from an analytics queue's thread, it must not
+// pass for one of that queue's: the tests, and people reading `ps -L`, tell the analytics threads by name.
+TEST_F(HttpClientTest, TheTransportsThreadHasANameOfItsOwn) {
+  server.enqueue(ScriptedReply::json("{}"));
+  std::optional<HttpResult> result;
+  std::thread caller([&] {
+    pthread_setname_np(pthread_self(), "com.dizizoz.cal");
+    client.send(get(server.baseURL() + "/"), executor, [&](HttpResult r) { result = std::move(r); });
+  });
+  caller.join();
+  ASSERT_TRUE(executor.runUntil([&] { return result.has_value(); }));
+  EXPECT_EQ(quorvelle::test::threadNames("com.dizizoz"), std::vector<std::string>{});
+  EXPECT_EQ(quorvelle::test::threadNames("quorvelle-http"), std::vector<std::string>{"quorvelle-http"});
 }
 
 TEST_F(HttpClientTest, HeadersWithLineBreaksAreRefusedBeforeAnythingIsSent) {

@@ -203,11 +203,11 @@ TEST_F(ProgramX11Test, StartsWithoutTheTransportAndAudioLibrariesAndLoadsThemWit
   xdotool({"key", "alt+t"});
   EXPECT_TRUE(waitForRequest("POST /translate target,text")) << requests_.join('\n').toStdString();
   EXPECT_TRUE(programMaps("libcurl.so"));
-  // The dictionary entry of "hello" has a recording, which plays by itself once the popup shows it.
-  EXPECT_TRUE(
-      waitUntil([&] { return programMaps("quorvelle-audio.so"); }, "programMaps(\"quorvelle-audio.so\")"));
-  EXPECT_TRUE(programMaps("libpulse-simple.so"));
-  EXPECT_TRUE(programMaps("libsndfile.so"));
+  // The dictionary entry of "hello" has a recording, which plays by itself once the popup shows it. The
+  // loader maps the player before the libraries it needs: each is waited for on its own.
+  for (const char* library : {"quorvelle-audio.so", "libpulse-simple.so", "libsndfile.so"}) {
+    EXPECT_TRUE(waitUntil([&] { return programMaps(library); }, std::string("the program maps ") + library));
+  }
   EXPECT_FALSE(programMaps("libQt6Multimedia.so"));
 }
 

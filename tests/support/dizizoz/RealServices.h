@@ -1,7 +1,6 @@
 #pragma once
 
 #include <filesystem>
-#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -41,7 +40,6 @@ class RealServices {
   static constexpr std::string_view kToken = "phc_stand_in";
 
   RealServices() {
-    startTransport();
     record_ = DiziZozServices::inert();
     record_.mainExecutor = mainExecutor;
     record_.notificationCenter = notifications;
@@ -74,23 +72,6 @@ class RealServices {
 
   const DiziZozServices& record() const { return record_; }
 
- private:
-  // The transport's worker starts with its first request and takes the name of the thread that made it:
-  // started here, it never passes for an analytics thread.
-  void startTransport() {
-    struct Inline final : platform::Executor {
-      void post(platform::Job job) override { job(); }
-    };
-    static Inline inlineExecutor;
-    std::promise<void> answered;
-    platform::HttpRequest request;
-    request.method = "GET";
-    request.url = quorvelle::test::LoopbackHttpServer::closedBaseURL();
-    http_.send(std::move(request), inlineExecutor, [&](platform::HttpResult) { answered.set_value(); });
-    answered.get_future().wait();
-  }
-
- public:
   // Options for a client of project `token` at the stand-in; the automatic integrations off.
   std::shared_ptr<DiziZozConfig> config(std::string_view token = kToken) const {
     auto options = std::make_shared<DiziZozConfig>(token, service.baseURL(),
