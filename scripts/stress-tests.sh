@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the x11 and keyring tests N times in a row and says which tests failed, and how often.
-#   scripts/stress-tests.sh N [--load] [--preset default|asan] [-R regex]
+#   scripts/stress-tests.sh N [--load] [--preset default|asan|tsan] [-R regex]
 #     --load    keeps every core busy meanwhile (as many busy loops as cores, nice 19, ended with the run)
-#     --preset  the build to run (default: default); it is built first
+#     --preset  the build to run (default: default); it is built first. The tsan build runs its
+#               concurrency stress tests (the tsan label) instead
 #     -R        only the tests whose names match
 # The output of each failing round stays in build/<preset>/stress/round-<i>.log. Exit status 0 when no test
 # failed in any round.
@@ -11,7 +12,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
 
 usage() {
-  echo "usage: scripts/stress-tests.sh N [--load] [--preset default|asan] [-R regex]" >&2
+  echo "usage: scripts/stress-tests.sh N [--load] [--preset default|asan|tsan] [-R regex]" >&2
   exit 2
 }
 [ $# -ge 1 ] || usage
@@ -30,10 +31,18 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
-case "$PRESET" in default | asan) ;; *) usage ;; esac
+case "$PRESET" in default | asan | tsan) ;; *) usage ;; esac
 
 quorvelle_install_packages
-quorvelle_build "$PRESET"
+LABELS='^(x11|keyring)$'
+if [ "$PRESET" = tsan ]; then
+  # As the test command builds and runs it: only the stress tests' targets.
+  (cd "$ROOT" && cmake --preset tsan >/dev/null && cmake --build --preset tsan -j "$(nproc)")
+  LABELS='^tsan$'
+  export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1}"
+else
+  quorvelle_build "$PRESET"
+fi
 BUILD="$ROOT/build/$PRESET"
 [ "$PRESET" = asan ] && quorvelle_sanitizer_env desktop
 
@@ -61,7 +70,7 @@ cd "$BUILD"
 for round in $(seq "$ROUNDS"); do
   start=$SECONDS
   rc=0
-  quorvelle_ctest -L '^(x11|keyring)$' "${FILTER[@]}" -j "$(nproc)" --output-on-failure --no-tests=error \
+  quorvelle_ctest -L "$LABELS" "${FILTER[@]}" -j "$(nproc)" --output-on-failure --no-tests=error \
     >"stress/round-$round.log" 2>&1 || rc=$?
   failed="$(quorvelle_failed_tests "$BUILD")"
   if [ "$rc" -ne 0 ] && [ -z "$failed" ]; then
