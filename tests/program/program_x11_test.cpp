@@ -279,19 +279,39 @@ TEST_F(ProgramX11Test, RefineWithoutAKeyAsksForItAndWithTheKeyReplacesTheSelecti
   // types the key and presses Return.
   const auto settings = waitForWindowNamed("Quorvelle Settings");
   ASSERT_TRUE(settings) << "the settings window did not map";
+  // The window manager makes the window active before the program hears that it has the keyboard: what
+  // is typed goes to the key field once the program says the field has the focus.
+  const auto keyField = [&]() -> std::optional<ProbedWidget> {
+    const auto snapshot = readProbe(probePath_);
+    const ProbedWindow* window = snapshot ? snapshot->titled("Quorvelle Settings") : nullptr;
+    if (window == nullptr || !window->active) return std::nullopt;
+    const ProbedWidget* field =
+        window->find([](const ProbedWidget& w) { return w.objectName == "geminiApiKey"; });
+    return field ? std::optional<ProbedWidget>(*field) : std::nullopt;
+  };
   ASSERT_TRUE(waitUntil(
       [&] {
-        const auto active = runTool("xdotool", {"getactivewindow"});
-        return active && active->trimmed() == *settings;
+        const auto field = keyField();
+        return field && field->focus;
       },
-      "active && active->trimmed() == *settings"))
-      << "the settings window did not take the keyboard";
+      "the settings window has the keyboard, on its key field"))
+      << probedWindows();
   EXPECT_TRUE(requests_.filter("/refine").isEmpty()) << "nothing is sent without a key";
-  xdotool({"type", "--delay", "30", "AIza-test-key"});
+  const QString key = "AIza-test-key";
+  xdotool({"type", "--delay", "30", key});
+  // A password field shows a mask of the key's length.
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        const auto field = keyField();
+        return field && field->text.size() == key.size();
+      },
+      "the key field holds what was typed"))
+      << probedWindows();
   xdotool({"key", "Return"});
-  EXPECT_TRUE(waitUntil([&] { return storedGeminiKey() == "AIza-test-key"; },
-                        "storedGeminiKey() == \"AIza-test-key\""))
-      << "the key typed into the settings window is not in the keyring";
+  EXPECT_TRUE(
+      waitUntil([&] { return storedGeminiKey() == key.toStdString(); }, "the keyring holds the typed key"))
+      << "the key typed into the settings window is not in the keyring\nprogram output:\n"
+      << programLog_.toStdString();
 
   // Back in the other application, the next Alt+R refines with the key.
   ASSERT_NO_FATAL_FAILURE(focusTheTextWindow(field));
