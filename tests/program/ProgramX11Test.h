@@ -244,6 +244,15 @@ class ProgramX11Test : public testing::Test {
     return maps.open(QIODevice::ReadOnly) && QString::fromUtf8(maps.readAll()).contains(name);
   }
 
+  // The requests the development backend has logged up to now, its lines still in the pipe read first: a
+  // request that the program's own output shows to have come is among them (the backend logs each before
+  // it answers), and so is any that came before it.
+  const QStringList& requestsLogged() {
+    while (backend_->waitForReadyRead(0)) {
+    }
+    return requests_;
+  }
+
   testing::AssertionResult waitForRequest(const QString& line) {
     return waitUntil([&] { return requests_.contains(line); },
                      ("the backend received " + line).toStdString());

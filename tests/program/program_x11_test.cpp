@@ -153,7 +153,7 @@ TEST_F(ProgramX11Test, AfterAClickIntoAnotherWindowTheOldPrimaryDoesNotCount) {
   EXPECT_TRUE(waitForRequest("GET /lookup/world?accent=uk")) << requests_.join('\n').toStdString();
   // The press sends its translation and its lookup at the same moment: both have come before they count.
   EXPECT_TRUE(waitForRequest("POST /translate target,text")) << requests_.join('\n').toStdString();
-  EXPECT_FALSE(requests_.contains("GET /lookup/hello?accent=uk")) << "A's word was translated";
+  EXPECT_FALSE(requestsLogged().contains("GET /lookup/hello?accent=uk")) << "A's word was translated";
   EXPECT_EQ(requests_.filter("POST /translate").size(), 1) << requests_.join('\n').toStdString();
 }
 
@@ -226,7 +226,7 @@ TEST_F(ProgramX11Test, TranslateHotKeyWithNothingSelectedOpensQuickTranslateThat
   ASSERT_TRUE(waitUntil([&] { return !field->hasFocus(); }, "!field->hasFocus()"));
   xdotool({"key", "Escape"});
   EXPECT_TRUE(waitForNoPopup());
-  EXPECT_TRUE(requests_.filter("/translate").isEmpty()) << "nothing was typed, nothing is translated";
+  EXPECT_TRUE(requestsLogged().filter("/translate").isEmpty()) << "nothing was typed, nothing is translated";
 }
 
 // The tutorial's quick-translate page: the word the translate page had the user double-click still holds
@@ -256,7 +256,7 @@ TEST_F(ProgramX11Test, AfterAClickOnTheDesktopTheHotKeyOpensQuickTranslateWhatev
   ASSERT_TRUE(waitUntil([&] { return focusIsIn(*popup); }, "quick translate has the keyboard"));
   xdotool({"type", "cat"});
   EXPECT_TRUE(waitForRequest("POST /translate target,text"));
-  EXPECT_EQ(requests_.filter("/translate").size(), 1) << requests_.join('\n').toStdString();
+  EXPECT_EQ(requestsLogged().filter("/translate").size(), 1) << requests_.join('\n').toStdString();
   EXPECT_FALSE(requests_.contains("GET /lookup/serendipity?accent=uk"));
   xdotool({"key", "Escape"});
   EXPECT_TRUE(waitForNoPopup());
@@ -296,7 +296,7 @@ TEST_F(ProgramX11Test, RefineWithoutAKeyAsksForItAndWithTheKeyReplacesTheSelecti
       },
       "the settings window has the keyboard, on its key field"))
       << probedWindows();
-  EXPECT_TRUE(requests_.filter("/refine").isEmpty()) << "nothing is sent without a key";
+  EXPECT_TRUE(requestsLogged().filter("/refine").isEmpty()) << "nothing is sent without a key";
   const QString key = "AIza-test-key";
   xdotool({"type", "--delay", "30", key});
   // A password field shows a mask of the key's length.
@@ -498,7 +498,8 @@ TEST_F(ProgramWithAHangingUpBackendX11Test, ARefineIsSentOnceAndItsFailureLogged
   const QString failure = "LookupClient: refine failed: connection lost (HTTP 0)";
   ASSERT_TRUE(waitUntil([&] { return programLog_.contains(failure); }, "programLog_.contains(failure)"))
       << programLog_.toStdString();
-  EXPECT_EQ(requests_.filter("POST /refine").size(), 1) << requests_.join('\n').toStdString();
+  // A second attempt would have reached the backend, which logs each request, before the program gave up.
+  EXPECT_EQ(requestsLogged().filter("POST /refine").size(), 1) << requests_.join('\n').toStdString();
   EXPECT_EQ(programLog_.count("failed:"), 1) << programLog_.toStdString();
   EXPECT_FALSE(programLog_.contains("hello") || programLog_.contains("AIza")) << programLog_.toStdString();
   EXPECT_TRUE(waitForPopup()) << "the popup shows the error";
@@ -546,7 +547,7 @@ TEST_F(ProgramWithASilentKeyringX11Test, RefineWaitsForTheKeyringWithoutFreezing
                         "the program said the keyring did not answer"))
       << programLog_.toStdString();
   EXPECT_FALSE(settingsWindowShown()) << "the settings opened as if no key were stored";
-  EXPECT_TRUE(requests_.filter("/refine").isEmpty()) << "a refine went out without the key";
+  EXPECT_TRUE(requestsLogged().filter("/refine").isEmpty()) << "a refine went out without the key";
 }
 
 }  // namespace
