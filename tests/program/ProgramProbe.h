@@ -196,6 +196,11 @@ inline std::string describe(const ProbedWindow& window) {
           .arg(window.id, window.title, window.active ? " active" : "", rect(window.geometry),
                serverGeometry(window.id) ? rect(*serverGeometry(window.id)) : QString("none"),
                active ? active->trimmed() : QString("none"), focus ? focus->trimmed() : QString("none"));
+  // Whose window has the keyboard, when it is not this one.
+  if (focus && !focus->trimmed().isEmpty() && focus->trimmed() != window.id) {
+    const auto whose = runTool("xprop", {"-id", focus->trimmed(), "WM_CLASS", "WM_NAME", "_NET_WM_PID"});
+    out += "  the focus window: " + QString(whose.value_or("(xprop failed)")).simplified() + "\n";
+  }
   for (const ProbedWidget& w : window.widgets) {
     if (w.text.isEmpty() && w.name.isEmpty()) continue;
     out += QString("  %1 \"%2\" \"%3\"%4%5%6%7 shown %8\n")

@@ -360,7 +360,9 @@ TEST_F(AnalyticsX11Test, QuittingWhileAFlagsAnswerIsOnItsWayEndsCleanlyEveryTime
         << programLog_.toStdString();
     program_->terminate();
     if (run % 2 == 0) answer();
-    ASSERT_NO_FATAL_FAILURE(expectEndedWithStatusZero(kQuitTimeout));
+    // How soon a quit ends while an analytics request hangs is the tray-quit test's; this one is about how
+    // it ends.
+    ASSERT_NO_FATAL_FAILURE(expectEndedWithStatusZero());
     if (program_->exitStatus() == QProcess::NormalExit && program_->exitCode() == 0) ++clean;
   }
   std::printf("%d of %d quits during a flags answer ended cleanly\n", clean, runs);
