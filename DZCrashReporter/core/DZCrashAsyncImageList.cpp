@@ -11,7 +11,6 @@ namespace dzcrash {
 dzcrash_async_image_list shared_image_list = {nullptr, {nullptr, nullptr, nullptr}, nullptr, {nullptr}};
 
 namespace {
-constexpr int kMaxLinkMapEntries = 4096;
 
 void freeImage(dzcrash_async_image_list* list, dzcrash_async_image* image) {
   if (list->parser.nasync_free != nullptr) list->parser.nasync_free(image, list->parser.context);
@@ -230,7 +229,7 @@ dzcrash_error_t DZcrash_async_rdebug_walk(dzcrash_task_t task, uint64_t rdebug_a
   if (err != DZCRASH_OK) return err;
 
   dzcrash_async_rdebug_entry out;
-  for (int count = 0; entry != 0 && count < kMaxLinkMapEntries; ++count) {
+  for (size_t count = 0; entry != 0 && count < DZCRASH_ASYNC_RDEBUG_MAX_ENTRIES; ++count) {
     uint64_t nameAddress = 0;
     uint64_t next = 0;
     if ((err = DZcrash_async_task_read_uint64(task, host, entry, offsetof(struct link_map, l_addr),

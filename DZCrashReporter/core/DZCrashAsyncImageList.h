@@ -156,6 +156,9 @@ struct dzcrash_async_rdebug_entry {
   char name[1024];
 };
 
+// The most entries one walk of the link map visits: a map that seems longer has a cycle in it.
+constexpr size_t DZCRASH_ASYNC_RDEBUG_MAX_ENTRIES = 4096;
+
 // Return false to stop the walk.
 using dzcrash_async_rdebug_callback = bool (*)(const dzcrash_async_rdebug_entry* entry, void* context);
 
@@ -163,9 +166,9 @@ using dzcrash_async_rdebug_callback = bool (*)(const dzcrash_async_rdebug_entry*
 uint64_t DZcrash_async_rdebug_address();
 
 // Walks the link map that starts at the r_debug record at `rdebug_address` in the task, with checked
-// reads only, so a map the linker is changing at this moment cannot make it fault. Stops after 4,096
-// entries (a cycle). DZCRASH_OK when the walk reached the end or the callback stopped it, otherwise
-// the error of the read that failed. async-signal-safe.
+// reads only, so a map the linker is changing at this moment cannot make it fault. Stops after
+// DZCRASH_ASYNC_RDEBUG_MAX_ENTRIES entries (a cycle). DZCRASH_OK when the walk reached the end or the
+// callback stopped it, otherwise the error of the read that failed. async-signal-safe.
 dzcrash_error_t DZcrash_async_rdebug_walk(dzcrash_task_t task, uint64_t rdebug_address,
                                           dzcrash_async_rdebug_callback callback, void* context);
 

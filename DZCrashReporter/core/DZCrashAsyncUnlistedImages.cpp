@@ -13,10 +13,11 @@ struct FindContext {
   // The program's own path, read once.
   char exe[sizeof(dzcrash_async_rdebug_entry::name)];
   bool exeRead;
-  // Where an object is parsed once the output's records are used up.
-  dzcrash_async_elf elfScratch;
-  char nameScratch[sizeof(dzcrash_async_rdebug_entry::name)];
 };
+
+// Each object of the map takes at most one record, and a walk visits no more objects than there are
+// records: every object the map lists has one.
+static_assert(DZCRASH_ASYNC_UNLISTED_IMAGES_MAX >= DZCRASH_ASYNC_RDEBUG_MAX_ENTRIES);
 
 bool sameBytes(const void* a, const void* b, size_t length) {
   const auto* x = static_cast<const uint8_t*>(a);
@@ -73,13 +74,11 @@ bool takeEntry(const dzcrash_async_rdebug_entry* entry, void* data) {
   if (out->picked_count >= DZCRASH_ASYNC_LOADED_IMAGES_MAX) return false;
   const uint64_t header = entry->load_bias;
 
-  // Parsed into the next free record, which it keeps only when the list does not hold it already; once
-  // the records are used up, into the scratch ones, only to find it in the list.
-  const bool room = out->count < DZCRASH_ASYNC_UNLISTED_IMAGES_MAX;
+  // Parsed into the next free record, which it keeps only when the list does not hold it already.
+  if (out->count >= DZCRASH_ASYNC_UNLISTED_IMAGES_MAX) return false;
   const size_t at = out->count;
-  dzcrash_async_elf& elfScratch = context->elfScratch;
-  dzcrash_async_elf* elf = room ? &out->elves[at] : &elfScratch;
-  char* name = room ? out->names[at] : context->nameScratch;
+  dzcrash_async_elf* elf = &out->elves[at];
+  char* name = out->names[at];
   size_t length = 0;
   if (entry->name[0] != '\0') {
     while (entry->name[length] != '\0' && length < sizeof(out->names[at]) - 1) {
@@ -123,7 +122,6 @@ bool takeEntry(const dzcrash_async_rdebug_entry* entry, void* data) {
     pick(out, listed);
     return true;
   }
-  if (!room) return true;  // no record left for it
   dzcrash_async_image* image = &out->images[at];
   DZcrash_async_memset(image, 0, sizeof(*image));
   image->header_address = header;
