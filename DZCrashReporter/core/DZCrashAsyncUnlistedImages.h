@@ -29,16 +29,28 @@ constexpr size_t DZCRASH_ASYNC_UNLISTED_IMAGES_MAX = DZCRASH_ASYNC_RDEBUG_MAX_EN
 // images) come first, then one for each object of the map.
 constexpr size_t DZCRASH_ASYNC_LOADED_IMAGES_MAX = DZCRASH_ASYNC_RDEBUG_MAX_ENTRIES;
 
-// What one search found: images[i] is a parsed entry, whose record is elves[i] and whose path is
-// names[i] (one array, so that a view can walk them); picked[] are the loaded images in map order, each
-// an image of the list or one of images[].
+// What ends the path of a record when the map held less than the whole path.
+constexpr char DZCRASH_ASYNC_CUT_PATH_MARK[] = " (cut)";
+// Room for the whole path of every record, each with its NUL (and the mark, when it was cut).
+constexpr size_t DZCRASH_ASYNC_UNLISTED_NAMES_BYTES =
+    DZCRASH_ASYNC_UNLISTED_IMAGES_MAX * (DZCRASH_ASYNC_PATH_MAX + sizeof(DZCRASH_ASYNC_CUT_PATH_MARK));
+
+// What one search found: images[i] is a parsed entry, whose record is elves[i] and whose path lies in
+// names (one array, so that a view can walk them); picked[] are the loaded images in map order, each an
+// image of the list or one of images[].
 struct dzcrash_async_unlisted_images {
   size_t count;
   dzcrash_async_image images[DZCRASH_ASYNC_UNLISTED_IMAGES_MAX];
   dzcrash_async_elf elves[DZCRASH_ASYNC_UNLISTED_IMAGES_MAX];
-  char names[DZCRASH_ASYNC_UNLISTED_IMAGES_MAX][sizeof(dzcrash_async_rdebug_entry::name)];
+  // The records' paths one after another, each whole: names_used bytes are taken.
+  size_t names_used;
+  char names[DZCRASH_ASYNC_UNLISTED_NAMES_BYTES];
   size_t picked_count;
   dzcrash_async_image* picked[DZCRASH_ASYNC_LOADED_IMAGES_MAX];
+  // What a search works in: too large for a crash handler's stack.
+  dzcrash_async_rdebug_entry entry;
+  char program[DZCRASH_ASYNC_PATH_MAX];
+  bool program_cut;
 };
 
 // Walks the link map of the r_debug record at `rdebug_address` in `task`, parses each object (an object
