@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DiziZoz/core/DiziZozConfig.h"
@@ -45,10 +46,11 @@ const char* kHelp =
     "  --wait SECONDS    how long to keep retrying (default 30)\n"
     "  --debug           print the client's diagnostics: queued records, batches, pauses, retries\n"
     "\n"
-    "At the end it says how many events the service took (delivered) and how many the client gave up\n"
-    "(dropped: refused for good, or deleted after repeated failures; see the README), and how many stay\n"
-    "queued. Exits 0 only when every event it captured was delivered and nothing was dropped, 1 otherwise,\n"
-    "2 on a bad argument.\n"
+    "At the end it says how many events the service took (delivered), how many the client gave up\n"
+    "(dropped; see the README) and why, and how many stay queued. A stored record that cannot be read back\n"
+    "as an event (a foreign or damaged file, one over the size cap, an entry that is not a regular file)\n"
+    "is dropped too. Exits 0 only when every event it captured was delivered and nothing was dropped,\n"
+    "1 otherwise, 2 on a bad argument.\n"
     "The network's reachability is not watched: the service is expected on this machine.\n";
 
 // Waits up to `seconds` for Ctrl+C or a termination request (blocked by StopSignals); true when one came.
@@ -69,6 +71,28 @@ std::size_t queuedRecords(dizizoz::DiziZozSDK& client) {
   if (auto replay = client.replayQueue()) count += replay->innerQueue().depth();
   if (auto logs = client.logsQueue()) count += logs->depth();
   return count;
+}
+
+// The causes of the dropped records, each with its count ("1 refused for good, 2 not a regular file").
+std::string droppedCauses(const dizizoz::DiziZozQueueTally& tally) {
+  const std::pair<std::size_t, const char*> causes[] = {
+      {tally.refused, "refused for good"},
+      {tally.abandoned, "deleted after repeated failures"},
+      {tally.overflowed, "the oldest when the queue was full"},
+      {tally.rateCapped, "over the rate cap"},
+      {tally.unstored, "could not be stored"},
+      {tally.undecodable, "not readable as an event"},
+      {tally.oversized, "over the size cap"},
+      {tally.notRegularFile, "not a regular file"},
+      {tally.unreadable, "could not be read"},
+  };
+  std::string text;
+  for (const auto& [count, cause] : causes) {
+    if (count == 0) continue;
+    if (!text.empty()) text += ", ";
+    text += std::to_string(count) + " " + cause;
+  }
+  return text;
 }
 
 }  // namespace
@@ -155,9 +179,10 @@ int main(int argc, char** argv) {
   }
   // Events left by an earlier run count too: they go with the first batches.
   std::printf("%s: %zu event(s) delivered, %zu dropped, %zu record(s) stay queued for the next run\n", kTool,
-              tally.delivered, tally.dropped, queued);
+              tally.delivered, tally.dropped(), queued);
+  if (tally.dropped() > 0) std::printf("%s: dropped: %s\n", kTool, droppedCauses(tally).c_str());
   // The client's queue threads may still be finishing a request after close; ending here, without
   // running destructors, leaves them no destroyed transport to call.
   std::fflush(stdout);
-  std::_Exit(refused == 0 && tally.dropped == 0 && queued == 0 ? 0 : 1);
+  std::_Exit(refused == 0 && tally.dropped() == 0 && queued == 0 ? 0 : 1);
 }

@@ -187,8 +187,9 @@ bool DZcrash_nasync_exception_hook_prepare() {
   static std::mutex lock;
   std::lock_guard guard(lock);
   if (gExceptionHookRoom.load() != nullptr) return true;
-  void* area =
-      mmap(nullptr, sizeof(ExceptionHookRoom), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  // Only the pages the hook touches take memory: most of it is room for images loaded later.
+  void* area = mmap(nullptr, sizeof(ExceptionHookRoom), PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (area == MAP_FAILED) return false;
   gExceptionHookRoom.store(new (area) ExceptionHookRoom);
   return true;

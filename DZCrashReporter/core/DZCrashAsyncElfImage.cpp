@@ -1,7 +1,10 @@
 #include "DZCrashReporter/core/DZCrashAsyncElfImage.h"
 
 #include <elf.h>
+#include <fcntl.h>
 #include <link.h>
+#include <unistd.h>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -192,6 +195,75 @@ uint64_t readEhFramePointer(dzcrash_task_t task, uint64_t hdr) {
   }
 }
 
+// Reads `length` bytes at `offset` of an open file. async-signal-safe.
+bool readFileAt(int fd, uint64_t offset, void* dest, size_t length) {
+  if (offset > static_cast<uint64_t>(INT64_MAX) ||
+      lseek(fd, static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(offset)) {
+    return false;
+  }
+  auto* at = static_cast<uint8_t*>(dest);
+  while (length > 0) {
+    const ssize_t n = read(fd, at, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    at += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Where section `index`, which holds the symbol at `address`, ends in the task, by the section headers of
+// the image's file: no load segment holds them. 0 when the file cannot be read, when its header is not
+// the loaded one (the file was replaced since), or when the section does not hold the symbol.
+// async-signal-safe.
+uint64_t sectionEndFromFile(const dzcrash_async_elf* image, uint16_t index, uint64_t address) {
+  if (image->name == nullptr || image->name[0] == '\0' || index == SHN_UNDEF || index >= SHN_LORESERVE)
+    return 0;
+  Elf64_Ehdr loaded;
+  if (DZcrash_async_task_memcpy(image->task, image->header_addr, 0, &loaded, sizeof(loaded)) != DZCRASH_OK)
+    return 0;
+  const int fd = open(image->name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  Elf64_Ehdr header;
+  Elf64_Shdr section;
+  bool read = readFileAt(fd, 0, &header, sizeof(header));
+  const auto* fileBytes = reinterpret_cast<const uint8_t*>(&header);
+  const auto* loadedBytes = reinterpret_cast<const uint8_t*>(&loaded);
+  for (size_t i = 0; read && i < sizeof(header); ++i) read = fileBytes[i] == loadedBytes[i];
+  read = read && header.e_shentsize == sizeof(Elf64_Shdr) && index < header.e_shnum &&
+         readFileAt(fd, header.e_shoff + static_cast<uint64_t>(index) * sizeof(section), &section,
+                    sizeof(section));
+  close(fd);
+  if (!read || (section.sh_flags & SHF_ALLOC) == 0) return 0;
+  uint64_t start = 0;
+  uint64_t end = 0;
+  if (__builtin_add_overflow(section.sh_addr, image->load_bias, &start) ||
+      __builtin_add_overflow(start, section.sh_size, &end)) {
+    return 0;
+  }
+  return start <= address && address <= end ? end : 0;
+}
+
+// Where the load segment that holds `address` ends in the task; 0 when none does. async-signal-safe.
+uint64_t loadSegmentEnd(const dzcrash_async_elf* image, uint64_t address) {
+  Elf64_Ehdr ehdr;
+  if (DZcrash_async_task_memcpy(image->task, image->header_addr, 0, &ehdr, sizeof(ehdr)) != DZCRASH_OK ||
+      ehdr.e_phentsize != sizeof(Elf64_Phdr)) {
+    return 0;
+  }
+  for (uint16_t i = 0; i < ehdr.e_phnum; ++i) {
+    Elf64_Phdr ph;
+    if (DZcrash_async_task_memcpy(image->task, image->header_addr,
+                                  static_cast<int64_t>(ehdr.e_phoff + i * sizeof(ph)), &ph,
+                                  sizeof(ph)) != DZCRASH_OK) {
+      return 0;
+    }
+    const uint64_t start = image->load_bias + ph.p_vaddr;
+    if (ph.p_type == PT_LOAD && address >= start && address - start < ph.p_memsz) return start + ph.p_memsz;
+  }
+  return 0;
+}
+
 }  // namespace
 
 dzcrash_error_t DZcrash_async_elf_init(dzcrash_async_elf* image, dzcrash_task_t task, char* name,
@@ -340,9 +412,19 @@ dzcrash_error_t DZcrash_async_elf_find_symbol_by_pc(const dzcrash_async_elf* ima
                                                     dzcrash_async_elf_found_symbol_cb callback,
                                                     void* context) {
   if (image->symbol_count == 0) return DZCRASH_NOT_FOUND;
-  bool found = false;
-  uint64_t bestAddress = 0;
-  uint32_t bestName = 0;
+  // The nearest sized symbol that holds pc; the nearest symbol without a size at or below pc; and the
+  // nearest of any symbol at or below pc, which ends the reach of one without a size before it. Among
+  // equal addresses the first in the table.
+  struct Candidate {
+    bool found = false;
+    uint64_t address = 0;
+    uint32_t name = 0;
+    uint64_t index = 0;
+    uint16_t section = 0;
+  };
+  Candidate best;
+  Candidate unsized;
+  uint64_t nearest = 0;
   Elf64_Sym chunk[kSymbolChunk];
   for (uint64_t first = 0; first < image->symbol_count; first += kSymbolChunk) {
     const uint64_t n =
@@ -362,27 +444,33 @@ dzcrash_error_t DZcrash_async_elf_find_symbol_by_pc(const dzcrash_async_elf* ima
       if (sym.st_shndx == SHN_ABS) continue;
       uint64_t address = 0;
       if (__builtin_add_overflow(sym.st_value, image->load_bias, &address) || address > pc) continue;
+      if (address > nearest) nearest = address;
       // A symbol that ends before pc does not hold it: pc lies in code the table does not list (a local
       // function), which must not be named after the exported one before it.
       if (sym.st_size != 0 && pc - address >= sym.st_size) continue;
-      if (!found || address > bestAddress) {
-        found = true;
-        bestAddress = address;
-        bestName = sym.st_name;
-      }
+      Candidate& kept = sym.st_size == 0 ? unsized : best;
+      if (!kept.found || address > kept.address) kept = {true, address, sym.st_name, first + i, sym.st_shndx};
     }
   }
-  if (!found) return DZCRASH_NOT_FOUND;
-  if (bestName >= image->dynstr_size) return DZCRASH_INVALID_DATA;
+  // A symbol without a size says nothing of where it ends: it holds pc only when no other symbol lies
+  // between them, and pc lies in its section.
+  if (unsized.found && unsized.address == nearest &&
+      (!best.found || unsized.address > best.address || unsized.index < best.index)) {
+    uint64_t end = sectionEndFromFile(image, unsized.section, unsized.address);
+    if (end == 0) end = loadSegmentEnd(image, unsized.address);
+    if (pc < end) best = unsized;
+  }
+  if (!best.found) return DZCRASH_NOT_FOUND;
+  if (best.name >= image->dynstr_size) return DZCRASH_INVALID_DATA;
 
   char name[DZCRASH_ELF_SYMBOL_NAME_MAX];
-  uint64_t available = image->dynstr_size - bestName;
+  uint64_t available = image->dynstr_size - best.name;
   const size_t want = available < sizeof(name) - 1 ? static_cast<size_t>(available) : sizeof(name) - 1;
   size_t copied = 0;
-  DZcrash_async_task_read_partial(image->task, image->dynstr_address + bestName, name, want, &copied);
+  DZcrash_async_task_read_partial(image->task, image->dynstr_address + best.name, name, want, &copied);
   name[copied] = '\0';
   if (copied == 0 && want > 0) return DZCRASH_INVALID_DATA;
-  callback(bestAddress, name, context);
+  callback(best.address, name, context);
   return DZCRASH_OK;
 }
 

@@ -81,11 +81,14 @@ bool DZcrash_async_elf_processor(const dzcrash_async_elf* image, uint64_t* type,
 // text_start <= address < text_end. async-signal-safe.
 bool DZcrash_async_elf_contains_address(const dzcrash_async_elf* image, uint64_t address);
 
-// The nearest defined dynamic symbol at or below pc that may hold it (among equal addresses the first
-// in the table): a symbol with a size holds only its own bytes, one without a size everything up to
-// the next. The name handed to the callback is cut to DZCRASH_ELF_SYMBOL_NAME_MAX - 1 bytes and lives
-// only for the call. DZCRASH_NOT_FOUND when no symbol qualifies or the image has no dynamic symbols.
-// async-signal-safe.
+// The nearest defined dynamic symbol at or below pc that holds it (among equal addresses the first in
+// the table): a symbol with a size holds only its own bytes; one without a size the bytes up to the next
+// symbol (sized or not) and not past the end of its section. No load segment holds the section headers:
+// they are read from the image's file (opened and read, both async-signal-safe, only for such a symbol)
+// when its header is the loaded one, else the end of the load segment that holds the symbol stands for
+// its section's. The name handed to the callback is cut to DZCRASH_ELF_SYMBOL_NAME_MAX - 1 bytes and
+// lives only for the call. DZCRASH_NOT_FOUND when no symbol qualifies or the image has no dynamic
+// symbols. async-signal-safe.
 dzcrash_error_t DZcrash_async_elf_find_symbol_by_pc(const dzcrash_async_elf* image, uint64_t pc,
                                                     dzcrash_async_elf_found_symbol_cb callback,
                                                     void* context);

@@ -11,7 +11,6 @@ namespace dzcrash {
 dzcrash_async_image_list shared_image_list = {nullptr, {nullptr, nullptr, nullptr}, nullptr, {nullptr}};
 
 namespace {
-constexpr int kMaxLinkMapEntries = 4096;
 
 void freeImage(dzcrash_async_image_list* list, dzcrash_async_image* image) {
   if (list->parser.nasync_free != nullptr) list->parser.nasync_free(image, list->parser.context);
@@ -222,6 +221,7 @@ uint64_t DZcrash_async_rdebug_address() {
 
 // async-signal-safe.
 dzcrash_error_t DZcrash_async_rdebug_walk(dzcrash_task_t task, uint64_t rdebug_address,
+                                          dzcrash_async_rdebug_entry* out,
                                           dzcrash_async_rdebug_callback callback, void* context) {
   const dzcrash_async_byteorder_t* host = DZcrash_async_byteorder_little_endian();
   uint64_t entry = 0;
@@ -229,35 +229,49 @@ dzcrash_error_t DZcrash_async_rdebug_walk(dzcrash_task_t task, uint64_t rdebug_a
       DZcrash_async_task_read_uint64(task, host, rdebug_address, offsetof(struct r_debug, r_map), &entry);
   if (err != DZCRASH_OK) return err;
 
-  dzcrash_async_rdebug_entry out;
-  for (int count = 0; entry != 0 && count < kMaxLinkMapEntries; ++count) {
+  for (size_t count = 0; entry != 0 && count < DZCRASH_ASYNC_RDEBUG_MAX_ENTRIES; ++count) {
     uint64_t nameAddress = 0;
     uint64_t next = 0;
     if ((err = DZcrash_async_task_read_uint64(task, host, entry, offsetof(struct link_map, l_addr),
-                                              &out.load_bias)) != DZCRASH_OK ||
+                                              &out->load_bias)) != DZCRASH_OK ||
         (err = DZcrash_async_task_read_uint64(task, host, entry, offsetof(struct link_map, l_name),
                                               &nameAddress)) != DZCRASH_OK ||
         (err = DZcrash_async_task_read_uint64(task, host, entry, offsetof(struct link_map, l_ld),
-                                              &out.dynamic_address)) != DZCRASH_OK ||
+                                              &out->dynamic_address)) != DZCRASH_OK ||
         (err = DZcrash_async_task_read_uint64(task, host, entry, offsetof(struct link_map, l_next), &next)) !=
             DZCRASH_OK) {
       return err;
     }
-    // The path is read in chunks up to its NUL; an unreadable path leaves the entry nameless.
+    // The path is read in chunks up to its NUL; an unreadable path leaves the entry nameless, one that
+    // stops being readable or does not end in the buffer leaves it cut.
     size_t length = 0;
+    out->name_cut = false;
     if (nameAddress != 0) {
-      while (length < sizeof(out.name) - 1) {
+      constexpr size_t kChunk = 256;
+      const size_t room = sizeof(out->name) - 1;
+      for (;;) {
+        if (length == room) {
+          char following = 1;
+          size_t got = 0;
+          DZcrash_async_task_read_partial(task, nameAddress + length, &following, 1, &got);
+          out->name_cut = got != 1 || following != '\0';
+          break;
+        }
         size_t copied = 0;
-        const size_t want = sizeof(out.name) - 1 - length < 64 ? sizeof(out.name) - 1 - length : 64;
-        DZcrash_async_task_read_partial(task, nameAddress + length, out.name + length, want, &copied);
+        const size_t want = room - length < kChunk ? room - length : kChunk;
+        DZcrash_async_task_read_partial(task, nameAddress + length, out->name + length, want, &copied);
         size_t i = 0;
-        while (i < copied && out.name[length + i] != '\0') ++i;
+        while (i < copied && out->name[length + i] != '\0') ++i;
         length += i;
-        if (i < copied || copied < want) break;
+        if (i < copied) break;
+        if (copied < want) {
+          out->name_cut = length > 0;
+          break;
+        }
       }
     }
-    out.name[length] = '\0';
-    if (!callback(&out, context)) return DZCRASH_OK;
+    out->name[length] = '\0';
+    if (!callback(out, context)) return DZCRASH_OK;
     entry = next;
   }
   return DZCRASH_OK;

@@ -148,13 +148,23 @@ bool DZcrash_async_image_contains_address(const dzcrash_async_image* image, uint
 // set_reading(false). async-signal-safe.
 dzcrash_async_image* DZcrash_async_image_containing_address(dzcrash_async_image_list* list, uint64_t address);
 
-// One entry of the dynamic linker's map: load bias, path (cut to fit, NUL-terminated; "" for the
-// program itself) and the address of its dynamic section.
+// The longest path the system opens, its NUL included (PATH_MAX): no object the dynamic linker loaded has
+// a longer one.
+constexpr size_t DZCRASH_ASYNC_PATH_MAX = 4096;
+
+// One entry of the dynamic linker's map: load bias, path (NUL-terminated; "" for the program itself) and
+// the address of its dynamic section. `name_cut` is set when `name` holds less than the whole path: a
+// path that does not end within DZCRASH_ASYNC_PATH_MAX bytes, or one that stops being readable part of
+// the way (a map the linker is changing, or damaged).
 struct dzcrash_async_rdebug_entry {
   uint64_t load_bias;
   uint64_t dynamic_address;
-  char name[1024];
+  bool name_cut;
+  char name[DZCRASH_ASYNC_PATH_MAX];
 };
+
+// The most entries one walk of the link map visits: a map that seems longer has a cycle in it.
+constexpr size_t DZCRASH_ASYNC_RDEBUG_MAX_ENTRIES = 4096;
 
 // Return false to stop the walk.
 using dzcrash_async_rdebug_callback = bool (*)(const dzcrash_async_rdebug_entry* entry, void* context);
@@ -163,10 +173,12 @@ using dzcrash_async_rdebug_callback = bool (*)(const dzcrash_async_rdebug_entry*
 uint64_t DZcrash_async_rdebug_address();
 
 // Walks the link map that starts at the r_debug record at `rdebug_address` in the task, with checked
-// reads only, so a map the linker is changing at this moment cannot make it fault. Stops after 4,096
-// entries (a cycle). DZCRASH_OK when the walk reached the end or the callback stopped it, otherwise
-// the error of the read that failed. async-signal-safe.
+// reads only, so a map the linker is changing at this moment cannot make it fault. Each entry is read
+// into `entry` (caller-provided: it is too large for a crash handler's stack), which the callback sees.
+// Stops after DZCRASH_ASYNC_RDEBUG_MAX_ENTRIES entries (a cycle). DZCRASH_OK when the walk reached the
+// end or the callback stopped it, otherwise the error of the read that failed. async-signal-safe.
 dzcrash_error_t DZcrash_async_rdebug_walk(dzcrash_task_t task, uint64_t rdebug_address,
+                                          dzcrash_async_rdebug_entry* entry,
                                           dzcrash_async_rdebug_callback callback, void* context);
 
 template <class Record, dzcrash_image_format Format,

@@ -10,13 +10,27 @@ struct FindContext {
   dzcrash_async_image_list* list;
   dzcrash_task_t task;
   dzcrash_async_unlisted_images* out;
-  // The program's own path, read once.
-  char exe[sizeof(dzcrash_async_rdebug_entry::name)];
-  bool exeRead;
-  // Where an object is parsed once the output's records are used up.
-  dzcrash_async_elf elfScratch;
-  char nameScratch[sizeof(dzcrash_async_rdebug_entry::name)];
+  // Whether out->program holds the program's own path yet: it is read once.
+  bool programRead;
 };
+
+// Each object of the map takes at most one record, and a walk visits no more objects than there are
+// records: every object the map lists has one.
+static_assert(DZCRASH_ASYNC_UNLISTED_IMAGES_MAX >= DZCRASH_ASYNC_RDEBUG_MAX_ENTRIES);
+
+// The program's path, which its entry of the map leaves empty: read once per search.
+const char* programPath(FindContext* context, bool* cut) {
+  dzcrash_async_unlisted_images* out = context->out;
+  if (!context->programRead) {
+    const ssize_t n = readlink("/proc/self/exe", out->program, sizeof(out->program) - 1);
+    out->program[n > 0 ? n : 0] = '\0';
+    // readlink says nothing of a path it had to cut but fills the buffer.
+    out->program_cut = n == static_cast<ssize_t>(sizeof(out->program) - 1);
+    context->programRead = true;
+  }
+  *cut = out->program_cut;
+  return out->program;
+}
 
 bool sameBytes(const void* a, const void* b, size_t length) {
   const auto* x = static_cast<const uint8_t*>(a);
@@ -73,34 +87,26 @@ bool takeEntry(const dzcrash_async_rdebug_entry* entry, void* data) {
   if (out->picked_count >= DZCRASH_ASYNC_LOADED_IMAGES_MAX) return false;
   const uint64_t header = entry->load_bias;
 
-  // Parsed into the next free record, which it keeps only when the list does not hold it already; once
-  // the records are used up, into the scratch ones, only to find it in the list.
-  const bool room = out->count < DZCRASH_ASYNC_UNLISTED_IMAGES_MAX;
+  // Parsed into the next free record, which it keeps only when the list does not hold it already; its
+  // path goes to the next free bytes of names, taken only then.
+  if (out->count >= DZCRASH_ASYNC_UNLISTED_IMAGES_MAX) return false;
   const size_t at = out->count;
-  dzcrash_async_elf& elfScratch = context->elfScratch;
-  dzcrash_async_elf* elf = room ? &out->elves[at] : &elfScratch;
-  char* name = room ? out->names[at] : context->nameScratch;
+  dzcrash_async_elf* elf = &out->elves[at];
+  bool cut = entry->name_cut;
+  const char* path = entry->name[0] != '\0' ? entry->name : programPath(context, &cut);
+  char* name = out->names + out->names_used;
+  const size_t room = sizeof(out->names) - out->names_used;
   size_t length = 0;
-  if (entry->name[0] != '\0') {
-    while (entry->name[length] != '\0' && length < sizeof(out->names[at]) - 1) {
-      name[length] = entry->name[length];
-      ++length;
-    }
-    name[length] = '\0';
-  } else {
-    // The program itself has no name in the map.
-    if (!context->exeRead) {
-      const ssize_t n = readlink("/proc/self/exe", context->exe, sizeof(context->exe) - 1);
-      context->exe[n > 0 ? n : 0] = '\0';
-      context->exeRead = true;
-    }
-    while (context->exe[length] != '\0') {
-      name[length] = context->exe[length];
-      ++length;
-    }
-    name[length] = '\0';
+  while (path[length] != '\0' && length + sizeof(DZCRASH_ASYNC_CUT_PATH_MARK) < room) {
+    name[length] = path[length];
+    ++length;
   }
-  const char* path = entry->name[0] != '\0' ? entry->name : context->exe;
+  if (path[length] != '\0') cut = true;  // never, by the names' size; the mark says so all the same
+  if (cut) {
+    for (const char c : DZCRASH_ASYNC_CUT_PATH_MARK) name[length++] = c;
+  } else {
+    name[length++] = '\0';
+  }
 
   if (DZcrash_async_elf_init(elf, context->task, name, header) != DZCRASH_OK ||
       elf->load_bias != entry->load_bias) {
@@ -123,7 +129,6 @@ bool takeEntry(const dzcrash_async_rdebug_entry* entry, void* data) {
     pick(out, listed);
     return true;
   }
-  if (!room) return true;  // no record left for it
   dzcrash_async_image* image = &out->images[at];
   DZcrash_async_memset(image, 0, sizeof(*image));
   image->header_address = header;
@@ -132,6 +137,7 @@ bool takeEntry(const dzcrash_async_rdebug_entry* entry, void* data) {
   image->parsed = elf;
   image->format = DZCRASH_IMAGE_FORMAT_ELF;
   ++out->count;
+  out->names_used += length;
   pick(out, image);
   return true;
 }
@@ -141,6 +147,7 @@ bool takeEntry(const dzcrash_async_rdebug_entry* entry, void* data) {
 bool DZcrash_async_find_loaded_images(dzcrash_async_image_list* list, dzcrash_task_t task,
                                       uint64_t rdebug_address, dzcrash_async_unlisted_images* out) {
   out->count = 0;
+  out->names_used = 0;
   out->picked_count = 0;
   // The map speaks only for this task's ELF images: the list's others (another task's, Mach-O ones)
   // stay as they are.
@@ -156,9 +163,8 @@ bool DZcrash_async_find_loaded_images(dzcrash_async_image_list* list, dzcrash_ta
   context.list = list;
   context.task = task;
   context.out = out;
-  context.exe[0] = '\0';
-  context.exeRead = false;
-  return DZcrash_async_rdebug_walk(task, rdebug_address, takeEntry, &context) == DZCRASH_OK;
+  context.programRead = false;
+  return DZcrash_async_rdebug_walk(task, rdebug_address, &out->entry, takeEntry, &context) == DZCRASH_OK;
 }
 
 void DZcrash_async_current_images(dzcrash_async_image_list* list, dzcrash_async_unlisted_images* out,

@@ -19,28 +19,45 @@
 
 namespace dzcrash {
 
-// At most this many images are parsed by one search.
-constexpr size_t DZCRASH_ASYNC_UNLISTED_IMAGES_MAX = 128;
-// At most this many loaded images are picked by one search.
-constexpr size_t DZCRASH_ASYNC_LOADED_IMAGES_MAX = 1024;
+// Room for every object the map walk visits: a process may load any number of libraries after the list
+// was filled (plugins), and one left without a record would lose its name, build id, symbols and unwind
+// tables, and with them the stack of a crash in it. The records are reserved, not used, until a search
+// fills them: keep this structure in a mapping made outside the crash path (the pages a search does not
+// reach are never touched), never on a stack.
+constexpr size_t DZCRASH_ASYNC_UNLISTED_IMAGES_MAX = DZCRASH_ASYNC_RDEBUG_MAX_ENTRIES;
+// The picked images: the list's own that the map does not speak for (none in a list of this process's
+// images) come first, then one for each object of the map.
+constexpr size_t DZCRASH_ASYNC_LOADED_IMAGES_MAX = DZCRASH_ASYNC_RDEBUG_MAX_ENTRIES;
 
-// What one search found: images[i] is a parsed entry, whose record is elves[i] and whose path is
-// names[i] (one array, so that a view can walk them); picked[] are the loaded images in map order, each
-// an image of the list or one of images[].
+// What ends the path of a record when the map held less than the whole path.
+constexpr char DZCRASH_ASYNC_CUT_PATH_MARK[] = " (cut)";
+// Room for the whole path of every record, each with its NUL (and the mark, when it was cut).
+constexpr size_t DZCRASH_ASYNC_UNLISTED_NAMES_BYTES =
+    DZCRASH_ASYNC_UNLISTED_IMAGES_MAX * (DZCRASH_ASYNC_PATH_MAX + sizeof(DZCRASH_ASYNC_CUT_PATH_MARK));
+
+// What one search found: images[i] is a parsed entry, whose record is elves[i] and whose path lies in
+// names (one array, so that a view can walk them); picked[] are the loaded images in map order, each an
+// image of the list or one of images[].
 struct dzcrash_async_unlisted_images {
   size_t count;
   dzcrash_async_image images[DZCRASH_ASYNC_UNLISTED_IMAGES_MAX];
   dzcrash_async_elf elves[DZCRASH_ASYNC_UNLISTED_IMAGES_MAX];
-  char names[DZCRASH_ASYNC_UNLISTED_IMAGES_MAX][sizeof(dzcrash_async_rdebug_entry::name)];
+  // The records' paths one after another, each whole: names_used bytes are taken.
+  size_t names_used;
+  char names[DZCRASH_ASYNC_UNLISTED_NAMES_BYTES];
   size_t picked_count;
   dzcrash_async_image* picked[DZCRASH_ASYNC_LOADED_IMAGES_MAX];
+  // What a search works in: too large for a crash handler's stack.
+  dzcrash_async_rdebug_entry entry;
+  char program[DZCRASH_ASYNC_PATH_MAX];
+  bool program_cut;
 };
 
 // Walks the link map of the r_debug record at `rdebug_address` in `task`, parses each object (an object
 // whose header does not lie at its load bias, as a shared object's always does, or that does not parse,
-// is passed over; the program itself is matched by its path), and fills `out` as described above, up to
-// the maxima. `list` may be null or unfilled. True when the walk read the whole map; false when a read
-// failed, and then `picked` holds only the objects before the failure. async-signal-safe.
+// is passed over; the program itself is matched by its path), and fills `out` as described above: every
+// object of the map has its record. `list` may be null or unfilled. True when the walk read the whole map;
+// false when a read failed, and then `picked` holds only the objects before the failure. async-signal-safe.
 bool DZcrash_async_find_loaded_images(dzcrash_async_image_list* list, dzcrash_task_t task,
                                       uint64_t rdebug_address, dzcrash_async_unlisted_images* out);
 

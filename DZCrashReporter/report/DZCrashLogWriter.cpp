@@ -606,8 +606,10 @@ dzcrash_error_t DZcrash_log_writer_init(dzcrash_log_writer_t* writer, const char
         std::string("Could not install the thread capture; reports will hold the crashed thread only: ") +
         std::strerror(errno));
   }
+  // Most of it is room for the records of images loaded later, of which a write uses what it finds: only
+  // the pages it touches ever take memory.
   void* scratch = mmap(nullptr, sizeof(dzcrash_log_writer_scratch), PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (scratch == MAP_FAILED) return DZCRASH_NO_MEMORY;
   writer->scratch = new (scratch) dzcrash_log_writer_scratch;
 

@@ -41,15 +41,25 @@ struct Fields {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millis = 0;
 };
 
-std::optional<Date> toDate(const Fields& f) {
+// The fields as milliseconds since 1970, which hold every year of four digits; nothing when they name no
+// date.
+std::optional<sys_time<milliseconds>> toMilliseconds(const Fields& f) {
   year_month_day ymd{year{f.year}, month{static_cast<unsigned>(f.month)}, day{static_cast<unsigned>(f.day)}};
   if (!ymd.ok() || f.hour > 23 || f.minute > 59 || f.second > 59) return std::nullopt;
-  auto point = sys_days{ymd} + hours{f.hour} + minutes{f.minute} + seconds{f.second} + milliseconds{f.millis};
-  // The clock's 64-bit nanosecond count spans about 1678 to 2262; converting a date outside it would
-  // overflow into some other date.
+  return sys_days{ymd} + hours{f.hour} + minutes{f.minute} + seconds{f.second} + milliseconds{f.millis};
+}
+
+// Whether the clock's 64-bit nanosecond count, which spans about 1678 to 2262, holds `point`: converting
+// a date outside it would overflow into some other date.
+bool clockHolds(sys_time<milliseconds> point) {
   constexpr auto limit = duration_cast<milliseconds>(Date::duration::max());
-  if (point.time_since_epoch() > limit || point.time_since_epoch() < -limit) return std::nullopt;
-  return time_point_cast<Date::duration>(point);
+  return point.time_since_epoch() <= limit && point.time_since_epoch() >= -limit;
+}
+
+std::optional<Date> toDate(const Fields& f) {
+  const auto point = toMilliseconds(f);
+  if (!point || !clockHolds(*point)) return std::nullopt;
+  return time_point_cast<Date::duration>(*point);
 }
 
 // "yyyy-MM-dd'T'HH:mm:ss", then optionally ".SSS", then "Z".
@@ -64,6 +74,28 @@ std::optional<Date> parseIso(std::string_view text, bool withMillis) {
   if (ok && withMillis) ok = expect(text, pos, ".") && readDigits(text, pos, 3, f.millis);
   if (!ok || !expect(text, pos, "Z") || pos != text.size()) return std::nullopt;
   return toDate(f);
+}
+
+// "EEE, dd MMM yyyy HH:mm:ss z", its fields unchecked.
+std::optional<Fields> readHttpDate(std::string_view text) {
+  std::size_t pos = 0;
+  bool weekday = false;
+  for (auto name : weekdayNames) weekday = weekday || expect(text, pos, name);
+  if (!weekday || !expect(text, pos, ", ")) return std::nullopt;
+
+  Fields f;
+  if (!readDigits(text, pos, 2, f.day) || !expect(text, pos, " ")) return std::nullopt;
+  for (std::size_t i = 0; i < monthNames.size() && f.month == 0; ++i) {
+    if (expect(text, pos, monthNames[i])) f.month = static_cast<int>(i) + 1;
+  }
+  bool ok = f.month != 0 && expect(text, pos, " ") && readDigits(text, pos, 4, f.year) &&
+            expect(text, pos, " ") && readDigits(text, pos, 2, f.hour) && expect(text, pos, ":") &&
+            readDigits(text, pos, 2, f.minute) && expect(text, pos, ":") &&
+            readDigits(text, pos, 2, f.second) && expect(text, pos, " ");
+  if (!ok) return std::nullopt;
+  auto zone = text.substr(pos);
+  if (zone != "GMT" && zone != "UTC") return std::nullopt;
+  return f;
 }
 
 std::string format(Date date, bool withMillis) {
@@ -122,25 +154,8 @@ std::optional<Date> toISO8601Date(std::string_view text) {
 }
 
 std::optional<Date> parseHttpDate(std::string_view text) {
-  // "EEE, dd MMM yyyy HH:mm:ss z"
-  std::size_t pos = 0;
-  bool weekday = false;
-  for (auto name : weekdayNames) weekday = weekday || expect(text, pos, name);
-  if (!weekday || !expect(text, pos, ", ")) return std::nullopt;
-
-  Fields f;
-  if (!readDigits(text, pos, 2, f.day) || !expect(text, pos, " ")) return std::nullopt;
-  for (std::size_t i = 0; i < monthNames.size() && f.month == 0; ++i) {
-    if (expect(text, pos, monthNames[i])) f.month = static_cast<int>(i) + 1;
-  }
-  bool ok = f.month != 0 && expect(text, pos, " ") && readDigits(text, pos, 4, f.year) &&
-            expect(text, pos, " ") && readDigits(text, pos, 2, f.hour) && expect(text, pos, ":") &&
-            readDigits(text, pos, 2, f.minute) && expect(text, pos, ":") &&
-            readDigits(text, pos, 2, f.second) && expect(text, pos, " ");
-  if (!ok) return std::nullopt;
-  auto zone = text.substr(pos);
-  if (zone != "GMT" && zone != "UTC") return std::nullopt;
-  return toDate(f);
+  const auto fields = readHttpDate(text);
+  return fields ? toDate(*fields) : std::nullopt;
 }
 
 std::string nanosNow() {
@@ -162,10 +177,19 @@ std::optional<double> parseRetryAfter(std::string_view text, Date now) {
     if (seconds < 0) return std::nullopt;
     return seconds + 0.0;  // "-0" reads as 0, not negative zero
   }
-  auto date = parseHttpDate(text);
-  if (!date) return std::nullopt;
-  if (*date <= now) return 0.0;
-  return duration<double>(*date - now).count();
+  const auto fields = readHttpDate(text);
+  const auto point = fields ? toMilliseconds(*fields) : std::nullopt;
+  if (!point) return std::nullopt;
+  if (clockHolds(*point)) {
+    const auto date = time_point_cast<Date::duration>(*point);
+    if (date <= now) return 0.0;
+    return duration<double>(date - now).count();
+  }
+  // A date the clock cannot hold: one before its range is long past, and one after it is a wait longer
+  // than the clock holds, which addingSeconds makes the latest time it holds, as for such a number.
+  const double seconds =
+      duration<double>(point->time_since_epoch()).count() - duration<double>(now.time_since_epoch()).count();
+  return seconds > 0 ? seconds : 0.0;
 }
 
 Date addingSeconds(Date date, double seconds) {

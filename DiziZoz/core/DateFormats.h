@@ -32,8 +32,9 @@ std::string nanosNow();
 std::string nanosNow(const platform::Clock& clock);
 
 // Seconds to wait from a Retry-After header: a finite non-negative decimal number ("120", "1.5"), or an
-// HTTP date turned into the seconds from `now` (0 when it is past). Nothing for anything else: negative
-// numbers, "inf", "nan", hexadecimal, surrounding blanks.
+// HTTP date turned into the seconds from `now` (0 when it is past), a date past what the clock holds
+// included (year 9999: a wait longer than the clock holds, as addingSeconds takes it). Nothing for
+// anything else: negative numbers, "inf", "nan", hexadecimal, surrounding blanks.
 std::optional<double> parseRetryAfter(std::string_view text, Date now);
 std::optional<double> parseRetryAfter(std::string_view text);
 

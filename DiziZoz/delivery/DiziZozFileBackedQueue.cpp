@@ -248,7 +248,8 @@ std::vector<std::string> DiziZozFileBackedQueue::peek(std::size_t count) {
   return contents;
 }
 
-std::vector<DiziZozFileBackedQueue::NamedRecord> DiziZozFileBackedQueue::peekNamed(std::size_t count) {
+std::vector<DiziZozFileBackedQueue::NamedRecord> DiziZozFileBackedQueue::peekNamed(std::size_t count,
+                                                                                   Discarded* discarded) {
   std::vector<NamedRecord> records;
   if (count == 0) return records;
   const std::vector<std::string> listed = names();
@@ -272,6 +273,11 @@ std::vector<DiziZozFileBackedQueue::NamedRecord> DiziZozFileBackedQueue::peekNam
       hedgeLog("File " + fileUrl(path) + " is corrupted " + ec.message());
       deleteSafely(path);
       dropped.insert(name);
+      if (discarded) {
+        ++(ec == DiziZozFileError::tooLarge          ? discarded->oversized
+           : ec == DiziZozFileError::notARegularFile ? discarded->notRegularFile
+                                                     : discarded->unreadable);
+      }
       continue;
     }
     records.push_back({name, std::move(data)});

@@ -84,7 +84,14 @@ class DiziZozFileBackedQueue {
     std::string name;
     std::string contents;
   };
-  std::vector<NamedRecord> peekNamed(std::size_t count);
+  // What a read deleted as no record, by cause.
+  struct Discarded {
+    std::size_t oversized = 0;       // a file over maxRecordBytes
+    std::size_t notRegularFile = 0;  // a folder, a link, a device...
+    std::size_t unreadable = 0;      // a file that could not be read for any other reason (EIO...)
+  };
+  // `discarded`, when given, counts what the read deleted.
+  std::vector<NamedRecord> peekNamed(std::size_t count, Discarded* discarded = nullptr);
 
   // Takes up to `count` names from the head of the list and deletes their files.
   void pop(std::size_t count);

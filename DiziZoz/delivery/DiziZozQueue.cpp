@@ -102,7 +102,17 @@ std::size_t DiziZozQueue<T>::depth() const {
 
 template <typename T>
 DiziZozQueueTally DiziZozQueue<T>::tally() const {
-  return {.delivered = delivered_.load(), .dropped = dropped_.load()};
+  const Counters& c = counters_;
+  return {.delivered = c.delivered.load(),
+          .refused = c.refused.load(),
+          .abandoned = c.abandoned.load(),
+          .overflowed = c.overflowed.load(),
+          .rateCapped = c.rateCapped.load(),
+          .unstored = c.unstored.load(),
+          .undecodable = c.undecodable.load(),
+          .oversized = c.oversized.load(),
+          .notRegularFile = c.notRegularFile.load(),
+          .unreadable = c.unreadable.load()};
 }
 
 template <typename T>
@@ -206,7 +216,7 @@ void DiziZozQueue<T>::add(T record) {
       if (!drop) ++rateCapCount_;
     }
     if (drop) {
-      ++dropped_;
+      ++counters_.rateCapped;
       noteRateCapDropped();
       return;
     }
@@ -216,16 +226,16 @@ void DiziZozQueue<T>::add(T record) {
     std::lock_guard lock(addLock_);
     if (fileQueue_.depth() >= static_cast<std::size_t>(std::max(0, configuredMaxQueueSize_))) {
       hedgeLog("[DiziZoz] Queue is full, dropping oldest record");
-      if (fileQueue_.deleteAt(0)) ++dropped_;
+      if (fileQueue_.deleteAt(0)) ++counters_.overflowed;
     }
     auto bytes = endpoint_.encode(record);
     if (!bytes) {
-      ++dropped_;
+      ++counters_.unstored;
       hedgeLog("[DiziZoz] Tried to queue unserialisable record");
       return;
     }
     if (!fileQueue_.add(*bytes)) {
-      ++dropped_;
+      ++counters_.unstored;
       hedgeLog("Dropped " + endpoint_.describe(record) + ": it could not be stored");
       return;
     }
@@ -316,7 +326,8 @@ void DiziZozQueue<T>::take(std::size_t count, Completion completion) {
     std::vector<std::string> names;
     std::vector<std::string> undecodable;
     std::vector<T> records;
-    for (auto& file : self->fileQueue_.peekNamed(count)) {
+    DiziZozFileBackedQueue::Discarded discarded;
+    for (auto& file : self->fileQueue_.peekNamed(count, &discarded)) {
       if (auto record = self->endpoint_.decode(file.contents)) {
         records.push_back(std::move(*record));
         names.push_back(std::move(file.name));
@@ -325,7 +336,11 @@ void DiziZozQueue<T>::take(std::size_t count, Completion completion) {
         undecodable.push_back(std::move(file.name));
       }
     }
-    self->dropped_ += self->fileQueue_.remove(undecodable);
+    Counters& counters = self->counters_;
+    counters.undecodable += self->fileQueue_.remove(undecodable);
+    counters.oversized += discarded.oversized;
+    counters.notRegularFile += discarded.notRegularFile;
+    counters.unreadable += discarded.unreadable;
     DiziZozConsumerPayload<T> payload;
     payload.records = std::move(records);
     payload.completion = [weak, names = std::move(names)](DiziZozBatchOutcome outcome) {
@@ -333,7 +348,8 @@ void DiziZozQueue<T>::take(std::size_t count, Completion completion) {
       if (!queue) return;
       if (outcome != DiziZozBatchOutcome::kept && !names.empty()) {
         const std::size_t removed = queue->fileQueue_.remove(names);
-        (outcome == DiziZozBatchOutcome::delivered ? queue->delivered_ : queue->dropped_) += removed;
+        (outcome == DiziZozBatchOutcome::delivered ? queue->counters_.delivered : queue->counters_.refused) +=
+            removed;
         hedgeLog("[DiziZoz] Completed!");
       }
       std::lock_guard lock(queue->isFlushingLock_);
@@ -437,7 +453,7 @@ void DiziZozQueue<T>::dropAllQueuedRecords(const std::string& reason) {
   hedgeLog("Queue: dropping all queued records \u2014 " + reason);
   {
     std::lock_guard lock(addLock_);
-    dropped_ += fileQueue_.depth();
+    counters_.abandoned += fileQueue_.depth();
     fileQueue_.clear();
   }
   std::lock_guard lock(stateLock_);

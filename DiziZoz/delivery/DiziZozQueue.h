@@ -42,9 +42,21 @@ struct DiziZozConsumerPayload {
 // The records an upload queue has finished since it was built.
 struct DiziZozQueueTally {
   std::size_t delivered = 0;  // deleted after a 2xx answer to the batch that carried them
-  // Given up: by a final answer, the size or rate limit, a drop-all, or because they could not be
-  // stored or decoded.
-  std::size_t dropped = 0;
+  // Given up, by cause:
+  std::size_t refused = 0;         // a final answer (any but 2xx that is not retried; 413 to one record)
+  std::size_t abandoned = 0;       // deleted with every stored record after too many failures in a row
+  std::size_t overflowed = 0;      // the oldest record, removed for a new one when the store was full
+  std::size_t rateCapped = 0;      // over the rate cap, never stored
+  std::size_t unstored = 0;        // could not be encoded or written
+  std::size_t undecodable = 0;     // a stored file that does not decode as a record
+  std::size_t oversized = 0;       // a stored file over the store's size cap
+  std::size_t notRegularFile = 0;  // an entry of the store's folder that is not a regular file
+  std::size_t unreadable = 0;      // a stored file that could not be read for another reason
+  // All of them together.
+  std::size_t dropped() const {
+    return refused + abandoned + overflowed + rateCapped + unstored + undecodable + oversized +
+           notRegularFile + unreadable;
+  }
 };
 
 // The persistent, batching upload queue of one stream (events, log records, replay snapshots). Every
@@ -161,8 +173,12 @@ class DiziZozQueue final : public DiziZozQueueing<T>, public std::enable_shared_
   int rateCapCount_ = 0;                    // rateCapLock_
   bool rateCapDropWarned_ = false;          // rateCapLock_
 
-  std::atomic<std::size_t> delivered_{0};
-  std::atomic<std::size_t> dropped_{0};
+  // The tally, counted as records finish.
+  struct Counters {
+    std::atomic<std::size_t> delivered{0}, refused{0}, abandoned{0}, overflowed{0}, rateCapped{0},
+        unstored{0}, undecodable{0}, oversized{0}, notRegularFile{0}, unreadable{0};
+  };
+  Counters counters_;
 
   // Serialises the size check, the removal of the oldest record and the write, so that two adders
   // never remove two records for one.

@@ -1,16 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <elf.h>
 #include <link.h>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "DZCrashReporter/core/DZCrashAsyncImageList.h"
 #include "DZCrashReporter/core/DZCrashAsyncLinkedList.h"
+#include "DZCrashReporter/core/DZCrashAsyncUnlistedImages.h"
 
 using namespace dzcrash;
 using List = async::async_list<int>;
@@ -185,6 +188,7 @@ std::set<uint64_t> loadedBiases() {
 struct Collected {
   std::set<uint64_t> biases;
   std::vector<std::string> names;
+  std::vector<bool> cut;
   int stopAfter = -1;
 };
 
@@ -192,7 +196,13 @@ bool collect(const dzcrash_async_rdebug_entry* entry, void* context) {
   auto* c = static_cast<Collected*>(context);
   c->biases.insert(entry->load_bias);
   c->names.emplace_back(entry->name);
+  c->cut.push_back(entry->name_cut);
   return c->stopAfter < 0 || static_cast<int>(c->names.size()) < c->stopAfter;
+}
+
+dzcrash_error_t walk(dzcrash_task_t task, uint64_t rdebugAddress, Collected* collected) {
+  static dzcrash_async_rdebug_entry entry;
+  return DZcrash_async_rdebug_walk(task, rdebugAddress, &entry, collect, collected);
 }
 
 }  // namespace
@@ -223,9 +233,7 @@ TEST(ImageList, LoadedObjectsAreFedOnceAndTheLinkerMapAgrees) {
   DZcrash_nasync_image_list_free(&list);
 
   Collected walked;
-  EXPECT_EQ(
-      DZcrash_async_rdebug_walk(DZcrash_async_task_self(), DZcrash_async_rdebug_address(), collect, &walked),
-      DZCRASH_OK);
+  EXPECT_EQ(walk(DZcrash_async_task_self(), DZcrash_async_rdebug_address(), &walked), DZCRASH_OK);
   EXPECT_EQ(walked.biases, loadedBiases());
   EXPECT_TRUE(std::any_of(walked.names.begin(), walked.names.end(),
                           [](const std::string& n) { return n.find("libc.so") != std::string::npos; }));
@@ -256,31 +264,105 @@ TEST(ImageList, LinkerMapWalkSurvivesBrokenAndCyclicMaps) {
   DZcrash_task_init_buffer(&task, &region, 1);
 
   Collected all;
-  EXPECT_EQ(DZcrash_async_rdebug_walk(&task, kBase, collect, &all), DZCRASH_OK);
+  EXPECT_EQ(walk(&task, kBase, &all), DZCRASH_OK);
   EXPECT_EQ(all.names, (std::vector<std::string>{"", "/lib/a.so", "/lib/b.so"}));
   EXPECT_EQ(all.biases, (std::set<uint64_t>{0x1000, 0x2000, 0x3000}));
 
   Collected stopped;
   stopped.stopAfter = 1;
-  EXPECT_EQ(DZcrash_async_rdebug_walk(&task, kBase, collect, &stopped), DZCRASH_OK);
+  EXPECT_EQ(walk(&task, kBase, &stopped), DZCRASH_OK);
   EXPECT_EQ(stopped.names.size(), 1u);
 
   // A map that points into nothing ends the walk with the read's error.
   fake.maps[1].l_next = reinterpret_cast<link_map*>(0x10);
   Collected broken;
-  EXPECT_EQ(DZcrash_async_rdebug_walk(&task, kBase, collect, &broken), DZCRASH_NOT_FOUND);
+  EXPECT_EQ(walk(&task, kBase, &broken), DZCRASH_NOT_FOUND);
   EXPECT_EQ(broken.names.size(), 2u);
 
   // A cycle is cut off instead of looping for ever.
   fake.maps[1].l_next = reinterpret_cast<link_map*>(at(&fake.maps[0]));
   Collected cyclic;
-  EXPECT_EQ(DZcrash_async_rdebug_walk(&task, kBase, collect, &cyclic), DZCRASH_OK);
+  EXPECT_EQ(walk(&task, kBase, &cyclic), DZCRASH_OK);
   EXPECT_EQ(cyclic.names.size(), 4096u);
 
   // An unreadable name leaves the entry nameless rather than failing the walk.
   fake.maps[1].l_next = nullptr;
   fake.maps[1].l_name = reinterpret_cast<char*>(0x20);
   Collected nameless;
-  EXPECT_EQ(DZcrash_async_rdebug_walk(&task, kBase, collect, &nameless), DZCRASH_OK);
+  EXPECT_EQ(walk(&task, kBase, &nameless), DZCRASH_OK);
   EXPECT_EQ(nameless.names, (std::vector<std::string>{"", ""}));
+  EXPECT_EQ(nameless.cut, (std::vector<bool>{false, false}));
+}
+
+// The smallest image the ELF reader takes: a header and one load segment of code from offset 0.
+struct TinyElf {
+  Elf64_Ehdr header;
+  Elf64_Phdr code;
+};
+
+TinyElf tinyElf() {
+  TinyElf elf = {};
+  std::memcpy(elf.header.e_ident, ELFMAG, SELFMAG);
+  elf.header.e_ident[EI_CLASS] = ELFCLASS64;
+  elf.header.e_ident[EI_DATA] = ELFDATA2LSB;
+  elf.header.e_machine = EM_X86_64;
+  elf.header.e_phoff = offsetof(TinyElf, code);
+  elf.header.e_phentsize = sizeof(Elf64_Phdr);
+  elf.header.e_phnum = 1;
+  elf.code.p_type = PT_LOAD;
+  elf.code.p_flags = PF_R | PF_X;
+  elf.code.p_memsz = 0x1000;
+  return elf;
+}
+
+// A path is read whole up to the longest the system opens; one that goes on past it, or stops being
+// readable part of the way, is read as far as it can be and said to be cut, and so is the record the
+// search for loaded images makes of it.
+TEST(ImageList, LinkerMapWalkReadsLongPathsWholeAndSaysWhenOneIsCut) {
+  constexpr uint64_t kBase = 0x5000'0000;
+  constexpr uint64_t kNames = 0x6000'0000;
+  constexpr uint64_t kImages = 0x7000'0000;
+  constexpr uint64_t kStride = 0x10'0000;
+  const TinyElf image = tinyElf();
+  const std::string longest = "/" + std::string(DZCRASH_ASYNC_PATH_MAX - 2, 'p');
+  const std::string endless(DZCRASH_ASYNC_PATH_MAX + 100, 'q');
+  const std::string stopping = "/lib/stops-here";  // its region ends before its NUL
+  const std::string names[] = {longest + '\0', endless, stopping};
+  struct Fake {
+    r_debug debug;
+    link_map maps[3];
+  } fake = {};
+  auto at = [&](const void* p) {
+    return kBase + static_cast<uint64_t>(static_cast<const char*>(p) - reinterpret_cast<const char*>(&fake));
+  };
+  std::vector<dzcrash_task_region> regions = {{kBase, &fake, sizeof(fake), true}};
+  for (int i = 0; i < 3; ++i) {
+    const uint64_t address = kNames + static_cast<uint64_t>(i) * kStride;
+    regions.push_back({address, names[i].data(), names[i].size(), true});
+    regions.push_back({kImages + static_cast<uint64_t>(i) * kStride, &image, sizeof(image), true});
+    fake.maps[i].l_addr = kImages + static_cast<uint64_t>(i) * kStride;
+    fake.maps[i].l_name = reinterpret_cast<char*>(address);
+    fake.maps[i].l_next = i < 2 ? reinterpret_cast<link_map*>(at(&fake.maps[i + 1])) : nullptr;
+  }
+  fake.debug.r_map = reinterpret_cast<link_map*>(at(&fake.maps[0]));
+  dzcrash_task task;
+  DZcrash_task_init_buffer(&task, regions.data(), regions.size());
+
+  Collected walked;
+  EXPECT_EQ(walk(&task, kBase, &walked), DZCRASH_OK);
+  ASSERT_EQ(walked.names.size(), 3u);
+  EXPECT_EQ(walked.names[0], longest);
+  EXPECT_EQ(walked.names[1], endless.substr(0, DZCRASH_ASYNC_PATH_MAX - 1));
+  EXPECT_EQ(walked.names[2], stopping);
+  EXPECT_EQ(walked.cut, (std::vector<bool>{false, true, true}));
+
+  // Default-initialised: like the crash path's, most of it is never touched.
+  const std::unique_ptr<dzcrash_async_unlisted_images> found(new dzcrash_async_unlisted_images);
+  ASSERT_TRUE(DZcrash_async_find_loaded_images(nullptr, &task, kBase, found.get()));
+  ASSERT_EQ(found->count, 3u);
+  EXPECT_EQ(std::string(found->images[0].name), longest);
+  EXPECT_EQ(std::string(found->images[1].name),
+            endless.substr(0, DZCRASH_ASYNC_PATH_MAX - 1) + DZCRASH_ASYNC_CUT_PATH_MARK);
+  EXPECT_EQ(std::string(found->images[2].name), stopping + DZCRASH_ASYNC_CUT_PATH_MARK);
+  EXPECT_EQ(found->images[2].header_address, kImages + 2 * kStride);
 }

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DZCrashReporter/core/DZCrashAsyncElfImage.h"
@@ -243,6 +244,78 @@ TEST_F(LiveImages, ASymbolHoldsOnlyItsOwnBytes) {
       << none.name;
 }
 #endif
+
+// A symbol without a size holds the bytes up to the next symbol, whatever that one's size, and none past
+// the end of its section; the lookup finds that end in the image's file (the section headers are not
+// loaded), or, without the file, at the end of the load segment that holds the symbol.
+TEST(ElfImage, ASymbolWithoutASizeEndsAtTheNextSymbolOrTheEndOfItsSection) {
+  const std::string path = std::string(QUORVELLE_SOURCE_DIR) + "/tests/fixtures/elf/fx_unsized.so";
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  auto address = [&](const char* name) { return reinterpret_cast<uint64_t>(dlsym(library, name)); };
+  const uint64_t unsized = address("fx_unsized");
+  const uint64_t sized = address("fx_sized");
+  const uint64_t last = address("fx_last_unsized");
+  Dl_info info;
+  ASSERT_NE(dladdr(reinterpret_cast<void*>(unsized), &info), 0);
+  const auto header = reinterpret_cast<uint64_t>(info.dli_fbase);
+
+  // Where the code's section and its load segment end, by the file's own headers.
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<char> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  Elf64_Ehdr ehdr;
+  std::memcpy(&ehdr, file.data(), sizeof(ehdr));
+  uint64_t sectionEnd = 0, segmentEnd = 0;
+  for (uint16_t i = 0; i < ehdr.e_shnum; ++i) {
+    Elf64_Shdr shdr;
+    std::memcpy(&shdr, file.data() + ehdr.e_shoff + i * sizeof(shdr), sizeof(shdr));
+    if ((shdr.sh_flags & SHF_EXECINSTR) != 0) sectionEnd = header + shdr.sh_addr + shdr.sh_size;
+  }
+  for (uint16_t i = 0; i < ehdr.e_phnum; ++i) {
+    Elf64_Phdr phdr;
+    std::memcpy(&phdr, file.data() + ehdr.e_phoff + i * sizeof(phdr), sizeof(phdr));
+    if (phdr.p_type == PT_LOAD && (phdr.p_flags & PF_X) != 0)
+      segmentEnd = header + phdr.p_vaddr + phdr.p_memsz;
+  }
+  ASSERT_EQ(sectionEnd, last + 16) << "fx_unsized.so is not laid out as src/fx_unsized.S says";
+  ASSERT_GE(segmentEnd, sectionEnd + 32);
+
+  dzcrash_async_elf elf;
+  ASSERT_EQ(DZcrash_nasync_elf_init(&elf, DZcrash_async_task_self(), path.c_str(), header), DZCRASH_OK);
+  dzcrash_async_elf withoutFile = elf;
+  char missing[] = "/nonexistent/fx_unsized.so";
+  withoutFile.name = missing;
+  struct Case {
+    const char* what;
+    uint64_t pc;
+    const char* name;         // nullptr: no symbol holds it
+    const char* withoutFile;  // the same without the file
+  };
+  const Case cases[] = {
+      {"an unsized symbol's first byte", unsized, "fx_unsized", "fx_unsized"},
+      {"code before the next symbol", unsized + 24, "fx_unsized", "fx_unsized"},
+      {"inside a sized symbol", sized + 8, "fx_sized", "fx_sized"},
+      {"code past a sized symbol", sized + 24, nullptr, nullptr},
+      {"the last symbol of the section", last + 8, "fx_last_unsized", "fx_last_unsized"},
+      {"data past the end of the section", sectionEnd + 8, nullptr, "fx_last_unsized"},
+      {"past the end of the segment", segmentEnd + 8, nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& [image, expected] : {std::pair{&elf, c.name}, std::pair{&withoutFile, c.withoutFile}}) {
+      Found found;
+      const dzcrash_error_t result = DZcrash_async_elf_find_symbol_by_pc(image, c.pc, remember, &found);
+      if (expected == nullptr) {
+        EXPECT_EQ(result, DZCRASH_NOT_FOUND) << image->name << ": " << found.name;
+      } else {
+        EXPECT_EQ(result, DZCRASH_OK) << image->name;
+        EXPECT_EQ(found.name, expected) << image->name;
+      }
+    }
+  }
+  DZcrash_nasync_elf_free(&elf);
+  dlclose(library);
+}
 
 TEST_F(LiveImages, ProcessorOfTheHost) {
   const dzcrash_async_elf* self = imageAt(reinterpret_cast<uint64_t>(&readMaps));

@@ -1,6 +1,8 @@
 // What a report written by a real crash of a child process holds in the cases where it is easy to get
-// wrong: a library loaded where an unloaded one lay, an uncaught std::bad_alloc with no memory left, an
-// assert's message, more threads than the capture's cap, and a stack overflow on a worker thread.
+// wrong: a library loaded where an unloaded one lay, a crash in the last of many libraries loaded after
+// the reporter was enabled, a library whose path is longer than a kilobyte, an uncaught std::bad_alloc with
+// no memory left, an assert's message, more threads than the capture's cap, and a stack overflow on a worker
+// thread.
 
 #include <gtest/gtest.h>
 
@@ -37,7 +39,7 @@ using quorvelle::test::TempDir;
 // Functions the reports must name: exported (tests/CMakeLists.txt) and out of line.
 extern "C" {
 
-__attribute__((noinline)) void dz_test_call_swapped(void (*fn)()) {
+__attribute__((noinline)) void dz_test_call_library(void (*fn)()) {
   fn();
   __asm__ volatile("" ::: "memory");
 }
@@ -148,7 +150,7 @@ uint64_t headerOf(void* symbol) {
   if (b == nullptr) finish(dlerror());
   auto fault = reinterpret_cast<void (*)()>(dlsym(b, "dz_swap_b_fault"));
   std::ofstream(base / "headers") << aHeader << " " << headerOf(reinterpret_cast<void*>(fault)) << "\n";
-  dz_test_call_swapped(fault);
+  dz_test_call_library(fault);
   finish("no crash");
 }
 
@@ -182,7 +184,113 @@ TEST(ReportContentsCrash, ALibraryLoadedWhereAnUnloadedOneLayIsReportedAsItself)
   ASSERT_NE(crashed, nullptr);
   ASSERT_GE(crashed->stackFrames().size(), 2u);
   EXPECT_EQ(symbolOf(crashed->stackFrames()[0]), "dz_swap_b_fault");
-  EXPECT_EQ(symbolOf(crashed->stackFrames()[1]), "dz_test_call_swapped");
+  EXPECT_EQ(symbolOf(crashed->stackFrames()[1]), "dz_test_call_library");
+}
+
+// ---- Many libraries loaded after the reporter was enabled ----
+
+namespace {
+
+std::string manyLibrary(int i) {
+  return std::string(DZCRASH_TEST_MANY_DIR) + "/libdz_many_" + std::to_string(i) + ".so";
+}
+
+// Each library is found at write time, in the dynamic linker's map: none was there when the reporter
+// filled its image list.
+[[noreturn]] void crashInTheLastOfManyLibrariesLoadedLate(const std::filesystem::path& base) {
+  enabledReporter(base);
+  void (*fault)() = nullptr;
+  for (int i = 0; i < DZCRASH_TEST_MANY_COUNT; ++i) {
+    void* library = dlopen(manyLibrary(i).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) finish(dlerror());
+    fault = reinterpret_cast<void (*)()>(dlsym(library, "dz_many_fault"));
+  }
+  if (fault == nullptr) finish("no dz_many_fault");
+  dz_test_call_library(fault);
+  finish("no crash");
+}
+
+}  // namespace
+
+TEST(ReportContentsCrash, ACrashInTheLastOfManyLibrariesLoadedLateNamesThatLibrary) {
+  TempDir base;
+  EXPECT_EXIT(crashInTheLastOfManyLibrariesLoadedLate(base.path()), testing::KilledBySignal(SIGSEGV), "");
+  const auto report = pendingReport(base.path());
+  ASSERT_TRUE(report.has_value());
+
+  const auto& images = report->images();
+  EXPECT_EQ(std::count_if(images.begin(), images.end(),
+                          [](const auto& image) {
+                            return image.imageName().find("/libdz_many_") != std::string::npos;
+                          }),
+            DZCRASH_TEST_MANY_COUNT);
+  const std::string last = manyLibrary(DZCRASH_TEST_MANY_COUNT - 1);
+  const auto image = std::find_if(images.begin(), images.end(),
+                                  [&](const auto& candidate) { return candidate.imageName() == last; });
+  ASSERT_NE(image, images.end());
+  EXPECT_EQ(image->imageUUID().value_or(""), buildIdOf(last));
+
+  // Named from that library's own symbols and unwound through its own tables into the caller.
+  const DZCrashReportThreadInfo* crashed = crashedThread(*report);
+  ASSERT_NE(crashed, nullptr);
+  ASSERT_GE(crashed->stackFrames().size(), 2u);
+  const uint64_t pc = crashed->stackFrames()[0].instructionPointer();
+  EXPECT_GE(pc, image->imageBaseAddress());
+  EXPECT_LT(pc - image->imageBaseAddress(), image->imageSize());
+  EXPECT_EQ(symbolOf(crashed->stackFrames()[0]), "dz_many_fault");
+  EXPECT_EQ(symbolOf(crashed->stackFrames()[1]), "dz_test_call_library");
+}
+
+// ---- A library under a path longer than a kilobyte ----
+
+namespace {
+
+// Nine folders deep: 1,800 bytes and more.
+std::filesystem::path deepLibraryIn(const std::filesystem::path& base) {
+  std::filesystem::path folder = base;
+  for (char level = 'a'; level < 'j'; ++level) folder /= std::string(200, level);
+  return folder / "libdzcrash_deep.so";
+}
+
+[[noreturn]] void crashInALibraryUnderADeepPath(const std::filesystem::path& base, bool loadedFirst) {
+  const std::string path = deepLibraryIn(base).string();
+  std::filesystem::create_directories(deepLibraryIn(base).parent_path());
+  std::filesystem::copy_file(DZCRASH_TEST_SWAP_B, path);
+  if (!loadedFirst) enabledReporter(base);
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) finish(dlerror());
+  if (loadedFirst) enabledReporter(base);
+  dz_test_call_library(reinterpret_cast<void (*)()>(dlsym(library, "dz_swap_b_fault")));
+  finish("no crash");
+}
+
+}  // namespace
+
+// Whether the reporter's image list holds the library already or the write finds it in the dynamic
+// linker's map, its path is written whole.
+TEST(ReportContentsCrash, ALibraryUnderAPathLongerThanAKilobyteIsNamedByItsWholePath) {
+  for (const bool loadedFirst : {true, false}) {
+    SCOPED_TRACE(loadedFirst ? "loaded before the reporter was enabled" : "loaded after");
+    TempDir base;
+    EXPECT_EXIT(crashInALibraryUnderADeepPath(base.path(), loadedFirst), testing::KilledBySignal(SIGSEGV),
+                "");
+    const auto report = pendingReport(base.path());
+    ASSERT_TRUE(report.has_value());
+    const std::string expected = deepLibraryIn(base.path()).string();
+    ASSERT_GT(expected.size(), 1800u);
+    const DZCrashReportThreadInfo* crashed = crashedThread(*report);
+    ASSERT_NE(crashed, nullptr);
+    ASSERT_FALSE(crashed->stackFrames().empty());
+    EXPECT_EQ(symbolOf(crashed->stackFrames()[0]), "dz_swap_b_fault");
+    const uint64_t pc = crashed->stackFrames()[0].instructionPointer();
+    const auto& images = report->images();
+    const auto image = std::find_if(images.begin(), images.end(), [&](const auto& candidate) {
+      return pc >= candidate.imageBaseAddress() && pc - candidate.imageBaseAddress() < candidate.imageSize();
+    });
+    ASSERT_NE(image, images.end());
+    EXPECT_EQ(image->imageName(), expected);
+    EXPECT_EQ(image->imageUUID().value_or(""), buildIdOf(DZCRASH_TEST_SWAP_B));
+  }
 }
 
 // ---- An uncaught std::bad_alloc with the address space used up ----

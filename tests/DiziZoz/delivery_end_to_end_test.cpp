@@ -195,22 +195,31 @@ TEST(DeliveryEndToEndTest, ARedirectedBatchIsDeliveredOnceOrKeptNeverDeletedUnde
   }
 }
 
-// A Retry-After too long for the clock pauses the queue as long as the clock can hold, not for a wrapped
-// time in the past.
+// A Retry-After too long for the clock, as seconds or as a date past what it holds (2262), pauses the
+// queue as long as the clock can hold, not for a wrapped time in the past nor as an unreadable header;
+// a date in 2200 the clock holds. The stored events stay.
 TEST(DeliveryEndToEndTest, AHugeRetryAfterKeepsTheQueuePaused) {
-  Delivery d;
-  d.service.script(AnalyticsEndpoint::batch, analytics_reply::status(503, "99999999999999999999"));
-  d.setup();
-  captureNumbered(*d.client, 20);
-  auto queue = d.events();
-  ASSERT_TRUE(d.eventually([&] { return d.batches().size() == 1 && d.batches()[0].answeredStatus == 503; }));
-  ASSERT_TRUE(d.eventually([&] { return queue->pauseReason().has_value(); }));
+  for (const char* retryAfter :
+       {"99999999999999999999", "Fri, 31 Dec 9999 23:59:59 GMT", "Wed, 01 Jan 2200 00:00:00 GMT"}) {
+    SCOPED_TRACE(retryAfter);
+    Delivery d;
+    d.service.script(AnalyticsEndpoint::batch, analytics_reply::status(503, retryAfter));
+    d.setup();
+    captureNumbered(*d.client, 20);
+    auto queue = d.events();
+    ASSERT_TRUE(
+        d.eventually([&] { return d.batches().size() == 1 && d.batches()[0].answeredStatus == 503; }));
+    ASSERT_TRUE(d.eventually([&] { return queue->pauseReason().has_value(); }));
 
-  d.ts.executor.advance(std::chrono::hours(24));  // the flush timer fires thousands of times
-  d.client->flush();
-  EXPECT_TRUE(queue->pauseReason().has_value());
-  EXPECT_EQ(queue->depth(), 20u);
-  EXPECT_EQ(d.batches().size(), 1u);
+    // A day on, before any timer or flush could try again, the pause still holds.
+    d.ts.clock.advance(std::chrono::hours(24));
+    EXPECT_TRUE(queue->pauseReason().has_value());
+    d.ts.executor.advance(std::chrono::hours(24));  // the flush timer fires thousands of times
+    d.client->flush();
+    EXPECT_TRUE(queue->pauseReason().has_value());
+    EXPECT_EQ(queue->depth(), 20u);
+    EXPECT_EQ(d.batches().size(), 1u);
+  }
 }
 
 // A stored record the program may not read (mode 000, read as a user other than root) does not hold back

@@ -254,6 +254,8 @@ INSTANTIATE_TEST_SUITE_P(Errors, UnreadableFileTest, testing::ValuesIn(unreadabl
 struct StrayEntryCase {
   const char* name;
   std::function<void(const fs::path& path, const fs::path& outside)> make;
+  // The cause a read counts it under.
+  std::size_t DiziZozFileBackedQueue::Discarded::*cause;
 };
 void PrintTo(const StrayEntryCase& c, std::ostream* os) {
   *os << c.name;
@@ -262,7 +264,7 @@ void PrintTo(const StrayEntryCase& c, std::ostream* os) {
 class StrayEntryTest : public FileBackedQueueTest, public testing::WithParamInterface<StrayEntryCase> {};
 
 // Only a regular file of bounded size is a record: anything else in the folder is read without hanging,
-// counted as corrupted and removed (a link, not what it points at).
+// logged as corrupted, removed (a link, not what it points at) and counted under its cause.
 TEST_P(StrayEntryTest, IsDeletedAsCorruptedWithoutBlocking) {
   fs::create_directories(folder);
   writeFile(folder / "a", "A");
@@ -276,7 +278,12 @@ TEST_P(StrayEntryTest, IsDeletedAsCorruptedWithoutBlocking) {
 
   auto queue = store();
   ASSERT_EQ(queue.names(), (Names{"a", "b", "c"}));
-  EXPECT_EQ(queue.peek(3), (Names{"A", "C"}));
+  DiziZozFileBackedQueue::Discarded discarded;
+  Names contents;
+  for (auto& record : queue.peekNamed(3, &discarded)) contents.push_back(record.contents);
+  EXPECT_EQ(contents, (Names{"A", "C"}));
+  EXPECT_EQ(discarded.*GetParam().cause, 1u);
+  EXPECT_EQ(discarded.oversized + discarded.notRegularFile + discarded.unreadable, 1u);
   EXPECT_EQ(queue.names(), (Names{"a", "c"}));
   std::error_code ec;
   EXPECT_FALSE(fs::exists(fs::symlink_status(folder / "b", ec)));
@@ -285,19 +292,23 @@ TEST_P(StrayEntryTest, IsDeletedAsCorruptedWithoutBlocking) {
 }
 
 const StrayEntryCase strayEntryCases[] = {
-    {"fifo", [](const fs::path& path, const fs::path&) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
+    {"fifo", [](const fs::path& path, const fs::path&) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+     &DiziZozFileBackedQueue::Discarded::notRegularFile},
     {"directory",
      [](const fs::path& path, const fs::path&) {
        fs::create_directory(path);
        writeFile(path / "inner", "x");
-     }},
+     },
+     &DiziZozFileBackedQueue::Discarded::notRegularFile},
     {"symbolic link to a file",
-     [](const fs::path& path, const fs::path& outside) { fs::create_symlink(outside, path); }},
+     [](const fs::path& path, const fs::path& outside) { fs::create_symlink(outside, path); },
+     &DiziZozFileBackedQueue::Discarded::notRegularFile},
     {"file over the size cap",
      [](const fs::path& path, const fs::path&) {
        writeFile(path, "{}");
        fs::resize_file(path, DiziZozFileBackedQueue::maxRecordBytes + 1);
-     }},
+     },
+     &DiziZozFileBackedQueue::Discarded::oversized},
 };
 INSTANTIATE_TEST_SUITE_P(Entries, StrayEntryTest, testing::ValuesIn(strayEntryCases),
                          quorvelle::test::NamedCase());

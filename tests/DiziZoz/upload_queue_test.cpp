@@ -320,8 +320,11 @@ TEST(UploadQueueTest, LogAndTallyTellWhatBecameOfEachRecord) {
   ASSERT_EQ(h.sent[0].records.size(), 1u);
   h.answer(200);
   EXPECT_EQ(h.queue->depth(), 0u);
-  EXPECT_EQ(h.queue->tally().delivered, 1u);
-  EXPECT_EQ(h.queue->tally().dropped, 2u);
+  const auto tally = h.queue->tally();
+  EXPECT_EQ(tally.delivered, 1u);
+  EXPECT_EQ(tally.unstored, 1u);
+  EXPECT_EQ(tally.undecodable, 1u);
+  EXPECT_EQ(tally.dropped(), 2u);
 }
 
 TEST(UploadQueueTest, SizeLimitDropsExactlyTheOldest) {
