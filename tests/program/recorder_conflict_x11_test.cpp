@@ -1,5 +1,6 @@
 // The recorder against another X client that holds a combination: on X11 the desktop's shortcuts are
-// other programs' grabs, so "Use Anyway" can only store a shortcut whose grab the X server grants.
+// other programs' grabs, so "Use Anyway" can only store a shortcut whose grab the X server grants. And
+// against the program's own other shortcut, whose grab is this process's own.
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
@@ -156,6 +157,60 @@ TEST_F(RecorderConflictX11Test, UseAnywayOnACombinationAnotherClientHoldsKeepsTh
   EXPECT_EQ(probe.grab(keycode("AC08"), XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1, false), kBadAccess);
   EXPECT_EQ(probe.grab(keycode("AD05"), XCB_MOD_MASK_1, false), kBadAccess);
   other.ungrabAll();
+}
+
+TEST_F(RecorderConflictX11Test, TheCombinationOfTheOtherShortcutIsRefusedAndBothKeepFiring) {
+  const Shortcut altT(Key::t, ModifierFlags::option);
+  const Shortcut altR(Key::r, ModifierFlags::option);
+  const Name translate("translate", altT);
+  const Name refine("refine", altR);
+  int translations = 0;
+  int refines = 0;
+  gs::onKeyDown(translate, [&] { ++translations; });
+  gs::onKeyDown(refine, [&] { ++refines; });
+  ASSERT_TRUE(gs::isEnabled(translate) && gs::isEnabled(refine));
+
+  QWidget window;
+  auto* recorder = new gs::Recorder(refine);
+  auto* layout = new QVBoxLayout(&window);
+  layout->addWidget(recorder);
+  layout->addWidget(new QLineEdit);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(quorvelle::test::waitUntilActive(&window));
+  auto& field = recorder->field();
+  ASSERT_TRUE(waitUntil([&] { return field.focusPolicy() == Qt::StrongFocus; }, "the focus guard lapsing"));
+  QTest::mouseClick(&field, Qt::LeftButton);
+  ASSERT_TRUE(field.isRecording());
+
+  // Translate's combination, typed into refine's recorder.
+  run("xdotool key alt+t");
+  ASSERT_TRUE(waitUntil([&] { return !alerts.shown().empty() || gs::getShortcut(refine) != altR; },
+                        "an alert or a stored shortcut"));
+  ASSERT_EQ(alerts.shown().size(), 1u)
+      << "stored for refine: " << gs::getShortcut(refine).value_or(altR).presentableDescription();
+  const auto& alert = alerts.shown()[0].alert;
+  EXPECT_EQ(alert.messageText,
+            "Another shortcut of this application already uses Alt+T, so it cannot be used here.");
+  EXPECT_EQ(alert.informativeText,
+            "Record a different combination, or give the other shortcut a new one first.");
+  EXPECT_TRUE(alert.buttonTitles.empty());
+  EXPECT_EQ(gs::getShortcut(refine), altR);
+  EXPECT_EQ(gs::getShortcut(translate), altT);
+  EXPECT_EQ(field.text(), QStringLiteral("Alt+R"));
+
+  // Once recording ends, each combination runs its own action alone.
+  ASSERT_TRUE(waitUntil([&] { return field.isRecording(); }, "recording again after the alert"));
+  field.clearFocus();
+  ASSERT_TRUE(
+      waitUntil([&] { return !field.isRecording() && gs::isEnabled(translate) && gs::isEnabled(refine); },
+                "both hot keys back"));
+  run("xdotool key alt+t");
+  ASSERT_TRUE(waitUntil([&] { return translations == 1; }, "Alt+T translating"));
+  run("xdotool key alt+r");
+  ASSERT_TRUE(waitUntil([&] { return refines > 0; }, "Alt+R refining"));
+  EXPECT_EQ(refines, 1);
+  EXPECT_EQ(translations, 1);
 }
 
 }  // namespace
