@@ -157,6 +157,38 @@ TEST_F(ProgramX11Test, AfterAClickIntoAnotherWindowTheOldPrimaryDoesNotCount) {
   EXPECT_EQ(requests_.filter("POST /translate").size(), 1) << requests_.join('\n').toStdString();
 }
 
+// The user copied in a Tk window before: Tk owns the clipboard, and copies onto it from then on without
+// claiming it again, so the clipboard's owner never changes. Its selection, which Tk keeps out of PRIMARY,
+// is copied, translated, and the user's clipboard put back.
+TEST_F(ProgramX11Test, ACopyInAWindowThatAlreadyOwnsTheClipboardIsTranslatedAndTheClipboardPutBack) {
+  using quorvelle::test::TkTextWindow;
+  TkTextWindow tk({.title = "tk window",
+                   .text = "world peace",
+                   .geometry = {600, 500, 400, 40},
+                   .exportSelection = false});
+  ASSERT_TRUE(tk.isReady()) << "wish did not start (scripts/setup.sh installs tk)";
+  const QString users = QStringLiteral("copied earlier in Tk");
+  tk.copyToClipboard(users);
+  ASSERT_TRUE(
+      waitUntil([&] { return QGuiApplication::clipboard()->text() == users; }, "Tk owns the clipboard"));
+  const auto found = runTool("xdotool", {"search", "--onlyvisible", "--name", "^tk window$"});
+  ASSERT_TRUE(found && !found->trimmed().isEmpty());
+  const auto frame = windowGeometry(found->split('\n', Qt::SkipEmptyParts).first());
+  ASSERT_TRUE(frame);
+  const auto window = tk.window();
+  ASSERT_TRUE(window);
+  clickAt(frame->center());
+  ASSERT_TRUE(waitUntil([&] { return focusIsIn(*window); }, "the Tk window has the focus"));
+  tk.select(0, 5);
+  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
+  xdotool({"key", "alt+t"});
+
+  ASSERT_TRUE(waitForRequest("GET /lookup/world?accent=uk")) << requests_.join('\n').toStdString();
+  EXPECT_TRUE(waitForRequest("POST /translate target,text")) << requests_.join('\n').toStdString();
+  // The text was read and the clipboard put back before the requests went out.
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), users.toStdString());
+}
+
 // The focused application owns PRIMARY and never answers for it, as a hung window does: the hot key
 // gives up on it after a moment, its copy finds nothing either, and quick translate opens.
 TEST_F(ProgramX11Test, AFocusedWindowThatNeverAnswersForItsSelectionDoesNotFreezeTheProgram) {
