@@ -107,6 +107,10 @@ void SelectionCapture::postCommandKey(std::uint16_t keyCode) {
   sendCommandKey(keyCode, {});
 }
 
+bool SelectionCapture::canPasteIntoFocusedWindow() {
+  return accessibility_.focusedWindowCopyPasteKeys() != platform::CopyPasteKeys::none;
+}
+
 void SelectionCapture::sendCommandKey(std::uint16_t keyCode, platform::Job posted) {
   const auto name = GlobalShortcuts::xkbKeyName(GlobalShortcuts::Key(keyCode));
   if (!name) {

@@ -72,6 +72,9 @@ class SelectionCapture {
   // code is a physical position, not a character. A code without a key on this system is dropped. In a
   // terminal (CopyPasteKeys) Shift is held too, or, in one that has no such keys, nothing is posted.
   void postCommandKey(std::uint16_t keyCode);
+  // False when the focused window is a terminal that has no paste key: postCommandKey() would post
+  // nothing there.
+  bool canPasteIntoFocusedWindow();
 
  private:
   void startNextPasteboardCapture();
