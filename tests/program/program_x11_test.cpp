@@ -364,6 +364,63 @@ TEST_F(ProgramX11Test, TrayMenuOpensSettingsAndQuits) {
 
 // A second copy finds the first, has it show its settings and ends, without a tray icon or hot keys of
 // its own.
+// The keys the tray menu shows beside its items work where a person presses them: in the open menu, and
+// in the program's own windows.
+TEST_F(ProgramX11Test, TheMenusKeysOpenSettingsAndQuitInTheOpenMenuAndInTheSettingsWindow) {
+  ASSERT_NO_FATAL_FAILURE(openTrayMenu());
+  xdotool({"key", "ctrl+comma"});
+  const auto settings = waitForWindowNamed("Quorvelle Settings");
+  ASSERT_TRUE(settings) << "Ctrl+, in the open menu opened no settings window";
+  ASSERT_TRUE(waitUntil([&] { return focusIsIn(*settings); }, "the settings window has the focus"));
+  xdotool({"key", "ctrl+q"});
+  ASSERT_TRUE(waitUntil([&] { return program_->state() == QProcess::NotRunning; },
+                        "Ctrl+Q in the settings window ended the program"))
+      << "program output:\n"
+      << programLog_.toStdString();
+  EXPECT_EQ(program_->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program_->exitCode(), 0);
+
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  ASSERT_NO_FATAL_FAILURE(openTrayMenu());
+  xdotool({"key", "ctrl+q"});
+  ASSERT_TRUE(waitUntil([&] { return program_->state() == QProcess::NotRunning; },
+                        "Ctrl+Q in the open menu ended the program"))
+      << "program output:\n"
+      << programLog_.toStdString();
+  EXPECT_EQ(program_->exitCode(), 0);
+}
+
+// Without a tray the program shows its settings window, which is then all the user has of it: its own
+// Quit ends the program.
+class ProgramWithoutATrayX11Test : public ProgramX11Test {
+ protected:
+  bool hasTray() const override { return false; }
+};
+
+TEST_F(ProgramWithoutATrayX11Test, TheSettingsWindowQuitsTheProgram) {
+  const auto settings = waitForWindowNamed("Quorvelle Settings");
+  ASSERT_TRUE(settings) << "no settings window without a tray";
+  std::optional<ProbedWidget> quit;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        const auto snapshot = readProbe(probePath_);
+        const ProbedWindow* window = snapshot ? snapshot->titled("Quorvelle Settings") : nullptr;
+        const ProbedWidget* found =
+            window && settledOnServer(*window) ? window->withText("Quit Quorvelle") : nullptr;
+        if (found && found->enabled) quit = *found;
+        return quit.has_value();
+      },
+      "the settings window shows Quit Quorvelle"))
+      << probedWindows();
+  clickAt(quit->shown.center());
+  ASSERT_TRUE(waitUntil([&] { return program_->state() == QProcess::NotRunning; },
+                        "Quit Quorvelle ended the program"))
+      << "program output:\n"
+      << programLog_.toStdString();
+  EXPECT_EQ(program_->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program_->exitCode(), 0);
+}
+
 TEST_F(ProgramX11Test, ASecondCopyShowsTheFirstCopysSettingsAndEnds) {
   QProcess second;
   second.setProcessEnvironment(programEnv_);
