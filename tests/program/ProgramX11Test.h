@@ -273,6 +273,19 @@ class ProgramX11Test : public testing::Test {
     EXPECT_TRUE(waitUntil([&] { return field->hasFocus(); }, "the text field has the focus"));
   }
 
+  // Clicks into the middle of the Tk window titled `title`, as a person does, and waits until it has the
+  // keyboard focus (the window manager gives it).
+  void clickIntoTkWindow(TkTextWindow& tk, const QString& title) {
+    const auto found = waitForWindowNamed(title);
+    ASSERT_TRUE(found);
+    const auto frame = windowGeometry(*found);
+    ASSERT_TRUE(frame);
+    const auto window = tk.window();
+    ASSERT_TRUE(window);
+    clickAt(frame->center());
+    ASSERT_TRUE(waitUntil([&] { return focusIsIn(*window); }, (title + " has the focus").toStdString()));
+  }
+
   // Selects the field's first word with a double click, as a person does (PRIMARY follows).
   void doubleClickFirstWord(QLineEdit* field) {
     clickAt(field->mapToGlobal(QPoint(12, field->height() / 2)), 2);

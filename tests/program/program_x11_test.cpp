@@ -126,17 +126,10 @@ TEST_F(ProgramX11Test, AfterAClickIntoAnotherWindowTheOldPrimaryDoesNotCount) {
   a.focus();
   a.select(0, 5);
   ASSERT_TRUE(waitForPrimary("hello"));
-  const auto found = runTool("xdotool", {"search", "--onlyvisible", "--name", "^window B$"});
-  ASSERT_TRUE(found && !found->trimmed().isEmpty());
-  const auto bFrame = windowGeometry(found->split('\n', Qt::SkipEmptyParts).first());
-  ASSERT_TRUE(bFrame);
-  const auto bWindow = b.window();
-  ASSERT_TRUE(bWindow);
 
   // Nothing selected in B: quick translate. (The window manager gives B the focus on the click, and the hot
   // key asks whose window has it.)
-  clickAt(bFrame->center());
-  ASSERT_TRUE(waitUntil([&] { return focusIsIn(*bWindow); }, "window B has the focus"));
+  ASSERT_NO_FATAL_FAILURE(clickIntoTkWindow(b, "window B"));
   ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
   xdotool({"key", "alt+t"});
   const auto quick = waitForPopup();
@@ -145,8 +138,7 @@ TEST_F(ProgramX11Test, AfterAClickIntoAnotherWindowTheOldPrimaryDoesNotCount) {
   ASSERT_TRUE(waitForNoPopup());
 
   // B's own selection, which B keeps out of PRIMARY: copied and translated.
-  clickAt(bFrame->center());
-  ASSERT_TRUE(waitUntil([&] { return focusIsIn(*bWindow); }, "window B has the focus"));
+  ASSERT_NO_FATAL_FAILURE(clickIntoTkWindow(b, "window B"));
   b.select(0, 5);
   ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
   xdotool({"key", "alt+t"});
@@ -171,14 +163,7 @@ TEST_F(ProgramX11Test, ACopyInAWindowThatAlreadyOwnsTheClipboardIsTranslatedAndT
   tk.copyToClipboard(users);
   ASSERT_TRUE(
       waitUntil([&] { return QGuiApplication::clipboard()->text() == users; }, "Tk owns the clipboard"));
-  const auto found = runTool("xdotool", {"search", "--onlyvisible", "--name", "^tk window$"});
-  ASSERT_TRUE(found && !found->trimmed().isEmpty());
-  const auto frame = windowGeometry(found->split('\n', Qt::SkipEmptyParts).first());
-  ASSERT_TRUE(frame);
-  const auto window = tk.window();
-  ASSERT_TRUE(window);
-  clickAt(frame->center());
-  ASSERT_TRUE(waitUntil([&] { return focusIsIn(*window); }, "the Tk window has the focus"));
+  ASSERT_NO_FATAL_FAILURE(clickIntoTkWindow(tk, "tk window"));
   tk.select(0, 5);
   ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
   xdotool({"key", "alt+t"});

@@ -93,15 +93,38 @@ class RecorderConflictX11Test : public ::testing::Test {
     services = std::make_unique<quorvelle::X11ShortcutServices>(*x11, executor, defaults, nullptr,
                                                                 std::function<gs::Menu()>{}, &alerts);
   }
-  void TearDown() override { services.reset(); }
+  // The recorder needs the services' environment for its whole life.
+  void TearDown() override {
+    window_.reset();
+    services.reset();
+  }
 
   xcb_keycode_t keycode(const char* name) { return *x11->keycodeForName(name); }
+
+  // Shows the recorder of `name` beside a line edit in an active window and clicks it: it records.
+  void startRecording(const Name& name) {
+    auto* recorder = new gs::Recorder(name);
+    window_ = std::make_unique<QWidget>();
+    auto* layout = new QVBoxLayout(window_.get());
+    layout->addWidget(recorder);
+    layout->addWidget(new QLineEdit);
+    window_->show();
+    window_->activateWindow();
+    ASSERT_TRUE(quorvelle::test::waitUntilActive(window_.get()));
+    field_ = &recorder->field();
+    ASSERT_TRUE(
+        waitUntil([&] { return field_->focusPolicy() == Qt::StrongFocus; }, "the focus guard lapsing"));
+    QTest::mouseClick(field_, Qt::LeftButton);
+    ASSERT_TRUE(field_->isRecording());
+  }
 
   platform::QtMainExecutor executor;
   platform::fake::MemoryUserDefaults defaults;
   platform::fake::ScriptedAlertPresenter alerts;
   std::unique_ptr<platform::X11Connection> x11;
   std::unique_ptr<quorvelle::X11ShortcutServices> services;
+  std::unique_ptr<QWidget> window_;
+  gs::RecorderCocoa* field_ = nullptr;
 };
 
 TEST_F(RecorderConflictX11Test, UseAnywayOnACombinationAnotherClientHoldsKeepsTheOldShortcut) {
@@ -115,18 +138,8 @@ TEST_F(RecorderConflictX11Test, UseAnywayOnACombinationAnotherClientHoldsKeepsTh
   // Ctrl+Alt+K: Control and Mod1 (Alt) on the key right of J.
   ASSERT_EQ(other.grab(keycode("AC08"), XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1, /*handOnPresses=*/true), 0);
 
-  QWidget window;
-  auto* recorder = new gs::Recorder(translate);
-  auto* layout = new QVBoxLayout(&window);
-  layout->addWidget(recorder);
-  layout->addWidget(new QLineEdit);
-  window.show();
-  window.activateWindow();
-  ASSERT_TRUE(quorvelle::test::waitUntilActive(&window));
-  auto& field = recorder->field();
-  ASSERT_TRUE(waitUntil([&] { return field.focusPolicy() == Qt::StrongFocus; }, "the focus guard lapsing"));
-  QTest::mouseClick(&field, Qt::LeftButton);
-  ASSERT_TRUE(field.isRecording());
+  ASSERT_NO_FATAL_FAILURE(startRecording(translate));
+  auto& field = *field_;
 
   // The user insists: the second button of the desktop-shortcut alert.
   alerts.enqueueResponse(AlertPresenter::kSecondButtonReturn);
@@ -170,18 +183,8 @@ TEST_F(RecorderConflictX11Test, TheCombinationOfTheOtherShortcutIsRefusedAndBoth
   gs::onKeyDown(refine, [&] { ++refines; });
   ASSERT_TRUE(gs::isEnabled(translate) && gs::isEnabled(refine));
 
-  QWidget window;
-  auto* recorder = new gs::Recorder(refine);
-  auto* layout = new QVBoxLayout(&window);
-  layout->addWidget(recorder);
-  layout->addWidget(new QLineEdit);
-  window.show();
-  window.activateWindow();
-  ASSERT_TRUE(quorvelle::test::waitUntilActive(&window));
-  auto& field = recorder->field();
-  ASSERT_TRUE(waitUntil([&] { return field.focusPolicy() == Qt::StrongFocus; }, "the focus guard lapsing"));
-  QTest::mouseClick(&field, Qt::LeftButton);
-  ASSERT_TRUE(field.isRecording());
+  ASSERT_NO_FATAL_FAILURE(startRecording(refine));
+  auto& field = *field_;
 
   // Translate's combination, typed into refine's recorder.
   run("xdotool key alt+t");
