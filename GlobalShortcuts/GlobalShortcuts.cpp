@@ -294,6 +294,13 @@ bool isShortcutActive(const Shortcut& shortcut, const std::optional<Name>& exclu
   return hasHardCodedStreamHandlers(shortcut);
 }
 
+bool isUsedByAnotherName(const Shortcut& shortcut, const Name& excluding) {
+  for (const auto& name : namesWithAllHandlers()) {
+    if (!(name == excluding) && getShortcut(name) == shortcut) return true;
+  }
+  return false;
+}
+
 bool hasHotKey(const Shortcut& shortcut) {
   return state().hotKeys.find(shortcut) != nullptr;
 }

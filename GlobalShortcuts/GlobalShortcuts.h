@@ -98,6 +98,9 @@ void registerIfNeeded(const Shortcut& shortcut);
 // Whether some name other than `excluding` (nobody when empty) is active with this stored shortcut, or a
 // stream on the shortcut itself exists.
 bool isShortcutActive(const Shortcut& shortcut, const std::optional<Name>& excluding);
+// Whether a name other than `excluding` that has closures or streams (disabled or not) has this stored
+// shortcut: the application's own use of the combination.
+bool isUsedByAnotherName(const Shortcut& shortcut, const Name& excluding);
 // Whether the registry holds a registered hot key for the shortcut.
 bool hasHotKey(const Shortcut& shortcut);
 // Whether the shortcut can work as a hot key: the registry holds one for it, or the system would grant

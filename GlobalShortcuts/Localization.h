@@ -37,6 +37,11 @@ inline constexpr std::string_view forceUseShortcut = "force_use_shortcut";
 inline constexpr std::string_view keyboardShortcutHeldByOtherProgram =
     "keyboard_shortcut_held_by_other_program";
 inline constexpr std::string_view keyboardShortcutKeptPrevious = "keyboard_shortcut_kept_previous";
+// Takes one argument: the shortcut's text. Said when another named shortcut of the application already
+// has the combination.
+inline constexpr std::string_view keyboardShortcutUsedByOtherShortcut =
+    "keyboard_shortcut_used_by_other_shortcut";
+inline constexpr std::string_view keyboardShortcutChooseAnother = "keyboard_shortcut_choose_another";
 
 // The names of keys and modifiers in a shortcut's text, as a Linux desktop writes them.
 inline constexpr std::string_view ctrlKey = "ctrl_key";

@@ -346,6 +346,14 @@ QEvent* RecorderCocoa::handleKeyDown(QKeyEvent& event) {
     }
   }
 
+  // Names that share a combination share its hot key and all fire on it, so one of the two actions could
+  // no longer be reached from the keyboard. Warning would not help: using it anyway is that very fault.
+  if (storageMode_ == StorageMode::name && registry::isUsedByAnotherName(*shortcut, shortcutName_)) {
+    showAlert(localizedString(texts::keyboardShortcutUsedByOtherShortcut, shortcut->presentableDescription()),
+              localizedString(texts::keyboardShortcutChooseAnother), {});
+    return nullptr;
+  }
+
   if (environment().optionShortcutsDisallowed && conflictPolicy_.disallowed != ConflictBehavior::allow &&
       (shortcut->modifiers().rawValue() & kOptionRuleModifiers) == ModifierFlags::option.rawValue()) {
     // Warn would be no help here: the desktop refuses the combination whatever the user answers.

@@ -36,8 +36,10 @@ inline constexpr const char* kRecorderActiveStatusDidChange = "GlobalShortcuts_r
 // shortcuts do, passes over modifier keys going down on their own, and refuses with a beep presses that
 // cannot be a shortcut (plain or Shift letters: only F1 to F35 may go without Control, Option or
 // Command). A recorded shortcut is checked against the application's main menu (unless it is the current
-// one), the desktop's rules and the desktop's own shortcuts, as conflictPolicy() says, and then against
-// the owner's validation; a refusal keeps the field recording. A desktop shortcut accepted anyway ("Use
+// one), then, in name mode, against the application's other named shortcuts (one that another name with
+// handlers already has is refused with an alert, whatever the policy), then the desktop's rules and the
+// desktop's own shortcuts, as conflictPolicy() says, and then against the owner's validation; a refusal
+// keeps the field recording. A desktop shortcut accepted anyway ("Use
 // Anyway", or a policy that allows it) is stored only when its hot key can be registered: when another
 // program holds the combination, an alert says so and the old shortcut stays. Alerts go through the
 // environment's alert presenter with the field's window as parent; recording stops while an alert is up and

@@ -7,8 +7,10 @@ std::string LookupError::errorDescription() const {
     case Kind::server:
       return message_;
     case Kind::backendUnreachable:
-      return "Backend is not reachable. For the development backend, start Quorvelle with `scripts/run.sh`, "
-             "which starts `tools/dev-backend` along with it.";
+      return "The translation service cannot be reached. Check your connection and try again. If you use the "
+             "development backend, start it with tools/dev-backend --port N (in the build folder), where N "
+             "is "
+             "the port of QUORVELLE_BACKEND_URL.";
   }
   return message_;
 }

@@ -4,6 +4,7 @@
 
 #include "GlobalShortcuts/Key.h"
 #include "app/AppNotifications.h"
+#include "app/PopupViewState.h"
 #include "app/UnicodeText.h"
 
 namespace quorvelle {
@@ -288,6 +289,13 @@ void PopupController::copy(const std::string& text) {
 void PopupController::replaceSelection(const std::string& text) {
   services_.pasteboard.writeString(text);
   services_.notifications.post(std::string(notifications::kDidReplaceRefined));
+  if (!services_.selection.canPasteIntoFocusedWindow()) {
+    // No keystroke would paste it there: the popup stays to say where the text went, and closes as it
+    // always does (a click elsewhere, Escape).
+    model_.setNotice(popup_text::kOnlyOnTheClipboard);
+    resizeToFitContent();
+    return;
+  }
   dismiss();
   // The panel must be gone and the other application's window focused again before the paste arrives.
   // Nothing cancels the paste: the text is already on the pasteboard.

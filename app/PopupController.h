@@ -28,8 +28,10 @@ namespace quorvelle {
 // Turns one request into the popup: resets the model, shows the panel next to the pointer, runs the
 // backend calls and writes their results into the model, plays pronunciations, copies a variant or puts
 // it in place of the selection, and closes the popup on Escape, on a click or scroll elsewhere and after
-// a copy or replacement. It posts notifications::kDidTranslateSelection, kDidReplaceRefined and
-// kDidOpenQuickTranslate (AppNotifications.h), without user info, for the onboarding tutorial.
+// a copy or replacement. A replacement in a terminal that has no paste key only puts the variant on the
+// clipboard: the popup stays open and says so (the model's notice). It posts
+// notifications::kDidTranslateSelection, kDidReplaceRefined and kDidOpenQuickTranslate (AppNotifications.h),
+// without user info, for the onboarding tutorial.
 //
 // One controller lives for the whole program. Main thread only: every public call, every callback and
 // every task step runs there. At most one load runs at a time; each new request, each quick-translate

@@ -20,6 +20,7 @@ void PopupModel::reset(std::string text, PopupMode mode, bool wordMode) {
   setRefined(std::nullopt);
   setEntry(std::nullopt);
   setErrorMessage(std::nullopt);
+  setNotice(std::nullopt);
 }
 
 std::vector<std::string> PopupModel::variants(std::string_view refinedText) {

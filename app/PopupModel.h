@@ -30,6 +30,7 @@ class PopupModel {
     refined,
     entry,
     errorMessage,
+    notice,
     focusToken,
     quickTarget,
   };
@@ -50,6 +51,9 @@ class PopupModel {
   const std::optional<DictionaryEntry>& entry() const { return entry_; }
   // The description of the last failure, shown in place of a result.
   const std::optional<std::string>& errorMessage() const { return errorMessage_; }
+  // What became of the user's choice when it is not what they would expect (a variant that could only
+  // be put on the clipboard), shown below the result.
+  const std::optional<std::string>& notice() const { return notice_; }
   // Rises by one each time quick translate opens; the view moves keyboard focus into its input then.
   std::int64_t focusToken() const { return focusToken_; }
   // The language quick translate translates into: "en" or "ru".
@@ -67,11 +71,12 @@ class PopupModel {
   void setErrorMessage(std::optional<std::string> v) {
     assign(errorMessage_, std::move(v), Field::errorMessage);
   }
+  void setNotice(std::optional<std::string> v) { assign(notice_, std::move(v), Field::notice); }
   void raiseFocusToken() { assign(focusToken_, focusToken_ + 1, Field::focusToken); }
   void setQuickTarget(std::string v) { assign(quickTarget_, std::move(v), Field::quickTarget); }
 
-  // Prepares the model for a new popup: the text, the mode and word mode, loading, and no result or error
-  // from the previous popup. focusToken and quickTarget stay.
+  // Prepares the model for a new popup: the text, the mode and word mode, loading, and no result, error
+  // or notice from the previous popup. focusToken and quickTarget stay.
   void reset(std::string text, PopupMode mode, bool wordMode);
 
   // The variants of a refine reply: pieces between "---" separators when the reply has any, else its
@@ -97,6 +102,7 @@ class PopupModel {
   std::optional<std::string> refined_;
   std::optional<DictionaryEntry> entry_;
   std::optional<std::string> errorMessage_;
+  std::optional<std::string> notice_;
   std::int64_t focusToken_ = 0;
   std::string quickTarget_ = "en";
 

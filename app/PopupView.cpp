@@ -269,6 +269,10 @@ void PopupView::buildSelectionLayout() {
   error_ = makeLabel("error", popup_style::font(TextStyle::callout), false, selection_);
   setTextColor(error_, popup_style::errorText());
   v->addWidget(error_);
+
+  notice_ = makeLabel("notice", popup_style::font(TextStyle::callout), false, selection_);
+  setTextColor(notice_, popup_style::secondary(palette()));
+  v->addWidget(notice_);
 }
 
 void PopupView::buildQuickTranslateLayout() {
@@ -408,6 +412,7 @@ void PopupView::renderSelection(const PopupViewState::SelectionLayout& s) {
 
   setShownText(definition_, s.definition);
   setShownText(error_, s.error);
+  setShownText(notice_, s.notice);
 }
 
 void PopupView::rebuildVariants(const std::vector<std::string>& variants) {

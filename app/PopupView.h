@@ -32,7 +32,7 @@ class SymbolButton;
 //
 // Children carry object names that tests and tools look up: "wordHeader", "word", "ipa", "playButton",
 // "dictionaryLink", "loadingRow", "loadingText", "translation", "refinedSection" (holding
-// RefinedVariantRow "variantRow"s), "definition", "error"; in quick translate "sourceLabel",
+// RefinedVariantRow "variantRow"s), "definition", "error", "notice"; in quick translate "sourceLabel",
 // "quickInput", "targetButton", "quickSpinner", "quickTranslation", "quickIpa", "quickPlayButton",
 // "quickCopyButton", "quickDefinition", "quickError", "quickPlaceholder".
 //
@@ -105,6 +105,7 @@ class PopupView : public QWidget {
   QVBoxLayout* refinedLayout_ = nullptr;
   QLabel* definition_ = nullptr;
   QLabel* error_ = nullptr;
+  QLabel* notice_ = nullptr;
   // Quick-translate layout.
   QWidget* quick_ = nullptr;
   QLabel* sourceLabel_ = nullptr;

@@ -32,6 +32,7 @@ PopupViewState::SelectionLayout selectionLayout(const PopupModel& model) {
   if (model.refined()) s.variants = PopupModel::variants(*model.refined());
   if (entry && entry->definition) s.definition = entry->definition;
   s.error = model.errorMessage();
+  s.notice = model.notice();
   return s;
 }
 

@@ -39,6 +39,7 @@ struct PopupViewState {
     std::optional<std::vector<std::string>> variants;
     std::optional<std::string> definition;
     std::optional<std::string> error;
+    std::optional<std::string> notice;
     friend bool operator==(const SelectionLayout&, const SelectionLayout&) = default;
   };
 
@@ -88,6 +89,9 @@ inline constexpr const char* kOpenDictionary = "Open in Cambridge Dictionary";
 inline constexpr const char* kClickToReplace = "Click to replace the selected text";
 inline constexpr const char* kCopy = "Copy";
 inline constexpr const char* kReplace = "Replace the selected text";
+// A variant chosen in a terminal that has no paste key: it went to the clipboard only.
+inline constexpr const char* kOnlyOnTheClipboard =
+    "Copied to the clipboard: this terminal has no paste key Quorvelle can press.";
 inline constexpr const char* kAnyLanguage = "Any language";
 inline constexpr const char* kTypeToTranslate = "Type to translate…";
 inline constexpr const char* kTranslationAppearsHere = "Translation appears here";

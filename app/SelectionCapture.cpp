@@ -69,11 +69,23 @@ void SelectionCapture::startNextPasteboardCapture() {
 
 void SelectionCapture::finishPasteboardCapture(std::vector<platform::PasteboardItem> snapshot,
                                                std::int64_t changeCount, Completion completion) {
-  // Nothing copied: the clipboard still holds the user's own contents, served by their own application.
-  if (pasteboard_.changeCount() == changeCount)
-    return endPasteboardCapture(std::nullopt, std::move(completion));
-
   auto saved = std::make_shared<std::vector<platform::PasteboardItem>>(std::move(snapshot));
+  auto done = std::make_shared<Completion>(std::move(completion));
+  if (pasteboard_.changeCount() != changeCount) return readCopyAndRestore(saved, std::move(*done));
+  // Nothing copied: the clipboard still holds the user's own contents, served by their own application.
+  if (!accessibility_.focusedWindowOwnsClipboard())
+    return endPasteboardCapture(std::nullopt, std::move(*done));
+  // Unless that application is the one the copy went to: it may copy onto its own clipboard without
+  // claiming it again, and then only its contents tell.
+  pasteboard_.readItems(
+      task_.resume([this, saved, done](std::optional<std::vector<platform::PasteboardItem>> now) {
+        if (!now || *now == *saved) return endPasteboardCapture(std::nullopt, std::move(*done));
+        readCopyAndRestore(saved, std::move(*done));
+      }));
+}
+
+void SelectionCapture::readCopyAndRestore(std::shared_ptr<std::vector<platform::PasteboardItem>> saved,
+                                          Completion completion) {
   auto done = std::make_shared<Completion>(std::move(completion));
   pasteboard_.readString(task_.resume([this, saved, done](std::optional<std::string> text) {
     pasteboard_.clearContents();
@@ -93,6 +105,10 @@ void SelectionCapture::endPasteboardCapture(std::optional<std::string> text, Com
 
 void SelectionCapture::postCommandKey(std::uint16_t keyCode) {
   sendCommandKey(keyCode, {});
+}
+
+bool SelectionCapture::canPasteIntoFocusedWindow() {
+  return accessibility_.focusedWindowCopyPasteKeys() != platform::CopyPasteKeys::none;
 }
 
 void SelectionCapture::sendCommandKey(std::uint16_t keyCode, platform::Job posted) {

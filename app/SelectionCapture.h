@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,9 +30,11 @@ enum class AccessibilityRequestResult {
 // owns the selection answers). When that gives no text, it saves the pasteboard (every item and type),
 // types the copy keystroke (Command-C, Ctrl+C here) into the application in front and, once the
 // keystroke is out, waits copySettleDelay for the copy to land on the pasteboard, reads it, and puts back
-// what it saved. When nothing was copied, the pasteboard is left as it is: it still holds the user's own
-// contents. When the pasteboard cannot be saved whole (its owner does not answer in time, or it is too
-// large), no copy is typed at all and the capture gives nothing: the copy would replace contents that
+// what it saved. A copy shows as a change of the pasteboard's change count or, when the focused window's
+// application owns the pasteboard (it may copy there without the count moving), as contents that differ
+// from the saved ones. When nothing was copied, the pasteboard is left as it is: it still holds the
+// user's own contents. When the pasteboard cannot be saved whole (its owner does not answer in time, or it is
+// too large), no copy is typed at all and the capture gives nothing: the copy would replace contents that
 // could not be put back.
 //
 // Captures that go through the pasteboard run one at a time: one that starts while another waits for
@@ -69,11 +72,17 @@ class SelectionCapture {
   // code is a physical position, not a character. A code without a key on this system is dropped. In a
   // terminal (CopyPasteKeys) Shift is held too, or, in one that has no such keys, nothing is posted.
   void postCommandKey(std::uint16_t keyCode);
+  // False when the focused window is a terminal that has no paste key: postCommandKey() would post
+  // nothing there.
+  bool canPasteIntoFocusedWindow();
 
  private:
   void startNextPasteboardCapture();
   void finishPasteboardCapture(std::vector<platform::PasteboardItem> snapshot, std::int64_t changeCount,
                                Completion completion);
+  // Reads the copied text, then puts `saved` back on the pasteboard.
+  void readCopyAndRestore(std::shared_ptr<std::vector<platform::PasteboardItem>> saved,
+                          Completion completion);
   void endPasteboardCapture(std::optional<std::string> text, Completion completion);
   void sendCommandKey(std::uint16_t keyCode, platform::Job posted);
 

@@ -39,6 +39,10 @@ class Accessibility {
   virtual void readFocusedSelectedText(SelectedTextCompletion completion) = 0;
   // The copy and paste keys of the window that has the keyboard focus now.
   virtual CopyPasteKeys focusedWindowCopyPasteKeys() = 0;
+  // True when the clipboard belongs to the application of the window that has the keyboard focus now.
+  // Such an application may copy onto its own clipboard without claiming it again, which changes its
+  // contents and nothing else the pasteboard can see (Pasteboard::changeCount stays).
+  virtual bool focusedWindowOwnsClipboard() = 0;
 };
 
 }  // namespace platform

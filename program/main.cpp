@@ -253,7 +253,12 @@ int main(int argc, char** argv) {
             {windowServices, analytics, selection, relauncher, shell, HotkeyRegistry::globalShortcuts()},
             std::move(onFinish));
       },
-      [&]() -> QWidget* { return new SettingsView(windowServices); },
+      [&]() -> QWidget* {
+        auto* view = new SettingsView(windowServices);
+        // Without a tray the menu's Quit is nowhere, and the window is all the user has of the program.
+        if (!shell.hasStatusIcon()) view->setQuitAction([&shell] { shell.terminate(); });
+        return view;
+      },
       [&] {
         return std::make_unique<DesktopPopup>(
             popupPanel,

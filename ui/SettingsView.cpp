@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "GlobalShortcuts/Recorder.h"
 #include "app/Language.h"
@@ -195,7 +196,18 @@ QWidget* SettingsView::makeSidebar() {
     connect(button, &QAbstractButton::clicked, this, [this, pane = pane] { model_.selectPane(pane); });
   }
   layout->addStretch();
+  quit_ = new QPushButton(tr("Quit Quorvelle"), sidebar);
+  quit_->setVisible(false);
+  connect(quit_, &QPushButton::clicked, this, [this] {
+    if (quitAction_) quitAction_();
+  });
+  layout->addWidget(quit_);
   return sidebar;
+}
+
+void SettingsView::setQuitAction(std::function<void()> quit) {
+  quitAction_ = std::move(quit);
+  quit_->setVisible(static_cast<bool>(quitAction_));
 }
 
 QWidget* SettingsView::makeTranslatingPane() {

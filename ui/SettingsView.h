@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 #include "ui/SettingsModel.h"
 #include "ui/WindowServices.h"
@@ -68,6 +69,11 @@ class SettingsView final : public QWidget {
   QWidget* accessibilityBar() const { return accessibilityBar_; }
   QPushButton* grantButton() const { return grant_; }
   QLabel* accessibilityHelp() const { return accessibilityHelp_; }
+  QPushButton* quitButton() const { return quit_; }
+
+  // Shows "Quit Quorvelle" at the foot of the sidebar, running `quit`: for a desktop without a tray, where
+  // the menu that holds the program's Quit is nowhere. Unset (the default), the button is hidden.
+  void setQuitAction(std::function<void()> quit);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -108,6 +114,8 @@ class SettingsView final : public QWidget {
   QWidget* accessibilityBar_ = nullptr;
   QPushButton* grant_ = nullptr;
   QLabel* accessibilityHelp_ = nullptr;
+  QPushButton* quit_ = nullptr;
+  std::function<void()> quitAction_;
 };
 
 }  // namespace quorvelle

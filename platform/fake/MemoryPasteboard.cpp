@@ -73,4 +73,8 @@ void MemoryPasteboard::simulateCopy(const std::optional<std::string>& text) {
   ++changeCount_;
 }
 
+void MemoryPasteboard::simulateCopyWithoutClaim(const std::string& text) {
+  contents = {PasteboardItem{{{std::string(stringType), text}}}};
+}
+
 }  // namespace platform::fake

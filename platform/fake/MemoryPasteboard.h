@@ -37,6 +37,9 @@ class MemoryPasteboard final : public Pasteboard {
   // Another application copies: `text` replaces the contents as plain text; nothing leaves the
   // pasteboard and its change count untouched, as an application that ignores the keystroke does.
   void simulateCopy(const std::optional<std::string>& text);
+  // The application that owns the pasteboard copies `text` onto it without claiming it again (as Tk
+  // does): the contents change, the change count does not.
+  void simulateCopyWithoutClaim(const std::string& text);
   // Answers every read still waiting, from the contents as they are now.
   void answerPending();
 

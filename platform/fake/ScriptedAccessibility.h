@@ -19,6 +19,7 @@ class ScriptedAccessibility final : public Accessibility {
   std::optional<std::string> selectedText;  // what readFocusedSelectedText() answers
   bool answerLater = false;
   CopyPasteKeys copyPasteKeys = CopyPasteKeys::standard;  // what focusedWindowCopyPasteKeys() answers
+  bool ownsClipboard = false;                             // what focusedWindowOwnsClipboard() answers
   std::vector<std::string> openedURLs;                    // every URL openURL() was given
   int selectedTextReads = 0;
 
@@ -36,6 +37,7 @@ class ScriptedAccessibility final : public Accessibility {
     }
   }
   CopyPasteKeys focusedWindowCopyPasteKeys() override { return copyPasteKeys; }
+  bool focusedWindowOwnsClipboard() override { return ownsClipboard; }
   // Answers every read still waiting with the current selectedText.
   void answerPending() {
     auto pending = std::move(pending_);

@@ -35,9 +35,10 @@ using namespace std::chrono_literals;
 
 constexpr const char* kDefaultPrompt = "Rewrite the draft.\nKeep its meaning.";
 const std::string kUnreachable =
-    "Backend is not reachable. For the development backend, start Quorvelle with `scripts/run.sh`, which "
-    "starts "
-    "`tools/dev-backend` along with it.";
+    "The translation service cannot be reached. Check your connection and try again. If you use the "
+    "development backend, start it with tools/dev-backend --port N (in the build folder), where N is the "
+    "port "
+    "of QUORVELLE_BACKEND_URL.";
 
 class LookupClientTest : public testing::Test {
  protected:

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/AppNotifications.h"
+#include "app/PopupViewState.h"
 #include "platform/fake/FixedSystemInfo.h"
 #include "platform/fake/InjectableEventMonitors.h"
 #include "platform/fake/InlineSerialQueue.h"
@@ -545,6 +546,25 @@ TEST_F(PopupControllerTest, ReplacePostsClosesAndPastes150msLater) {
   // The pasted text stays on the pasteboard.
   executor.advance(1s);
   EXPECT_EQ(pasteboard.string(), "I want to go home.");
+}
+
+// A terminal without a paste key gets no keystroke: the variant stays on the pasteboard, and the popup stays
+// open saying so until the next popup.
+TEST_F(PopupControllerTest, ReplaceInATerminalWithoutAPasteKeyKeepsThePopupAndSaysWhereTheTextIs) {
+  accessibility.copyPasteKeys = platform::CopyPasteKeys::none;
+  controller->show("me want go home", PopupMode::refine);
+  settle();
+  controller->viewCallbacks().onReplace("I want to go home.");
+
+  EXPECT_EQ(posted, (std::vector<Posted>{{"quorvelle.didReplaceRefined", true}}));
+  EXPECT_EQ(pasteboard.string(), "I want to go home.");
+  EXPECT_TRUE(panel.isVisible());
+  EXPECT_EQ(controller->model().notice(), popup_text::kOnlyOnTheClipboard);
+  executor.advance(1s);
+  EXPECT_TRUE(keystrokes.sent.empty());
+
+  controller->show("me want go home", PopupMode::refine);
+  EXPECT_FALSE(controller->model().notice());
 }
 
 TEST_F(PopupControllerTest, AResizeByTheToolkitIsClampedToTheScreen) {

@@ -102,6 +102,7 @@ TEST(PopupModelTest, ResetStartsAFreshPopupButKeepsQuickTargetAndFocusToken) {
   model.setQuickTarget("ru");
   model.raiseFocusToken();
   model.setErrorMessage("Bad lookup URL");
+  model.setNotice("On the clipboard");
   model.setTranslation(TranslationResult{"Hallo"});
   model.setRefined("A\n---\nB");
   DictionaryEntry entry;
@@ -121,15 +122,16 @@ TEST(PopupModelTest, ResetStartsAFreshPopupButKeepsQuickTargetAndFocusToken) {
   EXPECT_FALSE(model.refined());
   EXPECT_FALSE(model.entry());
   EXPECT_FALSE(model.errorMessage());
+  EXPECT_FALSE(model.notice());
   EXPECT_EQ(model.quickTarget(), "ru");
   EXPECT_EQ(model.focusToken(), 1);
   using F = PopupModel::Field;
   EXPECT_EQ(changes, (std::vector<F>{F::sourceText, F::mode, F::isWordMode, F::isLoading, F::translation,
-                                     F::refined, F::entry, F::errorMessage}));
+                                     F::refined, F::entry, F::errorMessage, F::notice}));
 
   model.removeObserver(id);
   model.setLoading(false);
-  EXPECT_EQ(changes.size(), 8u);
+  EXPECT_EQ(changes.size(), 9u);
 }
 
 TEST(PopupModelTest, ObserversSeeTheNewValue) {

@@ -262,6 +262,42 @@ TEST_F(SelectionCaptureTest, DestroyedCaptureDropsItsPendingCompletion) {
   EXPECT_FALSE(called);
 }
 
+// An application that owns the clipboard may copy onto it without claiming it again: the change count
+// stays, and only the contents tell that it copied. Only the focused window's application is asked.
+TEST_F(SelectionCaptureTest, ACopyOntoTheFocusedApplicationsOwnClipboardIsSeenByItsContents) {
+  struct Case {
+    const char* name;
+    bool focusedOwnsClipboard;
+    std::string copied;  // what the application puts on its clipboard without claiming it
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {"the focused application's clipboard changed", true, "  the selection\n", "the selection"},
+      {"the focused application's clipboard holds the same", true, "user clipboard", std::nullopt},
+      {"another application's clipboard is not looked into", false, "the selection", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::fake::ManualExecutor exec;
+    platform::fake::RecordingKeystrokeSender sender;
+    platform::fake::MemoryPasteboard board;
+    board.contents = {textItem("user clipboard")};
+    const auto saved = board.contents;
+    sender.onSend = [&](const Keystroke&) { board.simulateCopyWithoutClaim(c.copied); };
+    platform::fake::ScriptedAccessibility ax;
+    ax.ownsClipboard = c.focusedOwnsClipboard;
+    SelectionCapture capturer2(ax, board, sender, exec);
+    std::optional<std::optional<std::string>> got;
+    capturer2.captureSelection([&](std::optional<std::string> t) { got = std::move(t); });
+    exec.advance(150ms);
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(*got, c.expected);
+    if (c.expected) {
+      EXPECT_EQ(board.contents, saved) << "the user's clipboard is put back";
+    }
+  }
+}
+
 TEST_F(SelectionCaptureTest, RequestAccessibility) {
   struct Case {
     bool trusted;

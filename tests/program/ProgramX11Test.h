@@ -56,7 +56,9 @@ class ProgramX11Test : public testing::Test {
     // Both are up before the program starts, which would otherwise open its settings window for want of a
     // tray.
     ASSERT_NO_FATAL_FAILURE(startWindowManager(windowManager_));
-    ASSERT_NO_FATAL_FAILURE(startTray(tray_));
+    if (hasTray()) {
+      ASSERT_NO_FATAL_FAILURE(startTray(tray_));
+    }
     ASSERT_NO_FATAL_FAILURE(startBackend());
     ASSERT_NO_FATAL_FAILURE(startBus());
     ASSERT_NO_FATAL_FAILURE(startSecretService());
@@ -90,6 +92,8 @@ class ProgramX11Test : public testing::Test {
   virtual bool storesGeminiKey() const { return true; }
   // The windows the program shows once it is up: the tray icon, and the windows start-up opens.
   virtual int windowsAtStart() const { return 1; }
+  // Whether the desktop has a tray. Without one, the smallest window at start stands in for the tray icon.
+  virtual bool hasTray() const { return true; }
 
   // Starts the program and waits until it is up.
   void startProgram() {
@@ -276,6 +280,19 @@ class ProgramX11Test : public testing::Test {
     xdotool({"windowactivate", "--sync", QString::number(textWindow_.winId())});
     field->setFocus();
     EXPECT_TRUE(waitUntil([&] { return field->hasFocus(); }, "the text field has the focus"));
+  }
+
+  // Clicks into the middle of the Tk window titled `title`, as a person does, and waits until it has the
+  // keyboard focus (the window manager gives it).
+  void clickIntoTkWindow(TkTextWindow& tk, const QString& title) {
+    const auto found = waitForWindowNamed(title);
+    ASSERT_TRUE(found);
+    const auto frame = windowGeometry(*found);
+    ASSERT_TRUE(frame);
+    const auto window = tk.window();
+    ASSERT_TRUE(window);
+    clickAt(frame->center());
+    ASSERT_TRUE(waitUntil([&] { return focusIsIn(*window); }, (title + " has the focus").toStdString()));
   }
 
   // Selects the field's first word with a double click, as a person does (PRIMARY follows).

@@ -126,17 +126,10 @@ TEST_F(ProgramX11Test, AfterAClickIntoAnotherWindowTheOldPrimaryDoesNotCount) {
   a.focus();
   a.select(0, 5);
   ASSERT_TRUE(waitForPrimary("hello"));
-  const auto found = runTool("xdotool", {"search", "--onlyvisible", "--name", "^window B$"});
-  ASSERT_TRUE(found && !found->trimmed().isEmpty());
-  const auto bFrame = windowGeometry(found->split('\n', Qt::SkipEmptyParts).first());
-  ASSERT_TRUE(bFrame);
-  const auto bWindow = b.window();
-  ASSERT_TRUE(bWindow);
 
   // Nothing selected in B: quick translate. (The window manager gives B the focus on the click, and the hot
   // key asks whose window has it.)
-  clickAt(bFrame->center());
-  ASSERT_TRUE(waitUntil([&] { return focusIsIn(*bWindow); }, "window B has the focus"));
+  ASSERT_NO_FATAL_FAILURE(clickIntoTkWindow(b, "window B"));
   ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
   xdotool({"key", "alt+t"});
   const auto quick = waitForPopup();
@@ -145,8 +138,7 @@ TEST_F(ProgramX11Test, AfterAClickIntoAnotherWindowTheOldPrimaryDoesNotCount) {
   ASSERT_TRUE(waitForNoPopup());
 
   // B's own selection, which B keeps out of PRIMARY: copied and translated.
-  clickAt(bFrame->center());
-  ASSERT_TRUE(waitUntil([&] { return focusIsIn(*bWindow); }, "window B has the focus"));
+  ASSERT_NO_FATAL_FAILURE(clickIntoTkWindow(b, "window B"));
   b.select(0, 5);
   ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
   xdotool({"key", "alt+t"});
@@ -155,6 +147,31 @@ TEST_F(ProgramX11Test, AfterAClickIntoAnotherWindowTheOldPrimaryDoesNotCount) {
   EXPECT_TRUE(waitForRequest("POST /translate target,text")) << requests_.join('\n').toStdString();
   EXPECT_FALSE(requestsLogged().contains("GET /lookup/hello?accent=uk")) << "A's word was translated";
   EXPECT_EQ(requests_.filter("POST /translate").size(), 1) << requests_.join('\n').toStdString();
+}
+
+// The user copied in a Tk window before: Tk owns the clipboard, and copies onto it from then on without
+// claiming it again, so the clipboard's owner never changes. Its selection, which Tk keeps out of PRIMARY,
+// is copied, translated, and the user's clipboard put back.
+TEST_F(ProgramX11Test, ACopyInAWindowThatAlreadyOwnsTheClipboardIsTranslatedAndTheClipboardPutBack) {
+  using quorvelle::test::TkTextWindow;
+  TkTextWindow tk({.title = "tk window",
+                   .text = "world peace",
+                   .geometry = {600, 500, 400, 40},
+                   .exportSelection = false});
+  ASSERT_TRUE(tk.isReady()) << "wish did not start (scripts/setup.sh installs tk)";
+  const QString users = QStringLiteral("copied earlier in Tk");
+  tk.copyToClipboard(users);
+  ASSERT_TRUE(
+      waitUntil([&] { return QGuiApplication::clipboard()->text() == users; }, "Tk owns the clipboard"));
+  ASSERT_NO_FATAL_FAILURE(clickIntoTkWindow(tk, "tk window"));
+  tk.select(0, 5);
+  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
+  xdotool({"key", "alt+t"});
+
+  ASSERT_TRUE(waitForRequest("GET /lookup/world?accent=uk")) << requests_.join('\n').toStdString();
+  EXPECT_TRUE(waitForRequest("POST /translate target,text")) << requests_.join('\n').toStdString();
+  // The text was read and the clipboard put back before the requests went out.
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), users.toStdString());
 }
 
 // The focused application owns PRIMARY and never answers for it, as a hung window does: the hot key
@@ -352,6 +369,63 @@ TEST_F(ProgramX11Test, TrayMenuOpensSettingsAndQuits) {
 
 // A second copy finds the first, has it show its settings and ends, without a tray icon or hot keys of
 // its own.
+// The keys the tray menu shows beside its items work where a person presses them: in the open menu, and
+// in the program's own windows.
+TEST_F(ProgramX11Test, TheMenusKeysOpenSettingsAndQuitInTheOpenMenuAndInTheSettingsWindow) {
+  ASSERT_NO_FATAL_FAILURE(openTrayMenu());
+  xdotool({"key", "ctrl+comma"});
+  const auto settings = waitForWindowNamed("Quorvelle Settings");
+  ASSERT_TRUE(settings) << "Ctrl+, in the open menu opened no settings window";
+  ASSERT_TRUE(waitUntil([&] { return focusIsIn(*settings); }, "the settings window has the focus"));
+  xdotool({"key", "ctrl+q"});
+  ASSERT_TRUE(waitUntil([&] { return program_->state() == QProcess::NotRunning; },
+                        "Ctrl+Q in the settings window ended the program"))
+      << "program output:\n"
+      << programLog_.toStdString();
+  EXPECT_EQ(program_->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program_->exitCode(), 0);
+
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  ASSERT_NO_FATAL_FAILURE(openTrayMenu());
+  xdotool({"key", "ctrl+q"});
+  ASSERT_TRUE(waitUntil([&] { return program_->state() == QProcess::NotRunning; },
+                        "Ctrl+Q in the open menu ended the program"))
+      << "program output:\n"
+      << programLog_.toStdString();
+  EXPECT_EQ(program_->exitCode(), 0);
+}
+
+// Without a tray the program shows its settings window, which is then all the user has of it: its own
+// Quit ends the program.
+class ProgramWithoutATrayX11Test : public ProgramX11Test {
+ protected:
+  bool hasTray() const override { return false; }
+};
+
+TEST_F(ProgramWithoutATrayX11Test, TheSettingsWindowQuitsTheProgram) {
+  const auto settings = waitForWindowNamed("Quorvelle Settings");
+  ASSERT_TRUE(settings) << "no settings window without a tray";
+  std::optional<ProbedWidget> quit;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        const auto snapshot = readProbe(probePath_);
+        const ProbedWindow* window = snapshot ? snapshot->titled("Quorvelle Settings") : nullptr;
+        const ProbedWidget* found =
+            window && settledOnServer(*window) ? window->withText("Quit Quorvelle") : nullptr;
+        if (found && found->enabled) quit = *found;
+        return quit.has_value();
+      },
+      "the settings window shows Quit Quorvelle"))
+      << probedWindows();
+  clickAt(quit->shown.center());
+  ASSERT_TRUE(waitUntil([&] { return program_->state() == QProcess::NotRunning; },
+                        "Quit Quorvelle ended the program"))
+      << "program output:\n"
+      << programLog_.toStdString();
+  EXPECT_EQ(program_->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program_->exitCode(), 0);
+}
+
 TEST_F(ProgramX11Test, ASecondCopyShowsTheFirstCopysSettingsAndEnds) {
   QProcess second;
   second.setProcessEnvironment(programEnv_);

@@ -1,5 +1,6 @@
 // The recorder against another X client that holds a combination: on X11 the desktop's shortcuts are
-// other programs' grabs, so "Use Anyway" can only store a shortcut whose grab the X server grants.
+// other programs' grabs, so "Use Anyway" can only store a shortcut whose grab the X server grants. And
+// against the program's own other shortcut, whose grab is this process's own.
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
@@ -92,15 +93,38 @@ class RecorderConflictX11Test : public ::testing::Test {
     services = std::make_unique<quorvelle::X11ShortcutServices>(*x11, executor, defaults, nullptr,
                                                                 std::function<gs::Menu()>{}, &alerts);
   }
-  void TearDown() override { services.reset(); }
+  // The recorder needs the services' environment for its whole life.
+  void TearDown() override {
+    window_.reset();
+    services.reset();
+  }
 
   xcb_keycode_t keycode(const char* name) { return *x11->keycodeForName(name); }
+
+  // Shows the recorder of `name` beside a line edit in an active window and clicks it: it records.
+  void startRecording(const Name& name) {
+    auto* recorder = new gs::Recorder(name);
+    window_ = std::make_unique<QWidget>();
+    auto* layout = new QVBoxLayout(window_.get());
+    layout->addWidget(recorder);
+    layout->addWidget(new QLineEdit);
+    window_->show();
+    window_->activateWindow();
+    ASSERT_TRUE(quorvelle::test::waitUntilActive(window_.get()));
+    field_ = &recorder->field();
+    ASSERT_TRUE(
+        waitUntil([&] { return field_->focusPolicy() == Qt::StrongFocus; }, "the focus guard lapsing"));
+    QTest::mouseClick(field_, Qt::LeftButton);
+    ASSERT_TRUE(field_->isRecording());
+  }
 
   platform::QtMainExecutor executor;
   platform::fake::MemoryUserDefaults defaults;
   platform::fake::ScriptedAlertPresenter alerts;
   std::unique_ptr<platform::X11Connection> x11;
   std::unique_ptr<quorvelle::X11ShortcutServices> services;
+  std::unique_ptr<QWidget> window_;
+  gs::RecorderCocoa* field_ = nullptr;
 };
 
 TEST_F(RecorderConflictX11Test, UseAnywayOnACombinationAnotherClientHoldsKeepsTheOldShortcut) {
@@ -114,18 +138,8 @@ TEST_F(RecorderConflictX11Test, UseAnywayOnACombinationAnotherClientHoldsKeepsTh
   // Ctrl+Alt+K: Control and Mod1 (Alt) on the key right of J.
   ASSERT_EQ(other.grab(keycode("AC08"), XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1, /*handOnPresses=*/true), 0);
 
-  QWidget window;
-  auto* recorder = new gs::Recorder(translate);
-  auto* layout = new QVBoxLayout(&window);
-  layout->addWidget(recorder);
-  layout->addWidget(new QLineEdit);
-  window.show();
-  window.activateWindow();
-  ASSERT_TRUE(quorvelle::test::waitUntilActive(&window));
-  auto& field = recorder->field();
-  ASSERT_TRUE(waitUntil([&] { return field.focusPolicy() == Qt::StrongFocus; }, "the focus guard lapsing"));
-  QTest::mouseClick(&field, Qt::LeftButton);
-  ASSERT_TRUE(field.isRecording());
+  ASSERT_NO_FATAL_FAILURE(startRecording(translate));
+  auto& field = *field_;
 
   // The user insists: the second button of the desktop-shortcut alert.
   alerts.enqueueResponse(AlertPresenter::kSecondButtonReturn);
@@ -156,6 +170,50 @@ TEST_F(RecorderConflictX11Test, UseAnywayOnACombinationAnotherClientHoldsKeepsTh
   EXPECT_EQ(probe.grab(keycode("AC08"), XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1, false), kBadAccess);
   EXPECT_EQ(probe.grab(keycode("AD05"), XCB_MOD_MASK_1, false), kBadAccess);
   other.ungrabAll();
+}
+
+TEST_F(RecorderConflictX11Test, TheCombinationOfTheOtherShortcutIsRefusedAndBothKeepFiring) {
+  const Shortcut altT(Key::t, ModifierFlags::option);
+  const Shortcut altR(Key::r, ModifierFlags::option);
+  const Name translate("translate", altT);
+  const Name refine("refine", altR);
+  int translations = 0;
+  int refines = 0;
+  gs::onKeyDown(translate, [&] { ++translations; });
+  gs::onKeyDown(refine, [&] { ++refines; });
+  ASSERT_TRUE(gs::isEnabled(translate) && gs::isEnabled(refine));
+
+  ASSERT_NO_FATAL_FAILURE(startRecording(refine));
+  auto& field = *field_;
+
+  // Translate's combination, typed into refine's recorder.
+  run("xdotool key alt+t");
+  ASSERT_TRUE(waitUntil([&] { return !alerts.shown().empty() || gs::getShortcut(refine) != altR; },
+                        "an alert or a stored shortcut"));
+  ASSERT_EQ(alerts.shown().size(), 1u)
+      << "stored for refine: " << gs::getShortcut(refine).value_or(altR).presentableDescription();
+  const auto& alert = alerts.shown()[0].alert;
+  EXPECT_EQ(alert.messageText,
+            "Another shortcut of this application already uses Alt+T, so it cannot be used here.");
+  EXPECT_EQ(alert.informativeText,
+            "Record a different combination, or give the other shortcut a new one first.");
+  EXPECT_TRUE(alert.buttonTitles.empty());
+  EXPECT_EQ(gs::getShortcut(refine), altR);
+  EXPECT_EQ(gs::getShortcut(translate), altT);
+  EXPECT_EQ(field.text(), QStringLiteral("Alt+R"));
+
+  // Once recording ends, each combination runs its own action alone.
+  ASSERT_TRUE(waitUntil([&] { return field.isRecording(); }, "recording again after the alert"));
+  field.clearFocus();
+  ASSERT_TRUE(
+      waitUntil([&] { return !field.isRecording() && gs::isEnabled(translate) && gs::isEnabled(refine); },
+                "both hot keys back"));
+  run("xdotool key alt+t");
+  ASSERT_TRUE(waitUntil([&] { return translations == 1; }, "Alt+T translating"));
+  run("xdotool key alt+r");
+  ASSERT_TRUE(waitUntil([&] { return refines > 0; }, "Alt+R refining"));
+  EXPECT_EQ(refines, 1);
+  EXPECT_EQ(translations, 1);
 }
 
 }  // namespace

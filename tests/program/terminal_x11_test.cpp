@@ -1,6 +1,6 @@
 // The hot keys in real terminal emulators, where Ctrl+C interrupts the command that runs and Ctrl+V is no
 // paste: the command survives a press with nothing selected, and a refined variant is pasted with the
-// terminal's own paste key.
+// terminal's own paste key, or, in a terminal that has none, stays on the clipboard and the popup says so.
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -9,6 +9,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <optional>
+#include <vector>
 
 #include "tests/program/ProgramX11Test.h"
 #include "tests/support/Eventually.h"
@@ -48,6 +50,17 @@ class TerminalX11Test : public ProgramX11Test {
     const QPoint origin = at ? QPoint(at->dst_x, at->dst_y) : QPoint();
     std::free(at);
     return origin;
+  }
+
+  // The widget of object name `objectName` in the program's window `window`, as the probe tells it now.
+  std::optional<ProbedWidget> widgetIn(const QString& window, const QString& objectName) const {
+    const auto snapshot = readProbe(probePath_);
+    for (const ProbedWindow& w : snapshot ? snapshot->windows : std::vector<ProbedWindow>{}) {
+      if (w.id != window) continue;
+      if (const auto* found = w.find([&](const ProbedWidget& x) { return x.objectName == objectName; }))
+        return *found;
+    }
+    return std::nullopt;
   }
 
   QString file(const QString& name) const { return dir_.filePath(name); }
@@ -109,6 +122,41 @@ TEST_F(TerminalX11Test, ARefinedVariantIsPastedWithTheTerminalsPasteKey) {
   EXPECT_TRUE(waitUntil([&] { return contents("paste.out").contains("Me and him goes to store."); },
                         "the variant reaches the command"))
       << contents("paste.out").toStdString();
+}
+
+// xterm has no key that pastes the clipboard: the chosen variant goes there only, and the popup stays
+// open to say so instead of closing as though it had been pasted.
+TEST_F(TerminalX11Test, InATerminalWithoutAPasteKeyThePopupSaysTheVariantIsOnTheClipboard) {
+  ASSERT_NO_FATAL_FAILURE(startTerminal("xterm", "echo me and him goes to store; sleep 600"));
+  clickAt(originOf(window_) + QPoint(30, 6), 3);
+  ASSERT_TRUE(waitUntil(
+      [] {
+        return QGuiApplication::clipboard()->text(QClipboard::Selection).trimmed() ==
+               "me and him goes to store";
+      },
+      "the first line selected"))
+      << QGuiApplication::clipboard()->text(QClipboard::Selection).toStdString();
+  ASSERT_NO_FATAL_FAILURE(pointerTo({400, 400}));
+  xdotool({"key", "alt+r"});
+  const auto popup = waitForPopup();
+  ASSERT_TRUE(popup) << "no popup mapped";
+  std::optional<ProbedWidget> variant;
+  ASSERT_TRUE(waitUntil([&] { return (variant = widgetIn(*popup, "variantText")).has_value(); },
+                        "the variants showed"));
+  clickAt(variant->shown.center());
+
+  std::optional<ProbedWidget> notice;
+  EXPECT_TRUE(waitUntil([&] { return (notice = widgetIn(*popup, "notice")).has_value(); },
+                        "the popup says where the variant went"))
+      << "the program's windows: " << probedWindows();
+  if (notice) {
+    EXPECT_EQ(notice->text.toStdString(),
+              "Copied to the clipboard: this terminal has no paste key Quorvelle can press.");
+  }
+  EXPECT_TRUE(waitUntil([&] { return QGuiApplication::clipboard()->text() == variant->text; },
+                        "the variant on the clipboard"))
+      << QGuiApplication::clipboard()->text().toStdString();
+  EXPECT_TRUE(programWindows().contains(*popup)) << "the popup closed";
 }
 
 }  // namespace

@@ -6,8 +6,12 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <utility>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -44,6 +48,50 @@ QIcon iconNamed(const std::string& name) {
 
 }  // namespace
 
+// Qt acts on a menu action's shortcut only through the window whose menu bar holds the menu, and a tray's
+// menu is in none: the keys it shows would do nothing. Each is given its own shortcut in the open menu
+// and in every window of the program as it first shows.
+class QtAppShell::KeyEquivalents final : public QObject {
+ public:
+  void add(const QKeySequence& keys, QAction* action) { entries_.emplace_back(keys, action); }
+
+  void install(QMenu* menu) {
+    attach(menu, menu);
+    for (QWidget* window : QApplication::topLevelWidgets()) attachToWindow(window);
+    qApp->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show && watched->isWidgetType())
+      attachToWindow(static_cast<QWidget*>(watched));
+    return false;
+  }
+
+ private:
+  static constexpr const char* kAttached = "quorvelleKeyEquivalents";
+
+  void attachToWindow(QWidget* window) {
+    if (!window->isWindow() || window->windowType() != Qt::Window || window->property(kAttached).toBool())
+      return;
+    window->setProperty(kAttached, true);
+    attach(window, nullptr);
+  }
+
+  // Shortcuts of `owner`'s window; `menu`, when given, closes before the item runs.
+  void attach(QWidget* owner, QMenu* menu) {
+    for (const auto& [keys, action] : entries_) {
+      auto* shortcut = new QShortcut(keys, owner);
+      QObject::connect(shortcut, &QShortcut::activated, owner, [menu, action = QPointer<QAction>(action)] {
+        if (menu) menu->hide();
+        if (action) action->trigger();
+      });
+    }
+  }
+
+  std::vector<std::pair<QKeySequence, QAction*>> entries_;
+};
+
 QtAppShell::QtAppShell() = default;
 
 QIcon QtAppShell::applicationIcon() {
@@ -51,20 +99,28 @@ QIcon QtAppShell::applicationIcon() {
 }
 QtAppShell::~QtAppShell() = default;
 
+bool QtAppShell::hasStatusIcon() const {
+  return tray_ && tray_->isVisible();
+}
+
 bool QtAppShell::installStatusMenu(const std::string& title, const std::string& iconName,
                                    std::vector<StatusMenuItem> items) {
   menu_ = std::make_unique<QMenu>();
+  keyEquivalents_ = std::make_unique<KeyEquivalents>();
   for (auto& item : items) {
     if (item.isDivider()) {
       menu_->addSeparator();
       continue;
     }
     QAction* action = menu_->addAction(QString::fromStdString(item.title));
-    if (!item.keyEquivalent.empty())
-      action->setShortcut(
-          QKeySequence(Qt::CTRL | QKeySequence(QString::fromStdString(item.keyEquivalent))[0].key()));
+    if (!item.keyEquivalent.empty()) {
+      const QKeySequence keys(Qt::CTRL | QKeySequence(QString::fromStdString(item.keyEquivalent))[0].key());
+      action->setShortcut(keys);
+      keyEquivalents_->add(keys, action);
+    }
     QObject::connect(action, &QAction::triggered, [run = std::move(item.action)] { run(); });
   }
+  keyEquivalents_->install(menu_.get());
   tray_ = std::make_unique<QSystemTrayIcon>(iconNamed(iconName));
   tray_->setToolTip(QString::fromStdString(title));
   tray_->setContextMenu(menu_.get());

@@ -70,6 +70,19 @@ class QtPopupPanel::Window final : public QWidget {
   }
 };
 
+namespace {
+
+// Qt gives a tooltip that still shows to the next widget that wants one, where it is, without raising
+// it: once the panel has come to the front over it, the popup's next tooltip would stay out of sight
+// below the panel.
+void raiseShowingTooltips() {
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (window->windowType() == Qt::ToolTip && window->isVisible()) window->raise();
+  }
+}
+
+}  // namespace
+
 QtPopupPanel::QtPopupPanel() : window_(std::make_unique<Window>()) {}
 
 QtPopupPanel::~QtPopupPanel() = default;
@@ -133,12 +146,14 @@ void QtPopupPanel::orderFrontWithoutFocus() {
   setTakesFocus(false);
   window_->show();
   window_->raise();
+  raiseShowingTooltips();
 }
 
 void QtPopupPanel::makeKeyAndOrderFront() {
   setTakesFocus(true);
   window_->show();
   window_->raise();
+  raiseShowingTooltips();
   window_->activateWindow();
 }
 

@@ -187,17 +187,27 @@ CopyPasteKeys X11Accessibility::focusedWindowCopyPasteKeys() {
   return terminalKeys(names->second).value_or(CopyPasteKeys::standard);
 }
 
+bool X11Accessibility::focusedClientOwns(xcb_atom_t selection) const {
+  const auto focus = focusedWindow();
+  if (!focus || selection == XCB_NONE) return false;
+  xcb_connection_t* c = x11_->connection();
+  XcbReply<xcb_get_selection_owner_reply_t> owner(
+      xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr));
+  return owner && owner->owner != XCB_NONE && sameClient(owner->owner, *focus);
+}
+
+bool X11Accessibility::focusedWindowOwnsClipboard() {
+  if (!x11_) return false;
+  if (clipboard_ == XCB_NONE) clipboard_ = internAtom(x11_->connection(), "CLIPBOARD");
+  return focusedClientOwns(clipboard_);
+}
+
 void X11Accessibility::readFocusedSelectedText(SelectedTextCompletion completion) {
   if (!x11_) return completion(std::nullopt);
   const auto focus = focusedWindow();
   if (!focus) return completion(std::nullopt);
   if (isOwnWindow(*focus)) return completion(focusedWidgetSelection());
-
-  xcb_connection_t* c = x11_->connection();
-  XcbReply<xcb_get_selection_owner_reply_t> owner(
-      xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, XCB_ATOM_PRIMARY), nullptr));
-  if (!owner || owner->owner == XCB_NONE || !sameClient(owner->owner, *focus))
-    return completion(std::nullopt);
+  if (!focusedClientOwns(XCB_ATOM_PRIMARY)) return completion(std::nullopt);
   reader_->readText(XCB_ATOM_PRIMARY, std::move(completion));
 }
 

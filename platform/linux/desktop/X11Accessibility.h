@@ -30,6 +30,8 @@ class X11Connection;
 //     of the focused window (same resource-id base). PRIMARY keeps the last selection made anywhere: after
 //     a click into another window it still holds the first window's words, which are not what the user
 //     now has in front. Otherwise nothing, and the copy fallback asks the focused window itself.
+// The clipboard belongs to the focused window's application while CLIPBOARD's owner is the focused
+// window's X client (same resource-id base).
 // The copy and paste keys: those of a terminal emulator when the focused window (or the top-level window
 // holding it) has the WM_CLASS of one in kTerminalWindowClasses (X11Accessibility.cpp), the standard
 // ones otherwise.
@@ -50,16 +52,20 @@ class X11Accessibility final : public Accessibility {
   bool openURL(std::string_view url) override;
   void readFocusedSelectedText(SelectedTextCompletion completion) override;
   CopyPasteKeys focusedWindowCopyPasteKeys() override;
+  bool focusedWindowOwnsClipboard() override;
 
  private:
   std::optional<xcb_window_t> focusedWindow() const;
   bool sameClient(xcb_window_t a, xcb_window_t b) const;
   bool isOwnWindow(xcb_window_t window) const;
+  // Whether the owner of `selection` is the focused window's client.
+  bool focusedClientOwns(xcb_atom_t selection) const;
   // The instance and class names of WM_CLASS on `window` or the nearest window above it that has one.
   std::optional<std::pair<std::string, std::string>> windowClass(xcb_window_t window) const;
 
   X11Connection* x11_;
   std::unique_ptr<X11SelectionReader> reader_;
+  xcb_atom_t clipboard_ = XCB_NONE;  // interned on first use
 };
 
 }  // namespace platform

@@ -59,6 +59,10 @@ void TkTextWindow::focus() {
   ask(QStringLiteral("focus -force .e"));
 }
 
+void TkTextWindow::copyToClipboard(const QString& text) {
+  ask(QStringLiteral("clipboard clear; clipboard append %1").arg(tclQuoted(text)));
+}
+
 std::optional<QString> TkTextWindow::window() {
   return ask(QStringLiteral("wm frame ."));
 }

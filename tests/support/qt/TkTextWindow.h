@@ -35,6 +35,9 @@ class TkTextWindow {
   void select(int from, int to);
   // Takes the X input focus into the field (as a click would, also without a window manager).
   void focus();
+  // Puts `text` on the clipboard as a copy in Tk does: Tk claims the clipboard the first time and, while
+  // it owns it, changes its contents without claiming it again.
+  void copyToClipboard(const QString& text);
   // The field's text, or nothing when Tk did not answer.
   std::optional<QString> text();
   // The X window the window manager framed the window in (Tk's id, in hex).
