@@ -20,6 +20,7 @@
 #include "tests/support/WaitingExecutor.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
 #include "tests/support/dizizoz/LoopbackApiEnvironment.h"
+#include "tests/support/http/LoopbackHttpServer.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ using quorvelle::test::AnalyticsEndpoint;
 using quorvelle::test::AnalyticsRequest;
 using quorvelle::test::AnalyticsServiceStandIn;
 using quorvelle::test::ChildProcess;
+using quorvelle::test::LoopbackHttpServer;
 using quorvelle::test::ScriptedReply;
 using quorvelle::test::WaitingExecutor;
 namespace reply = quorvelle::test::analytics_reply;
@@ -435,8 +437,7 @@ TEST_F(DiziZozApiWireTest, UploadOutcomesCarryTheStatusAndTheParsedRetryAfter) {
 }
 
 TEST_F(DiziZozApiWireTest, RefusedConnectionGivesTheErrorOnly) {
-  auto client = api();
-  service.stop();
+  auto client = api(std::make_shared<DiziZozConfig>(kToken, LoopbackHttpServer::closedBaseURL()));
   const DiziZozUploadInfo info = upload([&](auto done) { client->batch({event("e")}, std::move(done)); });
   ASSERT_TRUE(info.error.has_value());
   EXPECT_EQ(info.error->kind, HttpErrorKind::cannotConnect);
@@ -696,8 +697,8 @@ TEST_F(DiziZozApiWireTest, RemoteConfigErrorsAreReportedAndNeverRetried) {
 
   EXPECT_EQ(service.requests(AnalyticsEndpoint::remoteConfig).size(), 2u);
 
-  service.stop();
-  const Fetched refused = fetch([&](auto done) { client->remoteConfig(std::move(done)); });
+  auto refusing = api(std::make_shared<DiziZozConfig>(kToken, LoopbackHttpServer::closedBaseURL()));
+  const Fetched refused = fetch([&](auto done) { refusing->remoteConfig(std::move(done)); });
   ASSERT_TRUE(refused.error && std::holds_alternative<platform::HttpError>(*refused.error));
   EXPECT_EQ(std::get<platform::HttpError>(*refused.error).kind, HttpErrorKind::cannotConnect);
   EXPECT_EQ(retries->pendingCount(), 0u);

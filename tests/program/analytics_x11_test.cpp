@@ -38,6 +38,7 @@
 #include "tests/support/Eventually.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/analytics/AnalyticsServiceStandIn.h"
+#include "tests/support/http/LoopbackHttpServer.h"
 #include "tests/support/qt/DesktopTools.h"
 
 namespace {
@@ -249,11 +250,9 @@ TEST_F(AnalyticsX11Test, AFreshRunIdentifiesTheDeviceAndReportsTheInstallWithVer
 }
 
 TEST_F(AnalyticsX11Test, EventsOfAKilledRunCutOffFromTheServiceStayOnDiskAndTheNextRunDeliversThem) {
-  std::string host;
-  {
-    AnalyticsServiceStandIn stopped;
-    host = stopped.baseURL();
-  }
+  // The service's address, where nothing answers until the next run: the port stays the test's meanwhile.
+  quorvelle::test::RefusingPort cutOff;
+  const std::string host = cutOff.baseURL();
   ASSERT_NO_FATAL_FAILURE(startProgram(programEnvironment(host)));
   ASSERT_NO_FATAL_FAILURE(focusTheProgramAndLeaveIt());
   // Opened, then backgrounded: the last event of the run is on disk once backgrounding is.
@@ -275,7 +274,8 @@ TEST_F(AnalyticsX11Test, EventsOfAKilledRunCutOffFromTheServiceStayOnDiskAndTheN
   stored = kept;
 
   AnalyticsServiceStandIn::Options options;
-  options.port = static_cast<std::uint16_t>(std::stoi(host.substr(host.rfind(':') + 1)));
+  options.port = cutOff.port();
+  cutOff.release();
   AnalyticsServiceStandIn service(options);
   ASSERT_NO_FATAL_FAILURE(startProgram(programEnvironment(host)));
   ASSERT_NO_FATAL_FAILURE(focusTheProgramAndLeaveIt());

@@ -157,7 +157,41 @@ std::string LoopbackHttpServer::baseURL() const {
 }
 
 std::string LoopbackHttpServer::closedBaseURL() {
-  return LoopbackHttpServer().baseURL();
+  // Never released: the port refuses connections until the process ends.
+  static const RefusingPort* const refusing = new RefusingPort;
+  return refusing->baseURL();
+}
+
+RefusingPort::RefusingPort() {
+  // Without SO_REUSEADDR, which every listening server here sets: no such server can bind the port, nor is
+  // it handed out to one that asks for any port.
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) throw std::runtime_error("socket() failed");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = 0;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    const std::string reason = std::strerror(errno);
+    ::close(fd_);
+    throw std::runtime_error("cannot bind a port on 127.0.0.1: " + reason);
+  }
+  port_ = ntohs(address.sin_port);
+}
+
+RefusingPort::~RefusingPort() {
+  release();
+}
+
+std::string RefusingPort::baseURL() const {
+  return "http://127.0.0.1:" + std::to_string(port_);
+}
+
+void RefusingPort::release() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
 void LoopbackHttpServer::enqueue(ScriptedReply reply) {

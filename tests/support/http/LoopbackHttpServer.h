@@ -60,6 +60,27 @@ struct ScriptedReply {
 
 std::string percentDecode(std::string_view text);
 
+// A port on 127.0.0.1 where every connection is refused: bound for as long as this lives and never listened
+// on, so that no other socket, of this process or of a test running beside it, is given the port meanwhile
+// (a stopped server's port may go to the next server anyone starts). release() frees it for a server that
+// is to listen there next. Throws std::runtime_error when no port can be bound.
+class RefusingPort {
+ public:
+  RefusingPort();
+  ~RefusingPort();
+  RefusingPort(const RefusingPort&) = delete;
+  RefusingPort& operator=(const RefusingPort&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  // "http://127.0.0.1:<port>", no trailing slash.
+  std::string baseURL() const;
+  void release();
+
+ private:
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+};
+
 // A small real HTTP/1.1 server on 127.0.0.1 (keep-alive, Content-Length bodies) for tests and the
 // development backend. Each connection runs on its own thread. Replies come from the queue of enqueued
 // replies first, then from the handler; with neither the answer is 404. Every request is recorded.
@@ -77,7 +98,8 @@ class LoopbackHttpServer {
   std::uint16_t port() const { return port_; }
   // "http://127.0.0.1:<port>", no trailing slash.
   std::string baseURL() const;
-  // The base address of a server that has just stopped: a connection there is refused.
+  // The base address of a port that refuses every connection for as long as this process runs (a
+  // RefusingPort's).
   static std::string closedBaseURL();
 
   void enqueue(ScriptedReply reply);
