@@ -70,13 +70,13 @@ void SelectionCapture::startNextPasteboardCapture() {
 void SelectionCapture::finishPasteboardCapture(std::vector<platform::PasteboardItem> snapshot,
                                                std::int64_t changeCount, Completion completion) {
   auto saved = std::make_shared<std::vector<platform::PasteboardItem>>(std::move(snapshot));
-  auto done = std::make_shared<Completion>(std::move(completion));
-  if (pasteboard_.changeCount() != changeCount) return readCopyAndRestore(saved, std::move(*done));
+  if (pasteboard_.changeCount() != changeCount) return readCopyAndRestore(saved, std::move(completion));
   // Nothing copied: the clipboard still holds the user's own contents, served by their own application.
   if (!accessibility_.focusedWindowOwnsClipboard())
-    return endPasteboardCapture(std::nullopt, std::move(*done));
+    return endPasteboardCapture(std::nullopt, std::move(completion));
   // Unless that application is the one the copy went to: it may copy onto its own clipboard without
   // claiming it again, and then only its contents tell.
+  auto done = std::make_shared<Completion>(std::move(completion));
   pasteboard_.readItems(
       task_.resume([this, saved, done](std::optional<std::vector<platform::PasteboardItem>> now) {
         if (!now || *now == *saved) return endPasteboardCapture(std::nullopt, std::move(*done));

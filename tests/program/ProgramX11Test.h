@@ -23,6 +23,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -327,6 +328,34 @@ class ProgramX11Test : public testing::Test {
             "the popup grew"))
       return std::nullopt;
     return frame;
+  }
+
+  // The refine popup's first variant, once the reply shows and the popup has been fitted to it: its
+  // window where the X server has it, and the variant in the same place in two looks in a row (the fit is
+  // the program's next job after the reply). Before that a click may land outside the popup, which then
+  // closes. Only windows `inWindow` accepts are looked into.
+  std::optional<ProbedWidget> waitForVariantInPlace(
+      const std::function<bool(const ProbedWindow&)>& inWindow) {
+    std::optional<ProbedWidget> variant;
+    std::optional<QRect> lastLook;
+    const bool found = waitUntil(
+        [&] {
+          std::optional<ProbedWidget> seen;
+          const auto snapshot = readProbe(probePath_);
+          for (const ProbedWindow& window : snapshot ? snapshot->windows : std::vector<ProbedWindow>{}) {
+            if (!inWindow(window) || !settledOnServer(window)) continue;
+            if (const auto* widget =
+                    window.find([](const ProbedWidget& w) { return w.objectName == "variantText"; }))
+              seen = *widget;
+          }
+          const bool inPlace = seen && lastLook == seen->shown;
+          lastLook = seen ? std::optional<QRect>(seen->shown) : std::nullopt;
+          if (inPlace) variant = seen;
+          return inPlace;
+        },
+        "the refine popup's variants, in place");
+    EXPECT_TRUE(found) << probedWindows();
+    return variant;
   }
 
   void pointerTo(QPoint p) {

@@ -248,26 +248,9 @@ class OnboardingX11Test : public ProgramX11Test {
     ASSERT_NO_FATAL_FAILURE(pointerTo({400, 300}));
     xdotool({"key", "alt+r"});
     ASSERT_TRUE(waitForRequest("POST /refine apiKey,language,text")) << requests_.join('\n').toStdString();
-    // The popup's first variant, once the reply shows and the popup has been fitted to it: the same place
-    // in two looks in a row (the fit is the program's next job after the reply).
-    std::optional<ProbedWidget> variant;
-    std::optional<QRect> lastLook;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-          std::optional<ProbedWidget> found;
-          const auto snapshot = readProbe(probePath_);
-          for (const ProbedWindow& window : snapshot ? snapshot->windows : std::vector<ProbedWindow>{}) {
-            if (window.title == kOnboardingTitle || !settledOnServer(window)) continue;
-            if (const auto* widget =
-                    window.find([](const ProbedWidget& w) { return w.objectName == "variantText"; }))
-              found = *widget;
-          }
-          const bool inPlace = found && lastLook == found->shown;
-          lastLook = found ? std::optional<QRect>(found->shown) : std::nullopt;
-          if (inPlace) variant = found;
-          return inPlace;
-        },
-        "the refine popup's variants, in place"));
+    const auto variant =
+        waitForVariantInPlace([](const ProbedWindow& window) { return window.title != kOnboardingTitle; });
+    ASSERT_TRUE(variant);
     shot("10-refine-variants");
     clickAt(variant->shown.center());
     ASSERT_TRUE(waitForOnlyOnboarding());

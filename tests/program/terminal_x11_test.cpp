@@ -140,9 +140,8 @@ TEST_F(TerminalX11Test, InATerminalWithoutAPasteKeyThePopupSaysTheVariantIsOnThe
   xdotool({"key", "alt+r"});
   const auto popup = waitForPopup();
   ASSERT_TRUE(popup) << "no popup mapped";
-  std::optional<ProbedWidget> variant;
-  ASSERT_TRUE(waitUntil([&] { return (variant = widgetIn(*popup, "variantText")).has_value(); },
-                        "the variants showed"));
+  const auto variant = waitForVariantInPlace([&](const ProbedWindow& window) { return window.id == *popup; });
+  ASSERT_TRUE(variant);
   clickAt(variant->shown.center());
 
   std::optional<ProbedWidget> notice;

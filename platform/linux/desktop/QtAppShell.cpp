@@ -10,6 +10,7 @@
 #include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QWindow>
 #include <utility>
 #include <vector>
 
@@ -50,22 +51,21 @@ QIcon iconNamed(const std::string& name) {
 
 // Qt acts on a menu action's shortcut only through the window whose menu bar holds the menu, and a tray's
 // menu is in none: the keys it shows would do nothing. Each is given its own shortcut in the open menu
-// and in every window of the program as it first shows.
+// and in every window of the program as it first takes the keyboard (a shortcut acts only in the active
+// window).
 class QtAppShell::KeyEquivalents final : public QObject {
  public:
   void add(const QKeySequence& keys, QAction* action) { entries_.emplace_back(keys, action); }
 
   void install(QMenu* menu) {
     attach(menu, menu);
-    for (QWidget* window : QApplication::topLevelWidgets()) attachToWindow(window);
-    qApp->installEventFilter(this);
-  }
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Show && watched->isWidgetType())
-      attachToWindow(static_cast<QWidget*>(watched));
-    return false;
+    if (QWidget* active = QApplication::activeWindow()) attachToWindow(active);
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* focused) {
+      if (focused == nullptr) return;
+      for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->windowHandle() == focused) attachToWindow(window);
+      }
+    });
   }
 
  private:
